@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the release build, then the AddressSanitizer +
+# UndefinedBehaviorSanitizer build. Tests labelled "slow" run in the release build only.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+ctest --preset release -j "$jobs"
+
+cmake --preset asan >/dev/null
+cmake --build --preset asan -j "$jobs"
+ctest --preset asan -j "$jobs" -LE slow

@@ -1,0 +1,94 @@
+// The controls a field creates on a host form: the caption label and the four input controls.
+// Each input control is a typed event source; the value and lock members are reached late-bound
+// by the member ids below, every other member late-bound by name.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "runtime/event_source.h"
+#include "runtime/object.h"
+
+namespace kvtfields {
+
+// Class names by which the host form's Controls.Add creates each control.
+inline constexpr const char* kLabelClass = "VB.Label";
+inline constexpr const char* kTextBoxClass = "ZulMultiLineTextBox.MultiLineTextBox";
+inline constexpr const char* kComboClass = "zulDBCodDescr.DBCodDescr";
+inline constexpr const char* kDatePickerClass = "MSComCtl2.DTPicker.2";
+inline constexpr const char* kFileLinkerClass = "ZulFileLinker.FileLinker";
+
+/// Member ids of the value and lock members, part of the contract with each control.
+namespace member_id {
+inline constexpr kvt::DispId kTextBoxText = 0x68030001;     // String
+inline constexpr kvt::DispId kTextBoxLocked = 0x6803000B;   // Boolean
+inline constexpr kvt::DispId kComboValue = 0;               // String: the current code
+inline constexpr kvt::DispId kComboLocked = 0x68030036;     // Boolean
+inline constexpr kvt::DispId kComboListCount = 0x68030001;  // Integer: entries in the list
+inline constexpr kvt::DispId kComboListIndex = 0x68030000;  // Integer: selected position
+inline constexpr kvt::DispId kDatePickerValue = 20;         // Date, or Null for no date
+inline constexpr kvt::DispId kDatePickerEnabled = static_cast<kvt::DispId>(0x8001000D);
+inline constexpr kvt::DispId kFileLinkerText = 0x68030000;     // String
+inline constexpr kvt::DispId kFileLinkerEnabled = 0x6803000A;  // Boolean, read for Locked
+inline constexpr kvt::DispId kFileLinkerLocked = 0x68030005;   // Boolean, written by Locked
+}  // namespace member_id
+
+/// Events every input control raises to the field bound to it.
+struct InputEvents {
+  kvt::EventSource<> GotFocus;
+  kvt::EventSource<> LostFocus;
+  kvt::EventSource<> Change;
+  /// The focus is about to leave; a handler that sets the flag keeps the focus in place.
+  kvt::EventSource<bool&> Validate;
+};
+
+/// Base of the four input controls. A control offers exactly one of the derived interfaces,
+/// which is what binding a control to a field tests.
+class IInputControl : public kvt::Object {
+ public:
+  virtual InputEvents& Events() = 0;
+};
+
+/// The multi-line text box ("ZulMultiLineTextBox.MultiLineTextBox").
+class ITextBoxControl : public IInputControl {};
+
+/// The code/description combo ("zulDBCodDescr.DBCodDescr").
+class ICodeComboControl : public IInputControl {
+ public:
+  struct CodeEvents {
+    /// The person added a code: code, description, and a third argument the field ignores.
+    kvt::EventSource<const std::string&, const std::string&, const kvt::Variant&> CodeAdded;
+    /// The person deleted a code: code, and two further arguments the field ignores.
+    kvt::EventSource<const std::string&, const kvt::Variant&, const kvt::Variant&> CodeDeleted;
+  };
+  virtual CodeEvents& CodeMaintenance() = 0;
+};
+
+/// The date picker ("MSComCtl2.DTPicker.2").
+class IDatePickerControl : public IInputControl {
+ public:
+  /// Raised when the person edits the date (a part typed, the check box toggled); the argument
+  /// is the picker's new value and the field does not read it.
+  virtual kvt::EventSource<const kvt::Variant&>& UserEdit() = 0;
+};
+
+/// The file-link control ("ZulFileLinker.FileLinker").
+class IFileLinkerControl : public IInputControl {};
+
+/// The platform's plain label ("VB.Label"), set up through this typed interface.
+class ILabelControl : public kvt::Object {
+ public:
+  virtual std::string Caption() const = 0;
+  virtual void LetCaption(const std::string& caption) = 0;
+  virtual bool AutoSize() const = 0;
+  virtual void LetAutoSize(bool auto_size) = 0;
+  /// 0 transparent, 1 opaque.
+  virtual std::int16_t BackStyle() const = 0;
+  virtual void LetBackStyle(std::int16_t style) = 0;
+  virtual std::string ToolTipText() const = 0;
+  virtual void LetToolTipText(const std::string& text) = 0;
+  virtual std::string Tag() const = 0;
+  virtual void LetTag(const std::string& tag) = 0;
+};
+
+}  // namespace kvtfields

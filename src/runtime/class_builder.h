@@ -1,0 +1,204 @@
+// ClassBuilder: builds a class's member table from its typed methods, so that the typed C++
+// face and the late-bound face come from one definition.
+//
+//   const kvt::ClassInfo& Dictionary::StaticClass() {
+//     static const kvt::ClassInfo info = kvt::ClassBuilder<Dictionary>("Dictionary")
+//         .Method<&Dictionary::Add>("Add").Params({"Key", "Item"})
+//         .Get<&Dictionary::Item>("Item").Default()
+//         .Build();
+//     return info;
+//   }
+//
+// Parameter kinds follow the method's signature: `T` or `const T&` by value, `T&` by reference
+// (written back to the caller's argument), `std::optional<T>` optional.
+#pragma once
+
+#include <initializer_list>
+#include <optional>
+#include <span>
+#include <string>
+#include <tuple>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "runtime/marshal.h"
+#include "runtime/object.h"
+
+namespace kvt {
+namespace detail {
+
+template <class T>
+struct IsOptional : std::false_type {};
+template <class T>
+struct IsOptional<std::optional<T>> : std::true_type {
+  using inner = T;
+};
+
+// Holds one argument for the duration of a call.
+template <class P>
+class ArgHolder {
+  using D = std::remove_cvref_t<P>;
+  static constexpr bool kByRef =
+      std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
+
+ public:
+  ArgHolder(std::span<Variant> args, std::size_t i) : args_(args), i_(i) {
+    if constexpr (IsOptional<D>::value) {
+      if (i < args.size()) value_ = FromVariant<typename IsOptional<D>::inner>(args[i]);
+    } else if constexpr (std::is_same_v<D, Variant>) {
+      // Variants are passed through without a copy; by-reference writes land in args[i].
+    } else {
+      value_ = FromVariant<D>(args[i]);
+    }
+  }
+
+  decltype(auto) Get() {
+    if constexpr (std::is_same_v<D, Variant>) {
+      return static_cast<Variant&>(args_[i_]);
+    } else {
+      return static_cast<D&>(value_);
+    }
+  }
+
+  void WriteBack() {
+    if constexpr (kByRef && !std::is_same_v<D, Variant> && !IsOptional<D>::value) {
+      args_[i_] = ToVariant(value_);
+    }
+  }
+
+ private:
+  std::span<Variant> args_;
+  std::size_t i_;
+  [[no_unique_address]] std::conditional_t<std::is_same_v<D, Variant>, std::monostate, D> value_{};
+};
+
+template <class P>
+ParamInfo DescribeParam() {
+  using D = std::remove_cvref_t<P>;
+  ParamInfo p;
+  if constexpr (IsOptional<D>::value) {
+    p.type = TypeLibName<typename IsOptional<D>::inner>();
+    p.optional = true;
+  } else {
+    p.type = TypeLibName<D>();
+  }
+  p.by_ref = std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
+  return p;
+}
+
+template <class C, class Owner, class R, class... A>
+struct MethodTraits {
+  using Result = R;
+  static std::vector<ParamInfo> Params() { return {DescribeParam<A>()...}; }
+  static std::size_t MinArgs() {
+    std::size_t n = 0, i = 0;
+    ((++i, n = IsOptional<std::remove_cvref_t<A>>::value ? n : i), ...);
+    return n;
+  }
+  template <auto Fn, std::size_t... I>
+  static Variant Call(Object& self, [[maybe_unused]] std::span<Variant> args,
+                      std::index_sequence<I...>) {
+    auto& obj = static_cast<C&>(self);
+    std::tuple<ArgHolder<A>...> holders{ArgHolder<A>(args, I)...};
+    if constexpr (std::is_void_v<R>) {
+      (static_cast<Owner&>(obj).*Fn)(std::get<I>(holders).Get()...);
+      (std::get<I>(holders).WriteBack(), ...);
+      return Variant();
+    } else {
+      Variant result = ToVariant((static_cast<Owner&>(obj).*Fn)(std::get<I>(holders).Get()...));
+      (std::get<I>(holders).WriteBack(), ...);
+      return result;
+    }
+  }
+  template <auto Fn>
+  static Variant Invoke(Object& self, std::span<Variant> args) {
+    return Call<Fn>(self, args, std::index_sequence_for<A...>{});
+  }
+};
+
+template <class C, auto Fn>
+struct Member;
+template <class C, class Owner, class R, class... A, R (Owner::*Fn)(A...)>
+struct Member<C, Fn> : MethodTraits<C, Owner, R, A...> {};
+template <class C, class Owner, class R, class... A, R (Owner::*Fn)(A...) const>
+struct Member<C, Fn> : MethodTraits<C, Owner, R, A...> {};
+
+}  // namespace detail
+
+/// First member id given to members without an explicit one.
+inline constexpr DispId kFirstAutoId = 0x60030000;
+
+template <class C>
+class ClassBuilder {
+ public:
+  explicit ClassBuilder(std::string name) : name_(std::move(name)) {}
+
+  template <auto Fn>
+  ClassBuilder& Method(std::string_view name) {
+    return Add<Fn>(name, MemberKind::kMethod);
+  }
+  template <auto Fn>
+  ClassBuilder& Get(std::string_view name) {
+    return Add<Fn>(name, MemberKind::kGet);
+  }
+  template <auto Fn>
+  ClassBuilder& Let(std::string_view name) {
+    return Add<Fn>(name, MemberKind::kLet);
+  }
+  template <auto Fn>
+  ClassBuilder& Set(std::string_view name) {
+    return Add<Fn>(name, MemberKind::kSet);
+  }
+
+  /// Gives the last member (and every member of its name) an explicit member id.
+  ClassBuilder& Id(DispId id) {
+    const std::string name = members_.back().name;
+    for (auto& m : members_) {
+      if (m.name == name) m.id = id;
+    }
+    return *this;
+  }
+  /// Makes the last member's name the default member (id 0).
+  ClassBuilder& Default() { return Id(kDefaultMember); }
+  /// Names the parameters of the last member, in order.
+  ClassBuilder& Params(std::initializer_list<const char*> names) {
+    auto& params = members_.back().params;
+    std::size_t i = 0;
+    for (const char* n : names) {
+      if (i < params.size()) params[i++].name = n;
+    }
+    return *this;
+  }
+
+  ClassInfo Build() { return ClassInfo(std::move(name_), std::move(members_)); }
+
+ private:
+  template <auto Fn>
+  ClassBuilder& Add(std::string_view name, MemberKind kind) {
+    using M = detail::Member<C, Fn>;
+    MemberInfo m;
+    m.name = std::string(name);
+    m.kind = kind;
+    m.id = IdFor(name);
+    m.params = M::Params();
+    m.result_type = TypeLibName<typename M::Result>();
+    m.min_args = M::MinArgs();
+    m.invoke = &M::template Invoke<Fn>;
+    members_.push_back(std::move(m));
+    return *this;
+  }
+
+  DispId IdFor(std::string_view name) {
+    for (const auto& m : members_) {
+      if (m.name == name) return m.id;
+    }
+    return next_id_++;
+  }
+
+  std::string name_;
+  std::vector<MemberInfo> members_;
+  DispId next_id_ = kFirstAutoId;
+};
+
+}  // namespace kvt

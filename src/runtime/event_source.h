@@ -1,0 +1,120 @@
+// EventSource: typed events of a control. A subscriber holds a Subscription; destroying it
+// unsubscribes. Emission survives re-entrancy (a handler that raises the same event again),
+// handlers that unsubscribe (themselves or others) while being called, and the source itself
+// being destroyed by a handler.
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <utility>
+
+namespace kvt {
+
+namespace detail {
+class SlotListBase {
+ public:
+  virtual ~SlotListBase() = default;
+  virtual void Remove(std::size_t id) = 0;
+};
+}  // namespace detail
+
+/// Keeps one handler subscribed; move-only. Unsubscribes when destroyed or reset.
+class Subscription {
+ public:
+  Subscription() = default;
+  Subscription(std::weak_ptr<detail::SlotListBase> list, std::size_t id)
+      : list_(std::move(list)), id_(id) {}
+  Subscription(Subscription&& o) noexcept : list_(std::move(o.list_)), id_(o.id_) {}
+  Subscription& operator=(Subscription&& o) noexcept {
+    if (this != &o) {
+      Reset();
+      list_ = std::move(o.list_);
+      id_ = o.id_;
+    }
+    return *this;
+  }
+  Subscription(const Subscription&) = delete;
+  Subscription& operator=(const Subscription&) = delete;
+  ~Subscription() { Reset(); }
+
+  void Reset() {
+    if (auto l = list_.lock()) l->Remove(id_);
+    list_.reset();
+  }
+  bool Active() const { return !list_.expired(); }
+
+ private:
+  std::weak_ptr<detail::SlotListBase> list_;
+  std::size_t id_ = 0;
+};
+
+template <class... Args>
+class EventSource {
+ public:
+  using Handler = std::function<void(Args...)>;
+
+  EventSource() : list_(std::make_shared<List>()) {}
+  EventSource(const EventSource&) = delete;
+  EventSource& operator=(const EventSource&) = delete;
+
+  [[nodiscard]] Subscription Subscribe(Handler handler) {
+    const std::size_t id = ++list_->next_id;
+    list_->slots.push_back(Slot{id, std::move(handler), true});
+    return Subscription(list_, id);
+  }
+
+  /// Calls every handler subscribed when the emission starts and still subscribed when its
+  /// turn comes, in subscription order.
+  void Emit(Args... args) {
+    std::shared_ptr<List> list = list_;  // keeps the handlers alive if the source goes away
+    ++list->depth;
+    struct Leave {
+      List& l;
+      ~Leave() {
+        if (--l.depth == 0) l.Compact();
+      }
+    } leave{*list};
+    const std::size_t n = list->slots.size();
+    for (std::size_t i = 0; i < n; ++i) {
+      // A deque keeps references stable while handlers subscribe more.
+      Slot& s = list->slots[i];
+      if (s.alive) s.handler(args...);
+    }
+  }
+
+  std::size_t SubscriberCount() const {
+    std::size_t n = 0;
+    for (const auto& s : list_->slots) n += s.alive ? 1 : 0;
+    return n;
+  }
+
+ private:
+  struct Slot {
+    std::size_t id;
+    Handler handler;
+    bool alive;
+  };
+  struct List : detail::SlotListBase {
+    std::deque<Slot> slots;
+    std::size_t next_id = 0;
+    int depth = 0;
+    void Remove(std::size_t id) override {
+      for (auto& s : slots) {
+        if (s.id == id && s.alive) {
+          s.alive = false;
+          // The running handler must outlive its own call: erase only outside emission.
+          if (depth == 0) Compact();
+          return;
+        }
+      }
+    }
+    void Compact() {
+      std::erase_if(slots, [](const Slot& s) { return !s.alive; });
+    }
+  };
+  std::shared_ptr<List> list_;
+};
+
+}  // namespace kvt

@@ -1,0 +1,70 @@
+// The platform-services seam: the few things the component asks of the desktop itself
+// (a message box, a Tab keystroke to the active window, a new window). A window system installs
+// its own Platform; the default records what it was asked and shows nothing.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "runtime/object.h"
+
+namespace kvt {
+
+/// Buttons and answers of a message box, numbered as the platform numbers them.
+inline constexpr int kMsgBoxOkOnly = 0;
+inline constexpr int kMsgBoxAnswerOk = 1;
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  /// Shows a modal message; returns the answer (kMsgBoxAnswerOk for an OK-only box).
+  /// An empty title means the application's default title.
+  virtual int MsgBox(std::string_view prompt, int buttons, std::string_view title) = 0;
+  /// Sends one Tab keystroke to the active window.
+  virtual void SendTab() = 0;
+  /// Creates a new, hidden top-level window (a form object) named `name`.
+  virtual ObjectRef CreateWindow(std::string_view name) = 0;
+};
+
+/// The platform in use; the recording default until a window system installs another.
+Platform& CurrentPlatform();
+/// Installs a platform (null puts the recording default back); returns the previous one.
+std::shared_ptr<Platform> SetPlatform(std::shared_ptr<Platform> platform);
+
+/// The default platform: records message boxes and keystrokes; cannot create windows.
+class RecordingPlatform : public Platform {
+ public:
+  struct Message {
+    std::string prompt;
+    int buttons;
+    std::string title;
+  };
+
+  int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
+  void SendTab() override { ++tabs_sent_; }
+  /// Raises 429: there is no window system behind this platform.
+  ObjectRef CreateWindow(std::string_view name) override;
+
+  const std::vector<Message>& Messages() const { return messages_; }
+  int TabsSent() const { return tabs_sent_; }
+
+ private:
+  std::vector<Message> messages_;
+  int tabs_sent_ = 0;
+};
+
+/// Installs a platform for the life of this object (tests use it).
+class ScopedPlatform {
+ public:
+  explicit ScopedPlatform(std::shared_ptr<Platform> p) : previous_(SetPlatform(std::move(p))) {}
+  ~ScopedPlatform() { SetPlatform(previous_); }
+  ScopedPlatform(const ScopedPlatform&) = delete;
+  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+ private:
+  std::shared_ptr<Platform> previous_;
+};
+
+}  // namespace kvt

@@ -1,0 +1,220 @@
+#include "runtime/text.h"
+
+#include <unicode/dcfmtsym.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+#include <unicode/utf8.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+
+#include "runtime/error.h"
+
+namespace kvt {
+namespace {
+
+// Everything derived from the locale, computed once per SetLocale.
+struct LocaleState {
+  std::string id;
+  icu::Locale locale;
+  std::string decimal;
+  std::string grouping;
+};
+
+std::string SymbolText(const icu::DecimalFormatSymbols& symbols,
+                       icu::DecimalFormatSymbols::ENumberFormatSymbol which) {
+  std::string out;
+  symbols.getSymbol(which).toUTF8String(out);
+  return out;
+}
+
+std::unique_ptr<LocaleState> MakeState(std::string_view id) {
+  auto state = std::make_unique<LocaleState>();
+  state->id = std::string(id);
+  state->locale = icu::Locale::createFromName(state->id.c_str());
+  if (state->locale.isBogus() || std::string_view(state->locale.getLanguage()).empty()) {
+    throw RuntimeError(ErrorCode::kInvalidProcedureCall, "unknown locale '" + state->id + "'");
+  }
+  UErrorCode status = U_ZERO_ERROR;
+  icu::DecimalFormatSymbols symbols(state->locale, status);
+  if (U_FAILURE(status)) {
+    throw RuntimeError(ErrorCode::kInvalidProcedureCall, "unknown locale '" + state->id + "'");
+  }
+  state->decimal = SymbolText(symbols, icu::DecimalFormatSymbols::kDecimalSeparatorSymbol);
+  state->grouping = SymbolText(symbols, icu::DecimalFormatSymbols::kGroupingSeparatorSymbol);
+  return state;
+}
+
+bool IsBlank(std::string_view s, std::size_t i, std::size_t* width) {
+  if (s[i] == ' ' || s[i] == '\t') {
+    *width = 1;
+    return true;
+  }
+  // U+00A0 and U+202F: the no-break spaces some locales print.
+  if (s.substr(i, 2) == "\xC2\xA0" || s.substr(i, 3) == "\xE2\x80\xAF") {
+    *width = s[i] == '\xC2' ? 2 : 3;
+    return true;
+  }
+  return false;
+}
+
+std::string_view Trim(std::string_view s) {
+  std::size_t w = 0;
+  while (!s.empty() && IsBlank(s, 0, &w)) s.remove_prefix(w);
+  for (bool again = true; again && !s.empty();) {
+    again = false;
+    for (std::size_t back : {1u, 2u, 3u}) {
+      if (s.size() >= back && IsBlank(s, s.size() - back, &w) && w == back) {
+        s.remove_suffix(back);
+        again = true;
+        break;
+      }
+    }
+  }
+  return s;
+}
+
+bool IsDigit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The state lives in one function-local object so that SetLocale can replace it.
+std::unique_ptr<LocaleState>& Slot() {
+  static std::unique_ptr<LocaleState> state = MakeState("it_IT");
+  return state;
+}
+
+}  // namespace
+
+void SetLocale(std::string_view locale_id) {
+  Slot() = MakeState(locale_id);
+}
+
+const std::string& CurrentLocale() {
+  return Slot()->id;
+}
+const std::string& DecimalSeparator() {
+  return Slot()->decimal;
+}
+const std::string& GroupingSeparator() {
+  return Slot()->grouping;
+}
+
+std::optional<double> ParseLocaleNumber(std::string_view text) {
+  const LocaleState& st = *Slot();
+  std::string_view s = Trim(text);
+  std::string plain;  // the number rewritten in the C locale's notation
+  plain.reserve(s.size());
+  std::size_t i = 0;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
+    if (s[i] == '-') plain.push_back('-');
+    ++i;
+  }
+  std::size_t digits = 0;
+  bool last_was_digit = false;
+  while (i < s.size()) {
+    if (IsDigit(s[i])) {
+      plain.push_back(s[i]);
+      ++i;
+      ++digits;
+      last_was_digit = true;
+    } else if (last_was_digit && !st.grouping.empty() && s.substr(i).starts_with(st.grouping) &&
+               i + st.grouping.size() < s.size() && IsDigit(s[i + st.grouping.size()])) {
+      i += st.grouping.size();  // a grouping separator stands only between digits
+      last_was_digit = false;
+    } else {
+      break;
+    }
+  }
+  if (i < s.size() && s.substr(i).starts_with(st.decimal)) {
+    i += st.decimal.size();
+    plain.push_back('.');
+    while (i < s.size() && IsDigit(s[i])) {
+      plain.push_back(s[i++]);
+      ++digits;
+    }
+  }
+  if (digits == 0) return std::nullopt;
+  if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+    plain.push_back('e');
+    ++i;
+    if (i < s.size() && (s[i] == '+' || s[i] == '-')) plain.push_back(s[i++]);
+    std::size_t exp_digits = 0;
+    while (i < s.size() && IsDigit(s[i])) {
+      plain.push_back(s[i++]);
+      ++exp_digits;
+    }
+    if (exp_digits == 0) return std::nullopt;
+  }
+  if (i != s.size()) return std::nullopt;
+  double value = 0;
+  auto [end, ec] = std::from_chars(plain.data(), plain.data() + plain.size(), value);
+  if (ec != std::errc() || end != plain.data() + plain.size() || !std::isfinite(value)) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+std::string FormatLocaleNumber(double value) {
+  if (value == 0) return "0";  // also for -0
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15G", value);
+  std::string out;
+  for (const char* p = buf; *p; ++p) {
+    if (*p == '.') {
+      out += Slot()->decimal;
+    } else {
+      out.push_back(*p);
+    }
+  }
+  return out;
+}
+
+namespace {
+template <class Fn>
+std::string ConvertCase(std::string_view text, Fn fn) {
+  icu::UnicodeString u = icu::UnicodeString::fromUTF8(
+      icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+  fn(u, Slot()->locale);
+  std::string out;
+  u.toUTF8String(out);
+  return out;
+}
+}  // namespace
+
+std::string ToUpper(std::string_view text) {
+  return ConvertCase(text, [](icu::UnicodeString& u, const icu::Locale& l) { u.toUpper(l); });
+}
+
+std::string ToLower(std::string_view text) {
+  return ConvertCase(text, [](icu::UnicodeString& u, const icu::Locale& l) { u.toLower(l); });
+}
+
+std::size_t CharLength(std::string_view text) {
+  std::size_t count = 0;
+  int32_t i = 0;
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  const auto n = static_cast<int32_t>(text.size());
+  while (i < n) {
+    UChar32 c;
+    U8_NEXT(s, i, n, c);
+    (void)c;
+    ++count;
+  }
+  return count;
+}
+
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+}  // namespace kvt

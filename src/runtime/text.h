@@ -1,0 +1,42 @@
+// Text services of the runtime: the one locale setting, locale-aware numbers and letter case
+// (through ICU), and character counts of UTF-8 text.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kvt {
+
+/// Sets the runtime's locale (an ICU locale id such as "it_IT"); the default is "it_IT".
+/// An id that ICU does not know raises error 5.
+void SetLocale(std::string_view locale_id);
+
+/// The runtime's locale id.
+const std::string& CurrentLocale();
+
+/// The locale's decimal and grouping separators (UTF-8).
+const std::string& DecimalSeparator();
+const std::string& GroupingSeparator();
+
+/// Parses a number written in the runtime's locale: blanks around it, an optional sign, digits
+/// with optional grouping separators between them, an optional decimal part and an optional
+/// exponent. Returns nothing when the whole text is not such a number.
+std::optional<double> ParseLocaleNumber(std::string_view text);
+
+/// Formats a number as the runtime does when it turns one into text: up to 15 significant
+/// digits, the locale's decimal separator, no grouping.
+std::string FormatLocaleNumber(double value);
+
+/// Upper and lower case of UTF-8 text under the runtime's locale.
+std::string ToUpper(std::string_view text);
+std::string ToLower(std::string_view text);
+
+/// Number of characters (code points) of UTF-8 text; a malformed byte counts as one character.
+std::size_t CharLength(std::string_view text);
+
+/// ASCII-only case-insensitive comparison, used for member and column names.
+bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace kvt
