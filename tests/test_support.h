@@ -5,10 +5,18 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <utility>
 
 #include "runtime/error.h"
+
+namespace kvt {
+/// Shows errors readably in test failures.
+inline void PrintTo(const Error& e, std::ostream* os) {
+  *os << "Error " << e.Number() << " (" << e.Source() << "): " << e.Description();
+}
+}  // namespace kvt
 
 namespace kvt::testing {
 

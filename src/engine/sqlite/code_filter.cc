@@ -1,0 +1,140 @@
+#include "engine/sqlite/code_filter.h"
+
+#include <optional>
+
+#include "engine/sqlite/database.h"
+#include "runtime/text.h"
+
+namespace kvtsqlite {
+namespace {
+
+// Columns a filter may name, with their SQL spelling.
+std::optional<std::string> KnownColumn(std::string_view name) {
+  static constexpr std::pair<const char*, const char*> kColumns[] = {{"archive", "archive"},
+                                                                     {"fieldType", "fieldType"},
+                                                                     {"cod", "\"COD\""},
+                                                                     {"value", "\"VALUE\""}};
+  for (const auto& [written, sql] : kColumns) {
+    if (kvt::EqualsIgnoreCase(name, written)) return std::string(sql);
+  }
+  return std::nullopt;
+}
+
+class Parser {
+ public:
+  explicit Parser(std::string_view text) : s_(text) {}
+
+  CodeFilter Parse() {
+    CodeFilter f;
+    SkipBlanks();
+    if (AtEnd()) return f;
+    if (!PeekKeyword("order")) {
+      do {
+        std::string column = Column();
+        SkipBlanks();
+        Expect('=');
+        f.equals.emplace_back(std::move(column), Literal());
+        SkipBlanks();
+      } while (Keyword("and"));
+    }
+    if (Keyword("order")) {
+      if (!Keyword("by")) Fail("'by' expected after 'order'");
+      f.order_by = Column();
+      SkipBlanks();
+      if (Keyword("desc")) {
+        f.descending = true;
+      } else {
+        Keyword("asc");
+      }
+    }
+    if (!AtEnd()) Fail("unexpected text");
+    return f;
+  }
+
+ private:
+  [[noreturn]] void Fail(const std::string& why) const {
+    throw EngineError(kBadFilter, "code-list filter not understood at position " +
+                                      std::to_string(i_ + 1) + " (" + why +
+                                      "): " + std::string(s_));
+  }
+  bool AtEnd() const { return i_ >= s_.size(); }
+  void SkipBlanks() {
+    while (!AtEnd() && (s_[i_] == ' ' || s_[i_] == '\t' || s_[i_] == '\n' || s_[i_] == '\r')) ++i_;
+  }
+  static bool IsWordChar(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  }
+  std::string_view Word() {
+    SkipBlanks();
+    const std::size_t start = i_;
+    while (!AtEnd() && IsWordChar(s_[i_])) ++i_;
+    return s_.substr(start, i_ - start);
+  }
+  bool PeekKeyword(std::string_view kw) {
+    const std::size_t save = i_;
+    const bool hit = kvt::EqualsIgnoreCase(Word(), kw);
+    i_ = save;
+    return hit;
+  }
+  bool Keyword(std::string_view kw) {
+    const std::size_t save = i_;
+    if (kvt::EqualsIgnoreCase(Word(), kw)) {
+      SkipBlanks();
+      return true;
+    }
+    i_ = save;
+    return false;
+  }
+  std::string Column() {
+    const std::string_view w = Word();
+    if (w.empty()) Fail("column name expected");
+    auto c = KnownColumn(w);
+    if (!c) {
+      i_ -= w.size();
+      Fail("unknown column '" + std::string(w) + "'");
+    }
+    return *c;
+  }
+  void Expect(char c) {
+    if (AtEnd() || s_[i_] != c) Fail(std::string("'") + c + "' expected");
+    ++i_;
+  }
+  std::string Literal() {
+    SkipBlanks();
+    Expect('\'');
+    std::string out;
+    for (;;) {
+      if (AtEnd()) Fail("unterminated text literal");
+      const char c = s_[i_++];
+      if (c != '\'') {
+        out.push_back(c);
+      } else if (!AtEnd() && s_[i_] == '\'') {
+        out.push_back('\'');
+        ++i_;
+      } else {
+        return out;
+      }
+    }
+  }
+
+  std::string_view s_;
+  std::size_t i_ = 0;
+};
+
+}  // namespace
+
+CodeFilter ParseCodeFilter(std::string_view text) {
+  return Parser(text).Parse();
+}
+
+std::string CodeFilter::Sql() const {
+  std::string sql = "SELECT \"COD\", \"VALUE\" FROM code_lists";
+  for (std::size_t i = 0; i < equals.size(); ++i) {
+    sql += i == 0 ? " WHERE " : " AND ";
+    sql += equals[i].first + " = ?" + std::to_string(i + 1);
+  }
+  if (!order_by.empty()) sql += " ORDER BY " + order_by + (descending ? " DESC" : "");
+  return sql;
+}
+
+}  // namespace kvtsqlite

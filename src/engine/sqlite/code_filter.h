@@ -1,0 +1,30 @@
+// The code-list filter text, read by a small strict grammar and turned into a prepared query
+// with bound values, so that no part of the text is ever spliced into SQL:
+//
+//   filter     := [condition {"and" condition}] ["order" "by" column ["asc" | "desc"]]
+//   condition  := column "=" literal
+//   column     := archive | fieldType | cod | value          (letter case ignored)
+//   literal    := "'" {any character but "'" | "''"} "'"
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace kvtsqlite {
+
+struct CodeFilter {
+  /// Column (as named in SQL) and the literal it must equal, in the order written.
+  std::vector<std::pair<std::string, std::string>> equals;
+  std::string order_by;  // a column as named in SQL, or empty
+  bool descending = false;
+
+  /// The SELECT over the code table that this filter's shape needs; values bind as ?1, ?2 ...
+  std::string Sql() const;
+};
+
+/// Parses a filter; text outside the grammar raises kBadFilter and describes where.
+CodeFilter ParseCodeFilter(std::string_view text);
+
+}  // namespace kvtsqlite

@@ -1,0 +1,234 @@
+#include "engine/sqlite/database.h"
+
+#include <limits>
+
+namespace kvtsqlite {
+
+extern const char* const kSchemaSql;
+
+namespace {
+
+constexpr const char* kSchemaName = "kvtfields";
+constexpr const char* kSchemaVersion = "1";
+
+[[noreturn]] void Fail(sqlite3* db, const std::string& what) {
+  throw EngineError(kDatabaseError, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
+}
+
+}  // namespace
+
+kvt::Error EngineError(std::uint32_t n, std::string description) {
+  return kvt::ObjectError(n, kSource, std::move(description));
+}
+
+std::shared_ptr<Database> Database::Open(const std::string& path) {
+  sqlite3* raw = nullptr;
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+  if (rc != SQLITE_OK) {
+    std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
+    sqlite3_close(raw);
+    throw EngineError(kDatabaseError, "cannot open '" + path + "': " + msg);
+  }
+  std::shared_ptr<Database> db(new Database(raw, path));
+  sqlite3_extended_result_codes(raw, 1);
+  sqlite3_busy_timeout(raw, 5000);  // another process may hold the write lock for a moment
+
+  auto count_tables = [&] {
+    try {
+      auto q = db->Query("SELECT count(*) FROM sqlite_master");
+      q.Step();
+      return q.ColumnInt(0);
+    } catch (const kvt::Error&) {
+      throw EngineError(kNotOurDatabase,
+                        "'" + path + "' is not a kvtfields database: " + sqlite3_errmsg(raw));
+    }
+  };
+
+  if (count_tables() == 0) {
+    db->Execute("BEGIN IMMEDIATE");
+    try {
+      if (count_tables() == 0) db->Execute(kSchemaSql);  // nobody else created it meanwhile
+      db->Execute("COMMIT");
+    } catch (...) {
+      sqlite3_exec(raw, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+  std::string schema, version;
+  try {
+    auto q = db->Query("SELECT key, value FROM kvt_meta WHERE key IN ('schema', 'version')");
+    while (q.Step()) {
+      (q.ColumnText(0) == "schema" ? schema : version) = q.ColumnText(1);
+    }
+  } catch (const kvt::Error&) {
+    // no kvt_meta table: somebody else's database
+  }
+  if (schema != kSchemaName || version != kSchemaVersion) {
+    throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database" +
+                                           (schema == kSchemaName ? " of version 1" : ""));
+  }
+  db->Execute("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;");
+  return db;
+}
+
+Database::~Database() {
+  for (auto& [sql, c] : cache_) sqlite3_finalize(c.stmt);
+  sqlite3_close(db_);
+}
+
+void Database::Execute(std::string_view sql) {
+  char* err = nullptr;
+  const std::string text(sql);
+  if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    std::string msg = err ? err : sqlite3_errmsg(db_);
+    sqlite3_free(err);
+    throw EngineError(kDatabaseError, msg);
+  }
+}
+
+Statement Database::Query(std::string_view sql) {
+  auto it = cache_.find(sql);
+  if (it != cache_.end() && !it->second.busy) {
+    it->second.busy = true;
+    return Statement(*this, it->second.stmt, &it->second.busy, false);
+  }
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v3(db_, sql.data(), static_cast<int>(sql.size()), SQLITE_PREPARE_PERSISTENT,
+                         &stmt, nullptr) != SQLITE_OK) {
+    Fail(db_, "cannot prepare a statement");
+  }
+  if (it == cache_.end()) {
+    auto [slot, inserted] = cache_.emplace(std::string(sql), Cached{stmt, true});
+    return Statement(*this, stmt, &slot->second.busy, false);
+  }
+  // The cached one is in use further up the stack: this one lives for one use.
+  return Statement(*this, stmt, nullptr, true);
+}
+
+Statement::Statement(Database& db, sqlite3_stmt* stmt, bool* busy_flag, bool owned)
+    : db_(&db), stmt_(stmt), busy_flag_(busy_flag), owned_(owned) {}
+
+Statement::Statement(Statement&& o) noexcept
+    : db_(o.db_), stmt_(o.stmt_), busy_flag_(o.busy_flag_), owned_(o.owned_) {
+  o.stmt_ = nullptr;
+  o.busy_flag_ = nullptr;
+}
+
+Statement::~Statement() {
+  if (!stmt_) return;
+  if (owned_) {
+    sqlite3_finalize(stmt_);
+    return;
+  }
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+  if (busy_flag_) *busy_flag_ = false;
+}
+
+Statement& Statement::Bind(int index, std::string_view text) {
+  if (sqlite3_bind_text(stmt_, index, text.data(), static_cast<int>(text.size()),
+                        SQLITE_TRANSIENT) != SQLITE_OK) {
+    Fail(db_->db_, "cannot bind a value");
+  }
+  return *this;
+}
+
+Statement& Statement::Bind(int index, std::int64_t number) {
+  if (sqlite3_bind_int64(stmt_, index, number) != SQLITE_OK) Fail(db_->db_, "cannot bind a value");
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const kvt::Variant& value) {
+  int rc = SQLITE_OK;
+  switch (value.Type()) {
+    case kvt::VarType::kEmpty:
+    case kvt::VarType::kNull:
+      rc = sqlite3_bind_null(stmt_, index);
+      break;
+    case kvt::VarType::kBoolean:
+      rc = sqlite3_bind_int(stmt_, index, value.AsBool() ? 1 : 0);
+      break;
+    case kvt::VarType::kInteger:
+    case kvt::VarType::kLong:
+      rc = sqlite3_bind_int(stmt_, index, kvt::CLng(value));
+      break;
+    case kvt::VarType::kDouble:
+      rc = sqlite3_bind_double(stmt_, index, value.AsDouble());
+      break;
+    default:
+      return Bind(index, kvt::CStr(value));  // dates as their text, like a person reads them
+  }
+  if (rc != SQLITE_OK) Fail(db_->db_, "cannot bind a value");
+  return *this;
+}
+
+bool Statement::Step() {
+  const int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) return true;
+  if (rc == SQLITE_DONE) return false;
+  Fail(db_->db_, "query failed");
+}
+
+void Statement::Run() {
+  while (Step()) {
+  }
+}
+
+int Statement::ColumnCount() const {
+  return sqlite3_column_count(stmt_);
+}
+
+kvt::Variant Statement::Column(int index) const {
+  return ColumnValue(stmt_, index);
+}
+
+std::string Statement::ColumnText(int index) const {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+  return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)))
+           : std::string();
+}
+
+std::int64_t Statement::ColumnInt(int index) const {
+  return sqlite3_column_int64(stmt_, index);
+}
+
+std::shared_ptr<kvt::RecordSet> Statement::ToRecordSet() {
+  const int n = ColumnCount();
+  std::vector<std::string> columns;
+  columns.reserve(static_cast<std::size_t>(n));
+  for (int i = 0; i < n; ++i) columns.emplace_back(sqlite3_column_name(stmt_, i));
+  std::vector<std::vector<kvt::Variant>> rows;
+  while (Step()) {
+    std::vector<kvt::Variant> row;
+    row.reserve(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) row.push_back(Column(i));
+    rows.push_back(std::move(row));
+  }
+  return kvt::MemoryRecordSet::Create(std::move(columns), std::move(rows));
+}
+
+kvt::Variant ColumnValue(sqlite3_stmt* stmt, int index) {
+  switch (sqlite3_column_type(stmt, index)) {
+    case SQLITE_NULL:
+      return kvt::Variant::Null();
+    case SQLITE_INTEGER: {
+      const std::int64_t v = sqlite3_column_int64(stmt, index);
+      if (v >= std::numeric_limits<std::int32_t>::min() &&
+          v <= std::numeric_limits<std::int32_t>::max()) {
+        return kvt::Variant(static_cast<std::int32_t>(v));
+      }
+      return kvt::Variant(static_cast<double>(v));
+    }
+    case SQLITE_FLOAT:
+      return kvt::Variant(sqlite3_column_double(stmt, index));
+    default: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, index));
+      return kvt::Variant(
+          std::string(p ? p : "", static_cast<std::size_t>(sqlite3_column_bytes(stmt, index))));
+    }
+  }
+}
+
+}  // namespace kvtsqlite

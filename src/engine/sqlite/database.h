@@ -1,0 +1,110 @@
+// A SQLite database file with a cache of prepared statements. Used by the engine and by the
+// autocomplete class; not part of the component.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "runtime/error.h"
+#include "runtime/record_set.h"
+#include "runtime/variant.h"
+
+namespace kvtsqlite {
+
+inline constexpr const char* kSource = "kvtDBEngine.DBEngine";
+
+/// Error numbers of the engine (object errors, 0x80040000 + n).
+enum : std::uint32_t {
+  kDatabaseError = 769,   // SQLite refused an operation
+  kNotOurDatabase = 770,  // the file is not a kvtfields database
+  kBadFilter = 771,       // a code-list filter that does not parse
+  kNoDatabase = 772,      // the engine has no open database
+};
+
+kvt::Error EngineError(std::uint32_t n, std::string description);
+
+class Statement;
+
+/// One open database file. Opening a new, empty file applies the schema; opening a file with
+/// another schema, or no SQLite file at all, raises kNotOurDatabase and writes nothing.
+class Database {
+ public:
+  /// Opens (creating when missing) the file at `path`.
+  static std::shared_ptr<Database> Open(const std::string& path);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  const std::string& Path() const { return path_; }
+  sqlite3* Handle() const { return db_; }
+
+  /// Runs SQL text without results (several statements allowed).
+  void Execute(std::string_view sql);
+
+  /// A row source for a statement prepared once and reused.
+  Statement Query(std::string_view sql);
+
+ private:
+  Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  friend class Statement;
+  struct Cached {
+    sqlite3_stmt* stmt = nullptr;
+    bool busy = false;
+  };
+  struct Hash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view s) const noexcept {
+      return std::hash<std::string_view>{}(s);
+    }
+  };
+  sqlite3* db_;
+  std::string path_;
+  std::unordered_map<std::string, Cached, Hash, std::equal_to<>> cache_;
+};
+
+/// A prepared statement in use: bind, step, read columns. Resets itself when it goes.
+class Statement {
+ public:
+  ~Statement();
+  Statement(Statement&& o) noexcept;
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  Statement& operator=(Statement&&) = delete;
+
+  Statement& Bind(int index, std::string_view text);
+  Statement& Bind(int index, const std::string& text) {
+    return Bind(index, std::string_view(text));
+  }
+  Statement& Bind(int index, std::int64_t number);
+  Statement& Bind(int index, const kvt::Variant& value);
+  /// Advances to the next row; false when there is none.
+  bool Step();
+  /// Runs a statement that returns no rows.
+  void Run();
+  int ColumnCount() const;
+  kvt::Variant Column(int index) const;
+  std::string ColumnText(int index) const;
+  std::int64_t ColumnInt(int index) const;
+  /// Every remaining row as an in-memory record set.
+  std::shared_ptr<kvt::RecordSet> ToRecordSet();
+
+ private:
+  friend class Database;
+  Statement(Database& db, sqlite3_stmt* stmt, bool* busy_flag, bool owned);
+  Database* db_;
+  sqlite3_stmt* stmt_;
+  bool* busy_flag_;  // the cache entry's flag; null when the statement is not cached
+  bool owned_;       // a one-off statement, finalized when done
+};
+
+/// Converts a value of a result column into a variant: NULL → Null, integers → Long (Double
+/// outside the 32-bit range), reals → Double, text and blobs → String.
+kvt::Variant ColumnValue(sqlite3_stmt* stmt, int index);
+
+}  // namespace kvtsqlite

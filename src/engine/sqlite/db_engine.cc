@@ -1,0 +1,276 @@
+#include "engine/sqlite/db_engine.h"
+
+#include <ctime>
+
+#include "engine/sqlite/code_filter.h"
+#include "runtime/class_builder.h"
+#include "runtime/class_registry.h"
+
+namespace kvtsqlite {
+
+const kvt::ClassInfo& DatabaseHandle::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<DatabaseHandle>("SqliteDatabase")
+                                         .Get<&DatabaseHandle::Path>("Path")
+                                         .Build();
+  return info;
+}
+
+const kvt::ClassInfo& Connection::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<Connection> b("Connection");
+    return kvtfields::IDBConnection::Describe(b).Build();
+  }();
+  return info;
+}
+
+kvt::Variant Connection::AdoConnection() {
+  if (!db_) return kvt::Variant::Nothing();
+  return kvt::Variant(std::make_shared<DatabaseHandle>(db_));
+}
+
+const kvt::ClassInfo& DBEngine::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<DBEngine> b("DBEngine");
+    kvtfields::IDBEngine::Describe(b)
+        .Method<&DBEngine::OpenDatabase>("OpenDatabase")
+        .Params({"Path"})
+        .Method<&DBEngine::CloseDatabase>("CloseDatabase")
+        .Method<&DBEngine::GetScript>("GetScript")
+        .Params({"ScriptSet"})
+        .Method<&DBEngine::HasArchive>("HasArchive")
+        .Params({"Archive"})
+        .Method<&DBEngine::SaveDocument>("SaveDocument")
+        .Params({"Archive", "Values"})
+        .Method<&DBEngine::DocumentCount>("DocumentCount")
+        .Params({"Archive"})
+        .Method<&DBEngine::LoadDocument>("LoadDocument")
+        .Params({"Id"});
+    return b.Build();
+  }();
+  return info;
+}
+
+DBEngine::DBEngine() : connection_(std::make_shared<kvtsqlite::Connection>()) {}
+
+std::shared_ptr<DBEngine> DBEngine::Open(const std::string& path) {
+  auto engine = std::make_shared<DBEngine>();
+  engine->OpenDatabase(path);
+  return engine;
+}
+
+void DBEngine::OpenDatabase(const std::string& path) {
+  auto db = Database::Open(path);
+  db_ = db;
+  connection_->Attach(std::move(db));
+  ever_opened_ = true;
+}
+
+void DBEngine::CloseDatabase() {
+  db_.reset();
+  connection_->Attach(nullptr);
+}
+
+Database& DBEngine::Db() const {
+  if (!db_) throw EngineError(kNoDatabase, "no database is open");
+  return *db_;
+}
+
+std::shared_ptr<kvtfields::IDBConnection> DBEngine::Connection() {
+  // Before a database was ever opened there is no connection at all; after CloseDatabase the
+  // connection stays and answers IsOpen False.
+  return ever_opened_ ? connection_ : nullptr;
+}
+
+void DBEngine::AddCode(std::string& archive, std::string& field_name, std::string& code,
+                       std::string& description) {
+  Db().Query(
+          "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") VALUES (?1, ?2, ?3, ?4) "
+          "ON CONFLICT (archive, fieldType, \"COD\") DO UPDATE SET \"VALUE\" = excluded.\"VALUE\"")
+      .Bind(1, archive)
+      .Bind(2, field_name)
+      .Bind(3, code)
+      .Bind(4, description)
+      .Run();
+}
+
+void DBEngine::DeleteCode(std::string& archive, std::string& field_name, std::string& code) {
+  Db().Query("DELETE FROM code_lists WHERE archive = ?1 AND fieldType = ?2 AND \"COD\" = ?3")
+      .Bind(1, archive)
+      .Bind(2, field_name)
+      .Bind(3, code)
+      .Run();
+}
+
+std::vector<std::string> DBEngine::GetFormFields(const std::string& archive) {
+  auto q =
+      Db().Query("SELECT cod FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
+  q.Bind(1, archive);
+  std::vector<std::string> names;
+  while (q.Step()) names.push_back(q.ColumnText(0));
+  return names;
+}
+
+std::shared_ptr<kvt::RecordSet> DBEngine::GetFieldDefinition(const std::string& archive,
+                                                             const std::string& field_name) {
+  auto q = Db().Query(
+      "SELECT \"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", "
+      "\"IsRequired\", \"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", "
+      "\"Type\" FROM field_definitions WHERE archive = ?1 AND cod = ?2");
+  q.Bind(1, archive).Bind(2, field_name);
+  return q.ToRecordSet();
+}
+
+kvt::Variant DBEngine::GetFieldVisualProperties(std::string& archive, std::string& field_name,
+                                                std::string& form_name) {
+  auto q = Db().Query(
+      "SELECT archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
+      "\"ShowComboLabel\" FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
+  q.Bind(1, archive).Bind(2, field_name).Bind(3, form_name);
+  auto rs = q.ToRecordSet();
+  if (rs->Eof()) return kvt::Variant::Nothing();
+  return kvt::Variant(rs);
+}
+
+std::shared_ptr<kvt::RecordSet> DBEngine::GetCodeList(std::string& filter) {
+  const CodeFilter f = ParseCodeFilter(filter);
+  auto q = Db().Query(f.Sql());
+  for (std::size_t i = 0; i < f.equals.size(); ++i) {
+    q.Bind(static_cast<int>(i + 1), f.equals[i].second);
+  }
+  return q.ToRecordSet();
+}
+
+void DBEngine::PutField(const FieldDefinition& f) {
+  Db().Query(
+          "INSERT INTO field_definitions (archive, cod, position, \"Label\", \"Descr\", "
+          "\"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", \"AutoComplete\", "
+          "\"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\") VALUES (?1, ?2, "
+          "(SELECT coalesce(max(position), 0) + 1 FROM field_definitions WHERE archive = ?1), "
+          "?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14) "
+          "ON CONFLICT (archive, cod) DO UPDATE SET \"Label\" = ?3, \"Descr\" = ?4, "
+          "\"MaxLen\" = ?5, \"MinLen\" = ?6, \"Priority\" = ?7, \"IsIndex\" = ?8, "
+          "\"IsRequired\" = ?9, \"AutoComplete\" = ?10, \"DATA_FORMAT\" = ?11, "
+          "\"CHAR_FORMAT\" = ?12, \"IsRetainInMemory\" = ?13, \"Type\" = ?14")
+      .Bind(1, f.archive)
+      .Bind(2, f.name)
+      .Bind(3, f.label)
+      .Bind(4, f.descr)
+      .Bind(5, f.max_len)
+      .Bind(6, f.min_len)
+      .Bind(7, f.priority)
+      .Bind(8, f.is_index)
+      .Bind(9, f.is_required)
+      .Bind(10, f.auto_complete)
+      .Bind(11, f.data_format)
+      .Bind(12, f.char_format)
+      .Bind(13, f.retain_in_memory)
+      .Bind(14, f.type)
+      .Run();
+}
+
+void DBEngine::PutLayout(const FieldLayout& l) {
+  Db().Query(
+          "INSERT OR REPLACE INTO field_layouts (archive, cod, form, \"Width\", \"Height\", "
+          "\"BreakLine\", \"MultiLine\", \"ShowComboLabel\") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
+          "?8)")
+      .Bind(1, l.archive)
+      .Bind(2, l.name)
+      .Bind(3, l.form)
+      .Bind(4, l.width)
+      .Bind(5, l.height)
+      .Bind(6, l.break_line)
+      .Bind(7, l.multi_line)
+      .Bind(8, l.show_combo_label)
+      .Run();
+}
+
+void DBEngine::PutScript(const std::string& script_set, const std::string& source) {
+  Db().Query("INSERT OR REPLACE INTO scripts (script_set, source) VALUES (?1, ?2)")
+      .Bind(1, script_set)
+      .Bind(2, source)
+      .Run();
+}
+
+kvt::Variant DBEngine::GetScript(const std::string& script_set) {
+  auto q = Db().Query("SELECT source FROM scripts WHERE script_set = ?1");
+  q.Bind(1, script_set);
+  return q.Step() ? kvt::Variant(q.ColumnText(0)) : kvt::Variant::Null();
+}
+
+bool DBEngine::HasArchive(const std::string& archive) {
+  auto q = Db().Query("SELECT 1 FROM field_definitions WHERE archive = ?1 LIMIT 1");
+  q.Bind(1, archive);
+  return q.Step();
+}
+
+void DBEngine::Transaction(const std::function<void()>& work) {
+  Database& db = Db();
+  db.Execute("BEGIN IMMEDIATE");
+  try {
+    work();
+    db.Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
+}
+
+std::int32_t DBEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
+  auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
+  if (!dict) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "SaveDocument needs a Dictionary",
+                            kSource);
+  }
+  std::int32_t id = 0;
+  Transaction([&] {
+    char stamp[32];
+    const std::time_t now = std::time(nullptr);
+    std::tm utc{};
+    gmtime_r(&now, &utc);
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    Db().Query("INSERT INTO documents (archive, saved_at) VALUES (?1, ?2)")
+        .Bind(1, archive)
+        .Bind(2, std::string_view(stamp))
+        .Run();
+    id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
+    for (const auto& [field, value] : dict->Entries()) {
+      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
+          .Bind(1, std::int64_t{id})
+          .Bind(2, field)
+          .Bind(3, value)
+          .Run();
+    }
+  });
+  return id;
+}
+
+std::int32_t DBEngine::DocumentCount(const std::string& archive) {
+  auto q = Db().Query("SELECT count(*) FROM documents WHERE archive = ?1");
+  q.Bind(1, archive);
+  q.Step();
+  return static_cast<std::int32_t>(q.ColumnInt(0));
+}
+
+kvt::ObjectRef DBEngine::LoadDocument(std::int32_t id) {
+  {
+    auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
+    exists.Bind(1, std::int64_t{id});
+    if (!exists.Step()) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                              "no document " + std::to_string(id), kSource);
+    }
+  }
+  auto q =
+      Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
+  q.Bind(1, std::int64_t{id});
+  auto dict = kvt::Dictionary::Create();
+  while (q.Step()) dict->Add(q.ColumnText(0), q.Column(1));
+  return dict;
+}
+
+void RegisterEngineClass() {
+  kvt::ClassRegistry::Instance().Register(kEngineProgId, {},
+                                          [] { return std::make_shared<DBEngine>(); });
+}
+
+}  // namespace kvtsqlite

@@ -1,0 +1,129 @@
+// The database engine on SQLite: field definitions, layouts, code lists, autocomplete values,
+// scripts and saved documents in one database file.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/sqlite/database.h"
+#include "kvtfields/contracts/db_engine.h"
+#include "runtime/dictionary.h"
+
+namespace kvtsqlite {
+
+inline constexpr const char* kEngineProgId = "kvtDBEngine.DBEngine";
+
+/// What the engine hands out as the connection's AdoConnection: the open database.
+class DatabaseHandle final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  explicit DatabaseHandle(std::shared_ptr<Database> db) : db_(std::move(db)) {}
+  const std::shared_ptr<Database>& Get() const { return db_; }
+  std::string Path() const { return db_->Path(); }
+
+ private:
+  std::shared_ptr<Database> db_;
+};
+
+class Connection final : public kvtfields::IDBConnection {
+  KVT_OBJECT()
+
+ public:
+  kvt::Variant AdoConnection() override;
+  bool IsOpen() override { return db_ != nullptr; }
+  void Attach(std::shared_ptr<Database> db) { db_ = std::move(db); }
+
+ private:
+  std::shared_ptr<Database> db_;
+};
+
+/// One field of an archive as stored; values are stored as given (nulls and wrong kinds too).
+struct FieldDefinition {
+  std::string archive;
+  std::string name;
+  kvt::Variant label = "";
+  kvt::Variant descr = "";
+  kvt::Variant max_len = 0;
+  kvt::Variant min_len = 0;
+  kvt::Variant priority = 0;
+  kvt::Variant is_index = false;
+  kvt::Variant is_required = false;
+  kvt::Variant auto_complete = false;
+  kvt::Variant data_format = 0;
+  kvt::Variant char_format = 0;
+  kvt::Variant retain_in_memory = false;
+  kvt::Variant type = "TextBox";
+};
+
+/// The layout of a field on one form.
+struct FieldLayout {
+  std::string archive;
+  std::string name;
+  std::string form;
+  kvt::Variant width = 0;
+  kvt::Variant height = 0;
+  kvt::Variant break_line = true;
+  kvt::Variant multi_line = false;
+  kvt::Variant show_combo_label = true;
+};
+
+class DBEngine final : public kvtfields::IDBEngine {
+  KVT_OBJECT()
+
+ public:
+  DBEngine();
+  /// An engine with the database at `path` open (created when missing).
+  static std::shared_ptr<DBEngine> Open(const std::string& path);
+
+  /// Opens a database file, replacing the one open before; on failure nothing changes.
+  void OpenDatabase(const std::string& path);
+  /// Closes the database: the connection then answers IsOpen False.
+  void CloseDatabase();
+  /// The open database; raises kNoDatabase when none is.
+  Database& Db() const;
+
+  // The engine operations of the component's contract.
+  std::shared_ptr<kvtfields::IDBConnection> Connection() override;
+  void AddCode(std::string& archive, std::string& field_name, std::string& code,
+               std::string& description) override;
+  void DeleteCode(std::string& archive, std::string& field_name, std::string& code) override;
+  std::vector<std::string> GetFormFields(const std::string& archive) override;
+  std::shared_ptr<kvt::RecordSet> GetFieldDefinition(const std::string& archive,
+                                                     const std::string& field_name) override;
+  kvt::Variant GetFieldVisualProperties(std::string& archive, std::string& field_name,
+                                        std::string& form_name) override;
+  std::shared_ptr<kvt::RecordSet> GetCodeList(std::string& filter) override;
+
+  // Maintenance of definitions, layouts and scripts.
+  /// Adds or replaces a field; a new field goes after the archive's last one.
+  void PutField(const FieldDefinition& field);
+  void PutLayout(const FieldLayout& layout);
+  void PutScript(const std::string& script_set, const std::string& source);
+  /// The script of a set, or Null when the set has none.
+  kvt::Variant GetScript(const std::string& script_set);
+  /// True when the archive has at least one field.
+  bool HasArchive(const std::string& archive);
+  /// Runs several changes as one transaction.
+  void Transaction(const std::function<void()>& work);
+
+  // Documents saved by a host.
+  /// Stores one document's values (field name → value); returns its id.
+  std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values);
+  std::int32_t DocumentCount(const std::string& archive);
+  /// The values of a stored document as a Dictionary; an unknown id raises 9.
+  kvt::ObjectRef LoadDocument(std::int32_t id);
+
+ private:
+  std::shared_ptr<Database> db_;
+  std::shared_ptr<kvtsqlite::Connection> connection_;
+  bool ever_opened_ = false;
+};
+
+/// Registers "kvtDBEngine.DBEngine" with the class registry (a new engine has no database).
+void RegisterEngineClass();
+
+}  // namespace kvtsqlite

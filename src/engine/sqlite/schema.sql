@@ -1,0 +1,80 @@
+-- The kvtfields database, applied to a new, empty database file.
+-- Definition and layout columns carry no declared type, so that a value comes back exactly as
+-- it was stored: the component, not the engine, judges what it reads.
+
+CREATE TABLE kvt_meta (
+  key   TEXT PRIMARY KEY,
+  value TEXT NOT NULL
+);
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '1');
+
+-- One row per field of an archive; `position` orders the fields of the archive.
+CREATE TABLE field_definitions (
+  archive          TEXT NOT NULL,
+  cod              TEXT NOT NULL,
+  position         INTEGER NOT NULL,
+  "Label",
+  "Descr",
+  "MaxLen",
+  "MinLen",
+  "Priority",
+  "IsIndex",
+  "IsRequired",
+  "AutoComplete",
+  "DATA_FORMAT",
+  "CHAR_FORMAT",
+  "IsRetainInMemory",
+  "Type",
+  PRIMARY KEY (archive, cod)
+);
+CREATE INDEX field_definitions_order ON field_definitions (archive, position);
+
+-- The layout of a field on one form.
+CREATE TABLE field_layouts (
+  archive          TEXT NOT NULL,
+  cod              TEXT NOT NULL,
+  form             TEXT NOT NULL,
+  "Width",
+  "Height",
+  "BreakLine",
+  "MultiLine",
+  "ShowComboLabel",
+  PRIMARY KEY (archive, cod, form)
+);
+
+-- The codes of a field, with their descriptions.
+CREATE TABLE code_lists (
+  archive          TEXT NOT NULL,
+  fieldType        TEXT NOT NULL,
+  "COD"            TEXT NOT NULL,
+  "VALUE"          TEXT,
+  PRIMARY KEY (archive, fieldType, "COD")
+);
+
+-- Values learnt by the autocomplete class, per key ("archive-field").
+CREATE TABLE "SYS_AUTOCOMPLETE" (
+  key              TEXT NOT NULL,
+  value            TEXT NOT NULL,
+  uses             INTEGER NOT NULL DEFAULT 1,
+  last_used        INTEGER NOT NULL DEFAULT 0,
+  PRIMARY KEY (key, value)
+);
+
+-- Archive scripts, one per script set.
+CREATE TABLE scripts (
+  script_set       TEXT PRIMARY KEY,
+  source           TEXT NOT NULL
+);
+
+-- Documents saved by a host, with one value per field.
+CREATE TABLE documents (
+  id               INTEGER PRIMARY KEY AUTOINCREMENT,
+  archive          TEXT NOT NULL,
+  saved_at         TEXT NOT NULL
+);
+CREATE TABLE document_values (
+  document         INTEGER NOT NULL REFERENCES documents (id) ON DELETE CASCADE,
+  field            TEXT NOT NULL,
+  value,
+  PRIMARY KEY (document, field)
+);
