@@ -159,6 +159,14 @@ class ClassBuilder {
     }
     return *this;
   }
+  /// Gives every member of a name an explicit member id (for members added by a shared
+  /// description that one class numbers differently).
+  ClassBuilder& Renumber(std::string_view name, DispId id) {
+    for (auto& m : members_) {
+      if (m.name == name) m.id = id;
+    }
+    return *this;
+  }
   /// Makes the last member's name the default member (id 0).
   ClassBuilder& Default() { return Id(kDefaultMember); }
   /// Names the parameters of the last member, in order.

@@ -1,6 +1,7 @@
 #include "runtime/object.h"
 
 #include <algorithm>
+#include <type_traits>
 
 #include "runtime/error.h"
 
@@ -21,6 +22,10 @@ Object::~Object() {
 }
 std::size_t Object::LiveCount() noexcept {
   return g_live_objects;
+}
+
+bool Object::InvokeDynamic(std::string_view, MemberKind, std::span<Variant>, Variant&) {
+  return false;
 }
 
 std::size_t ClassInfo::NameHash::operator()(std::string_view s) const noexcept {
@@ -117,6 +122,10 @@ Variant InvokeImpl(const ObjectRef& target, Key key, MemberKind kind, std::span<
   const ClassInfo& cls = target->Class();
   const MemberInfo* m = Resolve(cls, key, kind, args);
   if (!m) {
+    if constexpr (std::is_same_v<Key, std::string_view>) {
+      Variant result;
+      if (target->InvokeDynamic(key, kind, args, result)) return result;
+    }
     throw RuntimeError(ErrorCode::kNotSupported, cls.Name() + "." + Describe(key));
   }
   if (args.size() < m->min_args) {

@@ -206,6 +206,35 @@ std::size_t CharLength(std::string_view text) {
   return count;
 }
 
+char32_t NextCodePoint(std::string_view text, std::size_t& i) {
+  const auto* s = reinterpret_cast<const uint8_t*>(text.data());
+  auto pos = static_cast<int32_t>(i);
+  const auto n = static_cast<int32_t>(text.size());
+  UChar32 c;
+  U8_NEXT(s, pos, n, c);
+  if (c < 0) {  // malformed: the byte stands for itself
+    c = s[i];
+    pos = static_cast<int32_t>(i) + 1;
+  }
+  i = static_cast<std::size_t>(pos);
+  return static_cast<char32_t>(c);
+}
+
+void AppendCodePoint(std::string& text, char32_t c) {
+  uint8_t buf[U8_MAX_LENGTH];
+  int32_t len = 0;
+  UBool error = false;
+  U8_APPEND(buf, len, U8_MAX_LENGTH, static_cast<UChar32>(c), error);
+  if (error) return;
+  text.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(len));
+}
+
+std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index) {
+  std::size_t i = 0;
+  for (std::size_t k = 0; k < index && i < text.size(); ++k) NextCodePoint(text, i);
+  return i;
+}
+
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {

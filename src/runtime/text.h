@@ -36,6 +36,14 @@ std::string ToLower(std::string_view text);
 /// Number of characters (code points) of UTF-8 text; a malformed byte counts as one character.
 std::size_t CharLength(std::string_view text);
 
+/// Decodes the character at byte `i` of UTF-8 text and advances `i` past it; a malformed byte
+/// is returned as itself.
+char32_t NextCodePoint(std::string_view text, std::size_t& i);
+/// Appends a character to UTF-8 text.
+void AppendCodePoint(std::string& text, char32_t c);
+/// Byte offset of character `index` (clamped to the end of the text).
+std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index);
+
 /// ASCII-only case-insensitive comparison, used for member and column names.
 bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
 

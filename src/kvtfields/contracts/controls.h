@@ -42,10 +42,11 @@ struct InputEvents {
   kvt::EventSource<bool&> Validate;
 };
 
-/// Base of the four input controls. A control offers exactly one of the derived interfaces,
-/// which is what binding a control to a field tests.
-class IInputControl : public kvt::Object {
+/// Base of the four input controls' interfaces. A control is an automation object that also
+/// offers exactly one of the derived interfaces, which is what binding it to a field tests.
+class IInputControl {
  public:
+  virtual ~IInputControl() = default;
   virtual InputEvents& Events() = 0;
 };
 
@@ -75,9 +76,11 @@ class IDatePickerControl : public IInputControl {
 /// The file-link control ("ZulFileLinker.FileLinker").
 class IFileLinkerControl : public IInputControl {};
 
-/// The platform's plain label ("VB.Label"), set up through this typed interface.
-class ILabelControl : public kvt::Object {
+/// The platform's plain label ("VB.Label"), set up through this typed interface; like the input
+/// controls it is an automation object that also offers this interface.
+class ILabelControl {
  public:
+  virtual ~ILabelControl() = default;
   virtual std::string Caption() const = 0;
   virtual void LetCaption(const std::string& caption) = 0;
   virtual bool AutoSize() const = 0;

@@ -1,0 +1,54 @@
+// The autocomplete class over the "SYS_AUTOCOMPLETE" table: while the person types into the
+// attached text box it offers the values saved before under the field's key that start with
+// the typed text, most used first; accepting one fills the box. After a save it learns the
+// box's text.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/sqlite/database.h"
+#include "kvtfields/contracts/auto_completer.h"
+#include "runtime/event_source.h"
+#include "runtime/weak_ref.h"
+
+namespace kvtaddons {
+
+/// How many values are offered at most.
+inline constexpr std::size_t kMaxSuggestions = 8;
+
+class AutoCompleter final : public kvtfields::IAutoCompleter {
+  KVT_OBJECT()
+
+ public:
+  /// `connection` must be the SQLite engine's connection object, `control` a text box; the
+  /// table name must be a plain identifier. Anything else raises 13 and attaches nothing.
+  void Attach(kvt::Variant& connection, const std::string& table, const std::string& key,
+              kvt::ObjectRef& control) override;
+  void Detach() override;
+  /// False (the default): "acme" finds "ACME S.p.A.".
+  void LetMatchCase(bool match_case) override { match_case_ = match_case; }
+  std::vector<std::string> Suggestions(const std::string& prefix) override;
+  /// True (the default): NotifySaved stores what it is given.
+  void LetLearnNewValues(bool learn) override { learn_ = learn; }
+  void NotifySaved(const std::string& text) override;
+
+  bool MatchCase() const { return match_case_; }
+  bool LearnNewValues() const { return learn_; }
+
+ private:
+  void OnChange();
+  std::shared_ptr<kvtsqlite::Database> db_;
+  std::string table_;  // already quoted
+  std::string key_;
+  kvt::WeakRef<kvt::Object> control_;  // the form owns the control
+  kvt::Subscription change_;
+  bool match_case_ = false;
+  bool learn_ = true;
+};
+
+/// Registers "kvtAutoComplete.AutoCompleter" with the class registry.
+void RegisterAutoCompleterClass();
+
+}  // namespace kvtaddons

@@ -1,0 +1,83 @@
+#include "host/headless/control.h"
+
+#include "host/headless/form.h"
+#include "runtime/error.h"
+
+namespace kvthost {
+
+const kvt::ClassInfo& Font::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<Font>("StdFont")
+                                         .Get<&Font::Name>("Name")
+                                         .Let<&Font::LetName>("Name")
+                                         .Get<&Font::Size>("Size")
+                                         .Let<&Font::LetSize>("Size")
+                                         .Get<&Font::Bold>("Bold")
+                                         .Let<&Font::LetBold>("Bold")
+                                         .Get<&Font::Italic>("Italic")
+                                         .Let<&Font::LetItalic>("Italic")
+                                         .Build();
+  return info;
+}
+
+void Control::LetWidth(std::int32_t v) {
+  if (v < 0) throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: size");
+  width_ = v;
+}
+
+void Control::LetHeight(std::int32_t v) {
+  if (v < 0) throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: size");
+  height_ = v;
+}
+
+void Control::LetVisible(bool v) {
+  visible_ = v;
+  if (!v) {
+    // A hidden control cannot keep the focus.
+    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->active_.reset();
+  }
+}
+
+void Control::LetEnabled(bool v) {
+  if (enabled_ == v) return;
+  enabled_ = v;
+  if (!v) {
+    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->active_.reset();
+  }
+  OnEnabledChanged();
+}
+
+std::int16_t Control::TabIndex() const {
+  if (auto f = form_.Resolve()) return f->TabIndexOf(*this);
+  return detached_tab_index_;
+}
+
+void Control::LetTabIndex(std::int16_t v) {
+  if (v < 0) {
+    throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: TabIndex");
+  }
+  if (auto f = form_.Resolve()) {
+    f->SetTabIndex(*this, v);
+  } else {
+    detached_tab_index_ = v;
+  }
+}
+
+kvt::ObjectRef Control::Parent() const {
+  return form_.Resolve();
+}
+
+bool Control::HasFocus() const {
+  auto f = form_.Resolve();
+  return f && f->Active().get() == this;
+}
+
+void Control::SetFocus() {
+  auto f = form_.Resolve();
+  if (!f || !CanTakeFocus()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + name_ + "' cannot take the focus", "kvtHost");
+  }
+  f->MoveFocus(std::static_pointer_cast<Control>(shared_from_this()));
+}
+
+}  // namespace kvthost

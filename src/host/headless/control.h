@@ -1,0 +1,150 @@
+// The base of every control of the headless window system: the members all desktop controls
+// share (name, tag, geometry, colours, font, tab order, focus), reachable late-bound.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "kvtfields/contracts/controls.h"
+#include "runtime/class_builder.h"
+#include "runtime/object.h"
+#include "runtime/weak_ref.h"
+
+namespace kvthost {
+
+class Form;
+
+/// Colours as the platform encodes them (0x00BBGGRR).
+inline constexpr std::int32_t kWhite = 0xFFFFFF;
+inline constexpr std::int32_t kBlack = 0x000000;
+
+/// A control's font.
+class Font final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  std::string Name() const { return name_; }
+  void LetName(const std::string& v) { name_ = v; }
+  double Size() const { return size_; }
+  void LetSize(double v) { size_ = v; }
+  bool Bold() const { return bold_; }
+  void LetBold(bool v) { bold_ = v; }
+  bool Italic() const { return italic_; }
+  void LetItalic(bool v) { italic_ = v; }
+
+ private:
+  std::string name_ = "MS Sans Serif";
+  double size_ = 8.25;
+  bool bold_ = false;
+  bool italic_ = false;
+};
+
+class Control : public kvt::Object {
+ public:
+  // Members every control has.
+  std::string Name() const { return name_; }
+  std::string Tag() const { return tag_; }
+  void LetTag(const std::string& v) { tag_ = v; }
+  std::string ToolTipText() const { return tool_tip_; }
+  void LetToolTipText(const std::string& v) { tool_tip_ = v; }
+  std::int32_t Left() const { return left_; }
+  void LetLeft(std::int32_t v) { left_ = v; }
+  std::int32_t Top() const { return top_; }
+  void LetTop(std::int32_t v) { top_ = v; }
+  std::int32_t Width() const { return width_; }
+  virtual void LetWidth(std::int32_t v);
+  std::int32_t Height() const { return height_; }
+  virtual void LetHeight(std::int32_t v);
+  bool Visible() const { return visible_; }
+  void LetVisible(bool v);
+  bool Enabled() const { return enabled_; }
+  void LetEnabled(bool v);
+  /// Position in the form's tab order; setting N moves the control to N and shifts the
+  /// controls from N onward up by one.
+  std::int16_t TabIndex() const;
+  void LetTabIndex(std::int16_t v);
+  bool TabStop() const { return tab_stop_; }
+  void LetTabStop(bool v) { tab_stop_ = v; }
+  std::int32_t BackColor() const { return back_color_; }
+  void LetBackColor(std::int32_t v) { back_color_ = v; }
+  std::int32_t ForeColor() const { return fore_color_; }
+  void LetForeColor(std::int32_t v) { fore_color_ = v; }
+  kvt::ObjectRef Font() const { return font_; }
+  /// The form, or Nothing once the control was removed from it.
+  kvt::ObjectRef Parent() const;
+  /// Moves the focus here (validating the control that has it); error 5 when the control
+  /// cannot take the focus.
+  void SetFocus();
+
+  // Window-system side.
+  /// The class name the control was created under ("VB.Label" ...).
+  const std::string& ClassName() const { return class_name_; }
+  std::shared_ptr<Form> OwnerForm() const { return form_.Resolve(); }
+  bool HasFocus() const;
+  /// Controls that never take the focus (labels, status bars) answer false.
+  virtual bool Focusable() const { return true; }
+  bool CanTakeFocus() const { return Focusable() && visible_ && enabled_ && tab_stop_; }
+  /// The focus and validate events, raised by the form; null for controls without them.
+  virtual kvtfields::InputEvents* FocusEvents() { return nullptr; }
+  /// A character typed while the control has the focus (8 is Backspace, 13 Enter).
+  virtual void TypeCharacter(char32_t) {}
+  /// One line describing the control's state for a text picture of the form.
+  virtual std::string Describe() const { return {}; }
+
+  template <class C>
+  static kvt::ClassBuilder<C>& DescribeCommon(kvt::ClassBuilder<C>& b) {
+    return b.template Get<&Control::Name>("Name")
+        .template Get<&Control::Tag>("Tag")
+        .template Let<&Control::LetTag>("Tag")
+        .template Get<&Control::ToolTipText>("ToolTipText")
+        .template Let<&Control::LetToolTipText>("ToolTipText")
+        .template Get<&Control::Left>("Left")
+        .template Let<&Control::LetLeft>("Left")
+        .template Get<&Control::Top>("Top")
+        .template Let<&Control::LetTop>("Top")
+        .template Get<&Control::Width>("Width")
+        .template Let<&Control::LetWidth>("Width")
+        .template Get<&Control::Height>("Height")
+        .template Let<&Control::LetHeight>("Height")
+        .template Get<&Control::Visible>("Visible")
+        .template Let<&Control::LetVisible>("Visible")
+        .template Get<&Control::Enabled>("Enabled")
+        .template Let<&Control::LetEnabled>("Enabled")
+        .template Get<&Control::TabIndex>("TabIndex")
+        .template Let<&Control::LetTabIndex>("TabIndex")
+        .template Get<&Control::TabStop>("TabStop")
+        .template Let<&Control::LetTabStop>("TabStop")
+        .template Get<&Control::BackColor>("BackColor")
+        .template Let<&Control::LetBackColor>("BackColor")
+        .template Get<&Control::ForeColor>("ForeColor")
+        .template Let<&Control::LetForeColor>("ForeColor")
+        .template Get<&Control::Font>("Font")
+        .template Get<&Control::Parent>("Parent")
+        .template Method<&Control::SetFocus>("SetFocus");
+  }
+
+ protected:
+  Control(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
+  /// The control's enabled state changed (the file link keeps its lock flag in step).
+  virtual void OnEnabledChanged() {}
+
+ private:
+  friend class Form;
+  friend class ControlsCollection;
+  std::string class_name_;
+  std::string name_;
+  std::string tag_;
+  std::string tool_tip_;
+  std::int32_t left_ = 0, top_ = 0, width_, height_;
+  bool visible_ = true;
+  bool enabled_ = true;
+  bool tab_stop_ = true;
+  std::int16_t detached_tab_index_ = 0;  // kept when the control is not on a form
+  std::int32_t back_color_ = kWhite;
+  std::int32_t fore_color_ = kBlack;
+  std::shared_ptr<kvthost::Font> font_ = std::make_shared<kvthost::Font>();
+  kvt::WeakRef<Form> form_;
+};
+
+}  // namespace kvthost

@@ -1,0 +1,484 @@
+#include "host/headless/controls.h"
+
+#include <algorithm>
+
+#include "host/headless/form.h"
+#include "runtime/class_registry.h"
+#include "runtime/error.h"
+#include "runtime/record_set.h"
+#include "runtime/text.h"
+
+namespace kvthost {
+namespace {
+
+constexpr const char* kSource = "kvtHost";
+constexpr std::int32_t kTwipsPerChar = 90;
+
+[[noreturn]] void InvalidValue(const std::string& what) {
+  throw kvt::Error(kInvalidPropertyValue, kSource, "Invalid property value: " + what);
+}
+
+template <class C>
+kvt::ClassBuilder<C> Builder(const char* name) {
+  kvt::ClassBuilder<C> b(name);
+  Control::DescribeCommon(b);
+  return b;
+}
+
+}  // namespace
+
+// ---- Label
+
+const kvt::ClassInfo& Label::StaticClass() {
+  static const kvt::ClassInfo info = Builder<Label>("Label")
+                                         .Get<&Label::Caption>("Caption")
+                                         .Default()
+                                         .Let<&Label::LetCaption>("Caption")
+                                         .Get<&Label::AutoSize>("AutoSize")
+                                         .Let<&Label::LetAutoSize>("AutoSize")
+                                         .Get<&Label::BackStyle>("BackStyle")
+                                         .Let<&Label::LetBackStyle>("BackStyle")
+                                         .Build();
+  return info;
+}
+
+void Label::LetCaption(const std::string& v) {
+  caption_ = v;
+  Fit();
+}
+
+void Label::LetAutoSize(bool v) {
+  auto_size_ = v;
+  Fit();
+}
+
+void Label::LetBackStyle(std::int16_t v) {
+  if (v != 0 && v != 1) InvalidValue("BackStyle");
+  back_style_ = v;
+}
+
+void Label::Fit() {
+  // An auto-sized label is as wide as its caption in the default font.
+  if (!auto_size_) return;
+  LetWidth(static_cast<std::int32_t>(kvt::CharLength(caption_)) * kTwipsPerChar);
+  LetHeight(195);
+}
+
+// ---- Text boxes
+
+void TextBoxBase::Replace(std::string text) {
+  if (text == text_) return;
+  text_ = std::move(text);
+  events_.Change.Emit();
+}
+
+void TextBoxBase::LetText(const std::string& v) {
+  sel_start_ = 0;
+  sel_length_ = 0;
+  Replace(v);
+}
+
+void TextBoxBase::LetMaxLength(std::int16_t v) {
+  if (v < 0) InvalidValue("MaxLength");
+  max_length_ = v;
+}
+
+void TextBoxBase::LetSelStart(std::int32_t v) {
+  if (v < 0) InvalidValue("SelStart");
+  sel_start_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)));
+  sel_length_ = 0;
+}
+
+void TextBoxBase::LetSelLength(std::int32_t v) {
+  if (v < 0) InvalidValue("SelLength");
+  sel_length_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)) - sel_start_);
+}
+
+std::string TextBoxBase::SelText() const {
+  const auto from = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_));
+  const auto to = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ + sel_length_));
+  return text_.substr(from, to - from);
+}
+
+void TextBoxBase::AcceptSuggestion(std::int32_t index) {
+  if (index < 0 || static_cast<std::size_t>(index) >= suggestions_.size()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "suggestion", kSource);
+  }
+  if (locked_ || !Enabled()) return;
+  std::string chosen = suggestions_[static_cast<std::size_t>(index)];
+  suggestions_.clear();
+  sel_start_ = static_cast<std::int32_t>(kvt::CharLength(chosen));
+  sel_length_ = 0;
+  Replace(std::move(chosen));
+}
+
+void TextBoxBase::TypeCharacter(char32_t c) {
+  if (locked_ || !Enabled()) return;
+  const auto len = static_cast<std::int32_t>(kvt::CharLength(text_));
+  const auto from = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_));
+  const auto to = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ + sel_length_));
+  std::string insert;
+  std::int32_t insert_chars = 1;
+  if (c == 8) {  // Backspace: the selection, or the character before the caret
+    if (sel_length_ > 0) {
+      std::string next = text_.substr(0, from) + text_.substr(to);
+      sel_length_ = 0;
+      Replace(std::move(next));
+    } else if (sel_start_ > 0) {
+      const auto prev = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ - 1));
+      std::string next = text_.substr(0, prev) + text_.substr(from);
+      --sel_start_;
+      Replace(std::move(next));
+    }
+    return;
+  }
+  if (c == U'\r') {
+    if (!multi_line_) return;  // a single-line box ignores Enter
+    insert = "\r\n";
+    insert_chars = 2;
+  } else if (c < 32) {
+    return;
+  } else {
+    kvt::AppendCodePoint(insert, c);
+  }
+  if (max_length_ > 0 && len - sel_length_ + insert_chars > max_length_) return;  // full: beep
+  std::string next = text_.substr(0, from) + insert + text_.substr(to);
+  sel_start_ += insert_chars;
+  sel_length_ = 0;
+  Replace(std::move(next));
+}
+
+std::string TextBoxBase::Describe() const {
+  return text_;
+}
+
+const kvt::ClassInfo& MultiLineTextBox::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    auto b = Builder<MultiLineTextBox>("MultiLineTextBox");
+    b.Get<&TextBoxBase::Text>("_Default")
+        .Default()
+        .Let<&TextBoxBase::LetText>("_Default")
+        .Get<&TextBoxBase::Text>("Text")
+        .Id(kvtfields::member_id::kTextBoxText)
+        .Let<&TextBoxBase::LetText>("Text")
+        .Get<&TextBoxBase::Locked>("Locked")
+        .Id(kvtfields::member_id::kTextBoxLocked)
+        .Let<&TextBoxBase::LetLocked>("Locked");
+    return TextBoxBase::DescribeText(b).Build();
+  }();
+  return info;
+}
+
+const kvt::ClassInfo& PlainTextBox::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    auto b = Builder<PlainTextBox>("TextBox");
+    b.Get<&TextBoxBase::Text>("Text")
+        .Default()
+        .Let<&TextBoxBase::LetText>("Text")
+        .Get<&TextBoxBase::Locked>("Locked")
+        .Let<&TextBoxBase::LetLocked>("Locked");
+    return TextBoxBase::DescribeText(b).Build();
+  }();
+  return info;
+}
+
+// ---- Code/description combo
+
+const kvt::ClassInfo& CodeCombo::StaticClass() {
+  namespace id = kvtfields::member_id;
+  static const kvt::ClassInfo info =
+      Builder<CodeCombo>("DBCodDescr")
+          .Get<&CodeCombo::Value>("Value")
+          .Id(id::kComboValue)
+          .Let<&CodeCombo::LetValue>("Value")
+          .Get<&CodeCombo::ListIndex>("ListIndex")
+          .Id(id::kComboListIndex)
+          .Let<&CodeCombo::LetListIndex>("ListIndex")
+          .Get<&CodeCombo::ListCount>("ListCount")
+          .Id(id::kComboListCount)
+          .Get<&CodeCombo::Locked>("Locked")
+          .Id(id::kComboLocked)
+          .Let<&CodeCombo::LetLocked>("Locked")
+          .Get<&CodeCombo::Description>("Description")
+          .Method<&CodeCombo::List>("List")
+          .Params({"Index"})
+          .Get<&CodeCombo::VisibleDescription>("VisibleDescription")
+          .Let<&CodeCombo::LetVisibleDescription>("VisibleDescription")
+          .Get<&CodeCombo::Behavior>("Behavior")
+          .Let<&CodeCombo::LetBehavior>("Behavior")
+          .Get<&CodeCombo::HaveEmptyElement>("HaveEmptyElement")
+          .Let<&CodeCombo::LetHaveEmptyElement>("HaveEmptyElement")
+          .Get<&CodeCombo::DataRows>("DataRows")
+          .Set<&CodeCombo::SetDataRows>("DataRows")
+          .Get<&CodeCombo::RequeryRecordset>("RequeryRecordset")
+          .Let<&CodeCombo::LetRequeryRecordset>("RequeryRecordset")
+          .Get<&CodeCombo::ComboBinding>("ComboBinding")
+          .Let<&CodeCombo::LetComboBinding>("ComboBinding")
+          .Get<&CodeCombo::LabelBinding>("LabelBinding")
+          .Let<&CodeCombo::LetLabelBinding>("LabelBinding")
+          .Method<&CodeCombo::Refill>("Refill")
+          .Build();
+  return info;
+}
+
+std::string CodeCombo::Value() const {
+  return index_ < 0 ? std::string() : entries_[static_cast<std::size_t>(index_)].first;
+}
+
+std::string CodeCombo::Description() const {
+  return index_ < 0 ? std::string() : entries_[static_cast<std::size_t>(index_)].second;
+}
+
+std::int16_t CodeCombo::Find(const std::string& code) const {
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    if (entries_[i].first == code) return static_cast<std::int16_t>(i);
+  }
+  return -1;
+}
+
+void CodeCombo::Select(std::int16_t index) {
+  const std::string before = Value();
+  index_ = index;
+  if (Value() != before) events_.Change.Emit();
+}
+
+void CodeCombo::LetValue(const std::string& code) {
+  const std::int16_t i = Find(code);
+  if (i >= 0) return Select(i);
+  if (code.empty()) return Select(-1);
+  InvalidValue("'" + code + "' is not in the list of " + Name());
+}
+
+void CodeCombo::LetListIndex(std::int16_t v) {
+  if (v < -1 || v >= ListCount()) InvalidValue("ListIndex");
+  Select(v);
+}
+
+std::string CodeCombo::List(std::int16_t index) const {
+  if (index < 0 || index >= ListCount()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(index), kSource);
+  }
+  return entries_[static_cast<std::size_t>(index)].first;
+}
+
+void CodeCombo::Refill() {
+  auto rs = std::dynamic_pointer_cast<kvt::RecordSet>(data_rows_);
+  if (!rs) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "DataRows", kSource);
+  const std::string selected = Value();
+  std::vector<std::pair<std::string, std::string>> entries;
+  if (have_empty_) entries.emplace_back();
+  const std::int32_t cod = rs->FindField(combo_binding_);
+  const std::int32_t val = rs->FindField(label_binding_);
+  if (cod < 0 || val < 0) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kFieldNotFound,
+                            "'" + combo_binding_ + "' or '" + label_binding_ + "'", kSource);
+  }
+  for (; !rs->Eof(); rs->MoveNext()) {
+    entries.emplace_back(kvt::JoinText(rs->Value(cod)), kvt::JoinText(rs->Value(val)));
+  }
+  entries_ = std::move(entries);
+  const std::int16_t keep = Find(selected);
+  index_ = keep >= 0 ? keep : (have_empty_ ? 0 : -1);  // refilling is no change of the person's
+}
+
+void CodeCombo::Choose(const std::string& code) {
+  if (locked_ || !Enabled()) return;
+  const std::int16_t i = Find(code);
+  if (i < 0) InvalidValue("'" + code + "' is not in the list of " + Name());
+  Select(i);
+}
+
+void CodeCombo::AddCode(const std::string& code, const std::string& description) {
+  if (locked_ || !Enabled()) return;
+  code_events_.CodeAdded.Emit(code, description, kvt::Variant());
+}
+
+void CodeCombo::DeleteCode(const std::string& code) {
+  if (locked_ || !Enabled()) return;
+  code_events_.CodeDeleted.Emit(code, kvt::Variant(), kvt::Variant());
+}
+
+std::string CodeCombo::Describe() const {
+  if (Value().empty()) return {};
+  return visible_description_ ? Value() + " - " + Description() : Value();
+}
+
+// ---- Date picker
+
+const kvt::ClassInfo& DatePicker::StaticClass() {
+  namespace id = kvtfields::member_id;
+  static const kvt::ClassInfo info = Builder<DatePicker>("DTPicker")
+                                         .Renumber("Enabled", id::kDatePickerEnabled)
+                                         .Get<&DatePicker::Value>("Value")
+                                         .Id(id::kDatePickerValue)
+                                         .Let<&DatePicker::LetValue>("Value")
+                                         .Get<&DatePicker::Format>("Format")
+                                         .Let<&DatePicker::LetFormat>("Format")
+                                         .Get<&DatePicker::CustomFormat>("CustomFormat")
+                                         .Let<&DatePicker::LetCustomFormat>("CustomFormat")
+                                         .Get<&DatePicker::CheckBox>("CheckBox")
+                                         .Let<&DatePicker::LetCheckBox>("CheckBox")
+                                         .Get<&DatePicker::Text>("Text")
+                                         .Build();
+  return info;
+}
+
+kvt::Variant DatePicker::Value() const {
+  return has_date_ ? kvt::Variant(date_) : kvt::Variant::Null();
+}
+
+void DatePicker::LetValue(const kvt::Variant& v) {
+  bool has = false;
+  kvt::Date d{};
+  if (v.IsNull()) {
+    if (!check_box_) InvalidValue("a picker without check box needs a date");
+  } else {
+    d = kvt::CDate(v);
+    has = true;
+  }
+  const bool changed = has != has_date_ || (has && d != date_);
+  has_date_ = has;
+  date_ = d;
+  if (changed) events_.Change.Emit();
+}
+
+std::string DatePicker::Text() const {
+  if (!has_date_) return {};
+  return kvt::FormatDate(kvt::Date{static_cast<double>(static_cast<long long>(date_.serial))});
+}
+
+void DatePicker::PickDate(const kvt::Variant& v) {
+  if (!Enabled()) return;
+  LetValue(v);
+  user_edit_.Emit(Value());
+}
+
+// ---- File link
+
+const kvt::ClassInfo& FileLinker::StaticClass() {
+  namespace id = kvtfields::member_id;
+  static const kvt::ClassInfo info = Builder<FileLinker>("FileLinker")
+                                         .Renumber("Enabled", id::kFileLinkerEnabled)
+                                         .Get<&FileLinker::Text>("Text")
+                                         .Id(id::kFileLinkerText)
+                                         .Let<&FileLinker::LetText>("Text")
+                                         .Get<&FileLinker::Locked>("Locked")
+                                         .Id(id::kFileLinkerLocked)
+                                         .Let<&FileLinker::LetLocked>("Locked")
+                                         .Method<&FileLinker::Browse>("Browse")
+                                         .Params({"Path"})
+                                         .Build();
+  return info;
+}
+
+void FileLinker::LetText(const std::string& v) {
+  if (v == text_) return;
+  text_ = v;
+  events_.Change.Emit();
+}
+
+void FileLinker::LetLocked(bool v) {
+  locked_ = v;
+  LetEnabled(!v);  // a locked link cannot be followed or changed
+}
+
+void FileLinker::Browse(const std::string& path) {
+  if (locked_ || !Enabled()) return;
+  LetText(path);
+}
+
+void FileLinker::TypeCharacter(char32_t c) {
+  if (locked_ || !Enabled()) return;
+  if (c == 8) {
+    if (text_.empty()) return;
+    std::size_t i = 0, last = 0;
+    while (i < text_.size()) {
+      last = i;
+      kvt::NextCodePoint(text_, i);
+    }
+    LetText(text_.substr(0, last));
+  } else if (c >= 32) {
+    std::string next = text_;
+    kvt::AppendCodePoint(next, c);
+    LetText(next);
+  }
+}
+
+// ---- Status bar
+
+const kvt::ClassInfo& Panel::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<Panel>("Panel")
+                                         .Get<&Panel::Text>("Text")
+                                         .Default()
+                                         .Let<&Panel::LetText>("Text")
+                                         .Get<&Panel::Key>("Key")
+                                         .Build();
+  return info;
+}
+
+const kvt::ClassInfo& Panels::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<Panels>("Panels")
+                                         .Get<&Panels::Item>("Item")
+                                         .Default()
+                                         .Params({"Index"})
+                                         .Method<&Panels::Add>("Add")
+                                         .Params({"Key", "Text"})
+                                         .Get<&Panels::Count>("Count")
+                                         .Build();
+  return info;
+}
+
+kvt::ObjectRef Panels::Add(const std::string& key, std::optional<std::string> text) {
+  for (const auto& p : panels_) {
+    if (!key.empty() && p->Key() == key) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kDuplicateKey, "'" + key + "'", kSource);
+    }
+  }
+  panels_.push_back(std::make_shared<Panel>(key, text.value_or("")));
+  return panels_.back();
+}
+
+kvt::ObjectRef Panels::Item(const kvt::Variant& index) const {
+  if (index.IsString()) {
+    for (const auto& p : panels_) {
+      if (p->Key() == index.AsString()) return p;
+    }
+    throw kvt::RuntimeError(kvt::ErrorCode::kElementNotFound, "panel '" + index.AsString() + "'",
+                            kSource);
+  }
+  const auto i = kvt::CLng(index);
+  if (i < 1 || i > Count()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(i), kSource);
+  }
+  return panels_[static_cast<std::size_t>(i - 1)];
+}
+
+const kvt::ClassInfo& StatusBar::StaticClass() {
+  static const kvt::ClassInfo info =
+      Builder<StatusBar>("StatusBar").Get<&StatusBar::GetPanels>("Panels").Build();
+  return info;
+}
+
+std::string StatusBar::Describe() const {
+  std::string out;
+  for (std::int32_t i = 1; i <= panels_->Count(); ++i) {
+    if (i > 1) out += " | ";
+    out += kvt::CStr(kvt::GetProperty(panels_->Item(kvt::Variant(i)), "Text"));
+  }
+  return out;
+}
+
+// ---- Registration
+
+void RegisterControlClasses() {
+  auto& reg = kvt::ClassRegistry::Instance();
+  reg.Register(kvtfields::kLabelClass, {}, [] { return std::make_shared<Label>(); });
+  reg.Register("VB.TextBox", {}, [] { return std::make_shared<PlainTextBox>(); });
+  reg.Register(kvtfields::kTextBoxClass, {}, [] { return std::make_shared<MultiLineTextBox>(); });
+  reg.Register(kvtfields::kComboClass, {}, [] { return std::make_shared<CodeCombo>(); });
+  reg.Register(kvtfields::kDatePickerClass, {}, [] { return std::make_shared<DatePicker>(); });
+  reg.Register(kvtfields::kFileLinkerClass, {}, [] { return std::make_shared<FileLinker>(); });
+  reg.Register("MSComctlLib.SBarCtrl.2", {}, [] { return std::make_shared<StatusBar>(); });
+}
+
+}  // namespace kvthost

@@ -1,0 +1,291 @@
+// The controls of the headless window system: the label, the text boxes, the code/description
+// combo, the date picker, the file link and the status bar. They behave like desktop controls:
+// typed input honours MaxLength and Locked, a change event follows every change of content
+// (by the person or by the program), and focus and validate events come from the form.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "host/headless/control.h"
+#include "kvtfields/contracts/controls.h"
+#include "runtime/object.h"
+
+namespace kvthost {
+
+/// "VB.Label": a caption; never takes the focus.
+class Label final : public Control, public kvtfields::ILabelControl {
+  KVT_OBJECT()
+
+ public:
+  Label() : Control(1215, 255) {}
+  std::string Caption() const override { return caption_; }
+  void LetCaption(const std::string& v) override;
+  bool AutoSize() const override { return auto_size_; }
+  void LetAutoSize(bool v) override;
+  std::int16_t BackStyle() const override { return back_style_; }
+  void LetBackStyle(std::int16_t v) override;
+  std::string ToolTipText() const override { return Control::ToolTipText(); }
+  void LetToolTipText(const std::string& v) override { Control::LetToolTipText(v); }
+  std::string Tag() const override { return Control::Tag(); }
+  void LetTag(const std::string& v) override { Control::LetTag(v); }
+
+  bool Focusable() const override { return false; }
+  std::string Describe() const override { return caption_; }
+
+ private:
+  void Fit();
+  std::string caption_;
+  bool auto_size_ = false;
+  std::int16_t back_style_ = 1;
+};
+
+/// What the text boxes share: text, selection, maximum length, lock and suggestions.
+class TextBoxBase : public Control {
+ public:
+  std::string Text() const { return text_; }
+  /// A write by the program; raises Change when the text differs.
+  void LetText(const std::string& v);
+  std::int16_t MaxLength() const { return max_length_; }
+  void LetMaxLength(std::int16_t v);
+  bool MultiLine() const { return multi_line_; }
+  void LetMultiLine(bool v) { multi_line_ = v; }
+  bool Locked() const { return locked_; }
+  void LetLocked(bool v) { locked_ = v; }
+  /// Selection, in characters.
+  std::int32_t SelStart() const { return sel_start_; }
+  void LetSelStart(std::int32_t v);
+  std::int32_t SelLength() const { return sel_length_; }
+  void LetSelLength(std::int32_t v);
+  std::string SelText() const;
+  /// Values offered under the box while the person types (the autocomplete class fills them).
+  std::vector<std::string> Suggestions() const { return suggestions_; }
+  void ShowSuggestions(const std::vector<std::string>& values) { suggestions_ = values; }
+  /// The person accepts an offered value: it replaces the text.
+  void AcceptSuggestion(std::int32_t index);
+
+  kvtfields::InputEvents* FocusEvents() override { return &events_; }
+  void TypeCharacter(char32_t c) override;
+  std::string Describe() const override;
+
+  template <class C>
+  static kvt::ClassBuilder<C>& DescribeText(kvt::ClassBuilder<C>& b) {
+    return b.template Get<&TextBoxBase::MaxLength>("MaxLength")
+        .template Let<&TextBoxBase::LetMaxLength>("MaxLength")
+        .template Get<&TextBoxBase::MultiLine>("MultiLine")
+        .template Let<&TextBoxBase::LetMultiLine>("MultiLine")
+        .template Get<&TextBoxBase::SelStart>("SelStart")
+        .template Let<&TextBoxBase::LetSelStart>("SelStart")
+        .template Get<&TextBoxBase::SelLength>("SelLength")
+        .template Let<&TextBoxBase::LetSelLength>("SelLength")
+        .template Get<&TextBoxBase::SelText>("SelText")
+        .template Get<&TextBoxBase::Suggestions>("Suggestions")
+        .template Method<&TextBoxBase::ShowSuggestions>("ShowSuggestions")
+        .template Method<&TextBoxBase::AcceptSuggestion>("AcceptSuggestion");
+  }
+
+ protected:
+  TextBoxBase() : Control(1215, 315) {}
+  kvtfields::InputEvents events_;
+
+ private:
+  void Replace(std::string text);  // a change of content, with its Change event
+  std::string text_;
+  std::int16_t max_length_ = 0;  // 0: no limit
+  bool multi_line_ = false;
+  bool locked_ = false;
+  std::int32_t sel_start_ = 0;
+  std::int32_t sel_length_ = 0;
+  std::vector<std::string> suggestions_;
+};
+
+/// "ZulMultiLineTextBox.MultiLineTextBox": the text box of text fields.
+class MultiLineTextBox final : public TextBoxBase, public kvtfields::ITextBoxControl {
+  KVT_OBJECT()
+
+ public:
+  kvtfields::InputEvents& Events() override { return events_; }
+};
+
+/// "VB.TextBox": the platform's plain text box (not a field's text box).
+class PlainTextBox final : public TextBoxBase {
+  KVT_OBJECT()
+
+ public:
+  kvtfields::InputEvents& Events() { return events_; }
+};
+
+/// "zulDBCodDescr.DBCodDescr": chooses a code from a list of codes with descriptions; the
+/// person can also add and delete codes, which it reports to the field.
+class CodeCombo final : public Control, public kvtfields::ICodeComboControl {
+  KVT_OBJECT()
+
+ public:
+  CodeCombo() : Control(2415, 315) {}
+  /// The current code; "" when the empty entry or nothing is selected. Setting a code that
+  /// is not in the list raises 380.
+  std::string Value() const;
+  void LetValue(const std::string& code);
+  std::string Description() const;
+  std::int16_t ListCount() const { return static_cast<std::int16_t>(entries_.size()); }
+  std::int16_t ListIndex() const { return index_; }
+  void LetListIndex(std::int16_t v);
+  /// The code at a position of the list.
+  std::string List(std::int16_t index) const;
+  bool Locked() const { return locked_; }
+  void LetLocked(bool v) { locked_ = v; }
+  bool VisibleDescription() const { return visible_description_; }
+  void LetVisibleDescription(bool v) { visible_description_ = v; }
+  std::int32_t Behavior() const { return behavior_; }
+  void LetBehavior(std::int32_t v) { behavior_ = v; }
+  bool HaveEmptyElement() const { return have_empty_; }
+  void LetHaveEmptyElement(bool v) { have_empty_ = v; }
+  kvt::ObjectRef DataRows() const { return data_rows_; }
+  void SetDataRows(kvt::ObjectRef rows) { data_rows_ = std::move(rows); }
+  bool RequeryRecordset() const { return requery_; }
+  void LetRequeryRecordset(bool v) { requery_ = v; }
+  std::string ComboBinding() const { return combo_binding_; }
+  void LetComboBinding(const std::string& v) { combo_binding_ = v; }
+  std::string LabelBinding() const { return label_binding_; }
+  void LetLabelBinding(const std::string& v) { label_binding_ = v; }
+  /// Rebuilds the list from DataRows (current row to the end), copying what it needs: the
+  /// record set may be closed right afterwards. The selected code stays when still listed.
+  void Refill();
+
+  // What the person does.
+  void Choose(const std::string& code);
+  void AddCode(const std::string& code, const std::string& description);
+  void DeleteCode(const std::string& code);
+
+  kvtfields::InputEvents& Events() override { return events_; }
+  CodeEvents& CodeMaintenance() override { return code_events_; }
+  kvtfields::InputEvents* FocusEvents() override { return &events_; }
+  std::string Describe() const override;
+
+ private:
+  void Select(std::int16_t index);  // with a Change event when the code changes
+  std::int16_t Find(const std::string& code) const;
+  std::vector<std::pair<std::string, std::string>> entries_;
+  std::int16_t index_ = -1;
+  bool locked_ = false;
+  bool visible_description_ = true;
+  std::int32_t behavior_ = 1;
+  bool have_empty_ = false;
+  kvt::ObjectRef data_rows_;
+  bool requery_ = false;
+  std::string combo_binding_ = "COD";
+  std::string label_binding_ = "VALUE";
+  kvtfields::InputEvents events_;
+  CodeEvents code_events_;
+};
+
+/// "MSComCtl2.DTPicker.2": a date, or no date (Null) when it has a check box.
+class DatePicker final : public Control, public kvtfields::IDatePickerControl {
+  KVT_OBJECT()
+
+ public:
+  DatePicker() : Control(1800, 315) {}
+  /// A Date, or Null when the check box is cleared.
+  kvt::Variant Value() const;
+  /// Null needs the check box (380 otherwise); anything else must read as a date (13).
+  void LetValue(const kvt::Variant& v);
+  std::int32_t Format() const { return format_; }
+  void LetFormat(std::int32_t v) { format_ = v; }
+  std::string CustomFormat() const { return custom_format_; }
+  void LetCustomFormat(const std::string& v) { custom_format_ = v; }
+  bool CheckBox() const { return check_box_; }
+  void LetCheckBox(bool v) { check_box_ = v; }
+  /// The date as the picker shows it ("" for no date).
+  std::string Text() const;
+
+  /// The person picks a date, or clears the check box with Null.
+  void PickDate(const kvt::Variant& v);
+
+  kvtfields::InputEvents& Events() override { return events_; }
+  kvt::EventSource<const kvt::Variant&>& UserEdit() override { return user_edit_; }
+  kvtfields::InputEvents* FocusEvents() override { return &events_; }
+  std::string Describe() const override { return Text(); }
+
+ private:
+  bool has_date_ = false;
+  kvt::Date date_{};
+  std::int32_t format_ = 1;
+  std::string custom_format_;
+  bool check_box_ = false;
+  kvtfields::InputEvents events_;
+  kvt::EventSource<const kvt::Variant&> user_edit_;
+};
+
+/// "ZulFileLinker.FileLinker": a link to a file; its lock flag clears Enabled while set.
+class FileLinker final : public Control, public kvtfields::IFileLinkerControl {
+  KVT_OBJECT()
+
+ public:
+  FileLinker() : Control(3000, 315) {}
+  std::string Text() const { return text_; }
+  void LetText(const std::string& v);
+  bool Locked() const { return locked_; }
+  void LetLocked(bool v);
+  /// The person picks a file.
+  void Browse(const std::string& path);
+
+  kvtfields::InputEvents& Events() override { return events_; }
+  kvtfields::InputEvents* FocusEvents() override { return &events_; }
+  void TypeCharacter(char32_t c) override;
+  std::string Describe() const override { return text_; }
+
+ private:
+  std::string text_;
+  bool locked_ = false;
+  kvtfields::InputEvents events_;
+};
+
+/// One panel of a status bar.
+class Panel final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  Panel(std::string key, std::string text) : key_(std::move(key)), text_(std::move(text)) {}
+  std::string Key() const { return key_; }
+  std::string Text() const { return text_; }
+  void LetText(const std::string& v) { text_ = v; }
+
+ private:
+  std::string key_;
+  std::string text_;
+};
+
+/// A status bar's panels: by key or by position (from 1).
+class Panels final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  kvt::ObjectRef Add(const std::string& key, std::optional<std::string> text);
+  kvt::ObjectRef Item(const kvt::Variant& index) const;
+  std::int32_t Count() const { return static_cast<std::int32_t>(panels_.size()); }
+
+ private:
+  std::vector<std::shared_ptr<Panel>> panels_;
+};
+
+/// "MSComctlLib.SBarCtrl.2": a status bar with keyed panels.
+class StatusBar final : public Control {
+  KVT_OBJECT()
+
+ public:
+  StatusBar() : Control(4680, 315) {}
+  kvt::ObjectRef GetPanels() const { return panels_; }
+  bool Focusable() const override { return false; }
+  std::string Describe() const override;
+
+ private:
+  std::shared_ptr<Panels> panels_ = std::make_shared<Panels>();
+};
+
+/// Registers every control class under its class name with the class registry.
+void RegisterControlClasses();
+
+}  // namespace kvthost

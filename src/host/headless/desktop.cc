@@ -1,0 +1,127 @@
+#include "host/headless/desktop.h"
+
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvthost {
+
+std::shared_ptr<Desktop> Desktop::Install() {
+  RegisterControlClasses();
+  auto desktop = std::make_shared<Desktop>();
+  desktop->previous_ = kvt::SetPlatform(desktop);
+  return desktop;
+}
+
+void Desktop::Uninstall() {
+  kvt::SetPlatform(previous_);
+  previous_.reset();
+}
+
+int Desktop::MsgBox(std::string_view prompt, int buttons, std::string_view title) {
+  messages_.push_back(Message{std::string(prompt), buttons, std::string(title)});
+  return kvt::kMsgBoxAnswerOk;
+}
+
+void Desktop::SendTab() {
+  if (auto f = active_.Resolve()) f->PressKey(kKeyTab);
+}
+
+kvt::ObjectRef Desktop::CreateWindow(std::string_view name) {
+  return NewForm(std::string(name));
+}
+
+std::shared_ptr<Form> Desktop::NewForm(const std::string& name) {
+  auto f = Form::Create(name);
+  active_ = f;
+  return f;
+}
+
+const kvt::ClassInfo& User::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<User>("User")
+                                         .Method<&User::Focus>("Focus")
+                                         .Method<&User::Tab>("Tab")
+                                         .Method<&User::BackTab>("BackTab")
+                                         .Method<&User::Type>("Type")
+                                         .Method<&User::Clear>("Clear")
+                                         .Method<&User::PressKey>("PressKey")
+                                         .Method<&User::PickDate>("PickDate")
+                                         .Method<&User::Choose>("Choose")
+                                         .Method<&User::AddCode>("AddCode")
+                                         .Method<&User::DeleteCode>("DeleteCode")
+                                         .Method<&User::Browse>("Browse")
+                                         .Method<&User::AcceptSuggestion>("AcceptSuggestion")
+                                         .Get<&User::Focused>("Focused")
+                                         .Build();
+  return info;
+}
+
+bool User::Focus(const std::string& control_name) {
+  auto c = form_->FindControl(control_name);
+  if (!c) {
+    throw kvt::Error(kControlNotFound, "kvtHost", "Control '" + control_name + "' not found");
+  }
+  return form_->MoveFocus(c);
+}
+
+bool User::Tab() {
+  return form_->Tab(false);
+}
+bool User::BackTab() {
+  return form_->Tab(true);
+}
+void User::Type(const std::string& text) {
+  form_->TypeText(text);
+}
+void User::PressKey(std::int16_t key_code, std::int16_t shift) {
+  form_->PressKey(key_code, shift);
+}
+
+template <class T>
+std::shared_ptr<T> User::FocusedAs(const char* what) const {
+  auto c = std::dynamic_pointer_cast<T>(form_->Active());
+  if (!c) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            std::string("the focused control is not ") + what, "kvtHost");
+  }
+  return c;
+}
+
+void User::Clear() {
+  if (auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active())) {
+    box->LetSelStart(0);
+    box->LetSelLength(static_cast<std::int32_t>(kvt::CharLength(box->Text())));
+    box->TypeCharacter(8);
+  } else if (auto link = std::dynamic_pointer_cast<FileLinker>(form_->Active())) {
+    while (!link->Text().empty() && !link->Locked() && link->Enabled()) link->TypeCharacter(8);
+  } else if (auto picker = std::dynamic_pointer_cast<DatePicker>(form_->Active())) {
+    picker->PickDate(kvt::Variant::Null());
+  } else if (auto combo = std::dynamic_pointer_cast<CodeCombo>(form_->Active())) {
+    if (combo->ListCount() > 0) combo->Choose("");
+  }
+}
+
+void User::PickDate(const kvt::Variant& date) {
+  FocusedAs<DatePicker>("a date picker")->PickDate(date);
+}
+void User::Choose(const std::string& code) {
+  FocusedAs<CodeCombo>("a combo")->Choose(code);
+}
+void User::AddCode(const std::string& code, const std::string& description) {
+  FocusedAs<CodeCombo>("a combo")->AddCode(code, description);
+}
+void User::DeleteCode(const std::string& code) {
+  FocusedAs<CodeCombo>("a combo")->DeleteCode(code);
+}
+void User::Browse(const std::string& path) {
+  FocusedAs<FileLinker>("a file link")->Browse(path);
+}
+void User::AcceptSuggestion(std::int32_t index) {
+  FocusedAs<TextBoxBase>("a text box")->AcceptSuggestion(index);
+}
+
+std::string User::Focused() const {
+  auto c = form_->Active();
+  return c ? c->Name() : std::string();
+}
+
+}  // namespace kvthost

@@ -1,0 +1,83 @@
+// The headless desktop: the platform services of the window system (message boxes, the Tab
+// keystroke, new windows) over in-memory forms, and the person who uses them.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/headless/controls.h"
+#include "host/headless/form.h"
+#include "runtime/platform.h"
+#include "runtime/weak_ref.h"
+
+namespace kvthost {
+
+class Desktop final : public kvt::Platform {
+ public:
+  /// Registers the control classes, installs a new desktop as the process's platform and
+  /// returns it. The previous platform comes back when the returned desktop is uninstalled.
+  static std::shared_ptr<Desktop> Install();
+  /// Puts back the platform that was current before Install.
+  void Uninstall();
+
+  /// Records the message; answers OK.
+  int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
+  /// Presses Tab on the active window.
+  void SendTab() override;
+  /// A new hidden form, which becomes the active window.
+  kvt::ObjectRef CreateWindow(std::string_view name) override;
+
+  /// A new form, active, as a host creates its own.
+  std::shared_ptr<Form> NewForm(const std::string& name);
+  void Activate(const std::shared_ptr<Form>& form) { active_ = form; }
+  std::shared_ptr<Form> ActiveForm() const { return active_.Resolve(); }
+
+  struct Message {
+    std::string prompt;
+    int buttons;
+    std::string title;
+  };
+  const std::vector<Message>& Messages() const { return messages_; }
+  void ClearMessages() { messages_.clear(); }
+
+ private:
+  std::shared_ptr<kvt::Platform> previous_;
+  kvt::WeakRef<Form> active_;
+  std::vector<Message> messages_;
+};
+
+/// The person at the keyboard, working on one form: focus, typing, keys, and the gestures of
+/// the combo, the date picker, the file link and the autocomplete list.
+class User final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  explicit User(std::shared_ptr<Form> form) : form_(std::move(form)) {}
+
+  /// Clicks into a control: moves the focus there. False when validation kept it elsewhere.
+  bool Focus(const std::string& control_name);
+  /// Tab / Shift+Tab. False when validation kept the focus.
+  bool Tab();
+  bool BackTab();
+  void Type(const std::string& text);
+  /// Selects everything in the focused text and deletes it.
+  void Clear();
+  void PressKey(std::int16_t key_code, std::int16_t shift);
+  void PickDate(const kvt::Variant& date);
+  void Choose(const std::string& code);
+  void AddCode(const std::string& code, const std::string& description);
+  void DeleteCode(const std::string& code);
+  void Browse(const std::string& path);
+  void AcceptSuggestion(std::int32_t index);
+  /// Name of the focused control, "" for none.
+  std::string Focused() const;
+
+ private:
+  template <class T>
+  std::shared_ptr<T> FocusedAs(const char* what) const;
+  std::shared_ptr<Form> form_;
+};
+
+}  // namespace kvthost

@@ -1,0 +1,131 @@
+// A form of the headless window system: its controls, tab order and focus, key preview and
+// key events, much as a desktop form behaves.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "host/headless/control.h"
+#include "runtime/event_source.h"
+#include "runtime/object.h"
+#include "runtime/weak_ref.h"
+
+namespace kvthost {
+
+/// Key codes and shift bits as the platform numbers them.
+inline constexpr std::int16_t kKeyTab = 9;
+inline constexpr std::int16_t kKeyReturn = 13;
+inline constexpr std::int16_t kShiftMask = 1;
+inline constexpr std::int16_t kCtrlMask = 2;
+inline constexpr std::int16_t kAltMask = 4;
+
+/// Error numbers of the window system, as the platform numbers them.
+enum : std::uint32_t {
+  kInvalidPropertyValue = 380,
+  kDuplicateControlName = 727,
+  kControlNotFound = 730,
+};
+
+class Form;
+
+/// A form's `Controls` collection: Add (class name, control name), Remove, Item, Count.
+class ControlsCollection final : public kvt::Object, public kvt::Enumerable {
+  KVT_OBJECT()
+
+ public:
+  explicit ControlsCollection(const std::shared_ptr<Form>& form) : form_(form) {}
+  /// Creates a control of a registered class; a name already used raises 727.
+  kvt::ObjectRef Add(const std::string& class_name, const std::string& name);
+  /// Removes a control; a name not on the form raises 730.
+  void Remove(const std::string& name);
+  /// A control by name, or by position (0-based) in creation order.
+  kvt::ObjectRef Item(const kvt::Variant& index) const;
+  std::int32_t Count() const;
+  std::vector<kvt::Variant> EnumerateItems() const override;
+
+ private:
+  kvt::WeakRef<Form> form_;
+};
+
+class Form final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  /// A new, hidden form with the given name.
+  static std::shared_ptr<Form> Create(std::string name);
+  ~Form() override;
+
+  // Late-bound members.
+  std::string Name() const { return name_; }
+  std::string Caption() const { return caption_; }
+  void LetCaption(const std::string& v) { caption_ = v; }
+  /// The client area, in twips.
+  std::int32_t ScaleWidth() const { return scale_width_; }
+  void LetScaleWidth(std::int32_t v);
+  std::int32_t ScaleHeight() const { return scale_height_; }
+  void LetScaleHeight(std::int32_t v);
+  bool KeyPreview() const { return key_preview_; }
+  void LetKeyPreview(bool v) { key_preview_ = v; }
+  bool Visible() const { return visible_; }
+  void LetVisible(bool v) { visible_ = v; }
+  kvt::ObjectRef Controls() const { return controls_; }
+  /// The control that has the focus, or Nothing.
+  kvt::ObjectRef ActiveControl() const { return active_; }
+  void Show() { visible_ = true; }
+  void Hide() { visible_ = false; }
+  /// Closes the form: every control goes, the form is hidden and Unloaded is raised.
+  void Unload();
+
+  bool InvokeDynamic(std::string_view name, kvt::MemberKind kind, std::span<kvt::Variant> args,
+                     kvt::Variant& result) override;
+
+  // Events.
+  /// Key code and shift state; with key preview on, raised before the focused control sees the
+  /// key. A handler may change either, 0 swallows the key.
+  kvt::EventSource<std::int16_t&, std::int16_t&> KeyDown;
+  /// A typed character; with key preview on, raised first. A handler may change it; 0 swallows.
+  kvt::EventSource<std::int32_t&> KeyPress;
+  kvt::EventSource<> Unloaded;
+
+  // Window-system side.
+  std::shared_ptr<Control> FindControl(std::string_view name) const;
+  /// Controls in creation order / in tab order.
+  const std::vector<std::shared_ptr<Control>>& ControlList() const { return controls_in_order_; }
+  const std::vector<std::shared_ptr<Control>>& TabOrder() const { return tab_order_; }
+  std::shared_ptr<Control> Active() const { return active_; }
+
+  /// Moves the focus to `target`: the control that has it is validated (a cancel keeps the
+  /// focus there and returns false), loses the focus, then `target` gains it.
+  bool MoveFocus(const std::shared_ptr<Control>& target);
+  /// Moves the focus to the next (or previous) control of the tab order that can take it.
+  bool Tab(bool backward = false);
+  /// A key pressed by the person: key preview, Tab, Enter as a character.
+  void PressKey(std::int16_t key_code, std::int16_t shift = 0);
+  /// Text typed by the person, character by character, into the focused control.
+  void TypeText(std::string_view text);
+
+ private:
+  friend class ControlsCollection;
+  friend class Control;
+  explicit Form(std::string name);
+  void TypeCharacter(char32_t c);
+  std::int16_t TabIndexOf(const Control& c) const;
+  void SetTabIndex(const Control& c, std::int16_t index);
+  void Detach(const std::shared_ptr<Control>& c);
+
+  std::string name_;
+  std::string caption_;
+  std::int32_t scale_width_ = 4680;
+  std::int32_t scale_height_ = 3975;
+  bool key_preview_ = false;
+  bool visible_ = false;
+  std::shared_ptr<ControlsCollection> controls_;
+  std::vector<std::shared_ptr<Control>> controls_in_order_;
+  std::vector<std::shared_ptr<Control>> tab_order_;
+  std::shared_ptr<Control> active_;
+};
+
+}  // namespace kvthost

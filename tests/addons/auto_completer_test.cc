@@ -1,0 +1,105 @@
+#include "addons/autocomplete/auto_completer.h"
+
+#include "engine/sqlite/db_engine.h"
+#include "host/headless/desktop.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace kvtaddons {
+namespace {
+
+using kvt::Variant;
+using kvt::testing::CaptureError;
+
+class AutoCompleterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desktop_ = kvthost::Desktop::Install();
+    box_ = std::dynamic_pointer_cast<kvthost::MultiLineTextBox>(
+        kvt::CObj(kvt::CallMethod(form_->Controls(), "Add", kvtfields::kTextBoxClass, "Cliente")));
+    kvt::CallMethod(form_->Controls(), "Add", kvtfields::kTextBoxClass, "Altro");
+    kvt::ObjectRef control = box_;
+    connection_ = engine_->Connection()->AdoConnection();
+    completer_->Attach(connection_, "SYS_AUTOCOMPLETE", "Fatture-Cliente", control);
+  }
+  void TearDown() override { desktop_->Uninstall(); }
+
+  // Learns `value` `times` times, as after that many saved documents.
+  void Learn(const std::string& value, int times) {
+    for (int i = 0; i < times; ++i) completer_->NotifySaved(value);
+  }
+
+  kvt::testing::TempDir dir_;
+  std::shared_ptr<kvtsqlite::DBEngine> engine_ = kvtsqlite::DBEngine::Open(dir_.File("a.kvtdb"));
+  std::shared_ptr<kvthost::Desktop> desktop_;
+  std::shared_ptr<kvthost::Form> form_ = kvthost::Form::Create("frm");
+  kvthost::User user_{form_};
+  std::shared_ptr<kvthost::MultiLineTextBox> box_;
+  Variant connection_;
+  std::shared_ptr<AutoCompleter> completer_ = std::make_shared<AutoCompleter>();
+};
+
+TEST_F(AutoCompleterTest, OffersKnownValuesThatStartWithTheTypedTextMostUsedFirst) {
+  Learn("ACME S.p.A.", 1);
+  Learn("Acciaierie Riunite", 3);
+  Learn("Beta Srl", 5);
+  user_.Focus("Cliente");
+  user_.Type("ac");
+  EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"Acciaierie Riunite", "ACME S.p.A."}));
+  user_.Type("m");
+  EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"ACME S.p.A."}));
+  user_.AcceptSuggestion(0);
+  EXPECT_EQ(box_->Text(), "ACME S.p.A.");
+  EXPECT_TRUE(box_->Suggestions().empty());
+}
+
+TEST_F(AutoCompleterTest, MatchCaseNarrowsTheOffer) {
+  Learn("ACME", 1);
+  completer_->LetMatchCase(true);
+  EXPECT_TRUE(completer_->Suggestions("ac").empty());
+  EXPECT_EQ(completer_->Suggestions("AC").size(), 1u);
+}
+
+TEST_F(AutoCompleterTest, NotifySavedWithNothingLearnsTheBoxText) {
+  box_->LetText("Gamma & Figli");
+  completer_->NotifySaved("");
+  box_->LetText("");
+  completer_->NotifySaved("");  // an empty box teaches nothing
+  EXPECT_EQ(completer_->Suggestions(""), std::vector<std::string>{"Gamma & Figli"});
+  completer_->LetLearnNewValues(false);
+  completer_->NotifySaved("Delta");
+  EXPECT_EQ(completer_->Suggestions("D").size(), 0u);
+}
+
+TEST_F(AutoCompleterTest, ProgramWritesAndOtherKeysOfferNothing) {
+  Learn("ACME", 1);
+  box_->LetText("A");  // not typed by the person: no list appears
+  EXPECT_TRUE(box_->Suggestions().empty());
+  kvt::Variant other_conn = connection_;
+  kvt::ObjectRef other_box = form_->FindControl("Altro");
+  AutoCompleter other;
+  other.Attach(other_conn, "SYS_AUTOCOMPLETE", "Fatture-Altro", other_box);
+  EXPECT_TRUE(other.Suggestions("A").empty());  // values are kept per key
+}
+
+TEST_F(AutoCompleterTest, AttachRefusesWhatItCannotUse) {
+  AutoCompleter fresh;
+  kvt::ObjectRef control = box_;
+  Variant not_a_connection("database");
+  EXPECT_EQ(CaptureError([&] {
+              fresh.Attach(not_a_connection, "SYS_AUTOCOMPLETE", "k", control);
+            }).Number(),
+            13u);
+  EXPECT_EQ(CaptureError([&] {
+              fresh.Attach(connection_, "x; DROP TABLE scripts", "k", control);
+            }).Number(),
+            5u);
+  kvt::ObjectRef label = kvt::CObj(kvt::CallMethod(form_->Controls(), "Add", "VB.Label", "L"));
+  EXPECT_EQ(
+      CaptureError([&] { fresh.Attach(connection_, "SYS_AUTOCOMPLETE", "k", label); }).Number(),
+      13u);
+  EXPECT_EQ(CaptureError([&] { fresh.Suggestions("a"); }).Number(), 91u);
+}
+
+}  // namespace
+}  // namespace kvtaddons
