@@ -1,8 +1,6 @@
 // The engine's calls on the sample archive beside the bare SQLite prepared query each wraps.
 #include <benchmark/benchmark.h>
 
-#include <unistd.h>
-
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -10,30 +8,14 @@
 
 #include "engine/sqlite/db_engine.h"
 #include "engine/sqlite/sample_archive.h"
+#include "sample_file.h"
 
 namespace {
 
 namespace sample = kvtsqlite::sample;
 
-// One sample archive for the whole run, in a file of its own.
-struct Fixture {
-  std::string path;
-  std::shared_ptr<kvtsqlite::DBEngine> engine;
-  Fixture() {
-    path = (std::filesystem::temp_directory_path() /
-            ("kvtfields-bench-" + std::to_string(::getpid()) + ".kvtdb"))
-               .string();
-    engine = kvtsqlite::DBEngine::Open(path);
-    sample::CreateSampleArchive(*engine);
-  }
-  ~Fixture() {
-    engine.reset();
-    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
-  }
-};
-
-Fixture& F() {
-  static Fixture f;
+kvtbench::SampleFile& F() {
+  static kvtbench::SampleFile f("engine-bench");
   return f;
 }
 

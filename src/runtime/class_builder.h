@@ -43,9 +43,10 @@ class ArgHolder {
       std::is_lvalue_reference_v<P> && !std::is_const_v<std::remove_reference_t<P>>;
 
  public:
-  ArgHolder(std::span<Variant> args, std::size_t i) : args_(args), i_(i) {
+  // `present` is false for an optional argument the caller left out.
+  ArgHolder(std::span<Variant> args, std::size_t i, bool present) : args_(args), i_(i) {
     if constexpr (IsOptional<D>::value) {
-      if (i < args.size()) value_ = FromVariant<typename IsOptional<D>::inner>(args[i]);
+      if (present) value_ = FromVariant<typename IsOptional<D>::inner>(args[i]);
     } else if constexpr (std::is_same_v<D, Variant>) {
       // Variants are passed through without a copy; by-reference writes land in args[i].
     } else {
@@ -91,16 +92,29 @@ template <class C, class Owner, class R, class... A>
 struct MethodTraits {
   using Result = R;
   static std::vector<ParamInfo> Params() { return {DescribeParam<A>()...}; }
+  // Optional parameters trail a method's list; a let's optional index arguments stand before
+  // its value. Either way the required ones are the ones not optional.
   static std::size_t MinArgs() {
-    std::size_t n = 0, i = 0;
-    ((++i, n = IsOptional<std::remove_cvref_t<A>>::value ? n : i), ...);
-    return n;
+    return (std::size_t{0} + ... + (IsOptional<std::remove_cvref_t<A>>::value ? 0u : 1u));
   }
-  template <auto Fn, std::size_t... I>
+  // Where parameter I finds its argument. For a let or set the value is always the last
+  // argument, and optional index arguments before it may be left out.
+  template <bool kValueLast>
+  static std::pair<std::size_t, bool> Slot(std::size_t i, std::size_t given) {
+    constexpr std::size_t n = sizeof...(A);
+    if constexpr (kValueLast) {
+      if (i + 1 == n) return {given - 1, true};
+      return {i, i + 1 < given};
+    } else {
+      return {i, i < given};
+    }
+  }
+  template <auto Fn, bool kValueLast, std::size_t... I>
   static Variant Call(Object& self, [[maybe_unused]] std::span<Variant> args,
                       std::index_sequence<I...>) {
     auto& obj = static_cast<C&>(self);
-    std::tuple<ArgHolder<A>...> holders{ArgHolder<A>(args, I)...};
+    std::tuple<ArgHolder<A>...> holders{ArgHolder<A>(args, Slot<kValueLast>(I, args.size()).first,
+                                                     Slot<kValueLast>(I, args.size()).second)...};
     if constexpr (std::is_void_v<R>) {
       (static_cast<Owner&>(obj).*Fn)(std::get<I>(holders).Get()...);
       (std::get<I>(holders).WriteBack(), ...);
@@ -111,9 +125,9 @@ struct MethodTraits {
       return result;
     }
   }
-  template <auto Fn>
+  template <auto Fn, bool kValueLast>
   static Variant Invoke(Object& self, std::span<Variant> args) {
-    return Call<Fn>(self, args, std::index_sequence_for<A...>{});
+    return Call<Fn, kValueLast>(self, args, std::index_sequence_for<A...>{});
   }
 };
 
@@ -192,7 +206,11 @@ class ClassBuilder {
     m.params = M::Params();
     m.result_type = TypeLibName<typename M::Result>();
     m.min_args = M::MinArgs();
-    m.invoke = &M::template Invoke<Fn>;
+    if (kind == MemberKind::kLet || kind == MemberKind::kSet) {
+      m.invoke = &M::template Invoke<Fn, true>;
+    } else {
+      m.invoke = &M::template Invoke<Fn, false>;
+    }
     members_.push_back(std::move(m));
     return *this;
   }

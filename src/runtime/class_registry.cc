@@ -57,50 +57,42 @@ ClassRegistry& ClassRegistry::Instance() {
   return registry;
 }
 
-std::string ClassRegistry::Key(std::string_view prog_id) {
-  std::string k(prog_id);
-  for (char& c : k) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return k;
-}
-
 void ClassRegistry::Register(std::string_view prog_id, const Uuid& clsid, Factory factory) {
   if (prog_id.empty() || !factory) {
     throw RuntimeError(ErrorCode::kInvalidProcedureCall,
                        "class registration needs a name and a factory");
   }
   Unregister(prog_id);
-  by_prog_id_[Key(prog_id)] = Entry{std::string(prog_id), clsid, std::move(factory)};
-  if (!clsid.IsNil()) by_clsid_[clsid] = Key(prog_id);
+  by_prog_id_[std::string(prog_id)] = Entry{std::string(prog_id), clsid, std::move(factory)};
+  if (!clsid.IsNil()) by_clsid_[clsid] = std::string(prog_id);
 }
 
 void ClassRegistry::Unregister(std::string_view prog_id) {
-  auto it = by_prog_id_.find(Key(prog_id));
+  auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return;
   if (!it->second.clsid.IsNil()) by_clsid_.erase(it->second.clsid);
   by_prog_id_.erase(it);
 }
 
 bool ClassRegistry::IsRegistered(std::string_view prog_id) const {
-  return by_prog_id_.contains(Key(prog_id));
+  return by_prog_id_.contains(prog_id);
 }
 
 std::optional<Uuid> ClassRegistry::ClassIdOf(std::string_view prog_id) const {
-  auto it = by_prog_id_.find(Key(prog_id));
+  auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return std::nullopt;
   return it->second.clsid;
 }
 
 std::optional<ClassRegistry::Entry> ClassRegistry::Lookup(std::string_view prog_id) const {
-  auto it = by_prog_id_.find(Key(prog_id));
+  auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return std::nullopt;
   return it->second;
 }
 
 ObjectRef ClassRegistry::Create(std::string_view id) const {
   if (auto clsid = Uuid::Parse(id)) return Create(*clsid);
-  auto it = by_prog_id_.find(Key(id));
+  auto it = by_prog_id_.find(id);
   if (it == by_prog_id_.end()) {
     throw RuntimeError(ErrorCode::kCannotCreateObject,
                        "class '" + std::string(id) + "' is not registered");

@@ -9,8 +9,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "runtime/object.h"
+#include "runtime/text.h"
 
 namespace kvt {
 
@@ -58,8 +60,7 @@ class ClassRegistry {
   std::optional<Entry> Lookup(std::string_view prog_id) const;
 
  private:
-  static std::string Key(std::string_view prog_id);
-  std::map<std::string, Entry> by_prog_id_;
+  std::unordered_map<std::string, Entry, IgnoreCaseHash, IgnoreCaseEqual> by_prog_id_;
   std::map<Uuid, std::string> by_clsid_;
 };
 

@@ -5,10 +5,10 @@
 #pragma once
 
 #include <cstddef>
-#include <deque>
 #include <functional>
 #include <memory>
 #include <utility>
+#include <vector>
 
 namespace kvt {
 
@@ -61,7 +61,9 @@ class EventSource {
 
   [[nodiscard]] Subscription Subscribe(Handler handler) {
     const std::size_t id = ++list_->next_id;
-    list_->slots.push_back(Slot{id, std::move(handler), true});
+    // While an emission runs, the running handlers must not move: newcomers wait aside.
+    (list_->depth > 0 ? list_->pending : list_->slots)
+        .push_back(Slot{id, std::move(handler), true});
     return Subscription(list_, id);
   }
 
@@ -73,12 +75,11 @@ class EventSource {
     struct Leave {
       List& l;
       ~Leave() {
-        if (--l.depth == 0) l.Compact();
+        if (--l.depth == 0) l.Settle();
       }
     } leave{*list};
     const std::size_t n = list->slots.size();
     for (std::size_t i = 0; i < n; ++i) {
-      // A deque keeps references stable while handlers subscribe more.
       Slot& s = list->slots[i];
       if (s.alive) s.handler(args...);
     }
@@ -87,6 +88,7 @@ class EventSource {
   std::size_t SubscriberCount() const {
     std::size_t n = 0;
     for (const auto& s : list_->slots) n += s.alive ? 1 : 0;
+    for (const auto& s : list_->pending) n += s.alive ? 1 : 0;
     return n;
   }
 
@@ -97,21 +99,28 @@ class EventSource {
     bool alive;
   };
   struct List : detail::SlotListBase {
-    std::deque<Slot> slots;
+    std::vector<Slot> slots;
+    std::vector<Slot> pending;  // subscribed during an emission
     std::size_t next_id = 0;
     int depth = 0;
     void Remove(std::size_t id) override {
-      for (auto& s : slots) {
-        if (s.id == id && s.alive) {
-          s.alive = false;
-          // The running handler must outlive its own call: erase only outside emission.
-          if (depth == 0) Compact();
-          return;
+      for (auto* v : {&slots, &pending}) {
+        for (auto& s : *v) {
+          if (s.id == id && s.alive) {
+            s.alive = false;
+            // The running handler must outlive its own call: erase only outside emission.
+            if (depth == 0) Settle();
+            return;
+          }
         }
       }
     }
-    void Compact() {
+    void Settle() {
       std::erase_if(slots, [](const Slot& s) { return !s.alive; });
+      for (auto& s : pending) {
+        if (s.alive) slots.push_back(std::move(s));
+      }
+      pending.clear();
     }
   };
   std::shared_ptr<List> list_;

@@ -9,9 +9,6 @@ namespace kvt {
 namespace {
 std::size_t g_live_objects = 0;  // no threads: one UI thread runs everything
 
-char Lower(char c) {
-  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
 }  // namespace
 
 Object::Object() {
@@ -26,23 +23,6 @@ std::size_t Object::LiveCount() noexcept {
 
 bool Object::InvokeDynamic(std::string_view, MemberKind, std::span<Variant>, Variant&) {
   return false;
-}
-
-std::size_t ClassInfo::NameHash::operator()(std::string_view s) const noexcept {
-  std::size_t h = 1469598103934665603ull;
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(Lower(c));
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-bool ClassInfo::NameEq::operator()(std::string_view a, std::string_view b) const noexcept {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (Lower(a[i]) != Lower(b[i])) return false;
-  }
-  return true;
 }
 
 ClassInfo::ClassInfo(std::string name, std::vector<MemberInfo> members)

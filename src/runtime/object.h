@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "runtime/text.h"
 #include "runtime/variant.h"
 
 namespace kvt {
@@ -103,20 +104,12 @@ class ClassInfo {
     DispId id = kNoMember;
     std::array<std::int16_t, 4> by_kind{-1, -1, -1, -1};  // index into members_
   };
-  struct NameHash {
-    using is_transparent = void;
-    std::size_t operator()(std::string_view s) const noexcept;
-  };
-  struct NameEq {
-    using is_transparent = void;
-    bool operator()(std::string_view a, std::string_view b) const noexcept;
-  };
   const MemberInfo* Pick(const Group& g, MemberKind kind) const noexcept;
 
   std::string name_;
   std::vector<MemberInfo> members_;
   std::vector<Group> groups_;
-  std::unordered_map<std::string, std::size_t, NameHash, NameEq> by_name_;
+  std::unordered_map<std::string, std::size_t, IgnoreCaseHash, IgnoreCaseEqual> by_name_;
   std::vector<std::pair<DispId, std::size_t>> by_id_;  // sorted by id
 };
 

@@ -45,6 +45,37 @@ void AppendCodePoint(std::string& text, char32_t c);
 std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index);
 
 /// ASCII-only case-insensitive comparison, used for member and column names.
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept;
+inline bool EqualsIgnoreCase(std::string_view a, std::string_view b) noexcept {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const char x = a[i], y = b[i];
+    if (x == y) continue;
+    // Equal but for case only when both are the same ASCII letter.
+    const char lx = static_cast<char>(x | 0x20);
+    if (lx != static_cast<char>(y | 0x20) || lx < 'a' || lx > 'z') return false;
+  }
+  return true;
+}
+
+/// Hash and equality for unordered containers keyed by names whose ASCII letter case does not
+/// matter; both allow lookups by string_view without a copy.
+struct IgnoreCaseHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept {
+    std::size_t h = 1469598103934665603ull;  // FNV-1a over the lower-case bytes
+    for (char c : s) {
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      h ^= static_cast<unsigned char>(c);
+      h *= 1099511628211ull;
+    }
+    return h;
+  }
+};
+struct IgnoreCaseEqual {
+  using is_transparent = void;
+  bool operator()(std::string_view a, std::string_view b) const noexcept {
+    return EqualsIgnoreCase(a, b);
+  }
+};
 
 }  // namespace kvt

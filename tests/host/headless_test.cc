@@ -227,6 +227,19 @@ TEST_F(HeadlessTest, TheControlsCollectionRefusesDuplicatesAndUnknownNames) {
   EXPECT_EQ(kvt::CLng(kvt::GetProperty(controls, "Count")), 0);
 }
 
+TEST_F(HeadlessTest, UnloadingTakesEveryControlOffTheForm) {
+  auto a = Add<MultiLineTextBox>(kvtfields::kTextBoxClass, "A");
+  Add<Label>(kvtfields::kLabelClass, "L");
+  user_.Focus("A");
+  int unloaded = 0;
+  subs_.push_back(form_->Unloaded.Subscribe([&] { ++unloaded; }));
+  form_->Unload();
+  EXPECT_TRUE(form_->ControlList().empty());
+  EXPECT_EQ(form_->ActiveControl(), nullptr);
+  EXPECT_EQ(a->Parent(), nullptr);  // the control outlives its place on the form
+  EXPECT_EQ(unloaded, 1);
+}
+
 TEST_F(HeadlessTest, TheDesktopSendsTabToTheActiveWindowAndRecordsMessages) {
   auto f = desktop_->NewForm("frmAltro");
   auto ctl = kvt::CObj(kvt::CallMethod(f->Controls(), "Add", "VB.TextBox", "Uno"));

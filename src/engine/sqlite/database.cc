@@ -24,7 +24,8 @@ kvt::Error EngineError(std::uint32_t n, std::string description) {
 std::shared_ptr<Database> Database::Open(const std::string& path) {
   sqlite3* raw = nullptr;
   const int rc =
-      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
     sqlite3_close(raw);

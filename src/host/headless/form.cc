@@ -47,6 +47,7 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   control->name_ = name;
   control->form_ = form;
   form->controls_in_order_.push_back(control);
+  form->by_name_.emplace(name, control);
   form->tab_order_.push_back(control);
   return made;
 }
@@ -74,6 +75,11 @@ kvt::ObjectRef ControlsCollection::Item(const kvt::Variant& index) const {
 
 std::int32_t ControlsCollection::Count() const {
   return static_cast<std::int32_t>(form_.Get()->controls_in_order_.size());
+}
+
+bool ControlsCollection::Contains(std::string_view name) const {
+  auto form = form_.Resolve();
+  return form && form->FindControl(name) != nullptr;
 }
 
 std::vector<kvt::Variant> ControlsCollection::EnumerateItems() const {
@@ -147,14 +153,13 @@ bool Form::InvokeDynamic(std::string_view name, kvt::MemberKind kind, std::span<
 }
 
 std::shared_ptr<Control> Form::FindControl(std::string_view name) const {
-  for (const auto& c : controls_in_order_) {
-    if (kvt::EqualsIgnoreCase(c->name_, name)) return c;
-  }
-  return nullptr;
+  auto it = by_name_.find(name);
+  return it == by_name_.end() ? nullptr : it->second;
 }
 
-void Form::Detach(const std::shared_ptr<Control>& c) {
+void Form::Detach(std::shared_ptr<Control> c) {
   if (active_ == c) active_.reset();
+  by_name_.erase(c->name_);
   std::erase(controls_in_order_, c);
   std::erase(tab_order_, c);
   c->form_.Reset();

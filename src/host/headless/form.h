@@ -6,11 +6,13 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "host/headless/control.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
+#include "runtime/text.h"
 #include "runtime/weak_ref.h"
 
 namespace kvthost {
@@ -32,7 +34,9 @@ enum : std::uint32_t {
 class Form;
 
 /// A form's `Controls` collection: Add (class name, control name), Remove, Item, Count.
-class ControlsCollection final : public kvt::Object, public kvt::Enumerable {
+class ControlsCollection final : public kvt::Object,
+                                 public kvt::Enumerable,
+                                 public kvtfields::IControlLookup {
   KVT_OBJECT()
 
  public:
@@ -45,6 +49,7 @@ class ControlsCollection final : public kvt::Object, public kvt::Enumerable {
   kvt::ObjectRef Item(const kvt::Variant& index) const;
   std::int32_t Count() const;
   std::vector<kvt::Variant> EnumerateItems() const override;
+  bool Contains(std::string_view name) const override;
 
  private:
   kvt::WeakRef<Form> form_;
@@ -114,7 +119,7 @@ class Form final : public kvt::Object {
   void TypeCharacter(char32_t c);
   std::int16_t TabIndexOf(const Control& c) const;
   void SetTabIndex(const Control& c, std::int16_t index);
-  void Detach(const std::shared_ptr<Control>& c);
+  void Detach(std::shared_ptr<Control> c);  // by value: c may live in the lists it leaves
 
   std::string name_;
   std::string caption_;
@@ -124,6 +129,9 @@ class Form final : public kvt::Object {
   bool visible_ = false;
   std::shared_ptr<ControlsCollection> controls_;
   std::vector<std::shared_ptr<Control>> controls_in_order_;
+  std::unordered_map<std::string, std::shared_ptr<Control>, kvt::IgnoreCaseHash,
+                     kvt::IgnoreCaseEqual>
+      by_name_;
   std::vector<std::shared_ptr<Control>> tab_order_;
   std::shared_ptr<Control> active_;
 };

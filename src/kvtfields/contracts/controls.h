@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "runtime/event_source.h"
 #include "runtime/object.h"
@@ -32,6 +33,14 @@ inline constexpr kvt::DispId kFileLinkerText = 0x68030000;     // String
 inline constexpr kvt::DispId kFileLinkerEnabled = 0x6803000A;  // Boolean, read for Locked
 inline constexpr kvt::DispId kFileLinkerLocked = 0x68030005;   // Boolean, written by Locked
 }  // namespace member_id
+
+/// Optional for a host form's `Controls` collection: whether a control of a name is there, so
+/// that building a field on a new form needs no failed removal of a control that is not.
+class IControlLookup {
+ public:
+  virtual ~IControlLookup() = default;
+  virtual bool Contains(std::string_view name) const = 0;
+};
 
 /// Events every input control raises to the field bound to it.
 struct InputEvents {

@@ -1,0 +1,139 @@
+// Building a field of each kind on the sample archive and a headless form, beside the engine
+// calls that building needs; and one focus-in / change / focus-out round trip of a field.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "addons/autocomplete/auto_completer.h"
+#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sample_archive.h"
+#include "host/headless/desktop.h"
+#include "kvtfields/contracts/script_engine.h"
+#include "kvtfields/field/field_type.h"
+#include "sample_file.h"
+
+namespace {
+
+namespace sample = kvtsqlite::sample;
+
+struct World {
+  std::shared_ptr<kvthost::Desktop> desktop = kvthost::Desktop::Install();
+  kvtbench::SampleFile file{"field-bench"};
+  std::shared_ptr<kvtsqlite::DBEngine>& engine = file.engine;
+  World() { kvtaddons::RegisterAutoCompleterClass(); }
+};
+
+World& W() {
+  static World w;
+  return w;
+}
+
+// One field of each kind: text (with autocomplete), combo, date, file link.
+const char* const kFields[] = {"Cliente", "TipoDocumento", "DataDocumento", "Allegato"};
+
+// Each field is built on a new form, as filling a form does; making the form and clearing up
+// after the field are not timed.
+void BM_BuildField(benchmark::State& state) {
+  const std::string name = kFields[state.range(0)];
+  std::shared_ptr<kvthost::Form> form;
+  std::shared_ptr<kvtfields::FieldType> f;
+  for (auto _ : state) {
+    state.PauseTiming();
+    f.reset();
+    form = kvthost::Form::Create("frm");
+    state.ResumeTiming();
+    f = kvtfields::FieldType::Create();
+    std::string form_name = sample::kEntryForm;
+    f->Init(sample::kArchive, name, form_name, W().engine, std::nullopt);
+    f->SetLinkedLabel(f->AddLabel(form));
+    f->SetLinkedControl(f->AddControl(form));
+  }
+  state.SetLabel(name);
+}
+BENCHMARK(BM_BuildField)->DenseRange(0, 3);
+
+// What building one field asks of the engine, on its own.
+void BM_EngineCallsOfBuild(benchmark::State& state) {
+  const std::string name = kFields[state.range(0)];
+  auto& e = *W().engine;
+  for (auto _ : state) {
+    std::string archive = sample::kArchive, field = name, form = sample::kEntryForm;
+    benchmark::DoNotOptimize(e.Connection()->IsOpen());
+    e.GetFieldDefinition(archive, field)->Close();
+    benchmark::DoNotOptimize(e.GetFieldVisualProperties(archive, field, form));
+    std::string filter = "archive = '" + archive + "' and fieldType='" + field + "' order by cod";
+    e.GetCodeList(filter)->Close();
+    if (name == "Cliente") benchmark::DoNotOptimize(e.Connection()->AdoConnection());
+  }
+  state.SetLabel(name);
+}
+BENCHMARK(BM_EngineCallsOfBuild)->DenseRange(0, 3);
+
+// An owner and a script engine that do nothing, to measure the field's own work.
+class QuietOwner final : public kvt::Object, public kvtfields::IFieldTypeEventCallBack {
+  KVT_OBJECT()
+
+ public:
+  void EventCallback(kvt::ObjectRef&, std::string&) override {}
+  kvt::ObjectRef ScriptEngine() override { return engine; }
+  kvt::ObjectRef FieldsCollectionObj() override { return shared_from_this(); }
+  kvt::ObjectRef engine;
+};
+
+class QuietScripts final : public kvtfields::IScriptEngine {
+  KVT_OBJECT()
+
+ public:
+  void InitEngine(const std::shared_ptr<kvtfields::IDBEngine>&, const std::string&) override {}
+  kvt::Variant FieldsToUpdate(kvt::ObjectRef&) override { return {}; }
+  std::int32_t EvaluateField(kvt::ObjectRef&, kvt::ObjectRef&) override { return 0; }
+  void FieldEnter(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
+  void FieldExit(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
+  void FieldValidate(const std::string&, kvt::Variant&, kvt::ObjectRef&, bool&) override {}
+  void FieldReserved(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
+  void FieldChange(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
+};
+
+const kvt::ClassInfo& QuietOwner::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<QuietOwner> b("QuietOwner");
+    return kvtfields::IFieldTypeEventCallBack::Describe(b).Build();
+  }();
+  return info;
+}
+
+const kvt::ClassInfo& QuietScripts::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<QuietScripts> b("QuietScripts");
+    return kvtfields::IScriptEngine::Describe(b).Build();
+  }();
+  return info;
+}
+
+void BM_FocusChangeLeaveRoundTrip(benchmark::State& state) {
+  auto owner = std::make_shared<QuietOwner>();
+  owner->engine = std::make_shared<QuietScripts>();
+  auto form = kvthost::Form::Create("frm");
+  std::vector<std::shared_ptr<kvtfields::FieldType>> fields;
+  for (const char* name : {"Email", "Note"}) {
+    auto f = kvtfields::FieldType::Create();
+    std::string form_name = sample::kEntryForm;
+    f->Init(sample::kArchive, name, form_name, W().engine, kvt::ObjectRef(owner));
+    f->SetLinkedLabel(f->AddLabel(form));
+    f->SetLinkedControl(f->AddControl(form));
+    fields.push_back(f);
+  }
+  auto email = std::dynamic_pointer_cast<kvthost::MultiLineTextBox>(form->FindControl("Email"));
+  auto note = form->FindControl("Note");
+  form->MoveFocus(note);
+  bool flip = false;
+  for (auto _ : state) {
+    form->MoveFocus(email);                      // focus in
+    email->LetText((flip = !flip) ? "x" : "y");  // one change
+    form->MoveFocus(note);                       // focus out: validate, lost, GlobalChange
+  }
+}
+BENCHMARK(BM_FocusChangeLeaveRoundTrip);
+
+}  // namespace

@@ -1,0 +1,34 @@
+// The sample archive in a temporary SQLite file, for the length of a benchmark program.
+#pragma once
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sample_archive.h"
+
+namespace kvtbench {
+
+struct SampleFile {
+  std::string path;
+  std::shared_ptr<kvtsqlite::DBEngine> engine;
+
+  explicit SampleFile(const std::string& tag) {
+    path = (std::filesystem::temp_directory_path() /
+            ("kvtfields-" + tag + "-" + std::to_string(::getpid()) + ".kvtdb"))
+               .string();
+    engine = kvtsqlite::DBEngine::Open(path);
+    kvtsqlite::sample::CreateSampleArchive(*engine);
+  }
+  ~SampleFile() {
+    engine.reset();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+  }
+  SampleFile(const SampleFile&) = delete;
+  SampleFile& operator=(const SampleFile&) = delete;
+};
+
+}  // namespace kvtbench

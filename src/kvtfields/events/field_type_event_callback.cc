@@ -1,0 +1,13 @@
+#include "kvtfields/events/field_type_event_callback.h"
+
+namespace kvtfields {
+
+const kvt::ClassInfo& FieldTypeEventCallBack::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<FieldTypeEventCallBack> b("IFieldTypeEventCallBack");
+    return IFieldTypeEventCallBack::Describe(b).Build();
+  }();
+  return info;
+}
+
+}  // namespace kvtfields

@@ -1,0 +1,44 @@
+// FieldType: the code list of the field, handed to its control.
+#include "kvtfields/field/field_type.h"
+
+#include "runtime/error.h"
+#include "runtime/record_set.h"
+
+namespace kvtfields {
+
+void FieldType::LoadCodeList(const kvt::ObjectRef& control) {
+  std::string filter =
+      "archive = '" + mArchive + "' and fieldType='" + mFieldName + "' order by cod";
+  auto rs = mDBEngine->GetCodeList(filter);
+  if (!rs)
+    throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "GetCodeList", "kvtFields.FieldType");
+  // The record set is closed whatever happens, also when a control refuses a value.
+  struct CloseAtExit {
+    kvt::RecordSet& rs;
+    ~CloseAtExit() {
+      if (rs.IsOpen()) rs.Close();
+    }
+  } close_at_exit{*rs};
+  if (rs->Bof() && rs->Eof()) return;  // no codes: the control is not touched
+  switch (mControlType) {
+    case kTextBox:
+    case kFileLinker:
+      kvt::LetProperty(control, "Text", rs->Value(0));
+      break;
+    case kComboBox:
+      kvt::LetProperty(control, "HaveEmptyElement", true);
+      kvt::SetProperty(control, "DataRows", rs);  // the record set itself; the combo copies it
+      kvt::LetProperty(control, "RequeryRecordset", false);
+      kvt::LetProperty(control, "ComboBinding", "COD");
+      kvt::LetProperty(control, "LabelBinding", "VALUE");
+      kvt::CallMethod(control, "Refill");
+      break;
+    case kCalendar:
+      kvt::LetProperty(control, "Value", rs->Value(0));
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace kvtfields

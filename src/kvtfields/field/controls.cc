@@ -1,0 +1,242 @@
+// FieldType: creating, configuring and binding the caption label and the input control.
+#include "kvtfields/field/field_type.h"
+
+#include "runtime/class_registry.h"
+#include "runtime/error.h"
+
+namespace kvtfields {
+namespace {
+
+constexpr const char* kSource = "kvtFields.FieldType";
+
+const char* ClassOf(std::int32_t kind) {
+  switch (kind) {
+    case kTextBox:
+      return kTextBoxClass;
+    case kComboBox:
+      return kComboClass;
+    case kCalendar:
+      return kDatePickerClass;
+    case kFileLinker:
+      return kFileLinkerClass;
+    default:
+      return nullptr;
+  }
+}
+
+// Replaces the form's control of a name with a new one of class `cls` (null: only removes).
+// Removing ignores every error: there may be no control of that name.
+kvt::ObjectRef ReplaceOnForm(const kvt::ObjectRef& form_item, const char* cls,
+                             const std::string& name) {
+  kvt::ObjectRef controls;
+  try {
+    controls = kvt::CObj(kvt::GetProperty(form_item, "Controls"));
+    // A collection that can tell spares the failed removal of a control that is not there.
+    auto* lookup = dynamic_cast<IControlLookup*>(controls.get());
+    if (!lookup || lookup->Contains(name)) kvt::CallMethod(controls, "Remove", name);
+  } catch (const kvt::Error&) {
+  }
+  if (!cls) return nullptr;
+  if (!controls) controls = kvt::CObj(kvt::GetProperty(form_item, "Controls"));  // raises
+  return kvt::CObj(kvt::CallMethod(controls, "Add", cls, name));
+}
+
+}  // namespace
+
+std::int32_t FieldType::ControlType(std::optional<kvt::ObjectRef> /*form_item*/) const {
+  return mControlType;
+}
+
+void FieldType::LetControlType(std::optional<kvt::ObjectRef> form_item, std::int32_t value) {
+  if (value == mControlType) return;
+  mControlType = value;  // stored first: AddControl below builds the new kind
+  SetLinkedControl(AddControl(form_item.value_or(nullptr)));
+}
+
+kvt::ObjectRef FieldType::AddLabel(kvt::ObjectRef form_item) {
+  EnsureInitialized();
+  kvt::ObjectRef label = ReplaceOnForm(form_item, kLabelClass, "Label_" + mFieldName);
+  SetupLabel(label);
+  return label;
+}
+
+void FieldType::SetupLabel(const kvt::ObjectRef& label) {
+  auto* l = dynamic_cast<ILabelControl*>(label.get());
+  if (!l) throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "not a label", kSource);
+  l->LetCaption(mLabel + ": ");
+  l->LetAutoSize(true);
+  l->LetBackStyle(0);  // transparent
+  l->LetToolTipText(mDescr);
+  l->LetTag("Label_" + mFieldName);
+}
+
+kvt::ObjectRef FieldType::AddControl(kvt::ObjectRef form_item) {
+  EnsureInitialized();
+  // An unknown kind gets no control, which fails in PrepareControl.
+  kvt::ObjectRef control = ReplaceOnForm(form_item, ClassOf(mControlType), mFieldName);
+  PrepareControl(control);
+  return control;
+}
+
+void FieldType::PrepareControl(const kvt::ObjectRef& control) {
+  ConfigureControl(control);
+  LoadCodeList(control);
+}
+
+void FieldType::ConfigureControl(const kvt::ObjectRef& control) {
+  std::int32_t height = kDefaultControlHeight;
+  if (mVisualProperty->HasVisualProperty() && mVisualProperty->Height() != 0) {
+    height = mVisualProperty->Height();
+  }
+  const std::int32_t width = mVisualProperty->Width();
+  switch (mControlType) {
+    case kTextBox:
+      kvt::LetProperty(control, "Height", height);
+      kvt::LetProperty(control, "MaxLength", mMaxLen);
+      if (width != 0) kvt::LetProperty(control, "Width", width);
+      if (mVisualProperty->HasVisualProperty()) {
+        kvt::LetProperty(control, "MultiLine", mVisualProperty->MultiLine());
+      }
+      if (mAutoComplete) AttachAutoCompleter(control);
+      break;
+    case kComboBox:
+      if (width != 0) kvt::LetProperty(control, "Width", width);
+      kvt::LetProperty(control, "VisibleDescription", mVisualProperty->ShowComboLabel());
+      if (mVisualProperty->HasVisualProperty()) {
+        kvt::LetProperty(control, "Behavior", mVisualProperty->MultiLine() ? 2 : 1);
+      }
+      break;
+    case kCalendar:
+      kvt::LetProperty(control, "Height", height);
+      if (width != 0) kvt::LetProperty(control, "Width", width);
+      kvt::LetProperty(control, "Format", 3);  // custom format
+      kvt::LetProperty(control, "CustomFormat", "dd/MM/yyyy");
+      kvt::LetProperty(control, "CheckBox", true);  // the picker can hold no date
+      break;
+    case kFileLinker:
+      kvt::LetProperty(control, "Height", height);
+      if (width != 0) kvt::LetProperty(control, "Width", width);
+      break;
+    default:
+      break;
+  }
+  kvt::LetProperty(control, "ToolTipText", mDescr);
+  kvt::LetProperty(control, "Tag", mFieldName);
+}
+
+void FieldType::AttachAutoCompleter(const kvt::ObjectRef& control) {
+  auto made = kvt::CreateObject(kAutoCompleterProgId);
+  mAutoCompleter = std::dynamic_pointer_cast<IAutoCompleter>(made);
+  if (!mAutoCompleter) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch,
+                            std::string(kAutoCompleterProgId) + " is not an autocomplete class",
+                            kSource);
+  }
+  auto connection = mDBEngine->Connection();
+  if (!connection) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "Connection", kSource);
+  kvt::Variant ado = connection->AdoConnection();
+  kvt::ObjectRef bound = control;
+  mAutoCompleter->Attach(ado, "SYS_AUTOCOMPLETE", mArchive + "-" + mFieldName, bound);
+  mAutoCompleter->LetMatchCase(false);
+  mAutoCompleter->LetLearnNewValues(true);
+}
+
+void FieldType::SetLinkedControl(kvt::ObjectRef the_control) {
+  EnsureInitialized();
+  auto wrong = [] {
+    return kvt::ObjectError(kErrWrongControl, kSource,
+                            "Incongruence between control type and istance type");
+  };
+  auto* input = dynamic_cast<IInputControl*>(the_control.get());
+  switch (mControlType) {
+    case kTextBox: {
+      auto* typed = dynamic_cast<ITextBoxControl*>(input);
+      if (!typed) throw wrong();
+      mctlTextBox.Bind(the_control, typed, Subscribe(*typed));
+      break;
+    }
+    case kComboBox: {
+      auto* typed = dynamic_cast<ICodeComboControl*>(input);
+      if (!typed) throw wrong();
+      auto subs = Subscribe(*typed);
+      std::weak_ptr<kvt::Object> weak = weak_from_this();
+      subs.push_back(typed->CodeMaintenance().CodeAdded.Subscribe(
+          [weak](const std::string& code, const std::string& descr, const kvt::Variant&) {
+            if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeAdded(code, descr);
+          }));
+      subs.push_back(typed->CodeMaintenance().CodeDeleted.Subscribe(
+          [weak](const std::string& code, const kvt::Variant&, const kvt::Variant&) {
+            if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeDeleted(code);
+          }));
+      mctlComboBox.Bind(the_control, typed, std::move(subs));
+      break;
+    }
+    case kCalendar: {
+      auto* typed = dynamic_cast<IDatePickerControl*>(input);
+      if (!typed) throw wrong();
+      auto subs = Subscribe(*typed);
+      std::weak_ptr<kvt::Object> weak = weak_from_this();
+      subs.push_back(typed->UserEdit().Subscribe([weak](const kvt::Variant&) {
+        if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnDateEdit();
+      }));
+      mctlCalendar.Bind(the_control, typed, std::move(subs));
+      break;
+    }
+    case kFileLinker: {
+      auto* typed = dynamic_cast<IFileLinkerControl*>(input);
+      if (!typed) throw wrong();
+      mctlFileLinker.Bind(the_control, typed, Subscribe(*typed));
+      break;
+    }
+    default:
+      break;
+  }
+  // A control the field made itself carries its name as tag and is not set up twice.
+  if (kvt::CStr(kvt::GetProperty(the_control, "Tag")) != mFieldName) PrepareControl(the_control);
+}
+
+const kvt::ObjectRef& FieldType::CurrentControl() const {
+  static const kvt::ObjectRef kNone;
+  switch (mControlType) {
+    case kTextBox:
+      return mctlTextBox.Object();
+    case kComboBox:
+      return mctlComboBox.Object();
+    case kCalendar:
+      return mctlCalendar.Object();
+    case kFileLinker:
+      return mctlFileLinker.Object();
+    default:
+      return kNone;
+  }
+}
+
+const kvt::ObjectRef& FieldType::RequireControl() const {
+  const kvt::ObjectRef& c = CurrentControl();
+  if (!c) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet,
+                            "field '" + mFieldName + "' has no control", kSource);
+  }
+  return c;
+}
+
+kvt::ObjectRef FieldType::LinkedControl() {
+  EnsureInitialized();
+  return CurrentControl();
+}
+
+void FieldType::SetLinkedLabel(kvt::ObjectRef the_label) {
+  EnsureInitialized();
+  if (!dynamic_cast<ILabelControl*>(the_label.get())) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "LinkedLabel needs a label", kSource);
+  }
+  mLinkedLabel = the_label;
+  if (kvt::CStr(kvt::GetProperty(the_label, "Tag")) != "Label_" + mFieldName) SetupLabel(the_label);
+}
+
+kvt::ObjectRef FieldType::LinkedLabel() {
+  EnsureInitialized();
+  return mLinkedLabel;
+}
+
+}  // namespace kvtfields
