@@ -11,6 +11,7 @@
 #include "host/headless/desktop.h"
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/field/field_type.h"
+#include "quiet.h"
 #include "sample_file.h"
 
 namespace {
@@ -70,50 +71,9 @@ void BM_EngineCallsOfBuild(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineCallsOfBuild)->DenseRange(0, 3);
 
-// An owner and a script engine that do nothing, to measure the field's own work.
-class QuietOwner final : public kvt::Object, public kvtfields::IFieldTypeEventCallBack {
-  KVT_OBJECT()
-
- public:
-  void EventCallback(kvt::ObjectRef&, std::string&) override {}
-  kvt::ObjectRef ScriptEngine() override { return engine; }
-  kvt::ObjectRef FieldsCollectionObj() override { return shared_from_this(); }
-  kvt::ObjectRef engine;
-};
-
-class QuietScripts final : public kvtfields::IScriptEngine {
-  KVT_OBJECT()
-
- public:
-  void InitEngine(const std::shared_ptr<kvtfields::IDBEngine>&, const std::string&) override {}
-  kvt::Variant FieldsToUpdate(kvt::ObjectRef&) override { return {}; }
-  std::int32_t EvaluateField(kvt::ObjectRef&, kvt::ObjectRef&) override { return 0; }
-  void FieldEnter(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
-  void FieldExit(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
-  void FieldValidate(const std::string&, kvt::Variant&, kvt::ObjectRef&, bool&) override {}
-  void FieldReserved(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
-  void FieldChange(const std::string&, kvt::Variant&, kvt::ObjectRef&) override {}
-};
-
-const kvt::ClassInfo& QuietOwner::StaticClass() {
-  static const kvt::ClassInfo info = [] {
-    kvt::ClassBuilder<QuietOwner> b("QuietOwner");
-    return kvtfields::IFieldTypeEventCallBack::Describe(b).Build();
-  }();
-  return info;
-}
-
-const kvt::ClassInfo& QuietScripts::StaticClass() {
-  static const kvt::ClassInfo info = [] {
-    kvt::ClassBuilder<QuietScripts> b("QuietScripts");
-    return kvtfields::IScriptEngine::Describe(b).Build();
-  }();
-  return info;
-}
-
 void BM_FocusChangeLeaveRoundTrip(benchmark::State& state) {
-  auto owner = std::make_shared<QuietOwner>();
-  owner->engine = std::make_shared<QuietScripts>();
+  auto owner = std::make_shared<kvtbench::QuietOwner>();
+  owner->engine = std::make_shared<kvtbench::QuietScripts>();
   auto form = kvthost::Form::Create("frm");
   std::vector<std::shared_ptr<kvtfields::FieldType>> fields;
   for (const char* name : {"Email", "Note"}) {

@@ -183,7 +183,7 @@ TEST_F(FieldE2E, ChangingTheKindRebuildsTheControlAndKeepsTheLabel) {
   EXPECT_EQ(f->LinkedLabel(), label);
   EXPECT_FALSE(f->IsCalendar());
   f->AddControl(form_);
-  EXPECT_EQ(form_->ControlList().size(), 3u);  // status bar, label, one control
+  EXPECT_EQ(form_->ControlCount(), 3u);  // status bar, label, one control
 }
 
 TEST_F(FieldE2E, AnEndedFieldLeavesItsControlsAndListensNoMore) {

@@ -141,6 +141,8 @@ class Control : public kvt::Object {
   bool enabled_ = true;
   bool tab_stop_ = true;
   std::int16_t detached_tab_index_ = 0;  // kept when the control is not on a form
+  std::uint64_t creation_ = 0;           // the form's creation number
+  double tab_key_ = 0;                   // the form's order key
   std::int32_t back_color_ = kWhite;
   std::int32_t fore_color_ = kBlack;
   std::shared_ptr<kvthost::Font> font_ = std::make_shared<kvthost::Font>();

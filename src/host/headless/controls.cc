@@ -200,6 +200,8 @@ const kvt::ClassInfo& CodeCombo::StaticClass() {
           .Id(id::kComboLocked)
           .Let<&CodeCombo::LetLocked>("Locked")
           .Get<&CodeCombo::Description>("Description")
+          .Get<&CodeCombo::Text>("Text")
+          .Let<&CodeCombo::LetText>("Text")
           .Method<&CodeCombo::List>("List")
           .Params({"Index"})
           .Get<&CodeCombo::VisibleDescription>("VisibleDescription")
@@ -319,6 +321,7 @@ const kvt::ClassInfo& DatePicker::StaticClass() {
                                          .Get<&DatePicker::CheckBox>("CheckBox")
                                          .Let<&DatePicker::LetCheckBox>("CheckBox")
                                          .Get<&DatePicker::Text>("Text")
+                                         .Let<&DatePicker::LetText>("Text")
                                          .Build();
   return info;
 }
@@ -345,6 +348,10 @@ void DatePicker::LetValue(const kvt::Variant& v) {
 std::string DatePicker::Text() const {
   if (!has_date_) return {};
   return kvt::FormatDate(kvt::Date{static_cast<double>(static_cast<long long>(date_.serial))});
+}
+
+void DatePicker::LetText(const std::string& text) {
+  LetValue(text.empty() ? kvt::Variant::Null() : kvt::Variant(text));
 }
 
 void DatePicker::PickDate(const kvt::Variant& v) {

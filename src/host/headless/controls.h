@@ -130,6 +130,9 @@ class CodeCombo final : public Control, public kvtfields::ICodeComboControl {
   std::string Value() const;
   void LetValue(const std::string& code);
   std::string Description() const;
+  /// The code as typed in the combo's box: the same as Value.
+  std::string Text() const { return Value(); }
+  void LetText(const std::string& code) { LetValue(code); }
   std::int16_t ListCount() const { return static_cast<std::int16_t>(entries_.size()); }
   std::int16_t ListIndex() const { return index_; }
   void LetListIndex(std::int16_t v);
@@ -198,8 +201,9 @@ class DatePicker final : public Control, public kvtfields::IDatePickerControl {
   void LetCustomFormat(const std::string& v) { custom_format_ = v; }
   bool CheckBox() const { return check_box_; }
   void LetCheckBox(bool v) { check_box_ = v; }
-  /// The date as the picker shows it ("" for no date).
+  /// The date as the picker shows it ("" for no date); writing it reads a date ("" is Null).
   std::string Text() const;
+  void LetText(const std::string& text);
 
   /// The person picks a date, or clears the check box with Null.
   void PickDate(const kvt::Variant& v);

@@ -46,9 +46,11 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   control->class_name_ = class_name;
   control->name_ = name;
   control->form_ = form;
-  form->controls_in_order_.push_back(control);
+  control->creation_ = form->next_creation_++;
+  form->by_creation_.emplace(control->creation_, control);
   form->by_name_.emplace(name, control);
-  form->tab_order_.push_back(control);
+  const double last = form->tab_order_.empty() ? 0.0 : form->tab_order_.rbegin()->first;
+  form->PlaceInTabOrder(*control, last + 1.0);  // a new control comes last
   return made;
 }
 
@@ -67,14 +69,14 @@ kvt::ObjectRef ControlsCollection::Item(const kvt::Variant& index) const {
     return c;
   }
   const auto i = kvt::CLng(index);
-  if (i < 0 || static_cast<std::size_t>(i) >= form->controls_in_order_.size()) {
+  if (i < 0 || static_cast<std::size_t>(i) >= form->by_creation_.size()) {
     throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(i), kSource);
   }
-  return form->controls_in_order_[static_cast<std::size_t>(i)];
+  return std::next(form->by_creation_.begin(), i)->second;
 }
 
 std::int32_t ControlsCollection::Count() const {
-  return static_cast<std::int32_t>(form_.Get()->controls_in_order_.size());
+  return static_cast<std::int32_t>(form_.Get()->by_creation_.size());
 }
 
 bool ControlsCollection::Contains(std::string_view name) const {
@@ -84,7 +86,7 @@ bool ControlsCollection::Contains(std::string_view name) const {
 
 std::vector<kvt::Variant> ControlsCollection::EnumerateItems() const {
   std::vector<kvt::Variant> out;
-  for (const auto& c : form_.Get()->controls_in_order_) out.emplace_back(kvt::ObjectRef(c));
+  for (const auto& [n, c] : form_.Get()->by_creation_) out.emplace_back(kvt::ObjectRef(c));
   return out;
 }
 
@@ -120,7 +122,7 @@ std::shared_ptr<Form> Form::Create(std::string name) {
 
 Form::~Form() {
   // Controls that outlive the form (a field may still hold one) must not point back to it.
-  for (auto& c : controls_in_order_) c->form_.Reset();
+  for (auto& [n, c] : by_creation_) c->form_.Reset();
 }
 
 void Form::LetScaleWidth(std::int32_t v) {
@@ -135,7 +137,7 @@ void Form::LetScaleHeight(std::int32_t v) {
 
 void Form::Unload() {
   active_.reset();
-  while (!controls_in_order_.empty()) Detach(controls_in_order_.back());
+  while (!by_creation_.empty()) Detach(by_creation_.rbegin()->second);
   visible_ = false;
   Unloaded.Emit();
 }
@@ -160,26 +162,66 @@ std::shared_ptr<Control> Form::FindControl(std::string_view name) const {
 void Form::Detach(std::shared_ptr<Control> c) {
   if (active_ == c) active_.reset();
   by_name_.erase(c->name_);
-  std::erase(controls_in_order_, c);
-  std::erase(tab_order_, c);
+  tab_order_.erase(c->tab_key_);
+  by_creation_.erase(c->creation_);
   c->form_.Reset();
 }
 
-std::int16_t Form::TabIndexOf(const Control& c) const {
-  for (std::size_t i = 0; i < tab_order_.size(); ++i) {
-    if (tab_order_[i].get() == &c) return static_cast<std::int16_t>(i);
-  }
-  return 0;
+std::vector<std::shared_ptr<Control>> Form::ControlList() const {
+  std::vector<std::shared_ptr<Control>> out;
+  out.reserve(by_creation_.size());
+  for (const auto& [n, c] : by_creation_) out.push_back(c);
+  return out;
 }
 
-void Form::SetTabIndex(const Control& c, std::int16_t index) {
-  auto it = std::find_if(tab_order_.begin(), tab_order_.end(),
-                         [&](const auto& p) { return p.get() == &c; });
-  if (it == tab_order_.end()) return;
-  auto keep = *it;
-  tab_order_.erase(it);
+std::vector<std::shared_ptr<Control>> Form::TabOrder() const {
+  std::vector<std::shared_ptr<Control>> out;
+  out.reserve(tab_order_.size());
+  for (const auto& [k, c] : tab_order_)
+    out.push_back(std::static_pointer_cast<Control>(c->shared_from_this()));
+  return out;
+}
+
+std::int16_t Form::TabIndexOf(const Control& c) const {
+  auto it = tab_order_.find(c.tab_key_);
+  if (it == tab_order_.end()) return 0;
+  return static_cast<std::int16_t>(std::distance(tab_order_.begin(), it));
+}
+
+void Form::PlaceInTabOrder(Control& c, double key) {
+  c.tab_key_ = key;
+  tab_order_.emplace(key, &c);
+}
+
+void Form::SetTabIndex(Control& c, std::int16_t index) {
+  if (tab_order_.erase(c.tab_key_) == 0) return;
+  // The new key lies between the keys of the controls now at index - 1 and index.
   const auto pos = std::min<std::size_t>(static_cast<std::size_t>(index), tab_order_.size());
-  tab_order_.insert(tab_order_.begin() + static_cast<std::ptrdiff_t>(pos), std::move(keep));
+  auto after = std::next(tab_order_.begin(), static_cast<std::ptrdiff_t>(pos));
+  double key;
+  if (tab_order_.empty()) {
+    key = 0;
+  } else if (after == tab_order_.begin()) {
+    key = after->first - 1.0;
+  } else if (after == tab_order_.end()) {
+    key = std::prev(after)->first + 1.0;
+  } else {
+    key = (std::prev(after)->first + after->first) / 2;
+    if (key <= std::prev(after)->first || key >= after->first) {
+      // The keys ran out of room between two neighbours: number them afresh, then retry.
+      std::map<double, Control*> renumbered;
+      double k = 0;
+      for (auto& [old, ctl] : tab_order_) {
+        ctl->tab_key_ = k;
+        renumbered.emplace(k, ctl);
+        k += 1.0;
+      }
+      tab_order_ = std::move(renumbered);
+      PlaceInTabOrder(c, tab_order_.rbegin()->first + 1.0);
+      return SetTabIndex(c, index);
+    }
+  }
+  PlaceInTabOrder(c, key);
 }
 
 bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
@@ -206,18 +248,22 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
 }
 
 bool Form::Tab(bool backward) {
-  const auto n = tab_order_.size();
-  if (n == 0) return false;
-  std::size_t start = n - 1;  // so that the first candidate is position 0
-  if (active_) {
-    start = TabIndexOf(*active_);
-  } else if (backward) {
-    start = 0;
-  }
-  for (std::size_t step = 1; step <= n; ++step) {
-    const std::size_t i = backward ? (start + n - step) % n : (start + step) % n;
-    const auto& c = tab_order_[i];
-    if (c->CanTakeFocus()) return c == active_ || MoveFocus(c);
+  if (tab_order_.empty()) return false;
+  // Walk from the focused control (or from an end) around the tab order once.
+  auto it = active_ ? tab_order_.find(active_->tab_key_) : tab_order_.end();
+  for (std::size_t step = 0; step < tab_order_.size(); ++step) {
+    if (backward) {
+      if (it == tab_order_.begin()) it = tab_order_.end();
+      --it;
+    } else {
+      if (it != tab_order_.end()) ++it;
+      if (it == tab_order_.end()) it = tab_order_.begin();
+    }
+    Control* c = it->second;
+    if (c->CanTakeFocus()) {
+      if (c == active_.get()) return true;
+      return MoveFocus(std::static_pointer_cast<Control>(c->shared_from_this()));
+    }
   }
   return false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -98,8 +99,9 @@ class Form final : public kvt::Object {
   // Window-system side.
   std::shared_ptr<Control> FindControl(std::string_view name) const;
   /// Controls in creation order / in tab order.
-  const std::vector<std::shared_ptr<Control>>& ControlList() const { return controls_in_order_; }
-  const std::vector<std::shared_ptr<Control>>& TabOrder() const { return tab_order_; }
+  std::vector<std::shared_ptr<Control>> ControlList() const;
+  std::vector<std::shared_ptr<Control>> TabOrder() const;
+  std::size_t ControlCount() const { return by_creation_.size(); }
   std::shared_ptr<Control> Active() const { return active_; }
 
   /// Moves the focus to `target`: the control that has it is validated (a cancel keeps the
@@ -118,7 +120,8 @@ class Form final : public kvt::Object {
   explicit Form(std::string name);
   void TypeCharacter(char32_t c);
   std::int16_t TabIndexOf(const Control& c) const;
-  void SetTabIndex(const Control& c, std::int16_t index);
+  void SetTabIndex(Control& c, std::int16_t index);
+  void PlaceInTabOrder(Control& c, double key);
   void Detach(std::shared_ptr<Control> c);  // by value: c may live in the lists it leaves
 
   std::string name_;
@@ -128,11 +131,14 @@ class Form final : public kvt::Object {
   bool key_preview_ = false;
   bool visible_ = false;
   std::shared_ptr<ControlsCollection> controls_;
-  std::vector<std::shared_ptr<Control>> controls_in_order_;
+  // Controls by creation number, by name, and by tab key (a position is a rank among the
+  // keys): adding, removing and moving a control in the tab order cost no walk over the form.
+  std::map<std::uint64_t, std::shared_ptr<Control>> by_creation_;
   std::unordered_map<std::string, std::shared_ptr<Control>, kvt::IgnoreCaseHash,
                      kvt::IgnoreCaseEqual>
       by_name_;
-  std::vector<std::shared_ptr<Control>> tab_order_;
+  std::map<double, Control*> tab_order_;
+  std::uint64_t next_creation_ = 0;
   std::shared_ptr<Control> active_;
 };
 
