@@ -3,6 +3,7 @@
 #include <benchmark/benchmark.h>
 
 #include "addons/autocomplete/auto_completer.h"
+#include "addons/layout/resizer.h"
 #include "host/headless/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
@@ -121,5 +122,15 @@ void BM_ItemByName(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(f.fields->Item(name));
 }
 BENCHMARK(BM_ItemByName)->Arg(10)->Arg(100)->Arg(1000)->Arg(10000);
+
+void BM_ArrangeFields(benchmark::State& state) {
+  Filled f(state.range(0));
+  kvtaddons::Resizer resizer;
+  kvt::ObjectRef window = f.form;
+  resizer.AttachFields(kvt::Variant(), window, kvt::Variant(kvt::ObjectRef(f.fields)));
+  for (auto _ : state) resizer.ArrangeFields();
+  PerField(state);
+}
+BENCHMARK(BM_ArrangeFields)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

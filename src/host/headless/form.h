@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "host/headless/control.h"
+#include "kvtfields/contracts/window.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
 #include "runtime/text.h"
@@ -56,7 +57,7 @@ class ControlsCollection final : public kvt::Object,
   kvt::WeakRef<Form> form_;
 };
 
-class Form final : public kvt::Object {
+class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   KVT_OBJECT()
 
  public:
@@ -95,6 +96,8 @@ class Form final : public kvt::Object {
   /// A typed character; with key preview on, raised first. A handler may change it; 0 swallows.
   kvt::EventSource<std::int32_t&> KeyPress;
   kvt::EventSource<> Unloaded;
+  kvt::EventSource<std::int16_t&, std::int16_t&>& KeyDownEvent() override { return KeyDown; }
+  kvt::EventSource<std::int32_t&>& KeyPressEvent() override { return KeyPress; }
 
   // Window-system side.
   std::shared_ptr<Control> FindControl(std::string_view name) const;

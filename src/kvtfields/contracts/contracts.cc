@@ -5,3 +5,4 @@
 #include "kvtfields/contracts/host.h"
 #include "kvtfields/contracts/layout_control.h"
 #include "kvtfields/contracts/script_engine.h"
+#include "kvtfields/contracts/window.h"
