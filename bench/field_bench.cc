@@ -13,6 +13,7 @@
 #include "kvtfields/field/field_type.h"
 #include "quiet.h"
 #include "sample_file.h"
+#include "scripting/lua/script_engine.h"
 
 namespace {
 
@@ -95,5 +96,37 @@ void BM_FocusChangeLeaveRoundTrip(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_FocusChangeLeaveRoundTrip);
+
+// Focus in and out of a field: "ingresso" through the script engine and the "GotFocus"
+// callback, with a no-op engine (0) or a one-line Lua script (1).
+void BM_ScriptEventRoundTrip(benchmark::State& state) {
+  auto owner = std::make_shared<kvtbench::QuietOwner>();
+  if (state.range(0) == 0) {
+    owner->engine = std::make_shared<kvtbench::QuietScripts>();
+  } else {
+    auto lua = std::make_shared<kvtlua::ScriptEngine>();
+    lua->LoadScript("function ingresso(nome, valore, campi) return valore end", "bench");
+    owner->engine = lua;
+  }
+  auto form = kvthost::Form::Create("frm");
+  std::vector<std::shared_ptr<kvtfields::FieldType>> fields;
+  for (const char* name : {"Email", "Note"}) {
+    auto f = kvtfields::FieldType::Create();
+    std::string form_name = sample::kEntryForm;
+    f->Init(sample::kArchive, name, form_name, W().engine, kvt::ObjectRef(owner));
+    f->SetLinkedLabel(f->AddLabel(form));
+    f->SetLinkedControl(f->AddControl(form));
+    fields.push_back(f);
+  }
+  auto email = form->FindControl("Email");
+  auto note = form->FindControl("Note");
+  form->MoveFocus(note);
+  for (auto _ : state) {
+    form->MoveFocus(email);
+    form->MoveFocus(note);
+  }
+  state.SetLabel(state.range(0) == 0 ? "no-op engine" : "Lua, one line");
+}
+BENCHMARK(BM_ScriptEventRoundTrip)->Arg(0)->Arg(1);
 
 }  // namespace

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ pkg-config
-  libicu-dev libsqlite3-dev
+  libicu-dev libsqlite3-dev liblua5.4-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
 

@@ -30,6 +30,35 @@ void Codes(DBEngine& e, std::string field,
 
 }  // namespace
 
+const char* const kScript = R"lua(-- Archivio Fatture: il totale e' quantita' per prezzo.
+local function importo(campi, nome)
+  return numero(campi:Item(nome).Value) or 0
+end
+
+function ingresso(nome, valore, campi)
+  if nome == "Quantita" and valore == "" then return "1" end
+end
+
+function valida(nome, valore, campi, annulla)
+  if nome == "Quantita" then
+    local q = numero(valore)
+    if q and q > 10000 then return valore, true end
+  end
+end
+
+function aggiorna(campo)
+  local nome = campo.Name
+  if nome == "Quantita" or nome == "Prezzo" then return { "Totale" } end
+end
+
+function calcola(campo, campi)
+  if campo.Name == "Totale" then
+    return math.floor(importo(campi, "Quantita") * importo(campi, "Prezzo") + 0.5)
+  end
+  return 0
+end
+)lua";
+
 void CreateSampleArchive(DBEngine& e) {
   e.Transaction([&] {
     e.Db().Execute(
@@ -144,6 +173,8 @@ void CreateSampleArchive(DBEngine& e) {
     Codes(e, "TipoDocumento",
           {{"DDT", "Documento di trasporto"}, {"FAT", "Fattura"}, {"NC", "Nota di credito"}});
     Codes(e, "Reparto", {{"ACQ", "Acquisti"}, {"AMM", "Amministrazione"}, {"VEN", "Vendite"}});
+    e.PutScript(kArchive, kScript);
+    e.PutScript("32", kScript);
   });
 }
 

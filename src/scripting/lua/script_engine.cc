@@ -1,0 +1,687 @@
+#include "scripting/lua/script_engine.h"
+
+extern "C" {
+#include <lauxlib.h>
+#include <lua.h>
+#include <lualib.h>
+}
+
+#include <array>
+#include <cstdlib>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "runtime/class_builder.h"
+#include "runtime/class_registry.h"
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+// Lua unwinds errors with longjmp, which skips C++ destructors. So no Lua error is ever raised
+// while a C++ object with a destructor is alive in the frames it would skip: bridge functions
+// catch C++ errors, keep them in the engine's state, let their locals die, and only then raise;
+// and allocations made while C++ pushes values (BridgeScope) are never refused by the cap.
+
+namespace kvtlua {
+
+struct ScriptEngine::State {
+  lua_State* L = nullptr;
+  std::size_t used = 0;
+  std::size_t cap = 0;
+  int bridge_depth = 0;
+  bool memory_refused = false;
+  std::int64_t left = 0;
+  bool budget_hit = false;
+  std::string set_name;
+  std::optional<kvt::Error> pending;  // a C++ error waiting to be raised in Lua
+  ~State() {
+    if (L) lua_close(L);
+  }
+};
+
+namespace {
+
+using State = ScriptEngine::State;
+
+constexpr const char* kObjectMeta = "kvt.Object";
+constexpr const char* kDateMeta = "kvt.Date";
+constexpr const char* kErrorMeta = "kvt.Error";
+constexpr int kHookEvery = 1000;
+char kNullSentinel;  // its address is Null's light userdata
+
+State& StateOf(lua_State* L) {
+  return **static_cast<State**>(lua_getextraspace(L));
+}
+
+struct BridgeScope {
+  State& s;
+  explicit BridgeScope(State& state) : s(state) { ++s.bridge_depth; }
+  ~BridgeScope() { --s.bridge_depth; }
+};
+
+struct ObjectBox {
+  kvt::ObjectRef object;
+};
+
+void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
+  auto* s = static_cast<State*>(ud);
+  const std::size_t old = ptr ? osize : 0;
+  if (nsize == 0) {
+    s->used -= old;
+    std::free(ptr);
+    return nullptr;
+  }
+  if (nsize > old && s->bridge_depth == 0 && s->used - old + nsize > s->cap) {
+    s->memory_refused = true;
+    return nullptr;  // Lua raises "not enough memory" in the script
+  }
+  void* p = std::realloc(ptr, nsize);
+  if (p) s->used = s->used - old + nsize;
+  return p;
+}
+
+void CountHook(lua_State* L, lua_Debug*) {
+  State& s = StateOf(L);
+  s.left -= kHookEvery;
+  if (s.left < 0) {
+    s.budget_hit = true;
+    luaL_error(L, "the script ran past its instruction budget");
+  }
+}
+
+// ---- Values between the runtime and Lua
+
+void PushVariant(lua_State* L, const kvt::Variant& v);
+
+void PushObject(lua_State* L, const kvt::ObjectRef& o) {
+  if (!o) {
+    lua_pushnil(L);
+    return;
+  }
+  void* mem = lua_newuserdatauv(L, sizeof(ObjectBox), 0);
+  new (mem) ObjectBox{o};
+  luaL_setmetatable(L, kObjectMeta);
+}
+
+void PushDate(lua_State* L, kvt::Date d) {
+  *static_cast<double*>(lua_newuserdatauv(L, sizeof(double), 0)) = d.serial;
+  luaL_setmetatable(L, kDateMeta);
+}
+
+void PushVariant(lua_State* L, const kvt::Variant& v) {
+  lua_checkstack(L, 4);
+  switch (v.Type()) {
+    case kvt::VarType::kEmpty:
+      lua_pushnil(L);
+      break;
+    case kvt::VarType::kNull:
+      lua_pushlightuserdata(L, &kNullSentinel);
+      break;
+    case kvt::VarType::kBoolean:
+      lua_pushboolean(L, v.AsBool());
+      break;
+    case kvt::VarType::kInteger:
+    case kvt::VarType::kLong:
+      lua_pushinteger(L, kvt::CLng(v));
+      break;
+    case kvt::VarType::kDouble:
+      lua_pushnumber(L, v.AsDouble());
+      break;
+    case kvt::VarType::kDate:
+      PushDate(L, v.AsDate());
+      break;
+    case kvt::VarType::kString:
+      lua_pushlstring(L, v.AsString().data(), v.AsString().size());
+      break;
+    case kvt::VarType::kObject:
+      PushObject(L, v.AsObject());
+      break;
+    case kvt::VarType::kArray: {
+      const auto& a = v.AsArray();
+      lua_createtable(L, static_cast<int>(a.size()), 0);
+      for (std::size_t i = 0; i < a.size(); ++i) {
+        PushVariant(L, a[i]);
+        lua_rawseti(L, -2, static_cast<lua_Integer>(i + 1));
+      }
+      break;
+    }
+  }
+}
+
+// Reads a Lua value; what has no variant (functions, threads, foreign userdata) raises 13.
+kvt::Variant ToVariant(lua_State* L, int idx) {
+  idx = lua_absindex(L, idx);
+  switch (lua_type(L, idx)) {
+    case LUA_TNIL:
+    case LUA_TNONE:
+      return kvt::Variant();
+    case LUA_TBOOLEAN:
+      return kvt::Variant(lua_toboolean(L, idx) != 0);
+    case LUA_TNUMBER:
+      if (lua_isinteger(L, idx)) {
+        const lua_Integer i = lua_tointeger(L, idx);
+        if (i >= INT32_MIN && i <= INT32_MAX) return kvt::Variant(static_cast<std::int32_t>(i));
+        return kvt::Variant(static_cast<double>(i));
+      }
+      return kvt::Variant(static_cast<double>(lua_tonumber(L, idx)));
+    case LUA_TSTRING: {
+      std::size_t len = 0;
+      const char* p = lua_tolstring(L, idx, &len);
+      return kvt::Variant(std::string(p, len));
+    }
+    case LUA_TLIGHTUSERDATA:
+      if (lua_touserdata(L, idx) == &kNullSentinel) return kvt::Variant::Null();
+      break;
+    case LUA_TUSERDATA:
+      if (auto* box = static_cast<ObjectBox*>(luaL_testudata(L, idx, kObjectMeta))) {
+        return kvt::Variant(box->object);
+      }
+      if (auto* d = static_cast<double*>(luaL_testudata(L, idx, kDateMeta))) {
+        return kvt::Variant(kvt::Date{*d});
+      }
+      break;
+    case LUA_TTABLE: {
+      kvt::Variant::Array items;
+      const lua_Unsigned n = lua_rawlen(L, idx);
+      if (!lua_checkstack(L, 2)) break;
+      for (lua_Unsigned i = 1; i <= n; ++i) {
+        lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
+        items.push_back(ToVariant(L, -1));
+        lua_pop(L, 1);
+      }
+      return kvt::Variant(std::move(items));
+    }
+    default:
+      break;
+  }
+  throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch,
+                          std::string("a Lua ") + luaL_typename(L, idx) + " has no value here",
+                          kSource);
+}
+
+// Raises the pending C++ error in Lua as an error object naming the script line. Only raw
+// pointers live in this frame.
+int RaisePending(lua_State* L) {
+  State& s = StateOf(L);
+  ++s.bridge_depth;
+  lua_createtable(L, 0, 3);
+  lua_pushinteger(L, static_cast<lua_Integer>(s.pending->Number()));
+  lua_setfield(L, -2, "number");
+  lua_pushstring(L, s.pending->Source().c_str());
+  lua_setfield(L, -2, "source");
+  luaL_where(L, 1);
+  lua_pushstring(L, " ");
+  lua_pushstring(L, s.pending->Description().c_str());
+  lua_concat(L, 3);
+  lua_setfield(L, -2, "description");
+  luaL_setmetatable(L, kErrorMeta);
+  s.pending.reset();
+  --s.bridge_depth;
+  return lua_error(L);
+}
+
+// Runs `body` (which pushes its results and returns their count) with C++ errors kept for
+// RaisePending: the lambda's locals are gone when the error is raised.
+template <class Body>
+int Bridge(lua_State* L, Body body) {
+  State& s = StateOf(L);
+  int results = -1;
+  try {
+    BridgeScope scope(s);
+    results = body();
+  } catch (const kvt::Error& e) {
+    s.pending = e;
+  } catch (const std::exception& e) {
+    s.pending = kvt::Error(kvt::kObjectErrorBase + kScriptError, kSource, e.what());
+  }
+  if (results >= 0) return results;
+  return RaisePending(L);
+}
+
+ObjectBox& Box(lua_State* L, int idx) {
+  auto* box = static_cast<ObjectBox*>(luaL_testudata(L, idx, kObjectMeta));
+  if (!box) throw kvt::RuntimeError(kvt::ErrorCode::kObjectRequired, {}, kSource);
+  return *box;
+}
+
+// A member call: upvalue 1 is the object, upvalue 2 the member name. Called as obj:M(...) the
+// object comes again as first argument, and is dropped.
+int CallMember(lua_State* L) {
+  return Bridge(L, [L] {
+    const kvt::ObjectRef& target = Box(L, lua_upvalueindex(1)).object;
+    const std::string name = lua_tostring(L, lua_upvalueindex(2));
+    int first = 1;
+    if (lua_gettop(L) >= 1 && lua_rawequal(L, 1, lua_upvalueindex(1))) first = 2;
+    std::vector<kvt::Variant> args;
+    for (int i = first; i <= lua_gettop(L); ++i) args.push_back(ToVariant(L, i));
+    const kvt::Variant result = kvt::Invoke(target, name, kvt::MemberKind::kMethod, args);
+    PushVariant(L, result);
+    return 1;
+  });
+}
+
+int ObjectIndex(lua_State* L) {
+  return Bridge(L, [L] {
+    const kvt::ObjectRef target = Box(L, 1).object;
+    if (lua_type(L, 2) != LUA_TSTRING) {
+      lua_pushnil(L);
+      return 1;
+    }
+    const std::string name = lua_tostring(L, 2);
+    const kvt::ClassInfo& cls = target->Class();
+    const kvt::MemberInfo* get = cls.Find(name, kvt::MemberKind::kGet);
+    const kvt::MemberInfo* method = cls.Find(name, kvt::MemberKind::kMethod);
+    if ((get && !get->params.empty()) || (!get && method)) {
+      // Something to call: a method, or a property with arguments (fields:Item("x")).
+      lua_pushvalue(L, 1);
+      lua_pushstring(L, name.c_str());
+      lua_pushcclosure(L, CallMember, 2);
+      return 1;
+    }
+    PushVariant(L, kvt::Invoke(target, name, kvt::MemberKind::kGet, {}));
+    return 1;
+  });
+}
+
+int ObjectNewIndex(lua_State* L) {
+  return Bridge(L, [L] {
+    const kvt::ObjectRef target = Box(L, 1).object;
+    if (lua_type(L, 2) != LUA_TSTRING) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kNotSupported, "a member name must be text", kSource);
+    }
+    const std::string name = lua_tostring(L, 2);
+    std::array<kvt::Variant, 1> value{ToVariant(L, 3)};
+    kvt::Invoke(target, name, kvt::MemberKind::kLet, value);
+    return 0;
+  });
+}
+
+int ObjectEq(lua_State* L) {
+  auto* a = static_cast<ObjectBox*>(luaL_testudata(L, 1, kObjectMeta));
+  auto* b = static_cast<ObjectBox*>(luaL_testudata(L, 2, kObjectMeta));
+  lua_pushboolean(L, a && b && a->object == b->object);
+  return 1;
+}
+
+int ObjectToString(lua_State* L) {
+  return Bridge(L, [L] {
+    const std::string name = Box(L, 1).object->Class().Name();
+    lua_pushstring(L, name.c_str());
+    return 1;
+  });
+}
+
+int ObjectGc(lua_State* L) {
+  if (auto* box = static_cast<ObjectBox*>(luaL_testudata(L, 1, kObjectMeta))) box->~ObjectBox();
+  return 0;
+}
+
+double DateOf(lua_State* L, int idx) {
+  auto* d = static_cast<double*>(luaL_testudata(L, idx, kDateMeta));
+  if (!d) throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "not a date", kSource);
+  return *d;
+}
+
+int DateIndex(lua_State* L) {
+  return Bridge(L, [L] {
+    const kvt::Date d{DateOf(L, 1)};
+    const std::string key = lua_type(L, 2) == LUA_TSTRING ? lua_tostring(L, 2) : "";
+    const std::string text =
+        kvt::FormatDate(kvt::Date{static_cast<double>(static_cast<long long>(d.serial))});
+    if (key == "serial") {
+      lua_pushnumber(L, d.serial);
+    } else if (key == "day") {
+      lua_pushinteger(L, std::stoi(text.substr(0, 2)));
+    } else if (key == "month") {
+      lua_pushinteger(L, std::stoi(text.substr(3, 2)));
+    } else if (key == "year") {
+      lua_pushinteger(L, std::stoi(text.substr(6, 4)));
+    } else {
+      lua_pushnil(L);
+    }
+    return 1;
+  });
+}
+
+int DateToString(lua_State* L) {
+  return Bridge(L, [L] {
+    const std::string text = kvt::FormatDate(kvt::Date{DateOf(L, 1)});
+    lua_pushstring(L, text.c_str());
+    return 1;
+  });
+}
+
+int DateCompare(lua_State* L, int op) {
+  return Bridge(L, [L, op] {
+    const double a = DateOf(L, 1), b = DateOf(L, 2);
+    lua_pushboolean(L, op == 0 ? a == b : op == 1 ? a < b : a <= b);
+    return 1;
+  });
+}
+int DateEq(lua_State* L) {
+  return DateCompare(L, 0);
+}
+int DateLt(lua_State* L) {
+  return DateCompare(L, 1);
+}
+int DateLe(lua_State* L) {
+  return DateCompare(L, 2);
+}
+
+// date(year, month, day) or date("dd/mm/yyyy")
+int MakeDate(lua_State* L) {
+  return Bridge(L, [L] {
+    kvt::Date d;
+    if (lua_type(L, 1) == LUA_TSTRING) {
+      d = kvt::CDate(kvt::Variant(std::string(lua_tostring(L, 1))));
+    } else {
+      d = kvt::MakeDate(static_cast<int>(lua_tointeger(L, 1)),
+                        static_cast<int>(lua_tointeger(L, 2)),
+                        static_cast<int>(lua_tointeger(L, 3)));
+    }
+    PushDate(L, d);
+    return 1;
+  });
+}
+
+// numero(text): a number as the user's locale writes it, or nil.
+int ReadNumber(lua_State* L) {
+  return Bridge(L, [L] {
+    if (lua_type(L, 1) == LUA_TNUMBER) {
+      lua_pushvalue(L, 1);
+      return 1;
+    }
+    const char* text = lua_tostring(L, 1);
+    const auto n = text ? kvt::ParseLocaleNumber(text) : std::nullopt;
+    if (n) {
+      lua_pushnumber(L, *n);
+    } else {
+      lua_pushnil(L);
+    }
+    return 1;
+  });
+}
+
+int ErrorToString(lua_State* L) {
+  lua_getfield(L, 1, "description");
+  return 1;
+}
+
+int NullToString(lua_State* L) {
+  lua_pushliteral(L, "null");
+  return 1;
+}
+
+int Nothing(lua_State*) {
+  return 0;
+}
+
+void SetMeta(lua_State* L, const char* name, std::initializer_list<luaL_Reg> fns) {
+  luaL_newmetatable(L, name);
+  for (const luaL_Reg& r : fns) {
+    lua_pushcfunction(L, r.func);
+    lua_setfield(L, -2, r.name);
+  }
+  lua_pop(L, 1);
+}
+
+// What a script may use: the safe libraries, without the parts that reach outside.
+constexpr const char* kSandbox = R"lua(
+  local load_text = load
+  load = function(chunk, name, mode, env) return load_text(chunk, name, "t", env) end
+  dofile, loadfile, require, package, debug, io = nil, nil, nil, nil, nil, nil
+  string.dump = nil
+  local os_time, os_date, os_clock, os_difftime = os.time, os.date, os.clock, os.difftime
+  os = { time = os_time, date = os_date, clock = os_clock, difftime = os_difftime }
+)lua";
+
+// The error a failed call ends with, from what Lua left on top of the stack.
+kvt::Error ErrorFromLua(lua_State* L, State& s, int status, const std::string& what) {
+  const std::string prefix = "script set '" + s.set_name + "', " + what + ": ";
+  if (s.budget_hit) {
+    return kvt::ObjectError(kBudgetExceeded, kSource,
+                            prefix + "the script ran past its instruction budget (endless loop?)");
+  }
+  if (status == LUA_ERRMEM || s.memory_refused) {
+    return kvt::ObjectError(kMemoryExceeded, kSource,
+                            prefix + "the script reached the engine's memory limit");
+  }
+  if (lua_istable(L, -1)) {  // an error raised by the bridge, or built by the script
+
+    lua_getfield(L, -1, "number");
+    lua_getfield(L, -2, "source");
+    lua_getfield(L, -3, "description");
+    if (lua_isinteger(L, -3) && lua_isstring(L, -2) && lua_isstring(L, -1)) {
+      kvt::Error e(static_cast<std::uint32_t>(lua_tointeger(L, -3)), lua_tostring(L, -2),
+                   lua_tostring(L, -1));
+      lua_pop(L, 3);
+      return e;
+    }
+    lua_pop(L, 3);
+  }
+  const char* msg = lua_tostring(L, -1);
+  return kvt::ObjectError(kScriptError, kSource, msg ? std::string(msg) : prefix + "script error");
+}
+
+}  // namespace
+
+const kvt::ClassInfo& ScriptEngine::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<ScriptEngine> b("ScriptEngine");
+    kvtfields::IScriptEngine::Describe(b)
+        .Method<&ScriptEngine::LoadScript>("LoadScript")
+        .Params({"Source", "SetName"});
+    return b.Build();
+  }();
+  return info;
+}
+
+ScriptEngine::ScriptEngine() {
+  Reset();
+}
+ScriptEngine::~ScriptEngine() = default;
+
+void ScriptEngine::Reset() {
+  auto s = std::make_unique<State>();
+  s->cap = cap_;
+  lua_State* L = lua_newstate(Allocate, s.get());
+  if (!L) throw std::bad_alloc();
+  s->L = L;
+  *static_cast<State**>(lua_getextraspace(L)) = s.get();
+  BridgeScope scope(*s);
+  for (const luaL_Reg& lib :
+       {luaL_Reg{LUA_GNAME, luaopen_base}, luaL_Reg{LUA_STRLIBNAME, luaopen_string},
+        luaL_Reg{LUA_TABLIBNAME, luaopen_table}, luaL_Reg{LUA_MATHLIBNAME, luaopen_math},
+        luaL_Reg{LUA_UTF8LIBNAME, luaopen_utf8}, luaL_Reg{LUA_OSLIBNAME, luaopen_os},
+        luaL_Reg{LUA_COLIBNAME, luaopen_coroutine}}) {
+    luaL_requiref(L, lib.name, lib.func, 1);
+    lua_pop(L, 1);
+  }
+  if (luaL_dostring(L, kSandbox) != LUA_OK) {
+    throw kvt::ObjectError(kScriptError, kSource, lua_tostring(L, -1));
+  }
+  SetMeta(L, kObjectMeta,
+          {{"__index", ObjectIndex},
+           {"__newindex", ObjectNewIndex},
+           {"__eq", ObjectEq},
+           {"__tostring", ObjectToString},
+           {"__gc", ObjectGc}});
+  SetMeta(L, kDateMeta,
+          {{"__index", DateIndex},
+           {"__tostring", DateToString},
+           {"__eq", DateEq},
+           {"__lt", DateLt},
+           {"__le", DateLe}});
+  SetMeta(L, kErrorMeta, {{"__tostring", ErrorToString}});
+  lua_pushlightuserdata(L, &kNullSentinel);
+  lua_createtable(L, 0, 1);
+  lua_pushcfunction(L, NullToString);
+  lua_setfield(L, -2, "__tostring");
+  lua_setmetatable(L, -2);  // for every light userdata: only Null is one
+  lua_setglobal(L, "null");
+  lua_register(L, "date", MakeDate);
+  lua_register(L, "numero", ReadNumber);
+  lua_register(L, "print", Nothing);  // scripts have no console
+  lua_sethook(L, CountHook, LUA_MASKCOUNT, kHookEvery);
+  state_ = std::move(s);
+}
+
+void ScriptEngine::InitEngine(const std::shared_ptr<kvtfields::IDBEngine>& db_engine,
+                              const std::string& script_set) {
+  Reset();
+  state_->set_name = script_set;
+  if (!db_engine) return;
+  const kvt::ObjectRef engine = db_engine;
+  if (engine->Class().IdOf("GetScript") == kvt::kNoMember) return;  // an engine without scripts
+  const kvt::Variant source = kvt::CallMethod(engine, "GetScript", script_set);
+  if (source.IsNull() || source.IsEmpty()) return;  // no script for the set: nothing to run
+  LoadScript(kvt::CStr(source), script_set);
+}
+
+void ScriptEngine::LoadScript(const std::string& source, const std::string& set_name) {
+  Reset();
+  State& s = *state_;
+  s.set_name = set_name;
+  lua_State* L = s.L;
+  const std::string chunk = "=" + set_name;
+  int status;
+  {
+    BridgeScope scope(s);
+    status = luaL_loadbufferx(L, source.data(), source.size(), chunk.c_str(), "t");
+  }
+  if (status != LUA_OK) {
+    kvt::Error e = kvt::ObjectError(kScriptSyntax, kSource, lua_tostring(L, -1));
+    lua_settop(L, 0);
+    throw e;
+  }
+  s.left = budget_;
+  s.budget_hit = s.memory_refused = false;
+  status = lua_pcall(L, 0, 0, 0);
+  if (status != LUA_OK) {
+    kvt::Error e = ErrorFromLua(L, s, status, "loading");
+    lua_settop(L, 0);
+    throw e;
+  }
+}
+
+void ScriptEngine::FieldEvent(const char* function, const std::string& name, kvt::Variant& value,
+                              kvt::ObjectRef& fields, bool* cancel) {
+  State& s = *state_;
+  lua_State* L = s.L;
+  const int base = lua_gettop(L);
+  if (lua_getglobal(L, function) != LUA_TFUNCTION) {
+    lua_settop(L, base);
+    return;  // the script has nothing for this event
+  }
+  {
+    BridgeScope scope(s);
+    lua_pushlstring(L, name.data(), name.size());
+    PushVariant(L, value);
+    PushObject(L, fields);
+    if (cancel) lua_pushboolean(L, *cancel);
+  }
+  s.left = budget_;
+  s.budget_hit = s.memory_refused = false;
+  const int status = lua_pcall(L, cancel ? 4 : 3, cancel ? 2 : 1, 0);
+  if (status != LUA_OK) {
+    kvt::Error e = ErrorFromLua(L, s, status, function);
+    lua_settop(L, base);
+    throw e;
+  }
+  try {
+    if (!lua_isnil(L, base + 1)) value = ToVariant(L, base + 1);
+    if (cancel && !lua_isnil(L, base + 2)) *cancel = lua_toboolean(L, base + 2) != 0;
+  } catch (...) {
+    lua_settop(L, base);
+    throw;
+  }
+  lua_settop(L, base);
+}
+
+void ScriptEngine::FieldEnter(const std::string& name, kvt::Variant& value,
+                              kvt::ObjectRef& fields) {
+  FieldEvent("ingresso", name, value, fields, nullptr);
+}
+void ScriptEngine::FieldExit(const std::string& name, kvt::Variant& value, kvt::ObjectRef& fields) {
+  FieldEvent("uscita", name, value, fields, nullptr);
+}
+void ScriptEngine::FieldValidate(const std::string& name, kvt::Variant& value,
+                                 kvt::ObjectRef& fields, bool& cancel) {
+  FieldEvent("valida", name, value, fields, &cancel);
+}
+void ScriptEngine::FieldChange(const std::string& name, kvt::Variant& value,
+                               kvt::ObjectRef& fields) {
+  FieldEvent("modificato", name, value, fields, nullptr);
+}
+
+kvt::Variant ScriptEngine::FieldsToUpdate(kvt::ObjectRef& field) {
+  State& s = *state_;
+  lua_State* L = s.L;
+  const int base = lua_gettop(L);
+  if (lua_getglobal(L, "aggiorna") != LUA_TFUNCTION) {
+    lua_settop(L, base);
+    return kvt::Variant();
+  }
+  {
+    BridgeScope scope(s);
+    PushObject(L, field);
+  }
+  s.left = budget_;
+  s.budget_hit = s.memory_refused = false;
+  const int status = lua_pcall(L, 1, 1, 0);
+  if (status != LUA_OK) {
+    kvt::Error e = ErrorFromLua(L, s, status, "aggiorna");
+    lua_settop(L, base);
+    throw e;
+  }
+  kvt::Variant result;
+  try {
+    result = ToVariant(L, base + 1);
+  } catch (...) {
+    lua_settop(L, base);
+    throw;
+  }
+  lua_settop(L, base);
+  if (result.IsString()) return kvt::Variant(kvt::Variant::Array{result});
+  return result;
+}
+
+std::int32_t ScriptEngine::EvaluateField(kvt::ObjectRef& field, kvt::ObjectRef& fields) {
+  State& s = *state_;
+  lua_State* L = s.L;
+  const int base = lua_gettop(L);
+  if (lua_getglobal(L, "calcola") != LUA_TFUNCTION) {
+    lua_settop(L, base);
+    throw kvt::ObjectError(kScriptError, kSource,
+                           "script set '" + s.set_name + "' has no function calcola");
+  }
+  {
+    BridgeScope scope(s);
+    PushObject(L, field);
+    PushObject(L, fields);
+  }
+  s.left = budget_;
+  s.budget_hit = s.memory_refused = false;
+  const int status = lua_pcall(L, 2, 1, 0);
+  if (status != LUA_OK) {
+    kvt::Error e = ErrorFromLua(L, s, status, "calcola");
+    lua_settop(L, base);
+    throw e;
+  }
+  kvt::Variant result;
+  try {
+    result = ToVariant(L, base + 1);
+  } catch (...) {
+    lua_settop(L, base);
+    throw;
+  }
+  lua_settop(L, base);
+  return kvt::CLng(result);
+}
+
+void RegisterScriptEngineClass() {
+  kvt::ClassRegistry::Instance().Register(kvtfields::kScriptEngineProgId, {},
+                                          [] { return std::make_shared<ScriptEngine>(); });
+}
+
+}  // namespace kvtlua
