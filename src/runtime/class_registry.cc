@@ -1,6 +1,12 @@
 #include "runtime/class_registry.h"
 
+#include <dlfcn.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
 
 #include "runtime/error.h"
 
@@ -90,23 +96,115 @@ std::optional<ClassRegistry::Entry> ClassRegistry::Lookup(std::string_view prog_
   return it->second;
 }
 
+namespace {
+
+// Libraries opened for their classes stay loaded for the life of the process: objects they
+// made may still be in use anywhere.
+std::map<std::string, void*>& OpenLibraries() {
+  static std::map<std::string, void*> libraries;
+  return libraries;
+}
+
+// An object of a class that a library registered per user serves; null when none does.
+ObjectRef CreateFromUserRegistry(std::string_view prog_id, const Uuid* clsid) {
+  for (const UserClassEntry& e : ReadUserRegistry()) {
+    const bool match = clsid ? e.clsid == *clsid : EqualsIgnoreCase(e.prog_id, prog_id);
+    if (!match) continue;
+    void*& handle = OpenLibraries()[e.library];
+    if (!handle) handle = dlopen(e.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* why = dlerror();
+      throw RuntimeError(ErrorCode::kCannotCreateObject, "class '" + e.prog_id + "': cannot load " +
+                                                             e.library + ": " +
+                                                             (why ? why : "unknown reason"));
+    }
+    auto get = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
+    if (!get) {
+      throw RuntimeError(ErrorCode::kCannotCreateObject,
+                         e.library + " does not serve classes (no DllGetClassObject)");
+    }
+    ObjectRef factory;
+    const std::uint32_t hr = get(e.clsid, factory);
+    auto typed = std::dynamic_pointer_cast<IClassFactory>(factory);
+    if (hr != 0 || !typed) {
+      throw RuntimeError(ErrorCode::kCannotCreateObject,
+                         "class '" + e.prog_id + "' is not available from " + e.library);
+    }
+    return typed->CreateInstance();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 ObjectRef ClassRegistry::Create(std::string_view id) const {
   if (auto clsid = Uuid::Parse(id)) return Create(*clsid);
   auto it = by_prog_id_.find(id);
-  if (it == by_prog_id_.end()) {
-    throw RuntimeError(ErrorCode::kCannotCreateObject,
-                       "class '" + std::string(id) + "' is not registered");
-  }
-  return it->second.factory();
+  if (it != by_prog_id_.end()) return it->second.factory();
+  if (ObjectRef made = CreateFromUserRegistry(id, nullptr)) return made;
+  throw RuntimeError(ErrorCode::kCannotCreateObject,
+                     "class '" + std::string(id) + "' is not registered");
 }
 
 ObjectRef ClassRegistry::Create(const Uuid& clsid) const {
   auto it = by_clsid_.find(clsid);
-  if (it == by_clsid_.end()) {
-    throw RuntimeError(ErrorCode::kCannotCreateObject,
-                       "class " + clsid.ToString() + " is not registered");
+  if (it != by_clsid_.end()) return by_prog_id_.at(it->second).factory();
+  if (ObjectRef made = CreateFromUserRegistry({}, &clsid)) return made;
+  throw RuntimeError(ErrorCode::kCannotCreateObject,
+                     "class " + clsid.ToString() + " is not registered");
+}
+
+std::string UserRegistryPath() {
+  if (const char* p = std::getenv("KVT_CLASS_REGISTRY"); p && *p) return p;
+  std::filesystem::path base;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) {
+    base = x;
+  } else if (const char* h = std::getenv("HOME"); h && *h) {
+    base = std::filesystem::path(h) / ".config";
+  } else {
+    base = std::filesystem::temp_directory_path();
   }
-  return by_prog_id_.at(it->second).factory();
+  return (base / "kvtfields" / "classes.tsv").string();
+}
+
+std::vector<UserClassEntry> ReadUserRegistry() {
+  std::vector<UserClassEntry> entries;
+  std::ifstream in(UserRegistryPath());
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    const auto t1 = line.find('\t');
+    const auto t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    std::optional<Uuid> clsid;
+    if (t2 != std::string::npos) clsid = Uuid::Parse(line.substr(t1 + 1, t2 - t1 - 1));
+    if (!clsid) {
+      throw RuntimeError(ErrorCode::kInvalidProcedureCall,
+                         UserRegistryPath() + ":" + std::to_string(number) + ": malformed entry");
+    }
+    entries.push_back(UserClassEntry{line.substr(0, t1), *clsid, line.substr(t2 + 1)});
+  }
+  return entries;
+}
+
+void WriteUserRegistry(const std::vector<UserClassEntry>& entries) {
+  const std::filesystem::path path = UserRegistryPath();
+  std::error_code ec;
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
+  const std::filesystem::path temp = path.string() + ".new";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    out << "# kvtfields: classes registered for this user (ProgID, class id, library)\n";
+    for (const auto& e : entries) {
+      out << e.prog_id << '\t' << e.clsid.ToString() << '\t' << e.library << '\n';
+    }
+    if (!out) {
+      throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot write " + temp.string());
+    }
+  }
+  std::filesystem::rename(temp, path, ec);
+  if (ec) throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot write " + path.string());
 }
 
 ObjectRef CreateObject(std::string_view id) {

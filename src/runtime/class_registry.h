@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "runtime/object.h"
 #include "runtime/text.h"
@@ -64,8 +65,36 @@ class ClassRegistry {
   std::map<Uuid, std::string> by_clsid_;
 };
 
-/// Creates an object through the process's registry (see ClassRegistry::Create).
+/// Creates an object through the process's registry (see ClassRegistry::Create). An identifier
+/// not registered in the process may be served by a library registered per user.
 ObjectRef CreateObject(std::string_view id);
+
+/// What a library's DllGetClassObject hands out for one of its classes.
+class IClassFactory : public Object {
+ public:
+  virtual ObjectRef CreateInstance() = 0;
+  /// While locked (the count above 0) the library stays loaded.
+  virtual void LockServer(bool lock) = 0;
+};
+
+/// The entry point by which a library serves its classes: 0 and a factory, or an error code.
+using DllGetClassObjectFn = std::uint32_t (*)(const Uuid& clsid, ObjectRef& factory);
+inline constexpr std::uint32_t kClassNotAvailable = 0x80040111u;
+
+/// One class registered per user: served by `library`, a shared library's path.
+struct UserClassEntry {
+  std::string prog_id;
+  Uuid clsid;
+  std::string library;
+};
+
+/// The per-user class registry file: $KVT_CLASS_REGISTRY when set, else
+/// $XDG_CONFIG_HOME/kvtfields/classes.tsv, else ~/.config/kvtfields/classes.tsv.
+std::string UserRegistryPath();
+/// Its entries (none when the file does not exist); a malformed line raises 5.
+std::vector<UserClassEntry> ReadUserRegistry();
+/// Replaces its entries (written to a new file, then renamed over the old one).
+void WriteUserRegistry(const std::vector<UserClassEntry>& entries);
 
 /// Registers a class for the life of this object and puts back what was registered under the
 /// same programmatic identifier before (tests and hosts replace classes this way).

@@ -16,6 +16,7 @@
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/events/field_type_event_callback.h"
 #include "kvtfields/field/field_type.h"
+#include "kvtfields/server/live_objects.h"
 #include "runtime/dictionary.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
@@ -108,6 +109,7 @@ class FieldsCollection final : public kvt::Object,
   kvt::WeakRef<kvt::Object> mFormItemPtr;
   kvt::WeakRef<kvt::Object> mCoordinatorPtr;
   std::shared_ptr<kvt::Dictionary> mCopyStore;
+  internal::LiveObject mLive;  // counts towards "may the library unload"
 };
 
 }  // namespace kvtfields

@@ -15,6 +15,7 @@
 #include "kvtfields/events/field_type_event_callback.h"
 #include "kvtfields/field/event_bound.h"
 #include "kvtfields/field/field_visual_property.h"
+#include "kvtfields/server/live_objects.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
 
@@ -158,6 +159,7 @@ class FieldType final : public kvt::Object {
   EventBound<ICodeComboControl> mctlComboBox;
   EventBound<IDatePickerControl> mctlCalendar;
   EventBound<IFileLinkerControl> mctlFileLinker;
+  internal::LiveObject mLive;  // counts towards "may the library unload"
 };
 
 }  // namespace kvtfields

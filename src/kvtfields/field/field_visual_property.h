@@ -7,6 +7,7 @@
 #include <string>
 
 #include "kvtfields/contracts/db_engine.h"
+#include "kvtfields/server/live_objects.h"
 #include "runtime/object.h"
 
 namespace kvtfields {
@@ -43,6 +44,7 @@ class FieldVisualProperty final : public kvt::Object {
   bool mBreakLine = true;
   bool mMultiLine = false;
   bool mShowComboLabel = true;
+  internal::LiveObject mLive;  // counts towards "may the library unload"
 };
 
 }  // namespace kvtfields

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "kvtfields/contracts/layout_control.h"
+#include "kvtfields/server/live_objects.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
@@ -75,6 +76,7 @@ class FieldViewer final : public kvt::Object {
   kvt::ObjectRef Collection() const;
   kvt::WeakRef<kvt::Object> mCoordinatorPtr;
   std::unique_ptr<FrmFieldViewer> mForm;
+  internal::LiveObject mLive;  // counts towards "may the library unload"
 };
 
 }  // namespace kvtfields

@@ -1,0 +1,143 @@
+// A separate host program: it does not link the component, it loads libkvtfields.so, registers
+// it, and creates the component's classes by name, as a host application does.
+#include <dlfcn.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "addons/autocomplete/auto_completer.h"
+#include "addons/layout/resizer.h"
+#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sample_archive.h"
+#include "host/headless/coordinator.h"
+#include "host/headless/desktop.h"
+#include "runtime/class_registry.h"
+#include "scripting/lua/script_engine.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace {
+
+using kvt::CStr;
+using kvt::Variant;
+using kvt::testing::CaptureError;
+using Entry = std::uint32_t (*)();
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("KVT_CLASS_REGISTRY", dir_.File("classes.tsv").c_str(), 1);
+    library_ = dlopen(KVTFIELDS_LIBRARY, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(library_, nullptr) << dlerror();
+    desktop_ = kvthost::Desktop::Install();
+    kvtaddons::RegisterAutoCompleterClass();
+    kvtaddons::RegisterResizerClass();
+    kvtlua::RegisterScriptEngineClass();
+  }
+  void TearDown() override {
+    desktop_->Uninstall();
+    unsetenv("KVT_CLASS_REGISTRY");
+  }
+  std::uint32_t Call(const char* entry) {
+    auto fn = reinterpret_cast<Entry>(dlsym(library_, entry));
+    EXPECT_NE(fn, nullptr) << entry;
+    return fn ? fn() : 0xFFFFFFFFu;
+  }
+
+  kvt::testing::TempDir dir_;
+  void* library_ = nullptr;
+  std::shared_ptr<kvthost::Desktop> desktop_;
+};
+
+TEST_F(ServerTest, ARegisteredLibraryServesItsClassesByName) {
+  EXPECT_EQ(CaptureError([] { kvt::CreateObject("kvtFields.FieldsCollection"); }).Number(), 429u);
+  ASSERT_EQ(Call("DllRegisterServer"), 0u);
+  EXPECT_EQ(kvt::ReadUserRegistry().size(), 3u);  // FieldType, FieldsCollection, FieldViewer
+
+  auto engine = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
+  kvtsqlite::sample::CreateSampleArchive(*engine);
+  auto form = desktop_->NewForm("frmHost");
+  {
+    kvt::ObjectRef fields = kvt::CreateObject("kvtFields.FieldsCollection");
+    EXPECT_EQ(fields->Class().Name(), "FieldsCollection");
+    EXPECT_EQ(Call("DllCanUnloadNow"), 1u);  // an object of the library is alive
+    kvt::CallMethod(fields, "Init", kvt::ObjectRef(engine));
+    kvt::CallMethod(fields, "FillCollection", kvtsqlite::sample::kArchive,
+                    kvtsqlite::sample::kEntryForm, kvt::ObjectRef(form));
+    EXPECT_EQ(kvt::CLng(kvt::GetProperty(fields, "Count")), 12);
+    EXPECT_EQ(CStr(kvt::GetProperty(kvt::CObj(kvt::GetProperty(fields, "Item", 5)), "Label")),
+              "Cliente");
+    // By class id as well.
+    auto viewer = kvt::CreateObject("{95B60E73-3B57-4090-BD5B-41ABAEC7D7CB}");
+    EXPECT_EQ(viewer->Class().Name(), "FieldViewer");
+  }
+  form->Unload();
+  EXPECT_EQ(Call("DllCanUnloadNow"), 0u);
+
+  ASSERT_EQ(Call("DllUnregisterServer"), 0u);
+  EXPECT_THAT(CaptureError([] { kvt::CreateObject("kvtFields.FieldsCollection"); }),
+              kvt::testing::ErrorIs(429u, "'kvtFields.FieldsCollection' is not registered"));
+  EXPECT_TRUE(kvt::ReadUserRegistry().empty());
+}
+
+TEST_F(ServerTest, RegistrationKeepsOtherLibrariesEntries) {
+  kvt::WriteUserRegistry(
+      {{"Altro.Oggetto", *kvt::Uuid::Parse("{00000000-0000-0000-0000-000000000001}"),
+        "/usr/lib/altro.so"}});
+  ASSERT_EQ(Call("DllRegisterServer"), 0u);
+  ASSERT_EQ(Call("DllRegisterServer"), 0u);  // twice: still one entry per class
+  EXPECT_EQ(kvt::ReadUserRegistry().size(), 4u);
+  ASSERT_EQ(Call("DllUnregisterServer"), 0u);
+  ASSERT_EQ(kvt::ReadUserRegistry().size(), 1u);
+  EXPECT_EQ(kvt::ReadUserRegistry()[0].prog_id, "Altro.Oggetto");
+}
+
+TEST_F(ServerTest, TheTypeLibraryListsEveryMemberInSlotOrder) {
+  auto json_fn = reinterpret_cast<const char* (*)()>(dlsym(library_, "DllGetTypeLibraryJson"));
+  ASSERT_NE(json_fn, nullptr);
+  const std::string json = json_fn();
+  EXPECT_NE(json.find("\"name\": \"kvtFields\""), std::string::npos);
+  EXPECT_NE(json.find("\"version\": \"4.1\""), std::string::npos);
+  EXPECT_NE(json.find("\"locale\": 1033"), std::string::npos);
+  EXPECT_NE(json.find("\"fileVersion\": \"1.09.0004\""), std::string::npos);
+  // Members appear in slot order within each class.
+  auto in_order = [&](const std::string& cls, const std::vector<std::string>& names) {
+    std::size_t at = json.find("\"name\": \"" + cls + "\"");
+    ASSERT_NE(at, std::string::npos) << cls;
+    for (const auto& n : names) {
+      const std::size_t next = json.find("\"name\": \"" + n + "\"", at);
+      ASSERT_NE(next, std::string::npos) << cls << "." << n;
+      at = next;
+    }
+  };
+  in_order("FieldType",
+           {"ControlType", "LinkedControl", "LinkedLabel", "IsRetainInMemory", "Name", "Value",
+            "IsRequired", "AutoComplete", "IsIndex", "DataFormat", "IsCalendar", "Label", "Descr",
+            "Locked", "Init", "ClearControlValue", "AddLabel", "AddControl", "VisualProperty"});
+  in_order("FieldsCollection", {"Init",
+                                "InitEx",
+                                "FillCollection",
+                                "AddItem",
+                                "ClearControlsValue",
+                                "ControlsLocked",
+                                "FocusOnFirstControl",
+                                "CheckInsValue",
+                                "RemoveAll",
+                                "SortTab",
+                                "EnableChildEvents",
+                                "Count",
+                                "Item",
+                                "Index",
+                                "RetInMemCount",
+                                "RetInMemKeys",
+                                "FirstNotRetInMemKey",
+                                "FieldsValue",
+                                "AfterSave",
+                                "CopyPaste"});
+  in_order("FieldViewer", {"VisualForm", "Init", "ControlsLoad", "ControlsUnload"});
+  in_order("IFieldTypeEventCallBack", {"EventCallback", "ScriptEngine", "FieldsCollectionObj"});
+  EXPECT_NE(json.find("\"name\": \"FieldVisualProperty\", \"classId\": "), std::string::npos);
+  EXPECT_NE(json.find("\"creatable\": false"), std::string::npos);
+}
+
+}  // namespace
