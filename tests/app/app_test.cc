@@ -1,0 +1,96 @@
+// The kvtfields program as a user runs it: exit codes, messages, what it stores.
+#include <sys/wait.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <string>
+
+#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sample_archive.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace {
+
+struct Result {
+  int exit_code;
+  std::string output;  // standard output and standard error together
+};
+
+Result RunProgram(const std::string& args) {
+  const std::string command = std::string(KVTFIELDS_PROGRAM) + " " + args + " 2>&1";
+  Result r{-1, {}};
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return r;
+  std::array<char, 4096> buf{};
+  while (std::fgets(buf.data(), buf.size(), pipe)) r.output += buf.data();
+  const int status = pclose(pipe);
+  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+class AppTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    auto engine = kvtsqlite::DBEngine::Open(db_);
+    kvtsqlite::sample::CreateSampleArchive(*engine);
+  }
+  int Documents() { return kvtsqlite::DBEngine::Open(db_)->DocumentCount("Fatture"); }
+  std::string Enter(const std::string& sets) {
+    return "enter --db " + db_ + " --archive Fatture --form Inserimento " + sets;
+  }
+
+  kvt::testing::TempDir dir_;
+  std::string db_ = dir_.File("fatture.kvtdb");
+};
+
+TEST_F(AppTest, AnAcceptedDocumentIsStoredAsTyped) {
+  const Result r =
+      RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
+                       "--set 'Cliente=beta srl' --set Quantita=2 --set Prezzo=10,5"));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  ASSERT_EQ(Documents(), 1);
+  auto doc =
+      std::dynamic_pointer_cast<kvt::Dictionary>(kvtsqlite::DBEngine::Open(db_)->LoadDocument(1));
+  EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "BETA SRL");  // the field's upper-case rule
+  EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "21");         // the archive's script
+}
+
+TEST_F(AppTest, ARejectedDocumentPrintsTheItalianMessagesAndStoresNothing) {
+  Result r = RunProgram(Enter("--set NumeroDocumento=ab --set TipoDocumento=FAT --set Cliente=X"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.output.find("ammette solo valori numerici"), std::string::npos) << r.output;
+  r = RunProgram(Enter("--set NumeroDocumento=2027"));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_NE(r.output.find("è obbligatorio"), std::string::npos) << r.output;
+  EXPECT_EQ(Documents(), 0);
+}
+
+TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {Enter("--set Nessuno=1"), "has no field 'Nessuno'"},
+      {Enter("--set TipoDocumento=XX"), "'XX' is not in the list"},
+      {"show --db " + dir_.File("manca.kvtdb") + " --archive Fatture --form F", "no database file"},
+      {"show --db " + db_ + " --archive Altro --form F", "no archive 'Altro'"},
+      {"show --archive Fatture", "--db FILE is required"},
+      {"frobnicate", "unknown command"},
+  };
+  for (const auto& [args, text] : cases) {
+    const Result r = RunProgram(args);
+    EXPECT_EQ(r.exit_code, 2) << args;
+    EXPECT_NE(r.output.find(text), std::string::npos) << args << "\n" << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+  }
+  EXPECT_EQ(Documents(), 0);
+}
+
+TEST_F(AppTest, TheDemoPlaysItsSessionAndStoresItsDocument) {
+  const Result r = RunProgram("demo --db " + dir_.File("demo.kvtdb"));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_NE(r.output.find("Totale:  *[38"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Salvato il documento 1"), std::string::npos);
+  EXPECT_EQ(kvtsqlite::DBEngine::Open(dir_.File("demo.kvtdb"))->DocumentCount("Fatture"), 1);
+}
+
+}  // namespace
