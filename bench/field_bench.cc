@@ -72,19 +72,26 @@ void BM_EngineCallsOfBuild(benchmark::State& state) {
 }
 BENCHMARK(BM_EngineCallsOfBuild)->DenseRange(0, 3);
 
-void BM_FocusChangeLeaveRoundTrip(benchmark::State& state) {
-  auto owner = std::make_shared<kvtbench::QuietOwner>();
-  owner->engine = std::make_shared<kvtbench::QuietScripts>();
-  auto form = kvthost::Form::Create("frm");
+// The fields "Email" and "Note" on `form`, reporting to `owner`.
+std::vector<std::shared_ptr<kvtfields::FieldType>> TwoFields(
+    const std::shared_ptr<kvthost::Form>& form, const kvt::ObjectRef& owner) {
   std::vector<std::shared_ptr<kvtfields::FieldType>> fields;
   for (const char* name : {"Email", "Note"}) {
     auto f = kvtfields::FieldType::Create();
     std::string form_name = sample::kEntryForm;
-    f->Init(sample::kArchive, name, form_name, W().engine, kvt::ObjectRef(owner));
+    f->Init(sample::kArchive, name, form_name, W().engine, owner);
     f->SetLinkedLabel(f->AddLabel(form));
     f->SetLinkedControl(f->AddControl(form));
     fields.push_back(f);
   }
+  return fields;
+}
+
+void BM_FocusChangeLeaveRoundTrip(benchmark::State& state) {
+  auto owner = std::make_shared<kvtbench::QuietOwner>();
+  owner->engine = std::make_shared<kvtbench::QuietScripts>();
+  auto form = kvthost::Form::Create("frm");
+  const auto fields = TwoFields(form, owner);
   auto email = std::dynamic_pointer_cast<kvthost::MultiLineTextBox>(form->FindControl("Email"));
   auto note = form->FindControl("Note");
   form->MoveFocus(note);
@@ -109,15 +116,7 @@ void BM_ScriptEventRoundTrip(benchmark::State& state) {
     owner->engine = lua;
   }
   auto form = kvthost::Form::Create("frm");
-  std::vector<std::shared_ptr<kvtfields::FieldType>> fields;
-  for (const char* name : {"Email", "Note"}) {
-    auto f = kvtfields::FieldType::Create();
-    std::string form_name = sample::kEntryForm;
-    f->Init(sample::kArchive, name, form_name, W().engine, kvt::ObjectRef(owner));
-    f->SetLinkedLabel(f->AddLabel(form));
-    f->SetLinkedControl(f->AddControl(form));
-    fields.push_back(f);
-  }
+  const auto fields = TwoFields(form, owner);
   auto email = form->FindControl("Email");
   auto note = form->FindControl("Note");
   form->MoveFocus(note);

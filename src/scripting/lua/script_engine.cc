@@ -564,38 +564,57 @@ void ScriptEngine::LoadScript(const std::string& source, const std::string& set_
   }
 }
 
-void ScriptEngine::FieldEvent(const char* function, const std::string& name, kvt::Variant& value,
-                              kvt::ObjectRef& fields, bool* cancel) {
-  State& s = *state_;
+namespace {
+
+// Calls the script's global `function`: `push` puts its `nargs` arguments on the stack, `take`
+// reads its results from above `base`. False when the script has no such function.
+template <class Push, class Take>
+bool CallScript(State& s, std::int64_t budget, const char* function, int nargs, int nresults,
+                Push&& push, Take&& take) {
   lua_State* L = s.L;
   const int base = lua_gettop(L);
   if (lua_getglobal(L, function) != LUA_TFUNCTION) {
     lua_settop(L, base);
-    return;  // the script has nothing for this event
+    return false;
   }
   {
     BridgeScope scope(s);
-    lua_pushlstring(L, name.data(), name.size());
-    PushVariant(L, value);
-    PushObject(L, fields);
-    if (cancel) lua_pushboolean(L, *cancel);
+    push(L);
   }
-  s.left = budget_;
+  s.left = budget;
   s.budget_hit = s.memory_refused = false;
-  const int status = lua_pcall(L, cancel ? 4 : 3, cancel ? 2 : 1, 0);
+  const int status = lua_pcall(L, nargs, nresults, 0);
   if (status != LUA_OK) {
     kvt::Error e = ErrorFromLua(L, s, status, function);
     lua_settop(L, base);
     throw e;
   }
   try {
-    if (!lua_isnil(L, base + 1)) value = ToVariant(L, base + 1);
-    if (cancel && !lua_isnil(L, base + 2)) *cancel = lua_toboolean(L, base + 2) != 0;
+    take(L, base);
   } catch (...) {
     lua_settop(L, base);
     throw;
   }
   lua_settop(L, base);
+  return true;
+}
+
+}  // namespace
+
+void ScriptEngine::FieldEvent(const char* function, const std::string& name, kvt::Variant& value,
+                              kvt::ObjectRef& fields, bool* cancel) {
+  CallScript(
+      *state_, budget_, function, cancel ? 4 : 3, cancel ? 2 : 1,
+      [&](lua_State* L) {
+        lua_pushlstring(L, name.data(), name.size());
+        PushVariant(L, value);
+        PushObject(L, fields);
+        if (cancel) lua_pushboolean(L, *cancel);
+      },
+      [&](lua_State* L, int base) {
+        if (!lua_isnil(L, base + 1)) value = ToVariant(L, base + 1);
+        if (cancel && !lua_isnil(L, base + 2)) *cancel = lua_toboolean(L, base + 2) != 0;
+      });
 }
 
 void ScriptEngine::FieldEnter(const std::string& name, kvt::Variant& value,
@@ -615,67 +634,27 @@ void ScriptEngine::FieldChange(const std::string& name, kvt::Variant& value,
 }
 
 kvt::Variant ScriptEngine::FieldsToUpdate(kvt::ObjectRef& field) {
-  State& s = *state_;
-  lua_State* L = s.L;
-  const int base = lua_gettop(L);
-  if (lua_getglobal(L, "aggiorna") != LUA_TFUNCTION) {
-    lua_settop(L, base);
-    return kvt::Variant();
-  }
-  {
-    BridgeScope scope(s);
-    PushObject(L, field);
-  }
-  s.left = budget_;
-  s.budget_hit = s.memory_refused = false;
-  const int status = lua_pcall(L, 1, 1, 0);
-  if (status != LUA_OK) {
-    kvt::Error e = ErrorFromLua(L, s, status, "aggiorna");
-    lua_settop(L, base);
-    throw e;
-  }
   kvt::Variant result;
-  try {
-    result = ToVariant(L, base + 1);
-  } catch (...) {
-    lua_settop(L, base);
-    throw;
-  }
-  lua_settop(L, base);
+  CallScript(
+      *state_, budget_, "aggiorna", 1, 1, [&](lua_State* L) { PushObject(L, field); },
+      [&](lua_State* L, int base) { result = ToVariant(L, base + 1); });
   if (result.IsString()) return kvt::Variant(kvt::Variant::Array{result});
   return result;
 }
 
 std::int32_t ScriptEngine::EvaluateField(kvt::ObjectRef& field, kvt::ObjectRef& fields) {
-  State& s = *state_;
-  lua_State* L = s.L;
-  const int base = lua_gettop(L);
-  if (lua_getglobal(L, "calcola") != LUA_TFUNCTION) {
-    lua_settop(L, base);
-    throw kvt::ObjectError(kScriptError, kSource,
-                           "script set '" + s.set_name + "' has no function calcola");
-  }
-  {
-    BridgeScope scope(s);
-    PushObject(L, field);
-    PushObject(L, fields);
-  }
-  s.left = budget_;
-  s.budget_hit = s.memory_refused = false;
-  const int status = lua_pcall(L, 2, 1, 0);
-  if (status != LUA_OK) {
-    kvt::Error e = ErrorFromLua(L, s, status, "calcola");
-    lua_settop(L, base);
-    throw e;
-  }
   kvt::Variant result;
-  try {
-    result = ToVariant(L, base + 1);
-  } catch (...) {
-    lua_settop(L, base);
-    throw;
+  const bool defined = CallScript(
+      *state_, budget_, "calcola", 2, 1,
+      [&](lua_State* L) {
+        PushObject(L, field);
+        PushObject(L, fields);
+      },
+      [&](lua_State* L, int base) { result = ToVariant(L, base + 1); });
+  if (!defined) {
+    throw kvt::ObjectError(kScriptError, kSource,
+                           "script set '" + state_->set_name + "' has no function calcola");
   }
-  lua_settop(L, base);
   return kvt::CLng(result);
 }
 
