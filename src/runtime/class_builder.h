@@ -166,13 +166,7 @@ class ClassBuilder {
   }
 
   /// Gives the last member (and every member of its name) an explicit member id.
-  ClassBuilder& Id(DispId id) {
-    const std::string name = members_.back().name;
-    for (auto& m : members_) {
-      if (m.name == name) m.id = id;
-    }
-    return *this;
-  }
+  ClassBuilder& Id(DispId id) { return Renumber(std::string(members_.back().name), id); }
   /// Gives every member of a name an explicit member id (for members added by a shared
   /// description that one class numbers differently).
   ClassBuilder& Renumber(std::string_view name, DispId id) {
