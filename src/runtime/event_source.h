@@ -55,11 +55,12 @@ class EventSource {
  public:
   using Handler = std::function<void(Args...)>;
 
-  EventSource() : list_(std::make_shared<List>()) {}
+  EventSource() = default;  // the handler list is made by the first subscription
   EventSource(const EventSource&) = delete;
   EventSource& operator=(const EventSource&) = delete;
 
   [[nodiscard]] Subscription Subscribe(Handler handler) {
+    if (!list_) list_ = std::make_shared<List>();
     const std::size_t id = ++list_->next_id;
     // While an emission runs, the running handlers must not move: newcomers wait aside.
     (list_->depth > 0 ? list_->pending : list_->slots)
@@ -70,6 +71,7 @@ class EventSource {
   /// Calls every handler subscribed when the emission starts and still subscribed when its
   /// turn comes, in subscription order.
   void Emit(Args... args) {
+    if (!list_) return;                  // nobody ever subscribed
     std::shared_ptr<List> list = list_;  // keeps the handlers alive if the source goes away
     ++list->depth;
     struct Leave {
@@ -86,6 +88,7 @@ class EventSource {
   }
 
   std::size_t SubscriberCount() const {
+    if (!list_) return 0;
     std::size_t n = 0;
     for (const auto& s : list_->slots) n += s.alive ? 1 : 0;
     for (const auto& s : list_->pending) n += s.alive ? 1 : 0;

@@ -62,6 +62,11 @@ void Control::LetTabIndex(std::int16_t v) {
   }
 }
 
+kvt::ObjectRef Control::Font() const {
+  if (!font_) font_ = std::make_shared<kvthost::Font>();
+  return font_;
+}
+
 kvt::ObjectRef Control::Parent() const {
   return form_.Resolve();
 }

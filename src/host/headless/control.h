@@ -70,7 +70,7 @@ class Control : public kvt::Object {
   void LetBackColor(std::int32_t v) { back_color_ = v; }
   std::int32_t ForeColor() const { return fore_color_; }
   void LetForeColor(std::int32_t v) { fore_color_ = v; }
-  kvt::ObjectRef Font() const { return font_; }
+  kvt::ObjectRef Font() const;
   /// The form, or Nothing once the control was removed from it.
   kvt::ObjectRef Parent() const;
   /// Moves the focus here (validating the control that has it); error 5 when the control
@@ -145,7 +145,7 @@ class Control : public kvt::Object {
   double tab_key_ = 0;                   // the form's order key
   std::int32_t back_color_ = kWhite;
   std::int32_t fore_color_ = kBlack;
-  std::shared_ptr<kvthost::Font> font_ = std::make_shared<kvthost::Font>();
+  mutable std::shared_ptr<kvthost::Font> font_;  // made when first asked for
   kvt::WeakRef<Form> form_;
 };
 
