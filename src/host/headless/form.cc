@@ -48,7 +48,7 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   control->form_ = form;
   control->creation_ = form->next_creation_++;
   form->by_creation_.emplace(control->creation_, control);
-  form->by_name_.emplace(name, control);
+  form->by_name_.emplace(std::string_view(control->name_), control);
   const double last = form->tab_order_.empty() ? 0.0 : form->tab_order_.rbegin()->first;
   form->PlaceInTabOrder(*control, last + 1.0);  // a new control comes last
   return made;

@@ -137,7 +137,8 @@ class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   // Controls by creation number, by name, and by tab key (a position is a rank among the
   // keys): adding, removing and moving a control in the tab order cost no walk over the form.
   std::map<std::uint64_t, std::shared_ptr<Control>> by_creation_;
-  std::unordered_map<std::string, std::shared_ptr<Control>, kvt::IgnoreCaseHash,
+  // Keyed by a view of the control's own name, which lives as long as the entry.
+  std::unordered_map<std::string_view, std::shared_ptr<Control>, kvt::IgnoreCaseHash,
                      kvt::IgnoreCaseEqual>
       by_name_;
   std::map<double, Control*> tab_order_;

@@ -33,6 +33,7 @@ std::vector<kvt::Subscription> FieldType::Subscribe(IInputControl& control) {
   const bool text = dynamic_cast<ITextBoxControl*>(&control) != nullptr;
   InputEvents& ev = control.Events();
   std::vector<kvt::Subscription> subs;
+  subs.reserve(6);  // the four input events and, for combo and date picker, their own
   subs.push_back(ev.GotFocus.Subscribe(with(&FieldType::OnGotFocus)));
   subs.push_back(ev.LostFocus.Subscribe(with(&FieldType::OnLostFocus)));
   subs.push_back(ev.Change.Subscribe(with(&FieldType::OnChange)));
