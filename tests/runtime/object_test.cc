@@ -26,10 +26,14 @@ class Gadget : public Object {
   void Double(std::string& text) { text += text; }
   void Swap(Variant& a, Variant& b) { std::swap(a, b); }
   std::string Greet(std::optional<std::string> name) { return "ciao " + name.value_or("tutti"); }
+  // An indexed property whose index may be left out: the value always comes last.
+  std::int32_t Slot(std::optional<std::int32_t> index) const { return slots_[index.value_or(0)]; }
+  void LetSlot(std::optional<std::int32_t> index, std::int32_t v) { slots_[index.value_or(0)] = v; }
 
  private:
   std::int32_t level_ = 0;
   ObjectRef child_;
+  std::array<std::int32_t, 3> slots_{};
 };
 
 const ClassInfo& Gadget::StaticClass() {
@@ -46,6 +50,8 @@ const ClassInfo& Gadget::StaticClass() {
                                     .Method<&Gadget::Swap>("Swap")
                                     .Method<&Gadget::Greet>("Greet")
                                     .Params({"Name"})
+                                    .Get<&Gadget::Slot>("Slot")
+                                    .Let<&Gadget::LetSlot>("Slot")
                                     .Build();
   return info;
 }
@@ -91,6 +97,16 @@ TEST_F(ObjectTest, OptionalArgumentsMayBeLeftOut) {
             Code(ErrorCode::kWrongArgumentCount));
 }
 
+TEST_F(ObjectTest, ALetTakesItsValueLastWhateverIndexesCome) {
+  LetProperty(obj_, "Slot", 7);     // no index: slot 0
+  LetProperty(obj_, "Slot", 9, 2);  // index 2, value 9
+  EXPECT_EQ(gadget_->Slot(0), 7);
+  EXPECT_EQ(gadget_->Slot(2), 9);
+  EXPECT_EQ(CLng(GetProperty(obj_, "Slot", 2)), 9);
+  EXPECT_EQ(CaptureError([&] { Invoke(obj_, "Slot", MemberKind::kLet, {}); }).Number(),
+            Code(ErrorCode::kArgumentNotOptional));
+}
+
 TEST_F(ObjectTest, MisuseRaisesTheClassicErrors) {
   EXPECT_THAT(CaptureError([&] { CallMethod(obj_, "Frobnicate"); }),
               ErrorIs(ErrorCode::kNotSupported, "Gadget.'Frobnicate'"));
@@ -114,7 +130,7 @@ TEST_F(ObjectTest, AnObjectValueFallsBackFromLetToSet) {
 
 TEST(ClassInfo, KeepsSlotOrderAndDescribesParameters) {
   const auto& members = Gadget::StaticClass().Members();
-  ASSERT_EQ(members.size(), 8u);
+  ASSERT_EQ(members.size(), 10u);
   EXPECT_EQ(members[0].name, "Level");
   EXPECT_EQ(members[0].id, kDefaultMember);
   EXPECT_EQ(members[1].kind, MemberKind::kLet);
