@@ -117,8 +117,13 @@ std::string RecordSet::FieldName(std::int32_t index) const {
 
 std::int32_t RecordSet::FindField(std::string_view name) const {
   EnsureOpen();
-  for (std::int32_t i = 0; i < ColumnCount(); ++i) {
-    if (EqualsIgnoreCase(ColumnName(i), name)) return i;
+  const std::int32_t n = ColumnCount();
+  for (std::int32_t k = 0; k < n; ++k) {
+    const std::int32_t i = (search_from_ + k) % n;
+    if (EqualsIgnoreCase(ColumnName(i), name)) {
+      search_from_ = i + 1;
+      return i;
+    }
   }
   return -1;
 }

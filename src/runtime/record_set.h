@@ -50,6 +50,8 @@ class RecordSet : public Object {
   void EnsureOpen() const;
   std::int64_t position_ = 0;
   bool open_ = true;
+  // Where the next name lookup starts: readers mostly ask for the columns in their order.
+  mutable std::int32_t search_from_ = 0;
 };
 
 /// A record set that holds its rows in memory.
