@@ -22,6 +22,10 @@ kvt::Error EngineError(std::uint32_t n, std::string description) {
 }
 
 std::shared_ptr<Database> Database::Open(const std::string& path) {
+  // Memory statistics cost a global lock on every allocation and nobody reads them. This only
+  // takes effect before SQLite's first use in the process; afterwards the call is refused.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)configured;
   sqlite3* raw = nullptr;
   const int rc =
       sqlite3_open_v2(path.c_str(), &raw,
