@@ -1,8 +1,10 @@
 #include "addons/autocomplete/auto_completer.h"
 
-#include "engine/sqlite/db_engine.h"
+#include <algorithm>
+#include <map>
+#include <tuple>
+
 #include "host/headless/desktop.h"
-#include "temp_dir.h"
 #include "test_support.h"
 
 namespace kvtaddons {
@@ -10,6 +12,46 @@ namespace {
 
 using kvt::Variant;
 using kvt::testing::CaptureError;
+
+// An engine's store in memory: uses per (table, key, value), the order the contract names.
+class MemoryStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
+  KVT_OBJECT()
+
+ public:
+  void Learn(const std::string& table, const std::string& key, const std::string& value) override {
+    auto& [uses, last] = values_[{table, key, value}];
+    ++uses;
+    last = ++clock_;
+  }
+  std::vector<std::string> LookUp(const std::string& table, const std::string& key,
+                                  const std::function<bool(std::string_view)>& wanted,
+                                  std::size_t limit) override {
+    std::vector<std::tuple<int, int, std::string>> found;
+    for (const auto& [k, v] : values_) {
+      if (std::get<0>(k) == table && std::get<1>(k) == key) {
+        found.emplace_back(-v.first, -v.second, std::get<2>(k));
+      }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<std::string> out;
+    for (const auto& f : found) {
+      if (out.size() < limit && wanted(std::get<2>(f))) out.push_back(std::get<2>(f));
+    }
+    return out;
+  }
+  void Forget(const std::string& table, const std::string& key, const std::string& value) override {
+    values_.erase({table, key, value});
+  }
+
+ private:
+  std::map<std::tuple<std::string, std::string, std::string>, std::pair<int, int>> values_;
+  int clock_ = 0;
+};
+
+const kvt::ClassInfo& MemoryStore::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<MemoryStore>("MemoryStore").Build();
+  return info;
+}
 
 class AutoCompleterTest : public ::testing::Test {
  protected:
@@ -19,7 +61,7 @@ class AutoCompleterTest : public ::testing::Test {
         kvt::CObj(kvt::CallMethod(form_->Controls(), "Add", kvtfields::kTextBoxClass, "Cliente")));
     kvt::CallMethod(form_->Controls(), "Add", kvtfields::kTextBoxClass, "Altro");
     kvt::ObjectRef control = box_;
-    connection_ = engine_->Connection()->AdoConnection();
+    connection_ = Variant(kvt::ObjectRef(store_));
     completer_->Attach(connection_, "SYS_AUTOCOMPLETE", "Fatture-Cliente", control);
   }
   void TearDown() override { desktop_->Uninstall(); }
@@ -29,8 +71,7 @@ class AutoCompleterTest : public ::testing::Test {
     for (int i = 0; i < times; ++i) completer_->NotifySaved(value);
   }
 
-  kvt::testing::TempDir dir_;
-  std::shared_ptr<kvtsqlite::DBEngine> engine_ = kvtsqlite::DBEngine::Open(dir_.File("a.kvtdb"));
+  std::shared_ptr<MemoryStore> store_ = std::make_shared<MemoryStore>();
   std::shared_ptr<kvthost::Desktop> desktop_;
   std::shared_ptr<kvthost::Form> form_ = kvthost::Form::Create("frm");
   kvthost::User user_{form_};

@@ -152,6 +152,25 @@ TEST_F(DBEngineTest, TheConnectionFollowsTheDatabase) {
             kvt::kObjectErrorBase + kNoDatabase);
 }
 
+TEST_F(DBEngineTest, TheAutocompleteStoreRanksByUseThenRecencyAndKeepsKeysApart) {
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
+      engine_->Connection()->AdoConnection().AsObject().get());
+  ASSERT_NE(store, nullptr);
+  const auto all = [](std::string_view) { return true; };
+  for (const char* v : {"Beta", "Acme", "Beta", "Gamma"}) store->Learn("SYS_AUTOCOMPLETE", "k", v);
+  store->Learn("SYS_AUTOCOMPLETE", "other", "Delta");
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 8),
+            (std::vector<std::string>{"Beta", "Gamma", "Acme"}));
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 1), std::vector<std::string>{"Beta"});
+  const auto starts_g = [](std::string_view v) { return v.starts_with("G"); };
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", starts_g, 8), std::vector<std::string>{"Gamma"});
+  store->Forget("SYS_AUTOCOMPLETE", "k", "Beta");
+  store->Forget("SYS_AUTOCOMPLETE", "k", "never learnt");
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 8),
+            (std::vector<std::string>{"Gamma", "Acme"}));
+  EXPECT_EQ(CaptureError([&] { store->Learn("x; DROP TABLE scripts", "k", "v"); }).Number(), 5u);
+}
+
 TEST_F(DBEngineTest, DocumentsAreStoredWithTheirValues) {
   auto values = kvt::Dictionary::Create();
   values->Add("Numero", "123");

@@ -1,6 +1,5 @@
 #include "addons/autocomplete/auto_completer.h"
 
-#include "engine/sqlite/db_engine.h"
 #include "kvtfields/contracts/controls.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
@@ -10,16 +9,6 @@ namespace kvtaddons {
 namespace {
 
 constexpr const char* kSource = "kvtAutoComplete.AutoCompleter";
-
-bool IsIdentifier(const std::string& s) {
-  if (s.empty()) return false;
-  for (char c : s) {
-    if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_')) {
-      return false;
-    }
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -36,20 +25,20 @@ const kvt::ClassInfo& AutoCompleter::StaticClass() {
 
 void AutoCompleter::Attach(kvt::Variant& connection, const std::string& table,
                            const std::string& key, kvt::ObjectRef& control) {
-  auto handle = connection.IsObject()
-                    ? std::dynamic_pointer_cast<kvtsqlite::DatabaseHandle>(connection.AsObject())
-                    : nullptr;
-  if (!handle) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "not a database connection", kSource);
+  kvt::ObjectRef store_object = connection.IsObject() ? connection.AsObject() : nullptr;
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(store_object.get());
+  if (!store) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "not an autocomplete store", kSource);
   }
-  if (!IsIdentifier(table)) {
+  if (!kvtfields::IsStoreTableName(table)) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
                             "'" + table + "' is not a table name", kSource);
   }
   auto* input = dynamic_cast<kvtfields::IInputControl*>(control.get());
   if (!input) throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "not a text control", kSource);
-  db_ = handle->Get();
-  table_ = "\"" + table + "\"";
+  store_object_ = std::move(store_object);
+  store_ = store;
+  table_ = table;
   key_ = key;
   control_ = control;
   change_ = input->Events().Change.Subscribe([this] { OnChange(); });
@@ -61,22 +50,19 @@ void AutoCompleter::Detach() {
 }
 
 std::vector<std::string> AutoCompleter::Suggestions(const std::string& prefix) {
-  if (!db_) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "not attached", kSource);
-  auto q = db_->Query("SELECT value FROM " + table_ +
-                      " WHERE key = ?1 ORDER BY uses DESC, last_used DESC, value");
-  q.Bind(1, key_);
+  if (!store_) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "not attached", kSource);
   const std::string wanted = match_case_ ? prefix : kvt::ToLower(prefix);
-  std::vector<std::string> out;
-  while (out.size() < kMaxSuggestions && q.Step()) {
-    std::string value = q.ColumnText(0);
-    const std::string probe = match_case_ ? value : kvt::ToLower(value);
-    if (probe.starts_with(wanted)) out.push_back(std::move(value));
-  }
-  return out;
+  return store_->LookUp(
+      table_, key_,
+      [&](std::string_view value) {
+        return match_case_ ? value.starts_with(wanted)
+                           : kvt::ToLower(std::string(value)).starts_with(wanted);
+      },
+      kMaxSuggestions);
 }
 
 void AutoCompleter::NotifySaved(const std::string& text) {
-  if (!db_) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "not attached", kSource);
+  if (!store_) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "not attached", kSource);
   if (!learn_) return;
   std::string value = text;
   if (value.empty()) {
@@ -85,15 +71,7 @@ void AutoCompleter::NotifySaved(const std::string& text) {
     value = kvt::CStr(kvt::GetProperty(control, "Text"));
   }
   if (value.empty()) return;
-  db_->Query("INSERT INTO " + table_ +
-             " (key, value, uses, last_used) VALUES (?1, ?2, 1, (SELECT coalesce(max(last_used), "
-             "0) + 1 FROM " +
-             table_ +
-             ")) ON CONFLICT (key, value) DO UPDATE SET uses = uses + 1, last_used = "
-             "excluded.last_used")
-      .Bind(1, key_)
-      .Bind(2, value)
-      .Run();
+  store_->Learn(table_, key_, value);
 }
 
 void AutoCompleter::OnChange() {

@@ -1,4 +1,4 @@
-// The autocomplete class over the "SYS_AUTOCOMPLETE" table: while the person types into the
+// The autocomplete class over an engine's autocomplete store: while the person types into the
 // attached text box it offers the values saved before under the field's key that start with
 // the typed text, most used first; accepting one fills the box. After a save it learns the
 // box's text.
@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/sqlite/database.h"
 #include "kvtfields/contracts/auto_completer.h"
+#include "kvtfields/contracts/autocomplete_store.h"
 #include "runtime/event_source.h"
 #include "runtime/weak_ref.h"
 
@@ -22,8 +22,9 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
   KVT_OBJECT()
 
  public:
-  /// `connection` must be the SQLite engine's connection object, `control` a text box; the
-  /// table name must be a plain identifier. Anything else raises 13 and attaches nothing.
+  /// `connection` must be an engine's store (what its connection's AdoConnection gives),
+  /// `control` an input control; the table name must be a plain identifier. Anything else
+  /// raises 13 (5 for the table name) and attaches nothing.
   void Attach(kvt::Variant& connection, const std::string& table, const std::string& key,
               kvt::ObjectRef& control) override;
   void Detach() override;
@@ -39,8 +40,9 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
 
  private:
   void OnChange();
-  std::shared_ptr<kvtsqlite::Database> db_;
-  std::string table_;  // already quoted
+  kvt::ObjectRef store_object_;  // keeps the store alive
+  kvtfields::IAutoCompleteStore* store_ = nullptr;
+  std::string table_;
   std::string key_;
   kvt::WeakRef<kvt::Object> control_;  // the form owns the control
   kvt::Subscription change_;

@@ -23,6 +23,54 @@ const kvt::ClassInfo& Connection::StaticClass() {
   return info;
 }
 
+namespace {
+
+std::string QuotedTable(const std::string& table) {
+  if (!kvtfields::IsStoreTableName(table)) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + table + "' is not a table name", kSource);
+  }
+  return "\"" + table + "\"";
+}
+
+}  // namespace
+
+void DatabaseHandle::Learn(const std::string& table, const std::string& key,
+                           const std::string& value) {
+  const std::string t = QuotedTable(table);
+  db_->Query("INSERT INTO " + t +
+             " (key, value, uses, last_used) VALUES (?1, ?2, 1, (SELECT coalesce(max(last_used), "
+             "0) + 1 FROM " +
+             t +
+             ")) ON CONFLICT (key, value) DO UPDATE SET uses = uses + 1, last_used = "
+             "excluded.last_used")
+      .Bind(1, key)
+      .Bind(2, value)
+      .Run();
+}
+
+std::vector<std::string> DatabaseHandle::LookUp(const std::string& table, const std::string& key,
+                                                const std::function<bool(std::string_view)>& wanted,
+                                                std::size_t limit) {
+  auto q = db_->Query("SELECT value FROM " + QuotedTable(table) +
+                      " WHERE key = ?1 ORDER BY uses DESC, last_used DESC, value");
+  q.Bind(1, key);
+  std::vector<std::string> out;
+  while (out.size() < limit && q.Step()) {
+    std::string value = q.ColumnText(0);
+    if (wanted(value)) out.push_back(std::move(value));
+  }
+  return out;
+}
+
+void DatabaseHandle::Forget(const std::string& table, const std::string& key,
+                            const std::string& value) {
+  db_->Query("DELETE FROM " + QuotedTable(table) + " WHERE key = ?1 AND value = ?2")
+      .Bind(1, key)
+      .Bind(2, value)
+      .Run();
+}
+
 kvt::Variant Connection::AdoConnection() {
   if (!db_) return kvt::Variant::Nothing();
   return kvt::Variant(std::make_shared<DatabaseHandle>(db_));

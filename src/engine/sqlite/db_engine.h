@@ -9,21 +9,30 @@
 #include <vector>
 
 #include "engine/sqlite/database.h"
+#include "kvtfields/contracts/autocomplete_store.h"
 #include "kvtfields/contracts/db_engine.h"
+#include "kvtfields/contracts/script_source.h"
 #include "runtime/dictionary.h"
 
 namespace kvtsqlite {
 
 inline constexpr const char* kEngineProgId = "kvtDBEngine.DBEngine";
 
-/// What the engine hands out as the connection's AdoConnection: the open database.
-class DatabaseHandle final : public kvt::Object {
+/// What the engine hands out as the connection's AdoConnection: the open database, which is
+/// also the autocomplete store.
+class DatabaseHandle final : public kvt::Object, public kvtfields::IAutoCompleteStore {
   KVT_OBJECT()
 
  public:
   explicit DatabaseHandle(std::shared_ptr<Database> db) : db_(std::move(db)) {}
   const std::shared_ptr<Database>& Get() const { return db_; }
   std::string Path() const { return db_->Path(); }
+
+  void Learn(const std::string& table, const std::string& key, const std::string& value) override;
+  std::vector<std::string> LookUp(const std::string& table, const std::string& key,
+                                  const std::function<bool(std::string_view)>& wanted,
+                                  std::size_t limit) override;
+  void Forget(const std::string& table, const std::string& key, const std::string& value) override;
 
  private:
   std::shared_ptr<Database> db_;
@@ -71,7 +80,7 @@ struct FieldLayout {
   kvt::Variant show_combo_label = true;
 };
 
-class DBEngine final : public kvtfields::IDBEngine {
+class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSource {
   KVT_OBJECT()
 
  public:
@@ -104,7 +113,7 @@ class DBEngine final : public kvtfields::IDBEngine {
   void PutLayout(const FieldLayout& layout);
   void PutScript(const std::string& script_set, const std::string& source);
   /// The script of a set, or Null when the set has none.
-  kvt::Variant GetScript(const std::string& script_set);
+  kvt::Variant GetScript(const std::string& script_set) override;
   /// True when the archive has at least one field.
   bool HasArchive(const std::string& archive);
   /// Runs several changes as one transaction.

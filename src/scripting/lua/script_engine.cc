@@ -12,6 +12,7 @@ extern "C" {
 #include <optional>
 #include <vector>
 
+#include "kvtfields/contracts/script_source.h"
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
@@ -531,9 +532,9 @@ void ScriptEngine::InitEngine(const std::shared_ptr<kvtfields::IDBEngine>& db_en
   Reset();
   state_->set_name = script_set;
   if (!db_engine) return;
-  const kvt::ObjectRef engine = db_engine;
-  if (engine->Class().IdOf("GetScript") == kvt::kNoMember) return;  // an engine without scripts
-  const kvt::Variant source = kvt::CallMethod(engine, "GetScript", script_set);
+  auto* scripts = dynamic_cast<kvtfields::IScriptSource*>(db_engine.get());
+  if (!scripts) return;  // an engine that keeps no scripts
+  const kvt::Variant source = scripts->GetScript(script_set);
   if (source.IsNull() || source.IsEmpty()) return;  // no script for the set: nothing to run
   LoadScript(kvt::CStr(source), script_set);
 }
