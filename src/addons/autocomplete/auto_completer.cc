@@ -8,6 +8,8 @@
 namespace kvtaddons {
 namespace {
 
+namespace member = kvtfields::member;
+
 constexpr const char* kSource = "kvtAutoComplete.AutoCompleter";
 
 }  // namespace
@@ -68,7 +70,7 @@ void AutoCompleter::NotifySaved(const std::string& text) {
   if (value.empty()) {
     auto control = control_.Resolve();
     if (!control) return;
-    value = kvt::CStr(kvt::GetProperty(control, "Text"));
+    value = kvt::CStr(kvt::GetProperty(control, member::kText));
   }
   if (value.empty()) return;
   store_->Learn(table_, key_, value);
@@ -82,15 +84,15 @@ void AutoCompleter::OnChange() {
     return;
   }
   // Only what the person types while in the box is answered, not the program's writes.
-  const kvt::Variant parent = kvt::GetProperty(control, "Parent");
+  const kvt::Variant parent = kvt::GetProperty(control, member::kParent);
   if (!parent.IsObject() || !parent.AsObject()) return;
-  const kvt::Variant active = kvt::GetProperty(parent.AsObject(), "ActiveControl");
+  const kvt::Variant active = kvt::GetProperty(parent.AsObject(), member::kActiveControl);
   if (!active.IsObject() || active.AsObject() != control) return;
-  const std::string text = kvt::CStr(kvt::GetProperty(control, "Text"));
+  const std::string text = kvt::CStr(kvt::GetProperty(control, member::kText));
   std::vector<std::string> offered;
   if (!text.empty()) offered = Suggestions(text);
   if (offered.size() == 1 && offered.front() == text) offered.clear();  // nothing left to offer
-  kvt::CallMethod(control, "ShowSuggestions", kvt::ToVariant(offered));
+  kvt::CallMethod(control, member::kShowSuggestions, kvt::ToVariant(offered));
 }
 
 void RegisterAutoCompleterClass() {

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 
+#include "kvtfields/contracts/host_contract.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
 
 namespace kvtaddons {
 namespace {
+
+namespace member = kvtfields::member;
 
 constexpr const char* kSource = "kvtFieldsResizer.Resizer";
 
@@ -74,14 +77,14 @@ void Resizer::ArrangeFields() {
       x = kMargin;
     }
     // Caption and control share the field's top; the row only decides where the next row goes.
-    kvt::LetProperty(p.label, "Left", x);
-    kvt::LetProperty(p.label, "Top", row_top);
+    kvt::LetProperty(p.label, member::kLeft, x);
+    kvt::LetProperty(p.label, member::kTop, row_top);
     if (p.above) {
-      kvt::LetProperty(p.control, "Left", x);
-      kvt::LetProperty(p.control, "Top", row_top + p.label_h + kCaptionGap);
+      kvt::LetProperty(p.control, member::kLeft, x);
+      kvt::LetProperty(p.control, member::kTop, row_top + p.label_h + kCaptionGap);
     } else {
-      kvt::LetProperty(p.control, "Left", x + p.label_w + kCaptionGap);
-      kvt::LetProperty(p.control, "Top", row_top);
+      kvt::LetProperty(p.control, member::kLeft, x + p.label_w + kCaptionGap);
+      kvt::LetProperty(p.control, member::kTop, row_top);
     }
     x += p.Width() + kFieldGap;
     right = std::max(right, x - kFieldGap);
@@ -89,9 +92,9 @@ void Resizer::ArrangeFields() {
   }
   const std::int32_t bottom = row_top + row_height;
   if (Long(window, "ScaleWidth") < right + kMargin)
-    kvt::LetProperty(window, "ScaleWidth", right + kMargin);
+    kvt::LetProperty(window, member::kScaleWidth, right + kMargin);
   if (Long(window, "ScaleHeight") < bottom + kMargin) {
-    kvt::LetProperty(window, "ScaleHeight", bottom + kMargin);
+    kvt::LetProperty(window, member::kScaleHeight, bottom + kMargin);
   }
 }
 

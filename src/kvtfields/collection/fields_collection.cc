@@ -78,8 +78,8 @@ void FieldsCollection::Init(std::shared_ptr<IDBEngine> db_eng) {
 void FieldsCollection::InitEx(kvt::ObjectRef o_coordinator) {
   if (mInitialized) return;
   mCoordinatorPtr = o_coordinator;
-  mDBEngine =
-      kvt::FromVariant<std::shared_ptr<IDBEngine>>(kvt::GetProperty(o_coordinator, "DBEngine"));
+  mDBEngine = kvt::FromVariant<std::shared_ptr<IDBEngine>>(
+      kvt::GetProperty(o_coordinator, member::kDBEngine));
   mInitialized = true;
 }
 
@@ -161,7 +161,7 @@ void FieldsCollection::SortTab(std::optional<std::int32_t> using_index) {
     // Last field first, each given the same position: the form's tab-order rule shifts the
     // ones placed before it, so they end in collection order from `start` on.
     for (auto it = mKeys.rbegin(); it != mKeys.rend(); ++it) {
-      kvt::LetProperty(mFields->at(*it)->LinkedControl(), "TabIndex", start);
+      kvt::LetProperty(mFields->at(*it)->LinkedControl(), member::kTabIndex, start);
     }
   } catch (const kvt::Error&) {
     // Any error ends the sorting silently; what was assigned stays.

@@ -21,8 +21,8 @@ kvt::ObjectRef FieldsCollection::RequireCoordinator(const char* operation) const
 }
 
 std::int32_t FieldsCollection::FormLoaderStatus(const kvt::ObjectRef& coordinator) const {
-  return kvt::CLng(kvt::GetProperty(kvt::CObj(kvt::GetProperty(coordinator, "Application")),
-                                    "FormLoaderStatus"));
+  return kvt::CLng(kvt::GetProperty(kvt::CObj(kvt::GetProperty(coordinator, member::kApplication)),
+                                    member::kFormLoaderStatus));
 }
 
 void FieldsCollection::ClearControlsValue() {
@@ -38,11 +38,11 @@ void FieldsCollection::ControlsLocked(bool locked) {
 void FieldsCollection::FocusOnFirstControl() {
   const kvt::ObjectRef coordinator = RequireCoordinator("FocusOnFirstControl");
   if (FormLoaderStatus(coordinator) != host::kFormLoaderReady) return;
-  const kvt::ObjectRef app = kvt::CObj(kvt::GetProperty(coordinator, "Application"));
-  const kvt::ObjectRef main = kvt::CObj(kvt::GetProperty(app, "MainForm"));
-  if (kvt::CLng(kvt::GetProperty(main, "WindowState")) == host::kWindowMinimized) return;
+  const kvt::ObjectRef app = kvt::CObj(kvt::GetProperty(coordinator, member::kApplication));
+  const kvt::ObjectRef main = kvt::CObj(kvt::GetProperty(app, member::kMainForm));
+  if (kvt::CLng(kvt::GetProperty(main, member::kWindowState)) == host::kWindowMinimized) return;
   if (mKeys.empty()) return;
-  kvt::CallMethod(mFields->at(mKeys.front())->LinkedControl(), "SetFocus");
+  kvt::CallMethod(mFields->at(mKeys.front())->LinkedControl(), member::kSetFocus);
 }
 
 bool FieldsCollection::CheckInsValue() {
@@ -56,10 +56,10 @@ bool FieldsCollection::CheckInsValue() {
     const kvt::ObjectRef coordinator = RequireCoordinator("CheckInsValue");
     std::array<kvt::Variant, 3> args{kvt::Variant(message), kvt::Variant(host::kErrorRequiredEmpty),
                                      kvt::Variant(field->Name())};
-    kvt::Invoke(kvt::CObj(kvt::GetProperty(coordinator, "Errori")), "AggiungiUnErrore",
-                kvt::MemberKind::kMethod, args);
+    kvt::Invoke(kvt::CObj(kvt::GetProperty(coordinator, member::kErrori)),
+                member::kAggiungiUnErrore, kvt::MemberKind::kMethod, args);
     if (FormLoaderStatus(coordinator) == host::kFormLoaderReady) {
-      kvt::CallMethod(field->LinkedControl(), "SetFocus");
+      kvt::CallMethod(field->LinkedControl(), member::kSetFocus);
     }
     return false;  // only the first missing field is reported
   }

@@ -42,10 +42,10 @@ void FieldsCollection::CopyPaste(bool for_copy) {
   if (for_copy) {  // True pastes
     const std::int32_t count = RetInMemCount();
     const kvt::ObjectRef viewer =
-        kvt::CObj(kvt::GetProperty(RequireCoordinator("CopyPaste"), "DocViewer"));
+        kvt::CObj(kvt::GetProperty(RequireCoordinator("CopyPaste"), member::kDocViewer));
     // Both tests read the mode, as the host expects to be asked twice.
-    const std::int32_t mode_a = kvt::CLng(kvt::GetProperty(viewer, "Mode"));
-    const std::int32_t mode_b = kvt::CLng(kvt::GetProperty(viewer, "Mode"));
+    const std::int32_t mode_a = kvt::CLng(kvt::GetProperty(viewer, member::kMode));
+    const std::int32_t mode_b = kvt::CLng(kvt::GetProperty(viewer, member::kMode));
     if (count == 0 || (mode_a != 0 && mode_b != 1)) return;
     const std::vector<std::string> keys = RetInMemKeys();
     bool pasted = false;
@@ -54,14 +54,14 @@ void FieldsCollection::CopyPaste(bool for_copy) {
       const std::string text = stored ? kvt::CStr(*stored) : std::string();
       if (text.empty()) continue;
       // Straight into the control, not through the field's Value.
-      kvt::LetProperty(Item(kvt::Variant(key))->LinkedControl(), "Text", text);
+      kvt::LetProperty(Item(kvt::Variant(key))->LinkedControl(), member::kText, text);
       pasted = true;
     }
     if (!pasted) return;
     try {
       const std::string next = FirstNotRetInMemKey();
       auto target = next.empty() ? Item(kvt::Variant(1)) : Item(kvt::Variant(next));
-      kvt::CallMethod(target->LinkedControl(), "SetFocus");
+      kvt::CallMethod(target->LinkedControl(), member::kSetFocus);
     } catch (const kvt::Error&) {
       // Moving the focus after a paste is a courtesy; its failure is ignored.
     }

@@ -24,10 +24,10 @@ void FieldsCollection::ShowHelp(const kvt::ObjectRef& control) {
     const std::string help = kvt::CStr(kvt::GetProperty(control, "Descr"));
     const kvt::ObjectRef form = HostForm();
     if (!form) return;  // filled by AddItem alone: no form to show it on
-    const kvt::ObjectRef bar = kvt::CObj(kvt::GetProperty(form, "SB"));
-    const kvt::ObjectRef panels = kvt::CObj(kvt::GetProperty(bar, "panels"));
-    kvt::LetProperty(kvt::CObj(kvt::GetProperty(panels, "Item", host::kHelpPanelKey)), "Text",
-                     help);
+    const kvt::ObjectRef bar = kvt::CObj(kvt::GetProperty(form, member::kStatusBar));
+    const kvt::ObjectRef panels = kvt::CObj(kvt::GetProperty(bar, member::kPanels));
+    kvt::LetProperty(kvt::CObj(kvt::GetProperty(panels, member::kItem, host::kHelpPanelKey)),
+                     member::kText, help);
   } catch (const kvt::Error&) {
     // A form without status bar or panel simply shows no help.
   }
@@ -38,7 +38,7 @@ std::shared_ptr<IScriptEngine> FieldsCollection::GetScriptEngine() {
     // The coordinator's engine, asked for at every call and never kept.
     const kvt::ObjectRef coordinator = mCoordinatorPtr.Get();
     auto engine = kvt::FromVariant<std::shared_ptr<IScriptEngine>>(
-        kvt::GetProperty(coordinator, "ScriptEngine"));
+        kvt::GetProperty(coordinator, member::kScriptEngine));
     if (!engine) {
       throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "the coordinator has no ScriptEngine",
                               kSource);

@@ -1,38 +1,17 @@
-// The controls a field creates on a host form: the caption label and the four input controls.
-// Each input control is a typed event source; the value and lock members are reached late-bound
-// by the member ids below, every other member late-bound by name.
+// The typed side of the controls a field creates on a host form: the caption label and the four
+// input controls. Each input control is a typed event source; its members are reached late-bound
+// by the names and member ids of host_contract.h.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "kvtfields/contracts/host_contract.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
 
 namespace kvtfields {
-
-// Class names by which the host form's Controls.Add creates each control.
-inline constexpr const char* kLabelClass = "VB.Label";
-inline constexpr const char* kTextBoxClass = "ZulMultiLineTextBox.MultiLineTextBox";
-inline constexpr const char* kComboClass = "zulDBCodDescr.DBCodDescr";
-inline constexpr const char* kDatePickerClass = "MSComCtl2.DTPicker.2";
-inline constexpr const char* kFileLinkerClass = "ZulFileLinker.FileLinker";
-
-/// Member ids of the value and lock members, part of the contract with each control.
-namespace member_id {
-inline constexpr kvt::DispId kTextBoxText = 0x68030001;     // String
-inline constexpr kvt::DispId kTextBoxLocked = 0x6803000B;   // Boolean
-inline constexpr kvt::DispId kComboValue = 0;               // String: the current code
-inline constexpr kvt::DispId kComboLocked = 0x68030036;     // Boolean
-inline constexpr kvt::DispId kComboListCount = 0x68030001;  // Integer: entries in the list
-inline constexpr kvt::DispId kComboListIndex = 0x68030000;  // Integer: selected position
-inline constexpr kvt::DispId kDatePickerValue = 20;         // Date, or Null for no date
-inline constexpr kvt::DispId kDatePickerEnabled = static_cast<kvt::DispId>(0x8001000D);
-inline constexpr kvt::DispId kFileLinkerText = 0x68030000;     // String
-inline constexpr kvt::DispId kFileLinkerEnabled = 0x6803000A;  // Boolean, read for Locked
-inline constexpr kvt::DispId kFileLinkerLocked = 0x68030005;   // Boolean, written by Locked
-}  // namespace member_id
 
 /// Optional for a host form's `Controls` collection: whether a control of a name is there, so
 /// that building a field on a new form needs no failed removal of a control that is not.

@@ -1,24 +1,11 @@
-// The host side, reached only late-bound by name: the host form that fields are placed on, and
-// the coordinator. The component keeps neither alive (weak references); the host does.
-//
-// Host form (`FormItem`):
-//   Controls.Add(class name, control name) -> the new control     (field creation)
-//   Controls.Remove(control name)          errors ignored           (field creation)
-//   SB.panels("fieldHelp").Text = text     errors ignored           (help text on focus)
-//
-// Coordinator (`oCoordinator`):
-//   DBEngine (get)                          the database engine
-//   ScriptEngine (get)                      the archive's script engine
-//   FieldsCollection (get)                  the collection shown by the field viewer
-//   Errori.AggiungiUnErrore(message, kind As Long, field name)   one entry in the error list
-//   Application.FormLoaderStatus (get)      a number, compared with 2
-//   Application.MainForm.WindowState (get)  a number, 1 = minimised
-//   DocViewer.Mode (get)                    a number; paste goes ahead for 0 and 1
-//   RegLink.GetSetting("Settings", "keyreturn", 0)   the Enter key's action in the viewer
-//   MenuClick(name, 0)                      "miSalva" or "miNuovo", as if the menu was clicked
+// The host side: values the component compares host answers with. The members it calls on the
+// host form and the coordinator, with what each must do, are declared in host_contract.h. The
+// component keeps neither object alive (weak references); the host does.
 #pragma once
 
 #include <cstdint>
+
+#include "kvtfields/contracts/host_contract.h"
 
 namespace kvtfields::host {
 

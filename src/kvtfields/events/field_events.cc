@@ -94,16 +94,17 @@ void FieldType::RaiseScriptEvent(const std::string& event_name, bool& cancel) {
 void FieldType::HighlightControl(const kvt::ObjectRef& control, bool entering,
                                  std::int32_t& color) {
   if (entering) {
-    Quietly([&] { mSavedBackColor = kvt::CLng(kvt::GetProperty(control, "BackColor")); });
-    Quietly([&] { kvt::LetProperty(control, "BackColor", color); });
-    Quietly([&] { kvt::LetProperty(control, "SelStart", 0); });
+    Quietly([&] { mSavedBackColor = kvt::CLng(kvt::GetProperty(control, member::kBackColor)); });
+    Quietly([&] { kvt::LetProperty(control, member::kBackColor, color); });
+    Quietly([&] { kvt::LetProperty(control, member::kSelStart, 0); });
     Quietly([&] {
       const auto length = kvt::CharLength(kvt::CStr(kvt::GetDefaultValue(control)));
-      kvt::LetProperty(control, "SelLength", static_cast<std::int32_t>(length));
+      kvt::LetProperty(control, member::kSelLength, static_cast<std::int32_t>(length));
     });
   } else {
     Quietly([&] {
-      kvt::LetProperty(control, "BackColor", color == kHighlightColor ? mSavedBackColor : color);
+      kvt::LetProperty(control, member::kBackColor,
+                       color == kHighlightColor ? mSavedBackColor : color);
     });
   }
 }

@@ -40,10 +40,10 @@ void FieldType::ReportInputError(const std::string& message, std::int32_t kind) 
   if (!source) return;
   kvt::ObjectRef coordinator = source->Coordinator();
   if (!coordinator) return;
-  kvt::ObjectRef errors = kvt::CObj(kvt::GetProperty(coordinator, "Errori"));
+  kvt::ObjectRef errors = kvt::CObj(kvt::GetProperty(coordinator, member::kErrori));
   std::array<kvt::Variant, 3> args{kvt::Variant(message), kvt::Variant(kind),
                                    kvt::Variant(mFieldName)};
-  kvt::Invoke(errors, "AggiungiUnErrore", kvt::MemberKind::kMethod, args);
+  kvt::Invoke(errors, member::kAggiungiUnErrore, kvt::MemberKind::kMethod, args);
 }
 
 }  // namespace kvtfields

@@ -23,18 +23,19 @@ void FieldType::LoadCodeList(const kvt::ObjectRef& control) {
   switch (mControlType) {
     case kTextBox:
     case kFileLinker:
-      kvt::LetProperty(control, "Text", rs->Value(0));
+      kvt::LetProperty(control, member::kText, rs->Value(0));
       break;
     case kComboBox:
-      kvt::LetProperty(control, "HaveEmptyElement", true);
-      kvt::SetProperty(control, "DataRows", rs);  // the record set itself; the combo copies it
-      kvt::LetProperty(control, "RequeryRecordset", false);
-      kvt::LetProperty(control, "ComboBinding", "COD");
-      kvt::LetProperty(control, "LabelBinding", "VALUE");
-      kvt::CallMethod(control, "Refill");
+      kvt::LetProperty(control, member::kHaveEmptyElement, true);
+      kvt::SetProperty(control, member::kDataRows,
+                       rs);  // the record set itself; the combo copies it
+      kvt::LetProperty(control, member::kRequeryRecordset, false);
+      kvt::LetProperty(control, member::kComboBinding, "COD");
+      kvt::LetProperty(control, member::kLabelBinding, "VALUE");
+      kvt::CallMethod(control, member::kRefill);
       break;
     case kCalendar:
-      kvt::LetProperty(control, "Value", rs->Value(0));
+      kvt::LetProperty(control, member::kValue, rs->Value(0));
       break;
     default:
       break;

@@ -30,15 +30,15 @@ kvt::ObjectRef ReplaceOnForm(const kvt::ObjectRef& form_item, const char* cls,
                              const std::string& name) {
   kvt::ObjectRef controls;
   try {
-    controls = kvt::CObj(kvt::GetProperty(form_item, "Controls"));
+    controls = kvt::CObj(kvt::GetProperty(form_item, member::kControls));
     // A collection that can tell spares the failed removal of a control that is not there.
     auto* lookup = dynamic_cast<IControlLookup*>(controls.get());
-    if (!lookup || lookup->Contains(name)) kvt::CallMethod(controls, "Remove", name);
+    if (!lookup || lookup->Contains(name)) kvt::CallMethod(controls, member::kRemove, name);
   } catch (const kvt::Error&) {
   }
   if (!cls) return nullptr;
-  if (!controls) controls = kvt::CObj(kvt::GetProperty(form_item, "Controls"));  // raises
-  return kvt::CObj(kvt::CallMethod(controls, "Add", cls, name));
+  if (!controls) controls = kvt::CObj(kvt::GetProperty(form_item, member::kControls));  // raises
+  return kvt::CObj(kvt::CallMethod(controls, member::kAdd, cls, name));
 }
 
 }  // namespace
@@ -91,37 +91,37 @@ void FieldType::ConfigureControl(const kvt::ObjectRef& control) {
   const std::int32_t width = mVisualProperty->Width();
   switch (mControlType) {
     case kTextBox:
-      kvt::LetProperty(control, "Height", height);
-      kvt::LetProperty(control, "MaxLength", mMaxLen);
-      if (width != 0) kvt::LetProperty(control, "Width", width);
+      kvt::LetProperty(control, member::kHeight, height);
+      kvt::LetProperty(control, member::kMaxLength, mMaxLen);
+      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
       if (mVisualProperty->HasVisualProperty()) {
-        kvt::LetProperty(control, "MultiLine", mVisualProperty->MultiLine());
+        kvt::LetProperty(control, member::kMultiLine, mVisualProperty->MultiLine());
       }
       if (mAutoComplete) AttachAutoCompleter(control);
       break;
     case kComboBox:
-      if (width != 0) kvt::LetProperty(control, "Width", width);
-      kvt::LetProperty(control, "VisibleDescription", mVisualProperty->ShowComboLabel());
+      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
+      kvt::LetProperty(control, member::kVisibleDescription, mVisualProperty->ShowComboLabel());
       if (mVisualProperty->HasVisualProperty()) {
-        kvt::LetProperty(control, "Behavior", mVisualProperty->MultiLine() ? 2 : 1);
+        kvt::LetProperty(control, member::kBehavior, mVisualProperty->MultiLine() ? 2 : 1);
       }
       break;
     case kCalendar:
-      kvt::LetProperty(control, "Height", height);
-      if (width != 0) kvt::LetProperty(control, "Width", width);
-      kvt::LetProperty(control, "Format", 3);  // custom format
-      kvt::LetProperty(control, "CustomFormat", "dd/MM/yyyy");
-      kvt::LetProperty(control, "CheckBox", true);  // the picker can hold no date
+      kvt::LetProperty(control, member::kHeight, height);
+      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
+      kvt::LetProperty(control, member::kFormat, 3);  // custom format
+      kvt::LetProperty(control, member::kCustomFormat, "dd/MM/yyyy");
+      kvt::LetProperty(control, member::kCheckBox, true);  // the picker can hold no date
       break;
     case kFileLinker:
-      kvt::LetProperty(control, "Height", height);
-      if (width != 0) kvt::LetProperty(control, "Width", width);
+      kvt::LetProperty(control, member::kHeight, height);
+      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
       break;
     default:
       break;
   }
-  kvt::LetProperty(control, "ToolTipText", mDescr);
-  kvt::LetProperty(control, "Tag", mFieldName);
+  kvt::LetProperty(control, member::kToolTipText, mDescr);
+  kvt::LetProperty(control, member::kTag, mFieldName);
 }
 
 void FieldType::AttachAutoCompleter(const kvt::ObjectRef& control) {
@@ -192,7 +192,8 @@ void FieldType::SetLinkedControl(kvt::ObjectRef the_control) {
       break;
   }
   // A control the field made itself carries its name as tag and is not set up twice.
-  if (kvt::CStr(kvt::GetProperty(the_control, "Tag")) != mFieldName) PrepareControl(the_control);
+  if (kvt::CStr(kvt::GetProperty(the_control, member::kTag)) != mFieldName)
+    PrepareControl(the_control);
 }
 
 const kvt::ObjectRef& FieldType::CurrentControl() const {
@@ -231,7 +232,8 @@ void FieldType::SetLinkedLabel(kvt::ObjectRef the_label) {
     throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "LinkedLabel needs a label", kSource);
   }
   mLinkedLabel = the_label;
-  if (kvt::CStr(kvt::GetProperty(the_label, "Tag")) != "Label_" + mFieldName) SetupLabel(the_label);
+  if (kvt::CStr(kvt::GetProperty(the_label, member::kTag)) != "Label_" + mFieldName)
+    SetupLabel(the_label);
 }
 
 kvt::ObjectRef FieldType::LinkedLabel() {
