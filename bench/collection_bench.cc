@@ -4,7 +4,7 @@
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
-#include "host/headless/coordinator.h"
+#include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "quiet.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/sqlite/db_engine.h"
-#include "host/headless/coordinator.h"
+#include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"

@@ -8,7 +8,7 @@
 #include "addons/autocomplete/auto_completer.h"
 #include "engine/sqlite/db_engine.h"
 #include "engine/sqlite/sample_archive.h"
-#include "host/headless/coordinator.h"
+#include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/doubles.h"
 #include "kvtfields/field/field_type.h"

@@ -9,7 +9,7 @@
 #include "addons/layout/resizer.h"
 #include "engine/sqlite/db_engine.h"
 #include "engine/sqlite/sample_archive.h"
-#include "host/headless/coordinator.h"
+#include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "runtime/class_registry.h"
 #include "scripting/lua/script_engine.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/headless/form.h"
+#include "host/common/form.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
@@ -11,7 +11,7 @@
 namespace kvthost {
 namespace {
 
-constexpr const char* kSource = "kvtHost";
+constexpr const char* kSource = kHostSource;
 constexpr std::int32_t kTwipsPerChar = 90;
 
 [[noreturn]] void InvalidValue(const std::string& what) {

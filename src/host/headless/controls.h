@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "host/headless/control.h"
+#include "host/common/control.h"
 #include "kvtfields/contracts/controls.h"
 #include "runtime/object.h"
 

@@ -58,7 +58,7 @@ const kvt::ClassInfo& User::StaticClass() {
 bool User::Focus(const std::string& control_name) {
   auto c = form_->FindControl(control_name);
   if (!c) {
-    throw kvt::Error(kControlNotFound, "kvtHost", "Control '" + control_name + "' not found");
+    throw kvt::Error(kControlNotFound, kHostSource, "Control '" + control_name + "' not found");
   }
   return form_->MoveFocus(c);
 }
@@ -81,7 +81,7 @@ std::shared_ptr<T> User::FocusedAs(const char* what) const {
   auto c = std::dynamic_pointer_cast<T>(form_->Active());
   if (!c) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
-                            std::string("the focused control is not ") + what, "kvtHost");
+                            std::string("the focused control is not ") + what, kHostSource);
   }
   return c;
 }
@@ -90,9 +90,10 @@ void User::Clear() {
   if (auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active())) {
     box->LetSelStart(0);
     box->LetSelLength(static_cast<std::int32_t>(kvt::CharLength(box->Text())));
-    box->TypeCharacter(8);
+    box->TypeCharacter(kKeyBack);
   } else if (auto link = std::dynamic_pointer_cast<FileLinker>(form_->Active())) {
-    while (!link->Text().empty() && !link->Locked() && link->Enabled()) link->TypeCharacter(8);
+    while (!link->Text().empty() && !link->Locked() && link->Enabled())
+      link->TypeCharacter(kKeyBack);
   } else if (auto picker = std::dynamic_pointer_cast<DatePicker>(form_->Active())) {
     picker->PickDate(kvt::Variant::Null());
   } else if (auto combo = std::dynamic_pointer_cast<CodeCombo>(form_->Active())) {

@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "host/common/form.h"
+#include "host/common/person.h"
 #include "host/headless/controls.h"
-#include "host/headless/form.h"
 #include "runtime/platform.h"
 #include "runtime/weak_ref.h"
 
@@ -48,31 +49,26 @@ class Desktop final : public kvt::Platform {
   std::vector<Message> messages_;
 };
 
-/// The person at the keyboard, working on one form: focus, typing, keys, and the gestures of
-/// the combo, the date picker, the file link and the autocomplete list.
-class User final : public kvt::Object {
+/// The person at the keyboard, working on one form in memory.
+class User final : public kvt::Object, public IPerson {
   KVT_OBJECT()
 
  public:
   explicit User(std::shared_ptr<Form> form) : form_(std::move(form)) {}
 
-  /// Clicks into a control: moves the focus there. False when validation kept it elsewhere.
-  bool Focus(const std::string& control_name);
-  /// Tab / Shift+Tab. False when validation kept the focus.
-  bool Tab();
-  bool BackTab();
-  void Type(const std::string& text);
-  /// Selects everything in the focused text and deletes it.
-  void Clear();
-  void PressKey(std::int16_t key_code, std::int16_t shift);
-  void PickDate(const kvt::Variant& date);
-  void Choose(const std::string& code);
-  void AddCode(const std::string& code, const std::string& description);
-  void DeleteCode(const std::string& code);
-  void Browse(const std::string& path);
-  void AcceptSuggestion(std::int32_t index);
-  /// Name of the focused control, "" for none.
-  std::string Focused() const;
+  bool Focus(const std::string& control_name) override;
+  bool Tab() override;
+  bool BackTab() override;
+  void Type(const std::string& text) override;
+  void Clear() override;
+  void PressKey(std::int16_t key_code, std::int16_t shift) override;
+  void PickDate(const kvt::Variant& date) override;
+  void Choose(const std::string& code) override;
+  void AddCode(const std::string& code, const std::string& description) override;
+  void DeleteCode(const std::string& code) override;
+  void Browse(const std::string& path) override;
+  void AcceptSuggestion(std::int32_t index) override;
+  std::string Focused() const override;
 
  private:
   template <class T>

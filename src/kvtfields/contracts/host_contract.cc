@@ -124,7 +124,10 @@ constexpr ClassSpec kControlClasses[] = {
 };
 
 constexpr MemberSpec kFont[] = {{m::kBold, K::kLet, kNoMember, "bold type"}};
-constexpr MemberSpec kPanels[] = {{m::kItem, K::kGet, kNoMember, "a panel by key or from 1"}};
+constexpr MemberSpec kPanels[] = {
+    {m::kItem, K::kGet, kNoMember, "a panel by key or from 1"},
+    {m::kAdd, K::kMethod, kNoMember, "(key, text) adds a panel: how a host sets up \"fieldHelp\""},
+};
 constexpr MemberSpec kPanel[] = {{m::kText, K::kLet, kNoMember, "the panel's text"}};
 
 constexpr MemberSpec kCoordinator[] = {

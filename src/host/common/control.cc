@@ -1,6 +1,6 @@
-#include "host/headless/control.h"
+#include "host/common/control.h"
 
-#include "host/headless/form.h"
+#include "host/common/form.h"
 #include "runtime/error.h"
 
 namespace kvthost {
@@ -20,12 +20,12 @@ const kvt::ClassInfo& Font::StaticClass() {
 }
 
 void Control::LetWidth(std::int32_t v) {
-  if (v < 0) throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: size");
+  if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   width_ = v;
 }
 
 void Control::LetHeight(std::int32_t v) {
-  if (v < 0) throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: size");
+  if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   height_ = v;
 }
 
@@ -53,7 +53,7 @@ std::int16_t Control::TabIndex() const {
 
 void Control::LetTabIndex(std::int16_t v) {
   if (v < 0) {
-    throw kvt::Error(kInvalidPropertyValue, "kvtHost", "Invalid property value: TabIndex");
+    throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: TabIndex");
   }
   if (auto f = form_.Resolve()) {
     f->SetTabIndex(*this, v);
@@ -80,7 +80,7 @@ void Control::SetFocus() {
   auto f = form_.Resolve();
   if (!f || !CanTakeFocus()) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
-                            "'" + name_ + "' cannot take the focus", "kvtHost");
+                            "'" + name_ + "' cannot take the focus", kHostSource);
   }
   f->MoveFocus(std::static_pointer_cast<Control>(shared_from_this()));
 }

@@ -1,4 +1,4 @@
-#include "host/headless/form.h"
+#include "host/common/form.h"
 
 #include <algorithm>
 
@@ -8,7 +8,7 @@
 
 namespace kvthost {
 namespace {
-constexpr const char* kSource = "kvtHost";
+constexpr const char* kSource = kHostSource;
 
 kvt::Error HostError(std::uint32_t number, const std::string& text) {
   return kvt::Error(number, kSource, text);
@@ -268,15 +268,25 @@ bool Form::Tab(bool backward) {
   return false;
 }
 
-void Form::PressKey(std::int16_t key_code, std::int16_t shift) {
+std::int16_t Form::PreviewKeyDown(std::int16_t key_code, std::int16_t& shift) {
   if (key_preview_) KeyDown.Emit(key_code, shift);
+  return key_code;
+}
+
+std::int32_t Form::PreviewKeyPress(std::int32_t character) {
+  if (key_preview_) KeyPress.Emit(character);
+  return character;
+}
+
+void Form::PressKey(std::int16_t key_code, std::int16_t shift) {
+  key_code = PreviewKeyDown(key_code, shift);
   if (key_code == 0) return;
   if (key_code == kKeyTab) {
     Tab((shift & kShiftMask) != 0);
   } else if (key_code == kKeyReturn) {
     TypeCharacter(U'\r');
-  } else if (key_code == 8) {
-    TypeCharacter(8);
+  } else if (key_code == kKeyBack) {
+    TypeCharacter(kKeyBack);
   }
 }
 
@@ -294,8 +304,7 @@ void Form::TypeText(std::string_view text) {
 }
 
 void Form::TypeCharacter(char32_t c) {
-  std::int32_t code = static_cast<std::int32_t>(c);
-  if (key_preview_) KeyPress.Emit(code);
+  const std::int32_t code = PreviewKeyPress(static_cast<std::int32_t>(c));
   if (code == 0 || !active_) return;
   auto target = active_;  // a handler may move the focus; the character goes where it was
   target->TypeCharacter(static_cast<char32_t>(code));

@@ -1,5 +1,6 @@
-// A form of the headless window system: its controls, tab order and focus, key preview and
-// key events, much as a desktop form behaves.
+// A host form as every window system keeps it: its controls collection, the focus chain (tab
+// order, validate before the focus leaves, the tab-order rule), key preview and key events. A
+// window system shows it; the headless one keeps it in memory only.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +11,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "host/headless/control.h"
+#include "host/common/control.h"
+#include "host/common/units.h"
 #include "kvtfields/contracts/window.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
@@ -18,20 +20,6 @@
 #include "runtime/weak_ref.h"
 
 namespace kvthost {
-
-/// Key codes and shift bits as the platform numbers them.
-inline constexpr std::int16_t kKeyTab = 9;
-inline constexpr std::int16_t kKeyReturn = 13;
-inline constexpr std::int16_t kShiftMask = 1;
-inline constexpr std::int16_t kCtrlMask = 2;
-inline constexpr std::int16_t kAltMask = 4;
-
-/// Error numbers of the window system, as the platform numbers them.
-enum : std::uint32_t {
-  kInvalidPropertyValue = 380,
-  kDuplicateControlName = 727,
-  kControlNotFound = 730,
-};
 
 class Form;
 
@@ -112,6 +100,11 @@ class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   bool MoveFocus(const std::shared_ptr<Control>& target);
   /// Moves the focus to the next (or previous) control of the tab order that can take it.
   bool Tab(bool backward = false);
+  /// Key preview, for a window system that receives the key itself: with KeyPreview on, raises
+  /// KeyDown. Returns the key code that goes on to the control, 0 when a handler swallowed it.
+  std::int16_t PreviewKeyDown(std::int16_t key_code, std::int16_t& shift);
+  /// The same for a typed character (KeyPress); 0 swallows it.
+  std::int32_t PreviewKeyPress(std::int32_t character);
   /// A key pressed by the person: key preview, Tab, Enter as a character.
   void PressKey(std::int16_t key_code, std::int16_t shift = 0);
   /// Text typed by the person, character by character, into the focused control.

@@ -1,5 +1,6 @@
-#include "host/headless/coordinator.h"
+#include "host/common/coordinator.h"
 
+#include "host/common/units.h"
 #include "runtime/class_builder.h"
 #include "runtime/error.h"
 
@@ -25,7 +26,8 @@ void ErrorList::AggiungiUnErrore(const std::string& message, std::int32_t kind,
 
 std::string ErrorList::Item(std::int32_t index) const {
   if (index < 1 || index > Count()) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(index), "kvtHost");
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(index),
+                            kHostSource);
   }
   return entries_[static_cast<std::size_t>(index - 1)].message;
 }

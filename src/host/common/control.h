@@ -1,11 +1,12 @@
-// The base of every control of the headless window system: the members all desktop controls
-// share (name, tag, geometry, colours, font, tab order, focus), reachable late-bound.
+// The base of every control of a window system: the members all desktop controls share (name,
+// tag, geometry, colours, font, tab order, focus) and their member table.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "host/common/units.h"
 #include "kvtfields/contracts/controls.h"
 #include "runtime/class_builder.h"
 #include "runtime/object.h"
@@ -14,10 +15,6 @@
 namespace kvthost {
 
 class Form;
-
-/// Colours as the platform encodes them (0x00BBGGRR).
-inline constexpr std::int32_t kWhite = 0xFFFFFF;
-inline constexpr std::int32_t kBlack = 0x000000;
 
 /// A control's font.
 class Font final : public kvt::Object {

@@ -1,0 +1,457 @@
+// The host conformance suite: what every window system must do for the component, written once
+// and run on each host. A host takes part with a driver type H that offers:
+//
+//   H();  ~H();                              installs / uninstalls the host's platform
+//   kvt::ObjectRef NewForm(name);            a new host form, shown and active
+//   std::unique_ptr<kvthost::IPerson> PersonOn(form);   the person working on that form
+//   kvt::ObjectRef NewCoordinator();         the host's coordinator
+//   void Settle();                           runs what the window system has queued
+//
+// and instantiates the suite: INSTANTIATE_TYPED_TEST_SUITE_P(MyHost, HostConformance, MyDriver).
+// The suite reaches the host only through the contract: member names and ids, the typed
+// control interfaces, the form's key events and the person.
+#pragma once
+
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "host/common/person.h"
+#include "host/common/units.h"
+#include "kvtfields/contracts/controls.h"
+#include "kvtfields/contracts/host_contract.h"
+#include "kvtfields/contracts/window.h"
+#include "runtime/event_source.h"
+#include "runtime/object.h"
+#include "runtime/record_set.h"
+#include "test_support.h"
+
+namespace kvthost::conformance {
+
+namespace member = kvtfields::member;
+namespace id = kvtfields::member_id;
+using kvt::CStr;
+using kvt::ObjectRef;
+using kvt::Variant;
+using kvt::testing::CaptureError;
+
+template <class H>
+class HostConformance : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    form_ = host_.NewForm("frmConformance");
+    person_ = host_.PersonOn(form_);
+  }
+  void TearDown() override {
+    subs_.clear();
+    person_.reset();
+    if (form_) kvt::CallMethod(form_, member::kUnload);
+    form_.reset();
+  }
+
+  ObjectRef Controls() { return kvt::CObj(kvt::GetProperty(form_, member::kControls)); }
+  ObjectRef Add(const char* cls, const std::string& name) {
+    ObjectRef c = kvt::CObj(kvt::CallMethod(Controls(), member::kAdd, cls, name));
+    host_.Settle();
+    return c;
+  }
+  template <class I>
+  I& As(const ObjectRef& o) {
+    auto* i = dynamic_cast<I*>(o.get());
+    if (!i) throw std::logic_error(o->Class().Name() + " lacks a contract interface");
+    return *i;
+  }
+  // Logs the focus events of an input control; `cancel` is what its validation answers.
+  void Watch(const ObjectRef& c, const std::string& name, const bool* cancel = nullptr) {
+    kvtfields::InputEvents& ev = As<kvtfields::IInputControl>(c).Events();
+    subs_.push_back(ev.GotFocus.Subscribe([this, name] { log_.push_back("got " + name); }));
+    subs_.push_back(ev.LostFocus.Subscribe([this, name] { log_.push_back("lost " + name); }));
+    subs_.push_back(ev.Validate.Subscribe([this, name, cancel](bool& c) {
+      log_.push_back("validate " + name);
+      if (cancel) c = *cancel;
+    }));
+  }
+  std::int16_t TabIndex(const ObjectRef& c) {
+    return kvt::CInt(kvt::GetProperty(c, member::kTabIndex));
+  }
+
+  H host_;
+  ObjectRef form_;
+  std::unique_ptr<IPerson> person_;
+  std::vector<std::string> log_;
+  std::vector<kvt::Subscription> subs_;
+};
+
+TYPED_TEST_SUITE_P(HostConformance);
+
+// ---- The declared members
+
+inline void ExpectMembers(const ObjectRef& o, const kvtfields::host::ClassSpec& spec,
+                          std::span<const kvtfields::host::MemberSpec> members) {
+  ASSERT_TRUE(o) << spec.what;
+  for (const auto& m : members) {
+    const kvt::DispId got = o->Class().IdOf(m.name);
+    EXPECT_NE(got, kvt::kNoMember) << spec.what << " lacks " << m.name;
+    if (got == kvt::kNoMember) continue;
+    if (m.id != kvt::kNoMember) {
+      EXPECT_EQ(got, m.id) << spec.what << "." << m.name;
+    }
+    EXPECT_NE(o->Class().Find(got, m.kind), nullptr)
+        << spec.what << "." << m.name << " cannot be called as kind " << static_cast<int>(m.kind);
+  }
+}
+
+TYPED_TEST_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind) {
+  namespace h = kvtfields::host;
+  ExpectMembers(this->form_, h::FormSpec(), h::FormSpec().members);
+  ExpectMembers(this->Controls(), h::ControlsSpec(), h::ControlsSpec().members);
+  int n = 0;
+  for (const auto& spec : h::ControlSpecs()) {
+    const ObjectRef c = this->Add(spec.class_name, "C" + std::to_string(n++));
+    ExpectMembers(c, spec, spec.members);
+    ExpectMembers(c, spec, h::CommonControlMembers());
+    ExpectMembers(kvt::CObj(kvt::GetProperty(c, member::kFont)), h::FontSpec(),
+                  h::FontSpec().members);
+  }
+  const ObjectRef bar = kvt::CObj(kvt::GetProperty(this->Controls(), member::kItem, "C6"));
+  const ObjectRef panels = kvt::CObj(kvt::GetProperty(bar, member::kPanels));
+  ExpectMembers(panels, h::PanelsSpec(), h::PanelsSpec().members);
+  ExpectMembers(kvt::CObj(kvt::CallMethod(panels, member::kAdd, "fieldHelp")), h::PanelSpec(),
+                h::PanelSpec().members);
+
+  // Binding a control to a field tests its typed interface; the label is set up through one.
+  EXPECT_NO_THROW(
+      this->template As<kvtfields::ILabelControl>(this->Add(kvtfields::kLabelClass, "L")));
+  EXPECT_NO_THROW(
+      this->template As<kvtfields::ITextBoxControl>(this->Add(kvtfields::kTextBoxClass, "T")));
+  EXPECT_NO_THROW(
+      this->template As<kvtfields::ICodeComboControl>(this->Add(kvtfields::kComboClass, "K")));
+  EXPECT_NO_THROW(this->template As<kvtfields::IDatePickerControl>(
+      this->Add(kvtfields::kDatePickerClass, "D")));
+  EXPECT_NO_THROW(this->template As<kvtfields::IFileLinkerControl>(
+      this->Add(kvtfields::kFileLinkerClass, "F")));
+  EXPECT_EQ(
+      dynamic_cast<kvtfields::ITextBoxControl*>(this->Add(kvtfields::kDatePickerClass, "D2").get()),
+      nullptr);  // one kind, one interface
+  EXPECT_NE(dynamic_cast<kvtfields::IWindowKeys*>(this->form_.get()), nullptr);
+
+  const ObjectRef coordinator = this->host_.NewCoordinator();
+  const auto specs = h::CoordinatorSpecs();
+  ExpectMembers(coordinator, specs[0], specs[0].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kErrori)), specs[1],
+                specs[1].members);
+  const ObjectRef app = kvt::CObj(kvt::GetProperty(coordinator, member::kApplication));
+  ExpectMembers(app, specs[2], specs[2].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(app, member::kMainForm)), specs[3], specs[3].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kDocViewer)), specs[4],
+                specs[4].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kRegLink)), specs[5],
+                specs[5].members);
+}
+
+// ---- Focus
+
+TYPED_TEST_P(HostConformance, FocusLeavesThroughValidateThenLostThenGot) {
+  const ObjectRef a = this->Add(kvtfields::kTextBoxClass, "A");
+  const ObjectRef b = this->Add(kvtfields::kTextBoxClass, "B");
+  this->Watch(a, "A");
+  this->Watch(b, "B");
+  EXPECT_TRUE(this->person_->Focus("A"));
+  EXPECT_TRUE(this->person_->Tab());
+  EXPECT_TRUE(this->person_->BackTab());
+  kvt::CallMethod(b, member::kSetFocus);
+  this->host_.Settle();
+  EXPECT_EQ(this->log_,
+            (std::vector<std::string>{"got A", "validate A", "lost A", "got B", "validate B",
+                                      "lost B", "got A", "validate A", "lost A", "got B"}));
+  EXPECT_EQ(this->person_->Focused(), "B");
+  EXPECT_EQ(kvt::CObj(kvt::GetProperty(this->form_, member::kActiveControl)), b);
+}
+
+TYPED_TEST_P(HostConformance, ARefusingValidationKeepsTheFocusWhereverThePersonGoes) {
+  const ObjectRef a = this->Add(kvtfields::kTextBoxClass, "A");
+  const ObjectRef b = this->Add(kvtfields::kComboClass, "B");
+  this->person_->Focus("A");
+  bool refuse = true;
+  this->Watch(a, "A", &refuse);
+  this->Watch(b, "B");
+  EXPECT_FALSE(this->person_->Tab());
+  EXPECT_FALSE(this->person_->BackTab());
+  EXPECT_FALSE(this->person_->Focus("B"));
+  EXPECT_EQ(this->person_->Focused(), "A");
+  EXPECT_EQ(this->log_, (std::vector<std::string>{"validate A", "validate A", "validate A"}));
+  refuse = false;
+  EXPECT_TRUE(this->person_->Focus("B"));
+  EXPECT_EQ(this->person_->Focused(), "B");
+}
+
+TYPED_TEST_P(HostConformance, TabFollowsTheTabOrderSkipsWhatCannotTakeFocusAndWraps) {
+  this->Add(kvtfields::kLabelClass, "Label_A");
+  this->Add(kvtfields::kTextBoxClass, "A");
+  const ObjectRef b = this->Add(kvtfields::kTextBoxClass, "B");
+  this->Add(kvtfields::kDatePickerClass, "C");
+  kvt::LetProperty(b, member::kVisible, false);
+  this->host_.Settle();
+  this->person_->Focus("A");
+  this->person_->Tab();
+  EXPECT_EQ(this->person_->Focused(), "C");
+  this->person_->Tab();
+  EXPECT_EQ(this->person_->Focused(), "A");
+  this->person_->BackTab();
+  EXPECT_EQ(this->person_->Focused(), "C");
+  EXPECT_EQ(CaptureError([&] { kvt::CallMethod(b, member::kSetFocus); }).Number(),
+            kvt::testing::Code(kvt::ErrorCode::kInvalidProcedureCall));
+}
+
+TYPED_TEST_P(HostConformance, ATabPositionMovesTheControlAndTheOthersCloseUp) {
+  const ObjectRef a = this->Add(kvtfields::kTextBoxClass, "A");
+  const ObjectRef b = this->Add(kvtfields::kTextBoxClass, "B");
+  const ObjectRef c = this->Add(kvtfields::kTextBoxClass, "C");
+  kvt::LetProperty(c, member::kTabIndex, std::int16_t{0});
+  EXPECT_EQ(this->TabIndex(c), 0);
+  EXPECT_EQ(this->TabIndex(a), 1);
+  EXPECT_EQ(this->TabIndex(b), 2);
+  // Everyone given 0, last first (as SortTab does): collection order results.
+  for (const auto& ctl : {c, b, a}) kvt::LetProperty(ctl, member::kTabIndex, std::int16_t{0});
+  EXPECT_EQ(this->TabIndex(a), 0);
+  EXPECT_EQ(this->TabIndex(b), 1);
+  EXPECT_EQ(this->TabIndex(c), 2);
+  kvt::LetProperty(a, member::kTabIndex, std::int16_t{99});  // beyond the end: last
+  EXPECT_EQ(this->TabIndex(a), 2);
+  EXPECT_EQ(this->TabIndex(b), 0);
+  // Moving between the same neighbours again and again keeps one consistent order.
+  for (int i = 0; i < 200; ++i) kvt::LetProperty(i % 2 ? b : c, member::kTabIndex, std::int16_t{1});
+  EXPECT_EQ(this->TabIndex(c), 0);
+  EXPECT_EQ(this->TabIndex(b), 1);
+  EXPECT_EQ(this->TabIndex(a), 2);
+  this->host_.Settle();
+  this->person_->Focus("C");
+  this->person_->Tab();
+  EXPECT_EQ(this->person_->Focused(), "B");
+}
+
+// ---- Values, lock, clear
+
+TYPED_TEST_P(HostConformance, ValuesAndLocksAnswerToTheirIdsAndChangesAreReported) {
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  const ObjectRef d = this->Add(kvtfields::kDatePickerClass, "D");
+  const ObjectRef f = this->Add(kvtfields::kFileLinkerClass, "F");
+  int changes = 0;
+  for (const auto& c : {t, d, f}) {
+    this->subs_.push_back(this->template As<kvtfields::IInputControl>(c).Events().Change.Subscribe(
+        [&] { ++changes; }));
+  }
+  kvt::LetProperty(t, id::kTextBoxText, "ciao");
+  kvt::LetProperty(t, id::kTextBoxText, "ciao");  // no change
+  kvt::LetProperty(d, id::kDatePickerValue, "05/12/2026");
+  kvt::LetProperty(f, id::kFileLinkerText, "/tmp/a.pdf");
+  EXPECT_EQ(changes, 3);
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(t)), "ciao");
+  EXPECT_EQ(CStr(kvt::GetProperty(f, id::kFileLinkerText)), "/tmp/a.pdf");
+  EXPECT_EQ(CStr(kvt::GetProperty(d, id::kDatePickerValue)), "05/12/2026");
+
+  kvt::LetProperty(t, id::kTextBoxLocked, true);
+  EXPECT_TRUE(kvt::CBool(kvt::GetProperty(t, id::kTextBoxLocked)));
+  kvt::LetProperty(d, id::kDatePickerEnabled, false);
+  EXPECT_FALSE(kvt::CBool(kvt::GetProperty(d, id::kDatePickerEnabled)));
+  // The file link's lock flag clears its enabled flag while set, and gives it back.
+  kvt::LetProperty(f, id::kFileLinkerLocked, true);
+  EXPECT_FALSE(kvt::CBool(kvt::GetProperty(f, id::kFileLinkerEnabled)));
+  kvt::LetProperty(f, id::kFileLinkerLocked, false);
+  EXPECT_TRUE(kvt::CBool(kvt::GetProperty(f, id::kFileLinkerEnabled)));
+  kvt::LetProperty(t, id::kTextBoxLocked, false);
+
+  kvt::LetProperty(t, id::kTextBoxText, "");
+  kvt::LetProperty(f, id::kFileLinkerText, "");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  EXPECT_EQ(changes, 5);
+}
+
+TYPED_TEST_P(HostConformance, TheDatePickerHoldsNoDateOnlyWithItsCheckBox) {
+  const ObjectRef d = this->Add(kvtfields::kDatePickerClass, "D");
+  EXPECT_EQ(
+      CaptureError([&] { kvt::LetProperty(d, id::kDatePickerValue, Variant::Null()); }).Number(),
+      kInvalidPropertyValue);
+  kvt::LetProperty(d, member::kCheckBox, true);
+  kvt::LetProperty(d, id::kDatePickerValue, Variant::Null());
+  EXPECT_TRUE(kvt::GetProperty(d, id::kDatePickerValue).IsNull());
+  int edits = 0;
+  this->subs_.push_back(this->template As<kvtfields::IDatePickerControl>(d).UserEdit().Subscribe(
+      [&](const Variant&) { ++edits; }));
+  this->person_->Focus("D");
+  this->person_->PickDate(Variant(kvt::MakeDate(2026, 12, 31)));
+  EXPECT_EQ(CStr(kvt::GetProperty(d, id::kDatePickerValue)), "31/12/2026");
+  this->person_->Clear();
+  EXPECT_TRUE(kvt::GetProperty(d, id::kDatePickerValue).IsNull());
+  EXPECT_EQ(edits, 2);
+  EXPECT_EQ(CaptureError([&] { kvt::LetProperty(d, id::kDatePickerValue, "domani"); }).Number(),
+            kvt::testing::Code(kvt::ErrorCode::kTypeMismatch));
+}
+
+TYPED_TEST_P(HostConformance, TheComboListsItsCodesAfterTheRecordSetIsClosed) {
+  const ObjectRef c = this->Add(kvtfields::kComboClass, "C");
+  auto rs = kvt::MemoryRecordSet::Create(
+      {"COD", "VALUE"}, {{Variant("FAT"), Variant("Fattura")}, {Variant("NC"), Variant("Nota")}});
+  kvt::LetProperty(c, member::kHaveEmptyElement, true);
+  kvt::SetProperty(c, member::kDataRows, rs);
+  kvt::LetProperty(c, member::kRequeryRecordset, false);
+  kvt::LetProperty(c, member::kComboBinding, "COD");
+  kvt::LetProperty(c, member::kLabelBinding, "VALUE");
+  kvt::CallMethod(c, member::kRefill);
+  rs->Close();
+  EXPECT_EQ(kvt::CInt(kvt::GetProperty(c, id::kComboListCount)), 3);
+  kvt::LetProperty(c, id::kComboValue, "NC");
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "NC");
+  kvt::LetProperty(c, id::kComboListIndex, std::int16_t{0});
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "");  // the empty first entry
+  EXPECT_EQ(CaptureError([&] { kvt::LetProperty(c, id::kComboValue, "XX"); }).Number(),
+            kInvalidPropertyValue);
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "");
+
+  // What the person does reaches the field: a choice changes the value, codes are reported.
+  auto& combo = this->template As<kvtfields::ICodeComboControl>(c);
+  std::vector<std::string> log;
+  this->subs_.push_back(combo.Events().Change.Subscribe([&] { log.push_back("change"); }));
+  this->subs_.push_back(combo.CodeMaintenance().CodeAdded.Subscribe(
+      [&](const std::string& code, const std::string& descr, const Variant&) {
+        log.push_back("added " + code + "=" + descr);
+      }));
+  this->subs_.push_back(combo.CodeMaintenance().CodeDeleted.Subscribe(
+      [&](const std::string& code, const Variant&, const Variant&) {
+        log.push_back("deleted " + code);
+      }));
+  this->person_->Focus("C");
+  this->person_->Choose("FAT");
+  this->person_->AddCode("PRO", "Proforma");
+  this->person_->DeleteCode("NC");
+  EXPECT_EQ(log, (std::vector<std::string>{"change", "added PRO=Proforma", "deleted NC"}));
+  kvt::LetProperty(c, id::kComboLocked, true);
+  this->person_->Choose("NC");
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "FAT");  // a locked combo ignores the person
+}
+
+TYPED_TEST_P(HostConformance, TypingHonoursMaximumLengthLockAndLineEnds) {
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  const ObjectRef f = this->Add(kvtfields::kFileLinkerClass, "F");
+  kvt::LetProperty(t, member::kMaxLength, std::int16_t{3});
+  this->person_->Focus("T");
+  this->person_->Type("àèìò");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "àèì");  // characters, not bytes
+  this->person_->PressKey(kKeyBack, 0);
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "àè");
+  kvt::LetProperty(t, id::kTextBoxLocked, true);
+  this->person_->Type("x");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "àè");
+  kvt::LetProperty(t, id::kTextBoxLocked, false);
+  this->person_->Clear();
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  this->person_->PressKey(kKeyReturn, 0);  // a single-line box ignores Enter
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  kvt::LetProperty(t, member::kMultiLine, true);
+  kvt::LetProperty(t, member::kMaxLength, std::int16_t{0});
+  this->person_->Type("a\nb");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "a\r\nb");
+
+  this->person_->Focus("F");
+  this->person_->Browse("/tmp/fattura.pdf");
+  EXPECT_EQ(CStr(kvt::GetProperty(f, id::kFileLinkerText)), "/tmp/fattura.pdf");
+  // A locked link is disabled: it gives up the focus and cannot take it back.
+  kvt::LetProperty(f, id::kFileLinkerLocked, true);
+  EXPECT_EQ(this->person_->Focused(), "");
+  EXPECT_EQ(CaptureError([&] { this->person_->Focus("F"); }).Number(),
+            kvt::testing::Code(kvt::ErrorCode::kInvalidProcedureCall));
+  EXPECT_EQ(CStr(kvt::GetProperty(f, id::kFileLinkerText)), "/tmp/fattura.pdf");
+}
+
+// ---- Keys, status bar, the controls collection, lifetimes
+
+TYPED_TEST_P(HostConformance, KeyPreviewSeesKeysFirstAndMaySwallowThem) {
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  kvt::LetProperty(t, member::kMultiLine, true);
+  kvt::LetProperty(this->form_, member::kKeyPreview, true);
+  auto& keys = this->template As<kvtfields::IWindowKeys>(this->form_);
+  std::vector<int> seen;
+  this->subs_.push_back(keys.KeyDownEvent().Subscribe(
+      [&](std::int16_t& k, std::int16_t& shift) { seen.push_back(k * 10 + shift); }));
+  this->subs_.push_back(keys.KeyPressEvent().Subscribe([](std::int32_t& c) {
+    if (c == kKeyReturn) c = 0;
+  }));
+  this->person_->Focus("T");
+  this->person_->PressKey(kKeyReturn, kCtrlMask);
+  this->person_->Type("ok");
+  EXPECT_EQ(seen, std::vector<int>{kKeyReturn * 10 + kCtrlMask});
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ok");
+  kvt::LetProperty(this->form_, member::kKeyPreview, false);
+  this->person_->PressKey(kKeyReturn, 0);
+  EXPECT_EQ(seen.size(), 1u);
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ok\r\n");
+}
+
+TYPED_TEST_P(HostConformance, TheStatusBarIsReachedByNameAndShowsItsHelpPanel) {
+  const ObjectRef bar = this->Add(kvtfields::kStatusBarClass, member::kStatusBar);
+  kvt::CallMethod(kvt::CObj(kvt::GetProperty(bar, member::kPanels)), member::kAdd, "fieldHelp");
+  const ObjectRef panel = kvt::CObj(kvt::GetProperty(
+      kvt::CObj(kvt::GetProperty(kvt::CObj(kvt::GetProperty(this->form_, member::kStatusBar)),
+                                 member::kPanels)),
+      member::kItem, "fieldHelp"));
+  kvt::LetProperty(panel, member::kText, "Numero del documento");
+  EXPECT_EQ(CStr(kvt::GetProperty(panel, member::kText)), "Numero del documento");
+  EXPECT_EQ(CaptureError([&] { kvt::GetProperty(this->form_, "Nessuno"); }).Number(),
+            kvt::testing::Code(kvt::ErrorCode::kNotSupported));
+}
+
+TYPED_TEST_P(HostConformance, TheControlsCollectionRefusesDuplicatesAndUnknownNames) {
+  const ObjectRef controls = this->Controls();
+  this->Add(kvtfields::kLabelClass, "L");
+  EXPECT_EQ(CaptureError([&] {
+              kvt::CallMethod(controls, member::kAdd, kvtfields::kPlainTextBoxClass, "l");
+            }).Number(),
+            kDuplicateControlName);
+  EXPECT_EQ(CaptureError([&] { kvt::CallMethod(controls, member::kRemove, "X"); }).Number(),
+            kControlNotFound);
+  EXPECT_NE(CaptureError([&] { kvt::CallMethod(controls, member::kAdd, "No.Such", "Y"); }).Number(),
+            0u);
+  EXPECT_EQ(kvt::CLng(kvt::GetProperty(controls, member::kCount)), 1);
+  kvt::CallMethod(controls, member::kRemove, "L");
+  EXPECT_EQ(kvt::CLng(kvt::GetProperty(controls, member::kCount)), 0);
+  this->Add(kvtfields::kLabelClass, "L");  // the name is free again
+}
+
+TYPED_TEST_P(HostConformance, ControlsThatOutliveTheirFormAnswerWithAClearError) {
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  const ObjectRef removed = this->Add(kvtfields::kComboClass, "K");
+  this->person_->Focus("T");
+  kvt::CallMethod(this->Controls(), member::kRemove, "K");
+  EXPECT_FALSE(kvt::CObj(kvt::GetProperty(removed, member::kParent)));
+  kvt::CallMethod(this->form_, member::kUnload);
+  this->person_.reset();
+  this->form_.reset();  // the form is gone; the controls are still held
+  this->host_.Settle();
+  for (const auto& c : {t, removed}) {
+    EXPECT_FALSE(kvt::CObj(kvt::GetProperty(c, member::kParent)));
+    EXPECT_EQ(CaptureError([&] { kvt::CallMethod(c, member::kSetFocus); }).Number(),
+              kvt::testing::Code(kvt::ErrorCode::kInvalidProcedureCall));
+    kvt::LetProperty(c, member::kTabIndex, std::int16_t{3});
+    kvt::LetProperty(c, member::kVisible, true);
+  }
+  kvt::LetProperty(t, id::kTextBoxText, "dopo");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "dopo");
+}
+
+REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind,
+                            FocusLeavesThroughValidateThenLostThenGot,
+                            ARefusingValidationKeepsTheFocusWhereverThePersonGoes,
+                            TabFollowsTheTabOrderSkipsWhatCannotTakeFocusAndWraps,
+                            ATabPositionMovesTheControlAndTheOthersCloseUp,
+                            ValuesAndLocksAnswerToTheirIdsAndChangesAreReported,
+                            TheDatePickerHoldsNoDateOnlyWithItsCheckBox,
+                            TheComboListsItsCodesAfterTheRecordSetIsClosed,
+                            TypingHonoursMaximumLengthLockAndLineEnds,
+                            KeyPreviewSeesKeysFirstAndMaySwallowThem,
+                            TheStatusBarIsReachedByNameAndShowsItsHelpPanel,
+                            TheControlsCollectionRefusesDuplicatesAndUnknownNames,
+                            ControlsThatOutliveTheirFormAnswerWithAClearError);
+
+}  // namespace kvthost::conformance
