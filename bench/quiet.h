@@ -14,7 +14,7 @@ class QuietOwner final : public kvt::Object, public kvtfields::IFieldTypeEventCa
   KVT_OBJECT()
 
  public:
-  void EventCallback(kvt::ObjectRef&, std::string&) override {}
+  void EventCallback(const kvt::ObjectRef&, const std::string&) override {}
   kvt::ObjectRef ScriptEngine() override { return engine; }
   kvt::ObjectRef FieldsCollectionObj() override { return shared_from_this(); }
   kvt::ObjectRef engine;

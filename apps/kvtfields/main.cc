@@ -10,6 +10,7 @@
 
 #include "engine/sqlite/sample_archive.h"
 #include "kvtfields/server/type_library.h"
+#include "kvtfields/server/version.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
@@ -18,7 +19,7 @@
 
 namespace {
 
-constexpr const char* kVersion = "kvtfields 1.09.0004";
+const std::string kVersion = std::string("kvtfields ") + kvtfields::server::kFileVersion;
 constexpr const char* kDefaultDemoDb = "kvtfields-demo.kvtdb";
 
 constexpr const char* kUsage =
@@ -122,7 +123,7 @@ int Demo(const Options& o) {
   const std::string db = o.db.empty() ? kDefaultDemoDb : o.db;
   kvtapp::Workspace w;
   w.Open(db, /*create=*/true);
-  std::printf("%s: demo on %s, archive %s, form %s\n", kVersion, db.c_str(),
+  std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), db.c_str(),
               kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
   w.Build(kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
   auto& p = w.Person();
@@ -253,7 +254,7 @@ struct Check {
 
 int SelfCheck() {
   using namespace kvt;
-  std::printf("%s, locale %s\n", kVersion, CurrentLocale().c_str());
+  std::printf("%s, locale %s\n", kVersion.c_str(), CurrentLocale().c_str());
   const std::vector<Check> checks = {
       {"locale it_IT reads 1.234,5 as a number",
        [] { return ParseLocaleNumber("1.234,5") == 1234.5; }},
@@ -317,7 +318,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (command == "--version") {
-    std::puts(kVersion);
+    std::puts(kVersion.c_str());
     return 0;
   }
   try {

@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <tuple>
 #include <type_traits>
@@ -185,6 +186,37 @@ class ClassBuilder {
       if (i < params.size()) params[i++].name = n;
     }
     return *this;
+  }
+
+  /// Marks named parameters of the last member as passed by reference, the automation way: the
+  /// caller hands over its variable. Where the callee only reads it, the C++ signature takes
+  /// `const&` and this mark is all that says "by reference"; a parameter the callee writes back
+  /// to is a non-const reference and is marked by its type alone.
+  ClassBuilder& ByRef(std::initializer_list<std::string_view> names) {
+    for (std::string_view n : names) {
+      bool found = false;
+      for (auto& p : members_.back().params) {
+        if (p.name == n) p.by_ref = found = true;
+      }
+      if (!found) throw std::logic_error("ByRef names no parameter: " + std::string(n));
+    }
+    return *this;
+  }
+
+  /// Names the class of the last member's result where its C++ type says only "an object".
+  ClassBuilder& ResultType(const char* type) {
+    members_.back().result_type = type;
+    return *this;
+  }
+  /// The same for a named parameter of the last member.
+  ClassBuilder& ParamType(std::string_view name, const char* type) {
+    for (auto& p : members_.back().params) {
+      if (p.name == name) {
+        p.type = type;
+        return *this;
+      }
+    }
+    throw std::logic_error("ParamType names no parameter: " + std::string(name));
   }
 
   ClassInfo Build() { return ClassInfo(std::move(name_), std::move(members_)); }

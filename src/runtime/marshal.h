@@ -111,6 +111,8 @@ const char* TypeLibName() {
     return "String()";
   else if constexpr (std::is_same_v<D, std::vector<Variant>>)
     return "Variant()";
+  else if constexpr (requires { D::element_type::kTypeLibName; })
+    return D::element_type::kTypeLibName;  // a counted reference to a class of the library
   else
     return "Object";
 }

@@ -6,20 +6,8 @@
 #include "runtime/error.h"
 
 namespace kvt {
-namespace {
-std::size_t g_live_objects = 0;  // no threads: one UI thread runs everything
-
-}  // namespace
-
-Object::Object() {
-  ++g_live_objects;
-}
-Object::~Object() {
-  --g_live_objects;
-}
-std::size_t Object::LiveCount() noexcept {
-  return g_live_objects;
-}
+Object::Object() = default;
+Object::~Object() = default;
 
 bool Object::InvokeDynamic(std::string_view, MemberKind, std::span<Variant>, Variant&) {
   return false;

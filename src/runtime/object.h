@@ -39,9 +39,6 @@ class Object : public std::enable_shared_from_this<Object> {
   /// The member table of the object's class.
   virtual const ClassInfo& Class() const = 0;
 
-  /// Number of automation objects alive in the process (answers "can the library unload").
-  static std::size_t LiveCount() noexcept;
-
   /// Members that exist only at run time (a form's controls reached as `Form.SB`): called by
   /// late binding when the member table has no such name. Returns false when not handled.
   virtual bool InvokeDynamic(std::string_view name, MemberKind kind, std::span<Variant> args,

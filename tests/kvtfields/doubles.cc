@@ -27,12 +27,13 @@ const kvt::ClassInfo& FakeEngine::StaticClass() {
   return info;
 }
 
-void FakeEngine::AddCode(std::string& archive, std::string& field, std::string& code,
-                         std::string& description) {
+void FakeEngine::AddCode(const std::string& archive, const std::string& field,
+                         const std::string& code, const std::string& description) {
   calls.push_back("AddCode " + archive + "/" + field + " [" + code + "] " + description);
 }
 
-void FakeEngine::DeleteCode(std::string& archive, std::string& field, std::string& code) {
+void FakeEngine::DeleteCode(const std::string& archive, const std::string& field,
+                            const std::string& code) {
   calls.push_back("DeleteCode " + archive + "/" + field + " [" + code + "]");
 }
 
@@ -51,13 +52,14 @@ std::shared_ptr<kvt::RecordSet> FakeEngine::GetFieldDefinition(const std::string
   return std::make_shared<LoggingRecordSet>(kDefinitionColumns, std::move(rows), &columns_read);
 }
 
-kvt::Variant FakeEngine::GetFieldVisualProperties(std::string& archive, std::string& field,
-                                                  std::string& form) {
+kvt::Variant FakeEngine::GetFieldVisualProperties(const std::string& archive,
+                                                  const std::string& field,
+                                                  const std::string& form) {
   calls.push_back("GetFieldVisualProperties " + archive + "/" + field + "/" + form);
   return kvt::Variant::Nothing();
 }
 
-std::shared_ptr<kvt::RecordSet> FakeEngine::GetCodeList(std::string& filter) {
+std::shared_ptr<kvt::RecordSet> FakeEngine::GetCodeList(const std::string& filter) {
   calls.push_back("GetCodeList " + filter);
   auto rs = kvt::MemoryRecordSet::Create({"COD", "VALUE"}, codes[filter]);
   code_lists_returned.push_back(rs);
@@ -72,7 +74,7 @@ const kvt::ClassInfo& RecordingOwner::StaticClass() {
   return info;
 }
 
-void RecordingOwner::EventCallback(kvt::ObjectRef& control, std::string& event_name) {
+void RecordingOwner::EventCallback(const kvt::ObjectRef& control, const std::string& event_name) {
   (void)control;
   events.push_back(event_name);
   if (log) log->push_back(event_name);

@@ -63,15 +63,16 @@ class FakeEngine final : public IDBEngine {
 
  public:
   std::shared_ptr<IDBConnection> Connection() override { return connection; }
-  void AddCode(std::string& archive, std::string& field, std::string& code,
-               std::string& description) override;
-  void DeleteCode(std::string& archive, std::string& field, std::string& code) override;
+  void AddCode(const std::string& archive, const std::string& field, const std::string& code,
+               const std::string& description) override;
+  void DeleteCode(const std::string& archive, const std::string& field,
+                  const std::string& code) override;
   std::vector<std::string> GetFormFields(const std::string& archive) override;
   std::shared_ptr<kvt::RecordSet> GetFieldDefinition(const std::string& archive,
                                                      const std::string& field) override;
-  kvt::Variant GetFieldVisualProperties(std::string& archive, std::string& field,
-                                        std::string& form) override;
-  std::shared_ptr<kvt::RecordSet> GetCodeList(std::string& filter) override;
+  kvt::Variant GetFieldVisualProperties(const std::string& archive, const std::string& field,
+                                        const std::string& form) override;
+  std::shared_ptr<kvt::RecordSet> GetCodeList(const std::string& filter) override;
 
   std::shared_ptr<FakeConnection> connection = std::make_shared<FakeConnection>();
   std::map<std::string, std::vector<std::string>> fields;               // archive → names
@@ -90,7 +91,7 @@ class RecordingOwner final : public kvt::Object,
   KVT_OBJECT()
 
  public:
-  void EventCallback(kvt::ObjectRef& control, std::string& event_name) override;
+  void EventCallback(const kvt::ObjectRef& control, const std::string& event_name) override;
   kvt::ObjectRef ScriptEngine() override { return engine; }
   kvt::ObjectRef FieldsCollectionObj() override { return shared_from_this(); }
   kvt::ObjectRef Coordinator() override { return coordinator; }

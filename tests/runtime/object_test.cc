@@ -157,14 +157,5 @@ TEST(WeakRefTest, ResolvesUntilTheObjectIsGone) {
   EXPECT_EQ(CaptureError([&] { ref.Get(); }).Number(), Code(ErrorCode::kObjectNotSet));
 }
 
-TEST(ObjectCount, FollowsCreationAndRelease) {
-  const std::size_t before = Object::LiveCount();
-  {
-    auto g = std::make_shared<Gadget>();
-    EXPECT_EQ(Object::LiveCount(), before + 1);
-  }
-  EXPECT_EQ(Object::LiveCount(), before);
-}
-
 }  // namespace
 }  // namespace kvt

@@ -25,8 +25,8 @@ const kvt::ClassInfo& AutoCompleter::StaticClass() {
   return info;
 }
 
-void AutoCompleter::Attach(kvt::Variant& connection, const std::string& table,
-                           const std::string& key, kvt::ObjectRef& control) {
+void AutoCompleter::Attach(const kvt::Variant& connection, const std::string& table,
+                           const std::string& key, const kvt::ObjectRef& control) {
   kvt::ObjectRef store_object = connection.IsObject() ? connection.AsObject() : nullptr;
   auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(store_object.get());
   if (!store) {

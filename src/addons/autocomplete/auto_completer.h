@@ -25,8 +25,8 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
   /// `connection` must be an engine's store (what its connection's AdoConnection gives),
   /// `control` an input control; the table name must be a plain identifier. Anything else
   /// raises 13 (5 for the table name) and attaches nothing.
-  void Attach(kvt::Variant& connection, const std::string& table, const std::string& key,
-              kvt::ObjectRef& control) override;
+  void Attach(const kvt::Variant& connection, const std::string& table, const std::string& key,
+              const kvt::ObjectRef& control) override;
   void Detach() override;
   /// False (the default): "acme" finds "ACME S.p.A.".
   void LetMatchCase(bool match_case) override { match_case_ = match_case; }

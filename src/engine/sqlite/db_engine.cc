@@ -129,8 +129,8 @@ std::shared_ptr<kvtfields::IDBConnection> DBEngine::Connection() {
   return ever_opened_ ? connection_ : nullptr;
 }
 
-void DBEngine::AddCode(std::string& archive, std::string& field_name, std::string& code,
-                       std::string& description) {
+void DBEngine::AddCode(const std::string& archive, const std::string& field_name,
+                       const std::string& code, const std::string& description) {
   Db().Query(
           "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") VALUES (?1, ?2, ?3, ?4) "
           "ON CONFLICT (archive, fieldType, \"COD\") DO UPDATE SET \"VALUE\" = excluded.\"VALUE\"")
@@ -141,7 +141,8 @@ void DBEngine::AddCode(std::string& archive, std::string& field_name, std::strin
       .Run();
 }
 
-void DBEngine::DeleteCode(std::string& archive, std::string& field_name, std::string& code) {
+void DBEngine::DeleteCode(const std::string& archive, const std::string& field_name,
+                          const std::string& code) {
   Db().Query("DELETE FROM code_lists WHERE archive = ?1 AND fieldType = ?2 AND \"COD\" = ?3")
       .Bind(1, archive)
       .Bind(2, field_name)
@@ -168,8 +169,9 @@ std::shared_ptr<kvt::RecordSet> DBEngine::GetFieldDefinition(const std::string& 
   return q.ToRecordSet();
 }
 
-kvt::Variant DBEngine::GetFieldVisualProperties(std::string& archive, std::string& field_name,
-                                                std::string& form_name) {
+kvt::Variant DBEngine::GetFieldVisualProperties(const std::string& archive,
+                                                const std::string& field_name,
+                                                const std::string& form_name) {
   auto q = Db().Query(
       "SELECT archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
       "\"ShowComboLabel\" FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
@@ -179,7 +181,7 @@ kvt::Variant DBEngine::GetFieldVisualProperties(std::string& archive, std::strin
   return kvt::Variant(rs);
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::GetCodeList(std::string& filter) {
+std::shared_ptr<kvt::RecordSet> DBEngine::GetCodeList(const std::string& filter) {
   const CodeFilter f = ParseCodeFilter(filter);
   auto q = Db().Query(f.Sql());
   for (std::size_t i = 0; i < f.equals.size(); ++i) {

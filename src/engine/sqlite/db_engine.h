@@ -97,15 +97,16 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
 
   // The engine operations of the component's contract.
   std::shared_ptr<kvtfields::IDBConnection> Connection() override;
-  void AddCode(std::string& archive, std::string& field_name, std::string& code,
-               std::string& description) override;
-  void DeleteCode(std::string& archive, std::string& field_name, std::string& code) override;
+  void AddCode(const std::string& archive, const std::string& field_name, const std::string& code,
+               const std::string& description) override;
+  void DeleteCode(const std::string& archive, const std::string& field_name,
+                  const std::string& code) override;
   std::vector<std::string> GetFormFields(const std::string& archive) override;
   std::shared_ptr<kvt::RecordSet> GetFieldDefinition(const std::string& archive,
                                                      const std::string& field_name) override;
-  kvt::Variant GetFieldVisualProperties(std::string& archive, std::string& field_name,
-                                        std::string& form_name) override;
-  std::shared_ptr<kvt::RecordSet> GetCodeList(std::string& filter) override;
+  kvt::Variant GetFieldVisualProperties(const std::string& archive, const std::string& field_name,
+                                        const std::string& form_name) override;
+  std::shared_ptr<kvt::RecordSet> GetCodeList(const std::string& filter) override;
 
   // Maintenance of definitions, layouts and scripts.
   /// Adds or replaces a field; a new field goes after the archive's last one.

@@ -10,6 +10,7 @@ const kvt::ClassInfo& ErrorList::StaticClass() {
   static const kvt::ClassInfo info = kvt::ClassBuilder<ErrorList>("Errori")
                                          .Method<&ErrorList::AggiungiUnErrore>("AggiungiUnErrore")
                                          .Params({"Messaggio", "Tipo", "Campo"})
+                                         .ByRef({"Campo"})
                                          .Get<&ErrorList::Count>("Count")
                                          .Get<&ErrorList::Item>("Item")
                                          .Default()
@@ -19,7 +20,7 @@ const kvt::ClassInfo& ErrorList::StaticClass() {
 }
 
 void ErrorList::AggiungiUnErrore(const std::string& message, std::int32_t kind,
-                                 std::string& field) {
+                                 const std::string& field) {
   log_->push_back("Errori.AggiungiUnErrore");
   entries_.push_back(Entry{message, kind, field});
 }

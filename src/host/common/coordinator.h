@@ -30,7 +30,7 @@ class ErrorList final : public kvt::Object {
   };
   explicit ErrorList(std::shared_ptr<CallLog> log) : log_(std::move(log)) {}
   /// Adds one entry: the message, its kind (0 too short, 1 not numeric, 2 required) and field.
-  void AggiungiUnErrore(const std::string& message, std::int32_t kind, std::string& field);
+  void AggiungiUnErrore(const std::string& message, std::int32_t kind, const std::string& field);
   std::int32_t Count() const { return static_cast<std::int32_t>(entries_.size()); }
   /// The message of entry `index` (from 1).
   std::string Item(std::int32_t index) const;

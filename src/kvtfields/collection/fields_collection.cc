@@ -52,7 +52,7 @@ const kvt::ClassInfo& FieldsCollection::StaticClass() {
   return info;
 }
 
-FieldsCollection::FieldsCollection()
+FieldsCollection::FieldsCollection(Private)
     : mFields(std::make_unique<std::unordered_map<std::string, std::shared_ptr<FieldType>>>()),
       mIndexes(std::make_unique<std::unordered_map<std::string, std::int32_t>>()) {}
 
@@ -98,8 +98,7 @@ std::shared_ptr<FieldType> FieldsCollection::AddItem(const std::string& archive,
                                                      kvt::ObjectRef form_item) {
   EnsureInitialized();
   auto field = FieldType::Create();
-  std::string form = form_name;
-  field->Init(archive, field_name, form, mDBEngine, shared_from_this());
+  field->Init(archive, field_name, form_name, mDBEngine, shared_from_this());
   field->SetLinkedLabel(field->AddLabel(form_item));
   field->SetLinkedControl(field->AddControl(form_item));
   AddToCollection(field_name, field);

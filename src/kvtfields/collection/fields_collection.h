@@ -16,7 +16,7 @@
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/events/field_type_event_callback.h"
 #include "kvtfields/field/field_type.h"
-#include "kvtfields/server/live_objects.h"
+#include "kvtfields/internal/live_object.h"
 #include "runtime/dictionary.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
@@ -28,9 +28,18 @@ class FieldsCollection final : public kvt::Object,
                                public internal::CoordinatorSource {
   KVT_OBJECT()
 
+  // Only Create makes one: the object hands itself out as a counted reference.
+  struct Private {
+    explicit Private() = default;
+  };
+
  public:
-  static std::shared_ptr<FieldsCollection> Create() { return std::make_shared<FieldsCollection>(); }
-  FieldsCollection();
+  static std::shared_ptr<FieldsCollection> Create() {
+    return std::make_shared<FieldsCollection>(Private{});
+  }
+  explicit FieldsCollection(Private);
+  /// The class's name where the type library names a parameter or result of this class.
+  static constexpr const char* kTypeLibName = "FieldsCollection";
   /// Releases the position index, then the fields; their controls stay on the form.
   ~FieldsCollection() override;
 
@@ -75,7 +84,7 @@ class FieldsCollection final : public kvt::Object,
   void CopyPaste(bool for_copy);
 
   // IFieldTypeEventCallBack.
-  void EventCallback(kvt::ObjectRef& control, std::string& event_name) override;
+  void EventCallback(const kvt::ObjectRef& control, const std::string& event_name) override;
   kvt::ObjectRef ScriptEngine() override;
   kvt::ObjectRef FieldsCollectionObj() override { return shared_from_this(); }
 
@@ -94,7 +103,7 @@ class FieldsCollection final : public kvt::Object,
   std::int32_t FormLoaderStatus(const kvt::ObjectRef& coordinator) const;
   void ComputeRetained();
   std::shared_ptr<IScriptEngine> GetScriptEngine();
-  void ApplyScriptUpdates(kvt::ObjectRef& control);
+  void ApplyScriptUpdates(const kvt::ObjectRef& control);
   void ShowHelp(const kvt::ObjectRef& control);
 
   bool mInitialized = false;

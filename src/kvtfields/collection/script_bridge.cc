@@ -10,7 +10,7 @@ namespace {
 constexpr const char* kSource = "kvtFields.FieldsCollection";
 }  // namespace
 
-void FieldsCollection::EventCallback(kvt::ObjectRef& control, std::string& event_name) {
+void FieldsCollection::EventCallback(const kvt::ObjectRef& control, const std::string& event_name) {
   if (!mEnableChildEvents) return;
   if (event_name == "GotFocus") {
     ShowHelp(control);
@@ -58,9 +58,10 @@ kvt::ObjectRef FieldsCollection::ScriptEngine() {
   return GetScriptEngine();
 }
 
-void FieldsCollection::ApplyScriptUpdates(kvt::ObjectRef& control) {
+void FieldsCollection::ApplyScriptUpdates(const kvt::ObjectRef& control) {
   std::shared_ptr<IScriptEngine> engine = GetScriptEngine();
-  const kvt::Variant list = engine->FieldsToUpdate(control);
+  kvt::ObjectRef changed = control;  // the engine may replace its argument
+  const kvt::Variant list = engine->FieldsToUpdate(changed);
   if (list.IsEmpty()) return;
   const std::vector<kvt::Variant> names = kvt::Enumerate(list);
   std::string name;
@@ -73,7 +74,10 @@ void FieldsCollection::ApplyScriptUpdates(kvt::ObjectRef& control) {
       engine = GetScriptEngine();
       kvt::ObjectRef field_ref = field;
       const std::int32_t value = engine->EvaluateField(field_ref, self);
-      Find(name)->LetValue(kvt::Variant(value));
+      // The script may have emptied the collection meanwhile: then the name is no field.
+      auto target = Find(name);
+      if (!target) throw kvt::ObjectError(kErrNotInitialized, kSource, "no field " + name);
+      target->LetValue(kvt::Variant(value));
     }
   } catch (const kvt::Error&) {
     kvt::CurrentPlatform().MsgBox("Unable to find " + name +

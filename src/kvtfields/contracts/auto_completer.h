@@ -17,8 +17,8 @@ inline constexpr const char* kAutoCompleterProgId = "kvtAutoComplete.AutoComplet
 class IAutoCompleter : public kvt::Object {
  public:
   /// Binds to a text control: values are kept in `table` (of `connection`) under `key`.
-  virtual void Attach(kvt::Variant& connection, const std::string& table, const std::string& key,
-                      kvt::ObjectRef& control) = 0;
+  virtual void Attach(const kvt::Variant& connection, const std::string& table,
+                      const std::string& key, const kvt::ObjectRef& control) = 0;
   /// Stops offering values to the attached control.
   virtual void Detach() = 0;
   /// True: the typed text must match a known value's letter case.
@@ -34,6 +34,7 @@ class IAutoCompleter : public kvt::Object {
   static kvt::ClassBuilder<C>& Describe(kvt::ClassBuilder<C>& b) {
     return b.template Method<&IAutoCompleter::Attach>("Attach")
         .Params({"Connection", "Table", "Key", "Control"})
+        .ByRef({"Connection", "Control"})
         .template Method<&IAutoCompleter::Detach>("Detach")
         .template Let<&IAutoCompleter::LetMatchCase>("MatchCase")
         .template Method<&IAutoCompleter::Suggestions>("Suggestions")

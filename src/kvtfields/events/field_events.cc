@@ -56,9 +56,7 @@ std::optional<FieldType::CallBack> FieldType::GetCallBack() const {
 void FieldType::RaiseCallBack(const std::string& event_name) {
   auto owner = GetCallBack();
   if (!owner) return;
-  kvt::ObjectRef self = shared_from_this();
-  std::string name = event_name;
-  owner->callback->EventCallback(self, name);
+  owner->callback->EventCallback(shared_from_this(), event_name);
 }
 
 void FieldType::RaiseScriptEvent(const std::string& event_name, bool& cancel) {
@@ -145,16 +143,14 @@ void FieldType::OnDateEdit() {
 void FieldType::OnCodeAdded(const std::string& code, const std::string& description) {
   const auto first = code.find_first_not_of(' ');
   if (first == std::string::npos) return;  // empty or only spaces
-  std::string archive = mArchive, field = mFieldName, c = code, d = description;
-  mDBEngine->AddCode(archive, field, c, d);
+  mDBEngine->AddCode(mArchive, mFieldName, code, description);
   const kvt::ObjectRef combo = mctlComboBox.Object();
   LoadCodeList(combo);
   kvt::LetProperty(combo, member_id::kComboValue, code);  // selects it, spaces and all
 }
 
 void FieldType::OnCodeDeleted(const std::string& code) {
-  std::string archive = mArchive, field = mFieldName, c = code;
-  mDBEngine->DeleteCode(archive, field, c);
+  mDBEngine->DeleteCode(mArchive, mFieldName, code);
   LoadCodeList(mctlComboBox.Object());
 }
 

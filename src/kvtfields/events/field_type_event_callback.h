@@ -14,7 +14,7 @@ class IFieldTypeEventCallBack {
   virtual ~IFieldTypeEventCallBack() = default;
   /// The field `control` reports `event_name` ("GotFocus", "GlobalChange", "SingleChange",
   /// "Validate").
-  virtual void EventCallback(kvt::ObjectRef& control, std::string& event_name) = 0;
+  virtual void EventCallback(const kvt::ObjectRef& control, const std::string& event_name) = 0;
   /// The script engine the field hands its script events to.
   virtual kvt::ObjectRef ScriptEngine() = 0;
   /// The FieldsCollection that owns the field.
@@ -24,8 +24,11 @@ class IFieldTypeEventCallBack {
   static kvt::ClassBuilder<C>& Describe(kvt::ClassBuilder<C>& b) {
     return b.template Method<&IFieldTypeEventCallBack::EventCallback>("EventCallback")
         .Params({"Control", "EventName"})
+        .ByRef({"Control", "EventName"})
+        .ParamType("Control", "FieldType")
         .template Method<&IFieldTypeEventCallBack::ScriptEngine>("ScriptEngine")
-        .template Method<&IFieldTypeEventCallBack::FieldsCollectionObj>("FieldsCollectionObj");
+        .template Method<&IFieldTypeEventCallBack::FieldsCollectionObj>("FieldsCollectionObj")
+        .ResultType("FieldsCollection");
   }
 };
 
@@ -35,7 +38,7 @@ class FieldTypeEventCallBack final : public kvt::Object, public IFieldTypeEventC
   KVT_OBJECT()
 
  public:
-  void EventCallback(kvt::ObjectRef&, std::string&) override {}
+  void EventCallback(const kvt::ObjectRef&, const std::string&) override {}
   kvt::ObjectRef ScriptEngine() override { return nullptr; }
   kvt::ObjectRef FieldsCollectionObj() override { return nullptr; }
 };

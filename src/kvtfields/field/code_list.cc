@@ -7,7 +7,7 @@
 namespace kvtfields {
 
 void FieldType::LoadCodeList(const kvt::ObjectRef& control) {
-  std::string filter =
+  const std::string filter =
       "archive = '" + mArchive + "' and fieldType='" + mFieldName + "' order by cod";
   auto rs = mDBEngine->GetCodeList(filter);
   if (!rs)

@@ -134,9 +134,8 @@ void FieldType::AttachAutoCompleter(const kvt::ObjectRef& control) {
   }
   auto connection = mDBEngine->Connection();
   if (!connection) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "Connection", kSource);
-  kvt::Variant ado = connection->AdoConnection();
-  kvt::ObjectRef bound = control;
-  mAutoCompleter->Attach(ado, "SYS_AUTOCOMPLETE", mArchive + "-" + mFieldName, bound);
+  mAutoCompleter->Attach(connection->AdoConnection(), "SYS_AUTOCOMPLETE",
+                         mArchive + "-" + mFieldName, control);
   mAutoCompleter->LetMatchCase(false);
   mAutoCompleter->LetLearnNewValues(true);
 }

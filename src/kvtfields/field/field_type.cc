@@ -39,8 +39,10 @@ const kvt::ClassInfo& FieldType::StaticClass() {
           .Get<&F::Locked>("Locked")
           .Let<&F::LetLocked>("Locked")
           .Params({"vdata"})
+          .ByRef({"vdata"})
           .Method<&F::Init>("Init")
           .Params({"Archive", "FieldName", "FormName", "DBEng", "CallBackObj"})
+          .ByRef({"FormName", "CallBackObj"})
           .Method<&F::ClearControlValue>("ClearControlValue")
           .Method<&F::AddLabel>("AddLabel")
           .Params({"FormItem"})
@@ -48,6 +50,7 @@ const kvt::ClassInfo& FieldType::StaticClass() {
           .Params({"FormItem"})
           .Method<&F::VisualProperty>("VisualProperty")
           .Params({"FormName"})
+          .ByRef({"FormName"})
           .Build();
   return info;
 }
@@ -75,7 +78,7 @@ std::string FieldType::Name() {
   return mFieldName;
 }
 
-void FieldType::Init(std::string archive, std::string field_name, std::string& form_name,
+void FieldType::Init(std::string archive, std::string field_name, const std::string& form_name,
                      std::shared_ptr<IDBEngine> db_eng,
                      std::optional<kvt::ObjectRef> call_back_obj) {
   if (mInitialized) {
@@ -133,7 +136,7 @@ void FieldType::ReadDefinition(kvt::RecordSet& rs) {
   }
 }
 
-kvt::Variant FieldType::VisualProperty(std::string& /*form_name*/) {
+kvt::Variant FieldType::VisualProperty(const std::string& /*form_name*/) {
   return kvt::Variant(kvt::ObjectRef(mVisualProperty));
 }
 

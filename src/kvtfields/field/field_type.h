@@ -15,7 +15,7 @@
 #include "kvtfields/events/field_type_event_callback.h"
 #include "kvtfields/field/event_bound.h"
 #include "kvtfields/field/field_visual_property.h"
-#include "kvtfields/server/live_objects.h"
+#include "kvtfields/internal/live_object.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
 
@@ -41,8 +41,16 @@ inline constexpr std::int32_t kDefaultControlHeight = 315;
 class FieldType final : public kvt::Object {
   KVT_OBJECT()
 
+  // Only Create makes one: the object hands itself out as a counted reference.
+  struct Private {
+    explicit Private() = default;
+  };
+
  public:
-  static std::shared_ptr<FieldType> Create() { return std::make_shared<FieldType>(); }
+  static std::shared_ptr<FieldType> Create() { return std::make_shared<FieldType>(Private{}); }
+  explicit FieldType(Private) {}
+  /// The class's name where the type library names a parameter or result of this class.
+  static constexpr const char* kTypeLibName = "FieldType";
   /// Releases the layout first, then the controls (ending their events), then the rest. The
   /// label and the control stay on their form.
   ~FieldType() override;
@@ -73,10 +81,10 @@ class FieldType final : public kvt::Object {
   std::string Label() const { return mLabel; }
   std::string Descr() const { return mDescr; }
   bool Locked();
-  void LetLocked(bool& vdata);
+  void LetLocked(bool vdata);
   /// Reads the definition once. No engine, no connection or a closed one: returns silently.
   /// Errors: 516 on a second call, 514 for an unknown archive or field, conversion errors.
-  void Init(std::string archive, std::string field_name, std::string& form_name,
+  void Init(std::string archive, std::string field_name, const std::string& form_name,
             std::shared_ptr<IDBEngine> db_eng, std::optional<kvt::ObjectRef> call_back_obj);
   /// Writes the empty value of the field's kind into the control.
   void ClearControlValue();
@@ -85,7 +93,7 @@ class FieldType final : public kvt::Object {
   /// Creates, configures and fills the input control <name> on the form (replacing one).
   kvt::ObjectRef AddControl(kvt::ObjectRef form_item);
   /// The field's layout object (the form name is not used); Nothing before Init.
-  kvt::Variant VisualProperty(std::string& form_name);
+  kvt::Variant VisualProperty(const std::string& form_name);
 
   // Within the component.
 

@@ -12,6 +12,7 @@ const kvt::ClassInfo& FieldVisualProperty::StaticClass() {
   static const kvt::ClassInfo info = kvt::ClassBuilder<F>("FieldVisualProperty")
                                          .Method<&F::Init>("Init")
                                          .Params({"DBLink", "Archive", "FieldName", "FormName"})
+                                         .ByRef({"DBLink", "Archive", "FieldName", "FormName"})
                                          .Get<&F::HasVisualProperty>("HasVisualProperty")
                                          .Get<&F::Width>("Width")
                                          .Let<&F::LetWidth>("Width")
@@ -32,8 +33,9 @@ const kvt::ClassInfo& FieldVisualProperty::StaticClass() {
   return info;
 }
 
-void FieldVisualProperty::Init(std::shared_ptr<IDBEngine>& db_link, std::string& archive,
-                               std::string& field_name, std::string& form_name) {
+void FieldVisualProperty::Init(const std::shared_ptr<IDBEngine>& db_link,
+                               const std::string& archive, const std::string& field_name,
+                               const std::string& form_name) {
   if (!db_link) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "DBLink");
   const kvt::Variant layout = db_link->GetFieldVisualProperties(archive, field_name, form_name);
   if (layout.IsNothing()) {

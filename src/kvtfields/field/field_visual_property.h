@@ -7,7 +7,7 @@
 #include <string>
 
 #include "kvtfields/contracts/db_engine.h"
-#include "kvtfields/server/live_objects.h"
+#include "kvtfields/internal/live_object.h"
 #include "runtime/object.h"
 
 namespace kvtfields {
@@ -15,16 +15,22 @@ namespace kvtfields {
 class FieldVisualProperty final : public kvt::Object {
   KVT_OBJECT()
 
+  // Only Create makes one: the object hands itself out as a counted reference.
+  struct Private {
+    explicit Private() = default;
+  };
+
  public:
   static std::shared_ptr<FieldVisualProperty> Create() {
-    return std::make_shared<FieldVisualProperty>();
+    return std::make_shared<FieldVisualProperty>(Private{});
   }
+  explicit FieldVisualProperty(Private) {}
 
   /// Reads the layout row of the field on the form: every column but "archive", "cod" and
   /// "form" is assigned to the property of its name. No layout row: HasVisualProperty False.
   /// Errors (a column naming no property, a value that does not convert) pass to the caller.
-  void Init(std::shared_ptr<IDBEngine>& db_link, std::string& archive, std::string& field_name,
-            std::string& form_name);
+  void Init(const std::shared_ptr<IDBEngine>& db_link, const std::string& archive,
+            const std::string& field_name, const std::string& form_name);
   bool HasVisualProperty() const { return mHasVisualProperty; }
   std::int32_t Width() const { return mWidth; }
   void LetWidth(std::int32_t vdata) { mWidth = vdata; }

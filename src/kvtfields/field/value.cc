@@ -74,7 +74,7 @@ bool FieldType::Locked() {
   }
 }
 
-void FieldType::LetLocked(bool& vdata) {
+void FieldType::LetLocked(bool vdata) {
   EnsureInitialized();
   switch (mControlType) {
     case kTextBox:

@@ -4,12 +4,10 @@
 
 #include <string>
 
-#include "kvtfields/collection/fields_collection.h"
-#include "kvtfields/field/field_type.h"
+#include "kvtfields/internal/live_object.h"
 #include "kvtfields/server/identifiers.h"
-#include "kvtfields/server/live_objects.h"
+#include "kvtfields/server/public_classes.h"
 #include "kvtfields/server/type_library.h"
-#include "kvtfields/viewer/field_viewer.h"
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
 
@@ -26,12 +24,8 @@ class ClassFactory final : public kvt::IClassFactory {
   KVT_OBJECT()
 
  public:
-  explicit ClassFactory(std::string name) : name_(std::move(name)) {}
-  kvt::ObjectRef CreateInstance() override {
-    if (name_ == "FieldType") return FieldType::Create();
-    if (name_ == "FieldsCollection") return FieldsCollection::Create();
-    return FieldViewer::Create();
-  }
+  explicit ClassFactory(const PublicClass& cls) : cls_(cls) {}
+  kvt::ObjectRef CreateInstance() override { return cls_.create(); }
   void LockServer(bool lock) override {
     if (lock) {
       ++g_locks;
@@ -41,7 +35,7 @@ class ClassFactory final : public kvt::IClassFactory {
   }
 
  private:
-  std::string name_;  // class objects do not count as live objects; locks do
+  const PublicClass& cls_;  // class objects do not count as live objects; locks do
 };
 
 const kvt::ClassInfo& ClassFactory::StaticClass() {
@@ -62,8 +56,8 @@ std::string LibraryPath() {
 }
 
 bool IsOurs(const kvt::UserClassEntry& e) {
-  for (const PublicClass& c : kClasses) {
-    if (c.creatable && e.clsid == *kvt::Uuid::Parse(c.clsid)) return true;
+  for (const PublicClass& c : PublicClasses()) {
+    if (c.create && e.clsid == *kvt::Uuid::Parse(c.clsid)) return true;
   }
   return false;
 }
@@ -78,9 +72,9 @@ extern "C" {
 /// A class object (factory) for one of the creatable classes.
 __attribute__((visibility("default"))) std::uint32_t DllGetClassObject(const kvt::Uuid& clsid,
                                                                        kvt::ObjectRef& factory) {
-  for (const PublicClass& c : kClasses) {
-    if (c.creatable && clsid == *kvt::Uuid::Parse(c.clsid)) {
-      factory = std::make_shared<ClassFactory>(c.name);
+  for (const PublicClass& c : PublicClasses()) {
+    if (c.create && clsid == *kvt::Uuid::Parse(c.clsid)) {
+      factory = std::make_shared<ClassFactory>(c);
       return kOk;
     }
   }
@@ -100,8 +94,8 @@ __attribute__((visibility("default"))) std::uint32_t DllRegisterServer() {
     for (auto& e : kvt::ReadUserRegistry()) {
       if (!IsOurs(e)) entries.push_back(std::move(e));
     }
-    for (const PublicClass& c : kClasses) {
-      if (c.creatable) {
+    for (const PublicClass& c : PublicClasses()) {
+      if (c.create) {
         entries.push_back(
             {std::string(kProgIdPrefix) + c.name, *kvt::Uuid::Parse(c.clsid), library});
       }

@@ -2,12 +2,9 @@
 
 #include <cstdio>
 
-#include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/events/field_type_event_callback.h"
-#include "kvtfields/field/field_type.h"
-#include "kvtfields/field/field_visual_property.h"
 #include "kvtfields/server/identifiers.h"
-#include "kvtfields/viewer/field_viewer.h"
+#include "kvtfields/server/public_classes.h"
 
 namespace kvtfields::server {
 namespace {
@@ -64,13 +61,6 @@ std::string Members(const kvt::ClassInfo& cls) {
   return out + "\n      ]";
 }
 
-const kvt::ClassInfo& TableOf(const std::string& name) {
-  if (name == "FieldType") return FieldType::StaticClass();
-  if (name == "FieldsCollection") return FieldsCollection::StaticClass();
-  if (name == "FieldViewer") return FieldViewer::StaticClass();
-  return FieldVisualProperty::StaticClass();
-}
-
 }  // namespace
 
 std::string TypeLibraryJson() {
@@ -80,17 +70,15 @@ std::string TypeLibraryJson() {
                     "\",\n  \"locale\": " + std::to_string(kTypeLibraryLocale) +
                     ",\n  \"fileVersion\": " + Quote(kFileVersion) + ",\n  \"classes\": [";
   bool first = true;
-  for (const PublicClass& c : kClasses) {
+  for (const PublicClass& c : PublicClasses()) {
     out += first ? "\n" : ",\n";
     first = false;
     out += "    {\"name\": " + Quote(c.name) + ", \"classId\": " + Quote(c.clsid) +
            ", \"progId\": " + Quote(std::string(kProgIdPrefix) + c.name) +
-           ", \"creatable\": " + (c.creatable ? "true" : "false") + ",\n     \"interfaces\": [" +
-           Quote(c.interface_name) +
-           (std::string(c.name) == "FieldsCollection" ? ", " + Quote(kCallBackInterface) : "") +
+           ", \"creatable\": " + (c.create ? "true" : "false") + ",\n     \"interfaces\": [" +
+           Quote(c.interface_name) + (c.also_callback ? ", " + Quote(kCallBackInterface) : "") +
            "],\n     \"interface\": {\"name\": " + Quote(c.interface_name) +
-           ", \"interfaceId\": " + Quote(c.iid) + ", \"members\": " + Members(TableOf(c.name)) +
-           "}}";
+           ", \"interfaceId\": " + Quote(c.iid) + ", \"members\": " + Members(c.members()) + "}}";
   }
   out += "\n  ],\n  \"interfaces\": [\n    {\"name\": " + Quote(kCallBackInterface) +
          ", \"interfaceId\": " + Quote(kCallBackIid) +

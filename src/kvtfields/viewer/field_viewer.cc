@@ -115,10 +115,10 @@ const kvt::ClassInfo& FieldViewer::StaticClass() {
   return info;
 }
 
-FieldViewer::FieldViewer() : mForm(std::make_unique<FrmFieldViewer>()) {}
+FieldViewer::FieldViewer(Private) : mForm(std::make_unique<FrmFieldViewer>()) {}
 
 std::shared_ptr<FieldViewer> FieldViewer::Create() {
-  auto viewer = std::make_shared<FieldViewer>();
+  auto viewer = std::make_shared<FieldViewer>(Private{});
   viewer->mForm->Init(viewer);
   return viewer;
 }

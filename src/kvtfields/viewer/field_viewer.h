@@ -7,7 +7,7 @@
 #include <memory>
 
 #include "kvtfields/contracts/layout_control.h"
-#include "kvtfields/server/live_objects.h"
+#include "kvtfields/internal/live_object.h"
 #include "runtime/event_source.h"
 #include "runtime/object.h"
 #include "runtime/weak_ref.h"
@@ -49,9 +49,14 @@ class FrmFieldViewer final {
 class FieldViewer final : public kvt::Object {
   KVT_OBJECT()
 
+  // Only Create makes one: the object hands itself out as a counted reference.
+  struct Private {
+    explicit Private() = default;
+  };
+
  public:
   static std::shared_ptr<FieldViewer> Create();
-  FieldViewer();
+  explicit FieldViewer(Private);
   /// Unloads and releases the window.
   ~FieldViewer() override;
 

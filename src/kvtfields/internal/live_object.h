@@ -1,5 +1,6 @@
 // Counts the component's objects that are alive, so that the library can tell whether it may
-// be unloaded. Each public class holds one LiveObject member.
+// be unloaded (the process's other automation objects are not the library's). Each public class
+// holds one LiveObject member.
 #pragma once
 
 #include <cstddef>
