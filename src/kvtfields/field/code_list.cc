@@ -1,4 +1,5 @@
 // FieldType: the code list of the field, handed to its control.
+#include "kvtfields/field/control_kinds.h"
 #include "kvtfields/field/field_type.h"
 
 #include "runtime/error.h"
@@ -20,26 +21,18 @@ void FieldType::LoadCodeList(const kvt::ObjectRef& control) {
     }
   } close_at_exit{*rs};
   if (rs->Bof() && rs->Eof()) return;  // no codes: the control is not touched
-  switch (mControlType) {
-    case kTextBox:
-    case kFileLinker:
-      kvt::LetProperty(control, member::kText, rs->Value(0));
-      break;
-    case kComboBox:
-      kvt::LetProperty(control, member::kHaveEmptyElement, true);
-      kvt::SetProperty(control, member::kDataRows,
-                       rs);  // the record set itself; the combo copies it
-      kvt::LetProperty(control, member::kRequeryRecordset, false);
-      kvt::LetProperty(control, member::kComboBinding, "COD");
-      kvt::LetProperty(control, member::kLabelBinding, "VALUE");
-      kvt::CallMethod(control, member::kRefill);
-      break;
-    case kCalendar:
-      kvt::LetProperty(control, member::kValue, rs->Value(0));
-      break;
-    default:
-      break;
+  const Kind* kind = KindOf(mControlType);
+  if (!kind) return;
+  if (kind->first_code_member) {
+    kvt::LetProperty(control, kind->first_code_member, rs->Value(0));
+    return;
   }
+  kvt::LetProperty(control, member::kHaveEmptyElement, true);
+  kvt::SetProperty(control, member::kDataRows, rs);  // the record set itself; the combo copies it
+  kvt::LetProperty(control, member::kRequeryRecordset, false);
+  kvt::LetProperty(control, member::kComboBinding, "COD");
+  kvt::LetProperty(control, member::kLabelBinding, "VALUE");
+  kvt::CallMethod(control, member::kRefill);
 }
 
 }  // namespace kvtfields

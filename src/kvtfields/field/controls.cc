@@ -1,6 +1,7 @@
 // FieldType: creating, configuring and binding the caption label and the input control.
 #include "kvtfields/field/field_type.h"
 
+#include "kvtfields/field/control_kinds.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
 
@@ -8,21 +9,6 @@ namespace kvtfields {
 namespace {
 
 constexpr const char* kSource = "kvtFields.FieldType";
-
-const char* ClassOf(std::int32_t kind) {
-  switch (kind) {
-    case kTextBox:
-      return kTextBoxClass;
-    case kComboBox:
-      return kComboClass;
-    case kCalendar:
-      return kDatePickerClass;
-    case kFileLinker:
-      return kFileLinkerClass;
-    default:
-      return nullptr;
-  }
-}
 
 // Replaces the form's control of a name with a new one of class `cls` (null: only removes).
 // Removing ignores every error: there may be no control of that name.
@@ -73,7 +59,8 @@ void FieldType::SetupLabel(const kvt::ObjectRef& label) {
 kvt::ObjectRef FieldType::AddControl(kvt::ObjectRef form_item) {
   EnsureInitialized();
   // An unknown kind gets no control, which fails in PrepareControl.
-  kvt::ObjectRef control = ReplaceOnForm(form_item, ClassOf(mControlType), mFieldName);
+  const Kind* kind = KindOf(mControlType);
+  kvt::ObjectRef control = ReplaceOnForm(form_item, kind ? kind->class_name : nullptr, mFieldName);
   PrepareControl(control);
   return control;
 }
@@ -142,73 +129,48 @@ void FieldType::AttachAutoCompleter(const kvt::ObjectRef& control) {
 
 void FieldType::SetLinkedControl(kvt::ObjectRef the_control) {
   EnsureInitialized();
-  auto wrong = [] {
-    return kvt::ObjectError(kErrWrongControl, kSource,
-                            "Incongruence between control type and istance type");
-  };
-  auto* input = dynamic_cast<IInputControl*>(the_control.get());
-  switch (mControlType) {
-    case kTextBox: {
-      auto* typed = dynamic_cast<ITextBoxControl*>(input);
-      if (!typed) throw wrong();
-      mctlTextBox.Bind(the_control, typed, Subscribe(*typed));
-      break;
+  if (const Kind* kind = KindOf(mControlType)) {
+    auto* input = dynamic_cast<IInputControl*>(the_control.get());
+    if (!input || !kind->offers(*input)) {
+      throw kvt::ObjectError(kErrWrongControl, kSource,
+                             "Incongruence between control type and istance type");
     }
-    case kComboBox: {
-      auto* typed = dynamic_cast<ICodeComboControl*>(input);
-      if (!typed) throw wrong();
-      auto subs = Subscribe(*typed);
-      std::weak_ptr<kvt::Object> weak = weak_from_this();
-      subs.push_back(typed->CodeMaintenance().CodeAdded.Subscribe(
-          [weak](const std::string& code, const std::string& descr, const kvt::Variant&) {
-            if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeAdded(code, descr);
-          }));
-      subs.push_back(typed->CodeMaintenance().CodeDeleted.Subscribe(
-          [weak](const std::string& code, const kvt::Variant&, const kvt::Variant&) {
-            if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeDeleted(code);
-          }));
-      mctlComboBox.Bind(the_control, typed, std::move(subs));
-      break;
-    }
-    case kCalendar: {
-      auto* typed = dynamic_cast<IDatePickerControl*>(input);
-      if (!typed) throw wrong();
-      auto subs = Subscribe(*typed);
-      std::weak_ptr<kvt::Object> weak = weak_from_this();
-      subs.push_back(typed->UserEdit().Subscribe([weak](const kvt::Variant&) {
-        if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnDateEdit();
-      }));
-      mctlCalendar.Bind(the_control, typed, std::move(subs));
-      break;
-    }
-    case kFileLinker: {
-      auto* typed = dynamic_cast<IFileLinkerControl*>(input);
-      if (!typed) throw wrong();
-      mctlFileLinker.Bind(the_control, typed, Subscribe(*typed));
-      break;
-    }
-    default:
-      break;
+    auto subs = Subscribe(*input);
+    if (kind->subscribe_more) (this->*kind->subscribe_more)(*input, subs);
+    (this->*kind->bound).Bind(the_control, input, std::move(subs));
   }
   // A control the field made itself carries its name as tag and is not set up twice.
-  if (kvt::CStr(kvt::GetProperty(the_control, member::kTag)) != mFieldName)
+  if (kvt::CStr(kvt::GetProperty(the_control, member::kTag)) != mFieldName) {
     PrepareControl(the_control);
+  }
+}
+
+void FieldType::SubscribeCodeMaintenance(IInputControl& combo,
+                                         std::vector<kvt::Subscription>& subs) {
+  auto& codes = dynamic_cast<ICodeComboControl&>(combo).CodeMaintenance();
+  std::weak_ptr<kvt::Object> weak = weak_from_this();
+  subs.push_back(codes.CodeAdded.Subscribe(
+      [weak](const std::string& code, const std::string& descr, const kvt::Variant&) {
+        if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeAdded(code, descr);
+      }));
+  subs.push_back(codes.CodeDeleted.Subscribe(
+      [weak](const std::string& code, const kvt::Variant&, const kvt::Variant&) {
+        if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnCodeDeleted(code);
+      }));
+}
+
+void FieldType::SubscribeDateEdit(IInputControl& picker, std::vector<kvt::Subscription>& subs) {
+  std::weak_ptr<kvt::Object> weak = weak_from_this();
+  subs.push_back(
+      dynamic_cast<IDatePickerControl&>(picker).UserEdit().Subscribe([weak](const kvt::Variant&) {
+        if (auto self = weak.lock()) static_cast<FieldType&>(*self).OnDateEdit();
+      }));
 }
 
 const kvt::ObjectRef& FieldType::CurrentControl() const {
   static const kvt::ObjectRef kNone;
-  switch (mControlType) {
-    case kTextBox:
-      return mctlTextBox.Object();
-    case kComboBox:
-      return mctlComboBox.Object();
-    case kCalendar:
-      return mctlCalendar.Object();
-    case kFileLinker:
-      return mctlFileLinker.Object();
-    default:
-      return kNone;
-  }
+  const Kind* kind = KindOf(mControlType);
+  return kind ? (this->*kind->bound).Object() : kNone;
 }
 
 const kvt::ObjectRef& FieldType::RequireControl() const {

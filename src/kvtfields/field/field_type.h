@@ -104,6 +104,10 @@ class FieldType final : public kvt::Object {
   bool ValueChanged() const { return mValueChanged; }
 
  private:
+  struct Kind;  // what differs between the kinds of control (control_kinds.h)
+  /// The kind of a ControlType, or null for a value outside the four.
+  static const Kind* KindOf(std::int32_t control_type);
+
   void EnsureInitialized() const;
   void ReadDefinition(kvt::RecordSet& rs);
   void SetupLabel(const kvt::ObjectRef& label);
@@ -126,6 +130,8 @@ class FieldType final : public kvt::Object {
   void RaiseScriptEvent(const std::string& event_name, bool& cancel);
   void HighlightControl(const kvt::ObjectRef& control, bool entering, std::int32_t& color);
   std::vector<kvt::Subscription> Subscribe(IInputControl& events);
+  void SubscribeCodeMaintenance(IInputControl& combo, std::vector<kvt::Subscription>& subs);
+  void SubscribeDateEdit(IInputControl& picker, std::vector<kvt::Subscription>& subs);
   void OnGotFocus();
   void OnLostFocus();
   void OnChange();
@@ -163,10 +169,10 @@ class FieldType final : public kvt::Object {
   bool mIsCalendar = false;
   std::shared_ptr<FieldVisualProperty> mVisualProperty;
   std::int32_t mSavedBackColor = 0;
-  EventBound<ITextBoxControl> mctlTextBox;
-  EventBound<ICodeComboControl> mctlComboBox;
-  EventBound<IDatePickerControl> mctlCalendar;
-  EventBound<IFileLinkerControl> mctlFileLinker;
+  EventBound<IInputControl> mctlTextBox;
+  EventBound<IInputControl> mctlComboBox;
+  EventBound<IInputControl> mctlCalendar;
+  EventBound<IInputControl> mctlFileLinker;
   internal::LiveObject mLive;  // counts towards "may the library unload"
 };
 
