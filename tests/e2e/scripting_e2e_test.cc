@@ -81,6 +81,19 @@ TEST_F(ScriptingE2E, AMissingFieldInTheUpdateListStopsTheUpdates) {
   EXPECT_EQ(Text("Totale"), "");
 }
 
+TEST_F(ScriptingE2E, ARecomputeThatEmptiesTheCollectionEndsInItsMessage) {
+  scripts_->LoadScript(R"(
+    function aggiorna(campo) return { "Totale" } end
+    function calcola(campo, campi) campi:RemoveAll() return 99 end)",
+                       sample::kArchive);
+  user_->Focus("Prezzo");
+  user_->Type("5");
+  user_->Tab();
+  ASSERT_EQ(desktop_->Messages().size(), 1u);
+  EXPECT_THAT(desktop_->Messages()[0].prompt, ::testing::StartsWith("Unable to find Totale field"));
+  EXPECT_EQ(fields_->Index("Totale"), 0);
+}
+
 TEST_F(ScriptingE2E, ScriptsReadAndWriteFieldsThroughTheCollection) {
   scripts_->LoadScript(R"lua(
     function uscita(nome, valore, campi)

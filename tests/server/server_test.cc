@@ -137,6 +137,16 @@ TEST_F(ServerTest, TheTypeLibraryListsEveryMemberInSlotOrder) {
   in_order("FieldViewer", {"VisualForm", "Init", "ControlsLoad", "ControlsUnload"});
   in_order("IFieldTypeEventCallBack", {"EventCallback", "ScriptEngine", "FieldsCollectionObj"});
   EXPECT_NE(json.find("\"name\": \"FieldVisualProperty\", \"classId\": "), std::string::npos);
+  // Results and parameters of the library's own classes are named, not plain objects.
+  EXPECT_NE(json.find("\"name\": \"AddItem\", \"kind\": \"method\", \"memberId\": "),
+            std::string::npos);
+  const auto add_item = json.find("\"name\": \"AddItem\"");
+  EXPECT_NE(json.find("\"type\": \"FieldType\"", add_item), std::string::npos);
+  EXPECT_LT(json.find("\"type\": \"FieldType\"", add_item), json.find("\n", add_item));
+  EXPECT_NE(json.find("{\"name\": \"CallBackObj\", \"type\": \"Object\", \"byRef\": true"),
+            std::string::npos);
+  const auto callback = json.find("\"name\": \"FieldsCollectionObj\"");
+  EXPECT_LT(json.find("\"type\": \"FieldsCollection\"", callback), json.find("\n", callback));
   EXPECT_NE(json.find("\"creatable\": false"), std::string::npos);
 }
 
