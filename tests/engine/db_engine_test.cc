@@ -153,8 +153,8 @@ TEST_F(DBEngineTest, TheConnectionFollowsTheDatabase) {
 }
 
 TEST_F(DBEngineTest, TheAutocompleteStoreRanksByUseThenRecencyAndKeepsKeysApart) {
-  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
-      engine_->Connection()->AdoConnection().AsObject().get());
+  const kvt::ObjectRef handle = engine_->Connection()->AdoConnection().AsObject();
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(handle.get());
   ASSERT_NE(store, nullptr);
   const auto all = [](std::string_view) { return true; };
   for (const char* v : {"Beta", "Acme", "Beta", "Gamma"}) store->Learn("SYS_AUTOCOMPLETE", "k", v);
