@@ -22,18 +22,21 @@ const kvt::ClassInfo& Font::StaticClass() {
 void Control::LetWidth(std::int32_t v) {
   if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   width_ = v;
+  OnChanged(Aspect::kGeometry);
 }
 
 void Control::LetHeight(std::int32_t v) {
   if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   height_ = v;
+  OnChanged(Aspect::kGeometry);
 }
 
 void Control::LetVisible(bool v) {
   visible_ = v;
+  OnChanged(Aspect::kVisible);
   if (!v) {
     // A hidden control cannot keep the focus.
-    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->active_.reset();
+    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->SetActive(nullptr);
   }
 }
 
@@ -41,9 +44,10 @@ void Control::LetEnabled(bool v) {
   if (enabled_ == v) return;
   enabled_ = v;
   if (!v) {
-    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->active_.reset();
+    if (auto f = form_.Resolve(); f && f->Active().get() == this) f->SetActive(nullptr);
   }
   OnEnabledChanged();
+  OnChanged(Aspect::kEnabled);
 }
 
 std::int16_t Control::TabIndex() const {
@@ -63,7 +67,14 @@ void Control::LetTabIndex(std::int16_t v) {
 }
 
 kvt::ObjectRef Control::Font() const {
-  if (!font_) font_ = std::make_shared<kvthost::Font>();
+  if (!font_) {
+    font_ = std::make_shared<kvthost::Font>();
+    // The font holds its control weakly: no cycle between the two.
+    std::weak_ptr<kvt::Object> weak = std::const_pointer_cast<kvt::Object>(shared_from_this());
+    font_->on_change = [weak] {
+      if (auto self = weak.lock()) static_cast<Control&>(*self).NotifyChanged(Aspect::kFont);
+    };
+  }
   return font_;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -22,15 +23,32 @@ class Font final : public kvt::Object {
 
  public:
   std::string Name() const { return name_; }
-  void LetName(const std::string& v) { name_ = v; }
+  void LetName(const std::string& v) {
+    name_ = v;
+    Changed();
+  }
   double Size() const { return size_; }
-  void LetSize(double v) { size_ = v; }
+  void LetSize(double v) {
+    size_ = v;
+    Changed();
+  }
   bool Bold() const { return bold_; }
-  void LetBold(bool v) { bold_ = v; }
+  void LetBold(bool v) {
+    bold_ = v;
+    Changed();
+  }
   bool Italic() const { return italic_; }
-  void LetItalic(bool v) { italic_ = v; }
+  void LetItalic(bool v) {
+    italic_ = v;
+    Changed();
+  }
+  /// Called after every change (the control shows its font anew).
+  std::function<void()> on_change;
 
  private:
+  void Changed() {
+    if (on_change) on_change();
+  }
   std::string name_ = "MS Sans Serif";
   double size_ = 8.25;
   bool bold_ = false;
@@ -39,16 +57,39 @@ class Font final : public kvt::Object {
 
 class Control : public kvt::Object {
  public:
+  /// What changed on a control, for a window system that shows it (Qt's widget follows).
+  enum class Aspect {
+    kGeometry,  // Left, Top, Width, Height
+    kVisible,
+    kEnabled,
+    kColors,  // BackColor, ForeColor
+    kToolTip,
+    kFont,
+    kContent,     // text, caption, value, the panels' texts
+    kSelection,   // selected text or entry
+    kList,        // a combo's entries
+    kAppearance,  // settings that change how the control looks or takes input
+  };
+
   // Members every control has.
   std::string Name() const { return name_; }
   std::string Tag() const { return tag_; }
   void LetTag(const std::string& v) { tag_ = v; }
   std::string ToolTipText() const { return tool_tip_; }
-  void LetToolTipText(const std::string& v) { tool_tip_ = v; }
+  void LetToolTipText(const std::string& v) {
+    tool_tip_ = v;
+    OnChanged(Aspect::kToolTip);
+  }
   std::int32_t Left() const { return left_; }
-  void LetLeft(std::int32_t v) { left_ = v; }
+  void LetLeft(std::int32_t v) {
+    left_ = v;
+    OnChanged(Aspect::kGeometry);
+  }
   std::int32_t Top() const { return top_; }
-  void LetTop(std::int32_t v) { top_ = v; }
+  void LetTop(std::int32_t v) {
+    top_ = v;
+    OnChanged(Aspect::kGeometry);
+  }
   std::int32_t Width() const { return width_; }
   virtual void LetWidth(std::int32_t v);
   std::int32_t Height() const { return height_; }
@@ -64,9 +105,15 @@ class Control : public kvt::Object {
   bool TabStop() const { return tab_stop_; }
   void LetTabStop(bool v) { tab_stop_ = v; }
   std::int32_t BackColor() const { return back_color_; }
-  void LetBackColor(std::int32_t v) { back_color_ = v; }
+  void LetBackColor(std::int32_t v) {
+    back_color_ = v;
+    OnChanged(Aspect::kColors);
+  }
   std::int32_t ForeColor() const { return fore_color_; }
-  void LetForeColor(std::int32_t v) { fore_color_ = v; }
+  void LetForeColor(std::int32_t v) {
+    fore_color_ = v;
+    OnChanged(Aspect::kColors);
+  }
   kvt::ObjectRef Font() const;
   /// The form, or Nothing once the control was removed from it.
   kvt::ObjectRef Parent() const;
@@ -88,6 +135,9 @@ class Control : public kvt::Object {
   virtual void TypeCharacter(char32_t) {}
   /// One line describing the control's state for a text picture of the form.
   virtual std::string Describe() const { return {}; }
+  /// Tells the window system that an aspect changed (objects that belong to the control, such
+  /// as its font or a status bar's panels, call it).
+  void NotifyChanged(Aspect aspect) { OnChanged(aspect); }
 
   template <class C>
   static kvt::ClassBuilder<C>& DescribeCommon(kvt::ClassBuilder<C>& b) {
@@ -125,6 +175,9 @@ class Control : public kvt::Object {
   Control(std::int32_t width, std::int32_t height) : width_(width), height_(height) {}
   /// The control's enabled state changed (the file link keeps its lock flag in step).
   virtual void OnEnabledChanged() {}
+  /// An aspect of the control changed; a window system that shows the control follows it. The
+  /// headless one has nothing to show. Called before the control raises its own events.
+  virtual void OnChanged(Aspect) {}
 
  private:
   friend class Form;

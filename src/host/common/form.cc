@@ -51,6 +51,7 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   form->by_name_.emplace(std::string_view(control->name_), control);
   const double last = form->tab_order_.empty() ? 0.0 : form->tab_order_.rbegin()->first;
   form->PlaceInTabOrder(*control, last + 1.0);  // a new control comes last
+  form->OnControlAdded(*control);
   return made;
 }
 
@@ -116,8 +117,18 @@ Form::Form(std::string name) : name_(std::move(name)), caption_(name_) {}
 
 std::shared_ptr<Form> Form::Create(std::string name) {
   std::shared_ptr<Form> f(new Form(std::move(name)));
-  f->controls_ = std::make_shared<ControlsCollection>(f);
+  Attach(f);
   return f;
+}
+
+void Form::Attach(const std::shared_ptr<Form>& form) {
+  form->controls_ = std::make_shared<ControlsCollection>(form);
+}
+
+void Form::SetActive(std::shared_ptr<Control> control) {
+  if (active_ == control) return;
+  active_ = std::move(control);
+  OnActiveChanged();
 }
 
 Form::~Form() {
@@ -128,17 +139,20 @@ Form::~Form() {
 void Form::LetScaleWidth(std::int32_t v) {
   if (v <= 0) throw HostError(kInvalidPropertyValue, "Invalid property value: ScaleWidth");
   scale_width_ = v;
+  OnFormChanged(FormAspect::kScale);
 }
 
 void Form::LetScaleHeight(std::int32_t v) {
   if (v <= 0) throw HostError(kInvalidPropertyValue, "Invalid property value: ScaleHeight");
   scale_height_ = v;
+  OnFormChanged(FormAspect::kScale);
 }
 
 void Form::Unload() {
-  active_.reset();
+  SetActive(nullptr);
   while (!by_creation_.empty()) Detach(by_creation_.rbegin()->second);
-  visible_ = false;
+  OnUnloading();
+  LetVisible(false);
   Unloaded.Emit();
 }
 
@@ -160,11 +174,12 @@ std::shared_ptr<Control> Form::FindControl(std::string_view name) const {
 }
 
 void Form::Detach(std::shared_ptr<Control> c) {
-  if (active_ == c) active_.reset();
+  if (active_ == c) SetActive(nullptr);
   by_name_.erase(c->name_);
   tab_order_.erase(c->tab_key_);
   by_creation_.erase(c->creation_);
   c->form_.Reset();
+  OnControlRemoved(*c);
 }
 
 std::vector<std::shared_ptr<Control>> Form::ControlList() const {
@@ -237,11 +252,11 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
       if (cancel) return false;  // the control keeps the focus
     }
     if (active_ != leaving) return active_ == target;  // a handler moved the focus itself
-    active_ = target;
+    SetActive(target);
     if (auto* ev = leaving->FocusEvents()) ev->LostFocus.Emit();
     if (active_ != target) return false;
   } else {
-    active_ = target;
+    SetActive(target);
   }
   if (auto* ev = target->FocusEvents()) ev->GotFocus.Emit();
   return true;

@@ -45,7 +45,7 @@ class ControlsCollection final : public kvt::Object,
   kvt::WeakRef<Form> form_;
 };
 
-class Form final : public kvt::Object, public kvtfields::IWindowKeys {
+class Form : public kvt::Object, public kvtfields::IWindowKeys {
   KVT_OBJECT()
 
  public:
@@ -56,7 +56,10 @@ class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   // Late-bound members.
   std::string Name() const { return name_; }
   std::string Caption() const { return caption_; }
-  void LetCaption(const std::string& v) { caption_ = v; }
+  void LetCaption(const std::string& v) {
+    caption_ = v;
+    OnFormChanged(FormAspect::kCaption);
+  }
   /// The client area, in twips.
   std::int32_t ScaleWidth() const { return scale_width_; }
   void LetScaleWidth(std::int32_t v);
@@ -65,12 +68,15 @@ class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   bool KeyPreview() const { return key_preview_; }
   void LetKeyPreview(bool v) { key_preview_ = v; }
   bool Visible() const { return visible_; }
-  void LetVisible(bool v) { visible_ = v; }
+  void LetVisible(bool v) {
+    visible_ = v;
+    OnFormChanged(FormAspect::kVisible);
+  }
   kvt::ObjectRef Controls() const { return controls_; }
   /// The control that has the focus, or Nothing.
   kvt::ObjectRef ActiveControl() const { return active_; }
-  void Show() { visible_ = true; }
-  void Hide() { visible_ = false; }
+  void Show() { LetVisible(true); }
+  void Hide() { LetVisible(false); }
   /// Closes the form: every control goes, the form is hidden and Unloaded is raised.
   void Unload();
 
@@ -110,10 +116,25 @@ class Form final : public kvt::Object, public kvtfields::IWindowKeys {
   /// Text typed by the person, character by character, into the focused control.
   void TypeText(std::string_view text);
 
+ protected:
+  enum class FormAspect { kCaption, kScale, kVisible };
+  explicit Form(std::string name);
+  /// Completes a form made by a subclass's factory (its controls collection needs the form).
+  static void Attach(const std::shared_ptr<Form>& form);
+  // What a window system that shows the form follows. The headless one has nothing to show.
+  /// A control was added to the form / taken off it (still whole, no longer on the form).
+  virtual void OnControlAdded(Control&) {}
+  virtual void OnControlRemoved(Control&) {}
+  /// The control that has the focus changed (Active()); called before the focus events.
+  virtual void OnActiveChanged() {}
+  virtual void OnFormChanged(FormAspect) {}
+  /// Every control is gone; Unloaded is raised next.
+  virtual void OnUnloading() {}
+
  private:
   friend class ControlsCollection;
   friend class Control;
-  explicit Form(std::string name);
+  void SetActive(std::shared_ptr<Control> control);
   void TypeCharacter(char32_t c);
   std::int16_t TabIndexOf(const Control& c) const;
   void SetTabIndex(Control& c, std::int16_t index);

@@ -1,9 +1,26 @@
 #include "host/headless/desktop.h"
 
+#include "runtime/class_registry.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
 
 namespace kvthost {
+
+namespace {
+
+// The shared controls, as they are: the headless window system shows nothing.
+void RegisterControlClasses() {
+  auto& reg = kvt::ClassRegistry::Instance();
+  reg.Register(kvtfields::kLabelClass, {}, [] { return std::make_shared<Label>(); });
+  reg.Register(kvtfields::kPlainTextBoxClass, {}, [] { return std::make_shared<PlainTextBox>(); });
+  reg.Register(kvtfields::kTextBoxClass, {}, [] { return std::make_shared<MultiLineTextBox>(); });
+  reg.Register(kvtfields::kComboClass, {}, [] { return std::make_shared<CodeCombo>(); });
+  reg.Register(kvtfields::kDatePickerClass, {}, [] { return std::make_shared<DatePicker>(); });
+  reg.Register(kvtfields::kFileLinkerClass, {}, [] { return std::make_shared<FileLinker>(); });
+  reg.Register(kvtfields::kStatusBarClass, {}, [] { return std::make_shared<StatusBar>(); });
+}
+
+}  // namespace
 
 std::shared_ptr<Desktop> Desktop::Install() {
   RegisterControlClasses();

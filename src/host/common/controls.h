@@ -1,10 +1,13 @@
-// The controls of the headless window system: the label, the text boxes, the code/description
-// combo, the date picker, the file link and the status bar. They behave like desktop controls:
-// typed input honours MaxLength and Locked, a change event follows every change of content
-// (by the person or by the program), and focus and validate events come from the form.
+// The controls every window system shares: the label, the text boxes, the code/description
+// combo, the date picker, the file link and the status bar, as state and behaviour. They behave
+// like desktop controls: typed input honours MaxLength and Locked, a change event follows every
+// change of content (by the person or by the program), and focus and validate events come from
+// the form. The headless window system uses them as they are; a toolkit subclasses each one and
+// shows it (OnChanged), feeding the person's input back through the same members.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -17,7 +20,7 @@
 namespace kvthost {
 
 /// "VB.Label": a caption; never takes the focus.
-class Label final : public Control, public kvtfields::ILabelControl {
+class Label : public Control, public kvtfields::ILabelControl {
   KVT_OBJECT()
 
  public:
@@ -52,9 +55,15 @@ class TextBoxBase : public Control {
   std::int16_t MaxLength() const { return max_length_; }
   void LetMaxLength(std::int16_t v);
   bool MultiLine() const { return multi_line_; }
-  void LetMultiLine(bool v) { multi_line_ = v; }
+  void LetMultiLine(bool v) {
+    multi_line_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   bool Locked() const { return locked_; }
-  void LetLocked(bool v) { locked_ = v; }
+  void LetLocked(bool v) {
+    locked_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   /// Selection, in characters.
   std::int32_t SelStart() const { return sel_start_; }
   void LetSelStart(std::int32_t v);
@@ -63,7 +72,10 @@ class TextBoxBase : public Control {
   std::string SelText() const;
   /// Values offered under the box while the person types (the autocomplete class fills them).
   std::vector<std::string> Suggestions() const { return suggestions_; }
-  void ShowSuggestions(const std::vector<std::string>& values) { suggestions_ = values; }
+  void ShowSuggestions(const std::vector<std::string>& values) {
+    suggestions_ = values;
+    OnChanged(Aspect::kList);
+  }
   /// The person accepts an offered value: it replaces the text.
   void AcceptSuggestion(std::int32_t index);
 
@@ -103,7 +115,7 @@ class TextBoxBase : public Control {
 };
 
 /// "ZulMultiLineTextBox.MultiLineTextBox": the text box of text fields.
-class MultiLineTextBox final : public TextBoxBase, public kvtfields::ITextBoxControl {
+class MultiLineTextBox : public TextBoxBase, public kvtfields::ITextBoxControl {
   KVT_OBJECT()
 
  public:
@@ -111,7 +123,7 @@ class MultiLineTextBox final : public TextBoxBase, public kvtfields::ITextBoxCon
 };
 
 /// "VB.TextBox": the platform's plain text box (not a field's text box).
-class PlainTextBox final : public TextBoxBase {
+class PlainTextBox : public TextBoxBase {
   KVT_OBJECT()
 
  public:
@@ -120,7 +132,7 @@ class PlainTextBox final : public TextBoxBase {
 
 /// "zulDBCodDescr.DBCodDescr": chooses a code from a list of codes with descriptions; the
 /// person can also add and delete codes, which it reports to the field.
-class CodeCombo final : public Control, public kvtfields::ICodeComboControl {
+class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   KVT_OBJECT()
 
  public:
@@ -139,11 +151,20 @@ class CodeCombo final : public Control, public kvtfields::ICodeComboControl {
   /// The code at a position of the list.
   std::string List(std::int16_t index) const;
   bool Locked() const { return locked_; }
-  void LetLocked(bool v) { locked_ = v; }
+  void LetLocked(bool v) {
+    locked_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   bool VisibleDescription() const { return visible_description_; }
-  void LetVisibleDescription(bool v) { visible_description_ = v; }
+  void LetVisibleDescription(bool v) {
+    visible_description_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   std::int32_t Behavior() const { return behavior_; }
-  void LetBehavior(std::int32_t v) { behavior_ = v; }
+  void LetBehavior(std::int32_t v) {
+    behavior_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   bool HaveEmptyElement() const { return have_empty_; }
   void LetHaveEmptyElement(bool v) { have_empty_ = v; }
   kvt::ObjectRef DataRows() const { return data_rows_; }
@@ -186,7 +207,7 @@ class CodeCombo final : public Control, public kvtfields::ICodeComboControl {
 };
 
 /// "MSComCtl2.DTPicker.2": a date, or no date (Null) when it has a check box.
-class DatePicker final : public Control, public kvtfields::IDatePickerControl {
+class DatePicker : public Control, public kvtfields::IDatePickerControl {
   KVT_OBJECT()
 
  public:
@@ -196,11 +217,20 @@ class DatePicker final : public Control, public kvtfields::IDatePickerControl {
   /// Null needs the check box (380 otherwise); anything else must read as a date (13).
   void LetValue(const kvt::Variant& v);
   std::int32_t Format() const { return format_; }
-  void LetFormat(std::int32_t v) { format_ = v; }
+  void LetFormat(std::int32_t v) {
+    format_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   std::string CustomFormat() const { return custom_format_; }
-  void LetCustomFormat(const std::string& v) { custom_format_ = v; }
+  void LetCustomFormat(const std::string& v) {
+    custom_format_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   bool CheckBox() const { return check_box_; }
-  void LetCheckBox(bool v) { check_box_ = v; }
+  void LetCheckBox(bool v) {
+    check_box_ = v;
+    OnChanged(Aspect::kAppearance);
+  }
   /// The date as the picker shows it ("" for no date); writing it reads a date ("" is Null).
   std::string Text() const;
   void LetText(const std::string& text);
@@ -224,7 +254,7 @@ class DatePicker final : public Control, public kvtfields::IDatePickerControl {
 };
 
 /// "ZulFileLinker.FileLinker": a link to a file; its lock flag clears Enabled while set.
-class FileLinker final : public Control, public kvtfields::IFileLinkerControl {
+class FileLinker : public Control, public kvtfields::IFileLinkerControl {
   KVT_OBJECT()
 
  public:
@@ -255,7 +285,12 @@ class Panel final : public kvt::Object {
   Panel(std::string key, std::string text) : key_(std::move(key)), text_(std::move(text)) {}
   std::string Key() const { return key_; }
   std::string Text() const { return text_; }
-  void LetText(const std::string& v) { text_ = v; }
+  void LetText(const std::string& v) {
+    text_ = v;
+    if (on_change) on_change();
+  }
+  /// Called after the text changed (the status bar shows it anew).
+  std::function<void()> on_change;
 
  private:
   std::string key_;
@@ -270,26 +305,25 @@ class Panels final : public kvt::Object {
   kvt::ObjectRef Add(const std::string& key, std::optional<std::string> text);
   kvt::ObjectRef Item(const kvt::Variant& index) const;
   std::int32_t Count() const { return static_cast<std::int32_t>(panels_.size()); }
+  /// Called after a panel was added or its text changed.
+  std::function<void()> on_change;
 
  private:
   std::vector<std::shared_ptr<Panel>> panels_;
 };
 
 /// "MSComctlLib.SBarCtrl.2": a status bar with keyed panels.
-class StatusBar final : public Control {
+class StatusBar : public Control {
   KVT_OBJECT()
 
  public:
   StatusBar() : Control(4680, 315) {}
-  kvt::ObjectRef GetPanels() const { return panels_; }
+  kvt::ObjectRef GetPanels() const;
   bool Focusable() const override { return false; }
   std::string Describe() const override;
 
  private:
   std::shared_ptr<Panels> panels_ = std::make_shared<Panels>();
 };
-
-/// Registers every control class under its class name with the class registry.
-void RegisterControlClasses();
 
 }  // namespace kvthost

@@ -1,4 +1,4 @@
-#include "host/headless/controls.h"
+#include "host/common/controls.h"
 
 #include <algorithm>
 
@@ -12,6 +12,7 @@ namespace kvthost {
 namespace {
 
 constexpr const char* kSource = kHostSource;
+const std::function<void()> kNoNotify;
 constexpr std::int32_t kTwipsPerChar = 90;
 
 [[noreturn]] void InvalidValue(const std::string& what) {
@@ -44,17 +45,20 @@ const kvt::ClassInfo& Label::StaticClass() {
 
 void Label::LetCaption(const std::string& v) {
   caption_ = v;
+  OnChanged(Aspect::kContent);
   Fit();
 }
 
 void Label::LetAutoSize(bool v) {
   auto_size_ = v;
+  OnChanged(Aspect::kAppearance);
   Fit();
 }
 
 void Label::LetBackStyle(std::int16_t v) {
   if (v != 0 && v != 1) InvalidValue("BackStyle");
   back_style_ = v;
+  OnChanged(Aspect::kAppearance);
 }
 
 void Label::Fit() {
@@ -69,29 +73,34 @@ void Label::Fit() {
 void TextBoxBase::Replace(std::string text) {
   if (text == text_) return;
   text_ = std::move(text);
+  OnChanged(Aspect::kContent);
   events_.Change.Emit();
 }
 
 void TextBoxBase::LetText(const std::string& v) {
   sel_start_ = 0;
   sel_length_ = 0;
+  OnChanged(Aspect::kSelection);
   Replace(v);
 }
 
 void TextBoxBase::LetMaxLength(std::int16_t v) {
   if (v < 0) InvalidValue("MaxLength");
   max_length_ = v;
+  OnChanged(Aspect::kAppearance);
 }
 
 void TextBoxBase::LetSelStart(std::int32_t v) {
   if (v < 0) InvalidValue("SelStart");
   sel_start_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)));
   sel_length_ = 0;
+  OnChanged(Aspect::kSelection);
 }
 
 void TextBoxBase::LetSelLength(std::int32_t v) {
   if (v < 0) InvalidValue("SelLength");
   sel_length_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)) - sel_start_);
+  OnChanged(Aspect::kSelection);
 }
 
 std::string TextBoxBase::SelText() const {
@@ -241,6 +250,7 @@ std::int16_t CodeCombo::Find(const std::string& code) const {
 void CodeCombo::Select(std::int16_t index) {
   const std::string before = Value();
   index_ = index;
+  OnChanged(Aspect::kSelection);
   if (Value() != before) events_.Change.Emit();
 }
 
@@ -281,6 +291,7 @@ void CodeCombo::Refill() {
   entries_ = std::move(entries);
   const std::int16_t keep = Find(selected);
   index_ = keep >= 0 ? keep : (have_empty_ ? 0 : -1);  // refilling is no change of the person's
+  OnChanged(Aspect::kList);
 }
 
 void CodeCombo::Choose(const std::string& code) {
@@ -342,7 +353,10 @@ void DatePicker::LetValue(const kvt::Variant& v) {
   const bool changed = has != has_date_ || (has && d != date_);
   has_date_ = has;
   date_ = d;
-  if (changed) events_.Change.Emit();
+  if (changed) {
+    OnChanged(Aspect::kContent);
+    events_.Change.Emit();
+  }
 }
 
 std::string DatePicker::Text() const {
@@ -381,11 +395,13 @@ const kvt::ClassInfo& FileLinker::StaticClass() {
 void FileLinker::LetText(const std::string& v) {
   if (v == text_) return;
   text_ = v;
+  OnChanged(Aspect::kContent);
   events_.Change.Emit();
 }
 
 void FileLinker::LetLocked(bool v) {
   locked_ = v;
+  OnChanged(Aspect::kAppearance);
   LetEnabled(!v);  // a locked link cannot be followed or changed
 }
 
@@ -442,6 +458,13 @@ kvt::ObjectRef Panels::Add(const std::string& key, std::optional<std::string> te
     }
   }
   panels_.push_back(std::make_shared<Panel>(key, text.value_or("")));
+  // A panel may outlive its status bar (a caller still holds it): it holds the panels weakly.
+  std::weak_ptr<kvt::Object> weak = weak_from_this();
+  panels_.back()->on_change = [weak] {
+    auto self = weak.lock();
+    if (auto& notify = self ? static_cast<Panels&>(*self).on_change : kNoNotify; notify) notify();
+  };
+  if (on_change) on_change();
   return panels_.back();
 }
 
@@ -460,6 +483,19 @@ kvt::ObjectRef Panels::Item(const kvt::Variant& index) const {
   return panels_[static_cast<std::size_t>(i - 1)];
 }
 
+kvt::ObjectRef StatusBar::GetPanels() const {
+  if (!panels_->on_change) {
+    std::weak_ptr<const kvt::Object> weak = shared_from_this();
+    panels_->on_change = [weak] {
+      if (auto self = weak.lock()) {
+        std::const_pointer_cast<StatusBar>(std::static_pointer_cast<const StatusBar>(self))
+            ->NotifyChanged(Aspect::kContent);
+      }
+    };
+  }
+  return panels_;
+}
+
 const kvt::ClassInfo& StatusBar::StaticClass() {
   static const kvt::ClassInfo info =
       Builder<StatusBar>("StatusBar").Get<&StatusBar::GetPanels>("Panels").Build();
@@ -473,19 +509,6 @@ std::string StatusBar::Describe() const {
     out += kvt::CStr(kvt::GetProperty(panels_->Item(kvt::Variant(i)), "Text"));
   }
   return out;
-}
-
-// ---- Registration
-
-void RegisterControlClasses() {
-  auto& reg = kvt::ClassRegistry::Instance();
-  reg.Register(kvtfields::kLabelClass, {}, [] { return std::make_shared<Label>(); });
-  reg.Register("VB.TextBox", {}, [] { return std::make_shared<PlainTextBox>(); });
-  reg.Register(kvtfields::kTextBoxClass, {}, [] { return std::make_shared<MultiLineTextBox>(); });
-  reg.Register(kvtfields::kComboClass, {}, [] { return std::make_shared<CodeCombo>(); });
-  reg.Register(kvtfields::kDatePickerClass, {}, [] { return std::make_shared<DatePicker>(); });
-  reg.Register(kvtfields::kFileLinkerClass, {}, [] { return std::make_shared<FileLinker>(); });
-  reg.Register("MSComctlLib.SBarCtrl.2", {}, [] { return std::make_shared<StatusBar>(); });
 }
 
 }  // namespace kvthost
