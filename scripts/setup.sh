@@ -7,6 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   libicu-dev libsqlite3-dev liblua5.4-dev
   libgtest-dev libgmock-dev libbenchmark-dev
+  qt6-base-dev fonts-dejavu-core
 )
 
 missing=()

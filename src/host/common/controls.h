@@ -150,6 +150,8 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   void LetListIndex(std::int16_t v);
   /// The code at a position of the list.
   std::string List(std::int16_t index) const;
+  /// The entries, code and description, in list order.
+  const std::vector<std::pair<std::string, std::string>>& Entries() const { return entries_; }
   bool Locked() const { return locked_; }
   void LetLocked(bool v) {
     locked_ = v;

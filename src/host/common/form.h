@@ -115,6 +115,8 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   void PressKey(std::int16_t key_code, std::int16_t shift = 0);
   /// Text typed by the person, character by character, into the focused control.
   void TypeText(std::string_view text);
+  /// One character typed by the person: key preview (KeyPress), then the focused control.
+  void TypeCharacter(char32_t c);
 
  protected:
   enum class FormAspect { kCaption, kScale, kVisible };
@@ -135,7 +137,6 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   friend class ControlsCollection;
   friend class Control;
   void SetActive(std::shared_ptr<Control> control);
-  void TypeCharacter(char32_t c);
   std::int16_t TabIndexOf(const Control& c) const;
   void SetTabIndex(Control& c, std::int16_t index);
   void PlaceInTabOrder(Control& c, double key);

@@ -1,0 +1,568 @@
+#include "host/qt/qt_controls.h"
+
+#include <QAbstractListModel>
+#include <QCalendarWidget>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFontMetrics>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QToolButton>
+#include <QWidgetAction>
+#include <cmath>
+
+#include "host/qt/qt_form.h"
+#include "host/qt/qt_text.h"
+#include "runtime/class_registry.h"
+#include "runtime/text.h"
+
+namespace kvthost::qt {
+namespace {
+
+using Aspect = Control::Aspect;
+
+QColor ColorOf(std::int32_t bgr) {
+  return QColor::fromRgb(BgrToRgb(bgr));
+}
+
+QtForm* FormOf(const Control& c) {
+  return dynamic_cast<QtForm*>(c.OwnerForm().get());
+}
+
+int Px(const Control& c, std::int32_t twips) {
+  const QtForm* f = FormOf(c);
+  return TwipsToPixels(twips, f ? f->Dpi() : 96);
+}
+
+// What every control's widget shows the same way.
+void ShowCommon(Control& c, QWidget* w, Aspect a, bool fill_background = true) {
+  if (!w) return;
+  switch (a) {
+    case Aspect::kGeometry:
+      w->setGeometry(Px(c, c.Left()), Px(c, c.Top()), Px(c, c.Width()), Px(c, c.Height()));
+      break;
+    case Aspect::kVisible:
+      w->setVisible(c.Visible());
+      break;
+    case Aspect::kEnabled:
+      w->setEnabled(c.Enabled());
+      break;
+    case Aspect::kColors: {
+      QPalette p = w->palette();
+      if (fill_background) {
+        p.setColor(QPalette::Base, ColorOf(c.BackColor()));
+        p.setColor(QPalette::Window, ColorOf(c.BackColor()));
+      }
+      p.setColor(QPalette::Text, ColorOf(c.ForeColor()));
+      p.setColor(QPalette::WindowText, ColorOf(c.ForeColor()));
+      w->setPalette(p);
+      break;
+    }
+    case Aspect::kToolTip:
+      w->setToolTip(ToQt(c.ToolTipText()));
+      break;
+    case Aspect::kFont: {
+      auto font = std::dynamic_pointer_cast<Font>(c.Font());
+      QFont f = w->font();
+      f.setBold(font->Bold());
+      f.setItalic(font->Italic());
+      w->setFont(f);
+      break;
+    }
+    default:
+      break;
+  }
+}
+
+constexpr Aspect kCommonAspects[] = {Aspect::kGeometry, Aspect::kEnabled, Aspect::kColors,
+                                     Aspect::kToolTip, Aspect::kVisible};
+
+// Shows everything a control has when its widget is made; fonts only when one was asked for.
+template <class C>
+void ShowAll(C& c, std::initializer_list<Aspect> own) {
+  for (Aspect a : own) c.Show(a);
+  for (Aspect a : kCommonAspects) c.Show(a);
+}
+
+QWidget* Client(QtForm& form) {
+  return form.ClientArea();
+}
+
+// ---- Label
+
+class QtLabel final : public Label, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    widget_ = new QLabel(Client(form));
+    ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
+  }
+  void Show(Aspect a) {
+    auto* label = static_cast<QLabel*>(widget_.data());
+    if (!label) return;
+    if (a == Aspect::kContent) label->setText(ToQt(Caption()));
+    if (a == Aspect::kAppearance || a == Aspect::kColors) {
+      label->setAutoFillBackground(BackStyle() == 1);
+    }
+    ShowCommon(*this, label, a, BackStyle() == 1);
+    if (a == Aspect::kContent || a == Aspect::kFont || a == Aspect::kGeometry) FitCaption();
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+
+ private:
+  // An auto-sized label is as wide as its caption in the font the screen shows it in.
+  void FitCaption() {
+    if (!AutoSize() || fitting_ || !widget_) return;
+    const int dpi = FormOf(*this) ? FormOf(*this)->Dpi() : 96;
+    const QFontMetrics m(widget_->font());
+    const std::int32_t w = PixelsToTwips(m.horizontalAdvance(ToQt(Caption())) + 2, dpi);
+    const std::int32_t h = PixelsToTwips(m.height(), dpi);
+    if (w == Width() && h == Height()) return;
+    fitting_ = true;
+    LetWidth(w);
+    LetHeight(h);
+    fitting_ = false;
+  }
+  bool fitting_ = false;
+};
+
+// ---- Text boxes
+
+// Suggestions under a text box; a click accepts one.
+QListWidget* MakeSuggestionList(QWidget* parent, const std::function<void(int)>& accept) {
+  auto* list = new QListWidget(parent);
+  list->setFocusPolicy(Qt::NoFocus);
+  list->hide();
+  QObject::connect(list, &QListWidget::itemClicked,
+                   [list, accept](QListWidgetItem* item) { accept(list->row(item)); });
+  return list;
+}
+
+template <class Base>
+class QtText final : public Base, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    delete widget_.data();
+    multi_line_shown_ = Base::MultiLine();
+    if (multi_line_shown_) {
+      auto* edit = new QPlainTextEdit(Client(form));
+      edit->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+      edit->setTabChangesFocus(true);
+      widget_ = edit;
+    } else {
+      widget_ = new QLineEdit(Client(form));
+    }
+    widget_->setContextMenuPolicy(Qt::NoContextMenu);  // edits go through the control
+    widget_->setAcceptDrops(false);
+    ShowAll(*this, {Aspect::kContent, Aspect::kAppearance, Aspect::kSelection});
+  }
+  bool TakesTypedText() const override { return true; }
+  QListWidget* SuggestionList() const override { return list_; }
+  void ReadSelection() override {
+    const std::string text = Base::Text();
+    int start = 0, end = 0;
+    if (auto* line = qobject_cast<QLineEdit*>(widget_.data())) {
+      start = line->hasSelectedText() ? line->selectionStart() : line->cursorPosition();
+      end = line->hasSelectedText() ? line->selectionEnd() : start;
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(widget_.data())) {
+      const QTextCursor cur = plain->textCursor();
+      start = cur.selectionStart();
+      end = cur.selectionEnd();
+    } else {
+      return;
+    }
+    const std::int32_t from = ControlPosition(text, start);
+    const std::int32_t to = ControlPosition(text, end);
+    if (from == Base::SelStart() && to - from == Base::SelLength()) return;
+    Base::LetSelStart(from);
+    Base::LetSelLength(to - from);
+  }
+  void Show(Aspect a) {
+    QWidget* w = widget_;
+    if (!w) return;
+    const std::string text = Base::Text();
+    if (a == Aspect::kAppearance && Base::MultiLine() != multi_line_shown_) {
+      if (QtForm* f = FormOf(*this)) {
+        const bool had_focus = w->hasFocus();
+        AttachTo(*f);  // another kind of editor; the form takes to it as to any new widget
+        f->AdoptWidget(*this);
+        if (had_focus) widget_->setFocus();
+      }
+      return;
+    }
+    if (auto* line = qobject_cast<QLineEdit*>(w)) {
+      if (a == Aspect::kContent && line->text() != ShownText(text)) line->setText(ShownText(text));
+      if (a == Aspect::kAppearance) line->setReadOnly(Base::Locked());
+      if (a == Aspect::kSelection || a == Aspect::kContent) {
+        const int s = ShownPosition(text, Base::SelStart());
+        const int e = ShownPosition(text, Base::SelStart() + Base::SelLength());
+        if (e > s) {
+          line->setSelection(s, e - s);
+        } else {
+          line->setCursorPosition(s);
+        }
+      }
+    } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
+      if (a == Aspect::kContent && plain->toPlainText() != ShownText(text)) {
+        plain->setPlainText(ShownText(text));
+      }
+      if (a == Aspect::kAppearance) plain->setReadOnly(Base::Locked());
+      if (a == Aspect::kSelection || a == Aspect::kContent) {
+        QTextCursor cur = plain->textCursor();
+        cur.setPosition(ShownPosition(text, Base::SelStart()));
+        cur.setPosition(ShownPosition(text, Base::SelStart() + Base::SelLength()),
+                        QTextCursor::KeepAnchor);
+        plain->setTextCursor(cur);
+      }
+    }
+    if (a == Aspect::kList) ShowSuggestions();
+    ShowCommon(*this, w, a);
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+
+ private:
+  void ShowSuggestions() {
+    const std::vector<std::string> values = Base::Suggestions();
+    QWidget* parent = widget_ ? widget_->parentWidget() : nullptr;
+    if (!parent) return;
+    if (!list_) {
+      std::weak_ptr<kvt::Object> weak = this->weak_from_this();
+      list_ = MakeSuggestionList(parent, [weak](int row) {
+        auto self = weak.lock();
+        if (!self) return;
+        if (QtForm* f = FormOf(static_cast<QtText&>(*self))) {
+          f->Guard([&] { static_cast<QtText&>(*self).AcceptSuggestion(row); });
+        }
+      });
+    }
+    list_->clear();
+    for (const auto& v : values) list_->addItem(ToQt(v));
+    const QRect g = widget_->geometry();
+    list_->setGeometry(g.left(), g.bottom() + 1, g.width(),
+                       std::min<int>(static_cast<int>(values.size()), 8) * 18 + 4);
+    list_->setVisible(!values.empty());
+    list_->raise();
+  }
+  bool multi_line_shown_ = false;
+  QPointer<QListWidget> list_;
+};
+
+// ---- Code/description combo
+
+// The combo's entries as Qt reads them: straight from the control, no copy, so that a list of
+// thousands of codes costs nothing until the person opens it.
+class EntriesModel final : public QAbstractListModel {
+ public:
+  explicit EntriesModel(const CodeCombo& combo, QObject* parent)
+      : QAbstractListModel(parent), combo_(combo) {}
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(combo_.Entries().size());
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+    const auto& [code, descr] = combo_.Entries()[static_cast<std::size_t>(index.row())];
+    if (role == Qt::EditRole || !combo_.VisibleDescription() || code.empty()) return ToQt(code);
+    return ToQt(code + " - " + descr);
+  }
+  void Reset() {
+    beginResetModel();
+    endResetModel();
+  }
+
+ private:
+  const CodeCombo& combo_;
+};
+
+class QtCombo final : public CodeCombo, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    auto* box = new QComboBox(Client(form));
+    box->setEditable(true);
+    box->setInsertPolicy(QComboBox::NoInsert);
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(4);
+    box->setMaxVisibleItems(20);
+    box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
+    model_ = new EntriesModel(*this, box);
+    box->setModel(model_);
+    widget_ = box;
+    std::weak_ptr<kvt::Object> weak = weak_from_this();
+    auto with = [weak](auto f) {
+      return [weak, f](auto&&... args) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto& me = static_cast<QtCombo&>(*self);
+        if (QtForm* form = FormOf(me)) form->Guard([&] { f(me, args...); });
+      };
+    };
+    QObject::connect(box, &QComboBox::activated, box,
+                     with([](QtCombo& me, int row) { me.ChooseRow(row); }));
+    QObject::connect(box->lineEdit(), &QLineEdit::returnPressed, box,
+                     with([](QtCombo& me) { me.TypedCode(); }));
+    ShowAll(*this, {Aspect::kList, Aspect::kAppearance});
+  }
+  QWidget* FocusWidget() const override { return widget_; }
+  /// Shift+Delete: the person deletes the code typed in the box (or shown there).
+  void DeleteSelected() {
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    std::string code = box && box->lineEdit() ? FromQt(box->lineEdit()->text()) : Value();
+    code = code.substr(0, code.find(" - "));
+    if (!code.empty()) DeleteCode(code);
+    Show(Aspect::kSelection);
+  }
+  void Show(Aspect a) {
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    if (!box) return;
+    if (a == Aspect::kList || a == Aspect::kAppearance) {
+      const QSignalBlocker block(box);
+      model_->Reset();
+      box->setEditable(!Locked());
+      if (box->lineEdit()) {
+        box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
+        box->setInsertPolicy(QComboBox::NoInsert);
+      }
+    }
+    if (a == Aspect::kList || a == Aspect::kAppearance || a == Aspect::kSelection) {
+      const QSignalBlocker block(box);
+      box->setCurrentIndex(ListIndex());
+      if (box->lineEdit()) box->lineEdit()->setText(ToQt(Value()));
+    }
+    ShowCommon(*this, box, a);
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+
+ private:
+  void ChooseRow(int row) {
+    if (row >= 0 && row < ListCount()) Choose(List(static_cast<std::int16_t>(row)));
+    Show(Aspect::kSelection);  // a locked combo shows its code again
+  }
+  // Enter in the combo's box: a listed code is chosen; another one, written "code" or
+  // "code - description", is added.
+  void TypedCode() {
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    const std::string typed = FromQt(box->lineEdit()->text());
+    const auto dash = typed.find(" - ");
+    const std::string code = typed.substr(0, dash);
+    const std::string descr = dash == std::string::npos ? std::string() : typed.substr(dash + 3);
+    bool listed = false;
+    for (const auto& e : Entries()) listed = listed || e.first == code;
+    if (listed) {
+      Choose(code);
+    } else {
+      AddCode(code, descr);
+    }
+    Show(Aspect::kSelection);
+  }
+  EntriesModel* model_ = nullptr;  // owned by the widget
+};
+
+// ---- Date picker
+
+// Qt's date editor cannot hold "no date"; this one can: a check box (when the picker has one),
+// a masked day/month/year editor that is blank for no date, and a calendar to pick from.
+const QDate kEpoch(1899, 12, 30);  // day 0 of a date serial
+
+QDate QtDate(const kvt::Variant& v) {
+  return kEpoch.addDays(static_cast<qint64>(std::floor(kvt::CDate(v).serial)));
+}
+
+class QtDatePicker final : public DatePicker, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    auto* frame = new QWidget(Client(form));
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
+    check_ = new QCheckBox(frame);
+    check_->setFocusPolicy(Qt::NoFocus);
+    edit_ = new QLineEdit(frame);
+    edit_->setInputMask("99/99/9999; ");
+    edit_->setContextMenuPolicy(Qt::NoContextMenu);
+    auto* pick = new QToolButton(frame);
+    pick->setText("...");
+    pick->setFocusPolicy(Qt::NoFocus);
+    pick->setPopupMode(QToolButton::InstantPopup);
+    auto* menu = new QMenu(pick);
+    auto* calendar = new QCalendarWidget(menu);
+    auto* action = new QWidgetAction(menu);
+    action->setDefaultWidget(calendar);
+    menu->addAction(action);
+    pick->setMenu(menu);
+    row->addWidget(check_);
+    row->addWidget(edit_, 1);
+    row->addWidget(pick);
+    widget_ = frame;
+    frame->setFocusProxy(edit_);
+    std::weak_ptr<kvt::Object> weak = weak_from_this();
+    auto with = [weak](auto f) {
+      return [weak, f](auto&&... args) {
+        auto self = weak.lock();
+        if (!self) return;
+        auto& me = static_cast<QtDatePicker&>(*self);
+        if (QtForm* form = FormOf(me)) form->Guard([&] { f(me, args...); });
+      };
+    };
+    QObject::connect(check_.data(), &QCheckBox::clicked, frame, with([](QtDatePicker& me, bool on) {
+                       me.PickDate(on ? kvt::Variant(kvt::Today()) : kvt::Variant::Null());
+                     }));
+    QObject::connect(edit_.data(), &QLineEdit::textEdited, frame,
+                     with([](QtDatePicker& me, const QString&) { me.Typed(); }));
+    QObject::connect(calendar, &QCalendarWidget::clicked, frame,
+                     with([menu](QtDatePicker& me, QDate d) {
+                       menu->hide();
+                       me.PickDate(kvt::Variant(kvt::MakeDate(d.year(), d.month(), d.day())));
+                     }));
+    ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
+  }
+  QWidget* FocusWidget() const override { return edit_; }
+  void Show(Aspect a) {
+    if (!widget_ || !edit_) return;
+    if (a == Aspect::kAppearance) check_->setVisible(CheckBox());
+    if (a == Aspect::kContent || a == Aspect::kAppearance) {
+      const QSignalBlocker block_check(check_.data());
+      const kvt::Variant v = Value();
+      const QString shown = v.IsNull() ? QString() : QtDate(v).toString("dd/MM/yyyy");
+      if (edit_->text() != shown && !(v.IsNull() && edit_->text() == "//")) edit_->setText(shown);
+      check_->setChecked(!v.IsNull());
+    }
+    if (a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled) {
+      ShowCommon(*this, widget_, a);
+    } else {
+      ShowCommon(*this, edit_, a);
+    }
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+
+ private:
+  // A complete, real date typed is picked; a cleared editor is no date (with a check box).
+  void Typed() {
+    const QString text = edit_->text();
+    if (text == "//") {
+      if (CheckBox()) PickDate(kvt::Variant::Null());
+      return;
+    }
+    const QDate d = QDate::fromString(text, "dd/MM/yyyy");
+    if (d.isValid()) PickDate(kvt::Variant(kvt::MakeDate(d.year(), d.month(), d.day())));
+  }
+  QPointer<QCheckBox> check_;
+  QPointer<QLineEdit> edit_;
+};
+
+// ---- File link
+
+class QtFileLinker final : public FileLinker, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    auto* frame = new QWidget(Client(form));
+    auto* row = new QHBoxLayout(frame);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(2);
+    edit_ = new QLineEdit(frame);
+    edit_->setContextMenuPolicy(Qt::NoContextMenu);
+    auto* browse = new QToolButton(frame);
+    browse->setText("...");
+    browse->setFocusPolicy(Qt::NoFocus);
+    row->addWidget(edit_, 1);
+    row->addWidget(browse);
+    widget_ = frame;
+    frame->setFocusProxy(edit_);
+    std::weak_ptr<kvt::Object> weak = weak_from_this();
+    QObject::connect(browse, &QToolButton::clicked, frame, [weak, frame] {
+      auto self = weak.lock();
+      if (!self) return;
+      auto& me = static_cast<QtFileLinker&>(*self);
+      const QString path = QFileDialog::getOpenFileName(frame, "Collega un file");
+      if (path.isEmpty()) return;
+      if (QtForm* form = FormOf(me)) form->Guard([&] { me.Browse(FromQt(path)); });
+    });
+    ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
+  }
+  QWidget* FocusWidget() const override { return edit_; }
+  bool TakesTypedText() const override { return true; }
+  void Show(Aspect a) {
+    if (!widget_ || !edit_) return;
+    if (a == Aspect::kContent && edit_->text() != ToQt(Text())) {
+      edit_->setText(ToQt(Text()));
+      edit_->setCursorPosition(static_cast<int>(edit_->text().size()));
+    }
+    if (a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled) {
+      ShowCommon(*this, widget_, a);
+    } else {
+      ShowCommon(*this, edit_, a);
+    }
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+
+ private:
+  QPointer<QLineEdit> edit_;
+};
+
+// ---- Status bar
+
+class QtStatusBar final : public StatusBar, public QtControl {
+ public:
+  void AttachTo(QtForm& form) override {
+    auto* label = new QLabel(Client(form)->parentWidget());
+    label->setFrameShape(QFrame::StyledPanel);
+    label->setContentsMargins(4, 1, 4, 1);
+    widget_ = label;
+    Show(Aspect::kContent);
+    ShowCommon(*this, label, Aspect::kToolTip);
+    ShowCommon(*this, label, Aspect::kVisible);
+  }
+  void Show(Aspect a) {
+    auto* label = static_cast<QLabel*>(widget_.data());
+    if (!label) return;
+    if (a == Aspect::kContent) label->setText(ToQt(Describe()));
+    // The form docks the bar at the bottom: its own geometry is not the bar's.
+    if (a != Aspect::kGeometry) ShowCommon(*this, label, a);
+  }
+
+ protected:
+  void OnChanged(Aspect a) override { Show(a); }
+};
+
+template <class C>
+void Register(const char* class_name) {
+  kvt::ClassRegistry::Instance().Register(class_name, {}, [] { return std::make_shared<C>(); });
+}
+
+}  // namespace
+
+void QtControl::DetachWidget() {
+  if (!widget_) return;
+  widget_->hide();
+  widget_->deleteLater();
+  widget_ = nullptr;
+}
+
+void RegisterQtControlClasses() {
+  Register<QtLabel>(kvtfields::kLabelClass);
+  Register<QtText<PlainTextBox>>(kvtfields::kPlainTextBoxClass);
+  Register<QtText<MultiLineTextBox>>(kvtfields::kTextBoxClass);
+  Register<QtCombo>(kvtfields::kComboClass);
+  Register<QtDatePicker>(kvtfields::kDatePickerClass);
+  Register<QtFileLinker>(kvtfields::kFileLinkerClass);
+  Register<QtStatusBar>(kvtfields::kStatusBarClass);
+}
+
+void DeleteSelectedCode(Control& control) {
+  if (auto* combo = dynamic_cast<QtCombo*>(&control)) combo->DeleteSelected();
+}
+
+}  // namespace kvthost::qt

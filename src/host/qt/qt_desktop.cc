@@ -1,0 +1,239 @@
+#include "host/qt/qt_desktop.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QTest>
+
+#include "host/qt/qt_controls.h"
+#include "host/qt/qt_keys.h"
+#include "host/qt/qt_text.h"
+#include "runtime/error.h"
+
+namespace kvthost::qt {
+namespace {
+
+[[noreturn]] void NotFocused(const char* what) {
+  throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                          std::string("the focused control is not ") + what, kHostSource);
+}
+
+template <class T>
+T* Inside(QWidget* w) {
+  if (!w) return nullptr;
+  if (auto* t = qobject_cast<T*>(w)) return t;
+  return w->findChild<T*>();
+}
+
+}  // namespace
+
+// ---- Platform
+
+std::shared_ptr<QtDesktop> QtDesktop::Install(Messages messages) {
+  if (!QApplication::instance()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kCannotCreateObject,
+                            "the Qt window system needs a QApplication", kHostSource);
+  }
+  RegisterQtControlClasses();
+  auto desktop = std::make_shared<QtDesktop>();
+  desktop->mode_ = messages;
+  desktop->previous_ = kvt::SetPlatform(desktop);
+  return desktop;
+}
+
+void QtDesktop::Uninstall() {
+  kvt::SetPlatform(previous_);
+  previous_.reset();
+}
+
+int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view title) {
+  Message m{std::string(prompt), buttons, std::string(title)};
+  if (on_message) on_message(m);
+  messages_.push_back(m);
+  if (mode_ == Messages::kShow) {
+    QWidget* parent = QApplication::activeWindow();
+    QMessageBox::information(parent, ToQt(title.empty() ? application_title : m.title),
+                             ToQt(m.prompt));
+  }
+  return kvt::kMsgBoxAnswerOk;
+}
+
+void QtDesktop::SendTab() {
+  QWidget* target = QApplication::focusWidget();
+  if (!target) {
+    auto form = ActiveForm();
+    target = form ? form->Window() : nullptr;
+  }
+  if (target) QTest::keyClick(target, Qt::Key_Tab);
+}
+
+kvt::ObjectRef QtDesktop::CreateWindow(std::string_view name) {
+  return NewForm(std::string(name));
+}
+
+std::shared_ptr<QtForm> QtDesktop::NewForm(const std::string& name) {
+  auto form = QtForm::Create(name);
+  active_ = form;
+  return form;
+}
+
+std::shared_ptr<QtForm> QtDesktop::ActiveForm() const {
+  return active_.Resolve();
+}
+
+// ---- The person
+
+QWidget* QtPerson::FocusedWidget() const {
+  if (auto* q = dynamic_cast<QtControl*>(form_->Active().get()); q && q->FocusWidget()) {
+    return q->FocusWidget();
+  }
+  return form_->Window();
+}
+
+bool QtPerson::Focus(const std::string& control_name) {
+  auto control = form_->FindControl(control_name);
+  if (!control) {
+    throw kvt::Error(kControlNotFound, kHostSource, "Control '" + control_name + "' not found");
+  }
+  if (!control->CanTakeFocus()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + control_name + "' cannot take the focus", kHostSource);
+  }
+  auto* q = dynamic_cast<QtControl*>(control.get());
+  QWidget* target = q ? q->FocusWidget() : nullptr;
+  if (auto* box = qobject_cast<QComboBox*>(target); box && box->lineEdit()) {
+    target = box->lineEdit();  // a click on the box's text, not on its arrow
+  }
+  if (!target) return false;
+  QTest::mouseClick(target, Qt::LeftButton, {}, QPoint(4, target->height() / 2));
+  return form_->Active() == control;
+}
+
+bool QtPerson::Tab() {
+  const auto before = form_->Active();
+  QTest::keyClick(FocusedWidget(), Qt::Key_Tab);
+  return form_->Active() != before;
+}
+
+bool QtPerson::BackTab() {
+  const auto before = form_->Active();
+  QTest::keyClick(FocusedWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+  return form_->Active() != before;
+}
+
+void QtPerson::Type(const std::string& text) {
+  for (char32_t c : ToQt(text).toStdU32String()) {
+    QWidget* w = FocusedWidget();
+    if (c == U'\t') {
+      QTest::keyClick(w, Qt::Key_Tab);
+    } else if (c == U'\n' || c == U'\r') {
+      QTest::keyClick(w, Qt::Key_Return);
+    } else if (c == U'\b') {
+      QTest::keyClick(w, Qt::Key_Backspace);
+    } else {
+      const QString one = QString::fromUcs4(&c, 1);
+      const Qt::Key key = c < 128 && QChar(c).isLetterOrNumber()
+                              ? static_cast<Qt::Key>(QChar(c).toUpper().unicode())
+                              : Qt::Key_unknown;
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, one);
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, one);
+      QApplication::sendEvent(w, &press);
+      QApplication::sendEvent(w, &release);
+    }
+  }
+}
+
+void QtPerson::Clear() {
+  auto active = form_->Active();
+  QWidget* w = FocusedWidget();
+  if (auto* box = dynamic_cast<TextBoxBase*>(active.get())) {
+    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+    if (!box->Text().empty()) QTest::keyClick(w, Qt::Key_Backspace);
+  } else if (auto* link = dynamic_cast<FileLinker*>(active.get())) {
+    while (!link->Text().empty() && !link->Locked() && link->Enabled()) {
+      const std::string before = link->Text();
+      QTest::keyClick(w, Qt::Key_Backspace);
+      if (link->Text() == before) break;
+    }
+  } else if (dynamic_cast<DatePicker*>(active.get())) {
+    PickDate(kvt::Variant::Null());
+  } else if (auto* combo = dynamic_cast<CodeCombo*>(active.get())) {
+    if (combo->ListCount() > 0) Choose("");
+  }
+}
+
+void QtPerson::PressKey(std::int16_t key_code, std::int16_t shift) {
+  QTest::keyClick(FocusedWidget(), QtKey(key_code), ModifiersOf(shift));
+}
+
+void QtPerson::PickDate(const kvt::Variant& date) {
+  auto* picker = dynamic_cast<DatePicker*>(form_->Active().get());
+  auto* q = dynamic_cast<QtControl*>(picker);
+  if (!picker || !q) NotFocused("a date picker");
+  auto* check = Inside<QCheckBox>(q->Widget());
+  if (date.IsNull()) {
+    if (check && check->isVisible() && check->isChecked()) QTest::mouseClick(check, Qt::LeftButton);
+    return;
+  }
+  // The date typed as a person types it: day, month and year digits over the whole field.
+  QWidget* edit = q->FocusWidget();
+  const std::string text = kvt::FormatDate(kvt::CDate(date)).substr(0, 10);
+  QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+  for (char c : text) {
+    if (c != '/') QTest::keyClick(edit, c);
+  }
+}
+
+void QtPerson::Choose(const std::string& code) {
+  auto* combo = dynamic_cast<CodeCombo*>(form_->Active().get());
+  auto* q = dynamic_cast<QtControl*>(combo);
+  auto* box = q ? qobject_cast<QComboBox*>(q->Widget()) : nullptr;
+  if (!box) NotFocused("a combo");
+  if (!box->isEditable()) return;  // a locked combo takes no choice
+  box->lineEdit()->selectAll();
+  QTest::keyClick(box, Qt::Key_Backspace);
+  QTest::keyClicks(box, ToQt(code));
+  QTest::keyClick(box, Qt::Key_Return);
+}
+
+void QtPerson::AddCode(const std::string& code, const std::string& description) {
+  Choose(description.empty() ? code : code + " - " + description);
+}
+
+void QtPerson::DeleteCode(const std::string& code) {
+  auto* combo = dynamic_cast<CodeCombo*>(form_->Active().get());
+  auto* q = dynamic_cast<QtControl*>(combo);
+  auto* box = q ? qobject_cast<QComboBox*>(q->Widget()) : nullptr;
+  if (!box) NotFocused("a combo");
+  if (!box->isEditable()) return;
+  box->lineEdit()->selectAll();
+  QTest::keyClick(box, Qt::Key_Backspace);
+  QTest::keyClicks(box, ToQt(code));
+  QTest::keyClick(box, Qt::Key_Delete, Qt::ShiftModifier);
+}
+
+void QtPerson::Browse(const std::string& path) {
+  if (!dynamic_cast<FileLinker*>(form_->Active().get())) NotFocused("a file link");
+  Clear();
+  Type(path);
+}
+
+void QtPerson::AcceptSuggestion(std::int32_t index) {
+  auto* q = dynamic_cast<QtControl*>(form_->Active().get());
+  QListWidget* list = q ? q->SuggestionList() : nullptr;
+  if (!list || index < 0 || index >= list->count()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "suggestion", kHostSource);
+  }
+  const QRect r = list->visualItemRect(list->item(index));
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, r.center());
+}
+
+std::string QtPerson::Focused() const {
+  auto c = form_->Active();
+  return c ? c->Name() : std::string();
+}
+
+}  // namespace kvthost::qt
