@@ -306,11 +306,18 @@ class QtCombo final : public CodeCombo, public QtControl {
     };
     QObject::connect(box, &QComboBox::activated, box,
                      with([](QtCombo& me, int row) { me.ChooseRow(row); }));
-    QObject::connect(box->lineEdit(), &QLineEdit::returnPressed, box,
-                     with([](QtCombo& me) { me.TypedCode(); }));
     ShowAll(*this, {Aspect::kList, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return widget_; }
+  bool Enter() override {
+    Commit();
+    return true;
+  }
+  bool Insert() override {
+    TypedCode(/*add=*/true);
+    return true;
+  }
+  void Commit() override { TypedCode(/*add=*/false); }
   /// Shift+Delete: the person deletes the code typed in the box (or shown there).
   void DeleteSelected() {
     auto* box = static_cast<QComboBox*>(widget_.data());
@@ -334,7 +341,11 @@ class QtCombo final : public CodeCombo, public QtControl {
     if (a == Aspect::kList || a == Aspect::kAppearance || a == Aspect::kSelection) {
       const QSignalBlocker block(box);
       box->setCurrentIndex(ListIndex());
-      if (box->lineEdit()) box->lineEdit()->setText(ToQt(Value()));
+      if (box->lineEdit()) {
+        box->lineEdit()->setText(
+            ListIndex() < 0 ? QString()
+                            : model_->data(model_->index(ListIndex()), Qt::DisplayRole).toString());
+      }
     }
     ShowCommon(*this, box, a);
   }
@@ -347,19 +358,21 @@ class QtCombo final : public CodeCombo, public QtControl {
     if (row >= 0 && row < ListCount()) Choose(List(static_cast<std::int16_t>(row)));
     Show(Aspect::kSelection);  // a locked combo shows its code again
   }
-  // Enter in the combo's box: a listed code is chosen; another one, written "code" or
-  // "code - description", is added.
-  void TypedCode() {
+  // What the person typed in the box, "code" or "code - description": a listed code is chosen
+  // (Enter, or leaving the combo); with Insert, a code that is not listed is added. Anything
+  // else is dropped and the box shows the selected code again.
+  void TypedCode(bool add) {
     auto* box = static_cast<QComboBox*>(widget_.data());
+    if (!box || !box->lineEdit()) return;
     const std::string typed = FromQt(box->lineEdit()->text());
     const auto dash = typed.find(" - ");
     const std::string code = typed.substr(0, dash);
     const std::string descr = dash == std::string::npos ? std::string() : typed.substr(dash + 3);
     bool listed = false;
     for (const auto& e : Entries()) listed = listed || e.first == code;
-    if (listed) {
+    if (listed && code != Value()) {
       Choose(code);
-    } else {
+    } else if (!listed && add) {
       AddCode(code, descr);
     }
     Show(Aspect::kSelection);
@@ -391,6 +404,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     edit_->setContextMenuPolicy(Qt::NoContextMenu);
     auto* pick = new QToolButton(frame);
     pick->setText("...");
+    pick->setFixedWidth(18);  // the date itself needs the room
     pick->setFocusPolicy(Qt::NoFocus);
     pick->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(pick);
@@ -474,6 +488,7 @@ class QtFileLinker final : public FileLinker, public QtControl {
     edit_->setContextMenuPolicy(Qt::NoContextMenu);
     auto* browse = new QToolButton(frame);
     browse->setText("...");
+    browse->setFixedWidth(22);
     browse->setFocusPolicy(Qt::NoFocus);
     row->addWidget(edit_, 1);
     row->addWidget(browse);

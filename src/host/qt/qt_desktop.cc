@@ -1,5 +1,6 @@
 #include "host/qt/qt_desktop.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -86,7 +87,18 @@ std::shared_ptr<QtForm> QtDesktop::ActiveForm() const {
 
 // ---- The person
 
+void QtPerson::LookAtWindow() const {
+  // The person works on the window in front of them: a list that just closed may have left
+  // another window active.
+  QWidget* window = form_->Window();
+  if (window && window->isVisible() && !window->isActiveWindow()) {
+    window->activateWindow();
+    QApplication::processEvents();
+  }
+}
+
 QWidget* QtPerson::FocusedWidget() const {
+  LookAtWindow();
   if (auto* q = dynamic_cast<QtControl*>(form_->Active().get()); q && q->FocusWidget()) {
     return q->FocusWidget();
   }
@@ -187,31 +199,57 @@ void QtPerson::PickDate(const kvt::Variant& date) {
   }
 }
 
-void QtPerson::Choose(const std::string& code) {
-  auto* combo = dynamic_cast<CodeCombo*>(form_->Active().get());
-  auto* q = dynamic_cast<QtControl*>(combo);
-  auto* box = q ? qobject_cast<QComboBox*>(q->Widget()) : nullptr;
+namespace {
+
+QComboBox* FocusedCombo(QtForm& form) {
+  auto* q = dynamic_cast<QtControl*>(form.Active().get());
+  auto* box = q && dynamic_cast<CodeCombo*>(q) ? qobject_cast<QComboBox*>(q->Widget()) : nullptr;
   if (!box) NotFocused("a combo");
-  if (!box->isEditable()) return;  // a locked combo takes no choice
+  return box;
+}
+
+// Types into the combo's box over what it shows.
+void TypeInto(QComboBox* box, const std::string& text) {
   box->lineEdit()->selectAll();
   QTest::keyClick(box, Qt::Key_Backspace);
-  QTest::keyClicks(box, ToQt(code));
-  QTest::keyClick(box, Qt::Key_Return);
+  QTest::keyClicks(box, ToQt(text));
+}
+
+}  // namespace
+
+void QtPerson::Choose(const std::string& code) {
+  QComboBox* box = FocusedCombo(*form_);
+  auto* combo = dynamic_cast<CodeCombo*>(form_->Active().get());
+  int row = -1;
+  for (std::size_t i = 0; i < combo->Entries().size(); ++i) {
+    if (combo->Entries()[i].first == code) row = static_cast<int>(i);
+  }
+  if (row < 0) {
+    throw kvt::Error(kInvalidPropertyValue, kHostSource,
+                     "Invalid property value: '" + code + "' is not in the list");
+  }
+  // Opens the list and clicks the entry, as with the mouse.
+  QTest::keyClick(box, Qt::Key_F4);
+  QAbstractItemView* list = box->view();
+  if (!list->isVisible()) return;  // a locked combo opens no list
+  const QModelIndex index = list->model()->index(row, 0);
+  list->scrollTo(index);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(index).center());
+  if (list->isVisible()) box->hidePopup();
+  LookAtWindow();
 }
 
 void QtPerson::AddCode(const std::string& code, const std::string& description) {
-  Choose(description.empty() ? code : code + " - " + description);
+  QComboBox* box = FocusedCombo(*form_);
+  if (!box->isEditable()) return;
+  TypeInto(box, description.empty() ? code : code + " - " + description);
+  QTest::keyClick(box, Qt::Key_Insert);
 }
 
 void QtPerson::DeleteCode(const std::string& code) {
-  auto* combo = dynamic_cast<CodeCombo*>(form_->Active().get());
-  auto* q = dynamic_cast<QtControl*>(combo);
-  auto* box = q ? qobject_cast<QComboBox*>(q->Widget()) : nullptr;
-  if (!box) NotFocused("a combo");
+  QComboBox* box = FocusedCombo(*form_);
   if (!box->isEditable()) return;
-  box->lineEdit()->selectAll();
-  QTest::keyClick(box, Qt::Key_Backspace);
-  QTest::keyClicks(box, ToQt(code));
+  TypeInto(box, code);
   QTest::keyClick(box, Qt::Key_Delete, Qt::ShiftModifier);
 }
 

@@ -79,6 +79,7 @@ class QtPerson final : public IPerson {
 
  private:
   QWidget* FocusedWidget() const;  // the focused control's editor, else the window
+  void LookAtWindow() const;
   std::shared_ptr<QtForm> form_;
 };
 

@@ -192,7 +192,10 @@ bool QtForm::OnClick(Control& control) {
   if (Active().get() == &control || !control.CanTakeFocus()) return true;
   bool moved = false;
   auto target = std::static_pointer_cast<Control>(control.shared_from_this());
-  Guard([&] { moved = MoveFocus(target); });
+  Guard([&] {
+    if (auto* focused = dynamic_cast<QtControl*>(Active().get())) focused->Commit();
+    moved = MoveFocus(target);
+  });
   if (!moved) OnActiveChanged();  // Qt gave the clicked widget the focus: take it back
   return moved;                   // a refused move swallows the click
 }
@@ -216,23 +219,31 @@ bool QtForm::OnKey(Control* control, QKeyEvent& event) {
       consumed = true;  // a key handler swallowed it
       return;
     }
+    // A key the form acts on is consumed even when its handler fails: Qt must not act on it
+    // a second time (Qt's own Tab would move the focus past the form's rules).
     if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab) {
-      Tab(event.key() == Qt::Key_Backtab || (shift & kShiftMask) != 0);
       consumed = true;
+      if (auto* focused = dynamic_cast<QtControl*>(Active().get())) focused->Commit();
+      Tab(event.key() == Qt::Key_Backtab || (shift & kShiftMask) != 0);
       return;
     }
     if (!control) return;
     auto* q = dynamic_cast<QtControl*>(control);
     const bool ctrl = (shift & (kCtrlMask | kAltMask)) != 0;
     if (event.key() == Qt::Key_Delete && (shift & kShiftMask)) {
-      DeleteSelectedCode(*control);
       consumed = true;
+      DeleteSelectedCode(*control);
+      return;
+    }
+    if (event.key() == Qt::Key_Insert && q && !q->TakesTypedText()) {
+      consumed = q->Insert();
       return;
     }
     if (!q || !q->TakesTypedText()) {
       // The widget handles its keys; a typed character is previewed first.
       if (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) {
         consumed = PreviewKeyPress(13) == 0;
+        if (!consumed && q) consumed = q->Enter();
       } else if (!ctrl && !event.text().isEmpty() && event.text()[0].isPrint()) {
         consumed = PreviewKeyPress(static_cast<std::int32_t>(event.text()[0].unicode())) == 0;
       }
@@ -246,39 +257,39 @@ bool QtForm::OnKey(Control* control, QKeyEvent& event) {
     switch (event.key()) {
       case Qt::Key_Return:
       case Qt::Key_Enter:
+        consumed = true;
         q->ReadSelection();
         TypeCharacter(U'\r');
-        consumed = true;
         return;
       case Qt::Key_Backspace:
+        consumed = true;
         q->ReadSelection();
         TypeCharacter(kKeyBack);
-        consumed = true;
         return;
       case Qt::Key_Delete: {
         // Forward delete: the selection, or the character after the caret.
+        consumed = true;
         q->ReadSelection();
         if (auto* box = dynamic_cast<TextBoxBase*>(control); box && box->SelLength() == 0) {
           box->LetSelLength(1);
         }
         TypeCharacter(kKeyBack);
-        consumed = true;
         return;
       }
       default:
         break;
     }
     if (event.matches(QKeySequence::Paste)) {
+      consumed = true;
       QString text = QApplication::clipboard()->text();
       text.replace("\r\n", "\r").replace('\n', '\r').remove('\t');
       type(text);
-      consumed = true;
     } else if (event.matches(QKeySequence::Cut) || event.matches(QKeySequence::Undo) ||
                event.matches(QKeySequence::Redo)) {
       consumed = true;  // edits the control does not make are not made
     } else if (!ctrl && !event.text().isEmpty() && event.text()[0].isPrint()) {
-      type(event.text());
       consumed = true;
+      type(event.text());
     }
   });
   return consumed;
