@@ -54,6 +54,11 @@ void ShowCommon(Control& c, QWidget* w, Aspect a, bool fill_background = true) {
       w->setEnabled(c.Enabled());
       break;
     case Aspect::kColors: {
+      // Most controls keep the default colours: a palette of their own costs every widget.
+      if (!w->testAttribute(Qt::WA_SetPalette) && c.BackColor() == kWhite &&
+          c.ForeColor() == kBlack) {
+        break;
+      }
       QPalette p = w->palette();
       if (fill_background) {
         p.setColor(QPalette::Base, ColorOf(c.BackColor()));
@@ -121,9 +126,16 @@ class QtLabel final : public Label, public QtControl {
   void FitCaption() {
     if (!AutoSize() || fitting_ || !widget_) return;
     const int dpi = FormOf(*this) ? FormOf(*this)->Dpi() : 96;
-    const QFontMetrics m(widget_->font());
-    const std::int32_t w = PixelsToTwips(m.horizontalAdvance(ToQt(Caption())) + 2, dpi);
-    const std::int32_t h = PixelsToTwips(m.height(), dpi);
+    // Measuring text is the dear part: only a new caption or font is measured again.
+    const QFont font = widget_->font();
+    if (Caption() != measured_caption_ || font != measured_font_) {
+      const QFontMetrics m(font);
+      measured_caption_ = Caption();
+      measured_font_ = font;
+      measured_ = QSize(m.horizontalAdvance(ToQt(measured_caption_)) + 2, m.height());
+    }
+    const std::int32_t w = PixelsToTwips(measured_.width(), dpi);
+    const std::int32_t h = PixelsToTwips(measured_.height(), dpi);
     if (w == Width() && h == Height()) return;
     fitting_ = true;
     LetWidth(w);
@@ -131,6 +143,9 @@ class QtLabel final : public Label, public QtControl {
     fitting_ = false;
   }
   bool fitting_ = false;
+  std::string measured_caption_;
+  QFont measured_font_;
+  QSize measured_;
 };
 
 // ---- Text boxes

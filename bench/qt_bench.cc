@@ -1,0 +1,199 @@
+// A 1,000-field form on the Qt window system, offscreen: 800 text fields and 200 combos of
+// 1,000 codes each, built from SQLite and shown. Beside its time it reports, measured in the
+// same run, its ratio to a plain QFormLayout with the same widgets filled by addItems
+// (vs_naive) and to 1,000 plain QLineEdits in a QFormLayout (vs_plain_edits, the floor).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QTest>
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <vector>
+
+#include "addons/layout/resizer.h"
+#include "host/common/coordinator.h"
+#include "host/qt/qt_controls.h"
+#include "host/qt/qt_desktop.h"
+#include "kvtfields/collection/fields_collection.h"
+#include "kvtfields/viewer/field_viewer.h"
+#include "quiet.h"
+#include "sample_file.h"
+
+namespace {
+
+namespace sample = kvtsqlite::sample;
+using Clock = std::chrono::steady_clock;
+constexpr int kCodes = 1000;
+
+std::string Archive(std::int64_t fields) {
+  return "QtScala" + std::to_string(fields);
+}
+
+// Every fifth field a combo with kCodes codes; the others text fields.
+void CreateArchive(kvtsqlite::DBEngine& e, std::int64_t fields) {
+  e.Transaction([&] {
+    for (std::int64_t i = 1; i <= fields; ++i) {
+      const std::string name = "Campo" + std::to_string(i);
+      const bool combo = i % 5 == 0;
+      e.PutField({.archive = Archive(fields),
+                  .name = name,
+                  .label = "Campo " + std::to_string(i),
+                  .descr = "Campo di prova " + std::to_string(i),
+                  .max_len = 40,
+                  .type = combo ? "ComboBox" : "TextBox"});
+      e.PutLayout({Archive(fields), name, sample::kEntryForm, 2000, 0, i % 4 == 1, false, true});
+      if (!combo) continue;
+      for (int c = 1; c <= kCodes; ++c) {
+        e.Db()
+            .Query(
+                "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") "
+                "VALUES (?1, ?2, ?3, ?4)")
+            .Bind(1, Archive(fields))
+            .Bind(2, name)
+            .Bind(3, "C" + std::to_string(10000 + c))
+            .Bind(4, "Descrizione del codice " + std::to_string(c))
+            .Run();
+      }
+    }
+  });
+}
+
+struct World {
+  std::shared_ptr<kvthost::qt::QtDesktop> desktop =
+      kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kRecord);
+  kvtbench::SampleFile file{"qt-bench"};
+  World() {
+    kvtaddons::RegisterResizerClass();
+    CreateArchive(*file.engine, 1000);
+  }
+};
+
+World& W() {
+  static World w;
+  return w;
+}
+
+// The form as the desktop program opens it: the viewer's window with its status bar, the
+// collection filled, styled and arranged, shown.
+struct OpenForm {
+  std::shared_ptr<kvthost::Coordinator> coordinator = std::make_shared<kvthost::Coordinator>();
+  std::shared_ptr<kvtfields::FieldsCollection> fields = kvtfields::FieldsCollection::Create();
+  std::shared_ptr<kvtfields::FieldViewer> viewer = kvtfields::FieldViewer::Create();
+  std::shared_ptr<kvthost::qt::QtForm> window;
+
+  explicit OpenForm(std::int64_t n) {
+    coordinator->SetDBEngine(W().file.engine);
+    coordinator->SetScriptEngine(std::make_shared<kvtbench::QuietScripts>());
+    fields->InitEx(coordinator);
+    coordinator->SetFieldsCollection(fields);
+    kvt::ObjectRef c = coordinator;
+    viewer->Init(c);
+    window = std::dynamic_pointer_cast<kvthost::qt::QtForm>(viewer->VisualForm());
+    auto bar =
+        kvt::CObj(kvt::CallMethod(window->Controls(), "Add", kvtfields::kStatusBarClass, "SB"));
+    kvt::CallMethod(kvt::CObj(kvt::GetProperty(bar, "Panels")), "Add", "fieldHelp");
+    fields->FillCollection(Archive(n), sample::kEntryForm, window);
+    viewer->ControlsLoad();
+    fields->SortTab(1);
+    window->Show();
+    QApplication::processEvents();
+  }
+};
+
+// The same widgets the plain way: a form layout, combos filled with addItems.
+void NaiveForm(std::int64_t n, bool combos) {
+  QWidget w;
+  auto* layout = new QFormLayout(&w);
+  QStringList codes;
+  for (int c = 1; c <= kCodes; ++c) {
+    codes << QString("C%1 - Descrizione del codice %2").arg(10000 + c).arg(c);
+  }
+  for (std::int64_t i = 1; i <= n; ++i) {
+    const QString label = QString("Campo %1:").arg(i);
+    if (combos && i % 5 == 0) {
+      auto* box = new QComboBox;
+      box->addItems(codes);
+      layout->addRow(label, box);
+    } else {
+      layout->addRow(label, new QLineEdit);
+    }
+  }
+  w.show();
+  QApplication::processEvents();
+}
+
+template <class F>
+double Seconds(F&& f) {
+  const auto start = Clock::now();
+  f();
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+template <class F>
+double Median(int runs, F&& f) {
+  std::vector<double> t;
+  for (int i = 0; i < runs; ++i) t.push_back(Seconds(f));
+  std::sort(t.begin(), t.end());
+  return t[t.size() / 2];
+}
+
+void BM_QtOpenForm(benchmark::State& state) {
+  W();
+  const std::int64_t n = state.range(0);
+  const double naive = Median(3, [&] { NaiveForm(n, true); });
+  const double plain = Median(3, [&] { NaiveForm(n, false); });
+  double ours = 0;
+  for (auto _ : state) {
+    auto form = std::make_unique<OpenForm>(n);
+    state.PauseTiming();  // closing the window is not opening it
+    form.reset();
+    QApplication::processEvents();
+    state.ResumeTiming();
+  }
+  ours = Median(3, [&] {
+    OpenForm form(n);
+    benchmark::DoNotOptimize(form.fields->Count());
+  });
+  QApplication::processEvents();
+  state.counters["vs_naive"] = ours / naive;
+  state.counters["vs_plain_edits"] = ours / plain;
+  state.counters["naive_ms"] = naive * 1000;
+  state.counters["plain_edits_ms"] = plain * 1000;
+}
+BENCHMARK(BM_QtOpenForm)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// One key typed into a text field of the 1,000-field form: the control, its change event, the
+// field's script event and callback, and the widget showing the new text.
+void BM_QtKeystroke(benchmark::State& state) {
+  W();
+  OpenForm form(1000);
+  kvthost::qt::QtPerson person(form.window);
+  person.Focus("Campo1");
+  auto* q = dynamic_cast<kvthost::qt::QtControl*>(form.window->FindControl("Campo1").get());
+  QWidget* editor = q->FocusWidget();
+  bool typed = false;  // every other key takes the character back, so the text stays short
+  for (auto _ : state) {
+    if (typed) {
+      QTest::keyClick(editor, Qt::Key_Backspace);
+    } else {
+      QTest::keyClick(editor, Qt::Key_A);
+    }
+    typed = !typed;
+  }
+}
+BENCHMARK(BM_QtKeystroke)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication app(argc, argv);
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
