@@ -400,6 +400,32 @@ class QtCombo final : public CodeCombo, public QtControl {
 // Qt's date editor cannot hold "no date"; this one can: a check box (when the picker has one),
 // a masked day/month/year editor that is blank for no date, and a calendar to pick from.
 const QDate kEpoch(1899, 12, 30);  // day 0 of a date serial
+constexpr const char* kDateMask = "99/99/9999; ";
+
+// The date editor: blank for no date; the day/month/year mask appears while the person is in it.
+class DateEditor final : public QLineEdit {
+ public:
+  using QLineEdit::QLineEdit;
+  void ShowDate(const QString& shown) {
+    if (shown.isEmpty() && !hasFocus()) {
+      setInputMask(QString());
+      setText(QString());
+    } else {
+      if (inputMask().isEmpty()) setInputMask(kDateMask);
+      if (text() != shown && !(shown.isEmpty() && text() == "//")) setText(shown);
+    }
+  }
+
+ protected:
+  void focusInEvent(QFocusEvent* e) override {
+    if (inputMask().isEmpty()) setInputMask(kDateMask);
+    QLineEdit::focusInEvent(e);
+  }
+  void focusOutEvent(QFocusEvent* e) override {
+    QLineEdit::focusOutEvent(e);
+    if (text() == "//") setInputMask(QString());
+  }
+};
 
 QDate QtDate(const kvt::Variant& v) {
   return kEpoch.addDays(static_cast<qint64>(std::floor(kvt::CDate(v).serial)));
@@ -414,8 +440,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     row->setSpacing(2);
     check_ = new QCheckBox(frame);
     check_->setFocusPolicy(Qt::NoFocus);
-    edit_ = new QLineEdit(frame);
-    edit_->setInputMask("99/99/9999; ");
+    edit_ = new DateEditor(frame);
     edit_->setContextMenuPolicy(Qt::NoContextMenu);
     auto* pick = new QToolButton(frame);
     pick->setText("...");
@@ -461,8 +486,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     if (a == Aspect::kContent || a == Aspect::kAppearance) {
       const QSignalBlocker block_check(check_.data());
       const kvt::Variant v = Value();
-      const QString shown = v.IsNull() ? QString() : QtDate(v).toString("dd/MM/yyyy");
-      if (edit_->text() != shown && !(v.IsNull() && edit_->text() == "//")) edit_->setText(shown);
+      edit_->ShowDate(v.IsNull() ? QString() : QtDate(v).toString("dd/MM/yyyy"));
       check_->setChecked(!v.IsNull());
     }
     if (a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled) {
@@ -479,7 +503,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
   // A complete, real date typed is picked; a cleared editor is no date (with a check box).
   void Typed() {
     const QString text = edit_->text();
-    if (text == "//") {
+    if (text == "//" || text.isEmpty()) {
       if (CheckBox()) PickDate(kvt::Variant::Null());
       return;
     }
@@ -487,7 +511,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     if (d.isValid()) PickDate(kvt::Variant(kvt::MakeDate(d.year(), d.month(), d.day())));
   }
   QPointer<QCheckBox> check_;
-  QPointer<QLineEdit> edit_;
+  QPointer<DateEditor> edit_;
 };
 
 // ---- File link
