@@ -8,14 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "common/demo_session.h"
+#include "common/workspace.h"
 #include "engine/sqlite/sample_archive.h"
+#include "host/headless/desktop.h"
 #include "kvtfields/server/type_library.h"
 #include "kvtfields/server/version.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
 #include "runtime/text.h"
-#include "workspace.h"
 
 namespace {
 
@@ -105,86 +107,43 @@ void Require(const Options& o, bool archive_and_form) {
   }
 }
 
+// The headless window system for the life of a command.
+class Headless {
+ public:
+  Headless() : desktop_(kvthost::Desktop::Install()) {}
+  ~Headless() { desktop_->Uninstall(); }
+  Headless(const Headless&) = delete;
+  Headless& operator=(const Headless&) = delete;
+  kvtapp::Workspace::PersonOn PersonOn() const {
+    return [](std::shared_ptr<kvthost::Form> form) -> std::unique_ptr<kvthost::IPerson> {
+      return std::make_unique<kvthost::User>(std::move(form));
+    };
+  }
+
+ private:
+  std::shared_ptr<kvthost::Desktop> desktop_;
+};
+
 void Step(kvtapp::Workspace& w, const std::string& title) {
   std::printf("\n== %s\n%s", title.c_str(), w.Picture().c_str());
   std::fflush(stdout);
 }
 
-std::string Values(kvtfields::FieldsCollection& fields) {
-  auto values = std::dynamic_pointer_cast<kvt::Dictionary>(fields.FieldsValue());
-  std::string out;
-  for (const auto& [name, value] : values->Entries()) {
-    out += "    " + name + " = " + kvt::JoinText(value) + "\n";
-  }
-  return out;
-}
-
 int Demo(const Options& o) {
   const std::string db = o.db.empty() ? kDefaultDemoDb : o.db;
-  kvtapp::Workspace w;
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
   w.Open(db, /*create=*/true);
   std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), db.c_str(),
               kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
   w.Build(kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
-  auto& p = w.Person();
-  Step(w, "Nuovo documento: il cursore e' sul primo campo");
-
-  p.Type("12");
-  p.Tab();
-  Step(w, "Numero '12' e Tab: troppo corto, il campo trattiene il cursore");
-  w.Host().Errors().Clear();
-  p.Clear();
-  p.Type("1026");
-  p.Tab();
-  p.PickDate(kvt::Variant("05/12/2026"));
-  p.Tab();
-  p.Choose("FAT");
-  p.Tab();
-  Step(w, "Numero corretto, data scelta, tipo documento FAT");
-
-  p.AddCode("LOG", "Logistica");
-  p.Tab();
-  p.Type("acme s.p.a.");
-  p.Tab();
-  p.Type("rssmra80a01h501u");
-  p.Tab();
-  p.Type("Ufficio@Acme.IT");
-  p.Tab();
-  Step(w,
-       "Reparto nuovo 'LOG - Logistica' aggiunto alla lista; cliente e codice in maiuscolo, "
-       "e-mail in minuscolo; la quantita' propone 1");
-
-  p.Clear();
-  p.Type("3");
-  p.Tab();
-  p.Type("12,50");
-  p.Tab();
-  Step(w, "Quantita' 3 e prezzo 12,50: lo script calcola il totale");
-
-  if (!w.Fields().CheckInsValue()) {
-    Step(w, "Campi obbligatori mancanti");
-    return 1;
-  }
-  const auto id = w.Engine().SaveDocument(w.Archive(), w.Fields().FieldsValue());
-  w.Fields().AfterSave();
-  std::printf("\n== Salvato il documento %d:\n%s", id, Values(w.Fields()).c_str());
-
-  p.PressKey(67, 6);  // Ctrl+Alt+C: copy the retained fields
-  w.Rebuild();
-  p.PressKey(86, 6);  // Ctrl+Alt+V: paste them into the next document
-  Step(w, "Documento successivo: Ctrl+Alt+C poi Ctrl+Alt+V riportano i campi ritenuti");
-
-  if (!w.Fields().CheckInsValue()) {
-    Step(w, "Salvataggio subito: il primo campo obbligatorio vuoto viene segnalato");
-  }
-  std::printf("\nDocumenti nell'archivio %s: %d\n", w.Archive().c_str(),
-              w.Engine().DocumentCount(w.Archive()));
-  return 0;
+  return kvtapp::PlayDemo(w, [&](const std::string& title) { Step(w, title); });
 }
 
 int Show(const Options& o) {
   Require(o, true);
-  kvtapp::Workspace w;
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
   w.Build(o.archive, o.form);
   std::printf("%s", w.Picture().c_str());
@@ -194,7 +153,8 @@ int Show(const Options& o) {
 int Enter(const Options& o) {
   Require(o, true);
   if (o.sets.empty()) throw UsageError{"nothing to enter: give --set NAME=VALUE"};
-  kvtapp::Workspace w;
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
   w.Build(o.archive, o.form);
   auto& fields = w.Fields();
@@ -242,7 +202,8 @@ int Enter(const Options& o) {
   if (!fields.CheckInsValue()) return refuse();
   const auto id = w.Engine().SaveDocument(w.Archive(), fields.FieldsValue());
   fields.AfterSave();
-  std::printf("Documento %d salvato in %s:\n%s", id, o.db.c_str(), Values(fields).c_str());
+  std::printf("Documento %d salvato in %s:\n%s", id, o.db.c_str(),
+              kvtapp::DescribeValues(fields).c_str());
   return 0;
 }
 

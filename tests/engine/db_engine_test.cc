@@ -185,6 +185,31 @@ TEST_F(DBEngineTest, DocumentsAreStoredWithTheirValues) {
   EXPECT_EQ(CaptureError([&] { engine_->LoadDocument(id + 1); }).Number(), 9u);
 }
 
+TEST_F(DBEngineTest, DocumentsAreListedInOrderAndCorrectedInPlace) {
+  auto first = kvt::Dictionary::Create();
+  first->Add("Numero", "1");
+  first->Add("Cliente", "Acme");
+  auto second = kvt::Dictionary::Create();
+  second->Add("Numero", "2");
+  const auto a = engine_->SaveDocument("Fatture", first);
+  const auto b = engine_->SaveDocument("Fatture", second);
+  engine_->SaveDocument("Altro", second);
+  auto fixed = kvt::Dictionary::Create();
+  fixed->Add("Numero", "1");
+  fixed->Add("Cliente", "Acme S.p.A.");
+  engine_->UpdateDocument(a, fixed);
+  const auto docs = engine_->ListDocuments("Fatture");
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_EQ(docs[0].id, a);
+  ASSERT_EQ(docs[0].values.size(), 2u);
+  EXPECT_EQ(CStr(docs[0].values[1].second), "Acme S.p.A.");
+  EXPECT_EQ(docs[1].id, b);
+  EXPECT_EQ(CaptureError([&] { engine_->UpdateDocument(b + 100, fixed); }).Number(), 9u);
+  EXPECT_EQ(CStr(std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(b))->Item(
+                "Numero")),
+            "2");
+}
+
 TEST(DBEngineFiles, AFileWithAnotherSchemaIsRefusedAndLeftAlone) {
   kvt::testing::TempDir dir;
   const std::string foreign = dir.File("altro.db");

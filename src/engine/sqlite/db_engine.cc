@@ -318,6 +318,48 @@ kvt::ObjectRef DBEngine::LoadDocument(std::int32_t id) {
   return dict;
 }
 
+void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
+  auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
+  if (!dict) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "UpdateDocument needs a Dictionary",
+                            kSource);
+  }
+  Transaction([&] {
+    {
+      auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
+      exists.Bind(1, std::int64_t{id});
+      if (!exists.Step()) {
+        throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                                "no document " + std::to_string(id), kSource);
+      }
+    }
+    Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
+    for (const auto& [field, value] : dict->Entries()) {
+      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
+          .Bind(1, std::int64_t{id})
+          .Bind(2, field)
+          .Bind(3, value)
+          .Run();
+    }
+  });
+}
+
+std::vector<DBEngine::StoredDocument> DBEngine::ListDocuments(const std::string& archive) {
+  auto q = Db().Query(
+      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
+      "ORDER BY d.id, v.rowid");
+  q.Bind(1, archive);
+  std::vector<StoredDocument> out;
+  while (q.Step()) {
+    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
+    if (out.empty() || out.back().id != id) out.push_back({id, q.ColumnText(1), {}});
+    const kvt::Variant field = q.Column(2);
+    if (!field.IsNull()) out.back().values.emplace_back(kvt::CStr(field), q.Column(3));
+  }
+  return out;
+}
+
 void RegisterEngineClass() {
   kvt::ClassRegistry::Instance().Register(kEngineProgId, {},
                                           [] { return std::make_shared<DBEngine>(); });

@@ -126,6 +126,17 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
   std::int32_t DocumentCount(const std::string& archive);
   /// The values of a stored document as a Dictionary; an unknown id raises 9.
   kvt::ObjectRef LoadDocument(std::int32_t id);
+  /// Replaces the values of a stored document, in one transaction; an unknown id raises 9 and
+  /// changes nothing.
+  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values);
+  /// One stored document with its values in field order.
+  struct StoredDocument {
+    std::int32_t id = 0;
+    std::string saved_at;  // UTC, ISO 8601
+    std::vector<std::pair<std::string, kvt::Variant>> values;
+  };
+  /// The archive's stored documents, oldest first, read in one query.
+  std::vector<StoredDocument> ListDocuments(const std::string& archive);
 
  private:
   std::shared_ptr<Database> db_;

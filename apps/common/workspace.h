@@ -1,14 +1,17 @@
-// What the kvtfields program works on: one archive's form in the field viewer on the headless
-// window system, with the SQLite engine, the archive's Lua script, a coordinator and the person
-// at the keyboard.
+// What the programs work on: one archive's form in the field viewer, with the SQLite engine,
+// the archive's Lua script, a coordinator and the person at the keyboard. The window system is
+// the one installed as the platform; the program says how its person acts on a form.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "engine/sqlite/db_engine.h"
+#include "host/common/controls.h"
 #include "host/common/coordinator.h"
-#include "host/headless/desktop.h"
+#include "host/common/form.h"
+#include "host/common/person.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"
 
@@ -16,8 +19,10 @@ namespace kvtapp {
 
 class Workspace {
  public:
-  /// Installs the window system and registers the outside classes; opens nothing yet.
-  Workspace();
+  /// The person of the window system in use, acting on a form.
+  using PersonOn = std::function<std::unique_ptr<kvthost::IPerson>(std::shared_ptr<kvthost::Form>)>;
+  /// Registers the outside classes; opens nothing yet. The window system must be installed.
+  explicit Workspace(PersonOn person_on);
   ~Workspace();
 
   /// Opens the database; `create` makes the file (with the sample archive) when it is missing.
@@ -34,19 +39,22 @@ class Workspace {
   kvtsqlite::DBEngine& Engine() { return *engine_; }
   kvtfields::FieldsCollection& Fields() { return *fields_; }
   kvthost::Coordinator& Host() { return *coordinator_; }
-  kvthost::User& Person() { return *person_; }
+  kvthost::IPerson& Person() { return *person_; }
+  std::shared_ptr<kvthost::Form> WindowRef() const { return window_; }
+  /// Saves the document on the form when the required fields are filled: its id, or 0.
+  std::int32_t Save();
   kvthost::Form& Window() { return *window_; }
   const std::string& Archive() const { return archive_; }
   const std::string& FormName() const { return form_; }
 
  private:
-  std::shared_ptr<kvthost::Desktop> desktop_;
   std::shared_ptr<kvtsqlite::DBEngine> engine_;
   std::shared_ptr<kvthost::Coordinator> coordinator_;
   std::shared_ptr<kvtfields::FieldsCollection> fields_;
   std::shared_ptr<kvtfields::FieldViewer> viewer_;
   std::shared_ptr<kvthost::Form> window_;
-  std::shared_ptr<kvthost::User> person_;
+  PersonOn person_on_;
+  std::unique_ptr<kvthost::IPerson> person_;
   std::string archive_;
   std::string form_;
 };

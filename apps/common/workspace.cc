@@ -1,4 +1,4 @@
-#include "workspace.h"
+#include "common/workspace.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -49,7 +49,7 @@ std::string Draw(const kvthost::Control& c) {
 
 }  // namespace
 
-Workspace::Workspace() : desktop_(kvthost::Desktop::Install()) {
+Workspace::Workspace(PersonOn person_on) : person_on_(std::move(person_on)) {
   kvtaddons::RegisterAutoCompleterClass();
   kvtaddons::RegisterResizerClass();
   kvtlua::RegisterScriptEngineClass();
@@ -63,7 +63,6 @@ Workspace::~Workspace() {
   window_.reset();
   coordinator_.reset();
   engine_.reset();
-  desktop_->Uninstall();
 }
 
 void Workspace::Open(const std::string& path, bool create) {
@@ -98,7 +97,7 @@ void Workspace::Build(const std::string& archive, const std::string& form) {
   window_->LetCaption(archive + " - " + form);
   auto bar = kvt::CObj(kvt::CallMethod(window_->Controls(), "Add", "MSComctlLib.SBarCtrl.2", "SB"));
   kvt::CallMethod(kvt::CObj(kvt::GetProperty(bar, "Panels")), "Add", "fieldHelp");
-  person_ = std::make_shared<kvthost::User>(window_);
+  person_ = person_on_(window_);
   Rebuild();
 }
 
@@ -109,6 +108,13 @@ void Workspace::Rebuild() {
   viewer_->ControlsLoad();
   fields_->SortTab(1);  // after txtLostFocus
   fields_->FocusOnFirstControl();
+}
+
+std::int32_t Workspace::Save() {
+  if (!fields_->CheckInsValue()) return 0;
+  const auto id = engine_->SaveDocument(archive_, fields_->FieldsValue());
+  fields_->AfterSave();
+  return id;
 }
 
 std::string Workspace::Picture() const {
