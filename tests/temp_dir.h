@@ -22,6 +22,7 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   std::string File(const std::string& name) const { return (path_ / name).string(); }
+  std::string Path() const { return path_.string(); }
 
  private:
   std::filesystem::path path_;

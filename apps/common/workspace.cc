@@ -110,6 +110,11 @@ void Workspace::Rebuild() {
   fields_->FocusOnFirstControl();
 }
 
+void Workspace::UseForm(const std::string& form) {
+  form_ = form;
+  Rebuild();
+}
+
 std::int32_t Workspace::Save() {
   if (!fields_->CheckInsValue()) return 0;
   const auto id = engine_->SaveDocument(archive_, fields_->FieldsValue());

@@ -31,6 +31,8 @@ class Workspace {
   void Build(const std::string& archive, const std::string& form);
   /// Takes the fields off the window and builds them again (the next document).
   void Rebuild();
+  /// Builds the archive's fields again for another form of the archive.
+  void UseForm(const std::string& form);
 
   /// The form as text: captions and controls at their places, values, the focused field,
   /// the status-bar help and the error list.

@@ -23,6 +23,7 @@ void ErrorList::AggiungiUnErrore(const std::string& message, std::int32_t kind,
                                  const std::string& field) {
   log_->push_back("Errori.AggiungiUnErrore");
   entries_.push_back(Entry{message, kind, field});
+  if (on_add) on_add(entries_.back());
 }
 
 std::string ErrorList::Item(std::int32_t index) const {

@@ -35,6 +35,8 @@ class ErrorList final : public kvt::Object {
   /// The message of entry `index` (from 1).
   std::string Item(std::int32_t index) const;
   void Clear() { entries_.clear(); }
+  /// Called with every new entry (a program shows it to the person).
+  std::function<void(const Entry&)> on_add;
   const std::vector<Entry>& Entries() const { return entries_; }
 
  private:

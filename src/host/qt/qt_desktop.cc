@@ -90,10 +90,11 @@ std::shared_ptr<QtForm> QtDesktop::ActiveForm() const {
 void QtPerson::LookAtWindow() const {
   // The person works on the window in front of them: a list that just closed may have left
   // another window active.
-  QWidget* window = form_->Window();
+  QWidget* window = form_->Window() ? form_->Window()->window() : nullptr;
   if (window && window->isVisible() && !window->isActiveWindow()) {
     window->activateWindow();
     QApplication::processEvents();
+    if (!window->isActiveWindow()) QApplication::setActiveWindow(window);
   }
 }
 

@@ -36,13 +36,6 @@ class QtForm::Filter final : public QObject {
         }
         return form_.OnKey(control.get(), static_cast<QKeyEvent&>(*event));
       }
-      case QEvent::ShortcutOverride: {
-        // Keys the form acts on (Tab, Enter, typing) must reach it as key presses, not as the
-        // widget's own shortcuts (the line edit's undo, paste, select all...).
-        auto& key = static_cast<QKeyEvent&>(*event);
-        if (form_.ControlOf(watched) && key.modifiers() != Qt::NoModifier) event->accept();
-        return false;
-      }
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonDblClick: {
         auto control = form_.ControlOf(watched);

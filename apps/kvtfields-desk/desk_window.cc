@@ -1,0 +1,338 @@
+#include "desk_window.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScrollArea>
+#include <QSortFilterProxyModel>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "engine/sqlite/sample_archive.h"
+#include "runtime/dictionary.h"
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvtdesk {
+
+namespace {
+
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
+
+std::string Describe(const std::exception& e) {
+  if (const auto* err = dynamic_cast<const kvt::Error*>(&e)) return err->Description();
+  return e.what();
+}
+
+}  // namespace
+
+// The stored documents of the archive as a table: number, time saved, then one column per
+// field of the archive, read in one query.
+class DocumentsModel final : public QAbstractTableModel {
+ public:
+  DocumentsModel(std::vector<std::string> fields, QObject* parent)
+      : QAbstractTableModel(parent), fields_(std::move(fields)) {}
+  void Load(std::vector<kvtsqlite::DBEngine::StoredDocument> docs) {
+    beginResetModel();
+    docs_ = std::move(docs);
+    endResetModel();
+  }
+  int rowCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(docs_.size());
+  }
+  int columnCount(const QModelIndex& parent) const override {
+    return parent.isValid() ? 0 : static_cast<int>(fields_.size()) + 2;
+  }
+  QVariant data(const QModelIndex& index, int role) const override {
+    const auto& d = docs_[static_cast<std::size_t>(index.row())];
+    if (role == Qt::UserRole) return d.id;
+    if (role != Qt::DisplayRole) return {};
+    if (index.column() == 0) return d.id;  // a number, so that it sorts as one
+    if (index.column() == 1) return Q(d.saved_at);
+    const std::string& field = fields_[static_cast<std::size_t>(index.column() - 2)];
+    for (const auto& [name, value] : d.values) {
+      if (name == field) return Q(kvt::JoinText(value));
+    }
+    return {};
+  }
+  QVariant headerData(int section, Qt::Orientation o, int role) const override {
+    if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
+    if (section == 0) return "N.";
+    if (section == 1) return "Salvato";
+    return Q(fields_[static_cast<std::size_t>(section - 2)]);
+  }
+
+ private:
+  std::vector<std::string> fields_;
+  std::vector<kvtsqlite::DBEngine::StoredDocument> docs_;
+};
+
+kvtapp::Workspace::PersonOn QtPersonOn() {
+  return [](std::shared_ptr<kvthost::Form> form) -> std::unique_ptr<kvthost::IPerson> {
+    return std::make_unique<kvthost::qt::QtPerson>(
+        std::dynamic_pointer_cast<kvthost::qt::QtForm>(std::move(form)));
+  };
+}
+
+DeskWindow::DeskWindow(std::string db, std::string archive, std::string form)
+    : archive_(std::move(archive)), entry_form_(std::move(form)) {
+  setWindowTitle("kvtfields");
+  message_ = new QLabel(this);
+  statusBar()->addWidget(message_, 1);
+  BuildMenus();
+  OpenDatabase(db);
+}
+
+DeskWindow::~DeskWindow() {
+  viewer_work_.reset();
+  ReleaseForm();
+  work_.reset();
+}
+
+void DeskWindow::ReleaseForm() {
+  // The form's window belongs to the library's viewer, which closes it: the scroll area must
+  // not delete it too.
+  if (auto* scroll = qobject_cast<QScrollArea*>(centralWidget())) scroll->takeWidget();
+}
+
+void DeskWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("&File");
+  file->addAction("&Apri database...", QKeySequence::Open, [this] {
+    const QString path = QFileDialog::getOpenFileName(this, "Apri database", QString(),
+                                                      "Archivi kvtfields (*.kvtdb);;Tutti (*)");
+    if (!path.isEmpty()) OpenDatabase(path.toStdString());
+  });
+  file->addSeparator();
+  file->addAction("&Esci", QKeySequence::Quit, [this] { close(); });
+  QMenu* doc = menuBar()->addMenu("&Documento");
+  doc->addAction("&Nuovo", QKeySequence::New, [this] { NewDocument(); });
+  doc->addAction("&Salva", QKeySequence::Save, [this] { Save(); });
+  doc->addAction("Documento s&uccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+                 [this] { NextDocument(); });
+  doc->addSeparator();
+  doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
+  QMenu* view = menuBar()->addMenu("&Visualizza");
+  view->addAction("&Visualizzatore campi", QKeySequence(Qt::Key_F11),
+                  [this] { OpenFieldViewer(); });
+}
+
+bool DeskWindow::OpenDatabase(const std::string& db) {
+  try {
+    Open(db);
+    return true;
+  } catch (const std::exception& e) {
+    ShowError("Il database " + db + " non si apre: " + Describe(e),
+              "Scegliere un altro file con File > Apri database.");
+    return false;
+  }
+}
+
+void DeskWindow::Open(const std::string& db) {
+  auto next = std::make_unique<kvtapp::Workspace>(QtPersonOn());
+  // Only the sample database is made when missing; any other file must exist.
+  next->Open(db, /*create=*/db.ends_with("kvtfields-demo.kvtdb"));
+  next->Build(archive_, entry_form_);
+  if (next->Fields().Count() == 0) {
+    throw kvt::Error(2, "kvtfields-desk", "the archive " + archive_ + " has no fields");
+  }
+  ReleaseForm();
+  work_ = std::move(next);
+  db_ = db;
+  correcting_ = 0;
+  work_->Host().on_menu_click = [this](const std::string& item) {
+    // The field viewer's Enter: save, and with Ctrl the next document.
+    if (item == "miSalva") Save();
+    if (item == "miNuovo") NextDocument();
+  };
+  work_->Host().Errors().on_add = [this](const kvthost::ErrorList::Entry& e) {
+    message_->setText(Q(e.message));
+  };
+  ShowForm();
+}
+
+void DeskWindow::ShowForm() {
+  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(work_->WindowRef());
+  auto* scroll = new QScrollArea(this);
+  scroll->setWidget(form->Window());  // a form of thousands of fields scrolls
+  form->Window()->show();
+  form->Show();
+  setCentralWidget(scroll);
+  RefreshTitle();
+  work_->Fields().FocusOnFirstControl();
+}
+
+void DeskWindow::RefreshTitle() {
+  std::string title = archive_ + " - " + work_->FormName() + " - " + db_;
+  if (correcting_)
+    title = "Correzione del documento " + std::to_string(correcting_) + " - " + title;
+  setWindowTitle(Q(title));
+}
+
+void DeskWindow::ShowError(const std::string& what, const std::string& todo) {
+  kvt::CurrentPlatform().MsgBox(what + "\n\n" + todo, kvt::kMsgBoxOkOnly, "kvtfields");
+}
+
+void DeskWindow::NewDocument() {
+  if (!work_) return;
+  try {
+    correcting_ = 0;
+    if (work_->FormName() != entry_form_) {
+      work_->UseForm(entry_form_);
+    } else {
+      work_->Rebuild();
+    }
+    RefreshTitle();
+    message_->setText("Nuovo documento");
+  } catch (const std::exception& e) {
+    ShowError("Il modulo non si ricostruisce: " + Describe(e), "Riaprire il database.");
+  }
+}
+
+bool DeskWindow::Save() {
+  if (!work_) return false;
+  try {
+    work_->Host().Errors().Clear();
+    auto& fields = work_->Fields();
+    if (!fields.CheckInsValue()) {
+      // The first missing field has the focus; the form keeps everything typed.
+      std::string list;
+      for (const auto& e : work_->Host().Errors().Entries()) list += e.message + "\n";
+      ShowError("Il documento non si salva:\n\n" + list, "Compilare i campi indicati, poi Salva.");
+      return false;
+    }
+    if (correcting_) {
+      work_->Engine().UpdateDocument(correcting_, fields.FieldsValue());
+      fields.AfterSave();
+      message_->setText(Q("Documento " + std::to_string(correcting_) + " corretto"));
+      NewDocument();
+      return true;
+    }
+    const auto id = work_->Engine().SaveDocument(work_->Archive(), fields.FieldsValue());
+    fields.AfterSave();
+    message_->setText(Q("Documento " + std::to_string(id) + " salvato"));
+    return true;
+  } catch (const std::exception& e) {
+    ShowError("Il documento non è stato salvato: " + Describe(e),
+              "Il modulo è rimasto com'era: riprovare o correggere i valori.");
+    return false;
+  }
+}
+
+void DeskWindow::NextDocument() {
+  if (!work_) return;
+  try {
+    auto& fields = work_->Fields();
+    fields.CopyPaste(false);  // the retained fields, copied
+    NewDocument();
+    fields.CopyPaste(true);  // and pasted into the new document
+  } catch (const std::exception& e) {
+    ShowError("Il documento successivo non si prepara: " + Describe(e), "Usare Documento > Nuovo.");
+  }
+}
+
+void DeskWindow::FindDocuments() {
+  if (!work_) return;
+  if (!find_) {
+    find_ = new QDialog(this);
+    find_->setWindowTitle("Trova documenti");
+    auto* column = new QVBoxLayout(find_);
+    filter_ = new QLineEdit(find_);
+    filter_->setPlaceholderText("Cerca in ogni campo...");
+    table_ = new QTableView(find_);
+    std::vector<std::string> names;
+    for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
+      names.push_back(work_->Fields().Item(kvt::Variant(i))->Name());
+    }
+    documents_ = new DocumentsModel(std::move(names), find_);
+    sorted_ = new QSortFilterProxyModel(find_);
+    sorted_->setSourceModel(documents_);
+    sorted_->setFilterKeyColumn(-1);  // any field's text
+    sorted_->setFilterCaseSensitivity(Qt::CaseInsensitive);
+    table_->setModel(sorted_);
+    table_->setSortingEnabled(true);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    column->addWidget(filter_);
+    column->addWidget(table_, 1);
+    find_->resize(760, 420);
+    QObject::connect(filter_.data(), &QLineEdit::textChanged, sorted_,
+                     &QSortFilterProxyModel::setFilterFixedString);
+    auto open = [this] {
+      const QModelIndex current = table_->currentIndex();
+      if (!current.isValid()) return;
+      const int id = sorted_->data(current, Qt::UserRole).toInt();
+      find_->hide();
+      Correct(id);
+    };
+    QObject::connect(table_.data(), &QTableView::activated, find_, open);
+    // Enter in the search box opens the first document found.
+    QObject::connect(filter_.data(), &QLineEdit::returnPressed, find_, [this, open] {
+      if (sorted_->rowCount() == 0) return;
+      table_->setCurrentIndex(sorted_->index(0, 0));
+      open();
+    });
+  }
+  try {
+    documents_->Load(work_->Engine().ListDocuments(work_->Archive()));
+    table_->sortByColumn(0, Qt::AscendingOrder);
+  } catch (const std::exception& e) {
+    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    return;
+  }
+  find_->show();
+  find_->raise();
+  find_->activateWindow();
+  filter_->setFocus();
+}
+
+void DeskWindow::Correct(std::int32_t id) {
+  try {
+    auto values = work_->Engine().LoadDocument(id);
+    work_->UseForm(review_form_);
+    work_->Fields().SetFieldsValue(values);
+    correcting_ = id;
+    RefreshTitle();
+    message_->setText(
+        Q("Correzione del documento " + std::to_string(id) + ": Salva registra le correzioni"));
+    activateWindow();
+    work_->Fields().FocusOnFirstControl();
+  } catch (const std::exception& e) {
+    ShowError("Il documento " + std::to_string(id) + " non si apre: " + Describe(e),
+              "Scegliere un altro documento.");
+    NewDocument();
+  }
+}
+
+void DeskWindow::OpenFieldViewer() {
+  if (!work_) return;
+  try {
+    // The viewer shows the document in its own window, with its keys (Ctrl+Alt+C copies the
+    // retained values, Ctrl+Alt+V pastes them, Enter saves).
+    viewer_work_ = std::make_unique<kvtapp::Workspace>(QtPersonOn());
+    viewer_work_->Open(db_, false);
+    viewer_work_->Build(archive_, review_form_);
+    viewer_work_->Fields().SetFieldsValue(work_->Fields().FieldsValue());
+    viewer_work_->Host().on_menu_click = [this](const std::string& item) {
+      if (item == "miSalva") Save();
+    };
+    auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(viewer_work_->WindowRef());
+    form->LetCaption("Visualizzatore campi - " + archive_);
+    form->Show();
+  } catch (const std::exception& e) {
+    ShowError("Il visualizzatore non si apre: " + Describe(e), "Riprovare.");
+  }
+}
+
+}  // namespace kvtdesk

@@ -1,0 +1,74 @@
+// The desktop program's main window: one archive's entry form, built by the library, with the
+// commands a person who types documents needs (new, save, next document with the retained
+// values, find and correct a stored document, the field viewer), on the Qt window system.
+#pragma once
+
+#include <QDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTableView>
+#include <memory>
+#include <string>
+
+#include "common/workspace.h"
+#include "host/qt/qt_desktop.h"
+
+class QLabel;
+class QSortFilterProxyModel;
+
+namespace kvtdesk {
+
+class DocumentsModel;
+
+class DeskWindow final : public QMainWindow {
+ public:
+  /// Opens `db` (the sample archive is made there when the file is missing) on `archive`'s
+  /// `form`. Errors are shown to the person; the window then offers File > Open.
+  DeskWindow(std::string db, std::string archive, std::string form);
+  ~DeskWindow() override;
+
+  /// Opens another database; on failure the one open stays.
+  bool OpenDatabase(const std::string& db);
+  /// The commands of the menus.
+  void NewDocument();
+  bool Save();
+  void NextDocument();
+  void FindDocuments();
+  void OpenFieldViewer();
+
+  kvtapp::Workspace* Work() const { return work_.get(); }
+  /// The id of the stored document being corrected, 0 while entering a new one.
+  std::int32_t Correcting() const { return correcting_; }
+  QDialog* FindDialog() const { return find_; }
+  QTableView* DocumentTable() const { return table_; }
+  QLineEdit* DocumentFilter() const { return filter_; }
+
+ private:
+  void BuildMenus();
+  void Open(const std::string& db);
+  void ShowForm();
+  void ReleaseForm();
+  void ShowError(const std::string& what, const std::string& todo);
+  void Correct(std::int32_t id);
+  void RefreshTitle();
+
+  std::string db_;
+  std::string archive_;
+  std::string entry_form_;
+  std::string review_form_ = "Consultazione";
+  std::unique_ptr<kvtapp::Workspace> work_;
+  std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
+  std::int32_t correcting_ = 0;
+  QPointer<QLabel> message_;
+  QPointer<QDialog> find_;
+  QPointer<QTableView> table_;
+  QPointer<QLineEdit> filter_;
+  DocumentsModel* documents_ = nullptr;  // owned by the find dialog
+  QSortFilterProxyModel* sorted_ = nullptr;
+};
+
+/// The person of the Qt window system, for the workspace.
+kvtapp::Workspace::PersonOn QtPersonOn();
+
+}  // namespace kvtdesk

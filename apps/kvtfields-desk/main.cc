@@ -1,0 +1,129 @@
+// kvtfields-desk: the desktop program on Qt 6 Widgets. With no arguments it opens the sample
+// invoice archive (kvtfields-demo.kvtdb in the current folder, made on first use). With --demo
+// DIR it plays the demo session on the window system in use (offscreen on a server), prints
+// the form after each step and saves a picture of the window in DIR.
+#include <QApplication>
+#include <QDir>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "common/demo_session.h"
+#include "desk_window.h"
+#include "engine/sqlite/sample_archive.h"
+#include "host/qt/qt_desktop.h"
+#include "kvtfields/server/version.h"
+#include "runtime/error.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kvtfields-desk [--db FILE] [--archive NAME] [--form NAME] [--demo DIR]\n"
+    "  --db FILE       the database (default kvtfields-demo.kvtdb, the sample, made when missing)\n"
+    "  --archive NAME  the archive to enter documents into (default Fatture)\n"
+    "  --form NAME     its entry form (default Inserimento)\n"
+    "  --demo DIR      play the demo session, print each step and save its picture in DIR\n";
+
+struct Options {
+  std::string db = "kvtfields-demo.kvtdb";
+  std::string archive = kvtsqlite::sample::kArchive;
+  std::string form = kvtsqlite::sample::kEntryForm;
+  std::string demo;
+};
+
+// A file name for a step's picture: its number and the first words of its title.
+std::string ShotName(int n, const std::string& title) {
+  std::string slug;
+  for (char c : title) {
+    if (slug.size() >= 40) break;
+    const bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    if (keep) {
+      slug += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    } else if (!slug.empty() && slug.back() != '-') {
+      slug += '-';
+    }
+  }
+  while (!slug.empty() && slug.back() == '-') slug.pop_back();
+  return (n < 10 ? "0" : "") + std::to_string(n) + "-" + slug + ".png";
+}
+
+int Demo(const Options& o) {
+  auto desktop = kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kRecord);
+  desktop->on_message = [](const kvthost::qt::QtDesktop::Message& m) {
+    std::printf("[messaggio] %s\n", m.prompt.c_str());
+  };
+  int result = 0;
+  {
+    kvtapp::Workspace w(kvtdesk::QtPersonOn());
+    w.Open(o.db, /*create=*/true);
+    std::printf("kvtfields-desk %s: demo on %s, archive %s, form %s, pictures in %s\n",
+                kvtfields::server::kFileVersion, o.db.c_str(), o.archive.c_str(), o.form.c_str(),
+                o.demo.c_str());
+    w.Build(o.archive, o.form);
+    auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
+    form->Show();
+    form->Window()->activateWindow();
+    QApplication::processEvents();
+    w.Fields().FocusOnFirstControl();
+    QDir().mkpath(QString::fromStdString(o.demo));
+    int n = 0;
+    result = kvtapp::PlayDemo(w, [&](const std::string& title) {
+      QApplication::processEvents();
+      const std::string file = o.demo + "/" + ShotName(++n, title);
+      form->Window()->grab().save(QString::fromStdString(file));
+      std::printf("\n== %s\n%s   [%s]\n", title.c_str(), w.Picture().c_str(), file.c_str());
+      std::fflush(stdout);
+    });
+  }
+  desktop->Uninstall();
+  return result;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](std::string& into) {
+      if (i + 1 >= argc) {
+        std::fprintf(stderr, "kvtfields-desk: %s needs a value\n%s", a.c_str(), kUsage);
+        std::exit(2);
+      }
+      into = argv[++i];
+    };
+    if (a == "--help" || a == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (a == "--db") {
+      value(o.db);
+    } else if (a == "--archive") {
+      value(o.archive);
+    } else if (a == "--form") {
+      value(o.form);
+    } else if (a == "--demo") {
+      value(o.demo);
+    } else {
+      std::fprintf(stderr, "kvtfields-desk: unknown argument '%s'\n%s", a.c_str(), kUsage);
+      return 2;
+    }
+  }
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("kvtfields");
+  try {
+    if (!o.demo.empty()) return Demo(o);
+    auto desktop = kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kShow);
+    int code = 0;
+    {
+      kvtdesk::DeskWindow window(o.db, o.archive, o.form);
+      window.resize(900, 560);
+      window.show();
+      code = QApplication::exec();
+    }
+    desktop->Uninstall();
+    return code;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "kvtfields-desk: %s\n", e.what());
+    return 2;
+  }
+}

@@ -1,0 +1,138 @@
+// kvtfields-desk driven by key and mouse events only: two documents entered (the second with
+// the retained values), a refused save and its fix, the first document found in the list,
+// corrected and saved; then the database is checked.
+#include <QApplication>
+#include <QTest>
+
+#include "desk_window.h"
+#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sample_archive.h"
+#include "host/common/coordinator.h"
+#include "runtime/dictionary.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace kvtdesk {
+namespace {
+
+namespace sample = kvtsqlite::sample;
+using kvthost::qt::QtDesktop;
+
+class DeskTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    {
+      auto engine = kvtsqlite::DBEngine::Open(db_);
+      sample::CreateSampleArchive(*engine);
+    }
+    desktop_ = QtDesktop::Install(QtDesktop::Messages::kRecord);
+    window_ = std::make_unique<DeskWindow>(db_, sample::kArchive, sample::kEntryForm);
+    window_->resize(900, 560);
+    window_->show();
+    window_->activateWindow();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    window_.reset();
+    QApplication::processEvents();
+    desktop_->Uninstall();
+  }
+
+  kvthost::IPerson& Person() { return window_->Work()->Person(); }
+  // A shortcut of the menus, pressed where the person is.
+  void Press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+    if (!window_->isActiveWindow()) QApplication::setActiveWindow(window_.get());
+    QWidget* target = QApplication::focusWidget();
+    QTest::keyClick(target ? target : window_.get(), key, modifiers);
+    QApplication::processEvents();
+  }
+  kvt::Variant Stored(std::int32_t id, const std::string& field) {
+    auto engine = kvtsqlite::DBEngine::Open(db_);
+    return std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(id))->Item(field);
+  }
+
+  kvt::testing::TempDir dir_;
+  std::string db_ = dir_.File("fatture.kvtdb");
+  std::shared_ptr<QtDesktop> desktop_;
+  std::unique_ptr<DeskWindow> window_;
+};
+
+TEST_F(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
+  auto& p = Person();
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  p.Type("1026");
+  p.Tab();
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+  p.Tab();
+  p.Choose("FAT");
+  p.Tab();
+  p.Tab();
+  p.Type("acme");
+  p.Tab();
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_TRUE(desktop_->Recorded().empty());
+
+  // The next document keeps the retained fields; without its number the save is refused,
+  // the number takes the focus, and nothing typed is lost.
+  Press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+  auto& q = Person();
+  EXPECT_EQ(q.Focused(), "CodiceFiscale");  // the first field after the retained ones
+  q.Type("rssmra80a01h501u");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 1u);
+  EXPECT_NE(desktop_->Recorded()[0].prompt.find("\"Numero documento\" è obbligatorio"),
+            std::string::npos);
+  EXPECT_EQ(q.Focused(), "NumeroDocumento");
+  EXPECT_EQ(kvt::CStr(window_->Work()->Fields().Item(kvt::Variant("CodiceFiscale"))->Value()),
+            "RSSMRA80A01H501U");  // kept, and checked on the way out
+  q.Type("1027");
+  q.Tab();
+  q.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+  q.Tab();
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(desktop_->Recorded().size(), 1u);
+
+  // The first document, found by its number and opened with Enter.
+  Press(Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(window_->FindDialog() && window_->FindDialog()->isVisible());
+  EXPECT_EQ(window_->DocumentTable()->model()->rowCount(), 2);
+  QTest::keyClicks(window_->DocumentFilter(), "1026");
+  EXPECT_EQ(window_->DocumentTable()->model()->rowCount(), 1);
+  QTest::keyClick(window_->DocumentFilter(), Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->Correcting(), 1);
+  EXPECT_EQ(window_->Work()->FormName(), sample::kReviewForm);
+  auto& r = Person();
+  r.Focus("Cliente");
+  r.Clear();
+  r.Type("acme italia");
+  r.Tab();
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(window_->Correcting(), 0);  // back to a new document
+
+  auto engine = kvtsqlite::DBEngine::Open(db_);
+  EXPECT_EQ(engine->DocumentCount(sample::kArchive), 2);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME ITALIA");
+  EXPECT_EQ(kvt::CStr(Stored(1, "NumeroDocumento")), "1026");
+  EXPECT_EQ(kvt::CStr(Stored(2, "NumeroDocumento")), "1027");
+  EXPECT_EQ(kvt::CStr(Stored(2, "Cliente")), "ACME");  // retained from the first
+  EXPECT_EQ(kvt::CStr(Stored(2, "TipoDocumento")), "FAT");
+  EXPECT_EQ(kvt::CStr(Stored(2, "DataDocumento")), "06/12/2026");
+}
+
+TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
+  kvt::testing::TempDir dir;
+  auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
+  {
+    DeskWindow window(dir.File("nessuno.kvtdb"), sample::kArchive, sample::kEntryForm);
+    ASSERT_EQ(desktop->Recorded().size(), 1u);
+    EXPECT_NE(desktop->Recorded()[0].prompt.find("File > Apri database"), std::string::npos);
+    EXPECT_EQ(window.Work(), nullptr);
+    window.Save();  // nothing open: nothing happens
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.File("nessuno.kvtdb")));
+  desktop->Uninstall();
+}
+
+}  // namespace
+}  // namespace kvtdesk
