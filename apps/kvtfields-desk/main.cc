@@ -14,6 +14,7 @@
 #include "host/qt/qt_desktop.h"
 #include "kvtfields/server/version.h"
 #include "runtime/error.h"
+#include "runtime/object.h"
 
 namespace {
 
@@ -61,6 +62,12 @@ int Demo(const Options& o) {
                 o.demo.c_str());
     w.Build(o.archive, o.form);
     auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
+    // The pictures show the error list's latest message in a panel of the status bar.
+    const kvt::ObjectRef panels = kvt::CObj(kvt::GetProperty(form->FindControl("SB"), "Panels"));
+    const kvt::ObjectRef error_panel = kvt::CObj(kvt::CallMethod(panels, "Add", "errore"));
+    w.Host().Errors().on_add = [error_panel](const kvthost::ErrorList::Entry& e) {
+      kvt::LetProperty(error_panel, "Text", e.message);
+    };
     form->Show();
     form->Window()->activateWindow();
     QApplication::processEvents();
@@ -73,6 +80,7 @@ int Demo(const Options& o) {
       form->Window()->grab().save(QString::fromStdString(file));
       std::printf("\n== %s\n%s   [%s]\n", title.c_str(), w.Picture().c_str(), file.c_str());
       std::fflush(stdout);
+      kvt::LetProperty(error_panel, "Text", "");
     });
   }
   desktop->Uninstall();
