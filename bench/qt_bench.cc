@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "addons/layout/resizer.h"
+#include "desk_window.h"
 #include "host/common/coordinator.h"
 #include "host/qt/qt_controls.h"
 #include "host/qt/qt_desktop.h"
@@ -165,6 +166,23 @@ void BM_QtOpenForm(benchmark::State& state) {
   state.counters["plain_edits_ms"] = plain * 1000;
 }
 BENCHMARK(BM_QtOpenForm)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// The same form opened by the desktop program: its window, the form in a scroll area, the
+// progress shown while the fields are built.
+void BM_DeskOpenForm(benchmark::State& state) {
+  W();
+  const std::int64_t n = state.range(0);
+  const double plain = Median(3, [&] { NaiveForm(n, false); });
+  auto open = [&] {
+    kvtdesk::DeskWindow window(W().file.path, Archive(n), sample::kEntryForm);
+    window.show();
+    QApplication::processEvents();
+    benchmark::DoNotOptimize(window.Work());
+  };
+  for (auto _ : state) open();
+  state.counters["vs_plain_edits"] = Median(3, open) / plain;
+}
+BENCHMARK(BM_DeskOpenForm)->Arg(1000)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 // One key typed into a text field of the 1,000-field form: the control, its change event, the
 // field's script event and callback, and the widget showing the new text.

@@ -6,6 +6,7 @@
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
+#include "common/progress_engine.h"
 #include "engine/sqlite/sample_archive.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -83,7 +84,11 @@ void Workspace::Build(const std::string& archive, const std::string& form) {
   archive_ = archive;
   form_ = form;
   coordinator_ = std::make_shared<kvthost::Coordinator>();
-  coordinator_->SetDBEngine(engine_);
+  if (progress_) {
+    coordinator_->SetDBEngine(std::make_shared<ProgressEngine>(engine_, progress_));
+  } else {
+    coordinator_->SetDBEngine(engine_);
+  }
   auto scripts = std::make_shared<kvtlua::ScriptEngine>();
   scripts->InitEngine(engine_, archive);  // one engine per archive, as a host prepares it
   coordinator_->SetScriptEngine(scripts);

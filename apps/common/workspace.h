@@ -27,6 +27,10 @@ class Workspace {
 
   /// Opens the database; `create` makes the file (with the sample archive) when it is missing.
   void Open(const std::string& path, bool create);
+  /// Called while a form is built: fields done, fields in all (a program shows progress).
+  void OnProgress(std::function<void(int done, int total)> progress) {
+    progress_ = std::move(progress);
+  }
   /// Builds the archive's form in the viewer; an archive without fields raises.
   void Build(const std::string& archive, const std::string& form);
   /// Takes the fields off the window and builds them again (the next document).
@@ -56,6 +60,7 @@ class Workspace {
   std::shared_ptr<kvtfields::FieldViewer> viewer_;
   std::shared_ptr<kvthost::Form> window_;
   PersonOn person_on_;
+  std::function<void(int, int)> progress_;
   std::unique_ptr<kvthost::IPerson> person_;
   std::string archive_;
   std::string form_;

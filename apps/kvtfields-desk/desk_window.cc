@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QScrollArea>
 #include <QSortFilterProxyModel>
 #include <QStatusBar>
@@ -139,6 +140,7 @@ bool DeskWindow::OpenDatabase(const std::string& db) {
 
 void DeskWindow::Open(const std::string& db) {
   auto next = std::make_unique<kvtapp::Workspace>(QtPersonOn());
+  next->OnProgress([this](int done, int total) { ShowProgress(done, total); });
   // Only the sample database is made when missing; any other file must exist.
   next->Open(db, /*create=*/db.ends_with("kvtfields-demo.kvtdb"));
   next->Build(archive_, entry_form_);
@@ -169,6 +171,26 @@ void DeskWindow::ShowForm() {
   setCentralWidget(scroll);
   RefreshTitle();
   work_->Fields().FocusOnFirstControl();
+}
+
+void DeskWindow::ShowProgress(int done, int total) {
+  // Forms of a few hundred fields build in a blink; larger ones show how far they are, and
+  // the window keeps painting (the person's input waits until the form is there).
+  constexpr int kShownFrom = 500, kEvery = 25;
+  if (total < kShownFrom || (done % kEvery != 0 && done != total)) return;
+  if (!progress_) {
+    progress_ = new QProgressDialog("Preparazione del modulo...", QString(), 0, total, this);
+    progress_->setWindowModality(Qt::WindowModal);
+    progress_->setMinimumDuration(0);
+  }
+  progress_->setMaximum(total);
+  progress_->setValue(done);
+  ++progress_shown_;
+  QApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (done == total) {
+    progress_->deleteLater();
+    progress_ = nullptr;
+  }
 }
 
 void DeskWindow::RefreshTitle() {

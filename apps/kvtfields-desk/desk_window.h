@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QTableView>
 #include <memory>
 #include <string>
@@ -43,6 +44,8 @@ class DeskWindow final : public QMainWindow {
   QDialog* FindDialog() const { return find_; }
   QTableView* DocumentTable() const { return table_; }
   QLineEdit* DocumentFilter() const { return filter_; }
+  /// How many times the progress of building a form was shown (forms of many fields only).
+  int ProgressShown() const { return progress_shown_; }
 
  private:
   void BuildMenus();
@@ -52,6 +55,7 @@ class DeskWindow final : public QMainWindow {
   void ShowError(const std::string& what, const std::string& todo);
   void Correct(std::int32_t id);
   void RefreshTitle();
+  void ShowProgress(int done, int total);
 
   std::string db_;
   std::string archive_;
@@ -60,7 +64,9 @@ class DeskWindow final : public QMainWindow {
   std::unique_ptr<kvtapp::Workspace> work_;
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
   std::int32_t correcting_ = 0;
+  int progress_shown_ = 0;
   QPointer<QLabel> message_;
+  QPointer<QProgressDialog> progress_;
   QPointer<QDialog> find_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;

@@ -120,6 +120,23 @@ TEST_F(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   EXPECT_EQ(kvt::CStr(Stored(2, "DataDocumento")), "06/12/2026");
 }
 
+TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
+  kvt::testing::TempDir dir;
+  {
+    auto engine = kvtsqlite::DBEngine::Open(dir.File("grande.kvtdb"));
+    sample::CreateScaledArchive(*engine, "Grande", 1000);
+  }
+  auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
+  {
+    DeskWindow window(dir.File("grande.kvtdb"), "Grande", sample::kEntryForm);
+    ASSERT_NE(window.Work(), nullptr);
+    EXPECT_EQ(window.Work()->Fields().Count(), 1000);
+    EXPECT_EQ(window.ProgressShown(), 1000 / 25);
+    EXPECT_TRUE(desktop->Recorded().empty());
+  }
+  desktop->Uninstall();
+}
+
 TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
   kvt::testing::TempDir dir;
   auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
