@@ -573,6 +573,8 @@ class QtStatusBar final : public StatusBar, public QtControl {
   void AttachTo(QtForm& form) override {
     auto* label = new QLabel(Client(form)->parentWidget());
     label->setFrameShape(QFrame::StyledPanel);
+    // A long message is cut at the window's edge; it never widens the window.
+    label->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     label->setContentsMargins(4, 1, 4, 1);
     widget_ = label;
     Show(Aspect::kContent);

@@ -208,8 +208,13 @@ bool QtForm::OnKey(Control* control, QKeyEvent& event) {
   std::int16_t shift = ShiftOf(event.modifiers());
   bool consumed = false;
   Guard([&] {
+    const auto focused_before = Active();
     if (code != 0 && PreviewKeyDown(code, shift) == 0) {
       consumed = true;  // a key handler swallowed it
+      return;
+    }
+    if (Active() != focused_before) {
+      consumed = true;  // a key handler moved the focus: the key was its
       return;
     }
     // A key the form acts on is consumed even when its handler fails: Qt must not act on it
@@ -280,9 +285,13 @@ bool QtForm::OnKey(Control* control, QKeyEvent& event) {
     } else if (event.matches(QKeySequence::Cut) || event.matches(QKeySequence::Undo) ||
                event.matches(QKeySequence::Redo)) {
       consumed = true;  // edits the control does not make are not made
-    } else if (!ctrl && !event.text().isEmpty() && event.text()[0].isPrint()) {
+    } else if (event.matches(QKeySequence::SelectAll) || event.matches(QKeySequence::Copy)) {
+      return;  // the widget selects and copies; the control reads the selection when typed into
+    } else if (!event.text().isEmpty() && event.text()[0].isPrint()) {
+      // A character typed with Ctrl or Alt is a command, never text: the widget must not insert
+      // it behind the control's back.
       consumed = true;
-      type(event.text());
+      if (!ctrl) type(event.text());
     }
   });
   return consumed;
