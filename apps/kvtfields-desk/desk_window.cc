@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -113,6 +114,8 @@ void DeskWindow::BuildMenus() {
                                                       "Archivi kvtfields (*.kvtdb);;Tutti (*)");
     if (!path.isEmpty()) OpenDatabase(path.toStdString());
   });
+  file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
+                  [this] { ChooseArchive(); });
   file->addSeparator();
   file->addAction("&Esci", QKeySequence::Quit, [this] { close(); });
   QMenu* doc = menuBar()->addMenu("&Documento");
@@ -125,6 +128,40 @@ void DeskWindow::BuildMenus() {
   QMenu* view = menuBar()->addMenu("&Visualizza");
   view->addAction("&Visualizzatore campi", QKeySequence(Qt::Key_F11),
                   [this] { OpenFieldViewer(); });
+}
+
+void DeskWindow::ChooseArchive() {
+  if (!work_) return;
+  try {
+    QStringList archives;
+    for (const auto& a : work_->Engine().ListArchives()) archives << Q(a);
+    bool ok = false;
+    const QString archive =
+        QInputDialog::getItem(this, "Archivio", "Archivio:", archives,
+                              static_cast<int>(archives.indexOf(Q(archive_))), false, &ok);
+    if (!ok) return;
+    QStringList forms;
+    for (const auto& f : work_->Engine().ListForms(archive.toStdString())) forms << Q(f);
+    if (forms.isEmpty()) forms << Q(entry_form_);
+    const QString form =
+        QInputDialog::getItem(this, "Modulo", "Modulo di inserimento:", forms, 0, false, &ok);
+    if (ok) OpenArchive(archive.toStdString(), form.toStdString());
+  } catch (const std::exception& e) {
+    ShowError("Gli archivi non si leggono: " + Describe(e), "Riaprire il database.");
+  }
+}
+
+bool DeskWindow::OpenArchive(const std::string& archive, const std::string& form) {
+  const std::string old_archive = archive_, old_form = entry_form_;
+  archive_ = archive;
+  entry_form_ = form;
+  if (find_) find_->deleteLater();  // its columns were the old archive's fields
+  find_ = nullptr;
+  if (OpenDatabase(db_)) return true;
+  // The new form was never built: the one open, with what was typed in it, stays.
+  archive_ = old_archive;
+  entry_form_ = old_form;
+  return false;
 }
 
 bool DeskWindow::OpenDatabase(const std::string& db) {

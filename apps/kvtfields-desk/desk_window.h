@@ -37,6 +37,10 @@ class DeskWindow final : public QMainWindow {
   void NextDocument();
   void FindDocuments();
   void OpenFieldViewer();
+  /// Asks the person for one of the database's archives and one of its forms, and opens it.
+  void ChooseArchive();
+  /// Opens `archive`'s `form` in the database open; on failure the form open stays.
+  bool OpenArchive(const std::string& archive, const std::string& form);
 
   kvtapp::Workspace* Work() const { return work_.get(); }
   /// The id of the stored document being corrected, 0 while entering a new one.

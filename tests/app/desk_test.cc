@@ -137,6 +137,25 @@ TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
   desktop->Uninstall();
 }
 
+TEST(DeskErrors, AnArchiveWithoutFieldsIsRefusedAndTheFormOpenStays) {
+  kvt::testing::TempDir dir;
+  {
+    auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+    sample::CreateSampleArchive(*engine);
+  }
+  auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
+  {
+    DeskWindow window(dir.File("a.kvtdb"), sample::kArchive, sample::kEntryForm);
+    EXPECT_FALSE(window.OpenArchive("Nessuno", sample::kEntryForm));
+    ASSERT_EQ(desktop->Recorded().size(), 1u);
+    EXPECT_NE(desktop->Recorded()[0].prompt.find("Nessuno"), std::string::npos);
+    ASSERT_NE(window.Work(), nullptr);
+    EXPECT_EQ(window.Work()->Archive(), sample::kArchive);
+    EXPECT_EQ(window.Work()->Fields().Count(), 12);
+  }
+  desktop->Uninstall();
+}
+
 TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
   kvt::testing::TempDir dir;
   auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);

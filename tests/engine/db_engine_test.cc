@@ -205,9 +205,9 @@ TEST_F(DBEngineTest, DocumentsAreListedInOrderAndCorrectedInPlace) {
   EXPECT_EQ(CStr(docs[0].values[1].second), "Acme S.p.A.");
   EXPECT_EQ(docs[1].id, b);
   EXPECT_EQ(CaptureError([&] { engine_->UpdateDocument(b + 100, fixed); }).Number(), 9u);
-  EXPECT_EQ(CStr(std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(b))->Item(
-                "Numero")),
-            "2");
+  EXPECT_EQ(
+      CStr(std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(b))->Item("Numero")),
+      "2");
 }
 
 TEST(DBEngineFiles, AFileWithAnotherSchemaIsRefusedAndLeftAlone) {
@@ -229,6 +229,18 @@ TEST(DBEngineFiles, AFileWithAnotherSchemaIsRefusedAndLeftAlone) {
   EXPECT_THAT(CaptureError([&] { DBEngine::Open(text); }),
               ErrorIs(kNotOursNumber, "is not a kvtfields database"));
   EXPECT_EQ(ReadAll(text), "non sono un database\n");
+}
+
+TEST(DBEngineFiles, ArchivesAndTheirFormsAreListedByName) {
+  namespace sample = kvtsqlite::sample;
+  kvt::testing::TempDir dir;
+  auto engine = DBEngine::Open(dir.File("a.kvtdb"));
+  sample::CreateSampleArchive(*engine);
+  sample::CreateScaledArchive(*engine, "Anagrafica", 3);
+  EXPECT_EQ(engine->ListArchives(), (std::vector<std::string>{"Anagrafica", "Fatture"}));
+  EXPECT_EQ(engine->ListForms("Fatture"),
+            (std::vector<std::string>{sample::kReviewForm, sample::kEntryForm}));
+  EXPECT_TRUE(engine->ListForms("Nessuno").empty());
 }
 
 TEST(DBEngineFiles, TheSampleArchiveCoversEveryKindOfField) {

@@ -253,6 +253,21 @@ bool DBEngine::HasArchive(const std::string& archive) {
   return q.Step();
 }
 
+std::vector<std::string> DBEngine::ListArchives() {
+  auto q = Db().Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive");
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
+std::vector<std::string> DBEngine::ListForms(const std::string& archive) {
+  auto q = Db().Query("SELECT DISTINCT form FROM field_layouts WHERE archive = ?1 ORDER BY form");
+  q.Bind(1, archive);
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
 void DBEngine::Transaction(const std::function<void()>& work) {
   Database& db = Db();
   db.Execute("BEGIN IMMEDIATE");

@@ -117,6 +117,10 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
   kvt::Variant GetScript(const std::string& script_set) override;
   /// True when the archive has at least one field.
   bool HasArchive(const std::string& archive);
+  /// The archives that have fields, in name order.
+  std::vector<std::string> ListArchives();
+  /// The forms that have a layout for the archive's fields, in name order.
+  std::vector<std::string> ListForms(const std::string& archive);
   /// Runs several changes as one transaction.
   void Transaction(const std::function<void()>& work);
 
