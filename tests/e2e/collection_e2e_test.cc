@@ -123,6 +123,8 @@ TEST_F(CollectionE2E, LookupByPositionAndByName) {
               ErrorIs(k513, "Item 3 doesn't exist in FieldsCollection"));
   EXPECT_EQ(CaptureError([&] { fields_->Item(Variant(13)); }).Number(), 9u);
   EXPECT_EQ(CaptureError([&] { fields_->Item(Variant(0)); }).Number(), 9u);
+  EXPECT_EQ(CaptureError([&] { fields_->Item(Variant(2147483648.0)); }).Number(), 9u);
+  EXPECT_EQ(CaptureError([&] { fields_->Item(Variant(4294967296.0)); }).Number(), 6u);
   EXPECT_EQ(fields_->Index("NumeroDocumento"), 1);
   EXPECT_EQ(fields_->Index("numerodocumento"), 0);
   EXPECT_EQ(fields_->Count(), 12);

@@ -134,10 +134,10 @@ std::shared_ptr<FieldType> FieldsCollection::Item(const kvt::Variant& index) {
   }
   const std::int32_t p = kvt::CLng(kvt::Variant(kvt::CDbl(index) - 1));
   if (p < 0 || static_cast<std::size_t>(p) >= mKeys.size()) {
-    throw kvt::RuntimeError(
-        kvt::ErrorCode::kSubscriptOutOfRange,
-        "position " + std::to_string(p + 1) + " of " + std::to_string(mKeys.size()) + " fields",
-        kSource);
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                            "position " + std::to_string(std::int64_t{p} + 1) + " of " +
+                                std::to_string(mKeys.size()) + " fields",
+                            kSource);
   }
   return mFields->at(mKeys[static_cast<std::size_t>(p)]);
 }

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <array>
+#include <chrono>
 #include <cstdlib>
 #include <new>
 #include <optional>
@@ -21,7 +22,13 @@ extern "C" {
 // Lua unwinds errors with longjmp, which skips C++ destructors. So no Lua error is ever raised
 // while a C++ object with a destructor is alive in the frames it would skip: bridge functions
 // catch C++ errors, keep them in the engine's state, let their locals die, and only then raise;
-// and allocations made while C++ pushes values (BridgeScope) are never refused by the cap.
+// and allocations made while C++ pushes values (BridgeScope) are not refused on the spot: they
+// are counted, and a bridge call that took the engine past its cap raises the memory error as
+// it returns to Lua.
+//
+// The limits belong to the outermost call: a script event raised inside another one (a field
+// written by the script raises its change event) shares the outer call's instructions, time
+// and memory. Once a limit is hit, protected calls in the script cannot swallow it.
 
 namespace kvtlua {
 
@@ -30,9 +37,14 @@ struct ScriptEngine::State {
   std::size_t used = 0;
   std::size_t cap = 0;
   int bridge_depth = 0;
+  int call_depth = 0;  // script calls running, the outermost first
   bool memory_refused = false;
+  bool over_cap = false;  // a bridge call went past the cap; raised when it returns
   std::int64_t left = 0;
   bool budget_hit = false;
+  bool time_hit = false;
+  std::chrono::steady_clock::time_point deadline;
+  bool LimitHit() const { return budget_hit || time_hit || memory_refused || over_cap; }
   std::string set_name;
   std::optional<kvt::Error> pending;  // a C++ error waiting to be raised in Lua
   ~State() {
@@ -48,6 +60,9 @@ constexpr const char* kObjectMeta = "kvt.Object";
 constexpr const char* kDateMeta = "kvt.Date";
 constexpr const char* kErrorMeta = "kvt.Error";
 constexpr int kHookEvery = 1000;
+// Script values turned into host values: how deep tables may nest and how many items in all.
+constexpr int kMaxDepth = 32;
+constexpr std::size_t kMaxItems = 100'000;
 char kNullSentinel;  // its address is Null's light userdata
 
 State& StateOf(lua_State* L) {
@@ -72,22 +87,73 @@ void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
     std::free(ptr);
     return nullptr;
   }
-  if (nsize > old && s->bridge_depth == 0 && s->used - old + nsize > s->cap) {
-    s->memory_refused = true;
-    return nullptr;  // Lua raises "not enough memory" in the script
+  if (nsize > old && s->used - old + nsize > s->cap) {
+    if (s->bridge_depth == 0) {
+      s->memory_refused = true;
+      return nullptr;  // Lua raises "not enough memory" in the script
+    }
+    s->over_cap = true;  // C++ is pushing a value: it cannot fail here, the bridge raises later
   }
   void* p = std::realloc(ptr, nsize);
   if (p) s->used = s->used - old + nsize;
   return p;
 }
 
+const char* LimitMessage(const State& s) {
+  if (s.time_hit) return "the script ran past its time limit";
+  if (s.budget_hit) return "the script ran past its instruction budget";
+  return "the script reached the engine's memory limit";
+}
+
 void CountHook(lua_State* L, lua_Debug*) {
   State& s = StateOf(L);
   s.left -= kHookEvery;
-  if (s.left < 0) {
-    s.budget_hit = true;
-    luaL_error(L, "the script ran past its instruction budget");
+  if (s.left < 0) s.budget_hit = true;
+  if (std::chrono::steady_clock::now() > s.deadline) s.time_hit = true;
+  if (s.LimitHit()) luaL_error(L, "%s", LimitMessage(s));
+}
+
+// Pattern matching is one C call that no instruction count sees, and backtracking over k
+// repetition items can take time that grows as length^k. Before string.find, match, gmatch and
+// gsub run, that bound is estimated and a match that could run for seconds is refused.
+int CheckPattern(lua_State* L) {
+  // (name, text, pattern, ...): find's fourth argument asks for a plain search.
+  std::size_t n = 0, m = 0;
+  const bool find = lua_type(L, 1) == LUA_TSTRING && std::string_view(lua_tostring(L, 1)) == "find";
+  const bool plain = find && lua_toboolean(L, 5) != 0;
+  if (lua_type(L, 2) != LUA_TSTRING || lua_type(L, 3) != LUA_TSTRING) return 0;
+  const char* text = lua_tolstring(L, 2, &n);
+  const char* pattern = lua_tolstring(L, 3, &m);
+  if (!text || !pattern || plain) return 0;
+  int repeats = 0;
+  for (std::size_t i = 0; i < m; ++i) {
+    const char c = pattern[i];
+    if (c == '%') {
+      ++i;  // an escape: the next character is literal (or a class)
+    } else if (c == '[') {
+      for (++i; i < m && pattern[i] != ']'; ++i) {
+        if (pattern[i] == '%') ++i;
+      }
+    } else if (c == '*' || c == '+' || c == '-' || c == '?') {
+      ++repeats;
+    }
   }
+  constexpr double kMaxSteps = 1e8;
+  double steps = 1;
+  for (int i = 0; i < repeats && steps <= kMaxSteps; ++i) steps *= static_cast<double>(n) + 1;
+  if (repeats > 1 && steps > kMaxSteps) {
+    return luaL_error(L, "pattern with %d repetitions is too costly for a text of %d characters",
+                      repeats, static_cast<int>(n));
+  }
+  return 0;
+}
+
+// After a protected call in the script (pcall, xpcall, coroutine.resume): a limit that was hit
+// inside it goes on up; otherwise its results are returned as they are.
+int KeepLimits(lua_State* L) {
+  const State& s = StateOf(L);
+  if (s.LimitHit()) return luaL_error(L, "%s", LimitMessage(s));
+  return lua_gettop(L);
 }
 
 // ---- Values between the runtime and Lua
@@ -149,9 +215,28 @@ void PushVariant(lua_State* L, const kvt::Variant& v) {
   }
 }
 
+// How far a conversion has come: the tables on the way down (a table that contains itself is
+// refused, not followed) and the items converted so far.
+struct Walk {
+  std::vector<const void*> path;
+  std::size_t items = 0;
+};
+
+kvt::Variant ToVariant(lua_State* L, int idx, Walk& walk);
+
 // Reads a Lua value; what has no variant (functions, threads, foreign userdata) raises 13.
 kvt::Variant ToVariant(lua_State* L, int idx) {
+  Walk walk;
+  return ToVariant(L, idx, walk);
+}
+
+kvt::Variant ToVariant(lua_State* L, int idx, Walk& walk) {
   idx = lua_absindex(L, idx);
+  if (++walk.items > kMaxItems) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kOverflow,
+                            "a script value of more than " + std::to_string(kMaxItems) + " items",
+                            kSource);
+  }
   switch (lua_type(L, idx)) {
     case LUA_TNIL:
     case LUA_TNONE:
@@ -182,14 +267,32 @@ kvt::Variant ToVariant(lua_State* L, int idx) {
       }
       break;
     case LUA_TTABLE: {
+      const void* table = lua_topointer(L, idx);
+      for (const void* t : walk.path) {
+        if (t == table) {
+          throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "a table that contains itself",
+                                  kSource);
+        }
+      }
+      if (static_cast<int>(walk.path.size()) >= kMaxDepth) {
+        throw kvt::RuntimeError(kvt::ErrorCode::kOverflow,
+                                "tables nested more than " + std::to_string(kMaxDepth) + " deep",
+                                kSource);
+      }
       kvt::Variant::Array items;
       const lua_Unsigned n = lua_rawlen(L, idx);
+      if (n > kMaxItems) {
+        throw kvt::RuntimeError(kvt::ErrorCode::kOverflow, "a script table too long", kSource);
+      }
       if (!lua_checkstack(L, 2)) break;
+      walk.path.push_back(table);
       for (lua_Unsigned i = 1; i <= n; ++i) {
         lua_rawgeti(L, idx, static_cast<lua_Integer>(i));
-        items.push_back(ToVariant(L, -1));
-        lua_pop(L, 1);
+        kvt::Variant item = ToVariant(L, -1, walk);  // raises with the item still pushed: the
+        lua_pop(L, 1);                               // caller's settop cleans up
+        items.push_back(std::move(item));
       }
+      walk.path.pop_back();
       return kvt::Variant(std::move(items));
     }
     default:
@@ -234,6 +337,11 @@ int Bridge(lua_State* L, Body body) {
     s.pending = e;
   } catch (const std::exception& e) {
     s.pending = kvt::Error(kvt::kObjectErrorBase + kScriptError, kSource, e.what());
+  }
+  if (results >= 0 && s.over_cap && s.bridge_depth == 0) {
+    results = -1;
+    s.pending =
+        kvt::ObjectError(kMemoryExceeded, kSource, "the script reached the engine's memory limit");
   }
   if (results >= 0) return results;
   return RaisePending(L);
@@ -313,7 +421,9 @@ int ObjectToString(lua_State* L) {
 }
 
 int ObjectGc(lua_State* L) {
-  if (auto* box = static_cast<ObjectBox*>(luaL_testudata(L, 1, kObjectMeta))) box->~ObjectBox();
+  if (auto* box = static_cast<ObjectBox*>(luaL_testudata(L, 1, kObjectMeta))) {
+    box->object.reset();  // the box stays valid and empty: a second call finds nothing to free
+  }
   return 0;
 }
 
@@ -376,9 +486,23 @@ int MakeDate(lua_State* L) {
     if (lua_type(L, 1) == LUA_TSTRING) {
       d = kvt::CDate(kvt::Variant(std::string(lua_tostring(L, 1))));
     } else {
-      d = kvt::MakeDate(static_cast<int>(lua_tointeger(L, 1)),
-                        static_cast<int>(lua_tointeger(L, 2)),
-                        static_cast<int>(lua_tointeger(L, 3)));
+      int parts[3];
+      for (int i = 0; i < 3; ++i) {
+        int exact = 0;
+        const lua_Integer v = lua_tointegerx(L, i + 1, &exact);
+        if (!exact || v < 1 || v > 9999) {
+          throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                                  "date(year, month, day) needs three whole numbers", kSource);
+        }
+        parts[i] = static_cast<int>(v);
+      }
+      if (parts[1] > 12 || parts[2] > 31) {
+        throw kvt::RuntimeError(
+            kvt::ErrorCode::kInvalidProcedureCall,
+            "no such date: month " + std::to_string(parts[1]) + ", day " + std::to_string(parts[2]),
+            kSource);
+      }
+      d = kvt::MakeDate(parts[0], parts[1], parts[2]);
     }
     PushDate(L, d);
     return 1;
@@ -423,13 +547,43 @@ void SetMeta(lua_State* L, const char* name, std::initializer_list<luaL_Reg> fns
     lua_pushcfunction(L, r.func);
     lua_setfield(L, -2, r.name);
   }
+  // getmetatable gives scripts this, not the table: its methods (__gc!) stay the engine's.
+  lua_pushliteral(L, "protected");
+  lua_setfield(L, -2, "__metatable");
   lua_pop(L, 1);
 }
 
 // What a script may use: the safe libraries, without the parts that reach outside.
 constexpr const char* kSandbox = R"lua(
+  local keep_limits = __kvt_keep_limits
+  __kvt_keep_limits = nil
   local load_text = load
-  load = function(chunk, name, mode, env) return load_text(chunk, name, "t", env) end
+  load = function(chunk, name, mode, ...)
+    -- Text only; without an environment the chunk sees the script's globals.
+    if select("#", ...) == 0 then return load_text(chunk, name, "t") end
+    return load_text(chunk, name, "t", ...)
+  end
+  local raw_pcall, raw_xpcall, raw_resume = pcall, xpcall, coroutine.resume
+  pcall = function(...) return keep_limits(raw_pcall(...)) end
+  xpcall = function(...) return keep_limits(raw_xpcall(...)) end
+  coroutine.resume = function(...) return keep_limits(raw_resume(...)) end
+  local check_pattern = __kvt_check_pattern
+  __kvt_check_pattern = nil
+  for _, name in ipairs({ "find", "match", "gmatch", "gsub" }) do
+    local raw = string[name]
+    string[name] = function(s, p, ...)
+      check_pattern(name, s, p, ...)
+      return raw(s, p, ...)
+    end
+  end
+  -- Finalizers run where no limit can stop them: scripts have none.
+  local raw_setmetatable, rawget = setmetatable, rawget
+  setmetatable = function(t, mt)
+    if type(mt) == "table" and rawget(mt, "__gc") ~= nil then
+      error("scripts cannot give tables a finalizer (__gc)", 2)
+    end
+    return raw_setmetatable(t, mt)
+  end
   dofile, loadfile, require, package, debug, io = nil, nil, nil, nil, nil, nil
   string.dump = nil
   local os_time, os_date, os_clock, os_difftime = os.time, os.date, os.clock, os.difftime
@@ -439,28 +593,50 @@ constexpr const char* kSandbox = R"lua(
 // The error a failed call ends with, from what Lua left on top of the stack.
 kvt::Error ErrorFromLua(lua_State* L, State& s, int status, const std::string& what) {
   const std::string prefix = "script set '" + s.set_name + "', " + what + ": ";
+  if (s.time_hit) {
+    return kvt::ObjectError(kTimeExceeded, kSource,
+                            prefix + "the script ran past its time limit (endless loop?)");
+  }
   if (s.budget_hit) {
     return kvt::ObjectError(kBudgetExceeded, kSource,
                             prefix + "the script ran past its instruction budget (endless loop?)");
   }
-  if (status == LUA_ERRMEM || s.memory_refused) {
+  if (status == LUA_ERRMEM || s.memory_refused || s.over_cap) {
     return kvt::ObjectError(kMemoryExceeded, kSource,
                             prefix + "the script reached the engine's memory limit");
   }
-  if (lua_istable(L, -1)) {  // an error raised by the bridge, or built by the script
-
-    lua_getfield(L, -1, "number");
-    lua_getfield(L, -2, "source");
-    lua_getfield(L, -3, "description");
-    if (lua_isinteger(L, -3) && lua_isstring(L, -2) && lua_isstring(L, -1)) {
-      kvt::Error e(static_cast<std::uint32_t>(lua_tointeger(L, -3)), lua_tostring(L, -2),
-                   lua_tostring(L, -1));
-      lua_pop(L, 3);
-      return e;
+  // The error value is the script's: it is read raw, so that none of its metamethods runs here.
+  if (lua_type(L, -1) == LUA_TTABLE) {
+    bool ours = false;  // raised by the bridge: its number and source are the host's
+    if (lua_getmetatable(L, -1)) {
+      luaL_getmetatable(L, kErrorMeta);
+      ours = lua_rawequal(L, -1, -2) != 0;
+      lua_pop(L, 2);
     }
-    lua_pop(L, 3);
+    lua_pushliteral(L, "description");
+    lua_rawget(L, -2);
+    std::string description = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "";
+    lua_pop(L, 1);
+    if (ours) {
+      lua_pushliteral(L, "number");
+      lua_rawget(L, -2);
+      lua_pushliteral(L, "source");
+      lua_rawget(L, -3);
+      if (lua_isinteger(L, -2) && lua_type(L, -1) == LUA_TSTRING) {
+        kvt::Error e(static_cast<std::uint32_t>(lua_tointeger(L, -2)), lua_tostring(L, -1),
+                     description);
+        lua_pop(L, 2);
+        return e;
+      }
+      lua_pop(L, 2);
+    }
+    // A table the script raised: its own error, never a number it chose.
+    return kvt::ObjectError(kScriptError, kSource,
+                            prefix + (description.empty() ? "script error" : description));
   }
-  const char* msg = lua_tostring(L, -1);
+  const char* msg = lua_type(L, -1) == LUA_TSTRING || lua_type(L, -1) == LUA_TNUMBER
+                        ? lua_tostring(L, -1)
+                        : nullptr;
   return kvt::ObjectError(kScriptError, kSource, msg ? std::string(msg) : prefix + "script error");
 }
 
@@ -498,6 +674,8 @@ void ScriptEngine::Reset() {
     luaL_requiref(L, lib.name, lib.func, 1);
     lua_pop(L, 1);
   }
+  lua_register(L, "__kvt_keep_limits", KeepLimits);
+  lua_register(L, "__kvt_check_pattern", CheckPattern);
   if (luaL_dostring(L, kSandbox) != LUA_OK) {
     throw kvt::ObjectError(kScriptError, kSource, lua_tostring(L, -1));
   }
@@ -518,6 +696,8 @@ void ScriptEngine::Reset() {
   lua_createtable(L, 0, 1);
   lua_pushcfunction(L, NullToString);
   lua_setfield(L, -2, "__tostring");
+  lua_pushliteral(L, "protected");
+  lua_setfield(L, -2, "__metatable");
   lua_setmetatable(L, -2);  // for every light userdata: only Null is one
   lua_setglobal(L, "null");
   lua_register(L, "date", MakeDate);
@@ -556,8 +736,11 @@ void ScriptEngine::LoadScript(const std::string& source, const std::string& set_
     throw e;
   }
   s.left = budget_;
-  s.budget_hit = s.memory_refused = false;
+  s.deadline = std::chrono::steady_clock::now() + time_limit_;
+  s.budget_hit = s.time_hit = s.memory_refused = s.over_cap = false;
+  ++s.call_depth;
   status = lua_pcall(L, 0, 0, 0);
+  --s.call_depth;
   if (status != LUA_OK) {
     kvt::Error e = ErrorFromLua(L, s, status, "loading");
     lua_settop(L, 0);
@@ -570,21 +753,35 @@ namespace {
 // Calls the script's global `function`: `push` puts its `nargs` arguments on the stack, `take`
 // reads its results from above `base`. False when the script has no such function.
 template <class Push, class Take>
-bool CallScript(State& s, std::int64_t budget, const char* function, int nargs, int nresults,
-                Push&& push, Take&& take) {
+bool CallScript(State& s, std::int64_t budget, std::chrono::milliseconds limit,
+                const char* function, int nargs, int nresults, Push&& push, Take&& take) {
   lua_State* L = s.L;
   const int base = lua_gettop(L);
   if (lua_getglobal(L, function) != LUA_TFUNCTION) {
     lua_settop(L, base);
     return false;
   }
+  const bool outermost = s.call_depth == 0;
+  if (outermost) {
+    s.left = budget;
+    s.deadline = std::chrono::steady_clock::now() + limit;
+    s.budget_hit = s.time_hit = s.memory_refused = s.over_cap = false;
+  } else if (s.LimitHit()) {
+    lua_settop(L, base);
+    throw kvt::ObjectError(kScriptError, kSource, LimitMessage(s));
+  }
   {
     BridgeScope scope(s);
     push(L);
   }
-  s.left = budget;
-  s.budget_hit = s.memory_refused = false;
-  const int status = lua_pcall(L, nargs, nresults, 0);
+  // While Lua runs, even inside a bridge call of an outer script, the cap holds: its errors
+  // unwind only to this pcall.
+  const int saved_bridge = s.bridge_depth;
+  s.bridge_depth = 0;
+  ++s.call_depth;
+  const int status = s.over_cap ? LUA_ERRMEM : lua_pcall(L, nargs, nresults, 0);
+  --s.call_depth;
+  s.bridge_depth = saved_bridge;
   if (status != LUA_OK) {
     kvt::Error e = ErrorFromLua(L, s, status, function);
     lua_settop(L, base);
@@ -605,7 +802,7 @@ bool CallScript(State& s, std::int64_t budget, const char* function, int nargs, 
 void ScriptEngine::FieldEvent(const char* function, const std::string& name, kvt::Variant& value,
                               kvt::ObjectRef& fields, bool* cancel) {
   CallScript(
-      *state_, budget_, function, cancel ? 4 : 3, cancel ? 2 : 1,
+      *state_, budget_, time_limit_, function, cancel ? 4 : 3, cancel ? 2 : 1,
       [&](lua_State* L) {
         lua_pushlstring(L, name.data(), name.size());
         PushVariant(L, value);
@@ -637,7 +834,7 @@ void ScriptEngine::FieldChange(const std::string& name, kvt::Variant& value,
 kvt::Variant ScriptEngine::FieldsToUpdate(kvt::ObjectRef& field) {
   kvt::Variant result;
   CallScript(
-      *state_, budget_, "aggiorna", 1, 1, [&](lua_State* L) { PushObject(L, field); },
+      *state_, budget_, time_limit_, "aggiorna", 1, 1, [&](lua_State* L) { PushObject(L, field); },
       [&](lua_State* L, int base) { result = ToVariant(L, base + 1); });
   if (result.IsString()) return kvt::Variant(kvt::Variant::Array{result});
   return result;
@@ -646,7 +843,7 @@ kvt::Variant ScriptEngine::FieldsToUpdate(kvt::ObjectRef& field) {
 std::int32_t ScriptEngine::EvaluateField(kvt::ObjectRef& field, kvt::ObjectRef& fields) {
   kvt::Variant result;
   const bool defined = CallScript(
-      *state_, budget_, "calcola", 2, 1,
+      *state_, budget_, time_limit_, "calcola", 2, 1,
       [&](lua_State* L) {
         PushObject(L, field);
         PushObject(L, fields);

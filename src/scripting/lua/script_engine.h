@@ -18,6 +18,7 @@
 // runaway or hostile script ends with a clear error and the engine stays usable.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -37,6 +38,7 @@ enum : std::uint32_t {
   kBudgetExceeded = 1026,  // a call ran past its instruction budget
   kMemoryExceeded = 1027,  // the engine's memory cap was reached
   kScriptSyntax = 1028,    // the script set does not compile
+  kTimeExceeded = 1029,    // a call ran past its time limit
 };
 
 class ScriptEngine final : public kvtfields::IScriptEngine {
@@ -66,6 +68,8 @@ class ScriptEngine final : public kvtfields::IScriptEngine {
   void SetInstructionBudget(std::int64_t instructions) { budget_ = instructions; }
   /// Bytes the engine's Lua state may hold (default 64 MiB).
   void SetMemoryCap(std::size_t bytes) { cap_ = bytes; }
+  /// Wall-clock time one call may take, nested events included (default 1 s).
+  void SetTimeLimit(std::chrono::milliseconds limit) { time_limit_ = limit; }
 
   /// The Lua state and its limits; defined with the engine's code.
   struct State;
@@ -77,6 +81,7 @@ class ScriptEngine final : public kvtfields::IScriptEngine {
   std::unique_ptr<State> state_;
   std::int64_t budget_ = 20'000'000;
   std::size_t cap_ = 64u << 20;
+  std::chrono::milliseconds time_limit_{1000};
 };
 
 /// Registers "kvtScripting.ScriptEngine" with the class registry.
