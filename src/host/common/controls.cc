@@ -240,14 +240,31 @@ std::string CodeCombo::Description() const {
   return index_ < 0 ? std::string() : entries_[static_cast<std::size_t>(index_)].second;
 }
 
-std::int16_t CodeCombo::Find(const std::string& code) const {
+std::int16_t Narrow(std::size_t v, const char* what) {
+  if (v > 32767) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kOverflow,
+                            std::string(what) + " " + std::to_string(v) + " does not fit 16 bits",
+                            kHostSource);
+  }
+  return static_cast<std::int16_t>(v);
+}
+
+std::int16_t CodeCombo::ListCount() const {
+  return Narrow(entries_.size(), "ListCount");
+}
+
+std::int16_t CodeCombo::ListIndex() const {
+  return index_ < 0 ? std::int16_t{-1} : Narrow(static_cast<std::size_t>(index_), "ListIndex");
+}
+
+std::int32_t CodeCombo::Find(const std::string& code) const {
   for (std::size_t i = 0; i < entries_.size(); ++i) {
-    if (entries_[i].first == code) return static_cast<std::int16_t>(i);
+    if (entries_[i].first == code) return static_cast<std::int32_t>(i);
   }
   return -1;
 }
 
-void CodeCombo::Select(std::int16_t index) {
+void CodeCombo::Select(std::int32_t index) {
   const std::string before = Value();
   index_ = index;
   OnChanged(Aspect::kSelection);
@@ -255,19 +272,19 @@ void CodeCombo::Select(std::int16_t index) {
 }
 
 void CodeCombo::LetValue(const std::string& code) {
-  const std::int16_t i = Find(code);
+  const std::int32_t i = Find(code);
   if (i >= 0) return Select(i);
   if (code.empty()) return Select(-1);
   InvalidValue("'" + code + "' is not in the list of " + Name());
 }
 
 void CodeCombo::LetListIndex(std::int16_t v) {
-  if (v < -1 || v >= ListCount()) InvalidValue("ListIndex");
+  if (v < -1 || static_cast<std::size_t>(v + 1) > entries_.size()) InvalidValue("ListIndex");
   Select(v);
 }
 
 std::string CodeCombo::List(std::int16_t index) const {
-  if (index < 0 || index >= ListCount()) {
+  if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) {
     throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, std::to_string(index), kSource);
   }
   return entries_[static_cast<std::size_t>(index)].first;
@@ -289,14 +306,14 @@ void CodeCombo::Refill() {
     entries.emplace_back(kvt::JoinText(rs->Value(cod)), kvt::JoinText(rs->Value(val)));
   }
   entries_ = std::move(entries);
-  const std::int16_t keep = Find(selected);
+  const std::int32_t keep = Find(selected);
   index_ = keep >= 0 ? keep : (have_empty_ ? 0 : -1);  // refilling is no change of the person's
   OnChanged(Aspect::kList);
 }
 
 void CodeCombo::Choose(const std::string& code) {
   if (locked_ || !Enabled()) return;
-  const std::int16_t i = Find(code);
+  const std::int32_t i = Find(code);
   if (i < 0) InvalidValue("'" + code + "' is not in the list of " + Name());
   Select(i);
 }

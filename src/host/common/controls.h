@@ -145,8 +145,12 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   /// The code as typed in the combo's box: the same as Value.
   std::string Text() const { return Value(); }
   void LetText(const std::string& code) { LetValue(code); }
-  std::int16_t ListCount() const { return static_cast<std::int16_t>(entries_.size()); }
-  std::int16_t ListIndex() const { return index_; }
+  /// Entries and position are 16-bit by contract: a list longer than 32,767 entries answers
+  /// them with an overflow error (6), never with a wrapped number.
+  std::int16_t ListCount() const;
+  std::int16_t ListIndex() const;
+  /// The selected position, -1 for none, at any length of the list (for the window system).
+  std::int32_t Position() const { return index_; }
   void LetListIndex(std::int16_t v);
   /// The code at a position of the list.
   std::string List(std::int16_t index) const;
@@ -192,10 +196,10 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   std::string Describe() const override;
 
  private:
-  void Select(std::int16_t index);  // with a Change event when the code changes
-  std::int16_t Find(const std::string& code) const;
+  void Select(std::int32_t index);  // with a Change event when the code changes
+  std::int32_t Find(const std::string& code) const;
   std::vector<std::pair<std::string, std::string>> entries_;
-  std::int16_t index_ = -1;
+  std::int32_t index_ = -1;
   bool locked_ = false;
   bool visible_description_ = true;
   std::int32_t behavior_ = 1;

@@ -114,7 +114,7 @@ void User::Clear() {
   } else if (auto picker = std::dynamic_pointer_cast<DatePicker>(form_->Active())) {
     picker->PickDate(kvt::Variant::Null());
   } else if (auto combo = std::dynamic_pointer_cast<CodeCombo>(form_->Active())) {
-    if (combo->ListCount() > 0) combo->Choose("");
+    if (!combo->Entries().empty()) combo->Choose("");
   }
 }
 

@@ -355,11 +355,11 @@ class QtCombo final : public CodeCombo, public QtControl {
     }
     if (a == Aspect::kList || a == Aspect::kAppearance || a == Aspect::kSelection) {
       const QSignalBlocker block(box);
-      box->setCurrentIndex(ListIndex());
+      box->setCurrentIndex(Position());
       if (box->lineEdit()) {
         box->lineEdit()->setText(
-            ListIndex() < 0 ? QString()
-                            : model_->data(model_->index(ListIndex()), Qt::DisplayRole).toString());
+            Position() < 0 ? QString()
+                           : model_->data(model_->index(Position()), Qt::DisplayRole).toString());
       }
     }
     ShowCommon(*this, box, a);
@@ -370,7 +370,9 @@ class QtCombo final : public CodeCombo, public QtControl {
 
  private:
   void ChooseRow(int row) {
-    if (row >= 0 && row < ListCount()) Choose(List(static_cast<std::int16_t>(row)));
+    if (row >= 0 && static_cast<std::size_t>(row) < Entries().size()) {
+      Choose(Entries()[static_cast<std::size_t>(row)].first);
+    }
     Show(Aspect::kSelection);  // a locked combo shows its code again
   }
   // What the person typed in the box, "code" or "code - description": a listed code is chosen

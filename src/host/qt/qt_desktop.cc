@@ -174,7 +174,7 @@ void QtPerson::Clear() {
   } else if (dynamic_cast<DatePicker*>(active.get())) {
     PickDate(kvt::Variant::Null());
   } else if (auto* combo = dynamic_cast<CodeCombo*>(active.get())) {
-    if (combo->ListCount() > 0) Choose("");
+    if (!combo->Entries().empty()) Choose("");
   }
 }
 

@@ -332,6 +332,24 @@ TYPED_TEST_P(HostConformance, TheComboListsItsCodesAfterTheRecordSetIsClosed) {
   EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "FAT");  // a locked combo ignores the person
 }
 
+TYPED_TEST_P(HostConformance, ALongCodeListAnswersItsSixteenBitPositionsWithAnOverflow) {
+  const ObjectRef c = this->Add(kvtfields::kComboClass, "C");
+  std::vector<std::vector<Variant>> rows;
+  for (int i = 0; i < 40000; ++i) {
+    rows.push_back({Variant("R" + std::to_string(100000 + i)), Variant("Reparto")});
+  }
+  auto rs = kvt::MemoryRecordSet::Create({"COD", "VALUE"}, std::move(rows));
+  kvt::SetProperty(c, member::kDataRows, rs);
+  kvt::CallMethod(c, member::kRefill);
+  kvt::LetProperty(c, id::kComboValue, "R139999");  // beyond 32,767: chosen by its code
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "R139999");
+  const auto overflow = kvt::testing::Code(kvt::ErrorCode::kOverflow);
+  EXPECT_EQ(CaptureError([&] { kvt::GetProperty(c, id::kComboListCount); }).Number(), overflow);
+  EXPECT_EQ(CaptureError([&] { kvt::GetProperty(c, member::kListIndex); }).Number(), overflow);
+  kvt::LetProperty(c, id::kComboValue, "R100002");
+  EXPECT_EQ(kvt::CInt(kvt::GetProperty(c, member::kListIndex)), 2);
+}
+
 TYPED_TEST_P(HostConformance, TypingHonoursMaximumLengthLockAndLineEnds) {
   const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
   const ObjectRef f = this->Add(kvtfields::kFileLinkerClass, "F");
@@ -450,6 +468,7 @@ REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsId
                             ValuesAndLocksAnswerToTheirIdsAndChangesAreReported,
                             TheDatePickerHoldsNoDateOnlyWithItsCheckBox,
                             TheComboListsItsCodesAfterTheRecordSetIsClosed,
+                            ALongCodeListAnswersItsSixteenBitPositionsWithAnOverflow,
                             TypingHonoursMaximumLengthLockAndLineEnds,
                             KeyPreviewSeesKeysFirstAndMaySwallowThem,
                             TheStatusBarIsReachedByNameAndShowsItsHelpPanel,
