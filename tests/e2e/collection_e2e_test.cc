@@ -135,10 +135,23 @@ TEST_F(CollectionE2E, LookupByPositionAndByName) {
   EXPECT_EQ(CStr(kvt::GetProperty(f, "Name")), "DataDocumento");
 }
 
-TEST_F(CollectionE2E, NamesDifferingInCaseAreTwoFields) {
+TEST_F(CollectionE2E, NamesDifferingInCaseAreTwoFieldsButNoArchiveMayDefineThem) {
   engine_->PutField({.archive = "Casi", .name = "Nome", .label = "Nome"});
-  engine_->PutField({.archive = "Casi", .name = "NOME", .label = "NOME"});
-  fields_->FillCollection("Casi", "Modulo", form_);
+  EXPECT_THAT(CaptureError(
+                  [&] { engine_->PutField({.archive = "Casi", .name = "NOME", .label = "NOME"}); }),
+              ErrorIs(kvt::kObjectErrorBase + kvtsqlite::kBadDefinition, "letter case"));
+  // Written by another tool all the same: the form is refused, not built with one control
+  // standing for two fields.
+  engine_->Db().Execute(
+      "INSERT INTO field_definitions (archive, cod, position, \"Label\", \"Descr\", \"MaxLen\", "
+      "\"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", \"AutoComplete\", "
+      "\"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\") VALUES ('Casi', "
+      "'NOME', 2, 'NOME', '', 0, 0, 0, 0, 0, 0, 0, 0, 0, 'TextBox')");
+  EXPECT_THAT(CaptureError([&] { fields_->FillCollection("Casi", "Modulo", form_); }),
+              ErrorIs(kvt::kObjectErrorBase + kvtsqlite::kBadDefinition, "'NOME'"));
+  // The collection itself keeps names apart by letter case.
+  fields_->AddItem("Casi", "Nome", "Modulo", form_);
+  fields_->AddItem("Casi", "NOME", "Modulo", form_);
   EXPECT_EQ(fields_->Count(), 2);
   EXPECT_EQ(fields_->Item(Variant("NOME"))->Label(), "NOME");
   EXPECT_EQ(fields_->Index("NOME"), 2);

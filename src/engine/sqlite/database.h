@@ -25,6 +25,7 @@ enum : std::uint32_t {
   kNotOurDatabase = 770,  // the file is not a kvtfields database
   kBadFilter = 771,       // a code-list filter that does not parse
   kNoDatabase = 772,      // the engine has no open database
+  kBadDefinition = 773,   // a definition the forms cannot be built from
 };
 
 kvt::Error EngineError(std::uint32_t n, std::string description);

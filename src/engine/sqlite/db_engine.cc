@@ -1,10 +1,12 @@
 #include "engine/sqlite/db_engine.h"
 
 #include <ctime>
+#include <unordered_set>
 
 #include "engine/sqlite/code_filter.h"
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
+#include "runtime/text.h"
 
 namespace kvtsqlite {
 
@@ -156,6 +158,15 @@ std::vector<std::string> DBEngine::GetFormFields(const std::string& archive) {
   q.Bind(1, archive);
   std::vector<std::string> names;
   while (q.Step()) names.push_back(q.ColumnText(0));
+  // A form names its controls without regard to letter case: two such fields would share one
+  // control, the second silently replacing the first.
+  std::unordered_set<std::string_view, kvt::IgnoreCaseHash, kvt::IgnoreCaseEqual> seen;
+  for (const auto& n : names) {
+    if (!seen.insert(n).second) {
+      throw EngineError(kBadDefinition, "archive '" + archive + "' has two fields named '" + n +
+                                            "' but for letter case; rename one of them");
+    }
+  }
   return names;
 }
 
@@ -191,6 +202,17 @@ std::shared_ptr<kvt::RecordSet> DBEngine::GetCodeList(const std::string& filter)
 }
 
 void DBEngine::PutField(const FieldDefinition& f) {
+  {
+    auto same = Db().Query(
+        "SELECT cod FROM field_definitions WHERE archive = ?1 AND cod <> ?2 AND lower(cod) = "
+        "lower(?2)");
+    same.Bind(1, f.archive).Bind(2, f.name);
+    if (same.Step()) {
+      throw EngineError(kBadDefinition, "archive '" + f.archive + "' already has a field '" +
+                                            same.ColumnText(0) + "': '" + f.name +
+                                            "' differs from it only in letter case");
+    }
+  }
   Db().Query(
           "INSERT INTO field_definitions (archive, cod, position, \"Label\", \"Descr\", "
           "\"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", \"AutoComplete\", "
