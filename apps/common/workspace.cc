@@ -71,7 +71,7 @@ void Workspace::Open(const std::string& path, bool create) {
   if (!exists && !create) {
     throw kvt::Error(2, "kvtfields", "no database file '" + path + "'");
   }
-  engine_ = kvtsqlite::DBEngine::Open(path);
+  engine_ = kvtsqlite::DBEngine::Open(path, create);
   if (!engine_->HasArchive(kvtsqlite::sample::kArchive) && create) {
     kvtsqlite::sample::CreateSampleArchive(*engine_);
   }
@@ -110,6 +110,7 @@ void Workspace::Rebuild() {
   if (fields_->Count() > 0) viewer_->ControlsUnload();
   fields_->RemoveAll();
   fields_->FillCollection(archive_, form_, window_);
+  built_ = fields_->Count();
   viewer_->ControlsLoad();
   fields_->SortTab(1);  // after txtLostFocus
   fields_->FocusOnFirstControl();
@@ -121,7 +122,7 @@ void Workspace::UseForm(const std::string& form) {
 }
 
 std::int32_t Workspace::Save() {
-  if (!fields_->CheckInsValue()) return 0;
+  if (!Intact() || !fields_->CheckInsValue()) return 0;
   const auto id = engine_->SaveDocument(archive_, fields_->FieldsValue());
   fields_->AfterSave();
   return id;

@@ -37,6 +37,9 @@ class Workspace {
   void Rebuild();
   /// Builds the archive's fields again for another form of the archive.
   void UseForm(const std::string& form);
+  /// False when the form no longer holds the fields it was built with (a script removed
+  /// them): such a document must not be saved.
+  bool Intact() const { return fields_ && fields_->Count() == built_; }
 
   /// The form as text: captions and controls at their places, values, the focused field,
   /// the status-bar help and the error list.
@@ -60,6 +63,7 @@ class Workspace {
   std::shared_ptr<kvtfields::FieldViewer> viewer_;
   std::shared_ptr<kvthost::Form> window_;
   PersonOn person_on_;
+  std::int32_t built_ = 0;
   std::function<void(int, int)> progress_;
   std::unique_ptr<kvthost::IPerson> person_;
   std::string archive_;

@@ -262,6 +262,11 @@ bool DeskWindow::Save() {
   try {
     work_->Host().Errors().Clear();
     auto& fields = work_->Fields();
+    if (!work_->Intact()) {
+      ShowError("Il documento non si salva: lo script dell'archivio ha tolto i campi del modulo.",
+                "Documento > Nuovo prepara di nuovo il modulo; segnalare lo script.");
+      return false;
+    }
     if (!fields.CheckInsValue()) {
       // The first missing field has the focus; the form keeps everything typed.
       std::string list;

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #include "engine/sqlite/db_engine.h"
@@ -83,6 +84,51 @@ TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
     EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
   }
   EXPECT_EQ(Documents(), 0);
+}
+
+TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
+  auto engine = kvtsqlite::DBEngine::Open(db_);
+  const std::string base =
+      "--set NumeroDocumento=2027 --set TipoDocumento=FAT --set 'Cliente=beta srl'";
+  struct Case {
+    std::string script;  // replaces the archive's script when not empty
+    std::string sets;
+    int exit_code;
+    std::string text;
+  };
+  const std::vector<Case> cases = {
+      {"", "--set 'Email=a@b.it\t7'", 2, "control character"},
+      {"", "--set Cliente=uno --set Cliente=due", 2, "given twice"},
+      {"", "--set CodiceFiscale=" + std::string(17, 'X'), 2, "longer than its 16 characters"},
+      {"", "--set 'Email=a\nb'", 2, "holds one line"},
+      // A recompute that cannot give a whole number shows its box: nothing is stored.
+      {"function aggiorna() return { 'Totale' } end\nfunction calcola() return 0/0 end",
+       "--set Quantita=2", 1, "Unable to find"},
+      // A check that empties the form leaves nothing to store.
+      {"function valida(n, v, c) c:RemoveAll() end", "", 1, "tolto i campi"},
+  };
+  for (const auto& c : cases) {
+    engine->PutScript("Fatture", c.script.empty() ? kvtsqlite::sample::kScript : c.script);
+    const Result r = RunProgram(Enter(base + " " + c.sets));
+    EXPECT_EQ(r.exit_code, c.exit_code) << c.sets << "\n" << r.output;
+    EXPECT_NE(r.output.find(c.text), std::string::npos) << c.sets << "\n" << r.output;
+  }
+  EXPECT_EQ(Documents(), 0);
+  // A value given whole, spaces and line ends of a multi-line field included, is stored so.
+  engine->PutScript("Fatture", kvtsqlite::sample::kScript);
+  const Result r = RunProgram(Enter(base + " --set 'Note=riga uno\nriga  due'"));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(1));
+  EXPECT_EQ(kvt::CStr(doc->Item("Note")), "riga uno\r\nriga  due");
+}
+
+TEST_F(AppTest, OnlyTheDemoMakesADatabase) {
+  const std::string empty = dir_.File("vuoto.kvtdb");
+  std::fclose(std::fopen(empty.c_str(), "w"));
+  const Result r = RunProgram("show --db " + empty + " --archive Fatture --form Inserimento");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_NE(r.output.find("is empty, not a kvtfields database"), std::string::npos) << r.output;
+  EXPECT_EQ(std::filesystem::file_size(empty), 0u);
 }
 
 TEST_F(AppTest, TheDemoPlaysItsSessionAndStoresItsDocument) {

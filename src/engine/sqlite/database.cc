@@ -1,5 +1,8 @@
 #include "engine/sqlite/database.h"
 
+#include <unistd.h>
+
+#include <filesystem>
 #include <limits>
 
 namespace kvtsqlite {
@@ -21,19 +24,37 @@ kvt::Error EngineError(std::uint32_t n, std::string description) {
   return kvt::ObjectError(n, kSource, std::move(description));
 }
 
-std::shared_ptr<Database> Database::Open(const std::string& path) {
+namespace {
+
+// Why a database could not be opened or written, in words a person can act on.
+std::string Why(const std::string& path, const char* sqlite_message) {
+  namespace fs = std::filesystem;
+  const fs::path p(path);
+  const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
+  if (::access(folder.c_str(), W_OK) != 0) {
+    return "the folder '" + folder.string() + "' is not writable (the database keeps its " +
+           "journal beside it)";
+  }
+  if (fs::exists(p) && ::access(path.c_str(), W_OK) != 0) return "the file is read-only";
+  return sqlite_message;
+}
+
+}  // namespace
+
+std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
   // Memory statistics cost a global lock on every allocation and nobody reads them. This only
   // takes effect before SQLite's first use in the process; afterwards the call is refused.
   static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
   (void)configured;
   sqlite3* raw = nullptr;
-  const int rc =
-      sqlite3_open_v2(path.c_str(), &raw,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &raw,
+      SQLITE_OPEN_READWRITE | (create ? SQLITE_OPEN_CREATE : 0) | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) {
     std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
     sqlite3_close(raw);
-    throw EngineError(kDatabaseError, "cannot open '" + path + "': " + msg);
+    if (!create && !std::filesystem::exists(path)) msg = "there is no such file";
+    throw EngineError(kDatabaseError, "cannot open '" + path + "': " + Why(path, msg.c_str()));
   }
   std::shared_ptr<Database> db(new Database(raw, path));
   sqlite3_extended_result_codes(raw, 1);
@@ -51,7 +72,16 @@ std::shared_ptr<Database> Database::Open(const std::string& path) {
   };
 
   if (count_tables() == 0) {
-    db->Execute("BEGIN IMMEDIATE");
+    // An empty file becomes a database only when one is being made: nothing else writes it.
+    if (!create) {
+      throw EngineError(kNotOurDatabase, "'" + path + "' is empty, not a kvtfields database");
+    }
+    try {
+      db->Execute("BEGIN IMMEDIATE");
+    } catch (const kvt::Error&) {
+      throw EngineError(kDatabaseError,
+                        "cannot create '" + path + "': " + Why(path, sqlite3_errmsg(raw)));
+    }
     try {
       if (count_tables() == 0) db->Execute(kSchemaSql);  // nobody else created it meanwhile
       db->Execute("COMMIT");
@@ -74,7 +104,12 @@ std::shared_ptr<Database> Database::Open(const std::string& path) {
     throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database" +
                                            (schema == kSchemaName ? " of version 1" : ""));
   }
-  db->Execute("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;");
+  try {
+    db->Execute("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;");
+  } catch (const kvt::Error&) {
+    throw EngineError(kDatabaseError,
+                      "cannot use '" + path + "': " + Why(path, sqlite3_errmsg(raw)));
+  }
   return db;
 }
 

@@ -36,8 +36,9 @@ class Statement;
 /// another schema, or no SQLite file at all, raises kNotOurDatabase and writes nothing.
 class Database {
  public:
-  /// Opens (creating when missing) the file at `path`.
-  static std::shared_ptr<Database> Open(const std::string& path);
+  /// Opens the file at `path`. With `create`, a missing or empty file is made a new database;
+  /// without it, only an existing kvtfields database opens and nothing is written.
+  static std::shared_ptr<Database> Open(const std::string& path, bool create = true);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;

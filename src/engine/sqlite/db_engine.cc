@@ -83,7 +83,7 @@ const kvt::ClassInfo& DBEngine::StaticClass() {
     kvt::ClassBuilder<DBEngine> b("DBEngine");
     kvtfields::IDBEngine::Describe(b)
         .Method<&DBEngine::OpenDatabase>("OpenDatabase")
-        .Params({"Path"})
+        .Params({"Path", "Create"})
         .Method<&DBEngine::CloseDatabase>("CloseDatabase")
         .Method<&DBEngine::GetScript>("GetScript")
         .Params({"ScriptSet"})
@@ -102,14 +102,14 @@ const kvt::ClassInfo& DBEngine::StaticClass() {
 
 DBEngine::DBEngine() : connection_(std::make_shared<kvtsqlite::Connection>()) {}
 
-std::shared_ptr<DBEngine> DBEngine::Open(const std::string& path) {
+std::shared_ptr<DBEngine> DBEngine::Open(const std::string& path, bool create) {
   auto engine = std::make_shared<DBEngine>();
-  engine->OpenDatabase(path);
+  engine->OpenDatabase(path, create);
   return engine;
 }
 
-void DBEngine::OpenDatabase(const std::string& path) {
-  auto db = Database::Open(path);
+void DBEngine::OpenDatabase(const std::string& path, std::optional<bool> create) {
+  auto db = Database::Open(path, create.value_or(true));
   db_ = db;
   connection_->Attach(std::move(db));
   ever_opened_ = true;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -85,11 +86,12 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
 
  public:
   DBEngine();
-  /// An engine with the database at `path` open (created when missing).
-  static std::shared_ptr<DBEngine> Open(const std::string& path);
+  /// An engine with the database at `path` open; `create` makes a missing or empty file a new
+  /// database, otherwise only an existing one opens.
+  static std::shared_ptr<DBEngine> Open(const std::string& path, bool create = true);
 
   /// Opens a database file, replacing the one open before; on failure nothing changes.
-  void OpenDatabase(const std::string& path);
+  void OpenDatabase(const std::string& path, std::optional<bool> create = true);
   /// Closes the database: the connection then answers IsOpen False.
   void CloseDatabase();
   /// The open database; raises kNoDatabase when none is.

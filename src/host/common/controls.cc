@@ -121,6 +121,39 @@ void TextBoxBase::AcceptSuggestion(std::int32_t index) {
   Replace(std::move(chosen));
 }
 
+void TextBoxBase::PasteText(const std::string& pasted) {
+  if (locked_ || !Enabled()) return;
+  std::string insert;
+  std::size_t chars = 0;
+  for (std::size_t i = 0; i < pasted.size();) {
+    const char32_t c = kvt::NextCodePoint(pasted, i);
+    if (c == U'\r') continue;
+    if (c == U'\n') {
+      if (!multi_line_) break;
+      insert += "\r\n";
+      chars += 2;
+    } else if (c >= 32) {
+      kvt::AppendCodePoint(insert, c);
+      ++chars;
+    }
+  }
+  const auto len = static_cast<std::int32_t>(kvt::CharLength(text_));
+  if (max_length_ > 0) {
+    const std::int32_t room = max_length_ - (len - sel_length_);
+    if (room <= 0) return;
+    if (static_cast<std::int32_t>(chars) > room) {
+      insert = insert.substr(0, kvt::ByteOffsetOfChar(insert, static_cast<std::size_t>(room)));
+      chars = static_cast<std::size_t>(room);
+    }
+  }
+  const auto from = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_));
+  const auto to = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ + sel_length_));
+  std::string next = text_.substr(0, from) + insert + text_.substr(to);
+  sel_start_ += static_cast<std::int32_t>(chars);
+  sel_length_ = 0;
+  Replace(std::move(next));
+}
+
 void TextBoxBase::TypeCharacter(char32_t c) {
   if (locked_ || !Enabled()) return;
   const auto len = static_cast<std::int32_t>(kvt::CharLength(text_));

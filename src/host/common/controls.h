@@ -78,6 +78,9 @@ class TextBoxBase : public Control {
   }
   /// The person accepts an offered value: it replaces the text.
   void AcceptSuggestion(std::int32_t index);
+  /// The person pastes text over the selection: one change; cut at MaxLength; line ends become
+  /// "\r\n" in a multi-line box and end the text in a single-line one.
+  void PasteText(const std::string& text);
 
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
   void TypeCharacter(char32_t c) override;

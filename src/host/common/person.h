@@ -22,6 +22,9 @@ class IPerson {
   virtual void Type(const std::string& text) = 0;
   /// Empties the focused control as a person would (select all and delete, no date, empty code).
   virtual void Clear() = 0;
+  /// Pastes text into the focused text control over its selection, as one change; what goes
+  /// past the box's maximum length is cut, as a text box cuts a paste.
+  virtual void Paste(const std::string& text) = 0;
   /// A key with its shift state (1 Shift, 2 Ctrl, 4 Alt).
   virtual void PressKey(std::int16_t key_code, std::int16_t shift) = 0;
   /// Picks a date in the focused date picker, or clears its check box with Null.

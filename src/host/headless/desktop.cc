@@ -118,6 +118,15 @@ void User::Clear() {
   }
 }
 
+void User::Paste(const std::string& text) {
+  auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active());
+  if (!box) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "the focused control is not a text box", kHostSource);
+  }
+  box->PasteText(text);
+}
+
 void User::PickDate(const kvt::Variant& date) {
   FocusedAs<DatePicker>("a date picker")->PickDate(date);
 }

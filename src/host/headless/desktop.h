@@ -61,6 +61,7 @@ class User final : public kvt::Object, public IPerson {
   bool BackTab() override;
   void Type(const std::string& text) override;
   void Clear() override;
+  void Paste(const std::string& text) override;
   void PressKey(std::int16_t key_code, std::int16_t shift) override;
   void PickDate(const kvt::Variant& date) override;
   void Choose(const std::string& code) override;

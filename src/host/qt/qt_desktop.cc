@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QListWidget>
@@ -176,6 +177,12 @@ void QtPerson::Clear() {
   } else if (auto* combo = dynamic_cast<CodeCombo*>(active.get())) {
     if (!combo->Entries().empty()) Choose("");
   }
+}
+
+void QtPerson::Paste(const std::string& text) {
+  if (!dynamic_cast<TextBoxBase*>(form_->Active().get())) NotFocused("a text box");
+  QApplication::clipboard()->setText(ToQt(text));
+  QTest::keyClick(FocusedWidget(), Qt::Key_V, Qt::ControlModifier);
 }
 
 void QtPerson::PressKey(std::int16_t key_code, std::int16_t shift) {

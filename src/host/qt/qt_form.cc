@@ -279,9 +279,14 @@ bool QtForm::OnKey(Control* control, QKeyEvent& event) {
     }
     if (event.matches(QKeySequence::Paste)) {
       consumed = true;
-      QString text = QApplication::clipboard()->text();
-      text.replace("\r\n", "\r").replace('\n', '\r').remove('\t');
-      type(text);
+      const QString text = QApplication::clipboard()->text();
+      if (auto* box = dynamic_cast<TextBoxBase*>(control)) {
+        q->ReadSelection();
+        box->PasteText(FromQt(text));  // one change, as a text box pastes
+      } else {
+        QString line = text;
+        type(line.remove('\r').remove('\n').remove('\t'));
+      }
     } else if (event.matches(QKeySequence::Cut) || event.matches(QKeySequence::Undo) ||
                event.matches(QKeySequence::Redo)) {
       consumed = true;  // edits the control does not make are not made

@@ -371,6 +371,14 @@ TYPED_TEST_P(HostConformance, TypingHonoursMaximumLengthLockAndLineEnds) {
   kvt::LetProperty(t, member::kMaxLength, std::int16_t{0});
   this->person_->Type("a\nb");
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "a\r\nb");
+  // A paste is one change, cut at the maximum length.
+  int changes = 0;
+  this->subs_.push_back(
+      this->template As<kvtfields::IInputControl>(t).Events().Change.Subscribe([&] { ++changes; }));
+  kvt::LetProperty(t, member::kMaxLength, std::int16_t{8});
+  this->person_->Paste("12\n3456789");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "a\r\nb12\r\n");  // 8 characters
+  EXPECT_EQ(changes, 1);
 
   this->person_->Focus("F");
   this->person_->Browse("/tmp/fattura.pdf");
