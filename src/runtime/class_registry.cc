@@ -1,6 +1,9 @@
 #include "runtime/class_registry.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -167,44 +170,83 @@ std::string UserRegistryPath() {
   return (base / "kvtfields" / "classes.tsv").string();
 }
 
-std::vector<UserClassEntry> ReadUserRegistry() {
+std::vector<UserClassEntry> ParseUserRegistry(std::string_view text, const std::string& name,
+                                              std::vector<std::string>* problems) {
   std::vector<UserClassEntry> entries;
-  std::ifstream in(UserRegistryPath());
-  std::string line;
   int number = 0;
-  while (std::getline(in, line)) {
+  while (!text.empty()) {
+    const auto end = text.find('\n');
+    std::string_view line = text.substr(0, end);
+    text = end == std::string_view::npos ? std::string_view() : text.substr(end + 1);
     ++number;
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // written on Windows
     if (line.empty() || line[0] == '#') continue;
     const auto t1 = line.find('\t');
-    const auto t2 = t1 == std::string::npos ? t1 : line.find('\t', t1 + 1);
+    const auto t2 = t1 == std::string_view::npos ? t1 : line.find('\t', t1 + 1);
     std::optional<Uuid> clsid;
-    if (t2 != std::string::npos) clsid = Uuid::Parse(line.substr(t1 + 1, t2 - t1 - 1));
-    if (!clsid) {
-      throw RuntimeError(ErrorCode::kInvalidProcedureCall,
-                         UserRegistryPath() + ":" + std::to_string(number) + ": malformed entry");
+    if (t2 != std::string_view::npos) clsid = Uuid::Parse(line.substr(t1 + 1, t2 - t1 - 1));
+    const bool complete = clsid && t1 > 0 && t2 + 1 < line.size() &&
+                          line.find('\t', t2 + 1) == std::string_view::npos;
+    if (!complete) {
+      if (problems) {
+        problems->push_back(name + ":" + std::to_string(number) +
+                            ": not an entry (ProgID, class id and library, tab-separated)");
+      }
+      continue;
     }
-    entries.push_back(UserClassEntry{line.substr(0, t1), *clsid, line.substr(t2 + 1)});
+    entries.push_back(
+        UserClassEntry{std::string(line.substr(0, t1)), *clsid, std::string(line.substr(t2 + 1))});
   }
   return entries;
 }
 
-void WriteUserRegistry(const std::vector<UserClassEntry>& entries) {
+std::vector<UserClassEntry> ReadUserRegistry(std::vector<std::string>* problems) {
+  const std::string path = UserRegistryPath();
+  std::ifstream in(path, std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ParseUserRegistry(text, path, problems);
+}
+
+void UpdateUserRegistry(const std::function<void(std::vector<UserClassEntry>&)>& change) {
   const std::filesystem::path path = UserRegistryPath();
   std::error_code ec;
   if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path(), ec);
-  const std::filesystem::path temp = path.string() + ".new";
+  // One writer at a time: the lock file lives beside the registry and is never removed.
+  const std::string lock_path = path.string() + ".lock";
+  const int lock = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0 || ::flock(lock, LOCK_EX) != 0) {
+    if (lock >= 0) ::close(lock);
+    throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot lock " + lock_path);
+  }
+  struct Unlock {
+    int fd;
+    ~Unlock() { ::close(fd); }  // closing releases the lock
+  } unlock{lock};
+  std::vector<UserClassEntry> entries = ReadUserRegistry();
+  change(entries);
+  const std::filesystem::path temp = path.string() + ".new." + std::to_string(::getpid());
   {
-    std::ofstream out(temp, std::ios::trunc);
+    std::ofstream out(temp, std::ios::trunc | std::ios::binary);
     out << "# kvtfields: classes registered for this user (ProgID, class id, library)\n";
     for (const auto& e : entries) {
       out << e.prog_id << '\t' << e.clsid.ToString() << '\t' << e.library << '\n';
     }
+    out.flush();
     if (!out) {
+      out.close();
+      std::filesystem::remove(temp, ec);
       throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot write " + temp.string());
     }
   }
-  std::filesystem::rename(temp, path, ec);
-  if (ec) throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot write " + path.string());
+  std::filesystem::rename(temp, path, ec);  // readers see the old file or the new, never half
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    throw RuntimeError(ErrorCode::kInvalidProcedureCall, "cannot write " + path.string());
+  }
+}
+
+void WriteUserRegistry(const std::vector<UserClassEntry>& entries) {
+  UpdateUserRegistry([&](std::vector<UserClassEntry>& all) { all = entries; });
 }
 
 ObjectRef CreateObject(std::string_view id) {

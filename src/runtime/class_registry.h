@@ -91,9 +91,17 @@ struct UserClassEntry {
 /// The per-user class registry file: $KVT_CLASS_REGISTRY when set, else
 /// $XDG_CONFIG_HOME/kvtfields/classes.tsv, else ~/.config/kvtfields/classes.tsv.
 std::string UserRegistryPath();
-/// Its entries (none when the file does not exist); a malformed line raises 5.
-std::vector<UserClassEntry> ReadUserRegistry();
-/// Replaces its entries (written to a new file, then renamed over the old one).
+/// Its entries (none when the file does not exist). A line that is not an entry is skipped
+/// and, when `problems` is given, reported there as "file:line: why".
+std::vector<UserClassEntry> ReadUserRegistry(std::vector<std::string>* problems = nullptr);
+/// The entries of a registry file's text (`name` names it in the problems).
+std::vector<UserClassEntry> ParseUserRegistry(std::string_view text, const std::string& name,
+                                              std::vector<std::string>* problems);
+/// Changes the entries as one step against other processes doing the same: under a lock,
+/// read (bad lines are dropped, so a change repairs the file), changed, written to a new file
+/// and renamed over the old one.
+void UpdateUserRegistry(const std::function<void(std::vector<UserClassEntry>&)>& change);
+/// Replaces its entries, as UpdateUserRegistry does.
 void WriteUserRegistry(const std::vector<UserClassEntry>& entries);
 
 /// Registers a class for the life of this object and puts back what was registered under the

@@ -90,17 +90,15 @@ __attribute__((visibility("default"))) std::uint32_t DllCanUnloadNow() {
 __attribute__((visibility("default"))) std::uint32_t DllRegisterServer() {
   try {
     const std::string library = LibraryPath();
-    std::vector<kvt::UserClassEntry> entries;
-    for (auto& e : kvt::ReadUserRegistry()) {
-      if (!IsOurs(e)) entries.push_back(std::move(e));
-    }
-    for (const PublicClass& c : PublicClasses()) {
-      if (c.create) {
-        entries.push_back(
-            {std::string(kProgIdPrefix) + c.name, *kvt::Uuid::Parse(c.clsid), library});
+    kvt::UpdateUserRegistry([&](std::vector<kvt::UserClassEntry>& entries) {
+      std::erase_if(entries, IsOurs);
+      for (const PublicClass& c : PublicClasses()) {
+        if (c.create) {
+          entries.push_back(
+              {std::string(kProgIdPrefix) + c.name, *kvt::Uuid::Parse(c.clsid), library});
+        }
       }
-    }
-    kvt::WriteUserRegistry(entries);
+    });
     return kOk;
   } catch (const std::exception&) {
     return kFail;
@@ -110,11 +108,8 @@ __attribute__((visibility("default"))) std::uint32_t DllRegisterServer() {
 /// Removes the library's classes from this user's registry.
 __attribute__((visibility("default"))) std::uint32_t DllUnregisterServer() {
   try {
-    std::vector<kvt::UserClassEntry> entries;
-    for (auto& e : kvt::ReadUserRegistry()) {
-      if (!IsOurs(e)) entries.push_back(std::move(e));
-    }
-    kvt::WriteUserRegistry(entries);
+    kvt::UpdateUserRegistry(
+        [](std::vector<kvt::UserClassEntry>& entries) { std::erase_if(entries, IsOurs); });
     return kOk;
   } catch (const std::exception&) {
     return kFail;
