@@ -8,6 +8,7 @@ packages=(
   libicu-dev libsqlite3-dev liblua5.4-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core
+  clang libclang-rt-14-dev
 )
 
 missing=()

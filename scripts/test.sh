@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, then the AddressSanitizer +
-# UndefinedBehaviorSanitizer build. Tests labelled "slow" run in the release build only.
+# UndefinedBehaviorSanitizer build, then each libFuzzer target for 30 s on its seed corpus.
+# Tests labelled "slow" run in the release build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -14,3 +15,5 @@ ctest --preset release -j "$jobs"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -LE slow
+
+scripts/fuzz.sh 30

@@ -238,6 +238,9 @@ Date CDate(const Variant& v) {
     case VarType::kNull:
       NullUse();
     case VarType::kDate:
+      if (!(v.AsDate().serial >= kMinDateSerial && v.AsDate().serial <= kMaxDateSerial)) {
+        throw RuntimeError(ErrorCode::kOverflow, "Date");
+      }
       return v.AsDate();
     case VarType::kString: {
       Date d;
@@ -308,6 +311,10 @@ Tri EqualsText(const Variant& a, std::string_view literal) {
 
 Date MakeDate(int y, int m, int d, int hh, int mm, int ss) {
   using namespace std::chrono;
+  // month and day keep only 8 bits: 258 would be taken for 2. Out of range is refused first.
+  if (m < 1 || m > 12 || d < 1 || d > 31) {
+    throw RuntimeError(ErrorCode::kInvalidProcedureCall, "not a valid date");
+  }
   const year_month_day ymd{year(y), month(static_cast<unsigned>(m)), day(static_cast<unsigned>(d))};
   if (!ymd.ok() || y < 100 || y > 9999 || hh < 0 || hh > 23 || mm < 0 || mm > 59 || ss < 0 ||
       ss > 59) {
@@ -321,6 +328,10 @@ Date MakeDate(int y, int m, int d, int hh, int mm, int ss) {
 
 std::string FormatDate(Date d) {
   using namespace std::chrono;
+  // A date held outside the platform's years (or not a number at all) has no text.
+  if (!(d.serial >= kMinDateSerial && d.serial <= kMaxDateSerial)) {
+    throw RuntimeError(ErrorCode::kOverflow, "date out of range");
+  }
   double whole = std::trunc(d.serial);
   long secs = std::lround(std::fabs(d.serial - whole) * 86400.0);
   if (secs >= 86400) {  // rounding reached midnight

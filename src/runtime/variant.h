@@ -125,7 +125,7 @@ Tri EqualsText(const Variant& a, std::string_view literal);
 /// Day serial of a calendar date; raises 5 for an impossible date.
 Date MakeDate(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 /// Text of a date as dd/mm/yyyy, with " hh:mm:ss" when it has a time of day.
-std::string FormatDate(Date d);
+std::string FormatDate(Date d);  // raises 6 for a date outside the years 100 to 9999
 /// Parses "d/m/yyyy" with an optional " h:mm[:ss]", or ISO "yyyy-mm-dd[ hh:mm[:ss]]".
 bool ParseDate(std::string_view text, Date* out);
 /// Today's date (no time of day), by the machine's clock.

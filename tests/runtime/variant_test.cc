@@ -1,5 +1,7 @@
 #include "runtime/variant.h"
 
+#include <cmath>
+
 #include "runtime/dictionary.h"
 #include "test_support.h"
 
@@ -107,6 +109,20 @@ TEST(VariantDates, SerialsFollowThePlatformEpoch) {
   EXPECT_EQ(CDate(Variant("5/12/2026 13:30")), MakeDate(2026, 12, 5, 13, 30));
   EXPECT_EQ(CStr(Variant(CDate(Variant("29/02/2024")))), "29/02/2024");
   EXPECT_EQ(CaptureError([] { CDate(Variant(1e9)); }).Number(), Code(ErrorCode::kOverflow));
+}
+
+// Found by fuzzing and by a hostile script: parts out of range wrapped, and a date held
+// outside the platform's years was turned into text through an undefined conversion.
+TEST(VariantDates, PartsAndSerialsOutOfRangeAreRefused) {
+  EXPECT_EQ(CaptureError([] { MakeDate(2026, 258, 257); }).Number(),
+            Code(ErrorCode::kInvalidProcedureCall));
+  EXPECT_EQ(CaptureError([] { MakeDate(2026, 2, 30); }).Number(),
+            Code(ErrorCode::kInvalidProcedureCall));
+  for (double serial : {std::nan(""), 1e300, -1e9}) {
+    const Variant odd(Date{serial});
+    EXPECT_EQ(CaptureError([&] { CStr(odd); }).Number(), Code(ErrorCode::kOverflow)) << serial;
+    EXPECT_EQ(CaptureError([&] { CDate(odd); }).Number(), Code(ErrorCode::kOverflow)) << serial;
+  }
 }
 
 TEST(VariantNumeric, FollowsTheItalianLocale) {

@@ -1,0 +1,1 @@
+local t = {} t[1] = t function ingresso() return t end

@@ -1,0 +1,1 @@
+function modificato() return date(2026, 12, 5) end
