@@ -55,10 +55,13 @@ const std::map<std::string, std::string> kCommandHelp = {
      "Prints the text picture of archive A's form F in the database FILE.\n"},
     {"enter",
      "usage: kvtfields enter --db FILE --archive A --form F --set NAME=VALUE [--set ...]\n"
-     "Enters one document the way a person types it: each named field is entered, given its\n"
-     "value, and left (so its checks and scripts run); then required fields are checked and the\n"
-     "document is stored. A refused document prints the Italian messages, stores nothing and\n"
-     "exits with 1. Combo fields take a code, date fields a date (dd/mm/yyyy).\n"},
+     "Enters one document the way a person does: each named field is entered, its value pasted\n"
+     "in, and left (so its checks and scripts run); then required fields are checked and the\n"
+     "document is stored. A refused document prints the Italian messages (and any message box\n"
+     "the form showed), stores nothing and exits with 1. Combo fields take a code, date fields\n"
+     "a date (dd/mm/yyyy). A value that could not be stored as given (longer than its field, a\n"
+     "tab or other control character, a line end in a one-line field) or a field given twice\n"
+     "is refused with exit 2.\n"},
     {"typelib", "usage: kvtfields typelib\nPrints the type library kvtFields 4.1 as JSON.\n"},
     {"selfcheck", "usage: kvtfields selfcheck\nChecks locale, numbers, dates and late binding.\n"},
 };
