@@ -135,6 +135,20 @@ TEST_F(CollectionE2E, LookupByPositionAndByName) {
   EXPECT_EQ(CStr(kvt::GetProperty(f, "Name")), "DataDocumento");
 }
 
+TEST_F(CollectionE2E, ArchiveAndFieldNamesWithApostrophesBuildTheirForm) {
+  engine_->PutField({.archive = "Fatture dell'anno", .name = "Sant'Angelo", .label = "Sede",
+                     .type = "ComboBox"});
+  std::string archive = "Fatture dell'anno", field = "Sant'Angelo", code = "SA", descr = "Sede";
+  engine_->AddCode(archive, field, code, descr);
+  fields_->FillCollection("Fatture dell'anno", "Modulo", form_);
+  auto combo = Control<kvthost::CodeCombo>("Sant'Angelo");
+  ASSERT_NE(combo, nullptr);
+  EXPECT_EQ(combo->Entries().size(), 2u);  // the empty entry and SA
+  user_->Focus("Sant'Angelo");
+  user_->Choose("SA");
+  EXPECT_EQ(CStr(fields_->Item(Variant("Sant'Angelo"))->Value()), "SA");
+}
+
 TEST_F(CollectionE2E, NamesDifferingInCaseAreTwoFieldsButNoArchiveMayDefineThem) {
   engine_->PutField({.archive = "Casi", .name = "Nome", .label = "Nome"});
   EXPECT_THAT(CaptureError(

@@ -121,9 +121,34 @@ class Parser {
   std::size_t i_ = 0;
 };
 
+// The filter exactly as the component writes it, names inserted unchanged between its fixed
+// pieces: "archive = '" A "' and fieldType='" F "' order by cod". Names with apostrophes
+// ("Dell'Anno") are read whole. Null when the text is not that shape, or is ambiguous (the
+// middle piece found more than once).
+std::optional<CodeFilter> ComponentShape(std::string_view text) {
+  constexpr std::string_view kHead = "archive = '", kMiddle = "' and fieldType='",
+                             kTail = "' order by cod";
+  if (!text.starts_with(kHead) || !text.ends_with(kTail) ||
+      text.size() < kHead.size() + kMiddle.size() + kTail.size()) {
+    return std::nullopt;
+  }
+  const std::string_view inner =
+      text.substr(kHead.size(), text.size() - kHead.size() - kTail.size());
+  const auto at = inner.find(kMiddle);
+  if (at == std::string_view::npos || inner.find(kMiddle, at + 1) != std::string_view::npos) {
+    return std::nullopt;
+  }
+  CodeFilter f;
+  f.equals.emplace_back("archive", std::string(inner.substr(0, at)));
+  f.equals.emplace_back("fieldType", std::string(inner.substr(at + kMiddle.size())));
+  f.order_by = "\"COD\"";
+  return f;
+}
+
 }  // namespace
 
 CodeFilter ParseCodeFilter(std::string_view text) {
+  if (auto f = ComponentShape(text)) return *f;
   return Parser(text).Parse();
 }
 

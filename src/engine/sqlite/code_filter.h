@@ -5,6 +5,10 @@
 //   condition  := column "=" literal
 //   column     := archive | fieldType | cod | value          (letter case ignored)
 //   literal    := "'" {any character but "'" | "''"} "'"
+//
+// The text the component builds is read first as its own fixed shape,
+//   "archive = '" name "' and fieldType='" name "' order by cod",
+// with the names taken whole between the fixed pieces, apostrophes included.
 #pragma once
 
 #include <string>
