@@ -302,6 +302,16 @@ void DBEngine::Transaction(const std::function<void()>& work) {
   }
 }
 
+void DBEngine::InsertValues(std::int32_t id, const kvt::Dictionary& values) {
+  for (const auto& [field, value] : values.Entries()) {
+    Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
+        .Bind(1, std::int64_t{id})
+        .Bind(2, field)
+        .Bind(3, value)
+        .Run();
+  }
+}
+
 std::int32_t DBEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
   auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
   if (!dict) {
@@ -320,13 +330,7 @@ std::int32_t DBEngine::SaveDocument(const std::string& archive, const kvt::Objec
         .Bind(2, std::string_view(stamp))
         .Run();
     id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
-    for (const auto& [field, value] : dict->Entries()) {
-      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
-          .Bind(1, std::int64_t{id})
-          .Bind(2, field)
-          .Bind(3, value)
-          .Run();
-    }
+    InsertValues(id, *dict);
   });
   return id;
 }
@@ -371,13 +375,7 @@ void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
       }
     }
     Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
-    for (const auto& [field, value] : dict->Entries()) {
-      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
-          .Bind(1, std::int64_t{id})
-          .Bind(2, field)
-          .Bind(3, value)
-          .Run();
-    }
+    InsertValues(id, *dict);
   });
 }
 

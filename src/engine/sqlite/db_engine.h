@@ -145,6 +145,7 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
   std::vector<StoredDocument> ListDocuments(const std::string& archive);
 
  private:
+  void InsertValues(std::int32_t id, const kvt::Dictionary& values);
   std::shared_ptr<Database> db_;
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;

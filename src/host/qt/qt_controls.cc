@@ -85,6 +85,12 @@ void ShowCommon(Control& c, QWidget* w, Aspect a, bool fill_background = true) {
   }
 }
 
+// A control drawn as a frame around an editor: the frame takes the place, the editor the rest.
+void ShowComposite(Control& c, QWidget* frame, QWidget* editor, Aspect a) {
+  const bool place = a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled;
+  ShowCommon(c, place ? frame : editor, a);
+}
+
 constexpr Aspect kCommonAspects[] = {Aspect::kGeometry, Aspect::kEnabled, Aspect::kColors,
                                      Aspect::kToolTip, Aspect::kVisible};
 
@@ -491,11 +497,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
       edit_->ShowDate(v.IsNull() ? QString() : QtDate(v).toString("dd/MM/yyyy"));
       check_->setChecked(!v.IsNull());
     }
-    if (a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled) {
-      ShowCommon(*this, widget_, a);
-    } else {
-      ShowCommon(*this, edit_, a);
-    }
+    ShowComposite(*this, widget_, edit_, a);
   }
 
  protected:
@@ -554,11 +556,7 @@ class QtFileLinker final : public FileLinker, public QtControl {
       edit_->setText(ToQt(Text()));
       edit_->setCursorPosition(static_cast<int>(edit_->text().size()));
     }
-    if (a == Aspect::kGeometry || a == Aspect::kVisible || a == Aspect::kEnabled) {
-      ShowCommon(*this, widget_, a);
-    } else {
-      ShowCommon(*this, edit_, a);
-    }
+    ShowComposite(*this, widget_, edit_, a);
   }
 
  protected:
