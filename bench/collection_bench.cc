@@ -12,7 +12,7 @@
 
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 struct World {
   std::shared_ptr<kvthost::Desktop> desktop = kvthost::Desktop::Install();

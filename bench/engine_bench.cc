@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "sample_file.h"
 
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 kvtbench::SampleFile& F() {
   static kvtbench::SampleFile f("engine-bench");

@@ -6,8 +6,8 @@
 #include <filesystem>
 
 #include "addons/autocomplete/auto_completer.h"
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/field/field_type.h"
@@ -17,7 +17,7 @@
 
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 struct World {
   std::shared_ptr<kvthost::Desktop> desktop = kvthost::Desktop::Install();

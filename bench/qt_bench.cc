@@ -26,7 +26,7 @@
 
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 using Clock = std::chrono::steady_clock;
 constexpr int kCodes = 1000;
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 
 namespace kvtbench {
 
@@ -21,7 +21,7 @@ struct SampleFile {
             ("kvtfields-" + tag + "-" + std::to_string(::getpid()) + ".kvtdb"))
                .string();
     engine = kvtsqlite::DBEngine::Open(path);
-    kvtsqlite::sample::CreateSampleArchive(*engine);
+    kvtarchive::sample::CreateSampleArchive(*engine);
   }
   ~SampleFile() {
     engine.reset();

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "engine/sqlite/sample_archive.h"
+#include "archives/sample_archive.h"
 #include "runtime/dictionary.h"
 #include "runtime/text.h"
 

@@ -6,8 +6,8 @@
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
+#include "archives/sample_archive.h"
 #include "common/progress_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
 #include "scripting/lua/script_engine.h"
@@ -72,8 +72,8 @@ void Workspace::Open(const std::string& path, bool create) {
     throw kvt::Error(2, "kvtfields", "no database file '" + path + "'");
   }
   engine_ = kvtsqlite::DBEngine::Open(path, create);
-  if (!engine_->HasArchive(kvtsqlite::sample::kArchive) && create) {
-    kvtsqlite::sample::CreateSampleArchive(*engine_);
+  if (!engine_->HasArchive(kvtarchive::sample::kArchive) && create) {
+    kvtarchive::sample::CreateSampleArchive(*engine_);
   }
 }
 

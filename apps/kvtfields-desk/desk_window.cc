@@ -18,7 +18,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
-#include "engine/sqlite/sample_archive.h"
+#include "archives/sample_archive.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/text.h"

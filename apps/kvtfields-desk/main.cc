@@ -8,9 +8,9 @@
 #include <cstring>
 #include <string>
 
+#include "archives/sample_archive.h"
 #include "common/demo_session.h"
 #include "desk_window.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/qt/qt_desktop.h"
 #include "kvtfields/server/version.h"
 #include "runtime/error.h"
@@ -27,8 +27,8 @@ constexpr const char* kUsage =
 
 struct Options {
   std::string db = "kvtfields-demo.kvtdb";
-  std::string archive = kvtsqlite::sample::kArchive;
-  std::string form = kvtsqlite::sample::kEntryForm;
+  std::string archive = kvtarchive::sample::kArchive;
+  std::string form = kvtarchive::sample::kEntryForm;
   std::string demo;
 };
 

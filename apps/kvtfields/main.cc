@@ -2,15 +2,17 @@
 // and entering one document from the command line, all on the headless window system.
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "archives/archive_file.h"
+#include "archives/sample_archive.h"
 #include "common/demo_session.h"
 #include "common/workspace.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/server/type_library.h"
 #include "kvtfields/server/version.h"
@@ -37,6 +39,11 @@ constexpr const char* kUsage =
     "                               print the text picture of an archive's form\n"
     "  enter --db FILE --archive A --form F --set NAME=VALUE ...\n"
     "                               enter and store one document, typed as a person would\n"
+    "  archive check FILE           check an archive file; every problem as FILE:LINE:COLUMN\n"
+    "  archive import FILE --db DB [--replace]\n"
+    "                               create or replace the archive in the database\n"
+    "  archive export --db DB --archive A [--out FILE]\n"
+    "                               write the archive as an archive file\n"
     "  typelib                      print the type library as JSON\n"
     "  selfcheck                    check the runtime on this machine\n"
     "  --version                    print the version\n"
@@ -140,8 +147,8 @@ int Demo(const Options& o) {
   kvtapp::Workspace w(host.PersonOn());
   w.Open(db, /*create=*/true);
   std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), db.c_str(),
-              kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
-  w.Build(kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm);
+              kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
+  w.Build(kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
   return kvtapp::PlayDemo(w, [&](const std::string& title) { Step(w, title); });
 }
 
@@ -251,6 +258,65 @@ int Enter(const Options& o) {
   return 0;
 }
 
+// archive check | import | export
+int ArchiveCommand(const std::vector<std::string>& args) {
+  if (args.empty()) throw UsageError{"archive needs check, import or export"};
+  const std::string what = args[0];
+  std::string file, db, archive, out;
+  bool replace = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+      return args[++i];
+    };
+    if (a == "--db") {
+      db = value();
+    } else if (a == "--archive") {
+      archive = value();
+    } else if (a == "--out") {
+      out = value();
+    } else if (a == "--replace") {
+      replace = true;
+    } else if (!a.starts_with("--") && file.empty()) {
+      file = a;
+    } else {
+      throw UsageError{"unknown option '" + a + "'"};
+    }
+  }
+  if (what == "check" || what == "import") {
+    if (file.empty()) throw UsageError{"archive " + what + " needs a FILE"};
+    if (what == "import" && db.empty()) throw UsageError{"--db FILE is required"};
+    const kvtarchive::Read read = kvtarchive::ReadArchiveFile(file);
+    for (const auto& p : read.problems) std::fprintf(stderr, "%s\n", p.ToString().c_str());
+    if (!read.problems.empty()) return 1;
+    if (what == "check") {
+      std::printf("%s: archive %s, %zu fields, %zu forms: no problems\n", file.c_str(),
+                  read.archive.name.c_str(), read.archive.fields.size(), read.archive.forms.size());
+      return 0;
+    }
+    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/true);
+    kvtarchive::ImportArchive(*engine, read.archive, replace);
+    std::printf("archive %s imported into %s: %zu fields, %zu forms\n", read.archive.name.c_str(),
+                db.c_str(), read.archive.fields.size(), read.archive.forms.size());
+    return 0;
+  }
+  if (what == "export") {
+    if (db.empty() || archive.empty()) throw UsageError{"--db and --archive are required"};
+    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
+    const std::string text = kvtarchive::ExportArchive(*engine, archive);
+    if (out.empty()) {
+      std::fputs(text.c_str(), stdout);
+    } else {
+      std::ofstream f(out, std::ios::binary | std::ios::trunc);
+      f << text;
+      if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
+    }
+    return 0;
+  }
+  throw UsageError{"archive needs check, import or export, not '" + what + "'"};
+}
+
 // One check of the self-check: a name and a test that throws or returns false on failure.
 struct Check {
   const char* name;
@@ -301,6 +367,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
   if (command == "demo") return Demo(Parse(args, false));
   if (command == "show") return Show(Parse(args, false));
   if (command == "enter") return Enter(Parse(args, true));
+  if (command == "archive") return ArchiveCommand(args);
   if (!args.empty()) throw UsageError{"'" + command + "' takes no arguments"};
   if (command == "typelib") {
     std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);

@@ -7,8 +7,8 @@
 #include <filesystem>
 #include <string>
 
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "temp_dir.h"
 #include "test_support.h"
 
@@ -35,7 +35,7 @@ class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
     auto engine = kvtsqlite::DBEngine::Open(db_);
-    kvtsqlite::sample::CreateSampleArchive(*engine);
+    kvtarchive::sample::CreateSampleArchive(*engine);
   }
   int Documents() { return kvtsqlite::DBEngine::Open(db_)->DocumentCount("Fatture"); }
   std::string Enter(const std::string& sets) {
@@ -108,14 +108,14 @@ TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
       {"function valida(n, v, c) c:RemoveAll() end", "", 1, "tolto i campi"},
   };
   for (const auto& c : cases) {
-    engine->PutScript("Fatture", c.script.empty() ? kvtsqlite::sample::kScript : c.script);
+    engine->PutScript("Fatture", c.script.empty() ? kvtarchive::sample::Script() : c.script);
     const Result r = RunProgram(Enter(base + " " + c.sets));
     EXPECT_EQ(r.exit_code, c.exit_code) << c.sets << "\n" << r.output;
     EXPECT_NE(r.output.find(c.text), std::string::npos) << c.sets << "\n" << r.output;
   }
   EXPECT_EQ(Documents(), 0);
   // A value given whole, spaces and line ends of a multi-line field included, is stored so.
-  engine->PutScript("Fatture", kvtsqlite::sample::kScript);
+  engine->PutScript("Fatture", kvtarchive::sample::Script());
   const Result r = RunProgram(Enter(base + " --set 'Note=riga uno\nriga  due'"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
   auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(1));

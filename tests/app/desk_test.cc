@@ -4,9 +4,9 @@
 #include <QApplication>
 #include <QTest>
 
+#include "archives/sample_archive.h"
 #include "desk_window.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/common/coordinator.h"
 #include "runtime/dictionary.h"
 #include "temp_dir.h"
@@ -15,7 +15,7 @@
 namespace kvtdesk {
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 using kvthost::qt::QtDesktop;
 
 class DeskTest : public ::testing::Test {

@@ -12,7 +12,7 @@ using kvt::Variant;
 using kvt::testing::CaptureError;
 using kvt::testing::ErrorIs;
 using kvthost::MultiLineTextBox;
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 constexpr std::uint32_t k513 = kvt::kObjectErrorBase + 513;
 
@@ -136,8 +136,8 @@ TEST_F(CollectionE2E, LookupByPositionAndByName) {
 }
 
 TEST_F(CollectionE2E, ArchiveAndFieldNamesWithApostrophesBuildTheirForm) {
-  engine_->PutField({.archive = "Fatture dell'anno", .name = "Sant'Angelo", .label = "Sede",
-                     .type = "ComboBox"});
+  engine_->PutField(
+      {.archive = "Fatture dell'anno", .name = "Sant'Angelo", .label = "Sede", .type = "ComboBox"});
   std::string archive = "Fatture dell'anno", field = "Sant'Angelo", code = "SA", descr = "Sede";
   engine_->AddCode(archive, field, code, descr);
   fields_->FillCollection("Fatture dell'anno", "Modulo", form_);

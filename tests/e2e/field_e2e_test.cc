@@ -12,7 +12,7 @@ using kvthost::DatePicker;
 using kvthost::FileLinker;
 using kvthost::Label;
 using kvthost::MultiLineTextBox;
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 class FieldE2E : public testing::EndToEnd {};
 

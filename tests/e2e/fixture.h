@@ -6,8 +6,8 @@
 #include <string>
 
 #include "addons/autocomplete/auto_completer.h"
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/doubles.h"
@@ -23,7 +23,7 @@ class EndToEnd : public ::testing::Test {
     desktop_ = kvthost::Desktop::Install();
     kvtaddons::RegisterAutoCompleterClass();
     engine_ = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
-    kvtsqlite::sample::CreateSampleArchive(*engine_);
+    kvtarchive::sample::CreateSampleArchive(*engine_);
     form_ = desktop_->NewForm("frmDocumento");
     auto sb = kvt::CObj(kvt::CallMethod(form_->Controls(), "Add", "MSComctlLib.SBarCtrl.2", "SB"));
     kvt::CallMethod(kvt::CObj(kvt::GetProperty(sb, "Panels")), "Add", "fieldHelp");
@@ -34,9 +34,9 @@ class EndToEnd : public ::testing::Test {
   /// A field of the sample archive built on the form as a collection builds it (without
   /// clearing the new control), reporting to `owner` when given.
   std::shared_ptr<FieldType> Build(const std::string& name, kvt::ObjectRef owner = nullptr,
-                                   std::string form = kvtsqlite::sample::kEntryForm) {
+                                   std::string form = kvtarchive::sample::kEntryForm) {
     auto f = FieldType::Create();
-    f->Init(kvtsqlite::sample::kArchive, name, form, engine_,
+    f->Init(kvtarchive::sample::kArchive, name, form, engine_,
             owner ? std::optional<kvt::ObjectRef>(owner) : std::nullopt);
     f->SetLinkedLabel(f->AddLabel(form_));
     f->SetLinkedControl(f->AddControl(form_));
@@ -55,7 +55,7 @@ class EndToEnd : public ::testing::Test {
   }
 
   void AddCode(const std::string& field, std::string code, std::string descr) {
-    std::string archive = kvtsqlite::sample::kArchive, f = field;
+    std::string archive = kvtarchive::sample::kArchive, f = field;
     engine_->AddCode(archive, f, code, descr);
   }
 

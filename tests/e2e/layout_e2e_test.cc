@@ -22,10 +22,10 @@ class LayoutE2E : public testing::EndToEnd, public ::testing::WithParamInterface
 TEST_P(LayoutE2E, NothingOverlapsAndReadingOrderFollowsTheCollection) {
   const int n = GetParam();
   const std::string archive = "Scala" + std::to_string(n);
-  kvtsqlite::sample::CreateScaledArchive(*engine_, archive, n);
+  kvtarchive::sample::CreateScaledArchive(*engine_, archive, n);
   auto fields = FieldsCollection::Create();
   fields->Init(engine_);
-  fields->FillCollection(archive, kvtsqlite::sample::kEntryForm, form_);
+  fields->FillCollection(archive, kvtarchive::sample::kEntryForm, form_);
   kvtaddons::Resizer resizer;
   kvt::ObjectRef window = form_;
   resizer.AttachFields(Variant(), window, Variant(kvt::ObjectRef(fields)));

@@ -12,8 +12,8 @@
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/common/coordinator.h"
 #include "host/qt/qt_controls.h"
 #include "host/qt/qt_desktop.h"
@@ -28,7 +28,7 @@
 namespace kvtfields {
 namespace {
 
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 using kvthost::qt::QtControl;
 using kvthost::qt::QtDesktop;
 using kvthost::qt::QtForm;

@@ -9,7 +9,7 @@ namespace {
 using kvt::CStr;
 using kvt::Variant;
 using kvt::testing::CaptureError;
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 class ScriptingE2E : public testing::EndToEnd {
  protected:

@@ -11,7 +11,7 @@ using kvt::CStr;
 using kvt::Variant;
 using kvthost::Control;
 using kvthost::Form;
-namespace sample = kvtsqlite::sample;
+namespace sample = kvtarchive::sample;
 
 struct Rect {
   std::int32_t left, top, right, bottom;

@@ -4,14 +4,15 @@
 #include <iterator>
 #include <set>
 
+#include "archives/sample_archive.h"
 #include "engine/sqlite/code_filter.h"
-#include "engine/sqlite/sample_archive.h"
 #include "temp_dir.h"
 #include "test_support.h"
 
 namespace kvtsqlite {
 namespace {
 
+namespace sample = kvtarchive::sample;
 using kvt::CStr;
 using kvt::Variant;
 using kvt::testing::CaptureError;
@@ -247,7 +248,6 @@ TEST(DBEngineFiles, AFileWithAnotherSchemaIsRefusedAndLeftAlone) {
 }
 
 TEST(DBEngineFiles, ArchivesAndTheirFormsAreListedByName) {
-  namespace sample = kvtsqlite::sample;
   kvt::testing::TempDir dir;
   auto engine = DBEngine::Open(dir.File("a.kvtdb"));
   sample::CreateSampleArchive(*engine);

@@ -7,8 +7,8 @@
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "runtime/class_registry.h"
@@ -55,15 +55,15 @@ TEST_F(ServerTest, ARegisteredLibraryServesItsClassesByName) {
   EXPECT_EQ(kvt::ReadUserRegistry().size(), 3u);  // FieldType, FieldsCollection, FieldViewer
 
   auto engine = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
-  kvtsqlite::sample::CreateSampleArchive(*engine);
+  kvtarchive::sample::CreateSampleArchive(*engine);
   auto form = desktop_->NewForm("frmHost");
   {
     kvt::ObjectRef fields = kvt::CreateObject("kvtFields.FieldsCollection");
     EXPECT_EQ(fields->Class().Name(), "FieldsCollection");
     EXPECT_EQ(Call("DllCanUnloadNow"), 1u);  // an object of the library is alive
     kvt::CallMethod(fields, "Init", kvt::ObjectRef(engine));
-    kvt::CallMethod(fields, "FillCollection", kvtsqlite::sample::kArchive,
-                    kvtsqlite::sample::kEntryForm, kvt::ObjectRef(form));
+    kvt::CallMethod(fields, "FillCollection", kvtarchive::sample::kArchive,
+                    kvtarchive::sample::kEntryForm, kvt::ObjectRef(form));
     EXPECT_EQ(kvt::CLng(kvt::GetProperty(fields, "Count")), 12);
     EXPECT_EQ(CStr(kvt::GetProperty(kvt::CObj(kvt::GetProperty(fields, "Item", 5)), "Label")),
               "Cliente");

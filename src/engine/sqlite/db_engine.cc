@@ -275,6 +275,13 @@ bool DBEngine::HasArchive(const std::string& archive) {
   return q.Step();
 }
 
+void DBEngine::DeleteArchive(const std::string& archive) {
+  for (const char* table : {"field_definitions", "field_layouts", "code_lists"}) {
+    Db().Query("DELETE FROM " + std::string(table) + " WHERE archive = ?1").Bind(1, archive).Run();
+  }
+  Db().Query("DELETE FROM scripts WHERE script_set = ?1").Bind(1, archive).Run();
+}
+
 std::vector<std::string> DBEngine::ListArchives() {
   auto q = Db().Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive");
   std::vector<std::string> out;

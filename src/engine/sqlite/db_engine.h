@@ -119,6 +119,8 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
   kvt::Variant GetScript(const std::string& script_set) override;
   /// True when the archive has at least one field.
   bool HasArchive(const std::string& archive);
+  /// Removes an archive's definitions, layouts, code lists and script (not its documents).
+  void DeleteArchive(const std::string& archive);
   /// The archives that have fields, in name order.
   std::vector<std::string> ListArchives();
   /// The forms that have a layout for the archive's fields, in name order.

@@ -856,6 +856,31 @@ std::int32_t ScriptEngine::EvaluateField(kvt::ObjectRef& field, kvt::ObjectRef& 
   return kvt::CLng(result);
 }
 
+std::optional<SyntaxProblem> CheckSyntax(const std::string& source) {
+  lua_State* L = luaL_newstate();
+  if (!L) throw std::bad_alloc();
+  const int status = luaL_loadbufferx(L, source.data(), source.size(), "=script", "t");
+  std::optional<SyntaxProblem> problem;
+  if (status != LUA_OK) {
+    // "script:LINE: message"
+    const std::string text = lua_type(L, -1) == LUA_TSTRING ? lua_tostring(L, -1) : "error";
+    SyntaxProblem p{1, text};
+    const auto first = text.find(':');
+    const auto second = first == std::string::npos ? first : text.find(':', first + 1);
+    if (second != std::string::npos) {
+      try {
+        p.line = std::stoi(text.substr(first + 1, second - first - 1));
+        p.message = text.substr(second + 1);
+        if (!p.message.empty() && p.message.front() == ' ') p.message.erase(0, 1);
+      } catch (const std::exception&) {
+      }
+    }
+    problem = p;
+  }
+  lua_close(L);
+  return problem;
+}
+
 void RegisterScriptEngineClass() {
   kvt::ClassRegistry::Instance().Register(kvtfields::kScriptEngineProgId, {},
                                           [] { return std::make_shared<ScriptEngine>(); });

@@ -22,6 +22,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "kvtfields/contracts/script_engine.h"
@@ -83,6 +84,14 @@ class ScriptEngine final : public kvtfields::IScriptEngine {
   std::size_t cap_ = 64u << 20;
   std::chrono::milliseconds time_limit_{1000};
 };
+
+/// Where a script does not compile: its line (from 1) and Lua's message; nothing when it does.
+/// The script is not run.
+struct SyntaxProblem {
+  int line = 0;
+  std::string message;
+};
+std::optional<SyntaxProblem> CheckSyntax(const std::string& source);
 
 /// Registers "kvtScripting.ScriptEngine" with the class registry.
 void RegisterScriptEngineClass();

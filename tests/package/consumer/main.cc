@@ -4,8 +4,8 @@
 #include <filesystem>
 
 #include "addons/autocomplete/auto_completer.h"
+#include "archives/sample_archive.h"
 #include "engine/sqlite/db_engine.h"
-#include "engine/sqlite/sample_archive.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/server/version.h"
@@ -17,11 +17,11 @@ int main(int argc, char** argv) {
   kvtaddons::RegisterAutoCompleterClass();
   kvtlua::RegisterScriptEngineClass();
   auto engine = kvtsqlite::DBEngine::Open(argv[1]);
-  kvtsqlite::sample::CreateSampleArchive(*engine);
+  kvtarchive::sample::CreateSampleArchive(*engine);
   auto form = desktop->NewForm("frm");
   auto fields = kvtfields::FieldsCollection::Create();
   fields->Init(engine);
-  fields->FillCollection(kvtsqlite::sample::kArchive, kvtsqlite::sample::kEntryForm, form);
+  fields->FillCollection(kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm, form);
   kvthost::User person(form);
   person.Focus("NumeroDocumento");
   person.Type("1026");

@@ -1,0 +1,458 @@
+#include "archives/archive_file.h"
+
+#include <toml++/toml.h>
+#include <fstream>
+#include <iterator>
+#include <set>
+#include <sstream>
+#include <unordered_set>
+
+#include "runtime/error.h"
+#include "runtime/record_set.h"
+#include "runtime/text.h"
+#include "scripting/lua/script_engine.h"
+
+namespace kvtarchive {
+namespace {
+
+constexpr const char* kSource = "kvtArchive";
+constexpr const char* kKinds[] = {"TextBox", "ComboBox", "Calendar", "FileLinker"};
+
+// Reads one file, collecting every problem with its place.
+class Reader {
+ public:
+  Reader(std::string_view text, std::string file) : text_(text), file_(std::move(file)) {}
+
+  Read Run() {
+    toml::table root;
+    try {
+      root = toml::parse(text_, file_);
+    } catch (const toml::parse_error& e) {
+      Add(e.source(), std::string(e.description()));
+      return std::move(out_);
+    }
+    const toml::source_region start{};
+    for (auto&& [key, node] : root) {
+      const std::string k(key.str());
+      if (k == "archive") {
+        out_.archive.name = String(node, "archive");
+        if (out_.archive.name.empty()) Add(node.source(), "the archive needs a name");
+      } else if (k == "script") {
+        out_.archive.script = String(node, "script");
+        CheckScript(node);
+      } else if (k == "fields") {
+        ForEachTable(node, "fields", [&](const toml::table& t) { ReadField(t); });
+      } else if (k == "forms") {
+        ForEachTable(node, "forms", [&](const toml::table& t) { ReadForm(t); });
+      } else {
+        Unknown(key, "archive file");
+      }
+    }
+    if (!root.contains("archive")) Add(start, "no 'archive' name");
+    if (out_.archive.fields.empty()) Add(start, "no fields ([[fields]] tables)");
+    for (auto& f : out_.archive.fields) f.definition.archive = out_.archive.name;
+    for (auto& form : out_.archive.forms) {
+      for (auto& l : form.layout) {
+        l.archive = out_.archive.name;
+        l.form = form.name;
+      }
+    }
+    return std::move(out_);
+  }
+
+ private:
+  void Add(const toml::source_region& at, std::string message) {
+    out_.problems.push_back({file_, static_cast<int>(at.begin.line),
+                             static_cast<int>(at.begin.column), std::move(message)});
+  }
+  void Unknown(const toml::key& key, const std::string& where) {
+    Add(key.source(), "unknown key '" + std::string(key.str()) + "' in " + where);
+  }
+
+  std::string String(const toml::node& node, const std::string& what) {
+    if (auto v = node.value<std::string>(); v && node.is_string()) return *v;
+    Add(node.source(), "'" + what + "' must be text");
+    return {};
+  }
+  bool Bool(const toml::node& node, const std::string& what) {
+    if (auto v = node.value<bool>(); v && node.is_boolean()) return *v;
+    Add(node.source(), "'" + what + "' must be true or false");
+    return false;
+  }
+  std::int64_t Integer(const toml::node& node, const std::string& what, std::int64_t low,
+                       std::int64_t high) {
+    const auto v = node.is_integer() ? node.value<std::int64_t>() : std::nullopt;
+    if (!v) {
+      Add(node.source(), "'" + what + "' must be a whole number");
+      return 0;
+    }
+    if (*v < low || *v > high) {
+      Add(node.source(),
+          "'" + what + "' must be from " + std::to_string(low) + " to " + std::to_string(high));
+      return 0;
+    }
+    return *v;
+  }
+
+  template <class F>
+  void ForEachTable(const toml::node& node, const std::string& what, F&& each) {
+    const toml::array* items = node.as_array();
+    if (!items) {
+      Add(node.source(), "'" + what + "' must be a list of tables");
+      return;
+    }
+    for (const toml::node& item : *items) {
+      if (const toml::table* t = item.as_table()) {
+        each(*t);
+      } else {
+        Add(item.source(), "each of '" + what + "' must be a table");
+      }
+    }
+  }
+
+  void ReadField(const toml::table& t) {
+    Field field;
+    kvtsqlite::FieldDefinition& d = field.definition;
+    d.type = "TextBox";
+    std::int64_t max_len = 0;
+    const toml::node* min_len_node = nullptr;
+    std::int64_t min_len = 0;
+    for (auto&& [key, node] : t) {
+      const std::string k(key.str());
+      if (k == "name") {
+        d.name = String(node, k);
+      } else if (k == "label") {
+        d.label = String(node, k);
+      } else if (k == "description") {
+        d.descr = String(node, k);
+      } else if (k == "type") {
+        const std::string type = String(node, k);
+        bool known = false;
+        for (const char* kind : kKinds) known = known || type == kind;
+        if (!known) {
+          Add(node.source(), "type '" + type +
+                                 "' is not a kind of control (TextBox, ComboBox, Calendar, "
+                                 "FileLinker)");
+        }
+        d.type = type;
+      } else if (k == "max_len") {
+        max_len = Integer(node, k, 0, 32767);
+        d.max_len = static_cast<std::int32_t>(max_len);
+      } else if (k == "min_len") {
+        min_len = Integer(node, k, 0, 32767);
+        min_len_node = &node;
+        d.min_len = static_cast<std::int32_t>(min_len);
+      } else if (k == "priority") {
+        d.priority = static_cast<std::int32_t>(Integer(node, k, INT32_MIN, INT32_MAX));
+      } else if (k == "index") {
+        d.is_index = Bool(node, k);
+      } else if (k == "required") {
+        d.is_required = Bool(node, k);
+      } else if (k == "auto_complete") {
+        d.auto_complete = Bool(node, k);
+      } else if (k == "data_format") {
+        d.data_format = static_cast<std::int32_t>(Integer(node, k, INT32_MIN, INT32_MAX));
+      } else if (k == "char_format") {
+        d.char_format = static_cast<std::int32_t>(Integer(node, k, INT32_MIN, INT32_MAX));
+      } else if (k == "retain") {
+        d.retain_in_memory = Bool(node, k);
+      } else if (k == "codes") {
+        std::set<std::string> seen;
+        ForEachTable(node, "codes", [&](const toml::table& c) { ReadCode(c, field, seen); });
+      } else {
+        Unknown(key, "a field");
+      }
+    }
+    if (d.name.empty()) {
+      Add(t.source(), "a field needs a name");
+      return;
+    }
+    if (max_len > 0 && min_len > max_len && min_len_node) {
+      Add(min_len_node->source(),
+          "min_len " + std::to_string(min_len) + " is above max_len " + std::to_string(max_len));
+    }
+    for (const auto& other : out_.archive.fields) {
+      if (kvt::EqualsIgnoreCase(other.definition.name, d.name)) {
+        Add(t["name"].node()->source(), other.definition.name == d.name
+                                            ? "field '" + d.name + "' is defined twice"
+                                            : "field '" + d.name + "' differs from '" +
+                                                  other.definition.name + "' only in letter case");
+      }
+    }
+    out_.archive.fields.push_back(std::move(field));
+  }
+
+  void ReadCode(const toml::table& c, Field& field, std::set<std::string>& seen) {
+    std::string code, description;
+    for (auto&& [key, node] : c) {
+      const std::string k(key.str());
+      if (k == "code") {
+        code = String(node, k);
+      } else if (k == "description") {
+        description = String(node, k);
+      } else {
+        Unknown(key, "a code");
+      }
+    }
+    if (code.empty()) {
+      Add(c.source(), "a code needs its 'code'");
+      return;
+    }
+    if (!seen.insert(code).second) {
+      Add(c["code"].node()->source(), "code '" + code + "' is listed twice");
+      return;
+    }
+    field.codes.emplace_back(code, description);
+  }
+
+  void ReadForm(const toml::table& t) {
+    Form form;
+    const toml::node* layout = nullptr;
+    for (auto&& [key, node] : t) {
+      const std::string k(key.str());
+      if (k == "name") {
+        form.name = String(node, k);
+      } else if (k == "layout") {
+        layout = &node;
+      } else {
+        Unknown(key, "a form");
+      }
+    }
+    if (form.name.empty()) {
+      Add(t.source(), "a form needs a name");
+      return;
+    }
+    for (const auto& other : out_.archive.forms) {
+      if (other.name == form.name)
+        Add(t["name"].node()->source(), "form '" + form.name + "' is defined twice");
+    }
+    if (layout) {
+      std::set<std::string> placed;
+      ForEachTable(*layout, "layout", [&](const toml::table& l) { ReadLayout(l, form, placed); });
+    }
+    out_.archive.forms.push_back(std::move(form));
+  }
+
+  void ReadLayout(const toml::table& l, Form& form, std::set<std::string>& placed) {
+    kvtsqlite::FieldLayout layout;
+    layout.break_line = true;
+    layout.show_combo_label = true;
+    for (auto&& [key, node] : l) {
+      const std::string k(key.str());
+      if (k == "field") {
+        layout.name = String(node, k);
+      } else if (k == "width") {
+        layout.width = static_cast<std::int32_t>(Integer(node, k, 0, INT32_MAX));
+      } else if (k == "height") {
+        layout.height = static_cast<std::int32_t>(Integer(node, k, 0, INT32_MAX));
+      } else if (k == "break_line") {
+        layout.break_line = Bool(node, k);
+      } else if (k == "multi_line") {
+        layout.multi_line = Bool(node, k);
+      } else if (k == "show_combo_label") {
+        layout.show_combo_label = Bool(node, k);
+      } else {
+        Unknown(key, "a layout");
+      }
+    }
+    const toml::node* name = l["field"].node();
+    if (layout.name.empty()) {
+      Add(l.source(), "a layout needs its 'field'");
+      return;
+    }
+    bool defined = false;
+    for (const auto& f : out_.archive.fields) defined = defined || f.definition.name == layout.name;
+    if (!defined) {
+      Add(name->source(), "form '" + form.name + "' lays out '" + layout.name +
+                              "', which is not a field of the archive");
+      return;
+    }
+    if (!placed.insert(layout.name).second) {
+      Add(name->source(), "form '" + form.name + "' lays out '" + layout.name + "' twice");
+      return;
+    }
+    form.layout.push_back(std::move(layout));
+  }
+
+  // The script must compile; its problems are placed on the file's lines.
+  void CheckScript(const toml::node& node) {
+    const auto problem = kvtlua::CheckSyntax(out_.archive.script);
+    if (!problem) return;
+    // A multi-line string that opens with a line end starts on the next line.
+    int first_line = static_cast<int>(node.source().begin.line);
+    std::istringstream lines{std::string(text_)};
+    std::string line;
+    for (int n = 1; std::getline(lines, line); ++n) {
+      if (n != first_line) continue;
+      const auto col = static_cast<std::size_t>(node.source().begin.column - 1);
+      const std::string rest = col < line.size() ? line.substr(col) : std::string();
+      if (rest == "'''" || rest == "\"\"\"") ++first_line;
+      break;
+    }
+    toml::source_region at = node.source();
+    at.begin.line = static_cast<toml::source_index>(first_line + problem->line - 1);
+    at.begin.column = 1;
+    Add(at, "the script does not compile: " + problem->message);
+  }
+
+  std::string_view text_;
+  std::string file_;
+  Read out_;
+};
+
+// ---- Writing
+
+std::string Quote(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
+std::string Bool(const kvt::Variant& v) {
+  return kvt::CBool(v) ? "true" : "false";
+}
+std::string Int(const kvt::Variant& v) {
+  return std::to_string(kvt::CLng(v));
+}
+std::string Text(const kvt::Variant& v) {
+  return Quote(v.IsNull() ? std::string() : kvt::CStr(v));
+}
+
+}  // namespace
+
+std::string Problem::ToString() const {
+  return file + ":" + std::to_string(line) + ":" + std::to_string(column) + ": " + message;
+}
+
+Read ParseArchiveFile(std::string_view text, const std::string& file) {
+  return Reader(text, file).Run();
+}
+
+Read ReadArchiveFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    Read r;
+    r.problems.push_back({path, 0, 0, "cannot read the file"});
+    return r;
+  }
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  return ParseArchiveFile(text, path);
+}
+
+void ImportArchive(kvtsqlite::DBEngine& engine, const ArchiveFile& archive, bool replace) {
+  const std::int32_t documents = engine.DocumentCount(archive.name);
+  if (documents > 0 && !replace) {
+    throw kvt::ObjectError(kArchiveHasDocuments, kSource,
+                           "archive '" + archive.name + "' has " + std::to_string(documents) +
+                               " documents: give --replace to replace its definition");
+  }
+  engine.Transaction([&] {
+    engine.DeleteArchive(archive.name);
+    for (const Field& f : archive.fields) {
+      engine.PutField(f.definition);
+      for (const auto& [code, description] : f.codes) {
+        engine.AddCode(archive.name, f.definition.name, code, description);
+      }
+    }
+    for (const Form& form : archive.forms) {
+      for (const auto& layout : form.layout) engine.PutLayout(layout);
+    }
+    if (!archive.script.empty()) engine.PutScript(archive.name, archive.script);
+  });
+}
+
+std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archive) {
+  const std::vector<std::string> names = engine.GetFormFields(archive);
+  if (names.empty()) {
+    throw kvt::ObjectError(kArchiveNotFound, kSource, "no archive '" + archive + "'");
+  }
+  std::ostringstream out;
+  out << "# kvtfields archive file (docs/archive-format.md)\n";
+  out << "archive = " << Quote(archive) << "\n";
+  const kvt::Variant script = engine.GetScript(archive);
+  if (!script.IsNull() && !kvt::CStr(script).empty()) {
+    const std::string source = kvt::CStr(script);
+    if (source.find("'''") == std::string::npos && !source.starts_with("\n")) {
+      out << "script = '''\n" << source << (source.ends_with("\n") ? "" : "\n") << "'''\n";
+    } else {
+      out << "script = " << Quote(source) << "\n";
+    }
+  }
+  for (const std::string& name : names) {
+    auto rs = engine.GetFieldDefinition(archive, name);
+    out << "\n[[fields]]\n";
+    out << "name = " << Quote(name) << "\n";
+    out << "label = " << Text(rs->Value("Label")) << "\n";
+    out << "description = " << Text(rs->Value("Descr")) << "\n";
+    out << "type = " << Text(rs->Value("Type")) << "\n";
+    out << "max_len = " << Int(rs->Value("MaxLen")) << "\n";
+    out << "min_len = " << Int(rs->Value("MinLen")) << "\n";
+    out << "priority = " << Int(rs->Value("Priority")) << "\n";
+    out << "index = " << Bool(rs->Value("IsIndex")) << "\n";
+    out << "required = " << Bool(rs->Value("IsRequired")) << "\n";
+    out << "auto_complete = " << Bool(rs->Value("AutoComplete")) << "\n";
+    out << "data_format = " << Int(rs->Value("DATA_FORMAT")) << "\n";
+    out << "char_format = " << Int(rs->Value("CHAR_FORMAT")) << "\n";
+    out << "retain = " << Bool(rs->Value("IsRetainInMemory")) << "\n";
+    rs->Close();
+    const std::string filter =
+        "archive = '" + archive + "' and fieldType='" + name + "' order by cod";
+    auto codes = engine.GetCodeList(filter);
+    if (!(codes->Bof() && codes->Eof())) {
+      out << "codes = [\n";
+      for (; !codes->Eof(); codes->MoveNext()) {
+        out << "  { code = " << Text(codes->Value("COD"))
+            << ", description = " << Text(codes->Value("VALUE")) << " },\n";
+      }
+      out << "]\n";
+    }
+    codes->Close();
+  }
+  for (const std::string& form : engine.ListForms(archive)) {
+    out << "\n[[forms]]\n";
+    out << "name = " << Quote(form) << "\n";
+    out << "layout = [\n";
+    for (const std::string& name : names) {
+      std::string a = archive, n = name, f = form;
+      const kvt::Variant layout = engine.GetFieldVisualProperties(a, n, f);
+      auto rs = layout.IsObject() ? std::dynamic_pointer_cast<kvt::RecordSet>(layout.AsObject())
+                                  : nullptr;
+      if (!rs || (rs->Bof() && rs->Eof())) continue;
+      out << "  { field = " << Quote(name) << ", width = " << Int(rs->Value("Width"))
+          << ", height = " << Int(rs->Value("Height"))
+          << ", break_line = " << Bool(rs->Value("BreakLine"))
+          << ", multi_line = " << Bool(rs->Value("MultiLine"))
+          << ", show_combo_label = " << Bool(rs->Value("ShowComboLabel")) << " },\n";
+    }
+    out << "]\n";
+  }
+  return out.str();
+}
+
+}  // namespace kvtarchive
