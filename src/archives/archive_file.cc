@@ -1,10 +1,12 @@
 #include "archives/archive_file.h"
 
 #include <toml++/toml.h>
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <unordered_set>
 
 #include "runtime/error.h"
@@ -57,6 +59,11 @@ class Reader {
         l.form = form.name;
       }
     }
+    // In the order of the file, as an editor lists them.
+    std::stable_sort(out_.problems.begin(), out_.problems.end(),
+                     [](const Problem& a, const Problem& b) {
+                       return std::tie(a.line, a.column) < std::tie(b.line, b.column);
+                     });
     return std::move(out_);
   }
 
