@@ -55,7 +55,7 @@ TEST_F(AppTest, AnAcceptedDocumentIsStoredAsTyped) {
   auto doc =
       std::dynamic_pointer_cast<kvt::Dictionary>(kvtsqlite::DBEngine::Open(db_)->LoadDocument(1));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "BETA SRL");  // the field's upper-case rule
-  EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "21");         // the archive's script
+  EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "21,00");      // the archive's script
 }
 
 TEST_F(AppTest, ARejectedDocumentPrintsTheItalianMessagesAndStoresNothing) {
@@ -134,7 +134,7 @@ TEST_F(AppTest, OnlyTheDemoMakesADatabase) {
 TEST_F(AppTest, TheDemoPlaysItsSessionAndStoresItsDocument) {
   const Result r = RunProgram("demo --db " + dir_.File("demo.kvtdb"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_NE(r.output.find("Totale:  *[38"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("Totale:  *[37,50"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("Salvato il documento 1"), std::string::npos);
   EXPECT_EQ(kvtsqlite::DBEngine::Open(dir_.File("demo.kvtdb"))->DocumentCount("Fatture"), 1);
 }

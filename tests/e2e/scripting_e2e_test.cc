@@ -35,10 +35,10 @@ TEST_F(ScriptingE2E, QuantityTimesPriceGivesTheTotal) {
   user_->Type("3");
   user_->Tab();
   EXPECT_EQ(user_->Focused(), "Prezzo");
-  EXPECT_EQ(Text("Totale"), "0");
+  EXPECT_EQ(Text("Totale"), "0,00");
   user_->Type("2,5");
   user_->Tab();
-  EXPECT_EQ(Text("Totale"), "8");  // 7,5 rounded
+  EXPECT_EQ(Text("Totale"), "7,50");  // euro and cents, written by the script
 }
 
 TEST_F(ScriptingE2E, TheScriptRefusesAQuantityAndKeepsTheFocus) {
@@ -53,8 +53,8 @@ TEST_F(ScriptingE2E, TheScriptRefusesAQuantityAndKeepsTheFocus) {
 
 TEST_F(ScriptingE2E, ADefaultProposedOnEntryCountsAsAChange) {
   user_->Focus("Quantita");
-  user_->Tab();  // nothing typed: the proposed 1 is a change, so the total is computed
-  EXPECT_EQ(Text("Totale"), "0");
+  user_->Tab();  // nothing typed: the proposed 1 is a change, and leaving writes the total
+  EXPECT_EQ(Text("Totale"), "0,00");
   EXPECT_FALSE(fields_->Item(Variant("Quantita"))->ValueChanged());
 }
 
