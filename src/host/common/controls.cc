@@ -555,8 +555,10 @@ const kvt::ClassInfo& StatusBar::StaticClass() {
 std::string StatusBar::Describe() const {
   std::string out;
   for (std::int32_t i = 1; i <= panels_->Count(); ++i) {
-    if (i > 1) out += " | ";
-    out += kvt::CStr(kvt::GetProperty(panels_->Item(kvt::Variant(i)), "Text"));
+    const std::string text = kvt::CStr(kvt::GetProperty(panels_->Item(kvt::Variant(i)), "Text"));
+    if (text.empty()) continue;  // an empty panel shows nothing, not a separator
+    if (!out.empty()) out += " | ";
+    out += text;
   }
   return out;
 }
