@@ -12,6 +12,7 @@
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
 #include "common/demo_session.h"
+#include "common/document_entry.h"
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/server/type_library.h"
@@ -121,8 +122,15 @@ void Require(const Options& o, bool archive_and_form) {
 class Headless {
  public:
   Headless() : desktop_(kvthost::Desktop::Install()) {}
-  /// The message boxes shown so far.
-  const std::vector<kvthost::Desktop::Message>& Messages() const { return desktop_->Messages(); }
+  /// The message boxes shown since it was last asked; asking forgets them.
+  std::function<std::vector<std::string>()> TakeMessages() const {
+    return [desktop = desktop_] {
+      std::vector<std::string> out;
+      for (const auto& m : desktop->Messages()) out.push_back(m.prompt);
+      desktop->ClearMessages();
+      return out;
+    };
+  }
   ~Headless() { desktop_->Uninstall(); }
   Headless(const Headless&) = delete;
   Headless& operator=(const Headless&) = delete;
@@ -169,92 +177,23 @@ int Enter(const Options& o) {
   kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
   w.Build(o.archive, o.form);
-  auto& fields = w.Fields();
-  const std::int32_t built = fields.Count();
-  std::map<std::string, std::string> wanted;
-  for (const auto& [name, value] : o.sets) {
-    if (fields.Index(name) == 0) {
-      throw kvt::Error(2, "kvtfields", "archive '" + o.archive + "' has no field '" + name + "'");
-    }
-    if (!wanted.emplace(name, value).second) {
-      throw UsageError{"field '" + name + "' is given twice"};
-    }
-    // What is stored must be what was asked: nothing cut, nothing typed as a key.
-    auto field = fields.Item(kvt::Variant(name));
-    for (char c : value) {
-      if (static_cast<unsigned char>(c) < 32 && c != '\n') {
-        throw UsageError{"the value of '" + name + "' contains a control character (a tab?)"};
-      }
-    }
-    const kvt::ObjectRef control = field->LinkedControl();
-    if (field->ControlType(std::nullopt) == kvtfields::kTextBox) {
-      const auto max = kvt::CLng(kvt::GetProperty(control, "MaxLength"));
-      if (max > 0 && kvt::CharLength(value) > static_cast<std::size_t>(max)) {
-        throw UsageError{"the value of '" + name + "' is longer than its " + std::to_string(max) +
-                         " characters"};
-      }
-      if (value.find('\n') != std::string::npos &&
-          !kvt::CBool(kvt::GetProperty(control, "MultiLine"))) {
-        throw UsageError{"'" + name + "' holds one line: its value has a line end"};
-      }
-    } else if (value.find('\n') != std::string::npos) {
-      throw UsageError{"'" + name + "' holds one line: its value has a line end"};
-    }
+  // What cannot be stored as given is refused before anything is typed.
+  if (const auto problems = kvtapp::CheckValues(w, o.sets); !problems.empty()) {
+    throw UsageError{problems.front()};
   }
-  auto& p = w.Person();
-  auto refuse = [&] {
+  const kvtapp::EntryOutcome outcome =
+      kvtapp::EnterDocument(w, o.sets, host.TakeMessages(), /*store=*/true);
+  if (outcome.bad_value) {
+    const auto& [field, why] = outcome.reasons.front();
+    throw kvt::Error(2, "kvtfields", "field '" + field + "': " + why);
+  }
+  if (!outcome.accepted) {
     std::fprintf(stderr, "Documento rifiutato:\n");
-    for (const auto& e : w.Host().Errors().Entries()) {
-      std::fprintf(stderr, "  %s\n", e.message.c_str());
-    }
-    return 1;
-  };
-  // A message box the form showed (a script that failed) is one a person would have read
-  // before saving: it is printed, and the document is not stored.
-  auto boxes = [&] {
-    const auto& shown = host.Messages();
-    for (const auto& m : shown) std::fprintf(stderr, "Messaggio: %s\n", m.prompt.c_str());
-    return !shown.empty();
-  };
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    auto field = fields.Item(kvt::Variant(i));
-    auto it = wanted.find(field->Name());
-    if (it == wanted.end()) continue;
-    if (!p.Focus(field->Name())) return refuse();
-    const std::string& value = it->second;
-    try {
-      switch (field->ControlType(std::nullopt)) {
-        case kvtfields::kComboBox:
-          p.Choose(value);
-          break;
-        case kvtfields::kCalendar:
-          p.PickDate(value.empty() ? kvt::Variant::Null() : kvt::Variant(value));
-          break;
-        case kvtfields::kFileLinker:
-          p.Browse(value);
-          break;
-        default:
-          p.Clear();
-          p.Paste(value);  // one change, as a person pastes: no key is typed from the value
-      }
-    } catch (const kvt::Error& e) {
-      throw kvt::Error(e.Number(), e.Source(), "field '" + field->Name() + "': " + e.Description());
-    }
-    if (!p.Focus("txtLostFocus") || !w.Host().Errors().Entries().empty()) return refuse();
-    if (boxes()) return refuse();
-  }
-  if (fields.Count() != built) {
-    std::fprintf(stderr,
-                 "Documento rifiutato: lo script dell'archivio ha tolto i campi del "
-                 "modulo (%d di %d)\n",
-                 fields.Count(), built);
+    for (const auto& [field, why] : outcome.reasons) std::fprintf(stderr, "  %s\n", why.c_str());
     return 1;
   }
-  if (!fields.CheckInsValue() || boxes()) return refuse();
-  const auto id = w.Engine().SaveDocument(w.Archive(), fields.FieldsValue());
-  fields.AfterSave();
-  std::printf("Documento %d salvato in %s:\n%s", id, o.db.c_str(),
-              kvtapp::DescribeValues(fields).c_str());
+  std::printf("Documento %d salvato in %s:\n%s", outcome.stored, o.db.c_str(),
+              kvtapp::DescribeValues(w.Fields()).c_str());
   return 0;
 }
 

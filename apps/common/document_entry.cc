@@ -1,0 +1,112 @@
+#include "common/document_entry.h"
+
+#include <map>
+#include <set>
+
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvtapp {
+
+std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
+  std::vector<std::string> problems;
+  std::set<std::string> seen;
+  auto& fields = w.Fields();
+  for (const auto& [name, value] : values) {
+    if (fields.Index(name) == 0) {
+      problems.push_back("archive '" + w.Archive() + "' has no field '" + name + "'");
+      continue;
+    }
+    if (!seen.insert(name).second) {
+      problems.push_back("field '" + name + "' is given twice");
+      continue;
+    }
+    bool control_character = false;
+    for (char c : value) control_character |= static_cast<unsigned char>(c) < 32 && c != '\n';
+    if (control_character) {
+      problems.push_back("the value of '" + name + "' contains a control character (a tab?)");
+      continue;
+    }
+    auto field = fields.Item(kvt::Variant(name));
+    const kvt::ObjectRef control = field->LinkedControl();
+    const bool text = field->ControlType(std::nullopt) == kvtfields::kTextBox;
+    if (text) {
+      const auto max = kvt::CLng(kvt::GetProperty(control, "MaxLength"));
+      if (max > 0 && kvt::CharLength(value) > static_cast<std::size_t>(max)) {
+        problems.push_back("the value of '" + name + "' is longer than its " + std::to_string(max) +
+                           " characters");
+        continue;
+      }
+    }
+    if (value.find('\n') != std::string::npos &&
+        !(text && kvt::CBool(kvt::GetProperty(control, "MultiLine")))) {
+      problems.push_back("'" + name + "' holds one line: its value has a line end");
+    }
+  }
+  return problems;
+}
+
+EntryOutcome EnterDocument(Workspace& w, const Values& values,
+                           const std::function<std::vector<std::string>()>& messages, bool store) {
+  EntryOutcome out;
+  auto& fields = w.Fields();
+  auto& p = w.Person();
+  const std::map<std::string, std::string> wanted(values.begin(), values.end());
+  // The reasons so far: the error list's entries and the message boxes shown.
+  auto refused = [&] {
+    for (const auto& e : w.Host().Errors().Entries()) out.reasons.emplace_back(e.field, e.message);
+    for (auto& m : messages()) out.reasons.emplace_back("", std::move(m));
+    return !out.reasons.empty();
+  };
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    auto it = wanted.find(field->Name());
+    if (it == wanted.end()) continue;
+    const std::string& value = it->second;
+    try {
+      if (!p.Focus(field->Name())) {
+        if (!refused())
+          out.reasons.emplace_back(field->Name(), "the form keeps the focus elsewhere");
+        return out;
+      }
+      switch (field->ControlType(std::nullopt)) {
+        case kvtfields::kComboBox:
+          p.Choose(value);
+          break;
+        case kvtfields::kCalendar:
+          p.PickDate(value.empty() ? kvt::Variant::Null() : kvt::Variant(value));
+          break;
+        case kvtfields::kFileLinker:
+          p.Browse(value);
+          break;
+        default:
+          p.Clear();
+          p.Paste(value);  // one change, as a person pastes: no key is typed from the value
+      }
+      const bool left = p.Focus("txtLostFocus");
+      if (refused()) return out;
+      if (!left) {
+        out.reasons.emplace_back(field->Name(), "the field keeps the focus");
+        return out;
+      }
+    } catch (const kvt::Error& e) {
+      out.bad_value = true;
+      out.reasons.emplace_back(field->Name(), e.Description());
+      return out;
+    }
+  }
+  if (!w.Intact()) {
+    out.reasons.emplace_back("", "lo script dell'archivio ha tolto i campi del modulo");
+    return out;
+  }
+  const bool complete = fields.CheckInsValue();
+  if (refused() || !complete) return out;
+  out.accepted = true;
+  if (store) {
+    out.stored = w.Engine().SaveDocument(w.Archive(), fields.FieldsValue());
+    fields.AfterSave();
+  }
+  return out;
+}
+
+}  // namespace kvtapp

@@ -1,0 +1,38 @@
+// One document entered on a workspace's form the way a person does it: each named field is
+// entered, its value given (a code chosen, a date picked, text pasted) and left, so that its
+// checks and scripts run; then required fields are checked and the document stored. Shared by
+// `enter` and the batch import.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/workspace.h"
+
+namespace kvtapp {
+
+using Values = std::vector<std::pair<std::string, std::string>>;  // field name, value
+
+/// Why values cannot be entered as given (an unknown field, a field given twice, a value longer
+/// than its field, a control character, a line end in a one-line field): one line each, empty
+/// when they can.
+std::vector<std::string> CheckValues(Workspace& w, const Values& values);
+
+struct EntryOutcome {
+  std::int32_t stored = 0;  // the new document's id; 0 when refused (or not stored)
+  bool accepted = false;    // every check passed (with `store` false nothing is stored)
+  bool bad_value = false;   // a control refused a value (a code not in its list)
+  /// Why it was refused: the field ("" for the document) and the message, in order.
+  std::vector<std::pair<std::string, std::string>> reasons;
+};
+
+/// Enters `values` (already checked) on the form, which must be empty; `messages` gives the
+/// message boxes the form showed since it was last asked (a failed script) and forgets them.
+/// An error of a control (a code not in its list) is a reason too.
+EntryOutcome EnterDocument(Workspace& w, const Values& values,
+                           const std::function<std::vector<std::string>()>& messages, bool store);
+
+}  // namespace kvtapp
