@@ -21,8 +21,14 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
       problems.push_back("field '" + name + "' is given twice");
       continue;
     }
+    // A line end may be written "\n" or "\r\n" (a stored multi-line text comes out so).
     bool control_character = false;
-    for (char c : value) control_character |= static_cast<unsigned char>(c) < 32 && c != '\n';
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      const char c = value[i];
+      const bool line_end =
+          c == '\n' || (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n');
+      control_character |= static_cast<unsigned char>(c) < 32 && !line_end;
+    }
     if (control_character) {
       problems.push_back("the value of '" + name + "' contains a control character (a tab?)");
       continue;
@@ -32,7 +38,12 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
     const bool text = field->ControlType(std::nullopt) == kvtfields::kTextBox;
     if (text) {
       const auto max = kvt::CLng(kvt::GetProperty(control, "MaxLength"));
-      if (max > 0 && kvt::CharLength(value) > static_cast<std::size_t>(max)) {
+      // In the box a line end is "\r\n", two characters.
+      std::size_t length = kvt::CharLength(value);
+      for (std::size_t i = 0; i < value.size(); ++i) {
+        length += value[i] == '\n' && (i == 0 || value[i - 1] != '\r') ? 1 : 0;
+      }
+      if (max > 0 && length > static_cast<std::size_t>(max)) {
         problems.push_back("the value of '" + name + "' is longer than its " + std::to_string(max) +
                            " characters");
         continue;
@@ -107,6 +118,47 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
     fields.AfterSave();
   }
   return out;
+}
+
+ImportResult ImportRows(
+    Workspace& w, const std::vector<std::vector<std::string>>& rows,
+    const std::function<std::vector<std::string>()>& messages, bool store,
+    const std::function<void(std::size_t, const std::vector<std::pair<std::string, std::string>>&)>&
+        refused,
+    const std::function<void(std::size_t, std::size_t)>& progress) {
+  ImportResult result;
+  if (rows.empty()) return result;
+  const std::vector<std::string>& header = rows[0];
+  const std::size_t total = rows.size() - 1;
+  for (std::size_t r = 1; r < rows.size(); ++r) {
+    const auto& row = rows[r];
+    Values values;
+    std::vector<std::string> problems;
+    if (row.size() > header.size()) problems.push_back("more cells than columns");
+    for (std::size_t c = 0; c < row.size() && c < header.size(); ++c) {
+      if (!row[c].empty()) values.emplace_back(header[c], row[c]);
+    }
+    for (auto& p : CheckValues(w, values)) problems.push_back(std::move(p));
+    EntryOutcome outcome;
+    if (problems.empty()) {
+      // The same form for every row: emptied, its messages forgotten.
+      w.Fields().ClearControlsValue();
+      w.Host().Errors().Clear();
+      (void)messages();
+      outcome = EnterDocument(w, values, messages, store);
+      w.Host().Errors().Clear();
+    } else {
+      for (auto& p : problems) outcome.reasons.emplace_back("", std::move(p));
+    }
+    if (outcome.accepted) {
+      ++result.accepted;
+    } else {
+      ++result.refused;
+      if (refused) refused(r, outcome.reasons);
+    }
+    if (progress) progress(r, total);
+  }
+  return result;
 }
 
 }  // namespace kvtapp

@@ -35,4 +35,20 @@ struct EntryOutcome {
 EntryOutcome EnterDocument(Workspace& w, const Values& values,
                            const std::function<std::vector<std::string>()>& messages, bool store);
 
+struct ImportResult {
+  std::size_t accepted = 0;  // stored, or (not storing) that would have been
+  std::size_t refused = 0;
+};
+
+/// Enters every data row of a table (the first row names the fields) on the workspace's form,
+/// built once and emptied between rows; stores the accepted rows when `store`. A blank cell
+/// leaves its field blank. `refused(row, reasons)` is told each refused row (rows counted from
+/// 1 after the header), `progress(done, total)` after each row.
+ImportResult ImportRows(
+    Workspace& w, const std::vector<std::vector<std::string>>& rows,
+    const std::function<std::vector<std::string>()>& messages, bool store,
+    const std::function<void(
+        std::size_t row, const std::vector<std::pair<std::string, std::string>>& reasons)>& refused,
+    const std::function<void(std::size_t done, std::size_t total)>& progress);
+
 }  // namespace kvtapp

@@ -1,16 +1,22 @@
 // The kvtfields program: a data-entry session on the sample archive, a form's text picture,
 // and entering one document from the command line, all on the headless window system.
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
+#include "common/csv.h"
 #include "common/demo_session.h"
 #include "common/document_entry.h"
 #include "common/workspace.h"
@@ -45,6 +51,10 @@ constexpr const char* kUsage =
     "                               create or replace the archive in the database\n"
     "  archive export --db DB --archive A [--out FILE]\n"
     "                               write the archive as an archive file\n"
+    "  documents import --db DB --archive A --form F FILE.csv [--dry-run] [--report FILE]\n"
+    "                               enter every row through the form; store the good ones\n"
+    "  documents export --db DB --archive A [--format csv|json] [--separator ;|,] [--out FILE]\n"
+    "                               write the stored documents\n"
     "  typelib                      print the type library as JSON\n"
     "  selfcheck                    check the runtime on this machine\n"
     "  --version                    print the version\n"
@@ -197,6 +207,163 @@ int Enter(const Options& o) {
   return 0;
 }
 
+// documents import | export
+std::string JsonText(const std::string& s) {
+  std::string out = "\"";
+  for (unsigned char c : s) {
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c < 0x20) {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "\\u%04x", c);
+      out += buf;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out + "\"";
+}
+
+int DocumentsCommand(const std::vector<std::string>& args) {
+  if (args.empty()) throw UsageError{"documents needs import or export"};
+  const std::string what = args[0];
+  std::string file, db, archive, form, out, report, format = "csv";
+  char separator = ';';
+  bool dry_run = false;
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&]() -> std::string {
+      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
+      return args[++i];
+    };
+    if (a == "--db") {
+      db = value();
+    } else if (a == "--archive") {
+      archive = value();
+    } else if (a == "--form") {
+      form = value();
+    } else if (a == "--out") {
+      out = value();
+    } else if (a == "--report") {
+      report = value();
+    } else if (a == "--format") {
+      format = value();
+      if (format != "csv" && format != "json") throw UsageError{"--format is csv or json"};
+    } else if (a == "--separator") {
+      const std::string v = value();
+      if (v != ";" && v != ",") throw UsageError{"--separator is ';' or ','"};
+      separator = v[0];
+    } else if (a == "--dry-run") {
+      dry_run = true;
+    } else if (!a.starts_with("--") && file.empty()) {
+      file = a;
+    } else {
+      throw UsageError{"unknown option '" + a + "'"};
+    }
+  }
+  if (db.empty() || archive.empty()) throw UsageError{"--db and --archive are required"};
+
+  if (what == "export") {
+    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
+    const auto names = engine->GetFormFields(archive);
+    if (names.empty())
+      throw kvt::Error(2, "kvtfields", "the database has no archive '" + archive + "'");
+    std::string text;
+    const auto docs = engine->ListDocuments(archive);
+    if (format == "csv") {
+      text = kvtapp::CsvRow(names, separator);
+      for (const auto& d : docs) {
+        std::vector<std::string> row;
+        for (const auto& n : names) {
+          std::string cell;
+          for (const auto& [field, v] : d.values) {
+            if (field == n) cell = kvt::JoinText(v);
+          }
+          row.push_back(std::move(cell));
+        }
+        text += kvtapp::CsvRow(row, separator);
+      }
+    } else {
+      text = "[";
+      for (std::size_t k = 0; k < docs.size(); ++k) {
+        text += k ? ",\n  {" : "\n  {";
+        text += "\"id\": " + std::to_string(docs[k].id) +
+                ", \"saved_at\": " + JsonText(docs[k].saved_at) + ", \"values\": {";
+        for (std::size_t v = 0; v < docs[k].values.size(); ++v) {
+          if (v) text += ", ";
+          text += JsonText(docs[k].values[v].first) + ": " +
+                  (docs[k].values[v].second.IsNull()
+                       ? std::string("null")
+                       : JsonText(kvt::JoinText(docs[k].values[v].second)));
+        }
+        text += "}}";
+      }
+      text += docs.empty() ? "]\n" : "\n]\n";
+    }
+    if (out.empty()) {
+      std::fputs(text.c_str(), stdout);
+    } else {
+      std::ofstream f(out, std::ios::binary | std::ios::trunc);
+      f << text;
+      if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
+    }
+    return 0;
+  }
+  if (what != "import") throw UsageError{"documents needs import or export, not '" + what + "'"};
+  if (form.empty() || file.empty()) throw UsageError{"documents import needs --form and a FILE"};
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
+  const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  kvtapp::CsvTable table;
+  try {
+    table = kvtapp::ParseCsv(csv);
+  } catch (const std::runtime_error& e) {
+    throw kvt::Error(2, "kvtfields", file + ": " + e.what());
+  }
+  if (table.rows.empty()) throw kvt::Error(2, "kvtfields", file + ": no header row");
+
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
+  w.Open(db, /*create=*/false);
+  w.Build(archive, form);  // once: every row is entered on the same form
+  const std::vector<std::string>& header = table.rows[0];
+  for (const auto& name : header) {
+    if (w.Fields().Index(name) == 0) {
+      throw kvt::Error(2, "kvtfields",
+                       file + ": column '" + name + "' is no field of '" + archive + "'");
+    }
+  }
+  FILE* report_to = stderr;
+  std::unique_ptr<FILE, int (*)(FILE*)> report_file(nullptr, &std::fclose);
+  if (!report.empty()) {
+    report_file.reset(std::fopen(report.c_str(), "w"));
+    if (!report_file) throw kvt::Error(2, "kvtfields", "cannot write '" + report + "'");
+    report_to = report_file.get();
+  }
+  const bool terminal = isatty(fileno(stderr)) != 0;
+  const auto result = kvtapp::ImportRows(
+      w, table.rows, host.TakeMessages(), /*store=*/!dry_run,
+      [&](std::size_t r, const std::vector<std::pair<std::string, std::string>>& reasons) {
+        for (const auto& [field, why] : reasons) {
+          std::fprintf(report_to, "%s:%d: riga %zu%s%s: %s\n", file.c_str(), table.lines[r], r,
+                       field.empty() ? "" : ", campo ", field.c_str(), why.c_str());
+        }
+      },
+      [&](std::size_t done, std::size_t total) {
+        if (!terminal || (done % 50 != 0 && done != total)) return;
+        const std::size_t bar = 30 * done / total;
+        std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(bar, '#').c_str(),
+                     std::string(30 - bar, '.').c_str(), done, total);
+        if (done == total) std::fputc('\n', stderr);
+      });
+  const std::size_t stored = result.accepted, refused = result.refused,
+                    total = table.rows.size() - 1;
+  std::printf("%s: %zu righe %s, %zu rifiutate, di %zu\n", file.c_str(), stored,
+              dry_run ? "accettate (prova: nulla salvato)" : "salvate", refused, total);
+  return refused == 0 ? 0 : 1;
+}
+
 // archive check | import | export
 int ArchiveCommand(const std::vector<std::string>& args) {
   if (args.empty()) throw UsageError{"archive needs check, import or export"};
@@ -307,6 +474,7 @@ int Run(const std::string& command, const std::vector<std::string>& args) {
   if (command == "show") return Show(Parse(args, false));
   if (command == "enter") return Enter(Parse(args, true));
   if (command == "archive") return ArchiveCommand(args);
+  if (command == "documents") return DocumentsCommand(args);
   if (!args.empty()) throw UsageError{"'" + command + "' takes no arguments"};
   if (command == "typelib") {
     std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);

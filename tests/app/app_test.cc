@@ -122,6 +122,60 @@ TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
   EXPECT_EQ(kvt::CStr(doc->Item("Note")), "riga uno\r\nriga  due");
 }
 
+TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
+  const std::string csv = dir_.File("fatture.csv");
+  std::FILE* f = std::fopen(csv.c_str(), "w");
+  std::fputs(
+      "\xEF\xBB\xBFNumeroDocumento;DataDocumento;TipoDocumento;Cliente;Quantita;Prezzo;Note\r\n"
+      "1001;05/12/2026;FAT;acme;3;12,50;\"riga uno\nriga due\"\r\n"
+      "12;05/12/2026;FAT;beta;1;1,00;\r\n"
+      "1003;06/12/2026;XX;gamma;1;2,00;\r\n"
+      "1004;;NC;\"delta; srl\";2;3,00;\"virgolette \"\"ok\"\"\"\r\n",
+      f);
+  std::fclose(f);
+  const std::string import =
+      "documents import --db " + db_ + " --archive Fatture --form Inserimento " + csv;
+  Result r = RunProgram(import + " --dry-run");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_EQ(Documents(), 0);  // a dry run stores nothing
+  r = RunProgram(import);
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("2 righe salvate, 2 rifiutate, di 4"), std::string::npos) << r.output;
+  EXPECT_NE(r.output.find("fatture.csv:4: riga 2, campo NumeroDocumento: Il campo"),
+            std::string::npos)
+      << r.output;
+  EXPECT_NE(r.output.find("riga 3, campo TipoDocumento"), std::string::npos) << r.output;
+  ASSERT_EQ(Documents(), 2);
+  auto engine = kvtsqlite::DBEngine::Open(db_);
+  auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(2));
+  EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "DELTA; SRL");
+  EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "6,00");  // the script ran for every row
+  EXPECT_EQ(kvt::CStr(doc->Item("Note")), "virgolette \"ok\"");
+
+  // Out again, and in again into another database: the same documents.
+  const std::string out = dir_.File("fuori.csv");
+  r = RunProgram("documents export --db " + db_ + " --archive Fatture --out " + out);
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  const std::string other = dir_.File("altro.kvtdb");
+  kvtarchive::sample::CreateSampleArchive(*kvtsqlite::DBEngine::Open(other));
+  r = RunProgram("documents import --db " + other + " --archive Fatture --form Inserimento " + out);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  auto copy = kvtsqlite::DBEngine::Open(other)->ListDocuments("Fatture");
+  ASSERT_EQ(copy.size(), 2u);
+  const auto original = engine->ListDocuments("Fatture");
+  for (std::size_t d = 0; d < copy.size(); ++d) {
+    ASSERT_EQ(copy[d].values.size(), original[d].values.size());
+    for (std::size_t v = 0; v < copy[d].values.size(); ++v) {
+      EXPECT_EQ(copy[d].values[v].first, original[d].values[v].first);
+      EXPECT_EQ(kvt::JoinText(copy[d].values[v].second),
+                kvt::JoinText(original[d].values[v].second))
+          << copy[d].values[v].first;
+    }
+  }
+  r = RunProgram("documents export --db " + db_ + " --archive Fatture --format json");
+  EXPECT_NE(r.output.find("\"Cliente\": \"ACME\""), std::string::npos) << r.output;
+}
+
 TEST_F(AppTest, OnlyTheDemoMakesADatabase) {
   const std::string empty = dir_.File("vuoto.kvtdb");
   std::fclose(std::fopen(empty.c_str(), "w"));

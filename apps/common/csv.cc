@@ -1,0 +1,92 @@
+#include "common/csv.h"
+
+#include <stdexcept>
+
+namespace kvtapp {
+
+CsvTable ParseCsv(std::string_view text) {
+  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  CsvTable t;
+  // The header row decides the separator (outside quotes).
+  int semicolons = 0, commas = 0;
+  bool quoted = false;
+  for (char c : text) {
+    if (c == '"') quoted = !quoted;
+    if (!quoted && (c == '\n' || c == '\r')) break;
+    if (!quoted) semicolons += c == ';', commas += c == ',';
+  }
+  t.separator = commas > semicolons ? ',' : ';';
+
+  std::vector<std::string> row;
+  std::string field;
+  int line = 1, row_line = 1;
+  bool in_quotes = false, field_started = false;
+  auto end_field = [&] {
+    row.push_back(std::move(field));
+    field.clear();
+    field_started = false;
+  };
+  auto end_row = [&] {
+    end_field();
+    if (!(row.size() == 1 && row[0].empty())) {  // blank lines are no rows
+      t.rows.push_back(std::move(row));
+      t.lines.push_back(row_line);
+    }
+    row.clear();
+  };
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (in_quotes) {
+      if (c == '"') {
+        if (i + 1 < text.size() && text[i + 1] == '"') {
+          field += '"';
+          ++i;
+        } else {
+          in_quotes = false;
+        }
+      } else {
+        if (c == '\n') ++line;
+        field += c;
+      }
+      continue;
+    }
+    if (c == '"' && !field_started) {
+      in_quotes = field_started = true;
+    } else if (c == t.separator) {
+      end_field();
+    } else if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+      end_row();
+      row_line = ++line;
+    } else {
+      field += c;
+      field_started = true;
+    }
+  }
+  if (in_quotes) {
+    throw std::runtime_error("line " + std::to_string(row_line) + ": a quote is not closed");
+  }
+  if (field_started || !row.empty()) end_row();
+  return t;
+}
+
+std::string CsvRow(const std::vector<std::string>& fields, char separator) {
+  std::string out;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += separator;
+    const std::string& f = fields[i];
+    if (f.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) {
+      out += f;
+      continue;
+    }
+    out += '"';
+    for (char c : f) {
+      if (c == '"') out += '"';
+      out += c;
+    }
+    out += '"';
+  }
+  return out + "\r\n";
+}
+
+}  // namespace kvtapp
