@@ -1,5 +1,6 @@
 #include "common/document_entry.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 
@@ -130,7 +131,11 @@ ImportResult ImportRows(
   if (rows.empty()) return result;
   const std::vector<std::string>& header = rows[0];
   const std::size_t total = rows.size() - 1;
-  for (std::size_t r = 1; r < rows.size(); ++r) {
+  // Rows are stored a few hundred to a transaction: one commit (and its flush to disk) per row
+  // would cost more than entering the row.
+  constexpr std::size_t kRowsPerCommit = 250;
+  std::size_t r = 1;
+  auto one_row = [&] {
     const auto& row = rows[r];
     Values values;
     std::vector<std::string> problems;
@@ -157,6 +162,12 @@ ImportResult ImportRows(
       if (refused) refused(r, outcome.reasons);
     }
     if (progress) progress(r, total);
+  };
+  while (r < rows.size()) {
+    const std::size_t end = std::min(rows.size(), r + kRowsPerCommit);
+    w.Engine().Transaction([&] {
+      for (; r < end; ++r) one_row();
+    });
   }
   return result;
 }

@@ -176,6 +176,24 @@ TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
   EXPECT_NE(r.output.find("\"Cliente\": \"ACME\""), std::string::npos) << r.output;
 }
 
+TEST_F(AppTest, TenThousandRowsStoreExactlyTheGoodOnes) {
+  const std::string csv = dir_.File("anno.csv");
+  std::FILE* f = std::fopen(csv.c_str(), "w");
+  std::fputs("NumeroDocumento,TipoDocumento,Cliente\n", f);
+  for (int i = 0; i < 10000; ++i) {
+    // Every 40th number is too short, every 97th type unknown: 250 + 104 - 3 bad rows.
+    std::fprintf(f, "%s,%s,cliente %d\n", i % 40 == 0 ? "12" : std::to_string(10000 + i).c_str(),
+                 i % 97 == 0 ? "ZZ" : "FAT", i % 50);
+  }
+  std::fclose(f);
+  const Result r =
+      RunProgram("documents import --db " + db_ + " --archive Fatture --form Inserimento " + csv);
+  EXPECT_EQ(r.exit_code, 1);
+  const int bad = 250 + 104 - 3;  // 0, 3880 and 7760 are both
+  EXPECT_EQ(Documents(), 10000 - bad);
+  EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), bad + 1) << r.output.substr(0, 400);
+}
+
 TEST_F(AppTest, OnlyTheDemoMakesADatabase) {
   const std::string empty = dir_.File("vuoto.kvtdb");
   std::fclose(std::fopen(empty.c_str(), "w"));

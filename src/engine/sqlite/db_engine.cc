@@ -299,6 +299,8 @@ std::vector<std::string> DBEngine::ListForms(const std::string& archive) {
 
 void DBEngine::Transaction(const std::function<void()>& work) {
   Database& db = Db();
+  // Inside a transaction already: the work joins it, and the outer one decides.
+  if (sqlite3_get_autocommit(db.Handle()) == 0) return work();
   db.Execute("BEGIN IMMEDIATE");
   try {
     work();

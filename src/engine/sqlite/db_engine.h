@@ -125,7 +125,7 @@ class DBEngine final : public kvtfields::IDBEngine, public kvtfields::IScriptSou
   std::vector<std::string> ListArchives();
   /// The forms that have a layout for the archive's fields, in name order.
   std::vector<std::string> ListForms(const std::string& archive);
-  /// Runs several changes as one transaction.
+  /// Runs several changes as one transaction; inside another one, as part of it.
   void Transaction(const std::function<void()>& work);
 
   // Documents saved by a host.
