@@ -9,7 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev
-  libtomlplusplus-dev
+  libtomlplusplus-dev libcli11-dev
 )
 
 missing=()

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include <CLI/CLI.hpp>
+
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
 #include "common/csv.h"
@@ -33,100 +35,20 @@ namespace {
 const std::string kVersion = std::string("kvtfields ") + kvtfields::server::kFileVersion;
 constexpr const char* kDefaultDemoDb = "kvtfields-demo.kvtdb";
 
-constexpr const char* kUsage =
-    "usage: kvtfields <command> [options]\n"
-    "\n"
-    "commands:\n"
-    "  demo [--db FILE]             play a data-entry session on the sample invoice archive\n"
-    "                               (the file is created with the archive when missing;\n"
-    "                               default "
-    "kvtfields-demo.kvtdb"
-    ")\n"
-    "  show --db FILE --archive A --form F\n"
-    "                               print the text picture of an archive's form\n"
-    "  enter --db FILE --archive A --form F --set NAME=VALUE ...\n"
-    "                               enter and store one document, typed as a person would\n"
-    "  archive check FILE           check an archive file; every problem as FILE:LINE:COLUMN\n"
-    "  archive import FILE --db DB [--replace]\n"
-    "                               create or replace the archive in the database\n"
-    "  archive export --db DB --archive A [--out FILE]\n"
-    "                               write the archive as an archive file\n"
-    "  documents import --db DB --archive A --form F FILE.csv [--dry-run] [--report FILE]\n"
-    "                               enter every row through the form; store the good ones\n"
-    "  documents export --db DB --archive A [--format csv|json] [--separator ;|,] [--out FILE]\n"
-    "                               write the stored documents\n"
-    "  typelib                      print the type library as JSON\n"
-    "  selfcheck                    check the runtime on this machine\n"
-    "  --version                    print the version\n"
-    "\n"
-    "Run 'kvtfields <command> --help' for a command's options.\n";
-
-const std::map<std::string, std::string> kCommandHelp = {
-    {"demo",
-     "usage: kvtfields demo [--db FILE]\n"
-     "Creates the sample archive (with its script) in FILE when it is not there, builds its entry\n"
-     "form and plays a session: typing, a refused value and its fix, a code added to a combo, a\n"
-     "total computed by the script, saving, and copying the retained fields into the next\n"
-     "document. After each step it prints the form as text.\n"},
-    {"show",
-     "usage: kvtfields show --db FILE --archive A --form F\n"
-     "Prints the text picture of archive A's form F in the database FILE.\n"},
-    {"enter",
-     "usage: kvtfields enter --db FILE --archive A --form F --set NAME=VALUE [--set ...]\n"
-     "Enters one document the way a person does: each named field is entered, its value pasted\n"
-     "in, and left (so its checks and scripts run); then required fields are checked and the\n"
-     "document is stored. A refused document prints the Italian messages (and any message box\n"
-     "the form showed), stores nothing and exits with 1. Combo fields take a code, date fields\n"
-     "a date (dd/mm/yyyy). A value that could not be stored as given (longer than its field, a\n"
-     "tab or other control character, a line end in a one-line field) or a field given twice\n"
-     "is refused with exit 2.\n"},
-    {"typelib", "usage: kvtfields typelib\nPrints the type library kvtFields 4.1 as JSON.\n"},
-    {"selfcheck", "usage: kvtfields selfcheck\nChecks locale, numbers, dates and late binding.\n"},
-};
-
 // A command line error: one line, exit 2.
 struct UsageError {
   std::string message;
 };
 
+// What the command line said; each command reads the options it declares.
 struct Options {
-  std::string db, archive, form;
+  std::string db, archive, form, file, out, report;
   std::vector<std::pair<std::string, std::string>> sets;
+  std::string format = "csv";
+  std::string separator = ";";
+  bool replace = false;
+  bool dry_run = false;
 };
-
-Options Parse(const std::vector<std::string>& args, bool allow_sets) {
-  Options o;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
-      return args[++i];
-    };
-    if (a == "--db") {
-      o.db = value();
-    } else if (a == "--archive") {
-      o.archive = value();
-    } else if (a == "--form") {
-      o.form = value();
-    } else if (a == "--set" && allow_sets) {
-      const std::string s = value();
-      const auto eq = s.find('=');
-      if (eq == std::string::npos || eq == 0)
-        throw UsageError{"--set needs NAME=VALUE, got '" + s + "'"};
-      o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
-    } else {
-      throw UsageError{"unknown option '" + a + "'"};
-    }
-  }
-  return o;
-}
-
-void Require(const Options& o, bool archive_and_form) {
-  if (o.db.empty()) throw UsageError{"--db FILE is required"};
-  if (archive_and_form && (o.archive.empty() || o.form.empty())) {
-    throw UsageError{"--archive and --form are required"};
-  }
-}
 
 // The headless window system for the life of a command.
 class Headless {
@@ -171,7 +93,6 @@ int Demo(const Options& o) {
 }
 
 int Show(const Options& o) {
-  Require(o, true);
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
@@ -181,7 +102,6 @@ int Show(const Options& o) {
 }
 
 int Enter(const Options& o) {
-  Require(o, true);
   if (o.sets.empty()) throw UsageError{"nothing to enter: give --set NAME=VALUE"};
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
@@ -225,45 +145,11 @@ std::string JsonText(const std::string& s) {
   return out + "\"";
 }
 
-int DocumentsCommand(const std::vector<std::string>& args) {
-  if (args.empty()) throw UsageError{"documents needs import or export"};
-  const std::string what = args[0];
-  std::string file, db, archive, form, out, report, format = "csv";
-  char separator = ';';
-  bool dry_run = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
-      return args[++i];
-    };
-    if (a == "--db") {
-      db = value();
-    } else if (a == "--archive") {
-      archive = value();
-    } else if (a == "--form") {
-      form = value();
-    } else if (a == "--out") {
-      out = value();
-    } else if (a == "--report") {
-      report = value();
-    } else if (a == "--format") {
-      format = value();
-      if (format != "csv" && format != "json") throw UsageError{"--format is csv or json"};
-    } else if (a == "--separator") {
-      const std::string v = value();
-      if (v != ";" && v != ",") throw UsageError{"--separator is ';' or ','"};
-      separator = v[0];
-    } else if (a == "--dry-run") {
-      dry_run = true;
-    } else if (!a.starts_with("--") && file.empty()) {
-      file = a;
-    } else {
-      throw UsageError{"unknown option '" + a + "'"};
-    }
-  }
-  if (db.empty() || archive.empty()) throw UsageError{"--db and --archive are required"};
-
+int DocumentsCommand(const std::string& what, const Options& o) {
+  const std::string &file = o.file, &db = o.db, &archive = o.archive, &form = o.form, &out = o.out,
+                    &report = o.report, &format = o.format;
+  const char separator = o.separator[0];
+  const bool dry_run = o.dry_run;
   if (what == "export") {
     auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
     const auto names = engine->GetFormFields(archive);
@@ -310,8 +196,6 @@ int DocumentsCommand(const std::vector<std::string>& args) {
     }
     return 0;
   }
-  if (what != "import") throw UsageError{"documents needs import or export, not '" + what + "'"};
-  if (form.empty() || file.empty()) throw UsageError{"documents import needs --form and a FILE"};
   std::ifstream in(file, std::ios::binary);
   if (!in) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
   const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -365,34 +249,10 @@ int DocumentsCommand(const std::vector<std::string>& args) {
 }
 
 // archive check | import | export
-int ArchiveCommand(const std::vector<std::string>& args) {
-  if (args.empty()) throw UsageError{"archive needs check, import or export"};
-  const std::string what = args[0];
-  std::string file, db, archive, out;
-  bool replace = false;
-  for (std::size_t i = 1; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= args.size()) throw UsageError{a + " needs a value"};
-      return args[++i];
-    };
-    if (a == "--db") {
-      db = value();
-    } else if (a == "--archive") {
-      archive = value();
-    } else if (a == "--out") {
-      out = value();
-    } else if (a == "--replace") {
-      replace = true;
-    } else if (!a.starts_with("--") && file.empty()) {
-      file = a;
-    } else {
-      throw UsageError{"unknown option '" + a + "'"};
-    }
-  }
+int ArchiveCommand(const std::string& what, const Options& o) {
+  const std::string &file = o.file, &db = o.db, &archive = o.archive, &out = o.out;
+  const bool replace = o.replace;
   if (what == "check" || what == "import") {
-    if (file.empty()) throw UsageError{"archive " + what + " needs a FILE"};
-    if (what == "import" && db.empty()) throw UsageError{"--db FILE is required"};
     const kvtarchive::Read read = kvtarchive::ReadArchiveFile(file);
     for (const auto& p : read.problems) std::fprintf(stderr, "%s\n", p.ToString().c_str());
     if (!read.problems.empty()) return 1;
@@ -408,7 +268,6 @@ int ArchiveCommand(const std::vector<std::string>& args) {
     return 0;
   }
   if (what == "export") {
-    if (db.empty() || archive.empty()) throw UsageError{"--db and --archive are required"};
     auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
     const std::string text = kvtarchive::ExportArchive(*engine, archive);
     if (out.empty()) {
@@ -464,44 +323,139 @@ int SelfCheck() {
   return failed == 0 ? 0 : 1;
 }
 
-int Run(const std::string& command, const std::vector<std::string>& args) {
-  if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-    auto it = kCommandHelp.find(command);
-    std::fputs(it != kCommandHelp.end() ? it->second.c_str() : kUsage, stdout);
-    return 0;
-  }
-  if (command == "demo") return Demo(Parse(args, false));
-  if (command == "show") return Show(Parse(args, false));
-  if (command == "enter") return Enter(Parse(args, true));
-  if (command == "archive") return ArchiveCommand(args);
-  if (command == "documents") return DocumentsCommand(args);
-  if (!args.empty()) throw UsageError{"'" + command + "' takes no arguments"};
-  if (command == "typelib") {
-    std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);
-    return 0;
-  }
-  if (command == "selfcheck") return SelfCheck();
-  throw UsageError{"unknown command '" + command + "' (try --help)"};
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  const std::string command = argv[1];
-  if (command == "--help" || command == "-h") {
-    std::fputs(kUsage, stdout);
-    return 0;
-  }
-  if (command == "--version") {
-    std::puts(kVersion.c_str());
-    return 0;
+  CLI::App app{
+      "kvtfields: data-entry forms from field definitions kept in a database, on the\n"
+      "headless window system"};
+  app.set_version_flag("--version", kVersion);
+  app.require_subcommand(1);
+  Options o;
+  auto db = [&](CLI::App* c, bool required = true) {
+    auto* opt = c->add_option("--db", o.db, "the database file");
+    if (required) opt->required();
+  };
+  auto archive = [&](CLI::App* c) {
+    c->add_option("--archive", o.archive, "the archive")->required();
+  };
+  auto form = [&](CLI::App* c) {
+    c->add_option("--form", o.form, "the archive's form")->required();
+  };
+
+  auto* demo = app.add_subcommand("demo", "play a data-entry session on the sample archive");
+  demo->footer(
+      "Creates the sample archive (with its script) in the database when it is not there, builds "
+      "its entry form and plays a session: typing, a refused value and its fix, a code added to "
+      "a combo, the script's total, saving, and the retained fields copied into the next "
+      "document. After each step it prints the form as text.");
+  demo->add_option("--db", o.db, "the database file (default kvtfields-demo.kvtdb)");
+  auto* show = app.add_subcommand("show", "print the text picture of an archive's form");
+  db(show);
+  archive(show);
+  form(show);
+  auto* enter = app.add_subcommand("enter", "enter and store one document, as a person would");
+  enter->footer(
+      "Each named field is entered, its value pasted in, and left (so its checks and scripts "
+      "run); then required fields are checked and the document is stored. A refused document "
+      "prints the Italian messages (and any message box the form showed), stores nothing and "
+      "exits with 1. Combo fields take a code, date fields a date (dd/mm/yyyy). A value that "
+      "could not be stored as given (longer than its field, a tab or other control character, a "
+      "line end in a one-line field) or a field given twice is refused with exit 2.");
+  db(enter);
+  archive(enter);
+  form(enter);
+  std::vector<std::string> sets;
+  enter->add_option("--set", sets, "NAME=VALUE, one field's value (repeat for more)")
+      ->required()
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+
+  auto* archives = app.add_subcommand(
+      "archive", "archive files: check, import, export (docs/archive-format.md)");
+  archives->require_subcommand(1);
+  auto* check = archives->add_subcommand(
+      "check",
+      "Checks an archive file: every problem as FILE:LINE:COLUMN: message; exit 1 if any.");
+  check->add_option("FILE", o.file, "the archive file")->required();
+  auto* import = archives->add_subcommand(
+      "import", "Creates or replaces the archive in the database, in one transaction.");
+  import->add_option("FILE", o.file, "the archive file")->required();
+  db(import);
+  import->add_flag("--replace", o.replace, "replace an archive that has documents");
+  auto* exporter = archives->add_subcommand("export", "Writes an archive as an archive file.");
+  db(exporter);
+  archive(exporter);
+  exporter->add_option("--out", o.out, "the file to write (default: standard output)");
+
+  auto* documents = app.add_subcommand(
+      "documents", "documents in batches: import from CSV, export to CSV or JSON");
+  documents->require_subcommand(1);
+  auto* doc_import = documents->add_subcommand(
+      "import",
+      "Enters every row of a CSV file (a header of field names; ';' or ',') through the form, as "
+      "enter does; stores the rows that pass and reports each refused one. Exit 0 when every row "
+      "was stored, 1 when some were refused.");
+  doc_import->add_option("FILE", o.file, "the CSV file")->required();
+  db(doc_import);
+  archive(doc_import);
+  form(doc_import);
+  doc_import->add_flag("--dry-run", o.dry_run, "check every row, store nothing");
+  doc_import->add_option("--report", o.report, "write the refused rows here (default: stderr)");
+  auto* doc_export = documents->add_subcommand("export", "Writes the stored documents.");
+  db(doc_export);
+  archive(doc_export);
+  doc_export->add_option("--format", o.format, "csv (default) or json")
+      ->check(CLI::IsMember({"csv", "json"}));
+  doc_export->add_option("--separator", o.separator, "; (default) or ,")
+      ->check(CLI::IsMember({";", ","}));
+  doc_export->add_option("--out", o.out, "the file to write (default: standard output)");
+
+  auto* typelib = app.add_subcommand("typelib", "print the type library kvtFields 4.1 as JSON");
+  auto* selfcheck =
+      app.add_subcommand("selfcheck", "check locale, numbers, dates and late binding");
+
+  if (argc > 1 && argv[1][0] != '-') {
+    bool known = false;
+    for (const auto* c : app.get_subcommands({})) known = known || c->get_name() == argv[1];
+    if (!known) {
+      std::fprintf(stderr, "kvtfields: unknown command '%s' (try --help)\n", argv[1]);
+      return 2;
+    }
   }
   try {
-    return Run(command, std::vector<std::string>(argv + 2, argv + argc));
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "kvtfields: %s (try --help)\n", e.what());
+    return 2;
+  }
+  const std::string command = app.get_subcommands().front()->get_name();
+  try {
+    for (const std::string& s : sets) {
+      const auto eq = s.find('=');
+      if (eq == std::string::npos || eq == 0) {
+        throw UsageError{"--set needs NAME=VALUE, got '" + s + "'"};
+      }
+      o.sets.emplace_back(s.substr(0, eq), s.substr(eq + 1));
+    }
+    if (*demo) return Demo(o);
+    if (*show) return Show(o);
+    if (*enter) return Enter(o);
+    if (*check) return ArchiveCommand("check", o);
+    if (*import) return ArchiveCommand("import", o);
+    if (*exporter) return ArchiveCommand("export", o);
+    if (*doc_import) return DocumentsCommand("import", o);
+    if (*doc_export) return DocumentsCommand("export", o);
+    if (*typelib) {
+      std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);
+      return 0;
+    }
+    if (*selfcheck) return SelfCheck();
+    return 2;
   } catch (const UsageError& e) {
     std::fprintf(stderr, "kvtfields %s: %s\n", command.c_str(), e.message.c_str());
   } catch (const kvt::Error& e) {

@@ -74,7 +74,7 @@ TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
       {Enter("--set TipoDocumento=XX"), "'XX' is not in the list"},
       {"show --db " + dir_.File("manca.kvtdb") + " --archive Fatture --form F", "no database file"},
       {"show --db " + db_ + " --archive Altro --form F", "no archive 'Altro'"},
-      {"show --archive Fatture", "--db FILE is required"},
+      {"show --archive Fatture --form F", "--db is required"},
       {"frobnicate", "unknown command"},
   };
   for (const auto& [args, text] : cases) {
