@@ -86,8 +86,8 @@ kvtapp::Workspace::PersonOn QtPersonOn() {
   };
 }
 
-DeskWindow::DeskWindow(std::string db, std::string archive, std::string form)
-    : archive_(std::move(archive)), entry_form_(std::move(form)) {
+DeskWindow::DeskWindow(std::string db, std::string archive, std::string form, bool make_sample)
+    : archive_(std::move(archive)), entry_form_(std::move(form)), make_sample_(make_sample) {
   setWindowTitle("kvtfields");
   message_ = new QLabel(this);
   statusBar()->addWidget(message_, 1);
@@ -179,7 +179,7 @@ void DeskWindow::Open(const std::string& db) {
   auto next = std::make_unique<kvtapp::Workspace>(QtPersonOn());
   next->OnProgress([this](int done, int total) { ShowProgress(done, total); });
   // Only the sample database is made when missing; any other file must exist.
-  next->Open(db, /*create=*/db.ends_with("kvtfields-demo.kvtdb"));
+  next->Open(db, /*create=*/make_sample_ && db_.empty());
   next->Build(archive_, entry_form_);
   if (next->Fields().Count() == 0) {
     throw kvt::Error(2, "kvtfields-desk", "the archive " + archive_ + " has no fields");

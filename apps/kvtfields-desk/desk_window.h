@@ -24,9 +24,9 @@ class DocumentsModel;
 
 class DeskWindow final : public QMainWindow {
  public:
-  /// Opens `db` (the sample archive is made there when the file is missing) on `archive`'s
-  /// `form`. Errors are shown to the person; the window then offers File > Open.
-  DeskWindow(std::string db, std::string archive, std::string form);
+  /// Opens `db` on `archive`'s `form`; with `make_sample`, a missing `db` is made with the
+  /// sample archive. Errors are shown to the person; the window then offers File > Open.
+  DeskWindow(std::string db, std::string archive, std::string form, bool make_sample = false);
   ~DeskWindow() override;
 
   /// Opens another database; on failure the one open stays.
@@ -69,6 +69,7 @@ class DeskWindow final : public QMainWindow {
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
   std::int32_t correcting_ = 0;
   int progress_shown_ = 0;
+  bool make_sample_ = false;  // only for the database the window was opened on
   QPointer<QLabel> message_;
   QPointer<QProgressDialog> progress_;
   QPointer<QDialog> find_;

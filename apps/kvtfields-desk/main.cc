@@ -25,8 +25,10 @@ constexpr const char* kUsage =
     "  --form NAME     its entry form (default Inserimento)\n"
     "  --demo DIR      play the demo session, print each step and save its picture in DIR\n";
 
+constexpr const char* kDefaultDb = "kvtfields-demo.kvtdb";  // the sample, made when missing
+
 struct Options {
-  std::string db = "kvtfields-demo.kvtdb";
+  std::string db = kDefaultDb;
   std::string archive = kvtarchive::sample::kArchive;
   std::string form = kvtarchive::sample::kEntryForm;
   std::string demo;
@@ -123,7 +125,7 @@ int main(int argc, char** argv) {
     auto desktop = kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kShow);
     int code = 0;
     {
-      kvtdesk::DeskWindow window(o.db, o.archive, o.form);
+      kvtdesk::DeskWindow window(o.db, o.archive, o.form, /*make_sample=*/o.db == kDefaultDb);
       window.resize(900, 560);
       window.show();
       code = QApplication::exec();
