@@ -8,7 +8,7 @@ using K = kvt::MemberKind;
 namespace m = member;
 namespace id = member_id;
 
-constexpr MemberSpec kForm[] = {
+constexpr MemberDuty kForm[] = {
     {m::kControls, K::kGet, kNoMember, "the form's controls collection"},
     {m::kCaption, K::kLet, kNoMember, "the window title"},
     {m::kScaleWidth, K::kGet, kNoMember, "client width in twips"},
@@ -20,7 +20,7 @@ constexpr MemberSpec kForm[] = {
     {m::kUnload, K::kMethod, kNoMember, "closes the form; every control goes"},
 };
 
-constexpr MemberSpec kControls[] = {
+constexpr MemberDuty kControls[] = {
     {m::kAdd, K::kMethod, kNoMember,
      "(class name, control name) creates a control; a used name raises an error"},
     {m::kRemove, K::kMethod, kNoMember, "(control name) removes it; an unknown name raises"},
@@ -28,7 +28,7 @@ constexpr MemberSpec kControls[] = {
     {m::kCount, K::kGet, kNoMember, "number of controls"},
 };
 
-constexpr MemberSpec kCommon[] = {
+constexpr MemberDuty kCommon[] = {
     {m::kName, K::kGet, kNoMember, "the name given to Controls.Add"},
     {m::kTag, K::kGet, kNoMember, "free text kept for the program"},
     {m::kTag, K::kLet, kNoMember, ""},
@@ -50,18 +50,18 @@ constexpr MemberSpec kCommon[] = {
     {m::kSetFocus, K::kMethod, kNoMember, "moves the focus here, validating the control left"},
 };
 
-constexpr MemberSpec kLabel[] = {
+constexpr MemberDuty kLabel[] = {
     {m::kCaption, K::kLet, kNoMember, "the caption text"},
     {m::kAutoSize, K::kLet, kNoMember, "True: the label fits its caption"},
     {m::kBackStyle, K::kLet, kNoMember, "0 transparent, 1 opaque"},
 };
 
-constexpr MemberSpec kPlainTextBox[] = {
+constexpr MemberDuty kPlainTextBox[] = {
     {m::kText, K::kGet, kNoMember, "the text"},
     {m::kText, K::kLet, kNoMember, ""},
 };
 
-constexpr MemberSpec kTextBox[] = {
+constexpr MemberDuty kTextBox[] = {
     {"_Default", K::kGet, kvt::kDefaultMember, "the text, as the default member"},
     {m::kText, K::kGet, id::kTextBoxText, "the text; a write that changes it raises Change"},
     {m::kText, K::kLet, id::kTextBoxText, ""},
@@ -74,7 +74,7 @@ constexpr MemberSpec kTextBox[] = {
     {m::kShowSuggestions, K::kMethod, kNoMember, "(values) offers values under the box"},
 };
 
-constexpr MemberSpec kCombo[] = {
+constexpr MemberDuty kCombo[] = {
     {m::kValue, K::kGet, id::kComboValue, "the selected code, \"\" for the empty entry"},
     {m::kValue, K::kLet, id::kComboValue, "selects a listed code; another raises an error"},
     {m::kListIndex, K::kLet, id::kComboListIndex, "selects an entry by position (Integer)"},
@@ -92,7 +92,7 @@ constexpr MemberSpec kCombo[] = {
      "copies the rows from DataRows; the record set may be closed right after"},
 };
 
-constexpr MemberSpec kDatePicker[] = {
+constexpr MemberDuty kDatePicker[] = {
     {m::kValue, K::kGet, id::kDatePickerValue, "a Date, or Null for no date"},
     {m::kValue, K::kLet, id::kDatePickerValue, "Null only with CheckBox True"},
     {m::kEnabled, K::kGet, id::kDatePickerEnabled, "False: locked"},
@@ -102,18 +102,18 @@ constexpr MemberSpec kDatePicker[] = {
     {m::kCheckBox, K::kLet, kNoMember, "True: the picker can hold no date"},
 };
 
-constexpr MemberSpec kFileLinker[] = {
+constexpr MemberDuty kFileLinker[] = {
     {m::kText, K::kGet, id::kFileLinkerText, "the linked file's path"},
     {m::kText, K::kLet, id::kFileLinkerText, ""},
     {m::kEnabled, K::kGet, id::kFileLinkerEnabled, "False while locked"},
     {m::kLocked, K::kLet, id::kFileLinkerLocked, "True: the link cannot be changed"},
 };
 
-constexpr MemberSpec kStatusBar[] = {
+constexpr MemberDuty kStatusBar[] = {
     {m::kPanels, K::kGet, kNoMember, "the keyed panels"},
 };
 
-constexpr ClassSpec kControlClasses[] = {
+constexpr ClassDuties kControlClasses[] = {
     {kLabelClass, kLabelClass, kLabel},
     {kPlainTextBoxClass, kPlainTextBoxClass, kPlainTextBox},
     {kTextBoxClass, kTextBoxClass, kTextBox},
@@ -123,14 +123,14 @@ constexpr ClassSpec kControlClasses[] = {
     {kStatusBarClass, kStatusBarClass, kStatusBar},
 };
 
-constexpr MemberSpec kFont[] = {{m::kBold, K::kLet, kNoMember, "bold type"}};
-constexpr MemberSpec kPanels[] = {
+constexpr MemberDuty kFont[] = {{m::kBold, K::kLet, kNoMember, "bold type"}};
+constexpr MemberDuty kPanels[] = {
     {m::kItem, K::kGet, kNoMember, "a panel by key or from 1"},
     {m::kAdd, K::kMethod, kNoMember, "(key, text) adds a panel: how a host sets up \"fieldHelp\""},
 };
-constexpr MemberSpec kPanel[] = {{m::kText, K::kLet, kNoMember, "the panel's text"}};
+constexpr MemberDuty kPanel[] = {{m::kText, K::kLet, kNoMember, "the panel's text"}};
 
-constexpr MemberSpec kCoordinator[] = {
+constexpr MemberDuty kCoordinator[] = {
     {m::kDBEngine, K::kGet, kNoMember, "the database engine"},
     {m::kScriptEngine, K::kGet, kNoMember, "the archive's script engine"},
     {m::kFieldsCollection, K::kGet, kNoMember, "the collection the field viewer shows"},
@@ -141,26 +141,26 @@ constexpr MemberSpec kCoordinator[] = {
     {m::kMenuClick, K::kMethod, kNoMember,
      "(name, 0) acts as the menu item \"miSalva\"/\"miNuovo\""},
 };
-constexpr MemberSpec kErrorList[] = {
+constexpr MemberDuty kErrorList[] = {
     {m::kAggiungiUnErrore, K::kMethod, kNoMember,
      "(message, kind As Long, field name) adds an entry: 0 short, 1 not numeric, 2 required"},
 };
-constexpr MemberSpec kApplication[] = {
+constexpr MemberDuty kApplication[] = {
     {m::kFormLoaderStatus, K::kGet, kNoMember, "2 once forms may take the focus"},
     {m::kMainForm, K::kGet, kNoMember, "the main window"},
 };
-constexpr MemberSpec kMainWindow[] = {
+constexpr MemberDuty kMainWindow[] = {
     {m::kWindowState, K::kGet, kNoMember, "0 normal, 1 minimised, 2 maximised"},
 };
-constexpr MemberSpec kDocViewer[] = {
+constexpr MemberDuty kDocViewer[] = {
     {m::kMode, K::kGet, kNoMember, "0 new, 1 editing: paste goes ahead; others do not"},
 };
-constexpr MemberSpec kRegLink[] = {
+constexpr MemberDuty kRegLink[] = {
     {m::kGetSetting, K::kMethod, kNoMember,
      "(section, key, default) a stored setting; \"keyreturn\" 0 saves, 1 tabs"},
 };
 
-constexpr ClassSpec kCoordinatorClasses[] = {
+constexpr ClassDuties kCoordinatorClasses[] = {
     {"coordinator", nullptr, kCoordinator}, {"Errori", nullptr, kErrorList},
     {"Application", nullptr, kApplication}, {"Application.MainForm", nullptr, kMainWindow},
     {"DocViewer", nullptr, kDocViewer},     {"RegLink", nullptr, kRegLink},
@@ -168,40 +168,40 @@ constexpr ClassSpec kCoordinatorClasses[] = {
 
 }  // namespace
 
-const ClassSpec& FormSpec() {
-  static constexpr ClassSpec spec{"form", nullptr, kForm};
-  return spec;
+const ClassDuties& FormDuties() {
+  static constexpr ClassDuties duties{"form", nullptr, kForm};
+  return duties;
 }
 
-const ClassSpec& ControlsSpec() {
-  static constexpr ClassSpec spec{"Controls", nullptr, kControls};
-  return spec;
+const ClassDuties& ControlsDuties() {
+  static constexpr ClassDuties duties{"Controls", nullptr, kControls};
+  return duties;
 }
 
-std::span<const ClassSpec> ControlSpecs() {
+std::span<const ClassDuties> ControlClassDuties() {
   return kControlClasses;
 }
 
-std::span<const MemberSpec> CommonControlMembers() {
+std::span<const MemberDuty> CommonControlMembers() {
   return kCommon;
 }
 
-const ClassSpec& FontSpec() {
-  static constexpr ClassSpec spec{"Font", nullptr, kFont};
-  return spec;
+const ClassDuties& FontDuties() {
+  static constexpr ClassDuties duties{"Font", nullptr, kFont};
+  return duties;
 }
 
-const ClassSpec& PanelsSpec() {
-  static constexpr ClassSpec spec{"panels", nullptr, kPanels};
-  return spec;
+const ClassDuties& PanelsDuties() {
+  static constexpr ClassDuties duties{"panels", nullptr, kPanels};
+  return duties;
 }
 
-const ClassSpec& PanelSpec() {
-  static constexpr ClassSpec spec{"panel", nullptr, kPanel};
-  return spec;
+const ClassDuties& PanelDuties() {
+  static constexpr ClassDuties duties{"panel", nullptr, kPanel};
+  return duties;
 }
 
-std::span<const ClassSpec> CoordinatorSpecs() {
+std::span<const ClassDuties> CoordinatorDuties() {
   return kCoordinatorClasses;
 }
 

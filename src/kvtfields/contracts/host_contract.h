@@ -131,7 +131,7 @@ namespace host {
 
 /// One member a host object must offer: its name, how it is called, its fixed member id
 /// (kNoMember: any id) and, briefly, what the host must do.
-struct MemberSpec {
+struct MemberDuty {
   const char* name;
   kvt::MemberKind kind;
   kvt::DispId id;
@@ -139,27 +139,27 @@ struct MemberSpec {
 };
 
 /// The members one class of host object must offer.
-struct ClassSpec {
+struct ClassDuties {
   const char* what;        // the class name for controls, else a description
   const char* class_name;  // the name Controls.Add takes, or null for objects not made so
-  std::span<const MemberSpec> members;
+  std::span<const MemberDuty> members;
 };
 
 /// Host forms and the field viewer's window.
-const ClassSpec& FormSpec();
+const ClassDuties& FormDuties();
 /// A form's Controls collection.
-const ClassSpec& ControlsSpec();
+const ClassDuties& ControlsDuties();
 /// The seven control classes a form's Controls.Add must create: the label, the plain text box,
 /// the four input controls and the status bar. Each also offers the common members.
-std::span<const ClassSpec> ControlSpecs();
+std::span<const ClassDuties> ControlClassDuties();
 /// What every control offers beside its own members.
-std::span<const MemberSpec> CommonControlMembers();
+std::span<const MemberDuty> CommonControlMembers();
 /// A control's font, a status bar's panels and one panel.
-const ClassSpec& FontSpec();
-const ClassSpec& PanelsSpec();
-const ClassSpec& PanelSpec();
+const ClassDuties& FontDuties();
+const ClassDuties& PanelsDuties();
+const ClassDuties& PanelDuties();
 /// The coordinator and the objects reached through it.
-std::span<const ClassSpec> CoordinatorSpecs();
+std::span<const ClassDuties> CoordinatorDuties();
 
 }  // namespace host
 }  // namespace kvtfields

@@ -88,38 +88,38 @@ TYPED_TEST_SUITE_P(HostConformance);
 
 // ---- The declared members
 
-inline void ExpectMembers(const ObjectRef& o, const kvtfields::host::ClassSpec& spec,
-                          std::span<const kvtfields::host::MemberSpec> members) {
-  ASSERT_TRUE(o) << spec.what;
+inline void ExpectMembers(const ObjectRef& o, const kvtfields::host::ClassDuties& duties,
+                          std::span<const kvtfields::host::MemberDuty> members) {
+  ASSERT_TRUE(o) << duties.what;
   for (const auto& m : members) {
     const kvt::DispId got = o->Class().IdOf(m.name);
-    EXPECT_NE(got, kvt::kNoMember) << spec.what << " lacks " << m.name;
+    EXPECT_NE(got, kvt::kNoMember) << duties.what << " lacks " << m.name;
     if (got == kvt::kNoMember) continue;
     if (m.id != kvt::kNoMember) {
-      EXPECT_EQ(got, m.id) << spec.what << "." << m.name;
+      EXPECT_EQ(got, m.id) << duties.what << "." << m.name;
     }
     EXPECT_NE(o->Class().Find(got, m.kind), nullptr)
-        << spec.what << "." << m.name << " cannot be called as kind " << static_cast<int>(m.kind);
+        << duties.what << "." << m.name << " cannot be called as kind " << static_cast<int>(m.kind);
   }
 }
 
 TYPED_TEST_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind) {
   namespace h = kvtfields::host;
-  ExpectMembers(this->form_, h::FormSpec(), h::FormSpec().members);
-  ExpectMembers(this->Controls(), h::ControlsSpec(), h::ControlsSpec().members);
+  ExpectMembers(this->form_, h::FormDuties(), h::FormDuties().members);
+  ExpectMembers(this->Controls(), h::ControlsDuties(), h::ControlsDuties().members);
   int n = 0;
-  for (const auto& spec : h::ControlSpecs()) {
-    const ObjectRef c = this->Add(spec.class_name, "C" + std::to_string(n++));
-    ExpectMembers(c, spec, spec.members);
-    ExpectMembers(c, spec, h::CommonControlMembers());
-    ExpectMembers(kvt::CObj(kvt::GetProperty(c, member::kFont)), h::FontSpec(),
-                  h::FontSpec().members);
+  for (const auto& duties : h::ControlClassDuties()) {
+    const ObjectRef c = this->Add(duties.class_name, "C" + std::to_string(n++));
+    ExpectMembers(c, duties, duties.members);
+    ExpectMembers(c, duties, h::CommonControlMembers());
+    ExpectMembers(kvt::CObj(kvt::GetProperty(c, member::kFont)), h::FontDuties(),
+                  h::FontDuties().members);
   }
   const ObjectRef bar = kvt::CObj(kvt::GetProperty(this->Controls(), member::kItem, "C6"));
   const ObjectRef panels = kvt::CObj(kvt::GetProperty(bar, member::kPanels));
-  ExpectMembers(panels, h::PanelsSpec(), h::PanelsSpec().members);
-  ExpectMembers(kvt::CObj(kvt::CallMethod(panels, member::kAdd, "fieldHelp")), h::PanelSpec(),
-                h::PanelSpec().members);
+  ExpectMembers(panels, h::PanelsDuties(), h::PanelsDuties().members);
+  ExpectMembers(kvt::CObj(kvt::CallMethod(panels, member::kAdd, "fieldHelp")), h::PanelDuties(),
+                h::PanelDuties().members);
 
   // Binding a control to a field tests its typed interface; the label is set up through one.
   EXPECT_NO_THROW(
@@ -138,17 +138,18 @@ TYPED_TEST_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind) {
   EXPECT_NE(dynamic_cast<kvtfields::IWindowKeys*>(this->form_.get()), nullptr);
 
   const ObjectRef coordinator = this->host_.NewCoordinator();
-  const auto specs = h::CoordinatorSpecs();
-  ExpectMembers(coordinator, specs[0], specs[0].members);
-  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kErrori)), specs[1],
-                specs[1].members);
+  const auto classes = h::CoordinatorDuties();
+  ExpectMembers(coordinator, classes[0], classes[0].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kErrori)), classes[1],
+                classes[1].members);
   const ObjectRef app = kvt::CObj(kvt::GetProperty(coordinator, member::kApplication));
-  ExpectMembers(app, specs[2], specs[2].members);
-  ExpectMembers(kvt::CObj(kvt::GetProperty(app, member::kMainForm)), specs[3], specs[3].members);
-  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kDocViewer)), specs[4],
-                specs[4].members);
-  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kRegLink)), specs[5],
-                specs[5].members);
+  ExpectMembers(app, classes[2], classes[2].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(app, member::kMainForm)), classes[3],
+                classes[3].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kDocViewer)), classes[4],
+                classes[4].members);
+  ExpectMembers(kvt::CObj(kvt::GetProperty(coordinator, member::kRegLink)), classes[5],
+                classes[5].members);
 }
 
 // ---- Focus
