@@ -128,21 +128,15 @@ int Enter(const Options& o) {
 }
 
 // documents import | export
-std::string JsonText(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20) {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\u%04x", c);
-      out += buf;
-    } else {
-      out += static_cast<char>(c);
-    }
+// Writes a command's output to --out, or to standard output without one.
+void WriteOut(const std::string& out, const std::string& text) {
+  if (out.empty()) {
+    std::fputs(text.c_str(), stdout);
+    return;
   }
-  return out + "\"";
+  std::ofstream f(out, std::ios::binary | std::ios::trunc);
+  f << text;
+  if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
 }
 
 int DocumentsCommand(const std::string& what, const Options& o) {
@@ -175,25 +169,19 @@ int DocumentsCommand(const std::string& what, const Options& o) {
       for (std::size_t k = 0; k < docs.size(); ++k) {
         text += k ? ",\n  {" : "\n  {";
         text += "\"id\": " + std::to_string(docs[k].id) +
-                ", \"saved_at\": " + JsonText(docs[k].saved_at) + ", \"values\": {";
+                ", \"saved_at\": " + kvt::QuotedText(docs[k].saved_at) + ", \"values\": {";
         for (std::size_t v = 0; v < docs[k].values.size(); ++v) {
           if (v) text += ", ";
-          text += JsonText(docs[k].values[v].first) + ": " +
+          text += kvt::QuotedText(docs[k].values[v].first) + ": " +
                   (docs[k].values[v].second.IsNull()
                        ? std::string("null")
-                       : JsonText(kvt::JoinText(docs[k].values[v].second)));
+                       : kvt::QuotedText(kvt::JoinText(docs[k].values[v].second)));
         }
         text += "}}";
       }
       text += docs.empty() ? "]\n" : "\n]\n";
     }
-    if (out.empty()) {
-      std::fputs(text.c_str(), stdout);
-    } else {
-      std::ofstream f(out, std::ios::binary | std::ios::trunc);
-      f << text;
-      if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
-    }
+    WriteOut(out, text);
     return 0;
   }
   std::ifstream in(file, std::ios::binary);
@@ -270,13 +258,7 @@ int ArchiveCommand(const std::string& what, const Options& o) {
   if (what == "export") {
     auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
     const std::string text = kvtarchive::ExportArchive(*engine, archive);
-    if (out.empty()) {
-      std::fputs(text.c_str(), stdout);
-    } else {
-      std::ofstream f(out, std::ios::binary | std::ios::trunc);
-      f << text;
-      if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
-    }
+    WriteOut(out, text);
     return 0;
   }
   throw UsageError{"archive needs check, import or export, not '" + what + "'"};

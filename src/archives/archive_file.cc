@@ -309,38 +309,6 @@ class Reader {
 
 // ---- Writing
 
-std::string Quote(const std::string& s) {
-  std::string out = "\"";
-  for (unsigned char c : s) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        if (c < 0x20 || c == 0x7f) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  return out + "\"";
-}
-
 std::string Bool(const kvt::Variant& v) {
   return kvt::CBool(v) ? "true" : "false";
 }
@@ -348,7 +316,7 @@ std::string Int(const kvt::Variant& v) {
   return std::to_string(kvt::CLng(v));
 }
 std::string Text(const kvt::Variant& v) {
-  return Quote(v.IsNull() ? std::string() : kvt::CStr(v));
+  return kvt::QuotedText(v.IsNull() ? std::string() : kvt::CStr(v));
 }
 
 }  // namespace
@@ -401,20 +369,20 @@ std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archiv
   }
   std::ostringstream out;
   out << "# kvtfields archive file (docs/archive-format.md)\n";
-  out << "archive = " << Quote(archive) << "\n";
+  out << "archive = " << kvt::QuotedText(archive) << "\n";
   const kvt::Variant script = engine.GetScript(archive);
   if (!script.IsNull() && !kvt::CStr(script).empty()) {
     const std::string source = kvt::CStr(script);
     if (source.find("'''") == std::string::npos && !source.starts_with("\n")) {
       out << "script = '''\n" << source << (source.ends_with("\n") ? "" : "\n") << "'''\n";
     } else {
-      out << "script = " << Quote(source) << "\n";
+      out << "script = " << kvt::QuotedText(source) << "\n";
     }
   }
   for (const std::string& name : names) {
     auto rs = engine.GetFieldDefinition(archive, name);
     out << "\n[[fields]]\n";
-    out << "name = " << Quote(name) << "\n";
+    out << "name = " << kvt::QuotedText(name) << "\n";
     out << "label = " << Text(rs->Value("Label")) << "\n";
     out << "description = " << Text(rs->Value("Descr")) << "\n";
     out << "type = " << Text(rs->Value("Type")) << "\n";
@@ -443,7 +411,7 @@ std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archiv
   }
   for (const std::string& form : engine.ListForms(archive)) {
     out << "\n[[forms]]\n";
-    out << "name = " << Quote(form) << "\n";
+    out << "name = " << kvt::QuotedText(form) << "\n";
     out << "layout = [\n";
     for (const std::string& name : names) {
       std::string a = archive, n = name, f = form;
@@ -451,7 +419,7 @@ std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archiv
       auto rs = layout.IsObject() ? std::dynamic_pointer_cast<kvt::RecordSet>(layout.AsObject())
                                   : nullptr;
       if (!rs || (rs->Bof() && rs->Eof())) continue;
-      out << "  { field = " << Quote(name) << ", width = " << Int(rs->Value("Width"))
+      out << "  { field = " << kvt::QuotedText(name) << ", width = " << Int(rs->Value("Width"))
           << ", height = " << Int(rs->Value("Height"))
           << ", break_line = " << Bool(rs->Value("BreakLine"))
           << ", multi_line = " << Bool(rs->Value("MultiLine"))

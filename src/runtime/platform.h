@@ -16,6 +16,13 @@ namespace kvt {
 inline constexpr int kMsgBoxOkOnly = 0;
 inline constexpr int kMsgBoxAnswerOk = 1;
 
+/// A message box as a platform was asked to show it.
+struct ShownMessage {
+  std::string prompt;
+  int buttons;
+  std::string title;
+};
+
 class Platform {
  public:
   virtual ~Platform() = default;
@@ -36,11 +43,7 @@ std::shared_ptr<Platform> SetPlatform(std::shared_ptr<Platform> platform);
 /// The default platform: records message boxes and keystrokes; cannot create windows.
 class RecordingPlatform : public Platform {
  public:
-  struct Message {
-    std::string prompt;
-    int buttons;
-    std::string title;
-  };
+  using Message = ShownMessage;
 
   int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
   void SendTab() override { ++tabs_sent_; }

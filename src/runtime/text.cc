@@ -188,6 +188,38 @@ std::string ToUpper(std::string_view text) {
   return ConvertCase(text, [](icu::UnicodeString& u, const icu::Locale& l) { u.toUpper(l); });
 }
 
+std::string QuotedText(std::string_view text) {
+  std::string out = "\"";
+  for (unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20 || c == 0x7f) {
+          char buf[8];
+          std::snprintf(buf, sizeof buf, "\\u%04x", c);
+          out += buf;
+        } else {
+          out += static_cast<char>(c);
+        }
+    }
+  }
+  return out + "\"";
+}
+
 std::string ToLower(std::string_view text) {
   return ConvertCase(text, [](icu::UnicodeString& u, const icu::Locale& l) { u.toLower(l); });
 }

@@ -32,6 +32,9 @@ std::string FormatLocaleNumber(double value);
 /// Upper and lower case of UTF-8 text under the runtime's locale.
 std::string ToUpper(std::string_view text);
 std::string ToLower(std::string_view text);
+/// Text between double quotes with \", \\, \n, \r, \t and \uXXXX for other control
+/// characters: a string both JSON and TOML read back unchanged.
+std::string QuotedText(std::string_view text);
 
 /// Number of characters (code points) of UTF-8 text; a malformed byte counts as one character.
 std::size_t CharLength(std::string_view text);

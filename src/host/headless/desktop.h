@@ -35,11 +35,7 @@ class Desktop final : public kvt::Platform {
   void Activate(const std::shared_ptr<Form>& form) { active_ = form; }
   std::shared_ptr<Form> ActiveForm() const { return active_.Resolve(); }
 
-  struct Message {
-    std::string prompt;
-    int buttons;
-    std::string title;
-  };
+  using Message = kvt::ShownMessage;
   const std::vector<Message>& Messages() const { return messages_; }
   void ClearMessages() { messages_.clear(); }
 

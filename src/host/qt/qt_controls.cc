@@ -101,6 +101,19 @@ void ShowAll(C& c, std::initializer_list<Aspect> own) {
   for (Aspect a : kCommonAspects) c.Show(a);
 }
 
+// A Qt signal handler for a control: it holds the control weakly (the widget may outlive it)
+// and runs under its form's guard, so that no error crosses Qt's event loop.
+template <class C, class F>
+auto Handler(C& control, F f) {
+  std::weak_ptr<kvt::Object> weak = control.weak_from_this();
+  return [weak, f](auto&&... args) {
+    auto self = weak.lock();
+    if (!self) return;
+    auto& me = static_cast<C&>(*self);
+    if (QtForm* form = FormOf(me)) form->Guard([&] { f(me, args...); });
+  };
+}
+
 QWidget* Client(QtForm& form) {
   return form.ClientArea();
 }
@@ -256,14 +269,8 @@ class QtText final : public Base, public QtControl {
     QWidget* parent = widget_ ? widget_->parentWidget() : nullptr;
     if (!parent) return;
     if (!list_) {
-      std::weak_ptr<kvt::Object> weak = this->weak_from_this();
-      list_ = MakeSuggestionList(parent, [weak](int row) {
-        auto self = weak.lock();
-        if (!self) return;
-        if (QtForm* f = FormOf(static_cast<QtText&>(*self))) {
-          f->Guard([&] { static_cast<QtText&>(*self).AcceptSuggestion(row); });
-        }
-      });
+      list_ = MakeSuggestionList(
+          parent, Handler(*this, [](QtText& me, int row) { me.AcceptSuggestion(row); }));
     }
     list_->clear();
     for (const auto& v : values) list_->addItem(ToQt(v));
@@ -316,15 +323,7 @@ class QtCombo final : public CodeCombo, public QtControl {
     model_ = new EntriesModel(*this, box);
     box->setModel(model_);
     widget_ = box;
-    std::weak_ptr<kvt::Object> weak = weak_from_this();
-    auto with = [weak](auto f) {
-      return [weak, f](auto&&... args) {
-        auto self = weak.lock();
-        if (!self) return;
-        auto& me = static_cast<QtCombo&>(*self);
-        if (QtForm* form = FormOf(me)) form->Guard([&] { f(me, args...); });
-      };
-    };
+    auto with = [this](auto f) { return Handler(*this, f); };
     QObject::connect(box, &QComboBox::activated, box,
                      with([](QtCombo& me, int row) { me.ChooseRow(row); }));
     ShowAll(*this, {Aspect::kList, Aspect::kAppearance});
@@ -421,6 +420,7 @@ class DateEditor final : public QLineEdit {
     } else {
       if (inputMask().isEmpty()) setInputMask(kDateMask);
       if (text() != shown && !(shown.isEmpty() && text() == "//")) setText(shown);
+      if (!hasFocus()) setCursorPosition(0);  // a narrow box shows the day, not the year's end
     }
   }
 
@@ -445,14 +445,14 @@ class QtDatePicker final : public DatePicker, public QtControl {
     auto* frame = new QWidget(Client(form));
     auto* row = new QHBoxLayout(frame);
     row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(2);
+    row->setSpacing(1);
     check_ = new QCheckBox(frame);
     check_->setFocusPolicy(Qt::NoFocus);
     edit_ = new DateEditor(frame);
     edit_->setContextMenuPolicy(Qt::NoContextMenu);
     auto* pick = new QToolButton(frame);
-    pick->setText("...");
-    pick->setFixedWidth(18);  // the date itself needs the room
+    pick->setText(QString::fromUtf8("\u25BE"));  // a small arrow: the calendar
+    pick->setFixedWidth(14);                     // the date itself needs the room
     pick->setFocusPolicy(Qt::NoFocus);
     pick->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(pick);
@@ -466,15 +466,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     row->addWidget(pick);
     widget_ = frame;
     frame->setFocusProxy(edit_);
-    std::weak_ptr<kvt::Object> weak = weak_from_this();
-    auto with = [weak](auto f) {
-      return [weak, f](auto&&... args) {
-        auto self = weak.lock();
-        if (!self) return;
-        auto& me = static_cast<QtDatePicker&>(*self);
-        if (QtForm* form = FormOf(me)) form->Guard([&] { f(me, args...); });
-      };
-    };
+    auto with = [this](auto f) { return Handler(*this, f); };
     QObject::connect(check_.data(), &QCheckBox::clicked, frame, with([](QtDatePicker& me, bool on) {
                        me.PickDate(on ? kvt::Variant(kvt::Today()) : kvt::Variant::Null());
                      }));
@@ -537,15 +529,11 @@ class QtFileLinker final : public FileLinker, public QtControl {
     row->addWidget(browse);
     widget_ = frame;
     frame->setFocusProxy(edit_);
-    std::weak_ptr<kvt::Object> weak = weak_from_this();
-    QObject::connect(browse, &QToolButton::clicked, frame, [weak, frame] {
-      auto self = weak.lock();
-      if (!self) return;
-      auto& me = static_cast<QtFileLinker&>(*self);
-      const QString path = QFileDialog::getOpenFileName(frame, "Collega un file");
-      if (path.isEmpty()) return;
-      if (QtForm* form = FormOf(me)) form->Guard([&] { me.Browse(FromQt(path)); });
-    });
+    QObject::connect(browse, &QToolButton::clicked, frame,
+                     Handler(*this, [frame](QtFileLinker& me, bool) {
+                       const QString path = QFileDialog::getOpenFileName(frame, "Collega un file");
+                       if (!path.isEmpty()) me.Browse(FromQt(path));
+                     }));
     ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return edit_; }

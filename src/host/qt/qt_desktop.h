@@ -38,11 +38,7 @@ class QtDesktop final : public kvt::Platform {
   void Activate(const std::shared_ptr<QtForm>& form) { active_ = form; }
   std::shared_ptr<QtForm> ActiveForm() const;
 
-  struct Message {
-    std::string prompt;
-    int buttons;
-    std::string title;
-  };
+  using Message = kvt::ShownMessage;
   const std::vector<Message>& Recorded() const { return messages_; }
   void ClearRecorded() { messages_.clear(); }
   /// Called with every message box's text (a program may print them).
