@@ -8,7 +8,9 @@ set(kvt_exported
   kvt_runtime:runtime:kvt_runtime
   kvt_contracts:contracts:kvt_contracts
   kvtfields:fields:kvt_fields
+  kvt_engine_common:engine_common:kvt_engine_common
   kvt_engine_sqlite:engine_sqlite:kvt_engine_sqlite
+  kvt_engine_postgresql:engine_postgresql:kvt_engine_postgresql
   kvt_host_common:host_common:kvt_host_common
   kvt_host_headless:host_headless:kvt_host_headless
   kvt_host_qt:host_qt:kvt_host_qt

@@ -4,17 +4,17 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/sqlite/code_filter.h"
+#include "engine/common/code_filter.h"
 #include "engine/sqlite/database.h"
 #include "runtime/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
-    const kvtsqlite::CodeFilter f = kvtsqlite::ParseCodeFilter(text);
+    const kvtengine::CodeFilter f = kvtengine::ParseCodeFilter(text);
     (void)f.Sql();
   } catch (const kvt::Error& e) {
-    if (e.Number() != kvt::kObjectErrorBase + kvtsqlite::kBadFilter) __builtin_trap();
+    if (e.Number() != kvt::kObjectErrorBase + kvtengine::kBadFilter) __builtin_trap();
   }
   return 0;
 }

@@ -119,7 +119,7 @@ class Reader {
 
   void ReadField(const toml::table& t) {
     Field field;
-    kvtsqlite::FieldDefinition& d = field.definition;
+    kvtengine::FieldDefinition& d = field.definition;
     d.type = "TextBox";
     std::int64_t max_len = 0;
     const toml::node* min_len_node = nullptr;
@@ -241,7 +241,7 @@ class Reader {
   }
 
   void ReadLayout(const toml::table& l, Form& form, std::set<std::string>& placed) {
-    kvtsqlite::FieldLayout layout;
+    kvtengine::FieldLayout layout;
     layout.break_line = true;
     layout.show_combo_label = true;
     for (auto&& [key, node] : l) {
@@ -340,7 +340,7 @@ Read ReadArchiveFile(const std::string& path) {
   return ParseArchiveFile(text, path);
 }
 
-void ImportArchive(kvtsqlite::DBEngine& engine, const ArchiveFile& archive, bool replace) {
+void ImportArchive(kvtengine::ArchiveEngine& engine, const ArchiveFile& archive, bool replace) {
   const std::int32_t documents = engine.DocumentCount(archive.name);
   if (documents > 0 && !replace) {
     throw kvt::ObjectError(kArchiveHasDocuments, kSource,
@@ -362,7 +362,7 @@ void ImportArchive(kvtsqlite::DBEngine& engine, const ArchiveFile& archive, bool
   });
 }
 
-std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archive) {
+std::string ExportArchive(kvtengine::ArchiveEngine& engine, const std::string& archive) {
   const std::vector<std::string> names = engine.GetFormFields(archive);
   if (names.empty()) {
     throw kvt::ObjectError(kArchiveNotFound, kSource, "no archive '" + archive + "'");

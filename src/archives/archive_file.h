@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/sqlite/db_engine.h"
+#include "engine/common/archive_engine.h"
 
 namespace kvtarchive {
 
@@ -25,13 +25,13 @@ struct Problem {
 };
 
 struct Field {
-  kvtsqlite::FieldDefinition definition;
+  kvtengine::FieldDefinition definition;
   std::vector<std::pair<std::string, std::string>> codes;  // code, description, in file order
 };
 
 struct Form {
   std::string name;
-  std::vector<kvtsqlite::FieldLayout> layout;  // in file order
+  std::vector<kvtengine::FieldLayout> layout;  // in file order
 };
 
 /// An archive as the file describes it.
@@ -55,10 +55,10 @@ Read ReadArchiveFile(const std::string& path);
 /// Creates or replaces the archive in `engine` in one transaction: definitions, layouts, code
 /// lists and script. An archive that already has documents is replaced only with `replace`
 /// (otherwise 0x80040306 and nothing changes).
-void ImportArchive(kvtsqlite::DBEngine& engine, const ArchiveFile& archive, bool replace);
+void ImportArchive(kvtengine::ArchiveEngine& engine, const ArchiveFile& archive, bool replace);
 
 /// The archive in `engine` as an archive file's text; an unknown archive raises.
-std::string ExportArchive(kvtsqlite::DBEngine& engine, const std::string& archive);
+std::string ExportArchive(kvtengine::ArchiveEngine& engine, const std::string& archive);
 
 /// Error numbers (object errors, source "kvtArchive").
 enum : std::uint32_t {

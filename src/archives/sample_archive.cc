@@ -26,7 +26,7 @@ const std::string& Script() {
   return Sample().script;
 }
 
-void CreateSampleArchive(kvtsqlite::DBEngine& e) {
+void CreateSampleArchive(kvtengine::ArchiveEngine& e) {
   e.Transaction([&] {
     e.DeleteArchive(kArchive);
     for (const Field& f : Sample().fields) {
@@ -43,11 +43,11 @@ void CreateSampleArchive(kvtsqlite::DBEngine& e) {
   });
 }
 
-void CreateScaledArchive(kvtsqlite::DBEngine& e, const std::string& archive, int fields) {
+void CreateScaledArchive(kvtengine::ArchiveEngine& e, const std::string& archive, int fields) {
   e.Transaction([&] {
     for (int i = 1; i <= fields; ++i) {
       const std::string name = "Campo" + std::to_string(i);
-      kvtsqlite::FieldDefinition f{.archive = archive,
+      kvtengine::FieldDefinition f{.archive = archive,
                                    .name = name,
                                    .label = "Campo " + std::to_string(i),
                                    .descr = "Campo di prova " + std::to_string(i),

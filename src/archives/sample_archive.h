@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "engine/sqlite/db_engine.h"
+#include "engine/common/archive_engine.h"
 
 namespace kvtarchive::sample {
 
@@ -20,10 +20,10 @@ const std::string& Script();
 /// Imports the sample archive from its file (archives/fatture.toml, built in) into the
 /// engine's database, replacing an earlier copy, with its script also under the common set
 /// "32".
-void CreateSampleArchive(kvtsqlite::DBEngine& engine);
+void CreateSampleArchive(kvtengine::ArchiveEngine& engine);
 
 /// Writes an archive of `fields` text fields named "Campo1" ... with a layout on kEntryForm,
 /// for measurements at scale.
-void CreateScaledArchive(kvtsqlite::DBEngine& engine, const std::string& archive, int fields);
+void CreateScaledArchive(kvtengine::ArchiveEngine& engine, const std::string& archive, int fields);
 
 }  // namespace kvtarchive::sample

@@ -4,6 +4,7 @@
 #include <iterator>
 
 #include "archives/sample_archive.h"
+#include "engine/sqlite/db_engine.h"
 #include "runtime/dictionary.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -88,8 +89,7 @@ layout = [
   for (const auto& want : expected) {
     bool found = false;
     for (const auto& g : got) found = found || g.starts_with(want);
-    EXPECT_TRUE(found) << "missing: " << want << "\ngot:\n"
-                       << ::testing::PrintToString(got);
+    EXPECT_TRUE(found) << "missing: " << want << "\ngot:\n" << ::testing::PrintToString(got);
   }
   ASSERT_EQ(got.size(), expected.size()) << ::testing::PrintToString(got);
   for (std::size_t i = 0; i < got.size(); ++i) {

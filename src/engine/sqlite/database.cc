@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <limits>
 
 namespace kvtsqlite {
@@ -12,7 +13,13 @@ extern const char* const kSchemaSql;
 namespace {
 
 constexpr const char* kSchemaName = "kvtfields";
-constexpr const char* kSchemaVersion = "1";
+
+// What turns a database of version n into one of version n + 1, starting with version 1.
+constexpr const char* kUpgrades[] = {
+    // 2: documents are counted and listed per archive
+    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);",
+};
+static_assert(std::size(kUpgrades) == kvtengine::kSchemaVersion - 1);
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
   throw EngineError(kDatabaseError, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -100,10 +107,11 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
   } catch (const kvt::Error&) {
     // no kvt_meta table: somebody else's database
   }
-  if (schema != kSchemaName || version != kSchemaVersion) {
-    throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database" +
-                                           (schema == kSchemaName ? " of version 1" : ""));
+  if (schema != kSchemaName) {
+    throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database");
   }
+  kvtengine::CheckSchemaVersion(kSource, "'" + path + "'", version);
+  if (std::stoi(version) < kvtengine::kSchemaVersion) db->Upgrade(path);
   try {
     db->Execute("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;");
   } catch (const kvt::Error&) {
@@ -111,6 +119,30 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
                       "cannot use '" + path + "': " + Why(path, sqlite3_errmsg(raw)));
   }
   return db;
+}
+
+void Database::Upgrade(const std::string& path) {
+  try {
+    Execute("BEGIN IMMEDIATE");
+  } catch (const kvt::Error&) {
+    throw EngineError(kDatabaseError, "cannot upgrade '" + path + "' to this program's version: " +
+                                          Why(path, sqlite3_errmsg(db_)));
+  }
+  try {
+    // Read again inside the write lock: another program may have upgraded it meanwhile.
+    auto q = Query("SELECT value FROM kvt_meta WHERE key = 'version'");
+    q.Step();
+    const int from = std::stoi(q.ColumnText(0));
+    q.Run();
+    for (int v = from; v < kvtengine::kSchemaVersion; ++v) Execute(kUpgrades[v - 1]);
+    Query("UPDATE kvt_meta SET value = ?1 WHERE key = 'version'")
+        .Bind(1, std::int64_t{kvtengine::kSchemaVersion})
+        .Run();
+    Execute("COMMIT");
+  } catch (...) {
+    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    throw;
+  }
 }
 
 Database::~Database() {

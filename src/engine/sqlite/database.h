@@ -11,6 +11,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/common/engine_error.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
 #include "runtime/variant.h"
@@ -19,21 +20,21 @@ namespace kvtsqlite {
 
 inline constexpr const char* kSource = "kvtDBEngine.DBEngine";
 
-/// Error numbers of the engine (object errors, 0x80040000 + n).
-enum : std::uint32_t {
-  kDatabaseError = 769,   // SQLite refused an operation
-  kNotOurDatabase = 770,  // the file is not a kvtfields database
-  kBadFilter = 771,       // a code-list filter that does not parse
-  kNoDatabase = 772,      // the engine has no open database
-  kBadDefinition = 773,   // a definition the forms cannot be built from
-};
+// The engines' shared error numbers.
+using kvtengine::kBadDefinition;
+using kvtengine::kBadFilter;
+using kvtengine::kDatabaseError;
+using kvtengine::kNewerSchema;
+using kvtengine::kNoDatabase;
+using kvtengine::kNotOurDatabase;
 
 kvt::Error EngineError(std::uint32_t n, std::string description);
 
 class Statement;
 
-/// One open database file. Opening a new, empty file applies the schema; opening a file with
-/// another schema, or no SQLite file at all, raises kNotOurDatabase and writes nothing.
+/// One open database file. Opening a new, empty file applies the schema and an older kvtfields
+/// file is upgraded; a file with another schema, or no SQLite file at all, raises
+/// kNotOurDatabase, one from a newer program kNewerSchema, and neither is written.
 class Database {
  public:
   /// Opens the file at `path`. With `create`, a missing or empty file is made a new database;
@@ -54,6 +55,7 @@ class Database {
 
  private:
   Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
+  void Upgrade(const std::string& path);
   friend class Statement;
   struct Cached {
     sqlite3_stmt* stmt = nullptr;

@@ -3,7 +3,6 @@
 #include <ctime>
 #include <unordered_set>
 
-#include "engine/sqlite/code_filter.h"
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
 #include "runtime/text.h"
@@ -131,8 +130,12 @@ std::shared_ptr<kvtfields::IDBConnection> DBEngine::Connection() {
   return ever_opened_ ? connection_ : nullptr;
 }
 
-void DBEngine::AddCode(const std::string& archive, const std::string& field_name,
-                       const std::string& code, const std::string& description) {
+std::string DBEngine::Where() const {
+  return db_ ? db_->Path() : std::string("no database");
+}
+
+void DBEngine::WriteCode(const std::string& archive, const std::string& field_name,
+                         const std::string& code, const std::string& description) {
   Db().Query(
           "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") VALUES (?1, ?2, ?3, ?4) "
           "ON CONFLICT (archive, fieldType, \"COD\") DO UPDATE SET \"VALUE\" = excluded.\"VALUE\"")
@@ -143,8 +146,8 @@ void DBEngine::AddCode(const std::string& archive, const std::string& field_name
       .Run();
 }
 
-void DBEngine::DeleteCode(const std::string& archive, const std::string& field_name,
-                          const std::string& code) {
+void DBEngine::EraseCode(const std::string& archive, const std::string& field_name,
+                         const std::string& code) {
   Db().Query("DELETE FROM code_lists WHERE archive = ?1 AND fieldType = ?2 AND \"COD\" = ?3")
       .Bind(1, archive)
       .Bind(2, field_name)
@@ -152,56 +155,87 @@ void DBEngine::DeleteCode(const std::string& archive, const std::string& field_n
       .Run();
 }
 
-std::vector<std::string> DBEngine::GetFormFields(const std::string& archive) {
+namespace {
+
+constexpr const char* kDefinitionColumns =
+    "\"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", "
+    "\"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\"";
+constexpr const char* kLayoutColumns =
+    "archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
+    "\"ShowComboLabel\"";
+
+std::vector<kvt::Variant> Row(const Statement& q, int from, int count) {
+  std::vector<kvt::Variant> row;
+  row.reserve(static_cast<std::size_t>(count));
+  for (int i = from; i < from + count; ++i) row.push_back(q.Column(i));
+  return row;
+}
+
+}  // namespace
+
+DBEngine::ArchiveRead DBEngine::ReadArchive(const std::string& archive) {
+  ArchiveRead read;
+  auto q = Db().Query(std::string("SELECT cod, ") + kDefinitionColumns +
+                      " FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
+  q.Bind(1, archive);
+  while (q.Step()) {
+    read.names.push_back(q.ColumnText(0));
+    read.definitions.push_back(Row(q, 1, 12));
+  }
+  auto c = Db().Query(
+      "SELECT fieldType, \"COD\", \"VALUE\" FROM code_lists WHERE archive = ?1 "
+      "ORDER BY fieldType, \"COD\"");
+  c.Bind(1, archive);
+  while (c.Step()) read.codes.emplace_back(c.ColumnText(0), Row(c, 1, 2));
+  return read;
+}
+
+std::vector<std::string> DBEngine::ReadFieldNames(const std::string& archive) {
   auto q =
       Db().Query("SELECT cod FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
   q.Bind(1, archive);
   std::vector<std::string> names;
   while (q.Step()) names.push_back(q.ColumnText(0));
-  // A form names its controls without regard to letter case: two such fields would share one
-  // control, the second silently replacing the first.
-  std::unordered_set<std::string_view, kvt::IgnoreCaseHash, kvt::IgnoreCaseEqual> seen;
-  for (const auto& n : names) {
-    if (!seen.insert(n).second) {
-      throw EngineError(kBadDefinition, "archive '" + archive + "' has two fields named '" + n +
-                                            "' but for letter case; rename one of them");
-    }
-  }
   return names;
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::GetFieldDefinition(const std::string& archive,
-                                                             const std::string& field_name) {
-  auto q = Db().Query(
-      "SELECT \"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", "
-      "\"IsRequired\", \"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", "
-      "\"Type\" FROM field_definitions WHERE archive = ?1 AND cod = ?2");
+std::shared_ptr<kvt::RecordSet> DBEngine::ReadDefinition(const std::string& archive,
+                                                         const std::string& field_name) {
+  auto q = Db().Query(std::string("SELECT ") + kDefinitionColumns +
+                      " FROM field_definitions WHERE archive = ?1 AND cod = ?2");
   q.Bind(1, archive).Bind(2, field_name);
   return q.ToRecordSet();
 }
 
-kvt::Variant DBEngine::GetFieldVisualProperties(const std::string& archive,
-                                                const std::string& field_name,
-                                                const std::string& form_name) {
-  auto q = Db().Query(
-      "SELECT archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
-      "\"ShowComboLabel\" FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
+std::shared_ptr<kvt::RecordSet> DBEngine::ReadLayout(const std::string& archive,
+                                                     const std::string& field_name,
+                                                     const std::string& form_name) {
+  auto q = Db().Query(std::string("SELECT ") + kLayoutColumns +
+                      " FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
   q.Bind(1, archive).Bind(2, field_name).Bind(3, form_name);
-  auto rs = q.ToRecordSet();
-  if (rs->Eof()) return kvt::Variant::Nothing();
-  return kvt::Variant(rs);
+  return q.ToRecordSet();
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::GetCodeList(const std::string& filter) {
-  const CodeFilter f = ParseCodeFilter(filter);
-  auto q = Db().Query(f.Sql());
+std::unordered_map<std::string, std::vector<kvt::Variant>> DBEngine::ReadLayouts(
+    const std::string& archive, const std::string& form) {
+  auto q = Db().Query(std::string("SELECT ") + kLayoutColumns +
+                      " FROM field_layouts WHERE archive = ?1 AND form = ?2");
+  q.Bind(1, archive).Bind(2, form);
+  std::unordered_map<std::string, std::vector<kvt::Variant>> rows;
+  while (q.Step()) rows.emplace(q.ColumnText(1), Row(q, 0, 8));
+  return rows;
+}
+
+std::shared_ptr<kvt::RecordSet> DBEngine::ReadCodes(const kvtengine::CodeFilter& f) {
+  auto q = Db().Query(f.Sql('?'));
   for (std::size_t i = 0; i < f.equals.size(); ++i) {
     q.Bind(static_cast<int>(i + 1), f.equals[i].second);
   }
   return q.ToRecordSet();
 }
 
-void DBEngine::PutField(const FieldDefinition& f) {
+void DBEngine::PutField(const kvtengine::FieldDefinition& f) {
+  DropSnapshot();
   {
     auto same = Db().Query(
         "SELECT cod FROM field_definitions WHERE archive = ?1 AND cod <> ?2 AND lower(cod) = "
@@ -240,7 +274,8 @@ void DBEngine::PutField(const FieldDefinition& f) {
       .Run();
 }
 
-void DBEngine::PutLayout(const FieldLayout& l) {
+void DBEngine::PutLayout(const kvtengine::FieldLayout& l) {
+  DropSnapshot();
   Db().Query(
           "INSERT OR REPLACE INTO field_layouts (archive, cod, form, \"Width\", \"Height\", "
           "\"BreakLine\", \"MultiLine\", \"ShowComboLabel\") VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, "
@@ -276,6 +311,7 @@ bool DBEngine::HasArchive(const std::string& archive) {
 }
 
 void DBEngine::DeleteArchive(const std::string& archive) {
+  DropSnapshot();
   for (const char* table : {"field_definitions", "field_layouts", "code_lists"}) {
     Db().Query("DELETE FROM " + std::string(table) + " WHERE archive = ?1").Bind(1, archive).Run();
   }
@@ -307,41 +343,40 @@ void DBEngine::Transaction(const std::function<void()>& work) {
     db.Execute("COMMIT");
   } catch (...) {
     sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    DropSnapshot();  // it may hold codes the rollback took back
     throw;
   }
 }
 
-void DBEngine::InsertValues(std::int32_t id, const kvt::Dictionary& values) {
-  for (const auto& [field, value] : values.Entries()) {
-    Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
-        .Bind(1, std::int64_t{id})
-        .Bind(2, field)
-        .Bind(3, value)
+std::int32_t DBEngine::InsertDocument(
+    const std::string& archive, const std::string& saved_at,
+    const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  std::int32_t id = 0;
+  Transaction([&] {
+    Db().Query("INSERT INTO documents (archive, saved_at) VALUES (?1, ?2)")
+        .Bind(1, archive)
+        .Bind(2, saved_at)
         .Run();
-  }
+    id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
+    for (const auto& [field, value] : values) {
+      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
+          .Bind(1, std::int64_t{id})
+          .Bind(2, field)
+          .Bind(3, value)
+          .Run();
+    }
+  });
+  return id;
 }
 
 std::int32_t DBEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
-  auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
-  if (!dict) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "SaveDocument needs a Dictionary",
-                            kSource);
-  }
-  std::int32_t id = 0;
-  Transaction([&] {
-    char stamp[32];
-    const std::time_t now = std::time(nullptr);
-    std::tm utc{};
-    gmtime_r(&now, &utc);
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    Db().Query("INSERT INTO documents (archive, saved_at) VALUES (?1, ?2)")
-        .Bind(1, archive)
-        .Bind(2, std::string_view(stamp))
-        .Run();
-    id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
-    InsertValues(id, *dict);
-  });
-  return id;
+  return InsertDocument(archive, kvtengine::SavedAtNow(),
+                        kvtengine::DocumentValues(values, kSource)->Entries());
+}
+
+std::int32_t DBEngine::CopyDocument(const std::string& archive,
+                                    const kvtengine::StoredDocument& document) {
+  return InsertDocument(archive, document.saved_at, document.values);
 }
 
 std::int32_t DBEngine::DocumentCount(const std::string& archive) {
@@ -369,11 +404,7 @@ kvt::ObjectRef DBEngine::LoadDocument(std::int32_t id) {
 }
 
 void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
-  auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
-  if (!dict) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch, "UpdateDocument needs a Dictionary",
-                            kSource);
-  }
+  auto dict = kvtengine::DocumentValues(values, kSource);
   Transaction([&] {
     {
       auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
@@ -384,17 +415,23 @@ void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
       }
     }
     Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
-    InsertValues(id, *dict);
+    for (const auto& [field, value] : dict->Entries()) {
+      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
+          .Bind(1, std::int64_t{id})
+          .Bind(2, field)
+          .Bind(3, value)
+          .Run();
+    }
   });
 }
 
-std::vector<DBEngine::StoredDocument> DBEngine::ListDocuments(const std::string& archive) {
+std::vector<kvtengine::StoredDocument> DBEngine::ListDocuments(const std::string& archive) {
   auto q = Db().Query(
       "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
       "ORDER BY d.id, v.rowid");
   q.Bind(1, archive);
-  std::vector<StoredDocument> out;
+  std::vector<kvtengine::StoredDocument> out;
   while (q.Step()) {
     const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
     if (out.empty() || out.back().id != id) out.push_back({id, q.ColumnText(1), {}});
@@ -402,6 +439,33 @@ std::vector<DBEngine::StoredDocument> DBEngine::ListDocuments(const std::string&
     if (!field.IsNull()) out.back().values.emplace_back(kvt::CStr(field), q.Column(3));
   }
   return out;
+}
+
+std::vector<std::pair<std::string, std::string>> DBEngine::ListScripts() {
+  auto q = Db().Query("SELECT script_set, source FROM scripts ORDER BY script_set");
+  std::vector<std::pair<std::string, std::string>> out;
+  while (q.Step()) out.emplace_back(q.ColumnText(0), q.ColumnText(1));
+  return out;
+}
+
+std::vector<DBEngine::LearntValue> DBEngine::ListLearnt() {
+  auto q = Db().Query(
+      "SELECT key, value, uses, last_used FROM \"SYS_AUTOCOMPLETE\" ORDER BY key, value");
+  std::vector<LearntValue> out;
+  while (q.Step())
+    out.push_back({q.ColumnText(0), q.ColumnText(1), q.ColumnInt(2), q.ColumnInt(3)});
+  return out;
+}
+
+void DBEngine::PutLearnt(const LearntValue& l) {
+  Db().Query(
+          "INSERT OR REPLACE INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used) VALUES (?1, "
+          "?2, ?3, ?4)")
+      .Bind(1, l.key)
+      .Bind(2, l.value)
+      .Bind(3, l.uses)
+      .Bind(4, l.last_used)
+      .Run();
 }
 
 void RegisterEngineClass() {

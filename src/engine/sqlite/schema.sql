@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '1');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '2');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -72,6 +72,7 @@ CREATE TABLE documents (
   archive          TEXT NOT NULL,
   saved_at         TEXT NOT NULL
 );
+CREATE INDEX documents_archive ON documents (archive);
 CREATE TABLE document_values (
   document         INTEGER NOT NULL REFERENCES documents (id) ON DELETE CASCADE,
   field            TEXT NOT NULL,

@@ -16,7 +16,7 @@
 #include <utility>
 #include <vector>
 
-namespace kvtsqlite {
+namespace kvtengine {
 
 struct CodeFilter {
   /// Column (as named in SQL) and the literal it must equal, in the order written.
@@ -24,11 +24,14 @@ struct CodeFilter {
   std::string order_by;  // a column as named in SQL, or empty
   bool descending = false;
 
-  /// The SELECT over the code table that this filter's shape needs; values bind as ?1, ?2 ...
-  std::string Sql() const;
+  /// The SELECT over the code table that this filter's shape needs; values bind as
+  /// `placeholder`1, `placeholder`2 ... ('?' for SQLite, '$' for PostgreSQL).
+  std::string Sql(char placeholder = '?') const;
+  /// True for the component's own shape: archive and field, in code order.
+  bool IsArchiveField() const;
 };
 
-/// Parses a filter; text outside the grammar raises kBadFilter and describes where.
-CodeFilter ParseCodeFilter(std::string_view text);
+/// Parses a filter; text outside the grammar raises kBadFilter from `source` and describes where.
+CodeFilter ParseCodeFilter(std::string_view text, const char* source = "kvtDBEngine.DBEngine");
 
-}  // namespace kvtsqlite
+}  // namespace kvtengine

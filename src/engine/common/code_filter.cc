@@ -1,11 +1,11 @@
-#include "engine/sqlite/code_filter.h"
+#include "engine/common/code_filter.h"
 
 #include <optional>
 
-#include "engine/sqlite/database.h"
+#include "engine/common/engine_error.h"
 #include "runtime/text.h"
 
-namespace kvtsqlite {
+namespace kvtengine {
 namespace {
 
 // Columns a filter may name, with their SQL spelling.
@@ -22,7 +22,7 @@ std::optional<std::string> KnownColumn(std::string_view name) {
 
 class Parser {
  public:
-  explicit Parser(std::string_view text) : s_(text) {}
+  Parser(std::string_view text, const char* source) : s_(text), source_(source) {}
 
   CodeFilter Parse() {
     CodeFilter f;
@@ -53,9 +53,9 @@ class Parser {
 
  private:
   [[noreturn]] void Fail(const std::string& why) const {
-    throw EngineError(kBadFilter, "code-list filter not understood at position " +
-                                      std::to_string(i_ + 1) + " (" + why +
-                                      "): " + std::string(s_));
+    throw EngineError(kBadFilter, source_,
+                      "code-list filter not understood at position " + std::to_string(i_ + 1) +
+                          " (" + why + "): " + std::string(s_));
   }
   bool AtEnd() const { return i_ >= s_.size(); }
   void SkipBlanks() {
@@ -118,6 +118,7 @@ class Parser {
   }
 
   std::string_view s_;
+  const char* source_;
   std::size_t i_ = 0;
 };
 
@@ -147,19 +148,24 @@ std::optional<CodeFilter> ComponentShape(std::string_view text) {
 
 }  // namespace
 
-CodeFilter ParseCodeFilter(std::string_view text) {
+CodeFilter ParseCodeFilter(std::string_view text, const char* source) {
   if (auto f = ComponentShape(text)) return *f;
-  return Parser(text).Parse();
+  return Parser(text, source).Parse();
 }
 
-std::string CodeFilter::Sql() const {
+bool CodeFilter::IsArchiveField() const {
+  return equals.size() == 2 && equals[0].first == "archive" && equals[1].first == "fieldType" &&
+         order_by == "\"COD\"" && !descending;
+}
+
+std::string CodeFilter::Sql(char placeholder) const {
   std::string sql = "SELECT \"COD\", \"VALUE\" FROM code_lists";
   for (std::size_t i = 0; i < equals.size(); ++i) {
     sql += i == 0 ? " WHERE " : " AND ";
-    sql += equals[i].first + " = ?" + std::to_string(i + 1);
+    sql += equals[i].first + " = " + placeholder + std::to_string(i + 1);
   }
   if (!order_by.empty()) sql += " ORDER BY " + order_by + (descending ? " DESC" : "");
   return sql;
 }
 
-}  // namespace kvtsqlite
+}  // namespace kvtengine

@@ -1,0 +1,194 @@
+#include "engine/common/archive_engine.h"
+
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <unordered_set>
+
+#include "engine/common/engine_error.h"
+#include "runtime/record_set.h"
+#include "runtime/text.h"
+
+namespace kvtengine {
+
+std::string SavedAtNow() {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return stamp;
+}
+
+std::shared_ptr<kvt::Dictionary> DocumentValues(const kvt::ObjectRef& values, const char* source) {
+  auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
+  if (!dict) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kTypeMismatch,
+                            "a document's values must be a Dictionary", source);
+  }
+  return dict;
+}
+
+const std::vector<std::string>& DefinitionColumns() {
+  static const std::vector<std::string> columns = {
+      "Label",      "Descr",        "MaxLen",      "MinLen",      "Priority",         "IsIndex",
+      "IsRequired", "AutoComplete", "DATA_FORMAT", "CHAR_FORMAT", "IsRetainInMemory", "Type"};
+  return columns;
+}
+
+const std::vector<std::string>& LayoutColumns() {
+  static const std::vector<std::string> columns = {
+      "archive", "cod", "form", "Width", "Height", "BreakLine", "MultiLine", "ShowComboLabel"};
+  return columns;
+}
+
+// The archive as read when its form build began. Each field's questions are answered once, in
+// the order of the fields: a question out of that order belongs to something after the build
+// (a code list reloaded, a field added by hand) and must see the database as it is now.
+struct ArchiveEngine::Snapshot {
+  enum Asked : std::uint8_t { kDefinition = 1, kCodes = 2 };
+
+  std::string archive;
+  std::unordered_map<std::string, std::size_t> index;  // field name → position
+  std::vector<std::vector<kvt::Variant>> definitions;
+  std::vector<std::vector<std::vector<kvt::Variant>>> codes;  // per field: {COD, VALUE} rows
+  std::map<std::string, std::unordered_map<std::string, std::vector<kvt::Variant>>> layouts;
+  std::map<std::string, std::vector<bool>> layout_asked;  // per form, per field
+  std::vector<std::uint8_t> asked;
+  std::size_t cursor = 0;
+
+  // The field's position when the snapshot may answer for it, marking the question answered.
+  std::optional<std::size_t> Claim(const std::string& field, std::vector<bool>* layout,
+                                   Asked kind) {
+    auto it = index.find(field);
+    if (it == index.end()) return std::nullopt;
+    const std::size_t i = it->second;
+    const bool repeated = layout ? (*layout)[i] : (asked[i] & kind) != 0;
+    if (i < cursor || repeated) return std::nullopt;
+    if (layout) {
+      (*layout)[i] = true;
+    } else {
+      asked[i] |= kind;
+    }
+    cursor = i;
+    return i;
+  }
+};
+
+ArchiveEngine::ArchiveEngine() = default;
+ArchiveEngine::~ArchiveEngine() = default;
+
+void ArchiveEngine::SetFormSnapshot(bool on) {
+  use_snapshot_ = on;
+  DropSnapshot();
+}
+
+void ArchiveEngine::DropSnapshot() {
+  snapshot_.reset();
+}
+
+std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive) {
+  DropSnapshot();
+  std::vector<std::string> names;
+  std::unique_ptr<Snapshot> snap;
+  if (use_snapshot_) {
+    ArchiveRead read = ReadArchive(archive);
+    snap = std::make_unique<Snapshot>();
+    snap->archive = archive;
+    snap->definitions = std::move(read.definitions);
+    snap->codes.resize(read.names.size());
+    snap->asked.resize(read.names.size());
+    for (std::size_t i = 0; i < read.names.size(); ++i) snap->index.emplace(read.names[i], i);
+    for (auto& [field, row] : read.codes) {
+      auto it = snap->index.find(field);
+      if (it != snap->index.end()) snap->codes[it->second].push_back(std::move(row));
+    }
+    names = std::move(read.names);
+  } else {
+    names = ReadFieldNames(archive);
+  }
+  // A form names its controls without regard to letter case: two such fields would share one
+  // control, the second silently replacing the first.
+  std::unordered_set<std::string_view, kvt::IgnoreCaseHash, kvt::IgnoreCaseEqual> seen;
+  for (const auto& n : names) {
+    if (!seen.insert(n).second) {
+      throw EngineError(kBadDefinition, Source(),
+                        "archive '" + archive + "' has two fields named '" + n +
+                            "' but for letter case; rename one of them");
+    }
+  }
+  snapshot_ = std::move(snap);
+  return names;
+}
+
+std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetFieldDefinition(const std::string& archive,
+                                                                  const std::string& field_name) {
+  if (snapshot_ && snapshot_->archive == archive) {
+    if (auto i = snapshot_->Claim(field_name, nullptr, Snapshot::kDefinition)) {
+      return kvt::MemoryRecordSet::Create(DefinitionColumns(), {snapshot_->definitions[*i]});
+    }
+    DropSnapshot();
+  }
+  return ReadDefinition(archive, field_name);
+}
+
+kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
+                                                     const std::string& field_name,
+                                                     const std::string& form_name) {
+  if (snapshot_ && snapshot_->archive == archive) {
+    auto [asked, fresh] =
+        snapshot_->layout_asked.try_emplace(form_name, snapshot_->definitions.size(), false);
+    if (auto i = snapshot_->Claim(field_name, &asked->second, Snapshot::kDefinition)) {
+      auto& rows = snapshot_->layouts[form_name];
+      if (fresh) rows = ReadLayouts(archive, form_name);  // one query per form, the first time
+      auto row = rows.find(field_name);
+      if (row == rows.end()) return kvt::Variant::Nothing();
+      return kvt::Variant(kvt::MemoryRecordSet::Create(LayoutColumns(), {row->second}));
+    }
+    DropSnapshot();
+  }
+  auto rs = ReadLayout(archive, field_name, form_name);
+  if (rs->Eof()) return kvt::Variant::Nothing();
+  return kvt::Variant(rs);
+}
+
+std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetCodeList(const std::string& filter) {
+  const CodeFilter f = ParseCodeFilter(filter, Source());
+  if (snapshot_ && f.IsArchiveField() && snapshot_->archive == f.equals[0].second) {
+    if (auto i = snapshot_->Claim(f.equals[1].second, nullptr, Snapshot::kCodes)) {
+      return kvt::MemoryRecordSet::Create({"COD", "VALUE"}, snapshot_->codes[*i]);
+    }
+    DropSnapshot();
+  }
+  return ReadCodes(f);
+}
+
+void ArchiveEngine::AddCode(const std::string& archive, const std::string& field_name,
+                            const std::string& code, const std::string& description) {
+  WriteCode(archive, field_name, code, description);
+  if (!snapshot_ || snapshot_->archive != archive) return;
+  auto it = snapshot_->index.find(field_name);
+  if (it == snapshot_->index.end()) return;
+  // Codes are kept in the database's order: bytes, as both engines compare them.
+  auto& rows = snapshot_->codes[it->second];
+  auto at =
+      std::lower_bound(rows.begin(), rows.end(), code,
+                       [](const auto& row, const std::string& c) { return row[0].AsString() < c; });
+  if (at != rows.end() && at->front().AsString() == code) {
+    (*at)[1] = kvt::Variant(description);
+  } else {
+    rows.insert(at, {kvt::Variant(code), kvt::Variant(description)});
+  }
+}
+
+void ArchiveEngine::DeleteCode(const std::string& archive, const std::string& field_name,
+                               const std::string& code) {
+  EraseCode(archive, field_name, code);
+  if (!snapshot_ || snapshot_->archive != archive) return;
+  auto it = snapshot_->index.find(field_name);
+  if (it == snapshot_->index.end()) return;
+  auto& rows = snapshot_->codes[it->second];
+  std::erase_if(rows, [&](const auto& row) { return row[0].AsString() == code; });
+}
+
+}  // namespace kvtengine

@@ -1,0 +1,168 @@
+// What every database engine of the programs offers beside the component's contract: archive
+// maintenance, scripts and stored documents; and the component's questions answered from one
+// read of the archive per form build (a server answers each query over the network).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "engine/common/code_filter.h"
+#include "kvtfields/contracts/db_engine.h"
+#include "kvtfields/contracts/script_source.h"
+#include "runtime/dictionary.h"
+#include "runtime/variant.h"
+
+namespace kvtengine {
+
+/// One field of an archive as stored; values are stored as given (nulls and wrong kinds too).
+struct FieldDefinition {
+  std::string archive;
+  std::string name;
+  kvt::Variant label = "";
+  kvt::Variant descr = "";
+  kvt::Variant max_len = 0;
+  kvt::Variant min_len = 0;
+  kvt::Variant priority = 0;
+  kvt::Variant is_index = false;
+  kvt::Variant is_required = false;
+  kvt::Variant auto_complete = false;
+  kvt::Variant data_format = 0;
+  kvt::Variant char_format = 0;
+  kvt::Variant retain_in_memory = false;
+  kvt::Variant type = "TextBox";
+};
+
+/// The layout of a field on one form.
+struct FieldLayout {
+  std::string archive;
+  std::string name;
+  std::string form;
+  kvt::Variant width = 0;
+  kvt::Variant height = 0;
+  kvt::Variant break_line = true;
+  kvt::Variant multi_line = false;
+  kvt::Variant show_combo_label = true;
+};
+
+/// One stored document with its values in field order.
+struct StoredDocument {
+  std::int32_t id = 0;
+  std::string saved_at;  // UTC, ISO 8601
+  std::vector<std::pair<std::string, kvt::Variant>> values;
+};
+
+/// The time of saving a document gets: now, UTC, ISO 8601 to the second.
+std::string SavedAtNow();
+/// The Dictionary a document's values come in; anything else raises 13 from `source`.
+std::shared_ptr<kvt::Dictionary> DocumentValues(const kvt::ObjectRef& values, const char* source);
+
+/// The columns of a definition answer, and of a layout answer, in order.
+const std::vector<std::string>& DefinitionColumns();
+const std::vector<std::string>& LayoutColumns();
+
+class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSource {
+ public:
+  ArchiveEngine();
+  ~ArchiveEngine() override;
+
+  // The component's questions. While a form is built they are answered from the snapshot
+  // GetFormFields reads; a question asked twice, or about a field the build has passed, means
+  // the build is over and goes to the database.
+  void AddCode(const std::string& archive, const std::string& field_name, const std::string& code,
+               const std::string& description) final;
+  void DeleteCode(const std::string& archive, const std::string& field_name,
+                  const std::string& code) final;
+  std::vector<std::string> GetFormFields(const std::string& archive) final;
+  std::shared_ptr<kvt::RecordSet> GetFieldDefinition(const std::string& archive,
+                                                     const std::string& field_name) final;
+  kvt::Variant GetFieldVisualProperties(const std::string& archive, const std::string& field_name,
+                                        const std::string& form_name) final;
+  std::shared_ptr<kvt::RecordSet> GetCodeList(const std::string& filter) final;
+  /// On (the default): a form build reads the archive in one go. Off: one query per question.
+  void SetFormSnapshot(bool on);
+
+  /// Where the engine's data is, for messages: a file name, or a connection without password.
+  virtual std::string Where() const = 0;
+  /// Adds or replaces a field; a new field goes after the archive's last one.
+  virtual void PutField(const FieldDefinition& field) = 0;
+  virtual void PutLayout(const FieldLayout& layout) = 0;
+  virtual void PutScript(const std::string& script_set, const std::string& source) = 0;
+  /// True when the archive has at least one field.
+  virtual bool HasArchive(const std::string& archive) = 0;
+  /// Removes an archive's definitions, layouts, code lists and script (not its documents).
+  virtual void DeleteArchive(const std::string& archive) = 0;
+  /// The archives that have fields, in name order.
+  virtual std::vector<std::string> ListArchives() = 0;
+  /// The forms that have a layout for the archive's fields, in name order.
+  virtual std::vector<std::string> ListForms(const std::string& archive) = 0;
+  /// Runs several changes as one transaction; inside another one, as part of it.
+  virtual void Transaction(const std::function<void()>& work) = 0;
+
+  /// Stores one document's values (field name → value) in one transaction; returns its id.
+  virtual std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) = 0;
+  virtual std::int32_t DocumentCount(const std::string& archive) = 0;
+  /// The values of a stored document as a Dictionary; an unknown id raises 9.
+  virtual kvt::ObjectRef LoadDocument(std::int32_t id) = 0;
+  /// Replaces the values of a stored document, in one transaction; an unknown id raises 9 and
+  /// changes nothing.
+  virtual void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) = 0;
+  /// The archive's stored documents, oldest first, read in one query.
+  virtual std::vector<StoredDocument> ListDocuments(const std::string& archive) = 0;
+  /// Stores a document as it was stored elsewhere (its time of saving kept); returns its id.
+  virtual std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) = 0;
+
+  /// Every script set with its source, in set order.
+  virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;
+  /// Every code of an archive as (field, COD, VALUE), in field then code order.
+  std::vector<std::pair<std::string, std::vector<kvt::Variant>>> ListCodes(
+      const std::string& archive) {
+    return ReadArchive(archive).codes;
+  }
+
+  /// One value learnt by the autocomplete store, for copying between databases.
+  struct LearntValue {
+    std::string key, value;
+    std::int64_t uses = 1, last_used = 0;
+  };
+  virtual std::vector<LearntValue> ListLearnt() = 0;
+  virtual void PutLearnt(const LearntValue& learnt) = 0;
+
+ protected:
+  /// One read of an archive: its fields in order with their definitions (DefinitionColumns),
+  /// and every code of the archive as (field, COD, VALUE) in field then code order.
+  struct ArchiveRead {
+    std::vector<std::string> names;
+    std::vector<std::vector<kvt::Variant>> definitions;
+    std::vector<std::pair<std::string, std::vector<kvt::Variant>>> codes;
+  };
+  virtual const char* Source() const = 0;
+  virtual ArchiveRead ReadArchive(const std::string& archive) = 0;
+  virtual std::vector<std::string> ReadFieldNames(const std::string& archive) = 0;
+  virtual std::shared_ptr<kvt::RecordSet> ReadDefinition(const std::string& archive,
+                                                         const std::string& field) = 0;
+  virtual std::shared_ptr<kvt::RecordSet> ReadLayout(const std::string& archive,
+                                                     const std::string& field,
+                                                     const std::string& form) = 0;
+  /// Every layout row (LayoutColumns) of the archive on one form, by field name.
+  virtual std::unordered_map<std::string, std::vector<kvt::Variant>> ReadLayouts(
+      const std::string& archive, const std::string& form) = 0;
+  virtual std::shared_ptr<kvt::RecordSet> ReadCodes(const CodeFilter& filter) = 0;
+  virtual void WriteCode(const std::string& archive, const std::string& field,
+                         const std::string& code, const std::string& description) = 0;
+  virtual void EraseCode(const std::string& archive, const std::string& field,
+                         const std::string& code) = 0;
+  /// Any change but a code's makes the snapshot unfit: the engines call this when they write.
+  void DropSnapshot();
+
+ private:
+  struct Snapshot;
+  std::unique_ptr<Snapshot> snapshot_;
+  bool use_snapshot_ = true;
+};
+
+}  // namespace kvtengine

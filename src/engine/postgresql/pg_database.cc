@@ -1,0 +1,397 @@
+#include "engine/postgresql/pg_database.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <limits>
+
+namespace kvtpg {
+
+extern const char* const kSchemaSql;
+
+namespace {
+
+using kvtengine::EngineError;
+
+// What turns a database of version n into one of version n + 1, starting with version 1.
+constexpr const char* kUpgrades[] = {
+    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);",
+};
+static_assert(std::size(kUpgrades) == kvtengine::kSchemaVersion - 1);
+
+// Serialises making and upgrading the schema between programs connecting at the same moment.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7310142)";
+
+constexpr Oid kBoolOid = 16, kInt8Oid = 20, kInt2Oid = 21, kInt4Oid = 23, kJsonOid = 114,
+              kFloat4Oid = 700, kFloat8Oid = 701, kNumericOid = 1700, kJsonbOid = 3802;
+
+std::string Trimmed(const char* message) {
+  std::string s = message ? message : "";
+  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
+  return s;
+}
+
+kvt::Variant WholeNumber(std::int64_t v) {
+  if (v >= std::numeric_limits<std::int32_t>::min() &&
+      v <= std::numeric_limits<std::int32_t>::max()) {
+    return kvt::Variant(static_cast<std::int32_t>(v));
+  }
+  return kvt::Variant(static_cast<double>(v));
+}
+
+void AppendUtf8(std::string& out, std::uint32_t cp) {
+  if (cp < 0x80) {
+    out.push_back(static_cast<char>(cp));
+  } else if (cp < 0x800) {
+    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else if (cp < 0x10000) {
+    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  } else {
+    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+  }
+}
+
+std::uint32_t Hex4(std::string_view s, std::size_t at) {
+  std::uint32_t v = 0;
+  if (at + 4 > s.size()) return 0xFFFD;
+  std::from_chars(s.data() + at, s.data() + at + 4, v, 16);
+  return v;
+}
+
+std::string JsonString(std::string_view json) {
+  std::string out;
+  out.reserve(json.size());
+  for (std::size_t i = 1; i + 1 < json.size(); ++i) {
+    const char c = json[i];
+    if (c != '\\') {
+      out.push_back(c);
+      continue;
+    }
+    const char e = json[++i];
+    switch (e) {
+      case 'n':
+        out.push_back('\n');
+        break;
+      case 't':
+        out.push_back('\t');
+        break;
+      case 'r':
+        out.push_back('\r');
+        break;
+      case 'b':
+        out.push_back('\b');
+        break;
+      case 'f':
+        out.push_back('\f');
+        break;
+      case 'u': {
+        std::uint32_t cp = Hex4(json, i + 1);
+        i += 4;
+        if (cp >= 0xD800 && cp < 0xDC00 && i + 6 < json.size() && json[i + 1] == '\\' &&
+            json[i + 2] == 'u') {
+          const std::uint32_t low = Hex4(json, i + 3);
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+          i += 6;
+        }
+        AppendUtf8(out, cp);
+        break;
+      }
+      default:
+        out.push_back(e);  // " \ /
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Result::Text(int row, int col) const {
+  return std::string(PQgetvalue(r_.get(), row, col),
+                     static_cast<std::size_t>(PQgetlength(r_.get(), row, col)));
+}
+
+std::int64_t Result::Int(int row, int col) const {
+  std::int64_t v = 0;
+  const char* p = PQgetvalue(r_.get(), row, col);
+  std::from_chars(p, p + PQgetlength(r_.get(), row, col), v);
+  return v;
+}
+
+kvt::Variant Result::Value(int row, int col) const {
+  if (IsNull(row, col)) return kvt::Variant::Null();
+  switch (PQftype(r_.get(), col)) {
+    case kInt2Oid:
+    case kInt4Oid:
+    case kInt8Oid:
+      return WholeNumber(Int(row, col));
+    case kBoolOid:
+      return kvt::Variant(std::int32_t{Text(row, col) == "t" ? 1 : 0});
+    case kFloat4Oid:
+    case kFloat8Oid:
+    case kNumericOid:
+      return kvt::Variant(std::strtod(PQgetvalue(r_.get(), row, col), nullptr));
+    case kJsonOid:
+    case kJsonbOid:
+      return FromJson(Text(row, col));
+    default:
+      return kvt::Variant(Text(row, col));
+  }
+}
+
+std::vector<kvt::Variant> Result::Row(int row, int from, int count) const {
+  std::vector<kvt::Variant> out;
+  out.reserve(static_cast<std::size_t>(count));
+  for (int c = from; c < from + count; ++c) out.push_back(Value(row, c));
+  return out;
+}
+
+std::shared_ptr<kvt::RecordSet> Result::ToRecordSet() const {
+  std::vector<std::string> columns;
+  for (int c = 0; c < Columns(); ++c) columns.emplace_back(PQfname(r_.get(), c));
+  std::vector<std::vector<kvt::Variant>> rows;
+  rows.reserve(static_cast<std::size_t>(Rows()));
+  for (int r = 0; r < Rows(); ++r) rows.push_back(Row(r, 0, Columns()));
+  return kvt::MemoryRecordSet::Create(std::move(columns), std::move(rows));
+}
+
+bool IsConnectionString(const std::string& text) {
+  if (text.starts_with("postgresql://") || text.starts_with("postgres://")) return true;
+  if (text.find('=') == std::string::npos) return false;
+  // Keywords libpq does not know make it a file name that happens to hold '='.
+  char* err = nullptr;
+  PQconninfoOption* options = PQconninfoParse(text.c_str(), &err);
+  PQfreemem(err);
+  if (!options) return false;
+  PQconninfoFree(options);
+  return true;
+}
+
+std::string Redacted(const std::string& conninfo) {
+  char* err = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &err);
+  if (!options) {
+    const std::string why = err ? Trimmed(err) : "out of memory";
+    PQfreemem(err);
+    throw EngineError(kvtengine::kDatabaseError, kSource,
+                      "not a PostgreSQL connection string: " + why);
+  }
+  std::string host, port, db, user;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    if (!o->val || !*o->val) continue;
+    const std::string_view k = o->keyword;
+    if (k == "host" || (k == "hostaddr" && host.empty())) host = o->val;
+    if (k == "port") port = o->val;
+    if (k == "dbname") db = o->val;
+    if (k == "user") user = o->val;
+  }
+  PQconninfoFree(options);
+  return "postgresql://" + (user.empty() ? "" : user + "@") + host +
+         (port.empty() ? "" : ":" + port) + "/" + db;
+}
+
+std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool create) {
+  std::string where = Redacted(conninfo);
+  PGconn* conn = PQconnectdb(conninfo.c_str());
+  if (!conn) throw EngineError(kvtengine::kDatabaseError, kSource, "out of memory");
+  if (PQstatus(conn) != CONNECTION_OK) {
+    const std::string why = Trimmed(PQerrorMessage(conn));
+    PQfinish(conn);
+    throw EngineError(kvtengine::kDatabaseError, kSource,
+                      "cannot connect to " + where + ": " + why);
+  }
+  PQsetClientEncoding(conn, "UTF8");
+  std::shared_ptr<PgDatabase> db(new PgDatabase(conn, std::move(where)));
+  const std::string& name = db->where_;
+  db->Execute("SET client_min_messages = warning");
+
+  auto has_meta = [&] {
+    return db->Query("SELECT to_regclass('kvt_meta') IS NOT NULL").Text(0, 0) == "t";
+  };
+  if (!has_meta()) {
+    const auto tables =
+        db->Query("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()").Int(0, 0);
+    if (tables > 0) {
+      throw EngineError(kvtengine::kNotOurDatabase, kSource,
+                        name + " is not a kvtfields database: it holds other tables");
+    }
+    if (!create) {
+      throw EngineError(kvtengine::kNotOurDatabase, kSource,
+                        name + " is empty, not a kvtfields database");
+    }
+    db->Execute("BEGIN");
+    try {
+      db->Execute(kSchemaLock);
+      if (!has_meta()) db->Execute(kSchemaSql);  // nobody else made it meanwhile
+      db->Execute("COMMIT");
+    } catch (...) {
+      PQclear(PQexec(conn, "ROLLBACK"));
+      throw;
+    }
+  }
+  auto version = [&] {
+    std::string schema, v;
+    const Result r =
+        db->Query("SELECT key, value FROM kvt_meta WHERE key IN ('schema', 'version')");
+    for (int i = 0; i < r.Rows(); ++i) (r.Text(i, 0) == "schema" ? schema : v) = r.Text(i, 1);
+    if (schema != "kvtfields") {
+      throw EngineError(kvtengine::kNotOurDatabase, kSource, name + " is not a kvtfields database");
+    }
+    kvtengine::CheckSchemaVersion(kSource, name, v);
+    return std::stoi(v);
+  };
+  if (version() < kvtengine::kSchemaVersion) {
+    db->Execute("BEGIN");
+    try {
+      db->Execute(kSchemaLock);
+      for (int v = version(); v < kvtengine::kSchemaVersion; ++v) db->Execute(kUpgrades[v - 1]);
+      db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",
+                {std::to_string(kvtengine::kSchemaVersion)});
+      db->Execute("COMMIT");
+    } catch (...) {
+      PQclear(PQexec(conn, "ROLLBACK"));
+      throw;
+    }
+  }
+  return db;
+}
+
+PgDatabase::~PgDatabase() {
+  PQfinish(conn_);
+}
+
+void PgDatabase::Fail(const std::string& what, const PGresult* r) const {
+  const char* message = r ? PQresultErrorMessage(r) : PQerrorMessage(conn_);
+  std::string why = Trimmed(message);
+  if (PQstatus(conn_) != CONNECTION_OK) why = "the connection to " + where_ + " is lost: " + why;
+  throw EngineError(kvtengine::kDatabaseError, kSource, what + ": " + why);
+}
+
+void PgDatabase::Execute(const std::string& sql) {
+  PGresult* r = PQexec(conn_, sql.c_str());
+  const Result owner(r);
+  const auto status = PQresultStatus(r);
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("the database refused", r);
+}
+
+void PgDatabase::Prepare(const std::string& sql) {
+  std::string name = "kvt" + std::to_string(prepared_.size() + 1);
+  PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
+  const Result owner(r);
+  if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail("cannot prepare a statement", r);
+  prepared_.emplace(sql, std::move(name));
+}
+
+Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& params) {
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end()) {
+    Prepare(sql);
+    it = prepared_.find(sql);
+  }
+  std::vector<const char*> values;
+  values.reserve(params.size());
+  for (const Param& p : params) values.push_back(p ? p->c_str() : nullptr);
+  PGresult* r = PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
+                               values.data(), nullptr, nullptr, 0);
+  Result result(r);
+  const auto status = PQresultStatus(r);
+  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("query failed", r);
+  return result;
+}
+
+Param ToJson(const kvt::Variant& value) {
+  switch (value.Type()) {
+    case kvt::VarType::kEmpty:
+    case kvt::VarType::kNull:
+      return std::nullopt;
+    case kvt::VarType::kBoolean:
+      return std::string(value.AsBool() ? "1" : "0");
+    case kvt::VarType::kInteger:
+    case kvt::VarType::kLong:
+      return std::to_string(kvt::CLng(value));
+    case kvt::VarType::kDouble: {
+      const double d = value.AsDouble();
+      if (!std::isfinite(d)) return std::nullopt;  // JSON has no such numbers
+      char buf[32];
+      const auto [end, ec] = std::to_chars(buf, buf + sizeof buf, d);
+      std::string text(buf, end);
+      if (text.find_first_of(".e") == std::string::npos) text += ".0";  // stays a decimal
+      return text;
+    }
+    default:
+      break;
+  }
+  const std::string text = kvt::CStr(value);  // dates as their text, like a person reads them
+  std::string out = "\"";
+  for (const unsigned char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        if (c < 0x20) {
+          char esc[8];
+          std::snprintf(esc, sizeof esc, "\\u%04x", c);
+          out += esc;
+        } else {
+          out.push_back(static_cast<char>(c));
+        }
+    }
+  }
+  out += '"';
+  return out;
+}
+
+kvt::Variant FromJson(std::string_view json) {
+  if (json.empty() || json == "null") return kvt::Variant::Null();
+  if (json.front() == '"') return kvt::Variant(JsonString(json));
+  if (json == "true" || json == "false") return kvt::Variant(std::int32_t{json == "true"});
+  const bool number = json.front() == '-' || (json.front() >= '0' && json.front() <= '9');
+  if (!number) return kvt::Variant(std::string(json));  // arrays and objects put there by hand
+  if (json.find_first_of(".eE") == std::string_view::npos) {
+    std::int64_t v = 0;
+    const auto [end, ec] = std::from_chars(json.data(), json.data() + json.size(), v);
+    if (ec == std::errc() && end == json.data() + json.size()) return WholeNumber(v);
+  }
+  return kvt::Variant(std::strtod(std::string(json).c_str(), nullptr));
+}
+
+std::string ArrayLiteral(const std::vector<Param>& values) {
+  std::string out = "{";
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (i) out.push_back(',');
+    if (!values[i]) {
+      out += "NULL";
+      continue;
+    }
+    out.push_back('"');
+    for (const char c : *values[i]) {
+      if (c == '"' || c == '\\') out.push_back('\\');
+      out.push_back(c);
+    }
+    out.push_back('"');
+  }
+  out.push_back('}');
+  return out;
+}
+
+}  // namespace kvtpg

@@ -1,0 +1,398 @@
+#include "engine/postgresql/pg_engine.h"
+
+#include "runtime/class_builder.h"
+#include "runtime/text.h"
+
+namespace kvtpg {
+
+using kvtengine::EngineError;
+
+const kvt::ClassInfo& PgStore::StaticClass() {
+  static const kvt::ClassInfo info =
+      kvt::ClassBuilder<PgStore>("PgDatabase").Get<&PgStore::Where>("Where").Build();
+  return info;
+}
+
+const kvt::ClassInfo& PgConnection::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<PgConnection> b("Connection");
+    return kvtfields::IDBConnection::Describe(b).Build();
+  }();
+  return info;
+}
+
+const kvt::ClassInfo& PgEngine::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<PgEngine> b("PgEngine");
+    kvtfields::IDBEngine::Describe(b)
+        .Method<&PgEngine::GetScript>("GetScript")
+        .Params({"ScriptSet"})
+        .Method<&PgEngine::HasArchive>("HasArchive")
+        .Params({"Archive"})
+        .Method<&PgEngine::SaveDocument>("SaveDocument")
+        .Params({"Archive", "Values"})
+        .Method<&PgEngine::DocumentCount>("DocumentCount")
+        .Params({"Archive"})
+        .Method<&PgEngine::LoadDocument>("LoadDocument")
+        .Params({"Id"});
+    return b.Build();
+  }();
+  return info;
+}
+
+namespace {
+
+std::string QuotedTable(const std::string& table) {
+  if (!kvtfields::IsStoreTableName(table)) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + table + "' is not a table name", kSource);
+  }
+  return "\"" + table + "\"";
+}
+
+constexpr const char* kDefinitionColumns =
+    "\"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", "
+    "\"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\"";
+constexpr const char* kLayoutColumns =
+    "archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
+    "\"ShowComboLabel\"";
+
+std::vector<std::string> Texts(const Result& r) {
+  std::vector<std::string> out;
+  out.reserve(static_cast<std::size_t>(r.Rows()));
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(r.Text(i, 0));
+  return out;
+}
+
+// A document's fields and values as two text[] parameters for unnest().
+std::pair<std::string, std::string> Arrays(
+    const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  std::vector<Param> fields, json;
+  for (const auto& [field, value] : values) {
+    fields.emplace_back(field);
+    json.push_back(ToJson(value));
+  }
+  return {ArrayLiteral(fields), ArrayLiteral(json)};
+}
+
+constexpr const char* kInsertValues =
+    "INSERT INTO document_values (document, position, field, value) "
+    "SELECT $1, t.n, t.f, t.v::jsonb FROM unnest($2::text[], $3::text[]) WITH ORDINALITY "
+    "AS t(f, v, n)";
+
+}  // namespace
+
+void PgStore::Learn(const std::string& table, const std::string& key, const std::string& value) {
+  const std::string t = QuotedTable(table);
+  db_->Query("INSERT INTO " + t +
+                 " AS s (key, value, uses, last_used) VALUES ($1, $2, 1, (SELECT "
+                 "coalesce(max(last_used), 0) + 1 FROM " +
+                 t +
+                 ")) ON CONFLICT (key, value) DO UPDATE SET uses = s.uses + 1, last_used = "
+                 "excluded.last_used",
+             {key, value});
+}
+
+std::vector<std::string> PgStore::LookUp(const std::string& table, const std::string& key,
+                                         const std::function<bool(std::string_view)>& wanted,
+                                         std::size_t limit) {
+  const Result r = db_->Query("SELECT value FROM " + QuotedTable(table) +
+                                  " WHERE key = $1 ORDER BY uses DESC, last_used DESC, value",
+                              {key});
+  std::vector<std::string> out;
+  for (int i = 0; i < r.Rows() && out.size() < limit; ++i) {
+    std::string value = r.Text(i, 0);
+    if (wanted(value)) out.push_back(std::move(value));
+  }
+  return out;
+}
+
+void PgStore::Forget(const std::string& table, const std::string& key, const std::string& value) {
+  db_->Query("DELETE FROM " + QuotedTable(table) + " WHERE key = $1 AND value = $2", {key, value});
+}
+
+kvt::Variant PgConnection::AdoConnection() {
+  return kvt::Variant(std::make_shared<PgStore>(db_));
+}
+
+std::shared_ptr<PgEngine> PgEngine::Open(const std::string& conninfo, bool create) {
+  return std::make_shared<PgEngine>(PgDatabase::Open(conninfo, create));
+}
+
+PgEngine::PgEngine(std::shared_ptr<PgDatabase> db)
+    : db_(std::move(db)), connection_(std::make_shared<PgConnection>(db_)) {}
+
+PgEngine::ArchiveRead PgEngine::ReadArchive(const std::string& archive) {
+  ArchiveRead read;
+  const Result d =
+      db_->Query(std::string("SELECT cod, ") + kDefinitionColumns +
+                     " FROM field_definitions WHERE archive = $1 ORDER BY position, cod",
+                 {archive});
+  for (int i = 0; i < d.Rows(); ++i) {
+    read.names.push_back(d.Text(i, 0));
+    read.definitions.push_back(d.Row(i, 1, 12));
+  }
+  const Result c = db_->Query(
+      "SELECT fieldType, \"COD\", \"VALUE\" FROM code_lists WHERE archive = $1 "
+      "ORDER BY fieldType, \"COD\"",
+      {archive});
+  for (int i = 0; i < c.Rows(); ++i) read.codes.emplace_back(c.Text(i, 0), c.Row(i, 1, 2));
+  return read;
+}
+
+std::vector<std::string> PgEngine::ReadFieldNames(const std::string& archive) {
+  return Texts(db_->Query(
+      "SELECT cod FROM field_definitions WHERE archive = $1 ORDER BY position, cod", {archive}));
+}
+
+std::shared_ptr<kvt::RecordSet> PgEngine::ReadDefinition(const std::string& archive,
+                                                         const std::string& field) {
+  return db_
+      ->Query(std::string("SELECT ") + kDefinitionColumns +
+                  " FROM field_definitions WHERE archive = $1 AND cod = $2",
+              {archive, field})
+      .ToRecordSet();
+}
+
+std::shared_ptr<kvt::RecordSet> PgEngine::ReadLayout(const std::string& archive,
+                                                     const std::string& field,
+                                                     const std::string& form) {
+  return db_
+      ->Query(std::string("SELECT ") + kLayoutColumns +
+                  " FROM field_layouts WHERE archive = $1 AND cod = $2 AND form = $3",
+              {archive, field, form})
+      .ToRecordSet();
+}
+
+std::unordered_map<std::string, std::vector<kvt::Variant>> PgEngine::ReadLayouts(
+    const std::string& archive, const std::string& form) {
+  const Result r = db_->Query(std::string("SELECT ") + kLayoutColumns +
+                                  " FROM field_layouts WHERE archive = $1 AND form = $2",
+                              {archive, form});
+  std::unordered_map<std::string, std::vector<kvt::Variant>> rows;
+  for (int i = 0; i < r.Rows(); ++i) rows.emplace(r.Text(i, 1), r.Row(i, 0, 8));
+  return rows;
+}
+
+std::shared_ptr<kvt::RecordSet> PgEngine::ReadCodes(const kvtengine::CodeFilter& f) {
+  std::vector<Param> params;
+  for (const auto& [column, value] : f.equals) params.emplace_back(value);
+  return db_->Query(f.Sql('$'), params).ToRecordSet();
+}
+
+void PgEngine::WriteCode(const std::string& archive, const std::string& field,
+                         const std::string& code, const std::string& description) {
+  // Two people adding the same code at once: the second one's insert waits for the first and
+  // becomes an update, so both succeed and the code exists once.
+  db_->Query(
+      "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") VALUES ($1, $2, $3, $4) "
+      "ON CONFLICT (archive, fieldType, \"COD\") DO UPDATE SET \"VALUE\" = excluded.\"VALUE\"",
+      {archive, field, code, description});
+}
+
+void PgEngine::EraseCode(const std::string& archive, const std::string& field,
+                         const std::string& code) {
+  db_->Query("DELETE FROM code_lists WHERE archive = $1 AND fieldType = $2 AND \"COD\" = $3",
+             {archive, field, code});
+}
+
+void PgEngine::PutField(const kvtengine::FieldDefinition& f) {
+  DropSnapshot();
+  Transaction([&] {
+    const Result same = db_->Query(
+        "SELECT cod FROM field_definitions WHERE archive = $1 AND cod <> $2 AND lower(cod) = "
+        "lower($2)",
+        {f.archive, f.name});
+    if (same.Rows() > 0) {
+      throw EngineError(kvtengine::kBadDefinition, kSource,
+                        "archive '" + f.archive + "' already has a field '" + same.Text(0, 0) +
+                            "': '" + f.name + "' differs from it only in letter case");
+    }
+    db_->Query(
+        "INSERT INTO field_definitions AS d (archive, cod, position, \"Label\", \"Descr\", "
+        "\"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", \"AutoComplete\", "
+        "\"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\") VALUES ($1, $2, "
+        "(SELECT coalesce(max(position), 0) + 1 FROM field_definitions WHERE archive = $1), "
+        "$3::jsonb, $4::jsonb, $5::jsonb, $6::jsonb, $7::jsonb, $8::jsonb, $9::jsonb, "
+        "$10::jsonb, $11::jsonb, $12::jsonb, $13::jsonb, $14::jsonb) "
+        "ON CONFLICT (archive, cod) DO UPDATE SET \"Label\" = $3::jsonb, \"Descr\" = $4::jsonb, "
+        "\"MaxLen\" = $5::jsonb, \"MinLen\" = $6::jsonb, \"Priority\" = $7::jsonb, "
+        "\"IsIndex\" = $8::jsonb, \"IsRequired\" = $9::jsonb, \"AutoComplete\" = $10::jsonb, "
+        "\"DATA_FORMAT\" = $11::jsonb, \"CHAR_FORMAT\" = $12::jsonb, "
+        "\"IsRetainInMemory\" = $13::jsonb, \"Type\" = $14::jsonb",
+        {f.archive, f.name, ToJson(f.label), ToJson(f.descr), ToJson(f.max_len), ToJson(f.min_len),
+         ToJson(f.priority), ToJson(f.is_index), ToJson(f.is_required), ToJson(f.auto_complete),
+         ToJson(f.data_format), ToJson(f.char_format), ToJson(f.retain_in_memory), ToJson(f.type)});
+  });
+}
+
+void PgEngine::PutLayout(const kvtengine::FieldLayout& l) {
+  DropSnapshot();
+  db_->Query(
+      "INSERT INTO field_layouts (archive, cod, form, \"Width\", \"Height\", \"BreakLine\", "
+      "\"MultiLine\", \"ShowComboLabel\") VALUES ($1, $2, $3, $4::jsonb, $5::jsonb, $6::jsonb, "
+      "$7::jsonb, $8::jsonb) ON CONFLICT (archive, cod, form) DO UPDATE SET "
+      "\"Width\" = excluded.\"Width\", \"Height\" = excluded.\"Height\", "
+      "\"BreakLine\" = excluded.\"BreakLine\", \"MultiLine\" = excluded.\"MultiLine\", "
+      "\"ShowComboLabel\" = excluded.\"ShowComboLabel\"",
+      {l.archive, l.name, l.form, ToJson(l.width), ToJson(l.height), ToJson(l.break_line),
+       ToJson(l.multi_line), ToJson(l.show_combo_label)});
+}
+
+void PgEngine::PutScript(const std::string& script_set, const std::string& source) {
+  db_->Query(
+      "INSERT INTO scripts (script_set, source) VALUES ($1, $2) ON CONFLICT (script_set) DO "
+      "UPDATE SET source = excluded.source",
+      {script_set, source});
+}
+
+kvt::Variant PgEngine::GetScript(const std::string& script_set) {
+  const Result r = db_->Query("SELECT source FROM scripts WHERE script_set = $1", {script_set});
+  return r.Rows() ? kvt::Variant(r.Text(0, 0)) : kvt::Variant::Null();
+}
+
+bool PgEngine::HasArchive(const std::string& archive) {
+  return db_->Query("SELECT 1 FROM field_definitions WHERE archive = $1 LIMIT 1", {archive})
+             .Rows() > 0;
+}
+
+void PgEngine::DeleteArchive(const std::string& archive) {
+  DropSnapshot();
+  Transaction([&] {
+    for (const char* table : {"field_definitions", "field_layouts", "code_lists"}) {
+      db_->Query("DELETE FROM " + std::string(table) + " WHERE archive = $1", {archive});
+    }
+    db_->Query("DELETE FROM scripts WHERE script_set = $1", {archive});
+  });
+}
+
+std::vector<std::string> PgEngine::ListArchives() {
+  return Texts(db_->Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive"));
+}
+
+std::vector<std::string> PgEngine::ListForms(const std::string& archive) {
+  return Texts(db_->Query(
+      "SELECT DISTINCT form FROM field_layouts WHERE archive = $1 ORDER BY form", {archive}));
+}
+
+void PgEngine::Transaction(const std::function<void()>& work) {
+  // Inside a transaction already: the work joins it, and the outer one decides.
+  if (db_->depth > 0) return work();
+  db_->Execute("BEGIN");
+  db_->depth = 1;
+  try {
+    work();
+    db_->depth = 0;
+    db_->Execute("COMMIT");
+  } catch (...) {
+    db_->depth = 0;
+    DropSnapshot();  // it may hold codes the rollback took back
+    try {
+      db_->Execute("ROLLBACK");
+    } catch (const kvt::Error&) {
+      // the connection is gone: the server has rolled back already
+    }
+    throw;
+  }
+}
+
+std::int32_t PgEngine::InsertDocument(
+    const std::string& archive, const std::string& saved_at,
+    const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  // One statement, so one transaction and one trip to the server.
+  const auto [fields, json] = Arrays(values);
+  const Result r = db_->Query(
+      "WITH d AS (INSERT INTO documents (archive, saved_at) VALUES ($1, $2) RETURNING id), "
+      "v AS (INSERT INTO document_values (document, position, field, value) "
+      "SELECT d.id, t.n, t.f, t.v::jsonb FROM d, unnest($3::text[], $4::text[]) WITH ORDINALITY "
+      "AS t(f, v, n)) SELECT id FROM d",
+      {archive, saved_at, fields, json});
+  return static_cast<std::int32_t>(r.Int(0, 0));
+}
+
+std::int32_t PgEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
+  return InsertDocument(archive, kvtengine::SavedAtNow(),
+                        kvtengine::DocumentValues(values, kSource)->Entries());
+}
+
+std::int32_t PgEngine::CopyDocument(const std::string& archive,
+                                    const kvtengine::StoredDocument& document) {
+  return InsertDocument(archive, document.saved_at, document.values);
+}
+
+std::int32_t PgEngine::DocumentCount(const std::string& archive) {
+  return static_cast<std::int32_t>(
+      db_->Query("SELECT count(*) FROM documents WHERE archive = $1", {archive}).Int(0, 0));
+}
+
+kvt::ObjectRef PgEngine::LoadDocument(std::int32_t id) {
+  const Result r = db_->Query(
+      "SELECT v.field, v.value FROM documents d LEFT JOIN document_values v ON v.document = d.id "
+      "WHERE d.id = $1 ORDER BY v.position",
+      {std::to_string(id)});
+  if (r.Rows() == 0) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                            "no document " + std::to_string(id), kSource);
+  }
+  auto dict = kvt::Dictionary::Create();
+  for (int i = 0; i < r.Rows(); ++i) {
+    if (!r.IsNull(i, 0)) dict->Add(r.Text(i, 0), r.Value(i, 1));
+  }
+  return dict;
+}
+
+void PgEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
+  auto dict = kvtengine::DocumentValues(values, kSource);
+  const std::string key = std::to_string(id);
+  Transaction([&] {
+    if (db_->Query("SELECT 1 FROM documents WHERE id = $1 FOR UPDATE", {key}).Rows() == 0) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                              "no document " + std::to_string(id), kSource);
+    }
+    db_->Query("DELETE FROM document_values WHERE document = $1", {key});
+    const auto [fields, json] = Arrays(dict->Entries());
+    db_->Query(kInsertValues, {key, fields, json});
+  });
+}
+
+std::vector<kvtengine::StoredDocument> PgEngine::ListDocuments(const std::string& archive) {
+  const Result r = db_->Query(
+      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = $1 "
+      "ORDER BY d.id, v.position",
+      {archive});
+  std::vector<kvtengine::StoredDocument> out;
+  for (int i = 0; i < r.Rows(); ++i) {
+    const auto id = static_cast<std::int32_t>(r.Int(i, 0));
+    if (out.empty() || out.back().id != id) out.push_back({id, r.Text(i, 1), {}});
+    if (!r.IsNull(i, 2)) out.back().values.emplace_back(r.Text(i, 2), r.Value(i, 3));
+  }
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> PgEngine::ListScripts() {
+  const Result r = db_->Query("SELECT script_set, source FROM scripts ORDER BY script_set");
+  std::vector<std::pair<std::string, std::string>> out;
+  for (int i = 0; i < r.Rows(); ++i) out.emplace_back(r.Text(i, 0), r.Text(i, 1));
+  return out;
+}
+
+std::vector<PgEngine::LearntValue> PgEngine::ListLearnt() {
+  const Result r = db_->Query(
+      "SELECT key, value, uses, last_used FROM \"SYS_AUTOCOMPLETE\" ORDER BY key, value");
+  std::vector<LearntValue> out;
+  for (int i = 0; i < r.Rows(); ++i) {
+    out.push_back({r.Text(i, 0), r.Text(i, 1), r.Int(i, 2), r.Int(i, 3)});
+  }
+  return out;
+}
+
+void PgEngine::PutLearnt(const LearntValue& l) {
+  db_->Query(
+      "INSERT INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used) VALUES ($1, $2, $3, $4) "
+      "ON CONFLICT (key, value) DO UPDATE SET uses = excluded.uses, "
+      "last_used = excluded.last_used",
+      {l.key, l.value, std::to_string(l.uses), std::to_string(l.last_used)});
+}
+
+}  // namespace kvtpg

@@ -1,0 +1,102 @@
+// The database engine on PostgreSQL: the archives, code lists, autocomplete values, scripts
+// and documents of an office in one database that several people type into at once. Every
+// write is one transaction; adding a code or learning a value that another person adds at the
+// same moment succeeds for both.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/common/archive_engine.h"
+#include "engine/postgresql/pg_database.h"
+#include "kvtfields/contracts/autocomplete_store.h"
+
+namespace kvtpg {
+
+/// What the connection hands out as AdoConnection: the database, which is also the
+/// autocomplete store.
+class PgStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
+  KVT_OBJECT()
+
+ public:
+  explicit PgStore(std::shared_ptr<PgDatabase> db) : db_(std::move(db)) {}
+  std::string Where() const { return db_->Where(); }
+  void Learn(const std::string& table, const std::string& key, const std::string& value) override;
+  std::vector<std::string> LookUp(const std::string& table, const std::string& key,
+                                  const std::function<bool(std::string_view)>& wanted,
+                                  std::size_t limit) override;
+  void Forget(const std::string& table, const std::string& key, const std::string& value) override;
+
+ private:
+  std::shared_ptr<PgDatabase> db_;
+};
+
+class PgConnection final : public kvtfields::IDBConnection {
+  KVT_OBJECT()
+
+ public:
+  explicit PgConnection(std::shared_ptr<PgDatabase> db) : db_(std::move(db)) {}
+  kvt::Variant AdoConnection() override;
+  bool IsOpen() override { return true; }
+
+ private:
+  std::shared_ptr<PgDatabase> db_;
+};
+
+class PgEngine final : public kvtengine::ArchiveEngine {
+  KVT_OBJECT()
+
+ public:
+  /// Connects (libpq connection string); see PgDatabase::Open for `create`.
+  static std::shared_ptr<PgEngine> Open(const std::string& conninfo, bool create = true);
+  explicit PgEngine(std::shared_ptr<PgDatabase> db);
+
+  std::shared_ptr<kvtfields::IDBConnection> Connection() override { return connection_; }
+  std::string Where() const override { return db_->Where(); }
+  void PutField(const kvtengine::FieldDefinition& field) override;
+  void PutLayout(const kvtengine::FieldLayout& layout) override;
+  void PutScript(const std::string& script_set, const std::string& source) override;
+  kvt::Variant GetScript(const std::string& script_set) override;
+  bool HasArchive(const std::string& archive) override;
+  void DeleteArchive(const std::string& archive) override;
+  std::vector<std::string> ListArchives() override;
+  std::vector<std::string> ListForms(const std::string& archive) override;
+  void Transaction(const std::function<void()>& work) override;
+  std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
+  std::int32_t DocumentCount(const std::string& archive) override;
+  kvt::ObjectRef LoadDocument(std::int32_t id) override;
+  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
+  std::vector<kvtengine::StoredDocument> ListDocuments(const std::string& archive) override;
+  std::int32_t CopyDocument(const std::string& archive,
+                            const kvtengine::StoredDocument& document) override;
+  std::vector<std::pair<std::string, std::string>> ListScripts() override;
+  std::vector<LearntValue> ListLearnt() override;
+  void PutLearnt(const LearntValue& learnt) override;
+
+ protected:
+  const char* Source() const override { return kSource; }
+  ArchiveRead ReadArchive(const std::string& archive) override;
+  std::vector<std::string> ReadFieldNames(const std::string& archive) override;
+  std::shared_ptr<kvt::RecordSet> ReadDefinition(const std::string& archive,
+                                                 const std::string& field) override;
+  std::shared_ptr<kvt::RecordSet> ReadLayout(const std::string& archive, const std::string& field,
+                                             const std::string& form) override;
+  std::unordered_map<std::string, std::vector<kvt::Variant>> ReadLayouts(
+      const std::string& archive, const std::string& form) override;
+  std::shared_ptr<kvt::RecordSet> ReadCodes(const kvtengine::CodeFilter& filter) override;
+  void WriteCode(const std::string& archive, const std::string& field, const std::string& code,
+                 const std::string& description) override;
+  void EraseCode(const std::string& archive, const std::string& field,
+                 const std::string& code) override;
+
+ private:
+  std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
+                              const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  std::shared_ptr<PgDatabase> db_;
+  std::shared_ptr<PgConnection> connection_;
+};
+
+}  // namespace kvtpg

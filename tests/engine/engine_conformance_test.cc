@@ -1,0 +1,355 @@
+// What every database engine must do, run on each engine: SQLite on a file, PostgreSQL on a
+// new database of the test server. Then what several people at once need, on two real
+// connections to one PostgreSQL database.
+#include <atomic>
+#include <set>
+#include <thread>
+
+#include "archives/sample_archive.h"
+#include "engine/postgresql/pg_engine.h"
+#include "engine/sqlite/db_engine.h"
+#include "pg_test_server.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace kvtengine {
+namespace {
+
+namespace sample = kvtarchive::sample;
+using kvt::CStr;
+using kvt::Variant;
+using kvt::testing::CaptureError;
+using kvt::testing::ErrorIs;
+
+constexpr std::uint32_t kBadFilterNumber = kvt::kObjectErrorBase + kBadFilter;
+
+// The codes of a record set as "COD=VALUE" pairs, in row order.
+std::string Codes(const std::shared_ptr<kvt::RecordSet>& rs) {
+  std::string out;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    out += CStr(rs->Value("COD")) + "=" + kvt::JoinText(rs->Value("VALUE")) + ";";
+  }
+  return out;
+}
+
+// A record set in full, with each value's kind, so that two answers compare exactly.
+std::string Dump(const std::shared_ptr<kvt::RecordSet>& rs) {
+  std::string out;
+  for (std::int32_t c = 0; c < rs->FieldCount(); ++c) out += rs->FieldName(c) + "|";
+  for (; !rs->Eof(); rs->MoveNext()) {
+    out += "\n";
+    for (std::int32_t c = 0; c < rs->FieldCount(); ++c) {
+      const Variant v = rs->Value(c);
+      out += std::to_string(static_cast<int>(v.Type())) + ":" + kvt::JoinText(v) + "|";
+    }
+  }
+  return out;
+}
+
+enum class Kind { kSqlite, kPostgresql };
+
+class EngineTest : public ::testing::TestWithParam<Kind> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == Kind::kPostgresql) {
+      KVT_REQUIRE_PG();
+      where_ = kvt::testing::FreshPgDatabase();
+    } else {
+      where_ = dir_.File("archivio.kvtdb");
+    }
+    engine_ = Connect();
+  }
+  // Another connection to the same database, as a second person's program has.
+  std::shared_ptr<ArchiveEngine> Connect() const {
+    if (GetParam() == Kind::kPostgresql) return kvtpg::PgEngine::Open(where_);
+    return kvtsqlite::DBEngine::Open(where_);
+  }
+  std::shared_ptr<kvt::RecordSet> CodeList(const std::string& filter) {
+    return engine_->GetCodeList(filter);
+  }
+  // Every answer the component can ask for while building the archive's forms.
+  std::string Answers(ArchiveEngine& e, const std::string& archive) {
+    std::string out;
+    const auto names = e.GetFormFields(archive);
+    const auto forms = e.ListForms(archive);
+    for (const auto& form : forms) {
+      for (const auto& n : names) {
+        out += n + "\n" + Dump(e.GetFieldDefinition(archive, n)) + "\n";
+        const Variant layout = e.GetFieldVisualProperties(archive, n, form);
+        out += layout.IsNothing() ? std::string("Nothing")
+                                  : Dump(kvt::FromVariant<std::shared_ptr<kvt::RecordSet>>(layout));
+        out += "\n" +
+               Dump(e.GetCodeList("archive = '" + archive + "' and fieldType='" + n +
+                                  "' order by cod")) +
+               "\n";
+      }
+      e.GetFormFields(archive);  // the next form is another build
+    }
+    return out;
+  }
+
+  kvt::testing::TempDir dir_;
+  std::string where_;
+  std::shared_ptr<ArchiveEngine> engine_;
+};
+
+TEST_P(EngineTest, DefinitionsRoundTripInArchiveOrderAndAsStored) {
+  engine_->PutField({.archive = "A1", .name = "Zeta", .label = "Ultimo", .max_len = 5});
+  engine_->PutField({.archive = "A1", .name = "Alfa", .label = "Secondo", .type = "Calendar"});
+  engine_->PutField({.archive = "A2", .name = "Altro"});
+  engine_->PutField({.archive = "A3",
+                     .name = "F",
+                     .label = Variant::Null(),
+                     .descr = "Riga 1\n\"citata\" \\ già ✓",
+                     .max_len = "abc",
+                     .min_len = 100000,
+                     .priority = 5.0,
+                     .is_index = 2.5,
+                     .is_required = true,
+                     .type = Variant::Null()});
+  EXPECT_EQ(engine_->GetFormFields("A1"), (std::vector<std::string>{"Zeta", "Alfa"}));
+  EXPECT_TRUE(engine_->GetFormFields("Nessuno").empty());
+  auto rs = engine_->GetFieldDefinition("A1", "Alfa");
+  ASSERT_FALSE(rs->Eof());
+  ASSERT_EQ(rs->FieldCount(), 12);
+  for (int i = 0; i < 12; ++i) EXPECT_EQ(rs->FieldName(i), DefinitionColumns()[i]);
+  EXPECT_EQ(CStr(rs->Value("Label")), "Secondo");
+  EXPECT_EQ(CStr(rs->Value("Type")), "Calendar");
+  EXPECT_TRUE(engine_->GetFieldDefinition("A1", "alfa")->Eof());  // names are exact
+
+  rs = engine_->GetFieldDefinition("A3", "F");
+  EXPECT_TRUE(rs->Value("Label").IsNull());
+  EXPECT_EQ(CStr(rs->Value("Descr")), "Riga 1\n\"citata\" \\ già ✓");
+  EXPECT_EQ(rs->Value("MaxLen").Type(), kvt::VarType::kString);
+  EXPECT_EQ(rs->Value("MinLen").Type(), kvt::VarType::kLong);
+  EXPECT_EQ(kvt::CLng(rs->Value("MinLen")), 100000);
+  EXPECT_EQ(rs->Value("Priority").Type(), kvt::VarType::kDouble);
+  EXPECT_EQ(rs->Value("IsIndex").Type(), kvt::VarType::kDouble);
+  EXPECT_EQ(kvt::CLng(rs->Value("IsRequired")), 1);
+  EXPECT_TRUE(rs->Value("Type").IsNull());
+  EXPECT_THAT(
+      CaptureError([&] { engine_->PutField({.archive = "A1", .name = "ZETA"}); }),
+      ErrorIs(kvt::kObjectErrorBase + kBadDefinition, "differs from it only in letter case"));
+}
+
+TEST_P(EngineTest, CodeFiltersSelectTheirCodesInCodeOrderAndNothingElse) {
+  for (const auto& [f, c, d] :
+       std::vector<std::array<std::string, 3>>{{"F1", "Z9", "ultimo"},
+                                               {"F1", "B2", "secondo"},
+                                               {"F1", "A1", "primo"},
+                                               {"F1", "a0", "minuscolo"},
+                                               {"F2", "A0", "altro campo"}}) {
+    engine_->AddCode("A1", f, c, d);
+  }
+  engine_->AddCode("A2", "F1", "A0", "altro archivio");
+  EXPECT_EQ(Codes(CodeList("archive = 'A1' and fieldType='F1' order by cod")),
+            "A1=primo;B2=secondo;Z9=ultimo;a0=minuscolo;");
+  EXPECT_EQ(Codes(CodeList("ARCHIVE='A1' AND fieldtype = 'F1' ORDER BY cod DESC")),
+            "a0=minuscolo;Z9=ultimo;B2=secondo;A1=primo;");
+  engine_->AddCode("A1", "F1", "B2", "secondo, corretto");
+  std::string a = "A1", f = "F1", code = "Z9";
+  engine_->DeleteCode(a, f, code);
+  EXPECT_EQ(Codes(CodeList("archive = 'A1' and fieldType = 'F1' and value = 'secondo, corretto'")),
+            "B2=secondo, corretto;");
+
+  // Names with apostrophes, read whole from the component's own filter.
+  engine_->AddCode("Fatture dell'anno", "Sant'Angelo", "C1", "uno");
+  engine_->AddCode("Fatture dell'anno", "Altro", "X", "altro campo");
+  EXPECT_EQ(
+      Codes(CodeList("archive = 'Fatture dell'anno' and fieldType='Sant'Angelo' order by cod")),
+      "C1=uno;");
+  EXPECT_EQ(Codes(CodeList("archive = 'Fatture dell''anno' and fieldType = 'Altro'")),
+            "X=altro campo;");
+  for (const char* bad : {"archive = 'a'b'", "archive = 'x' and fieldType='y' order by cod; --",
+                          "archive = 'A1'; DROP TABLE code_lists", "secret = 'A'"}) {
+    EXPECT_EQ(CaptureError([&] { CodeList(bad); }).Number(), kBadFilterNumber) << bad;
+  }
+  EXPECT_EQ(Codes(CodeList("archive = 'A2'")), "A0=altro archivio;");  // the table is still there
+}
+
+TEST_P(EngineTest, LayoutsScriptsAndListsOfArchivesAndForms) {
+  sample::CreateSampleArchive(*engine_);
+  sample::CreateScaledArchive(*engine_, "Anagrafica", 3);
+  engine_->PutLayout({"A", "F", "Modulo", 1200, 600, false, true, false});
+  std::string a = "A", f = "F", form = "Modulo", other = "Altro";
+  EXPECT_TRUE(engine_->GetFieldVisualProperties(a, f, other).IsNothing());
+  auto rs = kvt::FromVariant<std::shared_ptr<kvt::RecordSet>>(
+      engine_->GetFieldVisualProperties(a, f, form));
+  ASSERT_EQ(rs->FieldCount(), 8);
+  EXPECT_EQ(rs->FieldName(0), "archive");
+  EXPECT_EQ(kvt::CLng(rs->Value("Width")), 1200);
+  EXPECT_FALSE(kvt::CBool(rs->Value("BreakLine")));
+  EXPECT_EQ(engine_->ListArchives(), (std::vector<std::string>{"Anagrafica", "Fatture"}));
+  EXPECT_EQ(engine_->ListForms("Fatture"),
+            (std::vector<std::string>{sample::kReviewForm, sample::kEntryForm}));
+  EXPECT_EQ(CStr(engine_->GetScript(sample::kArchive)), sample::Script());
+  EXPECT_TRUE(engine_->GetScript("nessuno").IsNull());
+  engine_->DeleteArchive("Anagrafica");
+  EXPECT_FALSE(engine_->HasArchive("Anagrafica"));
+  EXPECT_TRUE(engine_->HasArchive("Fatture"));
+}
+
+TEST_P(EngineTest, TheAutocompleteStoreRanksByUseThenRecencyAndKeepsKeysApart) {
+  const kvt::ObjectRef handle = engine_->Connection()->AdoConnection().AsObject();
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(handle.get());
+  ASSERT_NE(store, nullptr);
+  const auto all = [](std::string_view) { return true; };
+  for (const char* v : {"Beta", "Acme", "Beta", "Gamma"}) store->Learn("SYS_AUTOCOMPLETE", "k", v);
+  store->Learn("SYS_AUTOCOMPLETE", "other", "Delta");
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 8),
+            (std::vector<std::string>{"Beta", "Gamma", "Acme"}));
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 1), std::vector<std::string>{"Beta"});
+  store->Forget("SYS_AUTOCOMPLETE", "k", "Beta");
+  store->Forget("SYS_AUTOCOMPLETE", "k", "never learnt");
+  EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 8),
+            (std::vector<std::string>{"Gamma", "Acme"}));
+  EXPECT_EQ(CaptureError([&] { store->Learn("x; DROP TABLE scripts", "k", "v"); }).Number(), 5u);
+}
+
+TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {
+  auto first = kvt::Dictionary::Create();
+  first->Add("Numero", "1");
+  first->Add("Data", Variant(kvt::MakeDate(2026, 12, 5)));
+  first->Add("Vuoto", Variant::Null());
+  first->Add("Cliente", "Dell'Anno \"& figli\"");
+  auto second = kvt::Dictionary::Create();
+  second->Add("Numero", 2);
+  const auto a = engine_->SaveDocument("Fatture", first);
+  const auto b = engine_->SaveDocument("Fatture", second);
+  engine_->SaveDocument("Altro", second);
+  EXPECT_EQ(engine_->DocumentCount("Fatture"), 2);
+  auto back = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(a));
+  ASSERT_EQ(back->Count(), 4);
+  EXPECT_EQ(CStr(back->Item("Data")), "05/12/2026");
+  EXPECT_TRUE(back->Item("Vuoto").IsNull());
+  EXPECT_EQ(CStr(back->Item("Cliente")), "Dell'Anno \"& figli\"");
+
+  auto fixed = kvt::Dictionary::Create();
+  fixed->Add("Numero", "1");
+  fixed->Add("Cliente", "Acme S.p.A.");
+  engine_->UpdateDocument(a, fixed);
+  const auto docs = engine_->ListDocuments("Fatture");
+  ASSERT_EQ(docs.size(), 2u);
+  EXPECT_EQ(docs[0].id, a);
+  ASSERT_EQ(docs[0].values.size(), 2u);
+  EXPECT_EQ(docs[0].values[0].first, "Numero");
+  EXPECT_EQ(CStr(docs[0].values[1].second), "Acme S.p.A.");
+  EXPECT_EQ(docs[1].id, b);
+  EXPECT_EQ(docs[1].values[0].second.Type(), kvt::VarType::kLong);
+  EXPECT_EQ(CaptureError([&] { engine_->UpdateDocument(b + 100, fixed); }).Number(), 9u);
+  EXPECT_EQ(CaptureError([&] { engine_->LoadDocument(b + 100); }).Number(), 9u);
+  EXPECT_EQ(engine_->ListDocuments("Fatture")[1].values.size(), 1u);
+}
+
+TEST_P(EngineTest, AFormReadInOneGoAnswersExactlyAsFieldByField) {
+  sample::CreateSampleArchive(*engine_);
+  sample::CreateScaledArchive(*engine_, "Generato", 60);
+  for (int i = 1; i <= 60; i += 7) {
+    engine_->PutField({.archive = "Generato",
+                       .name = "Campo" + std::to_string(i),
+                       .max_len = Variant::Null(),
+                       .priority = 1.5,
+                       .type = "ComboBox"});
+    engine_->AddCode("Generato", "Campo" + std::to_string(i), "C" + std::to_string(i), "codice");
+  }
+  for (const char* archive : {sample::kArchive, "Generato"}) {
+    engine_->SetFormSnapshot(false);
+    const std::string by_field = Answers(*engine_, archive);
+    engine_->SetFormSnapshot(true);
+    EXPECT_EQ(Answers(*engine_, archive), by_field) << archive;
+  }
+}
+
+TEST_P(EngineTest, TheSnapshotIsNeverOlderThanTheBuildAndFollowsCodeChanges) {
+  sample::CreateSampleArchive(*engine_);
+  const std::string archive = sample::kArchive, field = "Reparto";
+  const std::string filter = "archive = 'Fatture' and fieldType='" + field + "' order by cod";
+  auto other = Connect();
+  other->AddCode(archive, field, "OLD", "prima della costruzione");
+  engine_->GetFormFields(archive);  // the build starts
+  other->AddCode(archive, field, "NEW", "durante la costruzione");
+  engine_->AddCode(archive, field, "MINE", "aggiunto da questo programma");
+  const std::string during = Codes(CodeList(filter));
+  EXPECT_NE(during.find("OLD="), std::string::npos);
+  EXPECT_NE(during.find("MINE="), std::string::npos);  // its own change, at once
+  EXPECT_EQ(during.find("NEW="), std::string::npos);   // read in one go when the build began
+  // Asked again, the list is no longer part of the build: it comes from the database.
+  EXPECT_NE(Codes(CodeList(filter)).find("NEW="), std::string::npos);
+  std::string a = archive, f = field, code = "MINE";
+  engine_->DeleteCode(a, f, code);
+  engine_->GetFormFields(archive);
+  EXPECT_EQ(Codes(CodeList(filter)).find("MINE="), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, EngineTest, ::testing::Values(Kind::kSqlite, Kind::kPostgresql),
+                         [](const auto& info) {
+                           return info.param == Kind::kSqlite ? "Sqlite" : "PostgreSql";
+                         });
+
+// Two people at once, each with a connection of their own.
+class TwoClients : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    KVT_REQUIRE_PG();
+    where_ = kvt::testing::FreshPgDatabase();
+    a_ = kvtpg::PgEngine::Open(where_);
+    b_ = kvtpg::PgEngine::Open(where_);
+  }
+  std::string where_;
+  std::shared_ptr<kvtpg::PgEngine> a_, b_;
+};
+
+TEST_F(TwoClients, AddingTheSameCodeAtOnceSucceedsForBothAndStoresItOnce) {
+  std::atomic<bool> b_done = false;
+  std::thread second;
+  // A adds the code inside a transaction still open when B adds the same one: B waits for A's
+  // row and then updates it instead of failing on the duplicate.
+  a_->Transaction([&] {
+    a_->AddCode("Fatture", "Pagamento", "BB", "Bonifico bancario");
+    second = std::thread([&] {
+      b_->AddCode("Fatture", "Pagamento", "BB", "Bonifico");
+      b_done = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(b_done);  // B is waiting for A, not failing
+  });
+  second.join();
+  EXPECT_TRUE(b_done);
+  EXPECT_EQ(Codes(a_->GetCodeList("archive = 'Fatture' and fieldType='Pagamento' order by cod")),
+            "BB=Bonifico;");
+}
+
+TEST_F(TwoClients, DocumentsSavedAtOnceAreAllKeptAndTheStoreLearnsFromBoth) {
+  constexpr int kEach = 40;
+  auto values = kvt::Dictionary::Create();
+  values->Add("Numero", "1");
+  values->Add("Cliente", "Acme");
+  const kvt::ObjectRef store_a = a_->Connection()->AdoConnection().AsObject();
+  const kvt::ObjectRef store_b = b_->Connection()->AdoConnection().AsObject();
+  std::set<std::int32_t> ids_a, ids_b;
+  auto work = [&](kvtpg::PgEngine& e, const kvt::ObjectRef& store, std::set<std::int32_t>& ids) {
+    auto* learn = dynamic_cast<kvtfields::IAutoCompleteStore*>(store.get());
+    for (int i = 0; i < kEach; ++i) {
+      ids.insert(e.SaveDocument("Fatture", values));
+      learn->Learn("SYS_AUTOCOMPLETE", "Fatture-Cliente", "Acme");
+      learn->Learn("SYS_AUTOCOMPLETE", "Fatture-Cliente", &e == a_.get() ? "Alfa" : "Beta");
+    }
+  };
+  std::thread t([&] { work(*b_, store_b, ids_b); });
+  work(*a_, store_a, ids_a);
+  t.join();
+  EXPECT_EQ(a_->DocumentCount("Fatture"), 2 * kEach);
+  ids_a.merge(ids_b);
+  EXPECT_EQ(ids_a.size(), 2u * kEach);
+  std::int64_t acme_uses = 0;
+  std::set<std::string> learnt;
+  for (const auto& l : b_->ListLearnt()) {
+    learnt.insert(l.value);
+    if (l.value == "Acme") acme_uses = l.uses;
+  }
+  EXPECT_EQ(learnt, (std::set<std::string>{"Acme", "Alfa", "Beta"}));
+  EXPECT_EQ(acme_uses, 2 * kEach);
+}
+
+}  // namespace
+}  // namespace kvtengine

@@ -1,0 +1,40 @@
+// The PostgreSQL server a test program's ctest fixture started (scripts/pg-server.sh), and a
+// new empty database on it for each test that asks.
+#pragma once
+
+#include <libpq-fe.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+
+namespace kvt::testing {
+
+/// The server's connection string, or nullopt when the program runs outside ctest.
+inline std::optional<std::string> PgServer() {
+  const char* file = std::getenv("KVT_PG_CONNINFO_FILE");
+  if (!file) return std::nullopt;
+  std::ifstream in(file);
+  std::string conninfo;
+  if (!std::getline(in, conninfo) || conninfo.empty()) return std::nullopt;
+  return conninfo;
+}
+
+/// A new, empty database on the server; its connection string.
+inline std::string FreshPgDatabase() {
+  static int n = 0;
+  const std::string server = *PgServer();
+  const std::string name = "kvt_" + std::to_string(::getpid()) + "_" + std::to_string(++n);
+  PGconn* admin = PQconnectdb(server.c_str());
+  PQclear(PQexec(admin, ("CREATE DATABASE " + name).c_str()));
+  PQfinish(admin);
+  return server.substr(0, server.rfind("dbname=")) + "dbname=" + name;
+}
+
+}  // namespace kvt::testing
+
+/// Skips the test when no server was started for it.
+#define KVT_REQUIRE_PG() \
+  if (!kvt::testing::PgServer()) GTEST_SKIP() << "no PostgreSQL test server: run under ctest"
