@@ -1,13 +1,14 @@
 #include "common/workspace.h"
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 
 #include "addons/autocomplete/auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "archives/sample_archive.h"
+#include "common/open_engine.h"
 #include "common/progress_engine.h"
+#include "engine/sqlite/db_engine.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
 #include "scripting/lua/script_engine.h"
@@ -67,11 +68,7 @@ Workspace::~Workspace() {
 }
 
 void Workspace::Open(const std::string& path, bool create) {
-  const bool exists = std::filesystem::exists(path);
-  if (!exists && !create) {
-    throw kvt::Error(2, "kvtfields", "no database file '" + path + "'");
-  }
-  engine_ = kvtsqlite::DBEngine::Open(path, create);
+  engine_ = OpenEngine(path, create);
   if (!engine_->HasArchive(kvtarchive::sample::kArchive) && create) {
     kvtarchive::sample::CreateSampleArchive(*engine_);
   }

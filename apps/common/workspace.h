@@ -1,4 +1,4 @@
-// What the programs work on: one archive's form in the field viewer, with the SQLite engine,
+// What the programs work on: one archive's form in the field viewer, with its database engine,
 // the archive's Lua script, a coordinator and the person at the keyboard. The window system is
 // the one installed as the platform; the program says how its person acts on a form.
 #pragma once
@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "engine/sqlite/db_engine.h"
+#include "engine/common/archive_engine.h"
 #include "host/common/controls.h"
 #include "host/common/coordinator.h"
 #include "host/common/form.h"
@@ -25,7 +25,8 @@ class Workspace {
   explicit Workspace(PersonOn person_on);
   ~Workspace();
 
-  /// Opens the database; `create` makes the file (with the sample archive) when it is missing.
+  /// Opens the database (a file or a PostgreSQL connection string); `create` makes it, with the
+  /// sample archive, when it is missing or empty.
   void Open(const std::string& path, bool create);
   /// Called while a form is built: fields done, fields in all (a program shows progress).
   void OnProgress(std::function<void(int done, int total)> progress) {
@@ -45,7 +46,7 @@ class Workspace {
   /// the status-bar help and the error list.
   std::string Picture() const;
 
-  kvtsqlite::DBEngine& Engine() { return *engine_; }
+  kvtengine::ArchiveEngine& Engine() { return *engine_; }
   kvtfields::FieldsCollection& Fields() { return *fields_; }
   kvthost::Coordinator& Host() { return *coordinator_; }
   kvthost::IPerson& Person() { return *person_; }
@@ -57,7 +58,7 @@ class Workspace {
   const std::string& FormName() const { return form_; }
 
  private:
-  std::shared_ptr<kvtsqlite::DBEngine> engine_;
+  std::shared_ptr<kvtengine::ArchiveEngine> engine_;
   std::shared_ptr<kvthost::Coordinator> coordinator_;
   std::shared_ptr<kvtfields::FieldsCollection> fields_;
   std::shared_ptr<kvtfields::FieldViewer> viewer_;

@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 
 #include "archives/sample_archive.h"
+#include "common/open_engine.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -44,7 +45,7 @@ class DocumentsModel final : public QAbstractTableModel {
  public:
   DocumentsModel(std::vector<std::string> fields, QObject* parent)
       : QAbstractTableModel(parent), fields_(std::move(fields)) {}
-  void Load(std::vector<kvtsqlite::DBEngine::StoredDocument> docs) {
+  void Load(std::vector<kvtengine::StoredDocument> docs) {
     beginResetModel();
     docs_ = std::move(docs);
     endResetModel();
@@ -76,7 +77,7 @@ class DocumentsModel final : public QAbstractTableModel {
 
  private:
   std::vector<std::string> fields_;
-  std::vector<kvtsqlite::DBEngine::StoredDocument> docs_;
+  std::vector<kvtengine::StoredDocument> docs_;
 };
 
 kvtapp::Workspace::PersonOn QtPersonOn() {
@@ -113,6 +114,16 @@ void DeskWindow::BuildMenus() {
     const QString path = QFileDialog::getOpenFileName(this, "Apri database", QString(),
                                                       "Archivi kvtfields (*.kvtdb);;Tutti (*)");
     if (!path.isEmpty()) OpenDatabase(path.toStdString());
+  });
+  file->addAction("Apri database di &rete...", [this] {
+    // A shared archive on the office's server; the password, when one is needed, comes from
+    // the string or from the user's ~/.pgpass and is never shown again.
+    bool ok = false;
+    const QString where = QInputDialog::getText(
+        this, "Apri database di rete",
+        "Connessione PostgreSQL (postgresql://utente@server/database):", QLineEdit::Normal,
+        QString(), &ok);
+    if (ok && !where.trimmed().isEmpty()) OpenDatabase(where.trimmed().toStdString());
   });
   file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
@@ -169,8 +180,8 @@ bool DeskWindow::OpenDatabase(const std::string& db) {
     Open(db);
     return true;
   } catch (const std::exception& e) {
-    ShowError("Il database " + db + " non si apre: " + Describe(e),
-              "Scegliere un altro file con File > Apri database.");
+    ShowError("Il database " + kvtapp::Shown(db) + " non si apre: " + Describe(e),
+              "Scegliere un altro database con File > Apri database.");
     return false;
   }
 }
@@ -231,7 +242,7 @@ void DeskWindow::ShowProgress(int done, int total) {
 }
 
 void DeskWindow::RefreshTitle() {
-  std::string title = archive_ + " - " + work_->FormName() + " - " + db_;
+  std::string title = archive_ + " - " + work_->FormName() + " - " + kvtapp::Shown(db_);
   if (correcting_)
     title = "Correzione del documento " + std::to_string(correcting_) + " - " + title;
   setWindowTitle(Q(title));

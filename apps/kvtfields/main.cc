@@ -18,9 +18,11 @@
 
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
+#include "common/copy_database.h"
 #include "common/csv.h"
 #include "common/demo_session.h"
 #include "common/document_entry.h"
+#include "common/open_engine.h"
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/server/type_library.h"
@@ -86,7 +88,7 @@ int Demo(const Options& o) {
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
   w.Open(db, /*create=*/true);
-  std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), db.c_str(),
+  std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), kvtapp::Shown(db).c_str(),
               kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
   w.Build(kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
   return kvtapp::PlayDemo(w, [&](const std::string& title) { Step(w, title); });
@@ -122,7 +124,7 @@ int Enter(const Options& o) {
     for (const auto& [field, why] : outcome.reasons) std::fprintf(stderr, "  %s\n", why.c_str());
     return 1;
   }
-  std::printf("Documento %d salvato in %s:\n%s", outcome.stored, o.db.c_str(),
+  std::printf("Documento %d salvato in %s:\n%s", outcome.stored, kvtapp::Shown(o.db).c_str(),
               kvtapp::DescribeValues(w.Fields()).c_str());
   return 0;
 }
@@ -145,7 +147,7 @@ int DocumentsCommand(const std::string& what, const Options& o) {
   const char separator = o.separator[0];
   const bool dry_run = o.dry_run;
   if (what == "export") {
-    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
+    auto engine = kvtapp::OpenEngine(db, /*create=*/false);
     const auto names = engine->GetFormFields(archive);
     if (names.empty())
       throw kvt::Error(2, "kvtfields", "the database has no archive '" + archive + "'");
@@ -249,19 +251,33 @@ int ArchiveCommand(const std::string& what, const Options& o) {
                   read.archive.name.c_str(), read.archive.fields.size(), read.archive.forms.size());
       return 0;
     }
-    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/true);
+    auto engine = kvtapp::OpenEngine(db, /*create=*/true);
     kvtarchive::ImportArchive(*engine, read.archive, replace);
     std::printf("archive %s imported into %s: %zu fields, %zu forms\n", read.archive.name.c_str(),
-                db.c_str(), read.archive.fields.size(), read.archive.forms.size());
+                engine->Where().c_str(), read.archive.fields.size(), read.archive.forms.size());
     return 0;
   }
   if (what == "export") {
-    auto engine = kvtsqlite::DBEngine::Open(db, /*create=*/false);
+    auto engine = kvtapp::OpenEngine(db, /*create=*/false);
     const std::string text = kvtarchive::ExportArchive(*engine, archive);
     WriteOut(out, text);
     return 0;
   }
   throw UsageError{"archive needs check, import or export, not '" + what + "'"};
+}
+
+// copy --from --to
+int Copy(const Options& o) {
+  auto from = kvtapp::OpenEngine(o.file, /*create=*/false);
+  auto to = kvtapp::OpenEngine(o.out, /*create=*/true);
+  const kvtapp::CopyReport r = kvtapp::CopyDatabase(*from, *to);
+  std::printf("copied from %s to %s:\n", from->Where().c_str(), to->Where().c_str());
+  for (const auto& a : r.archives) {
+    std::printf("  archive %s: %zu fields, %zu forms (%zu layouts), %zu codes, %zu documents\n",
+                a.name.c_str(), a.fields, a.forms, a.layouts, a.codes, a.documents);
+  }
+  std::printf("  %zu scripts, %zu autocomplete values\n", r.scripts, r.learnt);
+  return 0;
 }
 
 // One check of the self-check: a name and a test that throws or returns false on failure.
@@ -315,7 +331,9 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   Options o;
   auto db = [&](CLI::App* c, bool required = true) {
-    auto* opt = c->add_option("--db", o.db, "the database file");
+    auto* opt = c->add_option(
+        "--db", o.db,
+        "the database: a file, or PostgreSQL (postgresql://user@host/db or libpq keywords)");
     if (required) opt->required();
   };
   auto archive = [&](CLI::App* c) {
@@ -331,7 +349,9 @@ int main(int argc, char** argv) {
       "its entry form and plays a session: typing, a refused value and its fix, a code added to "
       "a combo, the script's total, saving, and the retained fields copied into the next "
       "document. After each step it prints the form as text.");
-  demo->add_option("--db", o.db, "the database file (default kvtfields-demo.kvtdb)");
+  demo->add_option("--db", o.db,
+                   "the database: a file (default kvtfields-demo.kvtdb) or a PostgreSQL "
+                   "connection string");
   auto* show = app.add_subcommand("show", "print the text picture of an archive's form");
   db(show);
   archive(show);
@@ -393,6 +413,15 @@ int main(int argc, char** argv) {
       ->check(CLI::IsMember({";", ","}));
   doc_export->add_option("--out", o.out, "the file to write (default: standard output)");
 
+  auto* copy = app.add_subcommand(
+      "copy", "copy archives, scripts, code lists, autocomplete values and documents");
+  copy->footer(
+      "Copies everything the first database holds into the second, in one transaction of the "
+      "second: a file into a PostgreSQL database (postgresql://user@host/db), or back. An "
+      "archive the second one already has stops the copy before anything is written (exit 2).");
+  copy->add_option("--from", o.file, "the database to copy from")->required();
+  copy->add_option("--to", o.out, "the database to copy into (a new file is made)")->required();
+
   auto* typelib = app.add_subcommand("typelib", "print the type library kvtFields 4.1 as JSON");
   auto* selfcheck =
       app.add_subcommand("selfcheck", "check locale, numbers, dates and late binding");
@@ -432,6 +461,7 @@ int main(int argc, char** argv) {
     if (*exporter) return ArchiveCommand("export", o);
     if (*doc_import) return DocumentsCommand("import", o);
     if (*doc_export) return DocumentsCommand("export", o);
+    if (*copy) return Copy(o);
     if (*typelib) {
       std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);
       return 0;

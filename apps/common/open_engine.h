@@ -1,0 +1,19 @@
+// The database a program names with --db or Open: a PostgreSQL connection string or a SQLite
+// file, each opened with its engine.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "engine/common/archive_engine.h"
+
+namespace kvtapp {
+
+/// The engine for `where`. `create` makes a missing file, or the tables of an empty
+/// PostgreSQL database; without it a missing file raises 2 with its name.
+std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, bool create);
+
+/// `where` as a message may show it: a connection string without its password.
+std::string Shown(const std::string& where);
+
+}  // namespace kvtapp
