@@ -63,7 +63,7 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
 set(CPACK_PACKAGE_CONTACT "kvtfields developers <kvtfields@localhost>")
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-  "libicu72, libsqlite3-0, liblua5.4-0, libtomlplusplus3, libqt6widgets6, libqt6test6, qt6-qpa-plugins")
+  "libicu72, libsqlite3-0, libpq5, liblua5.4-0, libtomlplusplus3, libqt6widgets6, libqt6test6, qt6-qpa-plugins")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 include(CPack)

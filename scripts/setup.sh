@@ -10,6 +10,7 @@ packages=(
   qt6-base-dev fonts-dejavu-core
   clang libclang-rt-14-dev
   libtomlplusplus-dev libcli11-dev
+  libpq-dev postgresql-15
 )
 
 missing=()

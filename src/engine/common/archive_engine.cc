@@ -125,7 +125,10 @@ std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetFieldDefinition(const std::str
                                                                   const std::string& field_name) {
   if (snapshot_ && snapshot_->archive == archive) {
     if (auto i = snapshot_->Claim(field_name, nullptr, Snapshot::kDefinition)) {
-      return kvt::MemoryRecordSet::Create(DefinitionColumns(), {snapshot_->definitions[*i]});
+      // Each row is answered once (Claim), so it moves out of the snapshot.
+      std::vector<std::vector<kvt::Variant>> rows;
+      rows.push_back(std::move(snapshot_->definitions[*i]));
+      return kvt::MemoryRecordSet::Create(DefinitionColumns(), std::move(rows));
     }
     DropSnapshot();
   }
@@ -143,7 +146,9 @@ kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
       if (fresh) rows = ReadLayouts(archive, form_name);  // one query per form, the first time
       auto row = rows.find(field_name);
       if (row == rows.end()) return kvt::Variant::Nothing();
-      return kvt::Variant(kvt::MemoryRecordSet::Create(LayoutColumns(), {row->second}));
+      std::vector<std::vector<kvt::Variant>> answer;
+      answer.push_back(std::move(row->second));
+      return kvt::Variant(kvt::MemoryRecordSet::Create(LayoutColumns(), std::move(answer)));
     }
     DropSnapshot();
   }
@@ -156,7 +161,7 @@ std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetCodeList(const std::string& fi
   const CodeFilter f = ParseCodeFilter(filter, Source());
   if (snapshot_ && f.IsArchiveField() && snapshot_->archive == f.equals[0].second) {
     if (auto i = snapshot_->Claim(f.equals[1].second, nullptr, Snapshot::kCodes)) {
-      return kvt::MemoryRecordSet::Create({"COD", "VALUE"}, snapshot_->codes[*i]);
+      return kvt::MemoryRecordSet::Create({"COD", "VALUE"}, std::move(snapshot_->codes[*i]));
     }
     DropSnapshot();
   }

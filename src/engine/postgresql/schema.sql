@@ -27,7 +27,9 @@ CREATE TABLE field_definitions (
   "Type"             jsonb,
   PRIMARY KEY (archive, cod)
 );
-CREATE INDEX field_definitions_order ON field_definitions (archive, position);
+CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);
+-- Finds a field whose name differs only in letter case without reading the whole archive.
+CREATE INDEX field_definitions_folded ON field_definitions (archive, lower(cod));
 
 CREATE TABLE field_layouts (
   archive          text COLLATE "C" NOT NULL,

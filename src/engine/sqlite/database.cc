@@ -16,8 +16,13 @@ constexpr const char* kSchemaName = "kvtfields";
 
 // What turns a database of version n into one of version n + 1, starting with version 1.
 constexpr const char* kUpgrades[] = {
-    // 2: documents are counted and listed per archive
-    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);",
+    // 2: documents counted per archive, a form's fields read in order from the index alone,
+    // letter-case twins found without reading the whole archive
+    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);"
+    "DROP INDEX IF EXISTS field_definitions_order;"
+    "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);"
+    "CREATE INDEX IF NOT EXISTS field_definitions_folded ON field_definitions (archive, "
+    "lower(cod));",
 };
 static_assert(std::size(kUpgrades) == kvtengine::kSchemaVersion - 1);
 

@@ -218,11 +218,22 @@ std::shared_ptr<kvt::RecordSet> DBEngine::ReadLayout(const std::string& archive,
 
 std::unordered_map<std::string, std::vector<kvt::Variant>> DBEngine::ReadLayouts(
     const std::string& archive, const std::string& form) {
-  auto q = Db().Query(std::string("SELECT ") + kLayoutColumns +
-                      " FROM field_layouts WHERE archive = ?1 AND form = ?2");
+  // Archive and form are the ones asked for: only the field's own columns are read.
+  auto q = Db().Query(
+      "SELECT cod, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", \"ShowComboLabel\" "
+      "FROM field_layouts WHERE archive = ?1 AND form = ?2");
   q.Bind(1, archive).Bind(2, form);
   std::unordered_map<std::string, std::vector<kvt::Variant>> rows;
-  while (q.Step()) rows.emplace(q.ColumnText(1), Row(q, 0, 8));
+  const kvt::Variant a(archive), f(form);
+  while (q.Step()) {
+    std::vector<kvt::Variant> row;
+    row.reserve(8);
+    row.push_back(a);
+    row.push_back(q.Column(0));
+    row.push_back(f);
+    for (int i = 1; i < 6; ++i) row.push_back(q.Column(i));
+    rows.emplace(q.ColumnText(0), std::move(row));
+  }
   return rows;
 }
 
