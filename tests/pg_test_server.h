@@ -5,18 +5,20 @@
 #include <libpq-fe.h>
 #include <unistd.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
 
 namespace kvt::testing {
 
-/// The server's connection string, or nullopt when the program runs outside ctest.
+/// The server's connection string, or nullopt when no server runs for the program (outside
+/// ctest, or a program without the fixture).
 inline std::optional<std::string> PgServer() {
-  const char* file = std::getenv("KVT_PG_CONNINFO_FILE");
-  if (!file) return std::nullopt;
-  std::ifstream in(file);
+#ifdef KVT_PG_CONNINFO_FILE
+  std::ifstream in(KVT_PG_CONNINFO_FILE);
+#else
+  std::ifstream in;
+#endif
   std::string conninfo;
   if (!std::getline(in, conninfo) || conninfo.empty()) return std::nullopt;
   return conninfo;

@@ -115,7 +115,7 @@ void DeskWindow::BuildMenus() {
                                                       "Archivi kvtfields (*.kvtdb);;Tutti (*)");
     if (!path.isEmpty()) OpenDatabase(path.toStdString());
   });
-  file->addAction("Apri database di &rete...", [this] {
+  file->addAction("Apri database di re&te...", [this] {
     // A shared archive on the office's server; the password, when one is needed, comes from
     // the string or from the user's ~/.pgpass and is never shown again.
     bool ok = false;

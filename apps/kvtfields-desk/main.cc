@@ -10,6 +10,7 @@
 
 #include "archives/sample_archive.h"
 #include "common/demo_session.h"
+#include "common/open_engine.h"
 #include "desk_window.h"
 #include "host/qt/qt_desktop.h"
 #include "kvtfields/server/version.h"
@@ -19,8 +20,9 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: kvtfields-desk [--db FILE] [--archive NAME] [--form NAME] [--demo DIR]\n"
-    "  --db FILE       the database (default kvtfields-demo.kvtdb, the sample, made when missing)\n"
+    "usage: kvtfields-desk [--db DATABASE] [--archive NAME] [--form NAME] [--demo DIR]\n"
+    "  --db DATABASE   a file (default kvtfields-demo.kvtdb, the sample, made when missing) or\n"
+    "                  a PostgreSQL connection string (postgresql://user@host/database)\n"
     "  --archive NAME  the archive to enter documents into (default Fatture)\n"
     "  --form NAME     its entry form (default Inserimento)\n"
     "  --demo DIR      play the demo session, print each step and save its picture in DIR\n";
@@ -60,8 +62,8 @@ int Demo(const Options& o) {
     kvtapp::Workspace w(kvtdesk::QtPersonOn());
     w.Open(o.db, /*create=*/true);
     std::printf("kvtfields-desk %s: demo on %s, archive %s, form %s, pictures in %s\n",
-                kvtfields::server::kFileVersion, o.db.c_str(), o.archive.c_str(), o.form.c_str(),
-                o.demo.c_str());
+                kvtfields::server::kFileVersion, kvtapp::Shown(o.db).c_str(), o.archive.c_str(),
+                o.form.c_str(), o.demo.c_str());
     w.Build(o.archive, o.form);
     auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
     // The pictures show the error list's latest message in a panel of the status bar.

@@ -5,9 +5,11 @@
 #include <QTest>
 
 #include "archives/sample_archive.h"
+#include "common/open_engine.h"
 #include "desk_window.h"
 #include "engine/sqlite/db_engine.h"
 #include "host/common/coordinator.h"
+#include "pg_test_server.h"
 #include "runtime/dictionary.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -18,13 +20,15 @@ namespace {
 namespace sample = kvtarchive::sample;
 using kvthost::qt::QtDesktop;
 
-class DeskTest : public ::testing::Test {
+// The same session on a file and on a shared PostgreSQL database.
+class DeskTest : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    {
-      auto engine = kvtsqlite::DBEngine::Open(db_);
-      sample::CreateSampleArchive(*engine);
+    if (GetParam()) {
+      KVT_REQUIRE_PG();
+      db_ = kvt::testing::FreshPgDatabase();
     }
+    sample::CreateSampleArchive(*kvtapp::OpenEngine(db_, /*create=*/true));
     desktop_ = QtDesktop::Install(QtDesktop::Messages::kRecord);
     window_ = std::make_unique<DeskWindow>(db_, sample::kArchive, sample::kEntryForm);
     window_->resize(900, 560);
@@ -35,7 +39,7 @@ class DeskTest : public ::testing::Test {
   void TearDown() override {
     window_.reset();
     QApplication::processEvents();
-    desktop_->Uninstall();
+    if (desktop_) desktop_->Uninstall();
   }
 
   kvthost::IPerson& Person() { return window_->Work()->Person(); }
@@ -47,7 +51,7 @@ class DeskTest : public ::testing::Test {
     QApplication::processEvents();
   }
   kvt::Variant Stored(std::int32_t id, const std::string& field) {
-    auto engine = kvtsqlite::DBEngine::Open(db_);
+    auto engine = kvtapp::OpenEngine(db_, false);
     return std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(id))->Item(field);
   }
 
@@ -57,7 +61,7 @@ class DeskTest : public ::testing::Test {
   std::unique_ptr<DeskWindow> window_;
 };
 
-TEST_F(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
+TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   auto& p = Person();
   EXPECT_EQ(p.Focused(), "NumeroDocumento");
   p.Type("1026");
@@ -110,7 +114,7 @@ TEST_F(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   Press(Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(window_->Correcting(), 0);  // back to a new document
 
-  auto engine = kvtsqlite::DBEngine::Open(db_);
+  auto engine = kvtapp::OpenEngine(db_, false);
   EXPECT_EQ(engine->DocumentCount(sample::kArchive), 2);
   EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME ITALIA");
   EXPECT_EQ(kvt::CStr(Stored(1, "NumeroDocumento")), "1026");
@@ -119,6 +123,9 @@ TEST_F(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   EXPECT_EQ(kvt::CStr(Stored(2, "TipoDocumento")), "FAT");
   EXPECT_EQ(kvt::CStr(Stored(2, "DataDocumento")), "06/12/2026");
 }
+
+INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
 
 TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
   kvt::testing::TempDir dir;
