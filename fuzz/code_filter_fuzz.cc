@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "engine/common/code_filter.h"
-#include "engine/sqlite/database.h"
+#include "engine/common/engine_error.h"
 #include "runtime/error.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

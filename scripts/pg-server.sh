@@ -24,6 +24,10 @@ as_server() {
 
 case "$action" in
   start)
+    # A server left behind by a run that was killed goes first.
+    if [[ -f "$dir/data/postmaster.pid" ]]; then
+      as_server "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
+    fi
     rm -rf "$dir"
     mkdir -p "$dir"
     [[ $(id -u) -eq 0 ]] && chown postgres: "$dir"

@@ -22,7 +22,7 @@ kvtengine::FieldDefinition Definition(kvtengine::ArchiveEngine& e, const std::st
 }  // namespace
 
 CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine& to) {
-  const std::vector<std::string> archives = from.ListArchives();
+  const std::vector<std::string> archives = from.ListAllArchives();
   for (const auto& a : archives) {
     if (to.HasArchive(a)) {
       throw kvt::Error(2, "kvtfields",

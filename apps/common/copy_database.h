@@ -19,8 +19,9 @@ struct CopyReport {
   std::size_t scripts = 0, learnt = 0;
 };
 
-/// Copies every archive (definitions, layouts, code lists), every script, the autocomplete
-/// store and the archives' documents (with their times of saving; ids are the target's) in one
+/// Copies every archive (definitions, layouts, code lists; an archive whose fields were
+/// deleted keeps its codes and documents), every script, the autocomplete store and the
+/// documents (with their times of saving; ids are the target's) in one
 /// transaction of `to`. An archive `to` already has raises 2 before anything is written.
 CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine& to);
 

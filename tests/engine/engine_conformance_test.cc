@@ -187,6 +187,8 @@ TEST_P(EngineTest, LayoutsScriptsAndListsOfArchivesAndForms) {
   engine_->DeleteArchive("Anagrafica");
   EXPECT_FALSE(engine_->HasArchive("Anagrafica"));
   EXPECT_TRUE(engine_->HasArchive("Fatture"));
+  engine_->SaveDocument("Dismesso", kvt::Dictionary::Create());  // documents outlive fields
+  EXPECT_EQ(engine_->ListAllArchives(), (std::vector<std::string>{"Dismesso", "Fatture"}));
 }
 
 TEST_P(EngineTest, TheAutocompleteStoreRanksByUseThenRecencyAndKeepsKeysApart) {

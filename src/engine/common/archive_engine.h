@@ -98,6 +98,8 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual void DeleteArchive(const std::string& archive) = 0;
   /// The archives that have fields, in name order.
   virtual std::vector<std::string> ListArchives() = 0;
+  /// Every archive named anywhere (fields, code lists, documents), in name order.
+  virtual std::vector<std::string> ListAllArchives() = 0;
   /// The forms that have a layout for the archive's fields, in name order.
   virtual std::vector<std::string> ListForms(const std::string& archive) = 0;
   /// Runs several changes as one transaction; inside another one, as part of it.

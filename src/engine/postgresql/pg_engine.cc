@@ -270,6 +270,12 @@ std::vector<std::string> PgEngine::ListArchives() {
   return Texts(db_->Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive"));
 }
 
+std::vector<std::string> PgEngine::ListAllArchives() {
+  return Texts(
+      db_->Query("SELECT archive FROM field_definitions UNION SELECT archive FROM code_lists UNION "
+                 "SELECT archive FROM documents ORDER BY 1"));
+}
+
 std::vector<std::string> PgEngine::ListForms(const std::string& archive) {
   return Texts(db_->Query(
       "SELECT DISTINCT form FROM field_layouts WHERE archive = $1 ORDER BY form", {archive}));

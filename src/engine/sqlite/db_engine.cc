@@ -336,6 +336,15 @@ std::vector<std::string> DBEngine::ListArchives() {
   return out;
 }
 
+std::vector<std::string> DBEngine::ListAllArchives() {
+  auto q = Db().Query(
+      "SELECT archive FROM field_definitions UNION SELECT archive FROM code_lists UNION "
+      "SELECT archive FROM documents ORDER BY 1");
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
 std::vector<std::string> DBEngine::ListForms(const std::string& archive) {
   auto q = Db().Query("SELECT DISTINCT form FROM field_layouts WHERE archive = ?1 ORDER BY form");
   q.Bind(1, archive);

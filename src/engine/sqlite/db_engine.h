@@ -76,6 +76,7 @@ class DBEngine final : public kvtengine::ArchiveEngine {
   bool HasArchive(const std::string& archive) override;
   void DeleteArchive(const std::string& archive) override;
   std::vector<std::string> ListArchives() override;
+  std::vector<std::string> ListAllArchives() override;
   std::vector<std::string> ListForms(const std::string& archive) override;
   void Transaction(const std::function<void()>& work) override;
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
