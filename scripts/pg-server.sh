@@ -14,9 +14,10 @@ if [[ -z "$bindir" ]]; then
   exit 1
 fi
 
+# From /, since the server's user may not be allowed into the folder the tests run in.
 as_server() {
   if [[ $(id -u) -eq 0 ]]; then
-    runuser -u postgres -- "$@"
+    (cd / && runuser -u postgres -- "$@")
   else
     "$@"
   fi
