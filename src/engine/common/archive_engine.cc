@@ -46,30 +46,23 @@ const std::vector<std::string>& LayoutColumns() {
 // the order of the fields: a question out of that order belongs to something after the build
 // (a code list reloaded, a field added by hand) and must see the database as it is now.
 struct ArchiveEngine::Snapshot {
-  enum Asked : std::uint8_t { kDefinition = 1, kCodes = 2 };
-
   std::string archive;
   std::unordered_map<std::string, std::size_t> index;  // field name → position
   std::vector<std::vector<kvt::Variant>> definitions;
   std::vector<std::vector<std::vector<kvt::Variant>>> codes;  // per field: {COD, VALUE} rows
   std::map<std::string, std::unordered_map<std::string, std::vector<kvt::Variant>>> layouts;
-  std::map<std::string, std::vector<bool>> layout_asked;  // per form, per field
-  std::vector<std::uint8_t> asked;
+  // Which questions were answered: per field, and for layouts per form and field.
+  std::vector<bool> definition_asked, codes_asked;
+  std::map<std::string, std::vector<bool>> layout_asked;
   std::size_t cursor = 0;
 
   // The field's position when the snapshot may answer for it, marking the question answered.
-  std::optional<std::size_t> Claim(const std::string& field, std::vector<bool>* layout,
-                                   Asked kind) {
+  std::optional<std::size_t> Claim(const std::string& field, std::vector<bool>& asked) {
     auto it = index.find(field);
     if (it == index.end()) return std::nullopt;
     const std::size_t i = it->second;
-    const bool repeated = layout ? (*layout)[i] : (asked[i] & kind) != 0;
-    if (i < cursor || repeated) return std::nullopt;
-    if (layout) {
-      (*layout)[i] = true;
-    } else {
-      asked[i] |= kind;
-    }
+    if (i < cursor || asked[i]) return std::nullopt;
+    asked[i] = true;
     cursor = i;
     return i;
   }
@@ -97,7 +90,8 @@ std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive
     snap->archive = archive;
     snap->definitions = std::move(read.definitions);
     snap->codes.resize(read.names.size());
-    snap->asked.resize(read.names.size());
+    snap->definition_asked.resize(read.names.size());
+    snap->codes_asked.resize(read.names.size());
     for (std::size_t i = 0; i < read.names.size(); ++i) snap->index.emplace(read.names[i], i);
     for (auto& [field, row] : read.codes) {
       auto it = snap->index.find(field);
@@ -124,7 +118,7 @@ std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive
 std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetFieldDefinition(const std::string& archive,
                                                                   const std::string& field_name) {
   if (snapshot_ && snapshot_->archive == archive) {
-    if (auto i = snapshot_->Claim(field_name, nullptr, Snapshot::kDefinition)) {
+    if (auto i = snapshot_->Claim(field_name, snapshot_->definition_asked)) {
       // Each row is answered once (Claim), so it moves out of the snapshot.
       std::vector<std::vector<kvt::Variant>> rows;
       rows.push_back(std::move(snapshot_->definitions[*i]));
@@ -139,11 +133,17 @@ kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
                                                      const std::string& field_name,
                                                      const std::string& form_name) {
   if (snapshot_ && snapshot_->archive == archive) {
-    auto [asked, fresh] =
-        snapshot_->layout_asked.try_emplace(form_name, snapshot_->definitions.size(), false);
-    if (auto i = snapshot_->Claim(field_name, &asked->second, Snapshot::kDefinition)) {
+    auto asked = snapshot_->layout_asked.find(form_name);
+    if (asked == snapshot_->layout_asked.end()) {
+      // One query per form, the first time it is asked for; a failed read changes nothing.
+      auto rows = ReadLayouts(archive, form_name);
+      snapshot_->layouts[form_name] = std::move(rows);
+      asked = snapshot_->layout_asked
+                  .emplace(form_name, std::vector<bool>(snapshot_->definitions.size(), false))
+                  .first;
+    }
+    if (snapshot_->Claim(field_name, asked->second)) {
       auto& rows = snapshot_->layouts[form_name];
-      if (fresh) rows = ReadLayouts(archive, form_name);  // one query per form, the first time
       auto row = rows.find(field_name);
       if (row == rows.end()) return kvt::Variant::Nothing();
       std::vector<std::vector<kvt::Variant>> answer;
@@ -160,7 +160,7 @@ kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
 std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetCodeList(const std::string& filter) {
   const CodeFilter f = ParseCodeFilter(filter, Source());
   if (snapshot_ && f.IsArchiveField() && snapshot_->archive == f.equals[0].second) {
-    if (auto i = snapshot_->Claim(f.equals[1].second, nullptr, Snapshot::kCodes)) {
+    if (auto i = snapshot_->Claim(f.equals[1].second, snapshot_->codes_asked)) {
       return kvt::MemoryRecordSet::Create({"COD", "VALUE"}, std::move(snapshot_->codes[*i]));
     }
     DropSnapshot();
