@@ -205,7 +205,11 @@ std::string Redacted(const std::string& conninfo) {
 
 std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool create) {
   std::string where = Redacted(conninfo);
-  PGconn* conn = PQconnectdb(conninfo.c_str());
+  // A server that does not answer must not hang the program; the string's own settings, read
+  // in place of "dbname", override these defaults.
+  const char* keywords[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
+  const char* values[] = {"10", "kvtfields", conninfo.c_str(), nullptr};
+  PGconn* conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (!conn) throw EngineError(kvtengine::kDatabaseError, kSource, "out of memory");
   if (PQstatus(conn) != CONNECTION_OK) {
     const std::string why = Trimmed(PQerrorMessage(conn));
@@ -214,6 +218,9 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
                       "cannot connect to " + where + ": " + why);
   }
   PQsetClientEncoding(conn, "UTF8");
+  // The server's notices are not for the person at the keyboard.
+  PQsetNoticeProcessor(
+      conn, [](void*, const char*) {}, nullptr);
   std::shared_ptr<PgDatabase> db(new PgDatabase(conn, std::move(where)));
   const std::string& name = db->where_;
   db->Execute("SET client_min_messages = warning");
