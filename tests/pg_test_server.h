@@ -7,6 +7,7 @@
 
 #include <fstream>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace kvt::testing {
@@ -30,8 +31,12 @@ inline std::string FreshPgDatabase() {
   const std::string server = *PgServer();
   const std::string name = "kvt_" + std::to_string(::getpid()) + "_" + std::to_string(++n);
   PGconn* admin = PQconnectdb(server.c_str());
-  PQclear(PQexec(admin, ("CREATE DATABASE " + name).c_str()));
+  PGresult* r = PQexec(admin, ("CREATE DATABASE " + name).c_str());
+  const bool made = PQresultStatus(r) == PGRES_COMMAND_OK;
+  const std::string why = made ? "" : PQerrorMessage(admin);
+  PQclear(r);
   PQfinish(admin);
+  if (!made) throw std::runtime_error("cannot make a test database on " + server + ": " + why);
   return server.substr(0, server.rfind("dbname=")) + "dbname=" + name;
 }
 
