@@ -6,6 +6,7 @@
 #include <unordered_set>
 
 #include "engine/common/engine_error.h"
+#include "kvtfields/contracts/autocomplete_store.h"
 #include "runtime/record_set.h"
 #include "runtime/text.h"
 
@@ -27,6 +28,21 @@ std::shared_ptr<kvt::Dictionary> DocumentValues(const kvt::ObjectRef& values, co
                             "a document's values must be a Dictionary", source);
   }
   return dict;
+}
+
+const char* const kDefinitionColumnsSql =
+    "\"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", "
+    "\"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\"";
+const char* const kLayoutColumnsSql =
+    "archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
+    "\"ShowComboLabel\"";
+
+std::string QuotedStoreTable(const std::string& table, const char* source) {
+  if (!kvtfields::IsStoreTableName(table)) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + table + "' is not a table name", source);
+  }
+  return "\"" + table + "\"";
 }
 
 const std::vector<std::string>& DefinitionColumns() {

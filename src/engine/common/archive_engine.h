@@ -64,9 +64,31 @@ std::shared_ptr<kvt::Dictionary> DocumentValues(const kvt::ObjectRef& values, co
 /// The columns of a definition answer, and of a layout answer, in order.
 const std::vector<std::string>& DefinitionColumns();
 const std::vector<std::string>& LayoutColumns();
+/// The same columns as a SELECT list, as both engines' SQL names them.
+extern const char* const kDefinitionColumnsSql;
+extern const char* const kLayoutColumnsSql;
+/// The autocomplete store's table as quoted SQL; a name that is not a plain identifier raises
+/// 5 from `source`.
+std::string QuotedStoreTable(const std::string& table, const char* source);
 
 class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSource {
  public:
+  /// The members beyond the engine contract that scripts and hosts call by name; an engine
+  /// describes them after the contract's and its own.
+  template <class C>
+  static kvt::ClassBuilder<C>& Describe(kvt::ClassBuilder<C>& b) {
+    return b.template Method<&C::GetScript>("GetScript")
+        .Params({"ScriptSet"})
+        .template Method<&C::HasArchive>("HasArchive")
+        .Params({"Archive"})
+        .template Method<&C::SaveDocument>("SaveDocument")
+        .Params({"Archive", "Values"})
+        .template Method<&C::DocumentCount>("DocumentCount")
+        .Params({"Archive"})
+        .template Method<&C::LoadDocument>("LoadDocument")
+        .Params({"Id"});
+  }
+
   ArchiveEngine();
   ~ArchiveEngine() override;
 

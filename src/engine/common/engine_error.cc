@@ -1,11 +1,32 @@
 #include "engine/common/engine_error.h"
 
 #include <charconv>
+#include <iterator>
 
 namespace kvtengine {
 
 kvt::Error EngineError(std::uint32_t n, const char* source, std::string description) {
   return kvt::ObjectError(n, source, std::move(description));
+}
+
+namespace {
+
+// From version 1 on, one entry per version.
+constexpr const char* kUpgrades[] = {
+    // 2: documents counted per archive, a form's fields read in order from the index alone,
+    // letter-case twins found without reading the whole archive
+    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);"
+    "DROP INDEX IF EXISTS field_definitions_order;"
+    "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);"
+    "CREATE INDEX IF NOT EXISTS field_definitions_folded ON field_definitions (archive, "
+    "lower(cod));",
+};
+static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
+
+}  // namespace
+
+const char* UpgradeStep(int from) {
+  return kUpgrades[from - 1];
 }
 
 void CheckSchemaVersion(const char* source, const std::string& where, const std::string& version) {

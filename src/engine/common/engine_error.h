@@ -25,6 +25,10 @@ kvt::Error EngineError(std::uint32_t n, const char* source, std::string descript
 /// The schema version this program writes; older databases are upgraded to it when opened.
 inline constexpr int kSchemaVersion = 2;
 
+/// The SQL that turns a database of version `from` into one of version `from` + 1; the same
+/// text serves both engines.
+const char* UpgradeStep(int from);
+
 /// Refuses a database whose schema version is newer than this program's (kNewerSchema) or not
 /// a version at all (kNotOurDatabase), naming `where`.
 void CheckSchemaVersion(const char* source, const std::string& where, const std::string& version);

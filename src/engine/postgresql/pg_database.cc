@@ -2,10 +2,10 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <limits>
+
+#include "runtime/text.h"
 
 namespace kvtpg {
 
@@ -14,18 +14,6 @@ extern const char* const kSchemaSql;
 namespace {
 
 using kvtengine::EngineError;
-
-// What turns a database of version n into one of version n + 1, starting with version 1.
-constexpr const char* kUpgrades[] = {
-    // 2: documents counted per archive, a form's fields read in order from the index alone,
-    // letter-case twins found without reading the whole archive
-    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);"
-    "DROP INDEX IF EXISTS field_definitions_order;"
-    "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);"
-    "CREATE INDEX IF NOT EXISTS field_definitions_folded ON field_definitions (archive, "
-    "lower(cod));",
-};
-static_assert(std::size(kUpgrades) == kvtengine::kSchemaVersion - 1);
 
 // Serialises making and upgrading the schema between programs connecting at the same moment.
 constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7310142)";
@@ -264,7 +252,8 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
     db->Execute("BEGIN");
     try {
       db->Execute(kSchemaLock);
-      for (int v = version(); v < kvtengine::kSchemaVersion; ++v) db->Execute(kUpgrades[v - 1]);
+      for (int v = version(); v < kvtengine::kSchemaVersion; ++v)
+        db->Execute(kvtengine::UpgradeStep(v));
       db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",
                 {std::to_string(kvtengine::kSchemaVersion)});
       db->Execute("COMMIT");
@@ -341,37 +330,8 @@ Param ToJson(const kvt::Variant& value) {
     default:
       break;
   }
-  const std::string text = kvt::CStr(value);  // dates as their text, like a person reads them
-  std::string out = "\"";
-  for (const unsigned char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (c < 0x20) {
-          char esc[8];
-          std::snprintf(esc, sizeof esc, "\\u%04x", c);
-          out += esc;
-        } else {
-          out.push_back(static_cast<char>(c));
-        }
-    }
-  }
-  out += '"';
-  return out;
+  // Dates as their text, like a person reads them; a JSON string is the runtime's quoted text.
+  return kvt::QuotedText(kvt::CStr(value));
 }
 
 kvt::Variant FromJson(std::string_view json) {

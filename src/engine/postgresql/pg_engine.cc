@@ -24,38 +24,13 @@ const kvt::ClassInfo& PgConnection::StaticClass() {
 const kvt::ClassInfo& PgEngine::StaticClass() {
   static const kvt::ClassInfo info = [] {
     kvt::ClassBuilder<PgEngine> b("PgEngine");
-    kvtfields::IDBEngine::Describe(b)
-        .Method<&PgEngine::GetScript>("GetScript")
-        .Params({"ScriptSet"})
-        .Method<&PgEngine::HasArchive>("HasArchive")
-        .Params({"Archive"})
-        .Method<&PgEngine::SaveDocument>("SaveDocument")
-        .Params({"Archive", "Values"})
-        .Method<&PgEngine::DocumentCount>("DocumentCount")
-        .Params({"Archive"})
-        .Method<&PgEngine::LoadDocument>("LoadDocument")
-        .Params({"Id"});
-    return b.Build();
+    kvtfields::IDBEngine::Describe(b);
+    return kvtengine::ArchiveEngine::Describe(b).Build();
   }();
   return info;
 }
 
 namespace {
-
-std::string QuotedTable(const std::string& table) {
-  if (!kvtfields::IsStoreTableName(table)) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
-                            "'" + table + "' is not a table name", kSource);
-  }
-  return "\"" + table + "\"";
-}
-
-constexpr const char* kDefinitionColumns =
-    "\"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", "
-    "\"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\"";
-constexpr const char* kLayoutColumns =
-    "archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
-    "\"ShowComboLabel\"";
 
 std::vector<std::string> Texts(const Result& r) {
   std::vector<std::string> out;
@@ -83,7 +58,7 @@ constexpr const char* kInsertValues =
 }  // namespace
 
 void PgStore::Learn(const std::string& table, const std::string& key, const std::string& value) {
-  const std::string t = QuotedTable(table);
+  const std::string t = kvtengine::QuotedStoreTable(table, kSource);
   db_->Query("INSERT INTO " + t +
                  " AS s (key, value, uses, last_used) VALUES ($1, $2, 1, (SELECT "
                  "coalesce(max(last_used), 0) + 1 FROM " +
@@ -96,7 +71,7 @@ void PgStore::Learn(const std::string& table, const std::string& key, const std:
 std::vector<std::string> PgStore::LookUp(const std::string& table, const std::string& key,
                                          const std::function<bool(std::string_view)>& wanted,
                                          std::size_t limit) {
-  const Result r = db_->Query("SELECT value FROM " + QuotedTable(table) +
+  const Result r = db_->Query("SELECT value FROM " + kvtengine::QuotedStoreTable(table, kSource) +
                                   " WHERE key = $1 ORDER BY uses DESC, last_used DESC, value",
                               {key});
   std::vector<std::string> out;
@@ -108,7 +83,9 @@ std::vector<std::string> PgStore::LookUp(const std::string& table, const std::st
 }
 
 void PgStore::Forget(const std::string& table, const std::string& key, const std::string& value) {
-  db_->Query("DELETE FROM " + QuotedTable(table) + " WHERE key = $1 AND value = $2", {key, value});
+  db_->Query("DELETE FROM " + kvtengine::QuotedStoreTable(table, kSource) +
+                 " WHERE key = $1 AND value = $2",
+             {key, value});
 }
 
 kvt::Variant PgConnection::AdoConnection() {
@@ -125,7 +102,7 @@ PgEngine::PgEngine(std::shared_ptr<PgDatabase> db)
 PgEngine::ArchiveRead PgEngine::ReadArchive(const std::string& archive) {
   ArchiveRead read;
   const Result d =
-      db_->Query(std::string("SELECT cod, ") + kDefinitionColumns +
+      db_->Query(std::string("SELECT cod, ") + kvtengine::kDefinitionColumnsSql +
                      " FROM field_definitions WHERE archive = $1 ORDER BY position, cod",
                  {archive});
   for (int i = 0; i < d.Rows(); ++i) {
@@ -148,7 +125,7 @@ std::vector<std::string> PgEngine::ReadFieldNames(const std::string& archive) {
 std::shared_ptr<kvt::RecordSet> PgEngine::ReadDefinition(const std::string& archive,
                                                          const std::string& field) {
   return db_
-      ->Query(std::string("SELECT ") + kDefinitionColumns +
+      ->Query(std::string("SELECT ") + kvtengine::kDefinitionColumnsSql +
                   " FROM field_definitions WHERE archive = $1 AND cod = $2",
               {archive, field})
       .ToRecordSet();
@@ -158,7 +135,7 @@ std::shared_ptr<kvt::RecordSet> PgEngine::ReadLayout(const std::string& archive,
                                                      const std::string& field,
                                                      const std::string& form) {
   return db_
-      ->Query(std::string("SELECT ") + kLayoutColumns +
+      ->Query(std::string("SELECT ") + kvtengine::kLayoutColumnsSql +
                   " FROM field_layouts WHERE archive = $1 AND cod = $2 AND form = $3",
               {archive, field, form})
       .ToRecordSet();
@@ -166,7 +143,7 @@ std::shared_ptr<kvt::RecordSet> PgEngine::ReadLayout(const std::string& archive,
 
 std::unordered_map<std::string, std::vector<kvt::Variant>> PgEngine::ReadLayouts(
     const std::string& archive, const std::string& form) {
-  const Result r = db_->Query(std::string("SELECT ") + kLayoutColumns +
+  const Result r = db_->Query(std::string("SELECT ") + kvtengine::kLayoutColumnsSql +
                                   " FROM field_layouts WHERE archive = $1 AND form = $2",
                               {archive, form});
   std::unordered_map<std::string, std::vector<kvt::Variant>> rows;

@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iterator>
 #include <limits>
 
 namespace kvtsqlite {
@@ -13,18 +12,6 @@ extern const char* const kSchemaSql;
 namespace {
 
 constexpr const char* kSchemaName = "kvtfields";
-
-// What turns a database of version n into one of version n + 1, starting with version 1.
-constexpr const char* kUpgrades[] = {
-    // 2: documents counted per archive, a form's fields read in order from the index alone,
-    // letter-case twins found without reading the whole archive
-    "CREATE INDEX IF NOT EXISTS documents_archive ON documents (archive);"
-    "DROP INDEX IF EXISTS field_definitions_order;"
-    "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);"
-    "CREATE INDEX IF NOT EXISTS field_definitions_folded ON field_definitions (archive, "
-    "lower(cod));",
-};
-static_assert(std::size(kUpgrades) == kvtengine::kSchemaVersion - 1);
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
   throw EngineError(kDatabaseError, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -139,7 +126,7 @@ void Database::Upgrade(const std::string& path) {
     q.Step();
     const int from = std::stoi(q.ColumnText(0));
     q.Run();
-    for (int v = from; v < kvtengine::kSchemaVersion; ++v) Execute(kUpgrades[v - 1]);
+    for (int v = from; v < kvtengine::kSchemaVersion; ++v) Execute(kvtengine::UpgradeStep(v));
     Query("UPDATE kvt_meta SET value = ?1 WHERE key = 'version'")
         .Bind(1, std::int64_t{kvtengine::kSchemaVersion})
         .Run();

@@ -24,21 +24,11 @@ const kvt::ClassInfo& Connection::StaticClass() {
   return info;
 }
 
-namespace {
-
-std::string QuotedTable(const std::string& table) {
-  if (!kvtfields::IsStoreTableName(table)) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
-                            "'" + table + "' is not a table name", kSource);
-  }
-  return "\"" + table + "\"";
-}
-
-}  // namespace
+namespace {}  // namespace
 
 void DatabaseHandle::Learn(const std::string& table, const std::string& key,
                            const std::string& value) {
-  const std::string t = QuotedTable(table);
+  const std::string t = kvtengine::QuotedStoreTable(table, kSource);
   db_->Query("INSERT INTO " + t +
              " (key, value, uses, last_used) VALUES (?1, ?2, 1, (SELECT coalesce(max(last_used), "
              "0) + 1 FROM " +
@@ -53,7 +43,7 @@ void DatabaseHandle::Learn(const std::string& table, const std::string& key,
 std::vector<std::string> DatabaseHandle::LookUp(const std::string& table, const std::string& key,
                                                 const std::function<bool(std::string_view)>& wanted,
                                                 std::size_t limit) {
-  auto q = db_->Query("SELECT value FROM " + QuotedTable(table) +
+  auto q = db_->Query("SELECT value FROM " + kvtengine::QuotedStoreTable(table, kSource) +
                       " WHERE key = ?1 ORDER BY uses DESC, last_used DESC, value");
   q.Bind(1, key);
   std::vector<std::string> out;
@@ -66,7 +56,8 @@ std::vector<std::string> DatabaseHandle::LookUp(const std::string& table, const 
 
 void DatabaseHandle::Forget(const std::string& table, const std::string& key,
                             const std::string& value) {
-  db_->Query("DELETE FROM " + QuotedTable(table) + " WHERE key = ?1 AND value = ?2")
+  db_->Query("DELETE FROM " + kvtengine::QuotedStoreTable(table, kSource) +
+             " WHERE key = ?1 AND value = ?2")
       .Bind(1, key)
       .Bind(2, value)
       .Run();
@@ -83,18 +74,8 @@ const kvt::ClassInfo& DBEngine::StaticClass() {
     kvtfields::IDBEngine::Describe(b)
         .Method<&DBEngine::OpenDatabase>("OpenDatabase")
         .Params({"Path", "Create"})
-        .Method<&DBEngine::CloseDatabase>("CloseDatabase")
-        .Method<&DBEngine::GetScript>("GetScript")
-        .Params({"ScriptSet"})
-        .Method<&DBEngine::HasArchive>("HasArchive")
-        .Params({"Archive"})
-        .Method<&DBEngine::SaveDocument>("SaveDocument")
-        .Params({"Archive", "Values"})
-        .Method<&DBEngine::DocumentCount>("DocumentCount")
-        .Params({"Archive"})
-        .Method<&DBEngine::LoadDocument>("LoadDocument")
-        .Params({"Id"});
-    return b.Build();
+        .Method<&DBEngine::CloseDatabase>("CloseDatabase");
+    return kvtengine::ArchiveEngine::Describe(b).Build();
   }();
   return info;
 }
@@ -157,13 +138,6 @@ void DBEngine::EraseCode(const std::string& archive, const std::string& field_na
 
 namespace {
 
-constexpr const char* kDefinitionColumns =
-    "\"Label\", \"Descr\", \"MaxLen\", \"MinLen\", \"Priority\", \"IsIndex\", \"IsRequired\", "
-    "\"AutoComplete\", \"DATA_FORMAT\", \"CHAR_FORMAT\", \"IsRetainInMemory\", \"Type\"";
-constexpr const char* kLayoutColumns =
-    "archive, cod, form, \"Width\", \"Height\", \"BreakLine\", \"MultiLine\", "
-    "\"ShowComboLabel\"";
-
 std::vector<kvt::Variant> Row(const Statement& q, int from, int count) {
   std::vector<kvt::Variant> row;
   row.reserve(static_cast<std::size_t>(count));
@@ -175,7 +149,7 @@ std::vector<kvt::Variant> Row(const Statement& q, int from, int count) {
 
 DBEngine::ArchiveRead DBEngine::ReadArchive(const std::string& archive) {
   ArchiveRead read;
-  auto q = Db().Query(std::string("SELECT cod, ") + kDefinitionColumns +
+  auto q = Db().Query(std::string("SELECT cod, ") + kvtengine::kDefinitionColumnsSql +
                       " FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
   q.Bind(1, archive);
   while (q.Step()) {
@@ -201,7 +175,7 @@ std::vector<std::string> DBEngine::ReadFieldNames(const std::string& archive) {
 
 std::shared_ptr<kvt::RecordSet> DBEngine::ReadDefinition(const std::string& archive,
                                                          const std::string& field_name) {
-  auto q = Db().Query(std::string("SELECT ") + kDefinitionColumns +
+  auto q = Db().Query(std::string("SELECT ") + kvtengine::kDefinitionColumnsSql +
                       " FROM field_definitions WHERE archive = ?1 AND cod = ?2");
   q.Bind(1, archive).Bind(2, field_name);
   return q.ToRecordSet();
@@ -210,7 +184,7 @@ std::shared_ptr<kvt::RecordSet> DBEngine::ReadDefinition(const std::string& arch
 std::shared_ptr<kvt::RecordSet> DBEngine::ReadLayout(const std::string& archive,
                                                      const std::string& field_name,
                                                      const std::string& form_name) {
-  auto q = Db().Query(std::string("SELECT ") + kLayoutColumns +
+  auto q = Db().Query(std::string("SELECT ") + kvtengine::kLayoutColumnsSql +
                       " FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
   q.Bind(1, archive).Bind(2, field_name).Bind(3, form_name);
   return q.ToRecordSet();
