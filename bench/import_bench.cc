@@ -57,8 +57,10 @@ void BM_ImportDocuments(benchmark::State& state) {
       return out;
     };
     const auto start = Clock::now();
-    const auto result =
-        kvtapp::ImportRows(w, rows, messages, state.range(1) != 0, nullptr, nullptr);
+    kvtapp::ImportResult result;
+    kvtapp::ImportOptions options;
+    options.store = state.range(1) != 0;
+    kvtapp::ImportRows(w, rows, messages, options, nullptr, nullptr, result);
     import_seconds = std::chrono::duration<double>(Clock::now() - start).count();
     benchmark::DoNotOptimize(result.accepted);
   }

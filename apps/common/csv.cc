@@ -89,4 +89,25 @@ std::string CsvRow(const std::vector<std::string>& fields, char separator) {
   return out + "\r\n";
 }
 
+namespace {
+
+// True when the cell, past any leading apostrophes, starts as a formula does.
+bool LooksLikeFormula(std::string_view cell) {
+  const std::size_t at = cell.find_first_not_of('\'');
+  return at != std::string_view::npos &&
+         std::string_view("=+-@\t\r").find(cell[at]) != std::string_view::npos;
+}
+
+}  // namespace
+
+std::string SpreadsheetSafe(std::string cell) {
+  if (LooksLikeFormula(cell)) cell.insert(cell.begin(), '\'');
+  return cell;
+}
+
+std::string FromSpreadsheetSafe(std::string cell) {
+  if (cell.starts_with('\'') && LooksLikeFormula(cell)) cell.erase(0, 1);
+  return cell;
+}
+
 }  // namespace kvtapp

@@ -22,4 +22,11 @@ CsvTable ParseCsv(std::string_view text);
 /// One row of CSV (ending with "\r\n"), quoting where needed.
 std::string CsvRow(const std::vector<std::string>& fields, char separator);
 
+/// A cell a spreadsheet would take for a formula (it starts with '=', '+', '-', '@', a tab or a
+/// carriage return) with a leading apostrophe, so that it shows as text; a cell that already
+/// starts with apostrophes before such a character gets one more, so that nothing is lost.
+std::string SpreadsheetSafe(std::string cell);
+/// The cell as it was before SpreadsheetSafe: that apostrophe removed.
+std::string FromSpreadsheetSafe(std::string cell);
+
 }  // namespace kvtapp

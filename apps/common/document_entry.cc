@@ -1,7 +1,9 @@
 #include "common/document_entry.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 
 #include "runtime/error.h"
@@ -23,15 +25,18 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
       continue;
     }
     // A line end may be written "\n" or "\r\n" (a stored multi-line text comes out so).
-    bool control_character = false;
-    for (std::size_t i = 0; i < value.size(); ++i) {
-      const char c = value[i];
-      const bool line_end =
-          c == '\n' || (c == '\r' && i + 1 < value.size() && value[i + 1] == '\n');
-      control_character |= static_cast<unsigned char>(c) < 32 && !line_end;
+    // DEL, C1 controls and bidirectional overrides too: they hide or reorder what a reader sees.
+    std::optional<char32_t> control_character;
+    for (std::size_t i = 0; i < value.size() && !control_character;) {
+      const bool line_end = value[i] == '\n' || value.compare(i, 2, "\r\n") == 0;
+      const char32_t c = kvt::NextCodePoint(value, i);
+      if (kvt::IsControlCharacter(c) && !line_end) control_character = c;
     }
     if (control_character) {
-      problems.push_back("the value of '" + name + "' contains a control character (a tab?)");
+      char code[16];
+      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*control_character));
+      problems.push_back("the value of '" + name + "' contains a control character (" + code +
+                         (*control_character == U'\t' ? ", a tab" : "") + ")");
       continue;
     }
     auto field = fields.Item(kvt::Variant(name));
@@ -121,20 +126,22 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
   return out;
 }
 
-ImportResult ImportRows(
+void ImportRows(
     Workspace& w, const std::vector<std::vector<std::string>>& rows,
-    const std::function<std::vector<std::string>()>& messages, bool store,
+    const std::function<std::vector<std::string>()>& messages, const ImportOptions& options,
     const std::function<void(std::size_t, const std::vector<std::pair<std::string, std::string>>&)>&
         refused,
-    const std::function<void(std::size_t, std::size_t)>& progress) {
-  ImportResult result;
-  if (rows.empty()) return result;
+    const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
+  result = ImportResult{};
+  if (rows.empty()) return;
   const std::vector<std::string>& header = rows[0];
   const std::size_t total = rows.size() - 1;
   // Rows are stored a few hundred to a transaction: one commit (and its flush to disk) per row
   // would cost more than entering the row.
   constexpr std::size_t kRowsPerCommit = 250;
-  std::size_t r = 1;
+  result.skipped = std::min(options.skip, total);
+  std::size_t r = 1 + result.skipped;
+  result.committed_through = result.skipped;
   auto one_row = [&] {
     const auto& row = rows[r];
     Values values;
@@ -150,7 +157,7 @@ ImportResult ImportRows(
       w.Fields().ClearControlsValue();
       w.Host().Errors().Clear();
       (void)messages();
-      outcome = EnterDocument(w, values, messages, store);
+      outcome = EnterDocument(w, values, messages, options.store);
       w.Host().Errors().Clear();
     } else {
       for (auto& p : problems) outcome.reasons.emplace_back("", std::move(p));
@@ -164,12 +171,15 @@ ImportResult ImportRows(
     if (progress) progress(r, total);
   };
   while (r < rows.size()) {
-    const std::size_t end = std::min(rows.size(), r + kRowsPerCommit);
+    const std::size_t end =
+        options.atomic ? rows.size() : std::min(rows.size(), r + kRowsPerCommit);
+    const std::size_t accepted_before = result.accepted;
     w.Engine().Transaction([&] {
       for (; r < end; ++r) one_row();
     });
+    if (options.store) result.committed += result.accepted - accepted_before;
+    result.committed_through = r - 1;
   }
-  return result;
 }
 
 }  // namespace kvtapp

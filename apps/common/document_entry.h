@@ -38,17 +38,30 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
 struct ImportResult {
   std::size_t accepted = 0;  // stored, or (not storing) that would have been
   std::size_t refused = 0;
+  std::size_t skipped = 0;  // data rows passed over (ImportOptions::skip)
+  /// What is in the database for certain: documents of committed transactions, and the last
+  /// data row those transactions covered (0: none). An error stopping the import leaves
+  /// everything after that row unstored.
+  std::size_t committed = 0;
+  std::size_t committed_through = 0;
+};
+
+struct ImportOptions {
+  bool store = true;     // false: check every row, store nothing
+  std::size_t skip = 0;  // the first data rows to pass over (stored by an earlier run)
+  bool atomic = false;   // every row in one transaction: all stored or none
 };
 
 /// Enters every data row of a table (the first row names the fields) on the workspace's form,
-/// built once and emptied between rows; stores the accepted rows when `store`. A blank cell
+/// built once and emptied between rows; stores the accepted rows when storing. A blank cell
 /// leaves its field blank. `refused(row, reasons)` is told each refused row (rows counted from
-/// 1 after the header), `progress(done, total)` after each row.
-ImportResult ImportRows(
+/// 1 after the header), `progress(done, total)` after each row. `result` is kept up to date as
+/// the rows go, so that after an error it still says what was stored.
+void ImportRows(
     Workspace& w, const std::vector<std::vector<std::string>>& rows,
-    const std::function<std::vector<std::string>()>& messages, bool store,
+    const std::function<std::vector<std::string>()>& messages, const ImportOptions& options,
     const std::function<void(
         std::size_t row, const std::vector<std::pair<std::string, std::string>>& reasons)>& refused,
-    const std::function<void(std::size_t done, std::size_t total)>& progress);
+    const std::function<void(std::size_t done, std::size_t total)>& progress, ImportResult& result);
 
 }  // namespace kvtapp

@@ -2,6 +2,7 @@
 // and entering one document from the command line, all on the headless window system.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -23,6 +24,7 @@
 #include "common/demo_session.h"
 #include "common/document_entry.h"
 #include "common/open_engine.h"
+#include "common/output_file.h"
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/server/type_library.h"
@@ -50,6 +52,9 @@ struct Options {
   std::string separator = ";";
   bool replace = false;
   bool dry_run = false;
+  bool raw = false;      // CSV cells as they are, without the spreadsheet mark
+  bool atomic = false;   // an import in one transaction
+  std::size_t skip = 0;  // data rows of an import already stored by an earlier run
 };
 
 // The headless window system for the life of a command.
@@ -83,6 +88,22 @@ void Step(kvtapp::Workspace& w, const std::string& title) {
   std::fflush(stdout);
 }
 
+// Builds the form a command names; a form the archive does not have is refused, not built
+// with made-up layouts.
+void BuildNamedForm(kvtapp::Workspace& w, const Options& o) {
+  if (w.Engine().HasArchive(o.archive)) {
+    const auto forms = w.Engine().ListForms(o.archive);
+    if (std::find(forms.begin(), forms.end(), o.form) == forms.end()) {
+      std::string known;
+      for (const auto& f : forms) known += (known.empty() ? "" : ", ") + f;
+      throw kvt::Error(2, "kvtfields",
+                       "the archive '" + o.archive + "' has no form '" + o.form + "' (" +
+                           (known.empty() ? "it has no forms" : "its forms: " + known) + ")");
+    }
+  }
+  w.Build(o.archive, o.form);
+}
+
 int Demo(const Options& o) {
   const std::string db = o.db.empty() ? kDefaultDemoDb : o.db;
   Headless host;
@@ -98,8 +119,8 @@ int Show(const Options& o) {
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
-  w.Build(o.archive, o.form);
-  std::printf("%s", w.Picture().c_str());
+  BuildNamedForm(w, o);
+  std::printf("%s", kvt::Printable(w.Picture()).c_str());
   return 0;
 }
 
@@ -108,7 +129,7 @@ int Enter(const Options& o) {
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
-  w.Build(o.archive, o.form);
+  BuildNamedForm(w, o);
   // What cannot be stored as given is refused before anything is typed.
   if (const auto problems = kvtapp::CheckValues(w, o.sets); !problems.empty()) {
     throw UsageError{problems.front()};
@@ -121,74 +142,91 @@ int Enter(const Options& o) {
   }
   if (!outcome.accepted) {
     std::fprintf(stderr, "Documento rifiutato:\n");
-    for (const auto& [field, why] : outcome.reasons) std::fprintf(stderr, "  %s\n", why.c_str());
+    for (const auto& [field, why] : outcome.reasons)
+      std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
     return 1;
   }
   std::printf("Documento %d salvato in %s:\n%s", outcome.stored, kvtapp::Shown(o.db).c_str(),
-              kvtapp::DescribeValues(w.Fields()).c_str());
+              kvt::Printable(kvtapp::DescribeValues(w.Fields())).c_str());
   return 0;
 }
 
 // documents import | export
-// Writes a command's output to --out, or to standard output without one.
-void WriteOut(const std::string& out, const std::string& text) {
-  if (out.empty()) {
-    std::fputs(text.c_str(), stdout);
-    return;
-  }
-  std::ofstream f(out, std::ios::binary | std::ios::trunc);
-  f << text;
-  if (!f) throw kvt::Error(2, "kvtfields", "cannot write '" + out + "'");
+// Writes a command's whole output to --out, or to standard output without one.
+void WriteOut(const std::string& out, const std::vector<std::string>& inputs,
+              const std::string& text) {
+  kvtapp::OutputFile output(out, inputs);
+  output.Write(text);
+  output.Commit();
 }
 
-int DocumentsCommand(const std::string& what, const Options& o) {
-  const std::string &file = o.file, &db = o.db, &archive = o.archive, &form = o.form, &out = o.out,
-                    &report = o.report, &format = o.format;
+// The archive's documents as CSV: the form's fields as columns, then any name stored values
+// carry that the archive no longer has (a field renamed or removed), so that nothing stored is
+// left out.
+void ExportCsv(kvtengine::ArchiveEngine& engine, const Options& o,
+               const std::vector<std::string>& names, kvtapp::OutputFile& output) {
   const char separator = o.separator[0];
-  const bool dry_run = o.dry_run;
-  if (what == "export") {
-    auto engine = kvtapp::OpenEngine(db, /*create=*/false);
-    const auto names = engine->GetFormFields(archive);
-    if (names.empty())
-      throw kvt::Error(2, "kvtfields", "the database has no archive '" + archive + "'");
-    std::string text;
-    const auto docs = engine->ListDocuments(archive);
-    if (format == "csv") {
-      text = kvtapp::CsvRow(names, separator);
-      for (const auto& d : docs) {
-        std::vector<std::string> row;
-        for (const auto& n : names) {
-          std::string cell;
-          for (const auto& [field, v] : d.values) {
-            if (field == n) cell = kvt::JoinText(v);
-          }
-          row.push_back(std::move(cell));
-        }
-        text += kvtapp::CsvRow(row, separator);
-      }
-    } else {
-      text = "[";
-      for (std::size_t k = 0; k < docs.size(); ++k) {
-        text += k ? ",\n  {" : "\n  {";
-        text += "\"id\": " + std::to_string(docs[k].id) +
-                ", \"saved_at\": " + kvt::QuotedText(docs[k].saved_at) + ", \"values\": {";
-        for (std::size_t v = 0; v < docs[k].values.size(); ++v) {
-          if (v) text += ", ";
-          text += kvt::QuotedText(docs[k].values[v].first) + ": " +
-                  (docs[k].values[v].second.IsNull()
-                       ? std::string("null")
-                       : kvt::QuotedText(kvt::JoinText(docs[k].values[v].second)));
-        }
-        text += "}}";
-      }
-      text += docs.empty() ? "]\n" : "\n]\n";
+  const auto docs = engine.ListDocuments(o.archive);
+  std::vector<std::string> columns = names;
+  std::map<std::string, std::size_t> column_of;
+  for (std::size_t c = 0; c < columns.size(); ++c) column_of.emplace(columns[c], c);
+  for (const auto& d : docs) {
+    for (const auto& [field, v] : d.values) {
+      if (column_of.emplace(field, columns.size()).second) columns.push_back(field);
     }
-    WriteOut(out, text);
-    return 0;
   }
+  auto cell = [&](std::string text) {
+    return o.raw ? text : kvtapp::SpreadsheetSafe(std::move(text));
+  };
+  std::vector<std::string> row;
+  for (const auto& c : columns) row.push_back(cell(c));
+  output.Write(kvtapp::CsvRow(row, separator));
+  for (const auto& d : docs) {
+    row.assign(columns.size(), std::string());
+    for (const auto& [field, v] : d.values) row[column_of.at(field)] = cell(kvt::JoinText(v));
+    output.Write(kvtapp::CsvRow(row, separator));
+  }
+}
+
+void ExportJson(kvtengine::ArchiveEngine& engine, const Options& o, kvtapp::OutputFile& output) {
+  const auto docs = engine.ListDocuments(o.archive);
+  output.Write("[");
+  for (std::size_t k = 0; k < docs.size(); ++k) {
+    std::string text = k ? ",\n  {" : "\n  {";
+    text += "\"id\": " + std::to_string(docs[k].id) +
+            ", \"saved_at\": " + kvt::QuotedText(docs[k].saved_at) + ", \"values\": {";
+    for (std::size_t v = 0; v < docs[k].values.size(); ++v) {
+      if (v) text += ", ";
+      text += kvt::QuotedText(docs[k].values[v].first) + ": " +
+              (docs[k].values[v].second.IsNull()
+                   ? std::string("null")
+                   : kvt::QuotedText(kvt::JoinText(docs[k].values[v].second)));
+    }
+    output.Write(text + "}}");
+  }
+  output.Write(docs.empty() ? "]\n" : "\n]\n");
+}
+
+int ExportDocuments(const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  const auto names = engine->GetFormFields(o.archive);
+  if (names.empty())
+    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+  kvtapp::OutputFile output(o.out, {o.db});
+  if (o.format == "csv") {
+    ExportCsv(*engine, o, names, output);
+  } else {
+    ExportJson(*engine, o, output);
+  }
+  output.Commit();
+  return 0;
+}
+
+kvtapp::CsvTable ReadCsvFile(const std::string& file, bool raw) {
   std::ifstream in(file, std::ios::binary);
   if (!in) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
   const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
   kvtapp::CsvTable table;
   try {
     table = kvtapp::ParseCsv(csv);
@@ -196,46 +234,91 @@ int DocumentsCommand(const std::string& what, const Options& o) {
     throw kvt::Error(2, "kvtfields", file + ": " + e.what());
   }
   if (table.rows.empty()) throw kvt::Error(2, "kvtfields", file + ": no header row");
+  if (!raw) {
+    for (auto& row : table.rows) {
+      for (auto& cell : row) cell = kvtapp::FromSpreadsheetSafe(std::move(cell));
+    }
+  }
+  return table;
+}
+
+int ImportDocuments(const Options& o) {
+  const std::string& file = o.file;
+  const kvtapp::CsvTable table = ReadCsvFile(file, o.raw);
+  // The report is checked before anything is stored: a report that would overwrite the
+  // database or the rows stops the import at once.
+  std::optional<kvtapp::OutputFile> report;
+  if (!o.report.empty()) report.emplace(o.report, std::vector<std::string>{o.db, file});
 
   Headless host;
   kvtapp::Workspace w(host.PersonOn());
-  w.Open(db, /*create=*/false);
-  w.Build(archive, form);  // once: every row is entered on the same form
+  w.Open(o.db, /*create=*/false);
+  BuildNamedForm(w, o);  // once: every row is entered on the same form
   const std::vector<std::string>& header = table.rows[0];
   for (const auto& name : header) {
     if (w.Fields().Index(name) == 0) {
-      throw kvt::Error(2, "kvtfields",
-                       file + ": column '" + name + "' is no field of '" + archive + "'");
+      throw kvt::Error(
+          2, "kvtfields",
+          file + ": column '" + kvt::Printable(name) + "' is no field of '" + o.archive + "'");
     }
   }
-  FILE* report_to = stderr;
-  std::unique_ptr<FILE, int (*)(FILE*)> report_file(nullptr, &std::fclose);
-  if (!report.empty()) {
-    report_file.reset(std::fopen(report.c_str(), "w"));
-    if (!report_file) throw kvt::Error(2, "kvtfields", "cannot write '" + report + "'");
-    report_to = report_file.get();
-  }
+  auto put_report = [&](const std::string& line) {
+    if (report) {
+      report->Write(line);
+    } else {
+      std::fputs(line.c_str(), stderr);
+    }
+  };
   const bool terminal = isatty(fileno(stderr)) != 0;
-  const auto result = kvtapp::ImportRows(
-      w, table.rows, host.TakeMessages(), /*store=*/!dry_run,
-      [&](std::size_t r, const std::vector<std::pair<std::string, std::string>>& reasons) {
-        for (const auto& [field, why] : reasons) {
-          std::fprintf(report_to, "%s:%d: riga %zu%s%s: %s\n", file.c_str(), table.lines[r], r,
-                       field.empty() ? "" : ", campo ", field.c_str(), why.c_str());
-        }
-      },
-      [&](std::size_t done, std::size_t total) {
-        if (!terminal || (done % 50 != 0 && done != total)) return;
-        const std::size_t bar = 30 * done / total;
-        std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(bar, '#').c_str(),
-                     std::string(30 - bar, '.').c_str(), done, total);
-        if (done == total) std::fputc('\n', stderr);
-      });
-  const std::size_t stored = result.accepted, refused = result.refused,
-                    total = table.rows.size() - 1;
-  std::printf("%s: %zu righe %s, %zu rifiutate, di %zu\n", file.c_str(), stored,
-              dry_run ? "accettate (prova: nulla salvato)" : "salvate", refused, total);
-  return refused == 0 ? 0 : 1;
+  kvtapp::ImportOptions options;
+  options.store = !o.dry_run;
+  options.skip = o.skip;
+  options.atomic = o.atomic;
+  kvtapp::ImportResult result;
+  const std::size_t total = table.rows.size() - 1;
+  try {
+    kvtapp::ImportRows(
+        w, table.rows, host.TakeMessages(), options,
+        [&](std::size_t r, const std::vector<std::pair<std::string, std::string>>& reasons) {
+          for (const auto& [field, why] : reasons) {
+            put_report(file + ":" + std::to_string(table.lines[r]) + ": riga " + std::to_string(r) +
+                       (field.empty() ? "" : ", campo ") + field + ": " + kvt::Printable(why) +
+                       "\n");
+          }
+        },
+        [&](std::size_t done, std::size_t all) {
+          if (!terminal || (done % 50 != 0 && done != all)) return;
+          const std::size_t bar = 30 * done / all;
+          std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(bar, '#').c_str(),
+                       std::string(30 - bar, '.').c_str(), done, all);
+          if (done == all) std::fputc('\n', stderr);
+        },
+        result);
+  } catch (const kvt::Error&) {
+    // Say exactly what is in the database, so that a rerun with --skip stores the rest once.
+    if (terminal) std::fputc('\n', stderr);
+    const std::string stopped =
+        o.dry_run ? std::string("nulla salvato (prova)\n")
+                  : std::to_string(result.committed) + " documenti salvati fino alla riga " +
+                        std::to_string(result.committed_through) + "; il resto no" +
+                        (result.committed_through < total
+                             ? " (per riprendere: --skip " +
+                                   std::to_string(result.committed_through) + ")"
+                             : "") +
+                        "\n";
+    std::fprintf(stderr, "%s: %s", file.c_str(), stopped.c_str());
+    if (report) {
+      report->Write(stopped);
+      report->Commit();
+    }
+    throw;
+  }
+  if (report) report->Commit();
+  std::printf("%s: %zu righe %s, %zu rifiutate, di %zu", file.c_str(), result.accepted,
+              o.dry_run ? "accettate (prova: nulla salvato)" : "salvate", result.refused, total);
+  if (result.skipped) std::printf(" (%zu saltate)", result.skipped);
+  std::printf("\n");
+  return result.refused == 0 ? 0 : 1;
 }
 
 // archive check | import | export
@@ -260,7 +343,7 @@ int ArchiveCommand(const std::string& what, const Options& o) {
   if (what == "export") {
     auto engine = kvtapp::OpenEngine(db, /*create=*/false);
     const std::string text = kvtarchive::ExportArchive(*engine, archive);
-    WriteOut(out, text);
+    WriteOut(out, {db}, text);
     return 0;
   }
   throw UsageError{"archive needs check, import or export, not '" + what + "'"};
@@ -404,6 +487,13 @@ int main(int argc, char** argv) {
   form(doc_import);
   doc_import->add_flag("--dry-run", o.dry_run, "check every row, store nothing");
   doc_import->add_option("--report", o.report, "write the refused rows here (default: stderr)");
+  doc_import->add_option("--skip", o.skip,
+                         "pass over the first N data rows (stored by an import that stopped)");
+  doc_import->add_flag("--atomic", o.atomic,
+                       "store every row in one transaction: all the accepted rows or none");
+  doc_import->add_flag("--raw", o.raw,
+                       "take cells as they are (without it, the apostrophe export puts before "
+                       "=, +, -, @ is removed)");
   auto* doc_export = documents->add_subcommand("export", "Writes the stored documents.");
   db(doc_export);
   archive(doc_export);
@@ -412,6 +502,10 @@ int main(int argc, char** argv) {
   doc_export->add_option("--separator", o.separator, "; (default) or ,")
       ->check(CLI::IsMember({";", ","}));
   doc_export->add_option("--out", o.out, "the file to write (default: standard output)");
+  doc_export->add_flag("--raw", o.raw,
+                       "write cells as they are (without it, a cell starting with =, +, -, @, a "
+                       "tab or a carriage return gets an apostrophe before it, so that a "
+                       "spreadsheet shows it as text)");
 
   auto* copy = app.add_subcommand(
       "copy", "copy archives, scripts, code lists, autocomplete values and documents");
@@ -459,24 +553,24 @@ int main(int argc, char** argv) {
     if (*check) return ArchiveCommand("check", o);
     if (*import) return ArchiveCommand("import", o);
     if (*exporter) return ArchiveCommand("export", o);
-    if (*doc_import) return DocumentsCommand("import", o);
-    if (*doc_export) return DocumentsCommand("export", o);
+    if (*doc_import) return ImportDocuments(o);
+    if (*doc_export) return ExportDocuments(o);
     if (*copy) return Copy(o);
     if (*typelib) {
-      std::fputs(kvtfields::server::TypeLibraryJson().c_str(), stdout);
+      WriteOut("", {}, kvtfields::server::TypeLibraryJson());
       return 0;
     }
     if (*selfcheck) return SelfCheck();
     return 2;
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "kvtfields %s: %s\n", command.c_str(), e.message.c_str());
+    std::fprintf(stderr, "kvtfields %s: %s\n", command.c_str(), kvt::Printable(e.message).c_str());
   } catch (const kvt::Error& e) {
     // Object errors read best in hexadecimal (0x80040302), the runtime's classic ones in decimal.
     const char* format = e.Number() >= kvt::kObjectErrorBase
                              ? "kvtfields %s: %s (error 0x%08X, %s)\n"
                              : "kvtfields %s: %s (error %u, %s)\n";
-    std::fprintf(stderr, format, command.c_str(), e.Description().c_str(), e.Number(),
-                 e.Source().c_str());
+    std::fprintf(stderr, format, command.c_str(), kvt::Printable(e.Description()).c_str(),
+                 e.Number(), e.Source().c_str());
   } catch (const std::exception& e) {
     std::fprintf(stderr, "kvtfields %s: %s\n", command.c_str(), e.what());
   }

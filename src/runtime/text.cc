@@ -261,6 +261,32 @@ void AppendCodePoint(std::string& text, char32_t c) {
   text.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(len));
 }
 
+bool IsControlCharacter(char32_t c) noexcept {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2066 && c <= 0x2069);
+}
+
+std::string Printable(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t start = i;
+    const char32_t c = NextCodePoint(text, i);
+    if (c == U'\n' || !IsControlCharacter(c)) {
+      out.append(text, start, i - start);
+      continue;
+    }
+    char buf[16];
+    if (i - start == 1) {
+      std::snprintf(buf, sizeof buf, "\\x%02X", static_cast<unsigned>(c));
+    } else {
+      std::snprintf(buf, sizeof buf, "\\u%04X", static_cast<unsigned>(c));
+    }
+    out += buf;
+  }
+  return out;
+}
+
 std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index) {
   std::size_t i = 0;
   for (std::size_t k = 0; k < index && i < text.size(); ++k) NextCodePoint(text, i);

@@ -44,6 +44,12 @@ std::size_t CharLength(std::string_view text);
 char32_t NextCodePoint(std::string_view text, std::size_t& i);
 /// Appends a character to UTF-8 text.
 void AppendCodePoint(std::string& text, char32_t c);
+/// True for characters that change how text is shown instead of showing something: C0 and C1
+/// controls, DEL, and the bidirectional embeddings, overrides and isolates.
+bool IsControlCharacter(char32_t c) noexcept;
+/// The text with every control character but the line feed written visibly (\x1B, \u202E),
+/// so that printing it cannot steer a terminal.
+std::string Printable(std::string_view text);
 /// Byte offset of character `index` (clamped to the end of the text).
 std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index);
 

@@ -20,8 +20,9 @@ struct Result {
   std::string output;  // standard output and standard error together
 };
 
-Result RunProgram(const std::string& args) {
-  const std::string command = std::string(KVTFIELDS_PROGRAM) + " " + args + " 2>&1";
+// Runs a shell command line (sh), standard error into the output.
+Result RunShell(const std::string& line) {
+  const std::string command = "{ " + line + "; } 2>&1";
   Result r{-1, {}};
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return r;
@@ -30,6 +31,17 @@ Result RunProgram(const std::string& args) {
   const int status = pclose(pipe);
   r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return r;
+}
+
+Result RunProgram(const std::string& args) {
+  return RunShell(std::string(KVTFIELDS_PROGRAM) + " " + args);
+}
+
+// The program with files limited to `kb` KiB: a disk that is full past that.
+Result RunOnFullDisk(std::uintmax_t kb, const std::string& args) {
+  // sh counts ulimit -f in blocks of 512 bytes.
+  return RunShell("trap '' XFSZ; ulimit -f " + std::to_string(kb * 2) + "; " +
+                  std::string(KVTFIELDS_PROGRAM) + " " + args);
 }
 
 class AppTest : public ::testing::Test {
@@ -255,6 +267,170 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.output, ::testing::HasSubstr("postgresql://kvt@127.0.0.1:1/archivio"));
   EXPECT_THAT(r.output, ::testing::Not(::testing::HasSubstr("s3greta")));
+}
+
+}  // namespace
+
+namespace {
+
+// Output that names an input, fails to be written, or stops half-way: never a destroyed file,
+// never exit 0 with something missing.
+class OutputTest : public AppTest {
+ protected:
+  std::string Export(const std::string& more) {
+    return "documents export --db " + db_ + " --archive Fatture " + more;
+  }
+  std::string Import(const std::string& csv, const std::string& more = "") {
+    return "documents import --db " + db_ + " --archive Fatture --form Inserimento " + csv + " " +
+           more;
+  }
+  std::string WriteFile(const std::string& name, const std::string& text) {
+    const std::string path = dir_.File(name);
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    std::fwrite(text.data(), 1, text.size(), f);
+    std::fclose(f);
+    return path;
+  }
+  static std::string ReadFile(const std::string& path) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    std::string text;
+    if (!f) return text;
+    std::array<char, 4096> buf{};
+    for (std::size_t n; (n = std::fread(buf.data(), 1, buf.size(), f)) > 0;)
+      text.append(buf.data(), n);
+    std::fclose(f);
+    return text;
+  }
+  void StoreOne() {
+    ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
+                               "--set Cliente=Acme"))
+                  .exit_code,
+              0);
+  }
+};
+
+TEST_F(OutputTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  StoreOne();
+  const std::string csv = WriteFile("righe.csv", "NumeroDocumento;TipoDocumento\n12;FAT\n");
+  const std::string before = ReadFile(db_);
+  std::filesystem::create_symlink(db_, dir_.File("link.kvtdb"));
+  for (const std::string& args :
+       {Import(csv, "--report " + db_), Import(csv, "--report " + csv), Export("--out " + db_),
+        Export("--out " + dir_.File("link.kvtdb")),
+        "archive export --archive Fatture --db " + db_ + " --out " + db_}) {
+    const Result r = RunProgram(args);
+    EXPECT_EQ(r.exit_code, 2) << args << "\n" << r.output;
+    EXPECT_THAT(r.output, ::testing::HasSubstr("that this command reads")) << args;
+  }
+  EXPECT_EQ(ReadFile(db_), before);
+  EXPECT_EQ(ReadFile(csv), "NumeroDocumento;TipoDocumento\n12;FAT\n");
+  EXPECT_EQ(Documents(), 1);
+}
+
+TEST_F(OutputTest, AFailedWriteExitsTwoAndLeavesTheOldFile) {
+  StoreOne();
+  EXPECT_EQ(RunProgram(Export("> /dev/full")).exit_code, 2);
+  EXPECT_EQ(RunProgram(Export("--out /dev/full")).exit_code, 2);
+  // A disk that fills up: the file keeps what it held, no temporary file is left behind.
+  const std::string out = WriteFile("vecchio.csv", "il vecchio contenuto\n");
+  const Result r = RunOnFullDisk(0, Export("--out " + out));
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_EQ(ReadFile(out), "il vecchio contenuto\n");
+  for (const auto& e : std::filesystem::directory_iterator(dir_.Path())) {
+    EXPECT_FALSE(e.path().filename().string().starts_with(".vecchio.csv")) << e.path();
+  }
+  // Written whole, the file is replaced; a value with a NUL reaches standard output whole.
+  EXPECT_EQ(RunProgram(Export("--out " + out)).exit_code, 0);
+  EXPECT_THAT(ReadFile(out), ::testing::HasSubstr("ACME"));
+  auto values = kvt::Dictionary::Create();
+  values->Add("Cliente", kvt::Variant(std::string("prima\0dopo", 10)));
+  kvtsqlite::DBEngine::Open(db_)->SaveDocument("Fatture", values);
+  StoreOne();
+  ASSERT_EQ(RunProgram(Export("--format json > " + out)).exit_code, 0);
+  EXPECT_THAT(ReadFile(out), ::testing::HasSubstr("prima\\u0000dopo"));
+  EXPECT_EQ(RunProgram(Export("> " + out)).exit_code, 0);
+  const std::string csv = ReadFile(out);
+  EXPECT_NE(csv.find(std::string("prima\0dopo", 10)), std::string::npos);
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 4) << "a document after the NUL is missing";
+}
+
+TEST_F(OutputTest, AnImportStoppedByAFullDiskSaysWhatIsStoredAndResumes) {
+  std::string rows = "NumeroDocumento;TipoDocumento;Cliente;Note\n";
+  for (int i = 0; i < 1500; ++i) {
+    rows += std::to_string(10000 + i) + ";FAT;cliente " + std::to_string(i) + ";" +
+            std::string(200, 'n') + "\n";
+  }
+  const std::string csv = WriteFile("anno.csv", rows);
+  const auto limit_kb = std::filesystem::file_size(db_) / 1024 + 300;
+  Result r = RunOnFullDisk(limit_kb, Import(csv, "--atomic"));
+  ASSERT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("0 documenti salvati fino alla riga 0"));
+  EXPECT_EQ(Documents(), 0) << "--atomic stores all or nothing";
+
+  r = RunOnFullDisk(limit_kb, Import(csv));
+  ASSERT_EQ(r.exit_code, 2) << r.output;
+  const int stored = Documents();
+  ASSERT_GT(stored, 0);
+  ASSERT_LT(stored, 1500);
+  EXPECT_THAT(r.output,
+              ::testing::HasSubstr(std::to_string(stored) + " documenti salvati fino alla riga " +
+                                   std::to_string(stored) + "; il resto no"));
+  r = RunProgram(Import(csv, "--skip " + std::to_string(stored)));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(Documents(), 1500) << "every row stored exactly once";
+}
+
+TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
+                             "--set 'Cliente==HYPERLINK(1)' --set \"Note=-3\n'+x\""))
+                .exit_code,
+            0);
+  // Stored under a name the archive no longer has (a field renamed): exported all the same.
+  auto values = kvt::Dictionary::Create();
+  values->Add("VecchioCampo", kvt::Variant("valore di prima"));
+  kvtsqlite::DBEngine::Open(db_)->SaveDocument("Fatture", values);
+  const std::string out = dir_.File("fuori.csv");
+  ASSERT_EQ(RunProgram(Export("--out " + out)).exit_code, 0);
+  const std::string csv = ReadFile(out);
+  EXPECT_THAT(csv, ::testing::HasSubstr(";'=HYPERLINK(1);"));
+  EXPECT_THAT(csv, ::testing::HasSubstr("\"'-3\r\n'+x\""));
+  EXPECT_THAT(csv, ::testing::HasSubstr(";VecchioCampo\r\n"));
+  EXPECT_THAT(csv, ::testing::HasSubstr(";valore di prima\r\n"));
+  EXPECT_THAT(RunProgram(Export("--raw")).output, ::testing::HasSubstr(";=HYPERLINK(1);"));
+
+  // In again: the marks are gone, the apostrophe typed before '+' is kept.
+  const std::string rows =
+      "NumeroDocumento;TipoDocumento;Cliente;Note\r\n2028;FAT;'=HYPERLINK(1);"
+      "\"'-3\r\n'+x\"\r\n";
+  ASSERT_EQ(RunProgram(Import(WriteFile("di-nuovo.csv", rows))).exit_code, 0);
+  auto doc =
+      std::dynamic_pointer_cast<kvt::Dictionary>(kvtsqlite::DBEngine::Open(db_)->LoadDocument(3));
+  EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "=HYPERLINK(1)");
+  EXPECT_EQ(kvt::CStr(doc->Item("Note")), "-3\r\n'+x");
+}
+
+TEST_F(OutputTest, UnknownFormsAndInvisibleCharactersAreRefused) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"show --db " + db_ + " --archive Fatture --form Nessuno", "has no form 'Nessuno'"},
+      {"enter --db " + db_ + " --archive Fatture --form Nessuno --set Cliente=x",
+       "its forms: Consultazione, Inserimento"},
+      {Enter("--set \"$(printf 'Cliente=a\\177b')\""), "control character (U+007F)"},
+      {Enter("--set \"$(printf 'Cliente=a\\302\\205b')\""), "control character (U+0085)"},
+      {Enter("--set \"$(printf 'Cliente=abc\\342\\200\\256fdp.exe')\""),
+       "control character (U+202E)"},
+  };
+  for (const auto& [args, text] : cases) {
+    const Result r = RunProgram(args);
+    EXPECT_EQ(r.exit_code, 2) << args << "\n" << r.output;
+    EXPECT_THAT(r.output, ::testing::HasSubstr(text)) << args;
+  }
+  const Result r =
+      RunProgram(Import(WriteFile("c.csv",
+                                  "NumeroDocumento;TipoDocumento;Cliente\n2027;FAT;a\xe2\x80\xae"
+                                  "b\n")));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("riga 1: the value of 'Cliente' contains a control"));
+  EXPECT_EQ(Documents(), 0);
 }
 
 }  // namespace
