@@ -1,6 +1,7 @@
 #include "common/copy_database.h"
 
 #include "runtime/record_set.h"
+#include "runtime/text.h"
 
 namespace kvtapp {
 
@@ -19,11 +20,33 @@ kvtengine::FieldDefinition Definition(kvtengine::ArchiveEngine& e, const std::st
   return d;
 }
 
+// Refuses, naming where it stands, a text the target cannot hold as it is: copied cut short
+// or changed, it would not be the same archive.
+void CheckText(const kvtengine::ArchiveEngine& to, const std::string& text,
+               const std::string& where) {
+  if (const std::string why = to.WhyUnstorable(text); !why.empty()) {
+    throw kvt::Error(2, "kvtfields",
+                     kvt::Printable(where) + " " + why + ": " + to.Where() +
+                         " cannot store it as it is; nothing was copied");
+  }
+}
+
+void CheckValues(const kvtengine::ArchiveEngine& to, const std::string& archive,
+                 const kvtengine::StoredDocument& doc) {
+  for (const auto& [field, value] : doc.values) {
+    const std::string where =
+        "archive '" + archive + "', document " + std::to_string(doc.id) + ", field '" + field + "'";
+    CheckText(to, field, where + ": the name");
+    if (value.IsString()) CheckText(to, value.AsString(), where + ": the value");
+  }
+}
+
 }  // namespace
 
 CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine& to) {
   const std::vector<std::string> archives = from.ListAllArchives();
   for (const auto& a : archives) {
+    CheckText(to, a, "the name of the archive '" + a + "'");
     if (to.HasArchive(a)) {
       throw kvt::Error(2, "kvtfields",
                        to.Where() + " already has the archive '" + a + "': nothing was copied");
@@ -34,9 +57,17 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
     for (const auto& a : archives) {
       CopyReport::Archive copied{.name = a};
       const std::vector<std::string> names = from.GetFormFields(a);
-      for (const auto& n : names) to.PutField(Definition(from, a, n));
+      for (const auto& n : names) {
+        CheckText(to, n, "archive '" + a + "', the name of the field '" + n + "'");
+        const kvtengine::FieldDefinition d = Definition(from, a, n);
+        for (const kvt::Variant* v : {&d.label, &d.descr, &d.type}) {
+          if (v->IsString()) CheckText(to, v->AsString(), "archive '" + a + "', field '" + n + "'");
+        }
+        to.PutField(d);
+      }
       copied.fields = names.size();
       for (const auto& form : from.ListForms(a)) {
+        CheckText(to, form, "archive '" + a + "', the name of the form '" + form + "'");
         ++copied.forms;
         from.GetFormFields(a);  // each form is a build of its own
         for (const auto& n : names) {
@@ -49,20 +80,27 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
         }
       }
       for (const auto& [field, row] : from.ListCodes(a)) {
+        for (const auto& v : row) {
+          if (v.IsString())
+            CheckText(to, v.AsString(), "archive '" + a + "', a code of '" + field + "'");
+        }
         to.AddCode(a, field, row[0].AsString(), row[1].IsNull() ? "" : kvt::CStr(row[1]));
         ++copied.codes;
       }
       for (const auto& doc : from.ListDocuments(a)) {
+        CheckValues(to, a, doc);
         to.CopyDocument(a, doc);
         ++copied.documents;
       }
       report.archives.push_back(std::move(copied));
     }
     for (const auto& [set, source] : from.ListScripts()) {
+      CheckText(to, set + source, "the script '" + set + "'");
       to.PutScript(set, source);
       ++report.scripts;
     }
     for (const auto& learnt : from.ListLearnt()) {
+      CheckText(to, learnt.key + learnt.value, "the autocomplete value of '" + learnt.key + "'");
       to.PutLearnt(learnt);
       ++report.learnt;
     }

@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -110,6 +111,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
 
   /// Where the engine's data is, for messages: a file name, or a connection without password.
   virtual std::string Where() const = 0;
+  /// Why the engine cannot store `text` as it is (a NUL, bytes that are not UTF-8), or empty
+  /// when it can; a program copying data in checks every text first.
+  virtual std::string WhyUnstorable(std::string_view /*text*/) const { return {}; }
   /// Adds or replaces a field; a new field goes after the archive's last one.
   virtual void PutField(const FieldDefinition& field) = 0;
   virtual void PutLayout(const FieldLayout& layout) = 0;

@@ -1,7 +1,9 @@
 #include "engine/postgresql/pg_database.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <limits>
 
@@ -157,15 +159,91 @@ std::shared_ptr<kvt::RecordSet> Result::ToRecordSet() const {
 }
 
 bool IsConnectionString(const std::string& text) {
-  if (text.starts_with("postgresql://") || text.starts_with("postgres://")) return true;
-  if (text.find('=') == std::string::npos) return false;
-  // Keywords libpq does not know make it a file name that happens to hold '='.
-  char* err = nullptr;
-  PQconninfoOption* options = PQconninfoParse(text.c_str(), &err);
-  PQfreemem(err);
-  if (!options) return false;
-  PQconninfoFree(options);
-  return true;
+  return text.starts_with("postgresql://") || text.starts_with("postgres://") ||
+         text.find('=') != std::string::npos;
+}
+
+namespace {
+
+std::string PercentDecoded(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    unsigned v = 0;
+    if (s[i] == '%' && i + 2 < s.size() &&
+        std::from_chars(s.data() + i + 1, s.data() + i + 3, v, 16).ptr == s.data() + i + 3) {
+      out.push_back(static_cast<char>(v));
+      i += 2;
+    } else {
+      out.push_back(s[i]);
+    }
+  }
+  return out;
+}
+
+// The value after "password" and '=' at `at` in a keyword string: quoted or up to a space.
+std::string KeywordValue(std::string_view s, std::size_t at) {
+  while (at < s.size() && (s[at] == ' ' || s[at] == '\t')) ++at;
+  if (at < s.size() && s[at] == '\'') {
+    std::string raw;
+    for (++at; at < s.size() && s[at] != '\''; ++at) {
+      if (s[at] == '\\' && at + 1 < s.size()) raw.push_back(s[at++]);
+      raw.push_back(s[at]);
+    }
+    return raw;
+  }
+  const std::size_t end = s.find_first_of(" \t\n", at);
+  return std::string(s.substr(at, end == std::string_view::npos ? s.npos : end - at));
+}
+
+// Every form a password of `conninfo` may take in a message.
+std::vector<std::string> Passwords(const std::string& conninfo) {
+  std::vector<std::string> found;
+  const std::string_view s = conninfo;
+  const std::size_t scheme = s.find("://");
+  if (scheme != std::string_view::npos) {
+    // userinfo: up to the last '@' before the query; the password follows its first ':'.
+    const std::string_view rest = s.substr(scheme + 3);
+    const std::size_t at = rest.substr(0, rest.find('?')).rfind('@');
+    if (at != std::string_view::npos) {
+      const std::string_view userinfo = rest.substr(0, at);
+      const std::size_t colon = userinfo.find(':');
+      if (colon != std::string_view::npos) found.emplace_back(userinfo.substr(colon + 1));
+    }
+    for (std::size_t p = s.find("password=", scheme); p != std::string_view::npos;
+         p = s.find("password=", p + 1)) {
+      const std::size_t end = s.find('&', p);
+      found.emplace_back(s.substr(p + 9, end == std::string_view::npos ? s.npos : end - p - 9));
+    }
+  } else {
+    for (std::size_t p = s.find("password"); p != std::string_view::npos;
+         p = s.find("password", p + 1)) {
+      std::size_t eq = p + 8;
+      while (eq < s.size() && (s[eq] == ' ' || s[eq] == '\t')) ++eq;
+      if (eq < s.size() && s[eq] == '=') found.push_back(KeywordValue(s, eq + 1));
+    }
+  }
+  std::vector<std::string> all;
+  for (const auto& f : found) {
+    if (f.empty()) continue;
+    all.push_back(f);
+    all.push_back(PercentDecoded(f));
+  }
+  // Longest first, so that a password holding another is replaced whole.
+  std::sort(all.begin(), all.end(),
+            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  return all;
+}
+
+}  // namespace
+
+std::string WithoutPassword(std::string text, const std::string& conninfo) {
+  for (const std::string& secret : Passwords(conninfo)) {
+    if (secret.empty()) continue;
+    for (std::size_t p; (p = text.find(secret)) != std::string::npos;) {
+      text.replace(p, secret.size(), "***");
+    }
+  }
+  return text;
 }
 
 std::string Redacted(const std::string& conninfo) {
@@ -175,7 +253,7 @@ std::string Redacted(const std::string& conninfo) {
     const std::string why = err ? Trimmed(err) : "out of memory";
     PQfreemem(err);
     throw EngineError(kvtengine::kDatabaseError, kSource,
-                      "not a PostgreSQL connection string: " + why);
+                      "not a PostgreSQL connection string: " + WithoutPassword(why, conninfo));
   }
   std::string host, port, db, user;
   for (PQconninfoOption* o = options; o->keyword; ++o) {
@@ -187,8 +265,9 @@ std::string Redacted(const std::string& conninfo) {
     if (k == "user") user = o->val;
   }
   PQconninfoFree(options);
-  return "postgresql://" + (user.empty() ? "" : user + "@") + host +
-         (port.empty() ? "" : ":" + port) + "/" + db;
+  return WithoutPassword("postgresql://" + (user.empty() ? "" : user + "@") + host +
+                             (port.empty() ? "" : ":" + port) + "/" + db,
+                         conninfo);
 }
 
 std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool create) {
@@ -200,7 +279,7 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
   PGconn* conn = PQconnectdbParams(keywords, values, /*expand_dbname=*/1);
   if (!conn) throw EngineError(kvtengine::kDatabaseError, kSource, "out of memory");
   if (PQstatus(conn) != CONNECTION_OK) {
-    const std::string why = Trimmed(PQerrorMessage(conn));
+    const std::string why = WithoutPassword(Trimmed(PQerrorMessage(conn)), conninfo);
     PQfinish(conn);
     throw EngineError(kvtengine::kDatabaseError, kSource,
                       "cannot connect to " + where + ": " + why);
@@ -299,13 +378,37 @@ Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& param
   }
   std::vector<const char*> values;
   values.reserve(params.size());
-  for (const Param& p : params) values.push_back(p ? p->c_str() : nullptr);
+  for (const Param& p : params) {
+    // A text is passed up to its first NUL: it would be stored cut short.
+    if (p) {
+      if (const std::string why = WhyUnstorable(*p); !why.empty()) {
+        throw EngineError(kvtengine::kDatabaseError, kSource,
+                          "PostgreSQL cannot store a text that " + why + ": nothing was written");
+      }
+    }
+    values.push_back(p ? p->c_str() : nullptr);
+  }
   PGresult* r = PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
                                values.data(), nullptr, nullptr, 0);
   Result result(r);
   const auto status = PQresultStatus(r);
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("query failed", r);
   return result;
+}
+
+std::string WhyUnstorable(std::string_view text) {
+  if (text.find('\0') != std::string_view::npos) return "holds the character NUL";
+  for (std::size_t i = 0; i < text.size();) {
+    const std::size_t at = i;
+    const char32_t c = kvt::NextCodePoint(text, i);
+    // NextCodePoint gives a malformed byte back as itself, one byte long.
+    if (c >= 0x80 && i - at == 1) {
+      char byte[16];
+      std::snprintf(byte, sizeof byte, "0x%02X", static_cast<unsigned>(c));
+      return std::string("is not valid UTF-8 (byte ") + byte + " at " + std::to_string(at) + ")";
+    }
+  }
+  return {};
 }
 
 Param ToJson(const kvt::Variant& value) {

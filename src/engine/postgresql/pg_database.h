@@ -74,12 +74,23 @@ class PgDatabase {
 };
 
 /// True when `text` names a PostgreSQL database rather than a file: a postgresql:// (or
-/// postgres://) URI, or libpq keywords such as "host=... dbname=...".
+/// postgres://) URI, or anything with '=' (libpq keywords such as "host=... dbname=..."). A
+/// keyword string libpq rejects is still one: it gives an error, never a file of that name.
 bool IsConnectionString(const std::string& text);
+
+/// `text` (a message, libpq's or ours) with every password that `conninfo` carries replaced by
+/// "***": the URI's userinfo password and its password parameter, the password keyword, read
+/// without libpq so that malformed strings are covered too. Every message quoting a connection
+/// string or libpq's words goes through it.
+std::string WithoutPassword(std::string text, const std::string& conninfo);
 
 /// The connection string without its password, for messages: "postgresql://user@host:port/db".
 /// A text libpq cannot read raises kDatabaseError.
 std::string Redacted(const std::string& conninfo);
+
+/// Why PostgreSQL cannot hold `text` as text ("holds the character NUL", "is not valid
+/// UTF-8"), or empty when it can.
+std::string WhyUnstorable(std::string_view text);
 
 /// A value as jsonb text (nullopt for Null and Empty), so that it reads back as the same kind;
 /// booleans are stored as 1 and 0, dates as their text.

@@ -44,6 +44,13 @@ std::pair<std::string, std::string> Arrays(
     const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   std::vector<Param> fields, json;
   for (const auto& [field, value] : values) {
+    if (value.IsString()) {
+      if (const std::string why = WhyUnstorable(value.AsString()); !why.empty()) {
+        throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                     "the value of '" + kvt::Printable(field) +
+                                         "' cannot be stored in PostgreSQL: it " + why);
+      }
+    }
     fields.emplace_back(field);
     json.push_back(ToJson(value));
   }

@@ -52,6 +52,9 @@ class PgEngine final : public kvtengine::ArchiveEngine {
  public:
   /// Connects (libpq connection string); see PgDatabase::Open for `create`.
   static std::shared_ptr<PgEngine> Open(const std::string& conninfo, bool create = true);
+  std::string WhyUnstorable(std::string_view text) const override {
+    return kvtpg::WhyUnstorable(text);
+  }
   explicit PgEngine(std::shared_ptr<PgDatabase> db);
 
   std::shared_ptr<kvtfields::IDBConnection> Connection() override { return connection_; }

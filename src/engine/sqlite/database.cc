@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <limits>
 
@@ -26,8 +27,13 @@ kvt::Error EngineError(std::uint32_t n, std::string description) {
 namespace {
 
 // Why a database could not be opened or written, in words a person can act on.
-std::string Why(const std::string& path, const char* sqlite_message) {
+std::string Why(const std::string& path, sqlite3* db, const std::string& sqlite_message) {
   namespace fs = std::filesystem;
+  const int err = db ? sqlite3_system_errno(db) : 0;
+  const int code = db ? (sqlite3_errcode(db) & 0xFF) : SQLITE_OK;
+  if (code == SQLITE_FULL || err == ENOSPC || err == EFBIG || err == EDQUOT) {
+    return "the disk is full: free some space (the database needs room for its journal)";
+  }
   const fs::path p(path);
   const fs::path folder = p.has_parent_path() ? p.parent_path() : fs::path(".");
   if (::access(folder.c_str(), W_OK) != 0) {
@@ -53,7 +59,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
     std::string msg = raw ? sqlite3_errmsg(raw) : "out of memory";
     sqlite3_close(raw);
     if (!create && !std::filesystem::exists(path)) msg = "there is no such file";
-    throw EngineError(kDatabaseError, "cannot open '" + path + "': " + Why(path, msg.c_str()));
+    throw EngineError(kDatabaseError, "cannot open '" + path + "': " + Why(path, nullptr, msg));
   }
   std::shared_ptr<Database> db(new Database(raw, path));
   sqlite3_extended_result_codes(raw, 1);
@@ -65,8 +71,15 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
       q.Step();
       return q.ColumnInt(0);
     } catch (const kvt::Error&) {
-      throw EngineError(kNotOurDatabase,
-                        "'" + path + "' is not a kvtfields database: " + sqlite3_errmsg(raw));
+      // Only a file SQLite cannot read as a database is somebody else's; a folder or disk that
+      // refuses the journal is said as such.
+      const int code = sqlite3_errcode(raw) & 0xFF;
+      if (code == SQLITE_NOTADB || code == SQLITE_CORRUPT) {
+        throw EngineError(kNotOurDatabase,
+                          "'" + path + "' is not a kvtfields database: " + sqlite3_errmsg(raw));
+      }
+      throw EngineError(kDatabaseError,
+                        "cannot read '" + path + "': " + Why(path, raw, sqlite3_errmsg(raw)));
     }
   };
 
@@ -79,7 +92,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
       db->Execute("BEGIN IMMEDIATE");
     } catch (const kvt::Error&) {
       throw EngineError(kDatabaseError,
-                        "cannot create '" + path + "': " + Why(path, sqlite3_errmsg(raw)));
+                        "cannot create '" + path + "': " + Why(path, raw, sqlite3_errmsg(raw)));
     }
     try {
       if (count_tables() == 0) db->Execute(kSchemaSql);  // nobody else created it meanwhile
@@ -108,7 +121,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
     db->Execute("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;");
   } catch (const kvt::Error&) {
     throw EngineError(kDatabaseError,
-                      "cannot use '" + path + "': " + Why(path, sqlite3_errmsg(raw)));
+                      "cannot use '" + path + "': " + Why(path, raw, sqlite3_errmsg(raw)));
   }
   return db;
 }
@@ -118,7 +131,7 @@ void Database::Upgrade(const std::string& path) {
     Execute("BEGIN IMMEDIATE");
   } catch (const kvt::Error&) {
     throw EngineError(kDatabaseError, "cannot upgrade '" + path + "' to this program's version: " +
-                                          Why(path, sqlite3_errmsg(db_)));
+                                          Why(path, db_, sqlite3_errmsg(db_)));
   }
   try {
     // Read again inside the write lock: another program may have upgraded it meanwhile.
