@@ -198,3 +198,47 @@ TEST(CodeFilterTest, BuildsTheQueryFromWhitelistedColumnsOnly) {
 
 }  // namespace
 }  // namespace kvtsqlite
+
+namespace kvtsqlite {
+namespace {
+
+// A database file from elsewhere runs none of its own SQL and cannot hang the program.
+TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
+  kvt::testing::TempDir dir;
+  const std::vector<std::string> additions = {
+      "CREATE TRIGGER ruba AFTER INSERT ON documents BEGIN DELETE FROM documents; END",
+      "CREATE VIEW senza_fine AS WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) "
+      "SELECT x FROM c",
+  };
+  for (const auto& sql : additions) {
+    const std::string path = dir.File(std::to_string(sql.size()) + ".kvtdb");
+    sample::CreateSampleArchive(*DBEngine::Open(path));
+    {
+      sqlite3* raw = nullptr;
+      ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
+      ASSERT_EQ(sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+      sqlite3_close(raw);
+    }
+    const std::string before = ReadAll(path);
+    const kvt::Error e = CaptureError([&] { DBEngine::Open(path, false); });
+    EXPECT_EQ(e.Number(), kNotOursNumber) << sql;
+    EXPECT_THAT(e.Description(), ::testing::HasSubstr("that kvtfields did not make")) << sql;
+    EXPECT_EQ(ReadAll(path), before);
+  }
+
+  auto db = Database::Open(dir.File("limite.kvtdb"));
+  db->SetStatementLimit(std::chrono::milliseconds(200));
+  const kvt::Error e = CaptureError([&] {
+    db->Query(
+          "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c) SELECT count(*) "
+          "FROM c")
+        .Step();
+  });
+  EXPECT_THAT(e.Description(), ::testing::HasSubstr("ran longer than 200 ms"));
+  // The limit is for one step: the connection stays usable.
+  auto q = db->Query("SELECT count(*) FROM kvt_meta");
+  EXPECT_TRUE(q.Step());
+}
+
+}  // namespace
+}  // namespace kvtsqlite

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <limits>
 
+#include "runtime/text.h"
+
 namespace kvtsqlite {
 
 extern const char* const kSchemaSql;
@@ -64,6 +66,11 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
   std::shared_ptr<Database> db(new Database(raw, path));
   sqlite3_extended_result_codes(raw, 1);
   sqlite3_busy_timeout(raw, 5000);  // another process may hold the write lock for a moment
+  // A file may come from anywhere: its schema runs no functions with side effects, cannot be
+  // written around SQLite, and no statement runs for ever.
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+  sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+  sqlite3_progress_handler(raw, 10000, &Database::Progress, db.get());
 
   auto count_tables = [&] {
     try {
@@ -103,6 +110,18 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
     }
   }
 
+  // This program makes no triggers or views: one found was put there by somebody else, and
+  // would run its own SQL on every read or write.
+  {
+    auto q = db->Query(
+        "SELECT type, name FROM sqlite_master WHERE type IN ('trigger', 'view') ORDER BY name");
+    if (q.Step()) {
+      throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database: it holds " +
+                                             "the " + q.ColumnText(0) + " '" +
+                                             kvt::Printable(q.ColumnText(1)) +
+                                             "' that kvtfields did not make");
+    }
+  }
   std::string schema, version;
   try {
     auto q = db->Query("SELECT key, value FROM kvt_meta WHERE key IN ('schema', 'version')");
@@ -150,6 +169,16 @@ void Database::Upgrade(const std::string& path) {
   }
 }
 
+void Database::Stopped() const {
+  throw EngineError(kDatabaseError, "'" + path_ + "': a query ran longer than " +
+                                        std::to_string(limit_.count()) +
+                                        " ms and was stopped (is the file from a trusted source?)");
+}
+
+int Database::Progress(void* self) {
+  return std::chrono::steady_clock::now() > static_cast<Database*>(self)->deadline_ ? 1 : 0;
+}
+
 Database::~Database() {
   for (auto& [sql, c] : cache_) sqlite3_finalize(c.stmt);
   sqlite3_close(db_);
@@ -158,7 +187,12 @@ Database::~Database() {
 void Database::Execute(std::string_view sql) {
   char* err = nullptr;
   const std::string text(sql);
+  Arm();
   if (sqlite3_exec(db_, text.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+    if ((sqlite3_errcode(db_) & 0xFF) == SQLITE_INTERRUPT) {
+      sqlite3_free(err);
+      Stopped();
+    }
     std::string msg = err ? err : sqlite3_errmsg(db_);
     sqlite3_free(err);
     throw EngineError(kDatabaseError, msg);
@@ -242,9 +276,11 @@ Statement& Statement::Bind(int index, const kvt::Variant& value) {
 }
 
 bool Statement::Step() {
+  db_->Arm();
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if ((rc & 0xFF) == SQLITE_INTERRUPT) db_->Stopped();
   Fail(db_->db_, "query failed");
 }
 

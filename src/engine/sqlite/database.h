@@ -4,6 +4,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,10 +53,17 @@ class Database {
 
   /// A row source for a statement prepared once and reused.
   Statement Query(std::string_view sql);
+  /// The longest one step of a statement may run before it is stopped with kDatabaseError (a
+  /// file from elsewhere is untrusted: nothing in it may hang the program). 60 s by default.
+  void SetStatementLimit(std::chrono::milliseconds limit) { limit_ = limit; }
 
  private:
   Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   void Upgrade(const std::string& path);
+  /// Starts the clock of SetStatementLimit for the work about to be done.
+  void Arm() { deadline_ = std::chrono::steady_clock::now() + limit_; }
+  static int Progress(void* self);
+  [[noreturn]] void Stopped() const;
   friend class Statement;
   struct Cached {
     sqlite3_stmt* stmt = nullptr;
@@ -69,6 +77,8 @@ class Database {
   };
   sqlite3* db_;
   std::string path_;
+  std::chrono::milliseconds limit_{60000};
+  std::chrono::steady_clock::time_point deadline_{};
   std::unordered_map<std::string, Cached, Hash, std::equal_to<>> cache_;
 };
 
