@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <tuple>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "runtime/error.h"
@@ -20,12 +22,82 @@ namespace {
 constexpr const char* kSource = "kvtArchive";
 constexpr const char* kKinds[] = {"TextBox", "ComboBox", "Calendar", "FileLinker"};
 
+// How deep a file may nest tables and arrays, and how many parts a dotted key may have: far
+// beyond any archive, far below what would exhaust the parser's stack.
+constexpr int kMaxNesting = 32;
+constexpr int kMaxKeyParts = 32;
+
+struct Place {
+  int line = 0, column = 0;
+  std::string message;
+};
+
+// Finds nesting or dotted keys past the limits before the parser sees them. Strings and
+// comments are skipped; a key's parts are the dots between two of '=', ',', '[', ']', '{', '}'
+// or a line end, so a number's decimal point never comes near the limit.
+std::optional<Place> TooDeep(std::string_view text) {
+  int line = 1, column = 1, depth = 0, dots = 0;
+  auto advance = [&](std::size_t& i) {
+    if (text[i] == '\n') {
+      ++line;
+      column = 1;
+    } else if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) {
+      ++column;
+    }
+    ++i;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    const char c = text[i];
+    if (c == '#') {
+      while (i < text.size() && text[i] != '\n') advance(i);
+      continue;
+    }
+    if (c == '"' || c == '\'') {
+      const bool multi = text.compare(i, 3, std::string(3, c)) == 0;
+      const std::size_t open = multi ? 3 : 1;
+      for (std::size_t k = 0; k < open; ++k) advance(i);
+      while (i < text.size()) {
+        if (c == '"' && text[i] == '\\' && i + 1 < text.size()) {
+          advance(i);
+          advance(i);
+          continue;
+        }
+        if (!multi && text[i] == '\n') break;  // the parser reports the open string
+        if (text[i] == c && (!multi || text.compare(i, 3, std::string(3, c)) == 0)) {
+          for (std::size_t k = 0; k < open; ++k) advance(i);
+          break;
+        }
+        advance(i);
+      }
+      continue;
+    }
+    if (c == '[' || c == '{') {
+      if (++depth > kMaxNesting) {
+        return Place{line, column,
+                     "tables and arrays nest more than " + std::to_string(kMaxNesting) + " deep"};
+      }
+    }
+    if (c == ']' || c == '}') depth = std::max(0, depth - 1);
+    if (c == '.' && ++dots >= kMaxKeyParts) {
+      return Place{line, column,
+                   "a dotted key has more than " + std::to_string(kMaxKeyParts) + " parts"};
+    }
+    if (c == '=' || c == ',' || c == '[' || c == ']' || c == '{' || c == '}' || c == '\n') dots = 0;
+    advance(i);
+  }
+  return std::nullopt;
+}
+
 // Reads one file, collecting every problem with its place.
 class Reader {
  public:
   Reader(std::string_view text, std::string file) : text_(text), file_(std::move(file)) {}
 
   Read Run() {
+    if (const auto deep = TooDeep(text_)) {
+      out_.problems.push_back({file_, deep->line, deep->column, deep->message});
+      return std::move(out_);
+    }
     toml::table root;
     try {
       root = toml::parse(text_, file_);
@@ -37,8 +109,10 @@ class Reader {
     for (auto&& [key, node] : root) {
       const std::string k(key.str());
       if (k == "archive") {
-        out_.archive.name = String(node, "archive");
-        if (out_.archive.name.empty()) Add(node.source(), "the archive needs a name");
+        out_.archive.name = Name(node, "archive");
+        if (out_.archive.name.empty() && node.value<std::string>().value_or("").empty()) {
+          Add(node.source(), "the archive needs a name");
+        }
       } else if (k == "script") {
         out_.archive.script = String(node, "script");
         CheckScript(node);
@@ -80,6 +154,18 @@ class Reader {
     if (auto v = node.value<std::string>(); v && node.is_string()) return *v;
     Add(node.source(), "'" + what + "' must be text");
     return {};
+  }
+  // A name shows on a form, in a list and on a terminal: it holds no control character.
+  std::string Name(const toml::node& node, const std::string& what) {
+    std::string name = String(node, what);
+    for (std::size_t i = 0; i < name.size();) {
+      if (kvt::IsControlCharacter(kvt::NextCodePoint(name, i))) {
+        Add(node.source(), "'" + what + "' holds a control character (a tab, a line end, ...): " +
+                               kvt::Printable(name));
+        return {};
+      }
+    }
+    return name;
   }
   bool Bool(const toml::node& node, const std::string& what) {
     if (auto v = node.value<bool>(); v && node.is_boolean()) return *v;
@@ -127,7 +213,7 @@ class Reader {
     for (auto&& [key, node] : t) {
       const std::string k(key.str());
       if (k == "name") {
-        d.name = String(node, k);
+        d.name = Name(node, k);
       } else if (k == "label") {
         d.label = String(node, k);
       } else if (k == "description") {
@@ -178,14 +264,15 @@ class Reader {
       Add(min_len_node->source(),
           "min_len " + std::to_string(min_len) + " is above max_len " + std::to_string(max_len));
     }
-    for (const auto& other : out_.archive.fields) {
-      if (kvt::EqualsIgnoreCase(other.definition.name, d.name)) {
-        Add(t["name"].node()->source(), other.definition.name == d.name
-                                            ? "field '" + d.name + "' is defined twice"
-                                            : "field '" + d.name + "' differs from '" +
-                                                  other.definition.name + "' only in letter case");
-      }
+    // One look-up per field, not a pass over the fields read so far: archives may hold many.
+    const auto [twin, added] = folded_.emplace(Folded(d.name), out_.archive.fields.size());
+    if (!added) {
+      const std::string& other = out_.archive.fields[twin->second].definition.name;
+      Add(t["name"].node()->source(), other == d.name ? "field '" + d.name + "' is defined twice"
+                                                      : "field '" + d.name + "' differs from '" +
+                                                            other + "' only in letter case");
     }
+    names_.insert(d.name);
     out_.archive.fields.push_back(std::move(field));
   }
 
@@ -194,7 +281,7 @@ class Reader {
     for (auto&& [key, node] : c) {
       const std::string k(key.str());
       if (k == "code") {
-        code = String(node, k);
+        code = Name(node, k);
       } else if (k == "description") {
         description = String(node, k);
       } else {
@@ -218,7 +305,7 @@ class Reader {
     for (auto&& [key, node] : t) {
       const std::string k(key.str());
       if (k == "name") {
-        form.name = String(node, k);
+        form.name = Name(node, k);
       } else if (k == "layout") {
         layout = &node;
       } else {
@@ -247,11 +334,11 @@ class Reader {
     for (auto&& [key, node] : l) {
       const std::string k(key.str());
       if (k == "field") {
-        layout.name = String(node, k);
+        layout.name = Name(node, k);
       } else if (k == "width") {
-        layout.width = static_cast<std::int32_t>(Integer(node, k, 0, INT32_MAX));
+        layout.width = static_cast<std::int32_t>(Integer(node, k, 0, kvtengine::kMaxLayoutTwips));
       } else if (k == "height") {
-        layout.height = static_cast<std::int32_t>(Integer(node, k, 0, INT32_MAX));
+        layout.height = static_cast<std::int32_t>(Integer(node, k, 0, kvtengine::kMaxLayoutTwips));
       } else if (k == "break_line") {
         layout.break_line = Bool(node, k);
       } else if (k == "multi_line") {
@@ -267,9 +354,7 @@ class Reader {
       Add(l.source(), "a layout needs its 'field'");
       return;
     }
-    bool defined = false;
-    for (const auto& f : out_.archive.fields) defined = defined || f.definition.name == layout.name;
-    if (!defined) {
+    if (!names_.contains(layout.name)) {
       Add(name->source(), "form '" + form.name + "' lays out '" + layout.name +
                               "', which is not a field of the archive");
       return;
@@ -302,9 +387,19 @@ class Reader {
     Add(at, "the script does not compile: " + problem->message);
   }
 
+  // ASCII letters folded, as member names compare.
+  static std::string Folded(std::string name) {
+    for (char& ch : name) {
+      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
+    }
+    return name;
+  }
+
   std::string_view text_;
   std::string file_;
   Read out_;
+  std::unordered_map<std::string, std::size_t> folded_;  // folded field name → its index
+  std::unordered_set<std::string> names_;                // the fields read so far
 };
 
 // ---- Writing

@@ -117,5 +117,53 @@ TEST(ArchiveFileTest, AnArchiveWithDocumentsIsReplacedOnlyWhenAsked) {
   EXPECT_EQ(engine->DocumentCount(sample::kArchive), 1);  // documents stay
 }
 
+// Files written to harm: deep nesting and endless dotted keys are placed problems before the
+// parser runs, names cannot hide control characters, and size costs time in proportion.
+TEST(ArchiveFileTest, HostileFilesArePlacedProblemsNotCrashes) {
+  std::string dotted = "archive = \"A\"\n\nchiave";
+  for (int i = 0; i < 50000; ++i) dotted += ".k";
+  EXPECT_THAT(Problems(dotted + " = 1\n"),
+              ::testing::ElementsAre("a.toml:3:69: a dotted key has more than 32 parts"));
+  EXPECT_THAT(Problems("archive = \"A\"\nx = " + std::string(100000, '[')),
+              ::testing::ElementsAre("a.toml:2:37: tables and arrays nest more than 32 deep"));
+  // Dots and brackets inside strings and comments, and decimal numbers, are no keys.
+  const std::string harmless = "archive = \"A.B.C\" # a.b.c.d" + std::string(40, '.') +
+                               "\nscript = '''" + std::string(40, '.') + std::string(40, '[') +
+                               "'''\n";
+  EXPECT_THAT(Problems(harmless),
+              ::testing::Not(::testing::Contains(::testing::HasSubstr("parts"))));
+
+  EXPECT_THAT(Problems("archive = \"A\\u001b[31mB\"\n[[fields]]\nname = \"X\\ty\"\n"
+                       "codes = [{ code = \"A\\u0000\" }]\n[[forms]]\nname = \"F\\r\"\n"),
+              ::testing::IsSupersetOf(
+                  {"a.toml:1:11: 'archive' holds a control character (a tab, a line end, ...): "
+                   "A\\x1B[31mB",
+                   "a.toml:3:8: 'name' holds a control character (a tab, a line end, ...): X\\x09y",
+                   "a.toml:4:19: 'code' holds a control character (a tab, a line end, ...): A\\x00",
+                   "a.toml:6:8: 'name' holds a control character (a tab, a line end, ...): "
+                   "F\\x0D"}));
+}
+
+TEST(ArchiveFileTest, ManyFieldsAreCheckedAndImportedWithoutPassingOverTheOthers) {
+  // 20,000 fields laid out once: every field checked against the others by look-up. Before,
+  // each field and each layout walked all fields read so far (and the engine's letter-case
+  // check walked the stored ones), some 10^9 steps.
+  std::string text = "archive = \"Grande\"\n";
+  for (int i = 0; i < 20000; ++i) text += "[[fields]]\nname = \"Campo" + std::to_string(i) + "\"\n";
+  text += "[[fields]]\nname = \"campo7\"\n[[forms]]\nname = \"F\"\nlayout = [\n";
+  for (int i = 0; i < 20000; ++i) text += "{ field = \"Campo" + std::to_string(i) + "\" },\n";
+  text += "]\n";
+  const Read read = ParseArchiveFile(text, "g.toml");
+  ASSERT_EQ(read.problems.size(), 1u);
+  EXPECT_EQ(read.problems[0].ToString(),
+            "g.toml:40003:8: field 'campo7' differs from 'Campo7' only in letter case");
+  auto good = read.archive;
+  good.fields.pop_back();
+  kvt::testing::TempDir dir;
+  auto engine = kvtsqlite::DBEngine::Open(dir.File("g.kvtdb"));
+  ImportArchive(*engine, good, false);
+  EXPECT_EQ(engine->GetFormFields("Grande").size(), 20000u);
+}
+
 }  // namespace
 }  // namespace kvtarchive

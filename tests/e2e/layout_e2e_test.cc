@@ -3,6 +3,10 @@
 #include "e2e/fixture.h"
 #include "kvtfields/collection/fields_collection.h"
 
+#include <limits>
+
+#include "test_support.h"
+
 namespace kvtfields {
 namespace {
 
@@ -62,6 +66,45 @@ TEST_P(LayoutE2E, NothingOverlapsAndReadingOrderFollowsTheCollection) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, LayoutE2E, ::testing::Values(1, 10, 500));
+
+// A layout no screen can show is refused when read; controls that report absurd sizes make a
+// large window, never an overflow.
+class HugeLayoutE2E : public testing::EndToEnd {};
+
+TEST_F(HugeLayoutE2E, AreRefusedWhenReadAndHugeControlsStayInRange) {
+  kvtengine::FieldLayout huge{kvtarchive::sample::kArchive, "Cliente",
+                              kvtarchive::sample::kEntryForm};
+  huge.width = std::numeric_limits<std::int32_t>::max();
+  engine_->PutLayout(huge);
+  auto fields = FieldsCollection::Create();
+  fields->Init(engine_);
+  const kvt::Error e = kvt::testing::CaptureError(
+      [&] { fields->FillCollection(kvtarchive::sample::kArchive, "Inserimento", form_); });
+  EXPECT_EQ(e.Number(), kvt::kObjectErrorBase + kvtengine::kBadDefinition);
+  EXPECT_THAT(e.Description(), ::testing::HasSubstr("width of 2147483647 twips"));
+
+  huge.width = 2000;
+  engine_->PutLayout(huge);
+  fields = FieldsCollection::Create();
+  fields->Init(engine_);
+  fields->FillCollection(kvtarchive::sample::kArchive, "Inserimento", form_);
+  for (int i = 1; i <= fields->Count(); ++i) {
+    const kvt::ObjectRef c = fields->Item(Variant(i))->LinkedControl();
+    kvt::LetProperty(c, "Width", std::numeric_limits<std::int32_t>::max() - 10);
+    kvt::LetProperty(c, "Height", std::numeric_limits<std::int32_t>::max() - 10);
+  }
+  kvtaddons::Resizer resizer;
+  kvt::ObjectRef window = form_;
+  resizer.AttachFields(Variant(), window, Variant(kvt::ObjectRef(fields)));
+  resizer.ArrangeFields();
+  for (int i = 1; i <= fields->Count(); ++i) {
+    const Box b = BoxOf(fields->Item(Variant(i))->LinkedLabel());
+    EXPECT_GE(b.left, 0) << i;
+    EXPECT_GE(b.top, 0) << i;
+  }
+  EXPECT_GT(form_->ScaleWidth(), 0);
+  EXPECT_GT(form_->ScaleHeight(), 0);
+}
 
 }  // namespace
 }  // namespace kvtfields

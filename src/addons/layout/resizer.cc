@@ -1,6 +1,7 @@
 #include "addons/layout/resizer.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "kvtfields/contracts/host_contract.h"
 #include "runtime/class_registry.h"
@@ -21,16 +22,24 @@ std::int32_t Long(const kvt::ObjectRef& o, const char* name) {
   return kvt::CLng(kvt::GetProperty(o, name));
 }
 
+// Positions are summed in 64 bits and kept within what a window can take, whatever sizes
+// the controls report: a huge layout makes a large window, never an overflow.
+constexpr std::int64_t kMaxPosition = std::numeric_limits<std::int32_t>::max() / 2;
+
+std::int32_t Clamped(std::int64_t v) {
+  return static_cast<std::int32_t>(std::clamp<std::int64_t>(v, -kMaxPosition, kMaxPosition));
+}
+
 // One field's caption and control, and the box they take together.
 struct Placed {
   kvt::ObjectRef label;
   kvt::ObjectRef control;
-  std::int32_t label_w, label_h, control_w, control_h;
+  std::int64_t label_w, label_h, control_w, control_h;
   bool above;
-  std::int32_t Width() const {
+  std::int64_t Width() const {
     return above ? std::max(label_w, control_w) : label_w + kCaptionGap + control_w;
   }
-  std::int32_t Height() const {
+  std::int64_t Height() const {
     return above ? label_h + kCaptionGap + control_h : std::max(label_h, control_h);
   }
 };
@@ -58,7 +67,7 @@ void Resizer::ArrangeFields() {
     throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "AttachFields first", kSource);
   }
   const std::int32_t count = Long(fields, "Count");
-  std::int32_t x = kMargin, row_top = kMargin, row_height = 0, right = 0;
+  std::int64_t x = kMargin, row_top = kMargin, row_height = 0, right = 0;
   for (std::int32_t i = 1; i <= count; ++i) {
     const kvt::ObjectRef field = kvt::CObj(kvt::GetProperty(fields, "Item", i));
     Placed p;
@@ -77,24 +86,25 @@ void Resizer::ArrangeFields() {
       x = kMargin;
     }
     // Caption and control share the field's top; the row only decides where the next row goes.
-    kvt::LetProperty(p.label, member::kLeft, x);
-    kvt::LetProperty(p.label, member::kTop, row_top);
+    kvt::LetProperty(p.label, member::kLeft, Clamped(x));
+    kvt::LetProperty(p.label, member::kTop, Clamped(row_top));
     if (p.above) {
-      kvt::LetProperty(p.control, member::kLeft, x);
-      kvt::LetProperty(p.control, member::kTop, row_top + p.label_h + kCaptionGap);
+      kvt::LetProperty(p.control, member::kLeft, Clamped(x));
+      kvt::LetProperty(p.control, member::kTop, Clamped(row_top + p.label_h + kCaptionGap));
     } else {
-      kvt::LetProperty(p.control, member::kLeft, x + p.label_w + kCaptionGap);
-      kvt::LetProperty(p.control, member::kTop, row_top);
+      kvt::LetProperty(p.control, member::kLeft, Clamped(x + p.label_w + kCaptionGap));
+      kvt::LetProperty(p.control, member::kTop, Clamped(row_top));
     }
-    x += p.Width() + kFieldGap;
+    x = std::min(x + p.Width() + kFieldGap, kMaxPosition);
     right = std::max(right, x - kFieldGap);
-    row_height = std::max(row_height, p.Height());
+    row_height = std::min(std::max(row_height, p.Height()), kMaxPosition);
+    row_top = std::min(row_top, kMaxPosition);
   }
-  const std::int32_t bottom = row_top + row_height;
+  const std::int64_t bottom = row_top + row_height;
   if (Long(window, "ScaleWidth") < right + kMargin)
-    kvt::LetProperty(window, member::kScaleWidth, right + kMargin);
+    kvt::LetProperty(window, member::kScaleWidth, Clamped(right + kMargin));
   if (Long(window, "ScaleHeight") < bottom + kMargin) {
-    kvt::LetProperty(window, member::kScaleHeight, bottom + kMargin);
+    kvt::LetProperty(window, member::kScaleHeight, Clamped(bottom + kMargin));
   }
 }
 

@@ -145,6 +145,35 @@ std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetFieldDefinition(const std::str
   return ReadDefinition(archive, field_name);
 }
 
+namespace {
+
+// A width or height no screen can show is a damaged or hostile layout: refused when read, so
+// that no window arithmetic ever sees it.
+void CheckLayoutSize(const kvt::Variant& value, const char* what, const std::string& archive,
+                     const std::string& field, const std::string& form, const char* source) {
+  if (!kvt::IsNumeric(value)) return;
+  const double v = kvt::CDbl(value);
+  if (v >= -kMaxLayoutTwips && v <= kMaxLayoutTwips) return;
+  throw EngineError(kBadDefinition, source,
+                    "the layout of field '" + field + "' of archive '" + archive + "' on form '" +
+                        form + "' has a " + what + " of " + kvt::CStr(value) +
+                        " twips, more than a screen can show (at most " +
+                        std::to_string(kMaxLayoutTwips) + ")");
+}
+
+kvt::Variant CheckedLayout(kvt::Variant layout, const std::string& archive,
+                           const std::string& field, const std::string& form, const char* source) {
+  if (!layout.IsObject()) return layout;
+  auto rs = std::dynamic_pointer_cast<kvt::RecordSet>(layout.AsObject());
+  if (rs && !rs->Eof()) {
+    CheckLayoutSize(rs->Value("Width"), "width", archive, field, form, source);
+    CheckLayoutSize(rs->Value("Height"), "height", archive, field, form, source);
+  }
+  return layout;
+}
+
+}  // namespace
+
 kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
                                                      const std::string& field_name,
                                                      const std::string& form_name) {
@@ -164,13 +193,15 @@ kvt::Variant ArchiveEngine::GetFieldVisualProperties(const std::string& archive,
       if (row == rows.end()) return kvt::Variant::Nothing();
       std::vector<std::vector<kvt::Variant>> answer;
       answer.push_back(std::move(row->second));
-      return kvt::Variant(kvt::MemoryRecordSet::Create(LayoutColumns(), std::move(answer)));
+      return CheckedLayout(
+          kvt::Variant(kvt::MemoryRecordSet::Create(LayoutColumns(), std::move(answer))), archive,
+          field_name, form_name, Source());
     }
     DropSnapshot();
   }
   auto rs = ReadLayout(archive, field_name, form_name);
   if (rs->Eof()) return kvt::Variant::Nothing();
-  return kvt::Variant(rs);
+  return CheckedLayout(kvt::Variant(rs), archive, field_name, form_name, Source());
 }
 
 std::shared_ptr<kvt::RecordSet> ArchiveEngine::GetCodeList(const std::string& filter) {

@@ -57,6 +57,10 @@ struct StoredDocument {
   std::vector<std::pair<std::string, kvt::Variant>> values;
 };
 
+/// The largest width or height of a layout, in twips (32,000 pixels): larger ones are refused
+/// when a layout is read or an archive file checked.
+inline constexpr std::int32_t kMaxLayoutTwips = 480000;
+
 /// The time of saving a document gets: now, UTC, ISO 8601 to the second.
 std::string SavedAtNow();
 /// The Dictionary a document's values come in; anything else raises 13 from `source`.
