@@ -10,6 +10,7 @@
 #include "common/progress_engine.h"
 #include "engine/sqlite/db_engine.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 #include "scripting/lua/script_engine.h"
 
@@ -110,7 +111,17 @@ void Workspace::Rebuild() {
   built_ = fields_->Count();
   viewer_->ControlsLoad();
   fields_->SortTab(1);  // after txtLostFocus
-  fields_->FocusOnFirstControl();
+  try {
+    fields_->FocusOnFirstControl();
+  } catch (const kvt::Error& e) {
+    // The form is built: a script failing as its first field is entered is that field's
+    // error, shown as any event's error is, and the form stays usable.
+    const auto focused = window_->Active();
+    const std::string field = focused ? focused->Name() : std::string("?");
+    kvt::CurrentPlatform().MsgBox(
+        "Errore dello script entrando nel campo " + field + ": " + e.Description(),
+        kvt::kMsgBoxOkOnly, "");
+  }
 }
 
 void Workspace::UseForm(const std::string& form) {

@@ -154,6 +154,21 @@ TEST_F(LuaEngineTest, RunawayAndHostileScriptsEndQuicklyAndLeaveTheEngineUsable)
       // Nested events share the outer call's limits.
       {"while true do c:Poke() end", {budget, time}},
       {"hungry = true c:Poke()", {memory}},
+      // A message handler, a load reader, a __close run by coroutine.close: none is a way out.
+      {"xpcall(error, function() while true do end end)", {budget, time}},
+      {"xpcall(function() while true do end end, function() while true do end end)",
+       {budget, time}},
+      {"while true do xpcall(function() while true do end end, print) end", {budget, time}},
+      {"load(function() while true do end end) return", {budget, time}},
+      {"local n = 0 while true do n = n + 1 load(function() while true do end end) end",
+       {budget, time}},
+      {"local co = coroutine.create(function() local x <close> = setmetatable({}, {__close = "
+       "function() while true do end end}) coroutine.yield() end) coroutine.resume(co) "
+       "coroutine.close(co)",
+       {budget, time}},
+      {"local t = {} for i = 1, 100 do t[i] = string.rep('z', 16 * 1024 * 1024) "
+       "coroutine.close(coroutine.create(function() end)) end",
+       {memory}},
   };
   auto poker = std::make_shared<Poker>(*engine_);
   kvt::ObjectRef poker_ref = poker;
@@ -174,6 +189,42 @@ TEST_F(LuaEngineTest, RunawayAndHostileScriptsEndQuicklyAndLeaveTheEngineUsable)
     engine_->FieldExit("Campo", v, fields_);  // the next event runs normally
     EXPECT_EQ(CStr(v), "ok") << body;
   }
+}
+
+// What a script hands to host objects stays in them: it counts toward the memory cap, and
+// the write that would pass it is refused before the object is touched.
+TEST_F(LuaEngineTest, TextHandedToHostObjectsCountsTowardTheCap) {
+  engine_->SetMemoryCap(8u << 20);
+  engine_->LoadScript(R"(
+    function ingresso(n, v, campi)
+      for i = 1, 40 do campi:Add("k" .. i, string.rep("x", 1024 * 1024)) end
+    end
+    function uscita(n, v, campi) return campi.Count end)",
+                      "mangia");
+  EXPECT_EQ(CaptureError([&] { Enter(Variant()); }).Number(),
+            kvt::kObjectErrorBase + kMemoryExceeded);
+  EXPECT_LT(dict_->Count(), 8);  // refused before the dictionary took the text past the cap
+  Variant v;
+  engine_->FieldExit("Campo", v, fields_);
+  EXPECT_EQ(kvt::CLng(v), dict_->Count());  // the engine goes on
+  // A property written again holds its last value only: rewriting never adds up.
+  engine_->LoadScript(R"(
+    function ingresso(n, v, campi)
+      for i = 1, 100 do campi.Item = string.rep("y", 1024 * 1024) end
+    end)",
+                      "riscrive");
+  EXPECT_EQ(CaptureError([&] { Enter(Variant()); }).Number(), 449u);  // Item needs its key
+}
+
+// A refused pattern names the script's line, not the sandbox's.
+TEST_F(LuaEngineTest, PatternRefusalsNameTheScriptsLine) {
+  engine_->LoadScript(
+      "function ingresso()\n  local s = string.rep('a', 3000)\n"
+      "  local found = string.find(s, string.rep('.-', 12) .. 'b')\n"
+      "  return found\nend",
+      "Fatture");
+  EXPECT_THAT(CaptureError([&] { Enter(Variant()); }).Description(),
+              ::testing::HasSubstr("Fatture:3: pattern with 12 repetitions"));
 }
 
 TEST_F(LuaEngineTest, LoadedChunksSeeTheScriptsGlobals) {

@@ -9,8 +9,11 @@ extern "C" {
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <optional>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "kvtfields/contracts/script_source.h"
@@ -47,6 +50,11 @@ struct ScriptEngine::State {
   bool LimitHit() const { return budget_hit || time_hit || memory_refused || over_cap; }
   std::string set_name;
   std::optional<kvt::Error> pending;  // a C++ error waiting to be raised in Lua
+  // Text the script handed to host objects (captions, values, method arguments) lives on in
+  // them: it counts toward the cap as long as the engine lives. A property counts its last
+  // value; a method everything passed to it.
+  std::size_t host_bytes = 0;
+  std::unordered_map<std::string, std::size_t> held;
   ~State() {
     if (L) lua_close(L);
   }
@@ -87,7 +95,7 @@ void* Allocate(void* ud, void* ptr, std::size_t osize, std::size_t nsize) {
     std::free(ptr);
     return nullptr;
   }
-  if (nsize > old && s->used - old + nsize > s->cap) {
+  if (nsize > old && s->used - old + nsize + s->host_bytes > s->cap) {
     if (s->bridge_depth == 0) {
       s->memory_refused = true;
       return nullptr;  // Lua raises "not enough memory" in the script
@@ -111,6 +119,22 @@ void CountHook(lua_State* L, lua_Debug*) {
   if (s.left < 0) s.budget_hit = true;
   if (std::chrono::steady_clock::now() > s.deadline) s.time_hit = true;
   if (s.LimitHit()) luaL_error(L, "%s", LimitMessage(s));
+}
+
+constexpr const char* kSandboxChunk = "=kvt sandbox";
+
+// "name:line: " of the nearest script line on the stack, passing over the sandbox's own
+// wrappers (string.find is one): a message points at the line the script author wrote.
+void PushScriptWhere(lua_State* L) {
+  lua_Debug ar;
+  for (int level = 1; lua_getstack(L, level, &ar); ++level) {
+    lua_getinfo(L, "Sl", &ar);
+    if (ar.currentline > 0 && std::string_view(ar.source) != kSandboxChunk) {
+      lua_pushfstring(L, "%s:%d: ", ar.short_src, ar.currentline);
+      return;
+    }
+  }
+  lua_pushliteral(L, "");
 }
 
 // Pattern matching is one C call that no instruction count sees, and backtracking over k
@@ -142,8 +166,11 @@ int CheckPattern(lua_State* L) {
   double steps = 1;
   for (int i = 0; i < repeats && steps <= kMaxSteps; ++i) steps *= static_cast<double>(n) + 1;
   if (repeats > 1 && steps > kMaxSteps) {
-    return luaL_error(L, "pattern with %d repetitions is too costly for a text of %d characters",
-                      repeats, static_cast<int>(n));
+    PushScriptWhere(L);
+    lua_pushfstring(L, "pattern with %d repetitions is too costly for a text of %d characters",
+                    repeats, static_cast<int>(n));
+    lua_concat(L, 2);
+    return lua_error(L);
   }
   return 0;
 }
@@ -353,6 +380,37 @@ ObjectBox& Box(lua_State* L, int idx) {
   return *box;
 }
 
+std::size_t HeldBytes(const kvt::Variant& v) {
+  if (v.IsString()) return v.AsString().size();
+  if (v.Type() == kvt::VarType::kArray) {
+    std::size_t n = 0;
+    for (const auto& item : v.AsArray()) n += HeldBytes(item);
+    return n;
+  }
+  return 0;
+}
+
+// Charges what a host object will hold after a call: `bytes` more for a method, `bytes` in
+// place of the last value for a property. Past the cap nothing is handed over: the memory
+// error is raised before the host object is touched.
+void ChargeHost(State& s, const kvt::ObjectRef& target, const std::string& member,
+                std::size_t bytes, bool replace) {
+  const std::string key =
+      std::to_string(reinterpret_cast<std::uintptr_t>(target.get())) + "|" + member;
+  auto it = s.held.find(key);
+  const std::size_t before = it == s.held.end() ? 0 : it->second;
+  const std::size_t after = replace ? bytes : before + bytes;
+  if (after > before && s.used + s.host_bytes + (after - before) > s.cap) {
+    s.over_cap = true;
+    throw kvt::ObjectError(
+        kMemoryExceeded, kSource,
+        "the script reached the engine's memory limit (text handed to '" + member + "')");
+  }
+  if (after == 0 && it == s.held.end()) return;
+  s.host_bytes = s.host_bytes - before + after;
+  s.held[key] = after;
+}
+
 // A member call: upvalue 1 is the object, upvalue 2 the member name. Called as obj:M(...) the
 // object comes again as first argument, and is dropped.
 int CallMember(lua_State* L) {
@@ -362,7 +420,12 @@ int CallMember(lua_State* L) {
     int first = 1;
     if (lua_gettop(L) >= 1 && lua_rawequal(L, 1, lua_upvalueindex(1))) first = 2;
     std::vector<kvt::Variant> args;
-    for (int i = first; i <= lua_gettop(L); ++i) args.push_back(ToVariant(L, i));
+    std::size_t bytes = 0;
+    for (int i = first; i <= lua_gettop(L); ++i) {
+      args.push_back(ToVariant(L, i));
+      bytes += HeldBytes(args.back());
+    }
+    ChargeHost(StateOf(L), target, name, bytes, /*replace=*/false);
     const kvt::Variant result = kvt::Invoke(target, name, kvt::MemberKind::kMethod, args);
     PushVariant(L, result);
     return 1;
@@ -400,6 +463,7 @@ int ObjectNewIndex(lua_State* L) {
     }
     const std::string name = lua_tostring(L, 2);
     std::array<kvt::Variant, 1> value{ToVariant(L, 3)};
+    ChargeHost(StateOf(L), target, name, HeldBytes(value[0]), /*replace=*/true);
     kvt::Invoke(target, name, kvt::MemberKind::kLet, value);
     return 0;
   });
@@ -557,16 +621,26 @@ void SetMeta(lua_State* L, const char* name, std::initializer_list<luaL_Reg> fns
 constexpr const char* kSandbox = R"lua(
   local keep_limits = __kvt_keep_limits
   __kvt_keep_limits = nil
+  local pack, unpack, select = table.pack, table.unpack, select
   local load_text = load
   load = function(chunk, name, mode, ...)
-    -- Text only; without an environment the chunk sees the script's globals.
-    if select("#", ...) == 0 then return load_text(chunk, name, "t") end
-    return load_text(chunk, name, "t", ...)
+    -- Text only; without an environment the chunk sees the script's globals. A limit hit in
+    -- a reader function is not the chunk's syntax error: it goes on up.
+    if select("#", ...) == 0 then return keep_limits(load_text(chunk, name, "t")) end
+    return keep_limits(load_text(chunk, name, "t", ...))
   end
-  local raw_pcall, raw_xpcall, raw_resume = pcall, xpcall, coroutine.resume
+  local raw_pcall, raw_resume, raw_close = pcall, coroutine.resume, coroutine.close
   pcall = function(...) return keep_limits(raw_pcall(...)) end
-  xpcall = function(...) return keep_limits(raw_xpcall(...)) end
+  -- The handler runs after the unwinding, as the script's own code under every limit: Lua
+  -- would run it inside the error, where the instruction hook does not reach.
+  xpcall = function(f, handler, ...)
+    local r = pack(keep_limits(raw_pcall(f, ...)))
+    if r[1] then return unpack(r, 1, r.n) end
+    return false, (select(2, keep_limits(raw_pcall(handler, r[2]))))
+  end
   coroutine.resume = function(...) return keep_limits(raw_resume(...)) end
+  -- Closing runs the coroutine's pending __close: a limit hit there goes on up.
+  coroutine.close = function(...) return keep_limits(raw_close(...)) end
   local check_pattern = __kvt_check_pattern
   __kvt_check_pattern = nil
   for _, name in ipairs({ "find", "match", "gmatch", "gsub" }) do
@@ -676,7 +750,8 @@ void ScriptEngine::Reset() {
   }
   lua_register(L, "__kvt_keep_limits", KeepLimits);
   lua_register(L, "__kvt_check_pattern", CheckPattern);
-  if (luaL_dostring(L, kSandbox) != LUA_OK) {
+  if (luaL_loadbuffer(L, kSandbox, std::strlen(kSandbox), kSandboxChunk) != LUA_OK ||
+      lua_pcall(L, 0, 0, 0) != LUA_OK) {
     throw kvt::ObjectError(kScriptError, kSource, lua_tostring(L, -1));
   }
   SetMeta(L, kObjectMeta,
