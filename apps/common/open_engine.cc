@@ -15,6 +15,10 @@ std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, b
   return kvtsqlite::DBEngine::Open(where, create);
 }
 
+bool IsServer(const std::string& where) {
+  return kvtpg::IsConnectionString(where);
+}
+
 std::string Shown(const std::string& where) {
   if (!kvtpg::IsConnectionString(where)) return where;
   try {

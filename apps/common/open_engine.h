@@ -13,6 +13,9 @@ namespace kvtapp {
 /// PostgreSQL database; without it a missing file raises 2 with its name.
 std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, bool create);
 
+/// True when `where` names a PostgreSQL database (a URI, or anything with '='), not a file.
+bool IsServer(const std::string& where);
+
 /// `where` as a message may show it: a connection string without its password.
 std::string Shown(const std::string& where);
 

@@ -123,7 +123,15 @@ void DeskWindow::BuildMenus() {
         this, "Apri database di rete",
         "Connessione PostgreSQL (postgresql://utente@server/database):", QLineEdit::Normal,
         QString(), &ok);
-    if (ok && !where.trimmed().isEmpty()) OpenDatabase(where.trimmed().toStdString());
+    if (!ok || where.trimmed().isEmpty()) return;
+    const std::string text = where.trimmed().toStdString();
+    if (!kvtapp::IsServer(text)) {
+      // Not echoed: a mistyped string may still hold a password.
+      ShowError("Il testo scritto non è una connessione PostgreSQL.",
+                "Scrivere postgresql://utente@server/database oppure host=... dbname=....");
+      return;
+    }
+    OpenDatabase(text);
   });
   file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
