@@ -243,6 +243,9 @@ TEST_F(LuaEngineTest, UpdatesNameFieldsAndEvaluateToIntegers) {
   ASSERT_EQ(names.AsArray().size(), 2u);
   EXPECT_EQ(CStr(names.AsArray()[1]), "Iva");
   EXPECT_EQ(engine_->EvaluateField(any, fields_), 2);  // half to even
+  engine_->LoadScript("function calcola() return 0/0 end", "calc");
+  EXPECT_THAT(CaptureError([&] { engine_->EvaluateField(any, fields_); }).Description(),
+              ::testing::HasSubstr("calcola gave NaN"));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@ extern "C" {
 
 #include <array>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -927,6 +928,12 @@ std::int32_t ScriptEngine::EvaluateField(kvt::ObjectRef& field, kvt::ObjectRef& 
   if (!defined) {
     throw kvt::ObjectError(kScriptError, kSource,
                            "script set '" + state_->set_name + "' has no function calcola");
+  }
+  if (result.Type() == kvt::VarType::kDouble && !std::isfinite(result.AsDouble())) {
+    throw kvt::ObjectError(kScriptError, kSource,
+                           "script set '" + state_->set_name + "': calcola gave " +
+                               (std::isnan(result.AsDouble()) ? "NaN" : "an infinite number") +
+                               ", not a number a field can hold");
   }
   return kvt::CLng(result);
 }
