@@ -177,5 +177,32 @@ TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
   desktop->Uninstall();
 }
 
+// A script failing as the first field is entered is that field's error: the database opens
+// and the person can type and save.
+TEST(DeskErrors, AFailingScriptOnTheFirstFieldLeavesTheFormUsable) {
+  kvt::testing::TempDir dir;
+  {
+    auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+    sample::CreateSampleArchive(*engine);
+    engine->PutScript(sample::kArchive,
+                      "function ingresso(n) if n == 'NumeroDocumento' then error('rotto') end end");
+  }
+  auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
+  {
+    DeskWindow window(dir.File("a.kvtdb"), sample::kArchive, sample::kEntryForm);
+    ASSERT_EQ(desktop->Recorded().size(), 1u);
+    EXPECT_THAT(desktop->Recorded()[0].prompt,
+                ::testing::HasSubstr("Errore dello script entrando nel campo NumeroDocumento"));
+    EXPECT_THAT(desktop->Recorded()[0].prompt, ::testing::Not(::testing::HasSubstr("non si apre")));
+    ASSERT_NE(window.Work(), nullptr);
+    auto& p = window.Work()->Person();
+    EXPECT_EQ(p.Focused(), "NumeroDocumento");
+    p.Type("1026");
+    EXPECT_EQ(kvt::CStr(window.Work()->Fields().Item(kvt::Variant("NumeroDocumento"))->Value()),
+              "1026");
+  }
+  desktop->Uninstall();
+}
+
 }  // namespace
 }  // namespace kvtdesk
