@@ -216,6 +216,39 @@ TEST_F(LuaEngineTest, TextHandedToHostObjectsCountsTowardTheCap) {
   EXPECT_EQ(CaptureError([&] { Enter(Variant()); }).Number(), 449u);  // Item needs its key
 }
 
+// A host object that makes a new object at every call, as a form's Controls.Add does.
+class Maker final : public kvt::Object {
+  KVT_OBJECT()
+
+ public:
+  kvt::ObjectRef Make() {
+    made_.push_back(kvt::Dictionary::Create());
+    return made_.back();
+  }
+  std::size_t Made() const { return made_.size(); }
+
+ private:
+  std::vector<kvt::ObjectRef> made_;
+};
+
+const kvt::ClassInfo& Maker::StaticClass() {
+  static const kvt::ClassInfo info =
+      kvt::ClassBuilder<Maker>("Maker").Method<&Maker::Make>("Make").Build();
+  return info;
+}
+
+TEST_F(LuaEngineTest, ObjectsAScriptHasTheHostMakeCountTowardTheCap) {
+  engine_->SetMemoryCap(4u << 20);
+  engine_->LoadScript("function ingresso(n, v, c) for i = 1, 100000 do c:Make() end end",
+                      "fabbrica");
+  auto maker = std::make_shared<Maker>();
+  kvt::ObjectRef ref = maker;
+  Variant value;
+  EXPECT_EQ(CaptureError([&] { engine_->FieldEnter("Campo", value, ref); }).Number(),
+            kvt::kObjectErrorBase + kMemoryExceeded);
+  EXPECT_LT(maker->Made(), 4096u);
+}
+
 // A refused pattern names the script's line, not the sandbox's.
 TEST_F(LuaEngineTest, PatternRefusalsNameTheScriptsLine) {
   engine_->LoadScript(

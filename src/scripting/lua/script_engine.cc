@@ -15,6 +15,7 @@ extern "C" {
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "kvtfields/contracts/script_source.h"
@@ -56,6 +57,7 @@ struct ScriptEngine::State {
   // value; a method everything passed to it.
   std::size_t host_bytes = 0;
   std::unordered_map<std::string, std::size_t> held;
+  std::unordered_set<const void*> seen_objects;  // objects a method gave back, charged once
   ~State() {
     if (L) lua_close(L);
   }
@@ -69,6 +71,7 @@ constexpr const char* kObjectMeta = "kvt.Object";
 constexpr const char* kDateMeta = "kvt.Date";
 constexpr const char* kErrorMeta = "kvt.Error";
 constexpr int kHookEvery = 1000;
+constexpr std::size_t kObjectCharge = 1024;  // what a host object made for a script holds, at least
 // Script values turned into host values: how deep tables may nest and how many items in all.
 constexpr int kMaxDepth = 32;
 constexpr std::size_t kMaxItems = 100'000;
@@ -394,14 +397,15 @@ std::size_t HeldBytes(const kvt::Variant& v) {
 // Charges what a host object will hold after a call: `bytes` more for a method, `bytes` in
 // place of the last value for a property. Past the cap nothing is handed over: the memory
 // error is raised before the host object is touched.
+// `headroom` is room the call must leave for what it may make.
 void ChargeHost(State& s, const kvt::ObjectRef& target, const std::string& member,
-                std::size_t bytes, bool replace) {
+                std::size_t bytes, bool replace, std::size_t headroom = 0) {
   const std::string key =
       std::to_string(reinterpret_cast<std::uintptr_t>(target.get())) + "|" + member;
   auto it = s.held.find(key);
   const std::size_t before = it == s.held.end() ? 0 : it->second;
   const std::size_t after = replace ? bytes : before + bytes;
-  if (after > before && s.used + s.host_bytes + (after - before) > s.cap) {
+  if (after + headroom > before && s.used + s.host_bytes + (after + headroom - before) > s.cap) {
     s.over_cap = true;
     throw kvt::ObjectError(
         kMemoryExceeded, kSource,
@@ -426,8 +430,15 @@ int CallMember(lua_State* L) {
       args.push_back(ToVariant(L, i));
       bytes += HeldBytes(args.back());
     }
-    ChargeHost(StateOf(L), target, name, bytes, /*replace=*/false);
+    State& s = StateOf(L);
+    // A method may make an object (a control, a label) that lives on in the host: the first
+    // time an object comes back it is charged as a small block, asked for before the call.
+    ChargeHost(s, target, name, bytes, /*replace=*/false, kObjectCharge);
     const kvt::Variant result = kvt::Invoke(target, name, kvt::MemberKind::kMethod, args);
+    if (result.IsObject() && result.AsObject() &&
+        s.seen_objects.insert(result.AsObject().get()).second) {
+      ChargeHost(s, target, name, kObjectCharge, /*replace=*/false);
+    }
     PushVariant(L, result);
     return 1;
   });
