@@ -4,6 +4,7 @@
 // the form after each step and saves a picture of the window in DIR.
 #include <QApplication>
 #include <QDir>
+#include <QSaveFile>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -78,14 +79,23 @@ int Demo(const Options& o) {
     w.Fields().FocusOnFirstControl();
     QDir().mkpath(QString::fromStdString(o.demo));
     int n = 0;
+    bool shots_failed = false;
     result = kvtapp::PlayDemo(w, [&](const std::string& title) {
       QApplication::processEvents();
       const std::string file = o.demo + "/" + ShotName(++n, title);
-      form->Window()->grab().save(QString::fromStdString(file));
+      // Whole or not at all: a picture cut short by a full disk is no picture.
+      QSaveFile out(QString::fromStdString(file));
+      if (!out.open(QIODevice::WriteOnly) || !form->Window()->grab().save(&out, "PNG") ||
+          !out.commit()) {
+        std::fprintf(stderr, "kvtfields-desk: cannot write '%s': %s\n", file.c_str(),
+                     out.errorString().toStdString().c_str());
+        shots_failed = true;
+      }
       std::printf("\n== %s\n%s   [%s]\n", title.c_str(), w.Picture().c_str(), file.c_str());
       std::fflush(stdout);
       kvt::LetProperty(error_panel, "Text", "");
     });
+    if (shots_failed && result == 0) result = 2;
   }
   desktop->Uninstall();
   return result;
