@@ -8,7 +8,8 @@
 
 namespace {
 
-// The message must not hold the password, unless the rest of the text holds it anyway.
+// The message must not hold the password, unless it holds those characters for another reason
+// (the rest of the text, the message's own words).
 void Check(const std::string& conninfo, const std::string& password, const std::string& rest) {
   std::string shown;
   try {
@@ -17,9 +18,14 @@ void Check(const std::string& conninfo, const std::string& password, const std::
     shown = e.Description();
   }
   (void)kvtpg::IsConnectionString(conninfo);
-  if (password.size() >= 3 && rest.find(password) == std::string::npos &&
-      std::string("kvt postgresql password host").find(password) == std::string::npos &&
-      shown.find(password) != std::string::npos) {
+  // Text the message may hold for other reasons: the rest of the string, the scheme, the user
+  // and host the harness writes, libpq's words about them.
+  const std::string context = rest +
+                              " postgresql:// kvt h password host=h *** not a PostgreSQL "
+                              "connection string: it holds a NUL character";
+  // A password with '*' may be spelt by the mask itself and the text around it.
+  if (password.size() >= 3 && password.find('*') == std::string::npos &&
+      context.find(password) == std::string::npos && shown.find(password) != std::string::npos) {
     __builtin_trap();
   }
 }
@@ -38,7 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (password.find_first_of("'\\ \t\n") == std::string::npos) {
     Check("host=h password='" + password + "' " + rest, password, rest);
-    Check(rest + " password=" + password, password, rest);
+    // Appended to a URI, "password=" is no keyword but part of the URI's host or path.
+    if (!rest.starts_with("postgres")) Check(rest + " password=" + password, password, rest);
   }
   return 0;
 }

@@ -242,3 +242,32 @@ TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
 
 }  // namespace
 }  // namespace kvtsqlite
+
+namespace kvtpg {
+namespace {
+
+using kvt::testing::CaptureError;
+
+// Passwords are found by reading the string itself, whatever libpq makes of it.
+TEST(PasswordTest, EveryFormOfAPasswordIsMasked) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"postgresql://kvt:s3greta@h/db", "s3greta"},
+      {"postgresql://kvt:s3%67reta@h/db", "s3greta"},  // percent-decoded too
+      {"postgresql://kvt@h/db?sslmode=disable&password=s3greta", "s3greta"},
+      {"host=h password = 's3 \\' greta' dbname=db", "s3 ' greta"},
+      {"user=kvt password=ftp://s3greta host=h", "ftp://s3greta"},  // "://" in a value
+  };
+  for (const auto& [conninfo, password] : cases) {
+    const std::string message = "libpq: \"" + password + "\" and " + conninfo;
+    const std::string masked = WithoutPassword(message, conninfo);
+    EXPECT_EQ(masked.find(password), std::string::npos) << conninfo << " -> " << masked;
+  }
+  // A password of stars is masked once, not for ever.
+  EXPECT_EQ(WithoutPassword("\"*\" in host=h password=*", "host=h password=*"),
+            "\"***\" in host=h password=***");
+  EXPECT_THAT(CaptureError([] { Redacted(std::string("host=h\0password=x", 17)); }).Description(),
+              ::testing::HasSubstr("holds a NUL character"));
+}
+
+}  // namespace
+}  // namespace kvtpg

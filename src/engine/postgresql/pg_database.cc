@@ -184,12 +184,14 @@ std::string PercentDecoded(std::string_view s) {
 std::string KeywordValue(std::string_view s, std::size_t at) {
   while (at < s.size() && (s[at] == ' ' || s[at] == '\t')) ++at;
   if (at < s.size() && s[at] == '\'') {
-    std::string raw;
+    // Both as written and as libpq reads it (a message may quote either).
+    std::string raw, read;
     for (++at; at < s.size() && s[at] != '\''; ++at) {
       if (s[at] == '\\' && at + 1 < s.size()) raw.push_back(s[at++]);
       raw.push_back(s[at]);
+      read.push_back(s[at]);
     }
-    return raw;
+    return raw + '\0' + read;
   }
   const std::size_t end = s.find_first_of(" \t\n", at);
   return std::string(s.substr(at, end == std::string_view::npos ? s.npos : end - at));
@@ -199,8 +201,10 @@ std::string KeywordValue(std::string_view s, std::size_t at) {
 std::vector<std::string> Passwords(const std::string& conninfo) {
   std::vector<std::string> found;
   const std::string_view s = conninfo;
+  // A URI as libpq tells one: by its start (a keyword's value may hold "://").
+  const bool uri = s.starts_with("postgresql://") || s.starts_with("postgres://");
   const std::size_t scheme = s.find("://");
-  if (scheme != std::string_view::npos) {
+  if (uri) {
     // userinfo: up to the last '@' before the query; the password follows its first ':'.
     const std::string_view rest = s.substr(scheme + 3);
     const std::size_t at = rest.substr(0, rest.find('?')).rfind('@');
@@ -219,7 +223,12 @@ std::vector<std::string> Passwords(const std::string& conninfo) {
          p = s.find("password", p + 1)) {
       std::size_t eq = p + 8;
       while (eq < s.size() && (s[eq] == ' ' || s[eq] == '\t')) ++eq;
-      if (eq < s.size() && s[eq] == '=') found.push_back(KeywordValue(s, eq + 1));
+      if (eq < s.size() && s[eq] == '=') {
+        const std::string value = KeywordValue(s, eq + 1);
+        const std::size_t nul = value.find('\0');
+        found.push_back(value.substr(0, nul));
+        if (nul != std::string::npos) found.push_back(value.substr(nul + 1));
+      }
     }
   }
   std::vector<std::string> all;
@@ -229,24 +238,42 @@ std::vector<std::string> Passwords(const std::string& conninfo) {
     all.push_back(PercentDecoded(f));
   }
   // Longest first, so that a password holding another is replaced whole.
-  std::sort(all.begin(), all.end(),
-            [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  std::sort(all.begin(), all.end(), [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() > b.size() : a < b;
+  });
+  all.erase(std::unique(all.begin(), all.end()), all.end());
   return all;
 }
 
 }  // namespace
 
 std::string WithoutPassword(std::string text, const std::string& conninfo) {
-  for (const std::string& secret : Passwords(conninfo)) {
-    if (secret.empty()) continue;
-    for (std::size_t p; (p = text.find(secret)) != std::string::npos;) {
-      text.replace(p, secret.size(), "***");
+  const std::vector<std::string> secrets = Passwords(conninfo);
+  if (secrets.empty()) return text;
+  // One pass over the text, so that no mask is read again as a password (a password of stars).
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    bool masked = false;
+    for (const std::string& secret : secrets) {
+      if (!secret.empty() && text.compare(i, secret.size(), secret) == 0) {
+        out += "***";
+        i += secret.size();
+        masked = true;
+        break;
+      }
     }
+    if (!masked) out.push_back(text[i++]);
   }
-  return text;
+  return out;
 }
 
 std::string Redacted(const std::string& conninfo) {
+  if (conninfo.find('\0') != std::string::npos) {
+    // libpq would read it only up to there: another string than the one given.
+    throw EngineError(kvtengine::kDatabaseError, kSource,
+                      "not a PostgreSQL connection string: it holds a NUL character");
+  }
   char* err = nullptr;
   PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &err);
   if (!options) {
