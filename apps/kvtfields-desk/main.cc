@@ -14,7 +14,7 @@
 #include "common/open_engine.h"
 #include "desk_window.h"
 #include "host/qt/qt_desktop.h"
-#include "kvtfields/server/version.h"
+#include "kvtfields/kvtfields.h"
 #include "runtime/error.h"
 #include "runtime/object.h"
 
@@ -63,7 +63,7 @@ int Demo(const Options& o) {
     kvtapp::Workspace w(kvtdesk::QtPersonOn());
     w.Open(o.db, /*create=*/true);
     std::printf("kvtfields-desk %s: demo on %s, archive %s, form %s, pictures in %s\n",
-                kvtfields::server::kFileVersion, kvtapp::Shown(o.db).c_str(), o.archive.c_str(),
+                kvtfields::FileVersion(), kvtapp::Shown(o.db).c_str(), o.archive.c_str(),
                 o.form.c_str(), o.demo.c_str());
     w.Build(o.archive, o.form);
     auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());

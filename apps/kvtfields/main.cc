@@ -27,8 +27,7 @@
 #include "common/output_file.h"
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
-#include "kvtfields/server/type_library.h"
-#include "kvtfields/server/version.h"
+#include "kvtfields/kvtfields.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
@@ -36,7 +35,7 @@
 
 namespace {
 
-const std::string kVersion = std::string("kvtfields ") + kvtfields::server::kFileVersion;
+const std::string kVersion = std::string("kvtfields ") + kvtfields::FileVersion();
 constexpr const char* kDefaultDemoDb = "kvtfields-demo.kvtdb";
 
 // A command line error: one line, exit 2.
@@ -557,7 +556,7 @@ int main(int argc, char** argv) {
     if (*doc_export) return ExportDocuments(o);
     if (*copy) return Copy(o);
     if (*typelib) {
-      WriteOut("", {}, kvtfields::server::TypeLibraryJson());
+      WriteOut("", {}, kvtfields::TypeLibraryJson());
       return 0;
     }
     if (*selfcheck) return SelfCheck();
