@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "engine/common/engine_error.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
 
@@ -107,6 +108,8 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
         return out;
       }
     } catch (const kvt::Error& e) {
+      // The database failing is no refusal of the value: it stops whatever is entering.
+      if (kvtengine::IsEngineError(e)) throw;
       out.bad_value = true;
       out.reasons.emplace_back(field->Name(), e.Description());
       return out;

@@ -28,6 +28,8 @@ class Workspace {
   /// Opens the database (a file or a PostgreSQL connection string); `create` makes it, with the
   /// sample archive, when it is missing or empty.
   void Open(const std::string& path, bool create);
+  /// Works on an engine opened elsewhere (one that watches or fails calls, say).
+  void Use(std::shared_ptr<kvtengine::ArchiveEngine> engine) { engine_ = std::move(engine); }
   /// Called while a form is built: fields done, fields in all (a program shows progress).
   void OnProgress(std::function<void(int done, int total)> progress) {
     progress_ = std::move(progress);

@@ -192,6 +192,7 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   void DropSnapshot();
 
  private:
+  friend class ForwardingEngine;  // passes the protected reads and writes on to its engine
   struct Snapshot;
   std::unique_ptr<Snapshot> snapshot_;
   bool use_snapshot_ = true;

@@ -22,6 +22,12 @@ enum : std::uint32_t {
 /// An engine error with its number, the engine's source name and a description.
 kvt::Error EngineError(std::uint32_t n, const char* source, std::string description);
 
+/// True when `e` is one of the engines' errors above: the database failed, not a value.
+inline bool IsEngineError(const kvt::Error& e) noexcept {
+  return e.Number() >= kvt::kObjectErrorBase + kDatabaseError &&
+         e.Number() <= kvt::kObjectErrorBase + kNewerSchema;
+}
+
 /// The schema version this program writes; older databases are upgraded to it when opened.
 inline constexpr int kSchemaVersion = 2;
 

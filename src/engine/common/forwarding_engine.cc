@@ -1,0 +1,145 @@
+#include "engine/common/forwarding_engine.h"
+
+#include "runtime/class_builder.h"
+
+namespace kvtengine {
+
+const kvt::ClassInfo& ForwardingEngine::StaticClass() {
+  static const kvt::ClassInfo info = [] {
+    kvt::ClassBuilder<ForwardingEngine> b("ForwardingEngine");
+    kvtfields::IDBEngine::Describe(b);
+    return ArchiveEngine::Describe(b).Build();
+  }();
+  return info;
+}
+
+std::shared_ptr<kvtfields::IDBConnection> ForwardingEngine::Connection() {
+  Before("Connection");
+  return inner_->Connection();
+}
+kvt::Variant ForwardingEngine::GetScript(const std::string& script_set) {
+  Before("GetScript");
+  return inner_->GetScript(script_set);
+}
+void ForwardingEngine::PutField(const FieldDefinition& field) {
+  Before("PutField");
+  DropSnapshot();
+  inner_->PutField(field);
+}
+void ForwardingEngine::PutLayout(const FieldLayout& layout) {
+  Before("PutLayout");
+  DropSnapshot();
+  inner_->PutLayout(layout);
+}
+void ForwardingEngine::PutScript(const std::string& script_set, const std::string& source) {
+  Before("PutScript");
+  inner_->PutScript(script_set, source);
+}
+bool ForwardingEngine::HasArchive(const std::string& archive) {
+  Before("HasArchive");
+  return inner_->HasArchive(archive);
+}
+void ForwardingEngine::DeleteArchive(const std::string& archive) {
+  Before("DeleteArchive");
+  DropSnapshot();
+  inner_->DeleteArchive(archive);
+}
+std::vector<std::string> ForwardingEngine::ListArchives() {
+  Before("ListArchives");
+  return inner_->ListArchives();
+}
+std::vector<std::string> ForwardingEngine::ListAllArchives() {
+  Before("ListAllArchives");
+  return inner_->ListAllArchives();
+}
+std::vector<std::string> ForwardingEngine::ListForms(const std::string& archive) {
+  Before("ListForms");
+  return inner_->ListForms(archive);
+}
+void ForwardingEngine::Transaction(const std::function<void()>& work) {
+  Before("Transaction");
+  try {
+    inner_->Transaction(work);
+  } catch (...) {
+    DropSnapshot();  // what it answers from may have been rolled back
+    throw;
+  }
+}
+std::int32_t ForwardingEngine::SaveDocument(const std::string& archive,
+                                            const kvt::ObjectRef& values) {
+  Before("SaveDocument");
+  return inner_->SaveDocument(archive, values);
+}
+std::int32_t ForwardingEngine::DocumentCount(const std::string& archive) {
+  Before("DocumentCount");
+  return inner_->DocumentCount(archive);
+}
+kvt::ObjectRef ForwardingEngine::LoadDocument(std::int32_t id) {
+  Before("LoadDocument");
+  return inner_->LoadDocument(id);
+}
+void ForwardingEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
+  Before("UpdateDocument");
+  inner_->UpdateDocument(id, values);
+}
+std::vector<StoredDocument> ForwardingEngine::ListDocuments(const std::string& archive) {
+  Before("ListDocuments");
+  return inner_->ListDocuments(archive);
+}
+std::int32_t ForwardingEngine::CopyDocument(const std::string& archive,
+                                            const StoredDocument& document) {
+  Before("CopyDocument");
+  return inner_->CopyDocument(archive, document);
+}
+std::vector<std::pair<std::string, std::string>> ForwardingEngine::ListScripts() {
+  Before("ListScripts");
+  return inner_->ListScripts();
+}
+std::vector<ArchiveEngine::LearntValue> ForwardingEngine::ListLearnt() {
+  Before("ListLearnt");
+  return inner_->ListLearnt();
+}
+void ForwardingEngine::PutLearnt(const LearntValue& learnt) {
+  Before("PutLearnt");
+  inner_->PutLearnt(learnt);
+}
+ArchiveEngine::ArchiveRead ForwardingEngine::ReadArchive(const std::string& archive) {
+  Before("ReadArchive");
+  return inner_->ReadArchive(archive);
+}
+std::vector<std::string> ForwardingEngine::ReadFieldNames(const std::string& archive) {
+  Before("ReadFieldNames");
+  return inner_->ReadFieldNames(archive);
+}
+std::shared_ptr<kvt::RecordSet> ForwardingEngine::ReadDefinition(const std::string& archive,
+                                                                 const std::string& field) {
+  Before("ReadDefinition");
+  return inner_->ReadDefinition(archive, field);
+}
+std::shared_ptr<kvt::RecordSet> ForwardingEngine::ReadLayout(const std::string& archive,
+                                                             const std::string& field,
+                                                             const std::string& form) {
+  Before("ReadLayout");
+  return inner_->ReadLayout(archive, field, form);
+}
+std::unordered_map<std::string, std::vector<kvt::Variant>> ForwardingEngine::ReadLayouts(
+    const std::string& archive, const std::string& form) {
+  Before("ReadLayouts");
+  return inner_->ReadLayouts(archive, form);
+}
+std::shared_ptr<kvt::RecordSet> ForwardingEngine::ReadCodes(const CodeFilter& filter) {
+  Before("ReadCodes");
+  return inner_->ReadCodes(filter);
+}
+void ForwardingEngine::WriteCode(const std::string& archive, const std::string& field,
+                                 const std::string& code, const std::string& description) {
+  Before("WriteCode");
+  inner_->WriteCode(archive, field, code, description);
+}
+void ForwardingEngine::EraseCode(const std::string& archive, const std::string& field,
+                                 const std::string& code) {
+  Before("EraseCode");
+  inner_->EraseCode(archive, field, code);
+}
+
+}  // namespace kvtengine

@@ -1,0 +1,68 @@
+// An engine that passes every call on to another one, after telling itself which call it is.
+// The base for engines that watch calls: a test's engine that fails the N-th call, a program's
+// that counts what a form or a save costs. Not part of the component.
+#pragma once
+
+#include <memory>
+
+#include "engine/common/archive_engine.h"
+
+namespace kvtengine {
+
+class ForwardingEngine : public ArchiveEngine {
+  KVT_OBJECT()
+
+ public:
+  explicit ForwardingEngine(std::shared_ptr<ArchiveEngine> inner) : inner_(std::move(inner)) {}
+  /// The engine every call goes to.
+  ArchiveEngine& Inner() const { return *inner_; }
+
+  std::shared_ptr<kvtfields::IDBConnection> Connection() override;
+  kvt::Variant GetScript(const std::string& script_set) override;
+  std::string Where() const override { return inner_->Where(); }
+  std::string WhyUnstorable(std::string_view text) const override {
+    return inner_->WhyUnstorable(text);
+  }
+  void PutField(const FieldDefinition& field) override;
+  void PutLayout(const FieldLayout& layout) override;
+  void PutScript(const std::string& script_set, const std::string& source) override;
+  bool HasArchive(const std::string& archive) override;
+  void DeleteArchive(const std::string& archive) override;
+  std::vector<std::string> ListArchives() override;
+  std::vector<std::string> ListAllArchives() override;
+  std::vector<std::string> ListForms(const std::string& archive) override;
+  void Transaction(const std::function<void()>& work) override;
+  std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
+  std::int32_t DocumentCount(const std::string& archive) override;
+  kvt::ObjectRef LoadDocument(std::int32_t id) override;
+  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
+  std::vector<StoredDocument> ListDocuments(const std::string& archive) override;
+  std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) override;
+  std::vector<std::pair<std::string, std::string>> ListScripts() override;
+  std::vector<LearntValue> ListLearnt() override;
+  void PutLearnt(const LearntValue& learnt) override;
+
+ protected:
+  /// Called before each call is passed on, with the call's name; may raise to fail it.
+  virtual void Before(const char* call) { (void)call; }
+
+  const char* Source() const override { return inner_->Source(); }
+  ArchiveRead ReadArchive(const std::string& archive) override;
+  std::vector<std::string> ReadFieldNames(const std::string& archive) override;
+  std::shared_ptr<kvt::RecordSet> ReadDefinition(const std::string& archive,
+                                                 const std::string& field) override;
+  std::shared_ptr<kvt::RecordSet> ReadLayout(const std::string& archive, const std::string& field,
+                                             const std::string& form) override;
+  std::unordered_map<std::string, std::vector<kvt::Variant>> ReadLayouts(
+      const std::string& archive, const std::string& form) override;
+  std::shared_ptr<kvt::RecordSet> ReadCodes(const CodeFilter& filter) override;
+  void WriteCode(const std::string& archive, const std::string& field, const std::string& code,
+                 const std::string& description) override;
+  void EraseCode(const std::string& archive, const std::string& field,
+                 const std::string& code) override;
+
+ private:
+  std::shared_ptr<ArchiveEngine> inner_;
+};
+
+}  // namespace kvtengine
