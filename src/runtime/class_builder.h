@@ -25,6 +25,7 @@
 
 #include "runtime/marshal.h"
 #include "runtime/object.h"
+#include "runtime/text.h"
 
 namespace kvt {
 namespace detail {
@@ -132,12 +133,20 @@ struct MethodTraits {
   }
 };
 
+// A member function's traits from its exact type: plain, const, noexcept, const noexcept.
+template <class C, class F>
+struct MemberOf;
+template <class C, class Owner, class R, class... A>
+struct MemberOf<C, R (Owner::*)(A...)> : MethodTraits<C, Owner, R, A...> {};
+template <class C, class Owner, class R, class... A>
+struct MemberOf<C, R (Owner::*)(A...) const> : MethodTraits<C, Owner, R, A...> {};
+template <class C, class Owner, class R, class... A>
+struct MemberOf<C, R (Owner::*)(A...) noexcept> : MethodTraits<C, Owner, R, A...> {};
+template <class C, class Owner, class R, class... A>
+struct MemberOf<C, R (Owner::*)(A...) const noexcept> : MethodTraits<C, Owner, R, A...> {};
+
 template <class C, auto Fn>
-struct Member;
-template <class C, class Owner, class R, class... A, R (Owner::*Fn)(A...)>
-struct Member<C, Fn> : MethodTraits<C, Owner, R, A...> {};
-template <class C, class Owner, class R, class... A, R (Owner::*Fn)(A...) const>
-struct Member<C, Fn> : MethodTraits<C, Owner, R, A...> {};
+struct Member : MemberOf<C, decltype(Fn)> {};
 
 }  // namespace detail
 
@@ -165,6 +174,18 @@ class ClassBuilder {
   ClassBuilder& Set(std::string_view name) {
     return Add<Fn>(name, MemberKind::kSet);
   }
+  /// A property declared once: its get, then its let. Params, ByRef and ParamType that follow
+  /// apply to both; the let's value, its last parameter, is named "vdata".
+  template <auto GetFn, auto LetFn>
+  ClassBuilder& Property(std::string_view name) {
+    Add<GetFn>(name, MemberKind::kGet);
+    const std::size_t from = last_from_;
+    Add<LetFn>(name, MemberKind::kLet);
+    last_from_ = from;
+    auto& let_params = members_.back().params;
+    if (!let_params.empty()) let_params.back().name = "vdata";
+    return *this;
+  }
 
   /// Gives the last member (and every member of its name) an explicit member id.
   ClassBuilder& Id(DispId id) { return Renumber(std::string(members_.back().name), id); }
@@ -172,18 +193,20 @@ class ClassBuilder {
   /// description that one class numbers differently).
   ClassBuilder& Renumber(std::string_view name, DispId id) {
     for (auto& m : members_) {
-      if (m.name == name) m.id = id;
+      if (EqualsIgnoreCase(m.name, name)) m.id = id;
     }
     return *this;
   }
   /// Makes the last member's name the default member (id 0).
   ClassBuilder& Default() { return Id(kDefaultMember); }
-  /// Names the parameters of the last member, in order.
+  /// Names the parameters of the last member (of both members of a property), in order.
   ClassBuilder& Params(std::initializer_list<const char*> names) {
-    auto& params = members_.back().params;
-    std::size_t i = 0;
-    for (const char* n : names) {
-      if (i < params.size()) params[i++].name = n;
+    for (std::size_t m = last_from_; m < members_.size(); ++m) {
+      auto& params = members_[m].params;
+      std::size_t i = 0;
+      for (const char* n : names) {
+        if (i < params.size()) params[i++].name = n;
+      }
     }
     return *this;
   }
@@ -195,8 +218,10 @@ class ClassBuilder {
   ClassBuilder& ByRef(std::initializer_list<std::string_view> names) {
     for (std::string_view n : names) {
       bool found = false;
-      for (auto& p : members_.back().params) {
-        if (p.name == n) p.by_ref = found = true;
+      for (std::size_t m = last_from_; m < members_.size(); ++m) {
+        for (auto& p : members_[m].params) {
+          if (p.name == n) p.by_ref = found = true;
+        }
       }
       if (!found) throw std::logic_error("ByRef names no parameter: " + std::string(n));
     }
@@ -210,13 +235,14 @@ class ClassBuilder {
   }
   /// The same for a named parameter of the last member.
   ClassBuilder& ParamType(std::string_view name, const char* type) {
-    for (auto& p : members_.back().params) {
-      if (p.name == name) {
-        p.type = type;
-        return *this;
+    bool found = false;
+    for (std::size_t m = last_from_; m < members_.size(); ++m) {
+      for (auto& p : members_[m].params) {
+        if (p.name == name) p.type = type, found = true;
       }
     }
-    throw std::logic_error("ParamType names no parameter: " + std::string(name));
+    if (!found) throw std::logic_error("ParamType names no parameter: " + std::string(name));
+    return *this;
   }
 
   ClassInfo Build() { return ClassInfo(std::move(name_), std::move(members_)); }
@@ -237,19 +263,23 @@ class ClassBuilder {
     } else {
       m.invoke = &M::template Invoke<Fn, false>;
     }
+    last_from_ = members_.size();
     members_.push_back(std::move(m));
     return *this;
   }
 
+  // Names are looked up without regard to case, as late binding finds them: "value" and
+  // "Value" are one member and share its id.
   DispId IdFor(std::string_view name) {
     for (const auto& m : members_) {
-      if (m.name == name) return m.id;
+      if (EqualsIgnoreCase(m.name, name)) return m.id;
     }
     return next_id_++;
   }
 
   std::string name_;
   std::vector<MemberInfo> members_;
+  std::size_t last_from_ = 0;  // the first member of the last declaration
   DispId next_id_ = kFirstAutoId;
 };
 

@@ -29,6 +29,7 @@ class Gadget : public Object {
   // An indexed property whose index may be left out: the value always comes last.
   std::int32_t Slot(std::optional<std::int32_t> index) const { return slots_[index.value_or(0)]; }
   void LetSlot(std::optional<std::int32_t> index, std::int32_t v) { slots_[index.value_or(0)] = v; }
+  std::int32_t Size() const noexcept { return 3; }
 
  private:
   std::int32_t level_ = 0;
@@ -50,8 +51,9 @@ const ClassInfo& Gadget::StaticClass() {
                                     .Method<&Gadget::Swap>("Swap")
                                     .Method<&Gadget::Greet>("Greet")
                                     .Params({"Name"})
-                                    .Get<&Gadget::Slot>("Slot")
-                                    .Let<&Gadget::LetSlot>("Slot")
+                                    .Property<&Gadget::Slot, &Gadget::LetSlot>("Slot")
+                                    .Params({"Index"})
+                                    .Get<&Gadget::Size>("size")
                                     .Build();
   return info;
 }
@@ -130,7 +132,7 @@ TEST_F(ObjectTest, AnObjectValueFallsBackFromLetToSet) {
 
 TEST(ClassInfo, KeepsSlotOrderAndDescribesParameters) {
   const auto& members = Gadget::StaticClass().Members();
-  ASSERT_EQ(members.size(), 10u);
+  ASSERT_EQ(members.size(), 11u);
   EXPECT_EQ(members[0].name, "Level");
   EXPECT_EQ(members[0].id, kDefaultMember);
   EXPECT_EQ(members[1].kind, MemberKind::kLet);
@@ -143,6 +145,18 @@ TEST(ClassInfo, KeepsSlotOrderAndDescribesParameters) {
   EXPECT_TRUE(greet.params[0].optional);
   EXPECT_EQ(greet.min_args, 0u);
   EXPECT_EQ(greet.result_type, "String");
+  // A property declared once: get and let, one id, the index named on both, the value "vdata".
+  const MemberInfo &slot_get = members[8], &slot_let = members[9];
+  EXPECT_EQ(slot_get.kind, MemberKind::kGet);
+  EXPECT_EQ(slot_let.kind, MemberKind::kLet);
+  EXPECT_EQ(slot_get.id, slot_let.id);
+  EXPECT_EQ(slot_get.params[0].name, "Index");
+  ASSERT_EQ(slot_let.params.size(), 2u);
+  EXPECT_EQ(slot_let.params[0].name, "Index");
+  EXPECT_EQ(slot_let.params[1].name, "vdata");
+  // A noexcept member is a member like any other, found by any letter case.
+  ObjectRef g = std::make_shared<Gadget>();
+  EXPECT_EQ(CLng(GetProperty(g, "SIZE")), 3);
 }
 
 TEST(WeakRefTest, ResolvesUntilTheObjectIsGone) {
