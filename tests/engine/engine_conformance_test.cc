@@ -2,10 +2,13 @@
 // new database of the test server. Then what several people at once need, on two real
 // connections to one PostgreSQL database.
 #include <atomic>
+#include <functional>
+#include <memory>
 #include <set>
 #include <thread>
 
 #include "archives/sample_archive.h"
+#include "engine/common/forwarding_engine.h"
 #include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/db_engine.h"
 #include "pg_test_server.h"
@@ -46,24 +49,63 @@ std::string Dump(const std::shared_ptr<kvt::RecordSet>& rs) {
   return out;
 }
 
-enum class Kind { kSqlite, kPostgresql };
+// One engine as the suite drives it: a database of its own, and connections to it.
+class EngineDriver {
+ public:
+  virtual ~EngineDriver() = default;
+  /// Why the engine cannot run here (no test server), or empty.
+  virtual std::string Unavailable() const { return {}; }
+  /// Makes the database the test works on.
+  virtual void MakeDatabase() = 0;
+  /// A connection to it, as one person's program has; each call a new one.
+  virtual std::shared_ptr<ArchiveEngine> Connect() = 0;
+};
 
-class EngineTest : public ::testing::TestWithParam<Kind> {
+class SqliteDriver : public EngineDriver {
+ public:
+  void MakeDatabase() override { path_ = dir_.File("archivio.kvtdb"); }
+  std::shared_ptr<ArchiveEngine> Connect() override { return kvtsqlite::DBEngine::Open(path_); }
+
+ private:
+  kvt::testing::TempDir dir_;
+  std::string path_;
+};
+
+class PgDriver final : public EngineDriver {
+ public:
+  std::string Unavailable() const override {
+    return kvt::testing::PgServer() ? "" : "no PostgreSQL test server (run through ctest)";
+  }
+  void MakeDatabase() override { where_ = kvt::testing::FreshPgDatabase(); }
+  std::shared_ptr<ArchiveEngine> Connect() override { return kvtpg::PgEngine::Open(where_); }
+
+ private:
+  std::string where_;
+};
+
+// SQLite behind the forwarding engine: every call passed on must leave the answers as they are.
+class ForwardingDriver final : public SqliteDriver {
+ public:
+  std::shared_ptr<ArchiveEngine> Connect() override {
+    return std::make_shared<ForwardingEngine>(SqliteDriver::Connect());
+  }
+};
+
+struct Engine {
+  const char* name;
+  std::function<std::unique_ptr<EngineDriver>()> make;
+};
+
+class EngineTest : public ::testing::TestWithParam<Engine> {
  protected:
   void SetUp() override {
-    if (GetParam() == Kind::kPostgresql) {
-      KVT_REQUIRE_PG();
-      where_ = kvt::testing::FreshPgDatabase();
-    } else {
-      where_ = dir_.File("archivio.kvtdb");
-    }
+    driver_ = GetParam().make();
+    if (const std::string why = driver_->Unavailable(); !why.empty()) GTEST_SKIP() << why;
+    driver_->MakeDatabase();
     engine_ = Connect();
   }
   // Another connection to the same database, as a second person's program has.
-  std::shared_ptr<ArchiveEngine> Connect() const {
-    if (GetParam() == Kind::kPostgresql) return kvtpg::PgEngine::Open(where_);
-    return kvtsqlite::DBEngine::Open(where_);
-  }
+  std::shared_ptr<ArchiveEngine> Connect() const { return driver_->Connect(); }
   std::shared_ptr<kvt::RecordSet> CodeList(const std::string& filter) {
     return engine_->GetCodeList(filter);
   }
@@ -88,8 +130,7 @@ class EngineTest : public ::testing::TestWithParam<Kind> {
     return out;
   }
 
-  kvt::testing::TempDir dir_;
-  std::string where_;
+  std::unique_ptr<EngineDriver> driver_;
   std::shared_ptr<ArchiveEngine> engine_;
 };
 
@@ -283,10 +324,13 @@ TEST_P(EngineTest, TheSnapshotIsNeverOlderThanTheBuildAndFollowsCodeChanges) {
   EXPECT_NE(Codes(CodeList(filter)).find("NEW="), std::string::npos);
 }
 
-INSTANTIATE_TEST_SUITE_P(Engines, EngineTest, ::testing::Values(Kind::kSqlite, Kind::kPostgresql),
-                         [](const auto& info) {
-                           return info.param == Kind::kSqlite ? "Sqlite" : "PostgreSql";
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Engines, EngineTest,
+    ::testing::Values(Engine{"Sqlite", [] { return std::make_unique<SqliteDriver>(); }},
+                      Engine{"PostgreSql", [] { return std::make_unique<PgDriver>(); }},
+                      Engine{"ForwardedSqlite",
+                             [] { return std::make_unique<ForwardingDriver>(); }}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // Two people at once, each with a connection of their own.
 class TwoClients : public ::testing::Test {
