@@ -75,7 +75,9 @@ std::string CsvRow(const std::vector<std::string>& fields, char separator) {
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i) out += separator;
     const std::string& f = fields[i];
-    if (f.find_first_of(std::string("\"\r\n") + separator) == std::string::npos) {
+    // Both separators are quoted, whichever is used: a reader that guesses the separator from
+    // the header then finds only the real one outside quotes.
+    if (f.find_first_of("\"\r\n;,") == std::string::npos) {
       out += f;
       continue;
     }

@@ -19,7 +19,8 @@ struct CsvTable {
 /// A quote left open raises std::runtime_error naming its line.
 CsvTable ParseCsv(std::string_view text);
 
-/// One row of CSV (ending with "\r\n"), quoting where needed.
+/// One row of CSV (ending with "\r\n"), quoting cells that hold a quote, a line end or either
+/// separator.
 std::string CsvRow(const std::vector<std::string>& fields, char separator);
 
 /// A cell a spreadsheet would take for a formula (it starts with '=', '+', '-', '@', a tab or a
