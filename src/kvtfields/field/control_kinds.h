@@ -1,7 +1,8 @@
 // What differs between the four kinds of a field's input control, in one table: the class the
 // form creates, the field's event-bound variable and the type test that binding makes, the
 // events beyond the four every input control raises, the value and lock members with their
-// sense, the empty value and where the code list goes. Private to the field.
+// sense, the empty value, where the code list goes and how a new control is configured. Private to
+// the field.
 #pragma once
 
 #include <vector>
@@ -28,6 +29,9 @@ struct FieldType::Kind {
   Empty empty;  // what ClearControlValue writes
   /// The member the first code of the list goes to; null for the combo, which takes the list.
   const char* first_code_member;
+  /// Sets the kind's own members of a new control: sizes, limits, formats.
+  void (FieldType::*configure)(const kvt::ObjectRef& control, std::int32_t width,
+                               std::int32_t height);
 };
 
 }  // namespace kvtfields

@@ -76,39 +76,44 @@ void FieldType::ConfigureControl(const kvt::ObjectRef& control) {
     height = mVisualProperty->Height();
   }
   const std::int32_t width = mVisualProperty->Width();
-  switch (mControlType) {
-    case kTextBox:
-      kvt::LetProperty(control, member::kHeight, height);
-      kvt::LetProperty(control, member::kMaxLength, mMaxLen);
-      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
-      if (mVisualProperty->HasVisualProperty()) {
-        kvt::LetProperty(control, member::kMultiLine, mVisualProperty->MultiLine());
-      }
-      if (mAutoComplete) AttachAutoCompleter(control);
-      break;
-    case kComboBox:
-      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
-      kvt::LetProperty(control, member::kVisibleDescription, mVisualProperty->ShowComboLabel());
-      if (mVisualProperty->HasVisualProperty()) {
-        kvt::LetProperty(control, member::kBehavior, mVisualProperty->MultiLine() ? 2 : 1);
-      }
-      break;
-    case kCalendar:
-      kvt::LetProperty(control, member::kHeight, height);
-      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
-      kvt::LetProperty(control, member::kFormat, 3);  // custom format
-      kvt::LetProperty(control, member::kCustomFormat, "dd/MM/yyyy");
-      kvt::LetProperty(control, member::kCheckBox, true);  // the picker can hold no date
-      break;
-    case kFileLinker:
-      kvt::LetProperty(control, member::kHeight, height);
-      if (width != 0) kvt::LetProperty(control, member::kWidth, width);
-      break;
-    default:
-      break;
-  }
+  if (const Kind* kind = KindOf(mControlType)) (this->*kind->configure)(control, width, height);
   kvt::LetProperty(control, member::kToolTipText, mDescr);
   kvt::LetProperty(control, member::kTag, mFieldName);
+}
+
+void FieldType::ConfigureTextBox(const kvt::ObjectRef& control, std::int32_t width,
+                                 std::int32_t height) {
+  kvt::LetProperty(control, member::kHeight, height);
+  kvt::LetProperty(control, member::kMaxLength, mMaxLen);
+  if (width != 0) kvt::LetProperty(control, member::kWidth, width);
+  if (mVisualProperty->HasVisualProperty()) {
+    kvt::LetProperty(control, member::kMultiLine, mVisualProperty->MultiLine());
+  }
+  if (mAutoComplete) AttachAutoCompleter(control);
+}
+
+void FieldType::ConfigureCombo(const kvt::ObjectRef& control, std::int32_t width,
+                               std::int32_t /*height*/) {
+  if (width != 0) kvt::LetProperty(control, member::kWidth, width);
+  kvt::LetProperty(control, member::kVisibleDescription, mVisualProperty->ShowComboLabel());
+  if (mVisualProperty->HasVisualProperty()) {
+    kvt::LetProperty(control, member::kBehavior, mVisualProperty->MultiLine() ? 2 : 1);
+  }
+}
+
+void FieldType::ConfigureCalendar(const kvt::ObjectRef& control, std::int32_t width,
+                                  std::int32_t height) {
+  kvt::LetProperty(control, member::kHeight, height);
+  if (width != 0) kvt::LetProperty(control, member::kWidth, width);
+  kvt::LetProperty(control, member::kFormat, 3);  // custom format
+  kvt::LetProperty(control, member::kCustomFormat, "dd/MM/yyyy");
+  kvt::LetProperty(control, member::kCheckBox, true);  // the picker can hold no date
+}
+
+void FieldType::ConfigureFileLinker(const kvt::ObjectRef& control, std::int32_t width,
+                                    std::int32_t height) {
+  kvt::LetProperty(control, member::kHeight, height);
+  if (width != 0) kvt::LetProperty(control, member::kWidth, width);
 }
 
 void FieldType::AttachAutoCompleter(const kvt::ObjectRef& control) {

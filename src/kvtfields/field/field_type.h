@@ -113,6 +113,11 @@ class FieldType final : public kvt::Object {
   void SetupLabel(const kvt::ObjectRef& label);
   void PrepareControl(const kvt::ObjectRef& control);
   void ConfigureControl(const kvt::ObjectRef& control);
+  // Each kind's own part of ConfigureControl (the control, its width and height in twips).
+  void ConfigureTextBox(const kvt::ObjectRef& control, std::int32_t width, std::int32_t height);
+  void ConfigureCombo(const kvt::ObjectRef& control, std::int32_t width, std::int32_t height);
+  void ConfigureCalendar(const kvt::ObjectRef& control, std::int32_t width, std::int32_t height);
+  void ConfigureFileLinker(const kvt::ObjectRef& control, std::int32_t width, std::int32_t height);
   void AttachAutoCompleter(const kvt::ObjectRef& control);
   void LoadCodeList(const kvt::ObjectRef& control);
   /// The bound input control of the current kind, or null.
