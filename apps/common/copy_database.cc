@@ -95,12 +95,14 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
       report.archives.push_back(std::move(copied));
     }
     for (const auto& [set, source] : from.ListScripts()) {
-      CheckText(to, set + source, "the script '" + set + "'");
+      CheckText(to, set, "the name of the script '" + set + "'");
+      CheckText(to, source, "the script '" + set + "'");
       to.PutScript(set, source);
       ++report.scripts;
     }
     for (const auto& learnt : from.ListLearnt()) {
-      CheckText(to, learnt.key + learnt.value, "the autocomplete value of '" + learnt.key + "'");
+      CheckText(to, learnt.key, "the autocomplete key '" + learnt.key + "'");
+      CheckText(to, learnt.value, "an autocomplete value of '" + learnt.key + "'");
       to.PutLearnt(learnt);
       ++report.learnt;
     }

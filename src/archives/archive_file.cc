@@ -265,7 +265,7 @@ class Reader {
           "min_len " + std::to_string(min_len) + " is above max_len " + std::to_string(max_len));
     }
     // One look-up per field, not a pass over the fields read so far: archives may hold many.
-    const auto [twin, added] = folded_.emplace(Folded(d.name), out_.archive.fields.size());
+    const auto [twin, added] = by_name_.emplace(d.name, out_.archive.fields.size());
     if (!added) {
       const std::string& other = out_.archive.fields[twin->second].definition.name;
       Add(t["name"].node()->source(), other == d.name ? "field '" + d.name + "' is defined twice"
@@ -387,19 +387,12 @@ class Reader {
     Add(at, "the script does not compile: " + problem->message);
   }
 
-  // ASCII letters folded, as member names compare.
-  static std::string Folded(std::string name) {
-    for (char& ch : name) {
-      if (ch >= 'A' && ch <= 'Z') ch = static_cast<char>(ch - 'A' + 'a');
-    }
-    return name;
-  }
-
   std::string_view text_;
   std::string file_;
   Read out_;
-  std::unordered_map<std::string, std::size_t> folded_;  // folded field name → its index
-  std::unordered_set<std::string> names_;                // the fields read so far
+  // Field name → its index, without regard to letter case, as a form names its controls.
+  std::unordered_map<std::string, std::size_t, kvt::IgnoreCaseHash, kvt::IgnoreCaseEqual> by_name_;
+  std::unordered_set<std::string> names_;  // the fields read so far
 };
 
 // ---- Writing

@@ -27,25 +27,23 @@ class FailingEngine final : public kvtengine::ForwardingEngine {
   using ForwardingEngine::ForwardingEngine;
   /// Fails the `n`-th call from now; 0 never.
   void FailAt(int n) {
-    calls_ = 0;
     calls.clear();
     fail_at_ = n;
   }
-  int Calls() const { return calls_; }
+  int Calls() const { return static_cast<int>(calls.size()); }
   std::string failed;              // the call that was failed
   std::vector<std::string> calls;  // every call since it was armed, in order
 
  protected:
   void Before(const char* call) override {
     calls.emplace_back(call);
-    if (++calls_ != fail_at_) return;
+    if (Calls() != fail_at_) return;
     failed = call;
     throw kvtengine::EngineError(kvtengine::kDatabaseError, "FailingEngine",
                                  std::string("injected failure at ") + call);
   }
 
  private:
-  int calls_ = 0;
   int fail_at_ = 0;
 };
 
