@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "host/common/keystroke.h"
 #include "host/common/units.h"
 #include "kvtfields/contracts/controls.h"
 #include "runtime/class_builder.h"
@@ -133,6 +134,25 @@ class Control : public kvt::Object {
   virtual kvtfields::InputEvents* FocusEvents() { return nullptr; }
   /// A character typed while the control has the focus (8 is Backspace, 13 Enter).
   virtual void TypeCharacter(char32_t) {}
+
+  // How the form routes the person's keys (Form::RouteKey) to the control.
+  /// True when typed characters go through the control (text boxes, the file link); false when
+  /// the control's own editor takes its keys (the combo's box, the date editor).
+  virtual bool TakesTypedText() const { return false; }
+  /// A key the form left to the control's own editor. A window system's widget has had it
+  /// already; without one (headless) the control edits its own state here.
+  virtual void EditorKey(const Keystroke&) {}
+  /// Enter on a control that does not take typed text; true when the control acted on it.
+  virtual bool Enter() { return false; }
+  /// Insert on such a control; true when it acted (the combo adds the code typed in its box).
+  virtual bool Insert() { return false; }
+  /// Shift+Delete (the combo deletes the code in its box).
+  virtual void ShiftDelete() {}
+  /// The focus is about to leave: what the person typed but did not confirm is settled.
+  virtual void Commit() {}
+  /// Widget hook: reads the selection the person made in the widget into the control before
+  /// the control is typed into. Without a widget the control's own selection holds.
+  virtual void ReadSelection() {}
   /// One line describing the control's state for a text picture of the form.
   virtual std::string Describe() const { return {}; }
   /// Tells the window system that an aspect changed (objects that belong to the control, such

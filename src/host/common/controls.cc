@@ -154,6 +154,23 @@ void TextBoxBase::PasteText(const std::string& pasted) {
   Replace(std::move(next));
 }
 
+void TextBoxBase::EditorKey(const Keystroke& key) {
+  namespace k = kvtfields::key;
+  const auto len = static_cast<std::int32_t>(kvt::CharLength(text_));
+  if (key.command == EditCommand::kSelectAll) {
+    LetSelStart(0);
+    LetSelLength(len);
+  } else if (key.Is(k::kHome) || key.Is(k::kEnd)) {
+    LetSelStart(key.Is(k::kHome) ? 0 : len);
+  } else if (key.Is(k::kLeft) || key.Is(k::kRight)) {
+    // An arrow ends a selection at its side, else moves the caret by one character.
+    const std::int32_t caret = sel_length_ > 0
+                                   ? (key.Is(k::kLeft) ? sel_start_ : sel_start_ + sel_length_)
+                                   : std::clamp(sel_start_ + (key.Is(k::kLeft) ? -1 : 1), 0, len);
+    LetSelStart(caret);
+  }
+}
+
 void TextBoxBase::TypeCharacter(char32_t c) {
   if (locked_ || !Enabled()) return;
   const auto len = static_cast<std::int32_t>(kvt::CharLength(text_));
@@ -300,8 +317,68 @@ std::int32_t CodeCombo::Find(const std::string& code) const {
 void CodeCombo::Select(std::int32_t index) {
   const std::string before = Value();
   index_ = index;
+  box_text_ = EntryText(index_);
+  box_selected_ = false;
   OnChanged(Aspect::kSelection);
   if (Value() != before) events_.Change.Emit();
+}
+
+void CodeCombo::ShowChosen() {
+  box_text_ = EntryText(index_);
+  box_selected_ = false;
+  OnChanged(Aspect::kSelection);
+}
+
+std::string CodeCombo::EntryText(std::int32_t index) const {
+  if (index < 0 || static_cast<std::size_t>(index) >= entries_.size()) return {};
+  const auto& [code, descr] = entries_[static_cast<std::size_t>(index)];
+  return !visible_description_ || code.empty() ? code : code + " - " + descr;
+}
+
+void CodeCombo::EditorKey(const Keystroke& key) {
+  if (locked_ || !Enabled()) return;
+  if (key.command == EditCommand::kSelectAll) {
+    box_selected_ = true;
+    return;
+  }
+  if (key.Command()) return;
+  if (key.Is(kKeyBack)) {
+    std::size_t i = 0, last = 0;
+    while (i < box_text_.size()) {
+      last = i;
+      kvt::NextCodePoint(box_text_, i);
+    }
+    box_text_.resize(box_selected_ ? 0 : last);
+    box_selected_ = false;
+    return;
+  }
+  for (char32_t c : key.text) {
+    if (c < 32 || kvt::IsControlCharacter(c)) continue;
+    if (box_selected_) box_text_.clear();
+    box_selected_ = false;
+    kvt::AppendCodePoint(box_text_, c);
+  }
+}
+
+void CodeCombo::TypedCode(bool add) {
+  const std::string typed = BoxText();
+  const auto dash = typed.find(" - ");
+  const std::string code = typed.substr(0, dash);
+  const std::string descr = dash == std::string::npos ? std::string() : typed.substr(dash + 3);
+  const bool listed = Find(code) >= 0;
+  if (listed && code != Value()) {
+    Choose(code);
+  } else if (!listed && add) {
+    AddCode(code, descr);
+  }
+  ShowChosen();
+}
+
+void CodeCombo::ShiftDelete() {
+  std::string code = BoxText();
+  code = code.substr(0, code.find(" - "));
+  if (!code.empty()) DeleteCode(code);
+  ShowChosen();
 }
 
 void CodeCombo::LetValue(const std::string& code) {
@@ -341,6 +418,7 @@ void CodeCombo::Refill() {
   entries_ = std::move(entries);
   const std::int32_t keep = Find(selected);
   index_ = keep >= 0 ? keep : (have_empty_ ? 0 : -1);  // refilling is no change of the person's
+  box_text_ = EntryText(index_);
   OnChanged(Aspect::kList);
 }
 

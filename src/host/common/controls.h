@@ -84,6 +84,9 @@ class TextBoxBase : public Control {
 
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
   void TypeCharacter(char32_t c) override;
+  bool TakesTypedText() const override { return true; }
+  /// Without a widget: Ctrl+A selects the whole text; Home, End and the arrows move the caret.
+  void EditorKey(const Keystroke& key) override;
   std::string Describe() const override;
 
   template <class C>
@@ -167,6 +170,7 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   bool VisibleDescription() const { return visible_description_; }
   void LetVisibleDescription(bool v) {
     visible_description_ = v;
+    box_text_ = EntryText(index_);
     OnChanged(Aspect::kAppearance);
   }
   std::int32_t Behavior() const { return behavior_; }
@@ -192,6 +196,25 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   void Choose(const std::string& code);
   void AddCode(const std::string& code, const std::string& description);
   void DeleteCode(const std::string& code);
+  /// An entry as the box shows it: "code - description", or the code alone.
+  std::string EntryText(std::int32_t index) const;
+  /// Widget hook: the text in the combo's box, what the person typed or the chosen entry.
+  virtual std::string BoxText() const { return box_text_; }
+  /// Typing in the box without a widget: characters at its end, Backspace the last one.
+  void EditorKey(const Keystroke& key) override;
+  /// Enter and leaving the combo choose a listed code typed in the box ("code" or "code -
+  /// description"); Insert adds one that is not listed; Shift+Delete deletes the code there.
+  /// Anything else typed is dropped and the box shows the chosen entry again.
+  bool Enter() override {
+    Commit();
+    return true;
+  }
+  bool Insert() override {
+    TypedCode(/*add=*/true);
+    return true;
+  }
+  void Commit() override { TypedCode(/*add=*/false); }
+  void ShiftDelete() override;
 
   kvtfields::InputEvents& Events() override { return events_; }
   CodeEvents& CodeMaintenance() override { return code_events_; }
@@ -200,9 +223,13 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
 
  private:
   void Select(std::int32_t index);  // with a Change event when the code changes
+  void ShowChosen();                // the box shows the chosen entry again
+  void TypedCode(bool add);
   std::int32_t Find(const std::string& code) const;
   std::vector<std::pair<std::string, std::string>> entries_;
   std::int32_t index_ = -1;
+  std::string box_text_;
+  bool box_selected_ = false;  // the next character typed replaces the box's text
   bool locked_ = false;
   bool visible_description_ = true;
   std::int32_t behavior_ = 1;
@@ -278,6 +305,7 @@ class FileLinker : public Control, public kvtfields::IFileLinkerControl {
   kvtfields::InputEvents& Events() override { return events_; }
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
   void TypeCharacter(char32_t c) override;
+  bool TakesTypedText() const override { return true; }
   std::string Describe() const override { return text_; }
 
  private:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "host/common/controls.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -293,29 +294,117 @@ std::int32_t Form::PreviewKeyPress(std::int32_t character) {
   return character;
 }
 
-void Form::PressKey(std::int16_t key_code, std::int16_t shift) {
-  key_code = PreviewKeyDown(key_code, shift);
-  if (key_code == 0) return;
-  if (key_code == kKeyTab) {
-    Tab((shift & kShiftMask) != 0);
-  } else if (key_code == kKeyReturn) {
-    TypeCharacter(U'\r');
-  } else if (key_code == kKeyBack) {
+bool Form::Click(const std::shared_ptr<Control>& target) {
+  if (!target || active_ == target || !target->CanTakeFocus()) return true;
+  if (active_) active_->Commit();
+  return MoveFocus(target);
+}
+
+void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
+  consumed = false;
+  std::int16_t shift = key.shift;
+  const auto focused_before = active_;
+  if (key.code != 0 && PreviewKeyDown(key.code, shift) == 0) {
+    consumed = true;  // a key handler swallowed it
+    return;
+  }
+  if (active_ != focused_before) {
+    consumed = true;  // a key handler moved the focus: the key was its
+    return;
+  }
+  if (key.Is(kKeyTab)) {
+    // Consumed even when a handler fails: the toolkit's own Tab would pass the form's rules.
+    consumed = true;
+    if (active_) active_->Commit();
+    Tab(key.Shift() || (shift & kShiftMask) != 0);
+    return;
+  }
+  if (!control) return;
+  const bool command = (shift & (kCtrlMask | kAltMask)) != 0;
+  const char32_t typed = key.Character();
+  const bool printable = typed >= 32 && !kvt::IsControlCharacter(typed);
+  if (key.Is(kvtfields::key::kDelete) && (shift & kShiftMask)) {
+    consumed = true;
+    control->ShiftDelete();
+    return;
+  }
+  if (!control->TakesTypedText()) {
+    // The control's editor takes its keys; Enter and a typed character are previewed first.
+    if (key.Is(kvtfields::key::kInsert)) {
+      consumed = control->Insert();
+    } else if (key.Is(kKeyReturn)) {
+      consumed = PreviewKeyPress(kKeyReturn) == 0;
+      if (!consumed) consumed = control->Enter();
+    } else if (!command && printable) {
+      consumed = PreviewKeyPress(static_cast<std::int32_t>(typed)) == 0;
+    }
+    return;
+  }
+  // Text controls: what the person types goes through the control.
+  if (key.Is(kKeyReturn) || key.Is(kKeyBack)) {
+    consumed = true;
+    control->ReadSelection();
+    TypeCharacter(key.Is(kKeyReturn) ? U'\r' : static_cast<char32_t>(kKeyBack));
+    return;
+  }
+  if (key.Is(kvtfields::key::kDelete)) {
+    // Forward delete: the selection, or the character after the caret.
+    consumed = true;
+    control->ReadSelection();
+    if (auto* box = dynamic_cast<TextBoxBase*>(control); box && box->SelLength() == 0) {
+      box->LetSelLength(1);
+    }
     TypeCharacter(kKeyBack);
+    return;
+  }
+  switch (key.command) {
+    case EditCommand::kPaste:
+      consumed = true;
+      control->ReadSelection();
+      if (auto* box = dynamic_cast<TextBoxBase*>(control)) {
+        box->PasteText(key.pasted);  // one change, as a text box pastes
+      } else {
+        for (std::size_t i = 0; i < key.pasted.size();) {
+          const char32_t c = kvt::NextCodePoint(key.pasted, i);
+          if (c != U'\r' && c != U'\n' && c != U'\t') TypeCharacter(c);
+        }
+      }
+      return;
+    case EditCommand::kCut:
+    case EditCommand::kUndo:
+    case EditCommand::kRedo:
+      consumed = true;  // edits the control does not make are not made
+      return;
+    case EditCommand::kSelectAll:
+    case EditCommand::kCopy:
+      return;  // the editor selects and copies; the control reads the selection when typed into
+    case EditCommand::kNone:
+      break;
+  }
+  if (printable) {
+    // A character typed with Ctrl or Alt is a command, never text: the editor must not insert
+    // it behind the control's back.
+    consumed = true;
+    if (command) return;
+    control->ReadSelection();
+    for (char32_t c : key.text) TypeCharacter(c);
   }
 }
 
+void Form::PressKeystroke(const Keystroke& key) {
+  auto target = active_;
+  bool consumed = false;
+  RouteKey(key, target.get(), consumed);
+  if (!consumed && target && active_ == target) target->EditorKey(key);
+}
+
+void Form::PressKey(std::int16_t key_code, std::int16_t shift) {
+  PressKeystroke(PressedKeystroke(key_code, shift));
+}
+
 void Form::TypeText(std::string_view text) {
-  for (std::size_t i = 0; i < text.size();) {
-    const char32_t c = kvt::NextCodePoint(text, i);
-    if (c == U'\t') {
-      PressKey(kKeyTab);
-    } else if (c == U'\n' || c == U'\r') {
-      PressKey(kKeyReturn);
-    } else {
-      TypeCharacter(c);
-    }
-  }
+  for (std::size_t i = 0; i < text.size();)
+    PressKeystroke(TypingKeystroke(kvt::NextCodePoint(text, i)));
 }
 
 void Form::TypeCharacter(char32_t c) {
@@ -323,6 +412,13 @@ void Form::TypeCharacter(char32_t c) {
   if (code == 0 || !active_) return;
   auto target = active_;  // a handler may move the focus; the character goes where it was
   target->TypeCharacter(static_cast<char32_t>(code));
+}
+
+std::string Form::FailureText(const std::exception& e) {
+  if (const auto* err = dynamic_cast<const kvt::Error*>(&e)) {
+    return err->Description() + "\n\n" + err->Source() + ", " + std::to_string(err->Number());
+  }
+  return e.what();
 }
 
 }  // namespace kvthost

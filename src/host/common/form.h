@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <map>
 #include <memory>
 #include <string>
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "host/common/control.h"
+#include "host/common/keystroke.h"
 #include "host/common/units.h"
 #include "kvtfields/contracts/window.h"
 #include "runtime/event_source.h"
@@ -106,17 +108,32 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   bool MoveFocus(const std::shared_ptr<Control>& target);
   /// Moves the focus to the next (or previous) control of the tab order that can take it.
   bool Tab(bool backward = false);
+  /// A click on `target`: what the focused control holds unconfirmed is committed, then the
+  /// focus moves there. False when validation kept it elsewhere (the click is then refused);
+  /// true for the focused control and for controls that take no focus (the click is theirs).
+  bool Click(const std::shared_ptr<Control>& target);
+
+  /// The one route of every key the person presses, whatever the window system: key preview
+  /// (KeyDown; 0 or a focus moved by a handler spends the key), Tab with a commit, then the
+  /// control's keys (see docs/hosts.md). `target` is the control whose editor received the key,
+  /// null for the window. `consumed` is set before each step runs, so it is right even when a
+  /// handler throws: a consumed key must not be acted on again by the toolkit.
+  void RouteKey(const Keystroke& key, Control* target, bool& consumed);
   /// Key preview, for a window system that receives the key itself: with KeyPreview on, raises
   /// KeyDown. Returns the key code that goes on to the control, 0 when a handler swallowed it.
   std::int16_t PreviewKeyDown(std::int16_t key_code, std::int16_t& shift);
   /// The same for a typed character (KeyPress); 0 swallows it.
   std::int32_t PreviewKeyPress(std::int32_t character);
-  /// A key pressed by the person: key preview, Tab, Enter as a character.
+  /// A keystroke without a toolkit: routed, and a key left over goes to the control's editor.
+  void PressKeystroke(const Keystroke& key);
+  /// A key pressed by the person (letters and digits type their character).
   void PressKey(std::int16_t key_code, std::int16_t shift = 0);
-  /// Text typed by the person, character by character, into the focused control.
+  /// Text typed by the person, key by key, into the focused control.
   void TypeText(std::string_view text);
-  /// One character typed by the person: key preview (KeyPress), then the focused control.
+  /// One character typed into the focused control: key preview (KeyPress), then the control.
   void TypeCharacter(char32_t c);
+  /// The text a window system shows when a handler of the person's input failed.
+  static std::string FailureText(const std::exception& e);
 
  protected:
   enum class FormAspect { kCaption, kScale, kVisible };

@@ -77,14 +77,19 @@ bool User::Focus(const std::string& control_name) {
   if (!c) {
     throw kvt::Error(kControlNotFound, kHostSource, "Control '" + control_name + "' not found");
   }
-  return form_->MoveFocus(c);
+  if (!c->CanTakeFocus()) return form_->MoveFocus(c);  // the error a refused move gives
+  return form_->Click(c);
 }
 
 bool User::Tab() {
-  return form_->Tab(false);
+  const auto before = form_->Active();
+  form_->PressKey(kKeyTab);
+  return form_->Active() != before;
 }
 bool User::BackTab() {
-  return form_->Tab(true);
+  const auto before = form_->Active();
+  form_->PressKey(kKeyTab, kShiftMask);
+  return form_->Active() != before;
 }
 void User::Type(const std::string& text) {
   form_->TypeText(text);
@@ -104,13 +109,18 @@ std::shared_ptr<T> User::FocusedAs(const char* what) const {
 }
 
 void User::Clear() {
+  // The keys a person presses: select all and Backspace; the link has no selection.
   if (auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active())) {
-    box->LetSelStart(0);
-    box->LetSelLength(static_cast<std::int32_t>(kvt::CharLength(box->Text())));
-    box->TypeCharacter(kKeyBack);
+    Keystroke select_all = PressedKeystroke(kvtfields::key::kA, kCtrlMask);
+    select_all.command = EditCommand::kSelectAll;
+    form_->PressKeystroke(select_all);
+    if (!box->Text().empty()) form_->PressKey(kKeyBack);
   } else if (auto link = std::dynamic_pointer_cast<FileLinker>(form_->Active())) {
-    while (!link->Text().empty() && !link->Locked() && link->Enabled())
-      link->TypeCharacter(kKeyBack);
+    while (!link->Text().empty() && !link->Locked() && link->Enabled()) {
+      const std::string before = link->Text();
+      form_->PressKey(kKeyBack);
+      if (link->Text() == before) break;
+    }
   } else if (auto picker = std::dynamic_pointer_cast<DatePicker>(form_->Active())) {
     picker->PickDate(kvt::Variant::Null());
   } else if (auto combo = std::dynamic_pointer_cast<CodeCombo>(form_->Active())) {
@@ -124,7 +134,10 @@ void User::Paste(const std::string& text) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
                             "the focused control is not a text box", kHostSource);
   }
-  box->PasteText(text);
+  Keystroke paste = PressedKeystroke(kvtfields::key::kV, kCtrlMask);
+  paste.command = EditCommand::kPaste;
+  paste.pasted = text;
+  form_->PressKeystroke(paste);
 }
 
 void User::PickDate(const kvt::Variant& date) {
@@ -133,11 +146,28 @@ void User::PickDate(const kvt::Variant& date) {
 void User::Choose(const std::string& code) {
   FocusedAs<CodeCombo>("a combo")->Choose(code);
 }
+namespace {
+
+// What a person does to put text into a combo's box: select all, Backspace, type.
+void TypeIntoBox(Form& form, const std::string& text) {
+  Keystroke select_all = PressedKeystroke(kvtfields::key::kA, kCtrlMask);
+  select_all.command = EditCommand::kSelectAll;
+  form.PressKeystroke(select_all);
+  form.PressKey(kKeyBack);
+  form.TypeText(text);
+}
+
+}  // namespace
+
 void User::AddCode(const std::string& code, const std::string& description) {
-  FocusedAs<CodeCombo>("a combo")->AddCode(code, description);
+  if (FocusedAs<CodeCombo>("a combo")->Locked()) return;
+  TypeIntoBox(*form_, description.empty() ? code : code + " - " + description);
+  form_->PressKey(kvtfields::key::kInsert);
 }
 void User::DeleteCode(const std::string& code) {
-  FocusedAs<CodeCombo>("a combo")->DeleteCode(code);
+  if (FocusedAs<CodeCombo>("a combo")->Locked()) return;
+  TypeIntoBox(*form_, code);
+  form_->PressKey(kvtfields::key::kDelete, kShiftMask);
 }
 void User::Browse(const std::string& path) {
   FocusedAs<FileLinker>("a file link")->Browse(path);

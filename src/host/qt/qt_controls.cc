@@ -197,7 +197,6 @@ class QtText final : public Base, public QtControl {
     widget_->setAcceptDrops(false);
     ShowAll(*this, {Aspect::kContent, Aspect::kAppearance, Aspect::kSelection});
   }
-  bool TakesTypedText() const override { return true; }
   QListWidget* SuggestionList() const override { return list_; }
   void ReadSelection() override {
     const std::string text = Base::Text();
@@ -297,9 +296,9 @@ class EntriesModel final : public QAbstractListModel {
   }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
-    const auto& [code, descr] = combo_.Entries()[static_cast<std::size_t>(index.row())];
-    if (role == Qt::EditRole || !combo_.VisibleDescription() || code.empty()) return ToQt(code);
-    return ToQt(code + " - " + descr);
+    if (role == Qt::EditRole)
+      return ToQt(combo_.Entries()[static_cast<std::size_t>(index.row())].first);
+    return ToQt(combo_.EntryText(index.row()));
   }
   void Reset() {
     beginResetModel();
@@ -329,22 +328,9 @@ class QtCombo final : public CodeCombo, public QtControl {
     ShowAll(*this, {Aspect::kList, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return widget_; }
-  bool Enter() override {
-    Commit();
-    return true;
-  }
-  bool Insert() override {
-    TypedCode(/*add=*/true);
-    return true;
-  }
-  void Commit() override { TypedCode(/*add=*/false); }
-  /// Shift+Delete: the person deletes the code typed in the box (or shown there).
-  void DeleteSelected() {
+  std::string BoxText() const override {
     auto* box = static_cast<QComboBox*>(widget_.data());
-    std::string code = box && box->lineEdit() ? FromQt(box->lineEdit()->text()) : Value();
-    code = code.substr(0, code.find(" - "));
-    if (!code.empty()) DeleteCode(code);
-    Show(Aspect::kSelection);
+    return box && box->lineEdit() ? FromQt(box->lineEdit()->text()) : EntryText(Position());
   }
   void Show(Aspect a) {
     auto* box = static_cast<QComboBox*>(widget_.data());
@@ -379,25 +365,6 @@ class QtCombo final : public CodeCombo, public QtControl {
       Choose(Entries()[static_cast<std::size_t>(row)].first);
     }
     Show(Aspect::kSelection);  // a locked combo shows its code again
-  }
-  // What the person typed in the box, "code" or "code - description": a listed code is chosen
-  // (Enter, or leaving the combo); with Insert, a code that is not listed is added. Anything
-  // else is dropped and the box shows the selected code again.
-  void TypedCode(bool add) {
-    auto* box = static_cast<QComboBox*>(widget_.data());
-    if (!box || !box->lineEdit()) return;
-    const std::string typed = FromQt(box->lineEdit()->text());
-    const auto dash = typed.find(" - ");
-    const std::string code = typed.substr(0, dash);
-    const std::string descr = dash == std::string::npos ? std::string() : typed.substr(dash + 3);
-    bool listed = false;
-    for (const auto& e : Entries()) listed = listed || e.first == code;
-    if (listed && code != Value()) {
-      Choose(code);
-    } else if (!listed && add) {
-      AddCode(code, descr);
-    }
-    Show(Aspect::kSelection);
   }
   EntriesModel* model_ = nullptr;  // owned by the widget
 };
@@ -537,7 +504,6 @@ class QtFileLinker final : public FileLinker, public QtControl {
     ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return edit_; }
-  bool TakesTypedText() const override { return true; }
   void Show(Aspect a) {
     if (!widget_ || !edit_) return;
     if (a == Aspect::kContent && edit_->text() != ToQt(Text())) {
@@ -603,10 +569,6 @@ void RegisterQtControlClasses() {
   Register<QtDatePicker>(kvtfields::kDatePickerClass);
   Register<QtFileLinker>(kvtfields::kFileLinkerClass);
   Register<QtStatusBar>(kvtfields::kStatusBarClass);
-}
-
-void DeleteSelectedCode(Control& control) {
-  if (auto* combo = dynamic_cast<QtCombo*>(&control)) combo->DeleteSelected();
 }
 
 }  // namespace kvthost::qt

@@ -27,16 +27,6 @@ class QtControl {
   QWidget* Widget() const { return widget_; }
   /// The widget that takes keys and focus (the editor inside a composite widget).
   virtual QWidget* FocusWidget() const { return widget_; }
-  /// Gives a typed character to the control; false when the widget handles it itself.
-  virtual bool TakesTypedText() const { return false; }
-  /// Enter on a control that does not take typed text; true when the control acted on it.
-  virtual bool Enter() { return false; }
-  /// Insert: true when the control acted on it (the combo adds the code typed in its box).
-  virtual bool Insert() { return false; }
-  /// The focus is about to leave: what the person typed but did not confirm is settled.
-  virtual void Commit() {}
-  /// Reads the widget's selection into the control before typing.
-  virtual void ReadSelection() {}
   /// The list of values offered under a text box, or null.
   virtual QListWidget* SuggestionList() const { return nullptr; }
 

@@ -140,23 +140,14 @@ bool QtPerson::BackTab() {
 
 void QtPerson::Type(const std::string& text) {
   for (char32_t c : ToQt(text).toStdU32String()) {
+    const Keystroke k = TypingKeystroke(c);
+    const Qt::Key key = k.code != 0 ? QtKey(k.code) : Qt::Key_unknown;
+    const QString shown = QString::fromStdU32String(k.text);
     QWidget* w = FocusedWidget();
-    if (c == U'\t') {
-      QTest::keyClick(w, Qt::Key_Tab);
-    } else if (c == U'\n' || c == U'\r') {
-      QTest::keyClick(w, Qt::Key_Return);
-    } else if (c == U'\b') {
-      QTest::keyClick(w, Qt::Key_Backspace);
-    } else {
-      const QString one = QString::fromUcs4(&c, 1);
-      const Qt::Key key = c < 128 && QChar(c).isLetterOrNumber()
-                              ? static_cast<Qt::Key>(QChar(c).toUpper().unicode())
-                              : Qt::Key_unknown;
-      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, one);
-      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, one);
-      QApplication::sendEvent(w, &press);
-      QApplication::sendEvent(w, &release);
-    }
+    QKeyEvent press(QEvent::KeyPress, key, ModifiersOf(k.shift), shown);
+    QKeyEvent release(QEvent::KeyRelease, key, ModifiersOf(k.shift), shown);
+    QApplication::sendEvent(w, &press);
+    QApplication::sendEvent(w, &release);
   }
 }
 

@@ -1,7 +1,6 @@
 #include "host/qt/qt_form.h"
 
 #include <QApplication>
-#include <QClipboard>
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
@@ -13,8 +12,6 @@
 #include "runtime/text.h"
 
 namespace kvthost::qt {
-
-void DeleteSelectedCode(Control& control);  // qt_controls.cc
 
 // Sees the events of every control's widgets before the widgets do.
 class QtForm::Filter final : public QObject {
@@ -170,25 +167,17 @@ void QtForm::OnUnloading() {
 }
 
 void QtForm::ShowError(const std::exception& e) {
-  std::string text = e.what();
-  if (const auto* err = dynamic_cast<const kvt::Error*>(&e)) {
-    text = err->Description() + "\n\n" + err->Source() + ", " + std::to_string(err->Number());
-  }
   try {
-    kvt::CurrentPlatform().MsgBox(text, kvt::kMsgBoxOkOnly, "");
+    kvt::CurrentPlatform().MsgBox(FailureText(e), kvt::kMsgBoxOkOnly, "");
   } catch (...) {
     // Nowhere to show it: the event is dropped, the form goes on.
   }
 }
 
 bool QtForm::OnClick(Control& control) {
-  if (Active().get() == &control || !control.CanTakeFocus()) return true;
   bool moved = false;
   auto target = std::static_pointer_cast<Control>(control.shared_from_this());
-  Guard([&] {
-    if (auto* focused = dynamic_cast<QtControl*>(Active().get())) focused->Commit();
-    moved = MoveFocus(target);
-  });
+  Guard([&] { moved = Click(target); });
   if (!moved) OnActiveChanged();  // Qt gave the clicked widget the focus: take it back
   return moved;                   // a refused move swallows the click
 }
@@ -204,101 +193,8 @@ void QtForm::OnFocusIn(Control& control) {
 }
 
 bool QtForm::OnKey(Control* control, QKeyEvent& event) {
-  const std::int16_t code = VirtualKey(event);
-  std::int16_t shift = ShiftOf(event.modifiers());
   bool consumed = false;
-  Guard([&] {
-    const auto focused_before = Active();
-    if (code != 0 && PreviewKeyDown(code, shift) == 0) {
-      consumed = true;  // a key handler swallowed it
-      return;
-    }
-    if (Active() != focused_before) {
-      consumed = true;  // a key handler moved the focus: the key was its
-      return;
-    }
-    // A key the form acts on is consumed even when its handler fails: Qt must not act on it
-    // a second time (Qt's own Tab would move the focus past the form's rules).
-    if (event.key() == Qt::Key_Tab || event.key() == Qt::Key_Backtab) {
-      consumed = true;
-      if (auto* focused = dynamic_cast<QtControl*>(Active().get())) focused->Commit();
-      Tab(event.key() == Qt::Key_Backtab || (shift & kShiftMask) != 0);
-      return;
-    }
-    if (!control) return;
-    auto* q = dynamic_cast<QtControl*>(control);
-    const bool ctrl = (shift & (kCtrlMask | kAltMask)) != 0;
-    if (event.key() == Qt::Key_Delete && (shift & kShiftMask)) {
-      consumed = true;
-      DeleteSelectedCode(*control);
-      return;
-    }
-    if (event.key() == Qt::Key_Insert && q && !q->TakesTypedText()) {
-      consumed = q->Insert();
-      return;
-    }
-    if (!q || !q->TakesTypedText()) {
-      // The widget handles its keys; a typed character is previewed first.
-      if (event.key() == Qt::Key_Return || event.key() == Qt::Key_Enter) {
-        consumed = PreviewKeyPress(13) == 0;
-        if (!consumed && q) consumed = q->Enter();
-      } else if (!ctrl && !event.text().isEmpty() && event.text()[0].isPrint()) {
-        consumed = PreviewKeyPress(static_cast<std::int32_t>(event.text()[0].unicode())) == 0;
-      }
-      return;
-    }
-    // Text controls: what the person types goes through the control.
-    auto type = [&](const QString& text) {
-      q->ReadSelection();
-      for (char32_t c : text.toStdU32String()) TypeCharacter(c);
-    };
-    switch (event.key()) {
-      case Qt::Key_Return:
-      case Qt::Key_Enter:
-        consumed = true;
-        q->ReadSelection();
-        TypeCharacter(U'\r');
-        return;
-      case Qt::Key_Backspace:
-        consumed = true;
-        q->ReadSelection();
-        TypeCharacter(kKeyBack);
-        return;
-      case Qt::Key_Delete: {
-        // Forward delete: the selection, or the character after the caret.
-        consumed = true;
-        q->ReadSelection();
-        if (auto* box = dynamic_cast<TextBoxBase*>(control); box && box->SelLength() == 0) {
-          box->LetSelLength(1);
-        }
-        TypeCharacter(kKeyBack);
-        return;
-      }
-      default:
-        break;
-    }
-    if (event.matches(QKeySequence::Paste)) {
-      consumed = true;
-      const QString text = QApplication::clipboard()->text();
-      if (auto* box = dynamic_cast<TextBoxBase*>(control)) {
-        q->ReadSelection();
-        box->PasteText(FromQt(text));  // one change, as a text box pastes
-      } else {
-        QString line = text;
-        type(line.remove('\r').remove('\n').remove('\t'));
-      }
-    } else if (event.matches(QKeySequence::Cut) || event.matches(QKeySequence::Undo) ||
-               event.matches(QKeySequence::Redo)) {
-      consumed = true;  // edits the control does not make are not made
-    } else if (event.matches(QKeySequence::SelectAll) || event.matches(QKeySequence::Copy)) {
-      return;  // the widget selects and copies; the control reads the selection when typed into
-    } else if (!event.text().isEmpty() && event.text()[0].isPrint()) {
-      // A character typed with Ctrl or Alt is a command, never text: the widget must not insert
-      // it behind the control's back.
-      consumed = true;
-      if (!ctrl) type(event.text());
-    }
-  });
+  Guard([&] { RouteKey(KeystrokeOf(event), control, consumed); });
   return consumed;
 }
 

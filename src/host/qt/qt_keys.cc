@@ -1,7 +1,11 @@
 #include "host/qt/qt_keys.h"
 
+#include <QApplication>
+#include <QClipboard>
 #include <array>
 #include <utility>
+
+#include "host/qt/qt_text.h"
 
 namespace kvthost::qt {
 namespace {
@@ -17,6 +21,28 @@ constexpr std::array<std::pair<int, std::int16_t>, 22> kKeys{{
 }};
 
 }  // namespace
+
+Keystroke KeystrokeOf(const QKeyEvent& event) {
+  Keystroke k;
+  k.code = VirtualKey(event);
+  k.shift = ShiftOf(event.modifiers());
+  k.text = event.text().toStdU32String();
+  if (event.matches(QKeySequence::Paste)) {
+    k.command = EditCommand::kPaste;
+    k.pasted = FromQt(QApplication::clipboard()->text());
+  } else if (event.matches(QKeySequence::Cut)) {
+    k.command = EditCommand::kCut;
+  } else if (event.matches(QKeySequence::Undo)) {
+    k.command = EditCommand::kUndo;
+  } else if (event.matches(QKeySequence::Redo)) {
+    k.command = EditCommand::kRedo;
+  } else if (event.matches(QKeySequence::SelectAll)) {
+    k.command = EditCommand::kSelectAll;
+  } else if (event.matches(QKeySequence::Copy)) {
+    k.command = EditCommand::kCopy;
+  }
+  return k;
+}
 
 std::int16_t VirtualKey(const QKeyEvent& event) {
   const int key = event.key();

@@ -4,10 +4,14 @@
 #include <QKeyEvent>
 #include <cstdint>
 
+#include "host/common/keystroke.h"
 #include "host/common/units.h"
 
 namespace kvthost::qt {
 
+/// A Qt key event as the form routes it: code, shift state, text and the editing command its
+/// shortcut means (a paste carries the clipboard's text).
+Keystroke KeystrokeOf(const QKeyEvent& event);
 /// The platform's key code of a Qt key event, 0 for a key it has no code for.
 std::int16_t VirtualKey(const QKeyEvent& event);
 /// The platform's shift state (1 Shift, 2 Ctrl, 4 Alt) of Qt's modifiers.

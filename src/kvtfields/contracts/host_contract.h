@@ -120,8 +120,31 @@ namespace key {
 inline constexpr std::int16_t kBack = 8;
 inline constexpr std::int16_t kTab = 9;
 inline constexpr std::int16_t kReturn = 13;
+inline constexpr std::int16_t kShift = 16;
+inline constexpr std::int16_t kControl = 17;
+inline constexpr std::int16_t kMenu = 18;  // Alt
+inline constexpr std::int16_t kEscape = 27;
+inline constexpr std::int16_t kSpace = 32;
+inline constexpr std::int16_t kPageUp = 33;
+inline constexpr std::int16_t kPageDown = 34;
+inline constexpr std::int16_t kEnd = 35;
+inline constexpr std::int16_t kHome = 36;
+inline constexpr std::int16_t kLeft = 37;
+inline constexpr std::int16_t kUp = 38;
+inline constexpr std::int16_t kRight = 39;
+inline constexpr std::int16_t kDown = 40;
+inline constexpr std::int16_t kInsert = 45;
+inline constexpr std::int16_t kDelete = 46;
+/// Digits and letters are their upper-case ASCII codes: '0' (48) ... '9', 'A' (65) ... 'Z'.
+inline constexpr std::int16_t k0 = 48;
+inline constexpr std::int16_t kA = 65;
 inline constexpr std::int16_t kC = 67;
 inline constexpr std::int16_t kV = 86;
+inline constexpr std::int16_t kX = 88;
+inline constexpr std::int16_t kZ = 90;
+/// Function keys F1 ... F12 are 112 ... 123.
+inline constexpr std::int16_t kF1 = 112;
+inline constexpr std::int16_t kF12 = 123;
 inline constexpr std::int16_t kShiftMask = 1;
 inline constexpr std::int16_t kCtrlMask = 2;
 inline constexpr std::int16_t kAltMask = 4;

@@ -24,6 +24,7 @@
 #include "kvtfields/contracts/host_contract.h"
 #include "kvtfields/contracts/window.h"
 #include "runtime/event_source.h"
+#include "runtime/marshal.h"
 #include "runtime/object.h"
 #include "runtime/record_set.h"
 #include "test_support.h"
@@ -72,6 +73,18 @@ class HostConformance : public ::testing::Test {
       log_.push_back("validate " + name);
       if (cancel) c = *cancel;
     }));
+  }
+  // A combo listing the empty entry, FAT and NC, its record set closed.
+  ObjectRef AddCombo(const std::string& name) {
+    const ObjectRef c = Add(kvtfields::kComboClass, name);
+    auto rs = kvt::MemoryRecordSet::Create(
+        {"COD", "VALUE"}, {{Variant("FAT"), Variant("Fattura")}, {Variant("NC"), Variant("Nota")}});
+    kvt::LetProperty(c, member::kHaveEmptyElement, true);
+    kvt::SetProperty(c, member::kDataRows, rs);
+    kvt::CallMethod(c, member::kRefill);
+    rs->Close();
+    host_.Settle();
+    return c;
   }
   std::int16_t TabIndex(const ObjectRef& c) {
     return kvt::CInt(kvt::GetProperty(c, member::kTabIndex));
@@ -392,6 +405,108 @@ TYPED_TEST_P(HostConformance, TypingHonoursMaximumLengthLockAndLineEnds) {
   EXPECT_EQ(CStr(kvt::GetProperty(f, id::kFileLinkerText)), "/tmp/fattura.pdf");
 }
 
+TYPED_TEST_P(HostConformance, TheComboTakesACodeTypedInItsBoxWithEnterInsertOrShiftDelete) {
+  namespace key = kvtfields::key;
+  const ObjectRef c = this->AddCombo("C");
+  this->Add(kvtfields::kTextBoxClass, "T");
+  auto& combo = this->template As<kvtfields::ICodeComboControl>(c);
+  std::vector<std::string> log;
+  this->subs_.push_back(combo.Events().Change.Subscribe([&] { log.push_back("change"); }));
+  this->subs_.push_back(combo.CodeMaintenance().CodeAdded.Subscribe(
+      [&](const std::string& code, const std::string& descr, const Variant&) {
+        log.push_back("added " + code + "=" + descr);
+      }));
+  this->subs_.push_back(combo.CodeMaintenance().CodeDeleted.Subscribe(
+      [&](const std::string& code, const Variant&, const Variant&) {
+        log.push_back("deleted " + code);
+      }));
+  this->person_->Focus("C");
+  this->person_->Type("NC");
+  this->person_->PressKey(kKeyReturn, 0);  // a listed code typed is chosen
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "NC");
+  this->person_->PressKey(key::kDelete, kShiftMask);  // the code in the box is deleted
+  this->person_->Clear();
+  this->person_->Type("PRO - Proforma");
+  this->person_->PressKey(key::kInsert, 0);  // an unlisted one is added
+  this->person_->Type("ZZ");
+  this->person_->PressKey(key::kInsert, kCtrlMask);  // a command: Insert with Ctrl adds nothing
+  this->person_->PressKey(kKeyReturn, 0);            // nor does Enter on an unlisted code
+  EXPECT_EQ(this->person_->Focused(), "C");
+  this->person_->Type("FAT");
+  EXPECT_TRUE(this->person_->Tab());  // leaving chooses what was typed
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "FAT");
+  EXPECT_EQ(log, (std::vector<std::string>{"change", "deleted NC", "change", "added PRO=Proforma",
+                                           "added ZZ=", "change"}));
+}
+
+TYPED_TEST_P(HostConformance, EnterIsAKeyPressOnEveryKindAndANewLineOnlyInAMemo) {
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  const ObjectRef m = this->Add(kvtfields::kTextBoxClass, "M");
+  kvt::LetProperty(m, member::kMultiLine, true);
+  const ObjectRef c = this->AddCombo("C");
+  kvt::LetProperty(c, id::kComboValue, "FAT");
+  const ObjectRef d = this->Add(kvtfields::kDatePickerClass, "D");
+  kvt::LetProperty(d, id::kDatePickerValue, Variant(kvt::MakeDate(2026, 1, 31)));
+  const ObjectRef f = this->Add(kvtfields::kFileLinkerClass, "F");
+  kvt::LetProperty(this->form_, member::kKeyPreview, true);
+  auto& keys = this->template As<kvtfields::IWindowKeys>(this->form_);
+  std::vector<std::string> seen;
+  this->subs_.push_back(keys.KeyPressEvent().Subscribe([&](std::int32_t& ch) {
+    if (ch == kKeyReturn) seen.push_back(this->person_->Focused());
+  }));
+  for (const char* name : {"T", "M", "C", "D", "F"}) {
+    this->person_->Focus(name);
+    this->person_->PressKey(kKeyReturn, 0);
+    EXPECT_EQ(this->person_->Focused(), name);  // Enter does not move the focus by itself
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"T", "M", "C", "D", "F"}));
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  EXPECT_EQ(CStr(kvt::GetProperty(m, id::kTextBoxText)), "\r\n");
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "FAT");
+  EXPECT_EQ(kvt::FormatDate(kvt::CDate(kvt::GetProperty(d, id::kDatePickerValue))).substr(0, 10),
+            "31/01/2026");
+  EXPECT_EQ(CStr(kvt::GetProperty(f, id::kFileLinkerText)), "");
+}
+
+TYPED_TEST_P(HostConformance, EditingKeysChangeTheTextOnlyThroughTheControl) {
+  namespace key = kvtfields::key;
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  this->Add(kvtfields::kTextBoxClass, "U");
+  int changes = 0;
+  this->subs_.push_back(
+      this->template As<kvtfields::IInputControl>(t).Events().Change.Subscribe([&] { ++changes; }));
+  this->person_->Focus("T");
+  this->person_->Type(
+      "ab\x01\x1b\x7f"
+      "c");  // control characters type nothing
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "abc");
+  EXPECT_EQ(changes, 3);
+  this->person_->PressKey(key::kHome, 0);
+  this->person_->PressKey(key::kRight, 0);
+  this->person_->PressKey(key::kDelete, 0);  // forward: the character after the caret
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ac");
+  this->person_->PressKey(key::kX, kCtrlMask);  // cut and undo are edits the control does not make
+  this->person_->PressKey(key::kZ, kCtrlMask);
+  this->person_->PressKey(key::kA, kAltMask);  // a character with Alt is a command
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ac");
+  EXPECT_EQ(kvt::CLng(kvt::GetProperty(t, member::kSelStart)), 1);
+  this->person_->Paste("\tb\nd");  // a paste into one line stops at its end
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "abc");
+
+  // A value offered under the box replaces the text; leaving with a refusal keeps the focus.
+  kvt::CallMethod(t, member::kShowSuggestions,
+                  kvt::ToVariant(std::vector<std::string>{"Rossi", "Rossini"}));
+  this->host_.Settle();
+  this->person_->AcceptSuggestion(1);
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "Rossini");
+  const bool refuse = true;
+  this->Watch(t, "T", &refuse);
+  EXPECT_FALSE(this->person_->Focus("U"));
+  EXPECT_FALSE(this->person_->Tab());
+  EXPECT_EQ(this->person_->Focused(), "T");
+  EXPECT_EQ(this->log_, (std::vector<std::string>{"validate T", "validate T"}));
+}
+
 // ---- Keys, status bar, the controls collection, lifetimes
 
 TYPED_TEST_P(HostConformance, KeyPreviewSeesKeysFirstAndMaySwallowThem) {
@@ -479,6 +594,9 @@ REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsId
                             TheComboListsItsCodesAfterTheRecordSetIsClosed,
                             ALongCodeListAnswersItsSixteenBitPositionsWithAnOverflow,
                             TypingHonoursMaximumLengthLockAndLineEnds,
+                            TheComboTakesACodeTypedInItsBoxWithEnterInsertOrShiftDelete,
+                            EnterIsAKeyPressOnEveryKindAndANewLineOnlyInAMemo,
+                            EditingKeysChangeTheTextOnlyThroughTheControl,
                             KeyPreviewSeesKeysFirstAndMaySwallowThem,
                             TheStatusBarIsReachedByNameAndShowsItsHelpPanel,
                             TheControlsCollectionRefusesDuplicatesAndUnknownNames,
