@@ -2,7 +2,7 @@
 // system: the cost per field must stay flat, and lookup by name must not depend on the size.
 #include <benchmark/benchmark.h>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"

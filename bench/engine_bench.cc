@@ -15,7 +15,7 @@
 
 #include "archives/sample_archive.h"
 #include "engine/postgresql/pg_engine.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"

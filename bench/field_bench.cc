@@ -5,15 +5,15 @@
 
 #include <filesystem>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/field/field_type.h"
 #include "quiet.h"
 #include "sample_file.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 namespace {
 
@@ -22,7 +22,7 @@ namespace sample = kvtarchive::sample;
 struct World {
   std::shared_ptr<kvthost::Desktop> desktop = kvthost::Desktop::Install();
   kvtbench::SampleFile file{"field-bench"};
-  std::shared_ptr<kvtsqlite::DBEngine>& engine = file.engine;
+  std::shared_ptr<kvtsqlite::SqliteEngine>& engine = file.engine;
   World() { kvtaddons::RegisterAutoCompleterClass(); }
 };
 

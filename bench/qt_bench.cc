@@ -17,7 +17,7 @@
 #include "addons/layout/resizer.h"
 #include "desk_window.h"
 #include "host/common/coordinator.h"
-#include "host/qt/qt_controls.h"
+#include "host/qt/qt_control.h"
 #include "host/qt/qt_desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"
@@ -35,7 +35,7 @@ std::string Archive(std::int64_t fields) {
 }
 
 // Every fifth field a combo with kCodes codes; the others text fields.
-void CreateArchive(kvtsqlite::DBEngine& e, std::int64_t fields) {
+void CreateArchive(kvtsqlite::SqliteEngine& e, std::int64_t fields) {
   e.Transaction([&] {
     for (std::int64_t i = 1; i <= fields; ++i) {
       const std::string name = "Campo" + std::to_string(i);

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "kvtfields/contracts/script_engine.h"
-#include "kvtfields/events/field_type_event_callback.h"
+#include "kvtfields/field/field_type_event_callback.h"
 #include "runtime/class_builder.h"
 
 namespace kvtbench {

@@ -8,19 +8,19 @@
 #include <string>
 
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 
 namespace kvtbench {
 
 struct SampleFile {
   std::string path;
-  std::shared_ptr<kvtsqlite::DBEngine> engine;
+  std::shared_ptr<kvtsqlite::SqliteEngine> engine;
 
   explicit SampleFile(const std::string& tag) {
     path = (std::filesystem::temp_directory_path() /
             ("kvtfields-" + tag + "-" + std::to_string(::getpid()) + ".kvtdb"))
                .string();
-    engine = kvtsqlite::DBEngine::Open(path);
+    engine = kvtsqlite::SqliteEngine::Open(path);
     kvtarchive::sample::CreateSampleArchive(*engine);
   }
   ~SampleFile() {

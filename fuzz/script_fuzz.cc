@@ -7,7 +7,7 @@
 
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   auto engine = std::make_shared<kvtlua::ScriptEngine>();

@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "engine/postgresql/pg_engine.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 
 namespace kvtapp {
 
@@ -12,7 +12,7 @@ std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, b
   if (!create && !std::filesystem::exists(where)) {
     throw kvt::Error(2, "kvtfields", "no database file '" + where + "'");
   }
-  return kvtsqlite::DBEngine::Open(where, create);
+  return kvtsqlite::SqliteEngine::Open(where, create);
 }
 
 bool IsServer(const std::string& where) {

@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <map>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
 #include "common/progress_engine.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
 #include "runtime/text.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 namespace kvtapp {
 namespace {

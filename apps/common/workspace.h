@@ -8,10 +8,10 @@
 #include <string>
 
 #include "engine/common/archive_engine.h"
-#include "host/common/controls.h"
 #include "host/common/coordinator.h"
 #include "host/common/form.h"
 #include "host/common/person.h"
+#include "host/common/standard_controls.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"
 

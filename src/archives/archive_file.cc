@@ -14,7 +14,7 @@
 #include "runtime/error.h"
 #include "runtime/record_set.h"
 #include "runtime/text.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 namespace kvtarchive {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -48,10 +48,10 @@ Result RunOnFullDisk(std::uintmax_t kb, const std::string& args) {
 class AppTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    auto engine = kvtsqlite::DBEngine::Open(db_);
+    auto engine = kvtsqlite::SqliteEngine::Open(db_);
     kvtarchive::sample::CreateSampleArchive(*engine);
   }
-  int Documents() { return kvtsqlite::DBEngine::Open(db_)->DocumentCount("Fatture"); }
+  int Documents() { return kvtsqlite::SqliteEngine::Open(db_)->DocumentCount("Fatture"); }
   std::string Enter(const std::string& sets) {
     return "enter --db " + db_ + " --archive Fatture --form Inserimento " + sets;
   }
@@ -66,8 +66,8 @@ TEST_F(AppTest, AnAcceptedDocumentIsStoredAsTyped) {
                        "--set 'Cliente=beta srl' --set Quantita=2 --set Prezzo=10,5"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
   ASSERT_EQ(Documents(), 1);
-  auto doc =
-      std::dynamic_pointer_cast<kvt::Dictionary>(kvtsqlite::DBEngine::Open(db_)->LoadDocument(1));
+  auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(
+      kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(1));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "BETA SRL");  // the field's upper-case rule
   EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "21,00");      // the archive's script
 }
@@ -101,7 +101,7 @@ TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
 }
 
 TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
-  auto engine = kvtsqlite::DBEngine::Open(db_);
+  auto engine = kvtsqlite::SqliteEngine::Open(db_);
   const std::string base =
       "--set NumeroDocumento=2027 --set TipoDocumento=FAT --set 'Cliente=beta srl'";
   struct Case {
@@ -163,7 +163,7 @@ TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
       << r.output;
   EXPECT_NE(r.output.find("riga 3, campo TipoDocumento"), std::string::npos) << r.output;
   ASSERT_EQ(Documents(), 2);
-  auto engine = kvtsqlite::DBEngine::Open(db_);
+  auto engine = kvtsqlite::SqliteEngine::Open(db_);
   auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(2));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "DELTA; SRL");
   EXPECT_EQ(kvt::CStr(doc->Item("Totale")), "6,00");  // the script ran for every row
@@ -174,10 +174,10 @@ TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
   r = RunProgram("documents export --db " + db_ + " --archive Fatture --out " + out);
   ASSERT_EQ(r.exit_code, 0) << r.output;
   const std::string other = dir_.File("altro.kvtdb");
-  kvtarchive::sample::CreateSampleArchive(*kvtsqlite::DBEngine::Open(other));
+  kvtarchive::sample::CreateSampleArchive(*kvtsqlite::SqliteEngine::Open(other));
   r = RunProgram("documents import --db " + other + " --archive Fatture --form Inserimento " + out);
   EXPECT_EQ(r.exit_code, 0) << r.output;
-  auto copy = kvtsqlite::DBEngine::Open(other)->ListDocuments("Fatture");
+  auto copy = kvtsqlite::SqliteEngine::Open(other)->ListDocuments("Fatture");
   ASSERT_EQ(copy.size(), 2u);
   const auto original = engine->ListDocuments("Fatture");
   for (std::size_t d = 0; d < copy.size(); ++d) {
@@ -225,7 +225,7 @@ TEST_F(AppTest, TheDemoPlaysItsSessionAndStoresItsDocument) {
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_NE(r.output.find("Totale:  *[37,50"), std::string::npos) << r.output;
   EXPECT_NE(r.output.find("Salvato il documento 1"), std::string::npos);
-  EXPECT_EQ(kvtsqlite::DBEngine::Open(dir_.File("demo.kvtdb"))->DocumentCount("Fatture"), 1);
+  EXPECT_EQ(kvtsqlite::SqliteEngine::Open(dir_.File("demo.kvtdb"))->DocumentCount("Fatture"), 1);
 }
 
 }  // namespace
@@ -258,7 +258,7 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
     EXPECT_EQ(here, RunProgram(std::string(what) + " --db " + pg).output) << what;
     EXPECT_THAT(here, ::testing::HasSubstr(what[0] == 'a' ? "codes = [" : "DELL'ANNO")) << what;
   }
-  EXPECT_EQ(kvtsqlite::DBEngine::Open(back)->DocumentCount("Fatture"), 2);
+  EXPECT_EQ(kvtsqlite::SqliteEngine::Open(back)->DocumentCount("Fatture"), 2);
 
   // Copying again would duplicate the archive: refused before anything is written.
   r = RunProgram("copy --from " + db_ + " --to " + pg);
@@ -348,7 +348,7 @@ TEST_F(OutputTest, AFailedWriteExitsTwoAndLeavesTheOldFile) {
   EXPECT_THAT(ReadFile(out), ::testing::HasSubstr("ACME"));
   auto values = kvt::Dictionary::Create();
   values->Add("Cliente", kvt::Variant(std::string("prima\0dopo", 10)));
-  kvtsqlite::DBEngine::Open(db_)->SaveDocument("Fatture", values);
+  kvtsqlite::SqliteEngine::Open(db_)->SaveDocument("Fatture", values);
   StoreOne();
   ASSERT_EQ(RunProgram(Export("--format json > " + out)).exit_code, 0);
   EXPECT_THAT(ReadFile(out), ::testing::HasSubstr("prima\\u0000dopo"));
@@ -392,7 +392,7 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
   // Stored under a name the archive no longer has (a field renamed): exported all the same.
   auto values = kvt::Dictionary::Create();
   values->Add("VecchioCampo", kvt::Variant("valore di prima"));
-  kvtsqlite::DBEngine::Open(db_)->SaveDocument("Fatture", values);
+  kvtsqlite::SqliteEngine::Open(db_)->SaveDocument("Fatture", values);
   const std::string out = dir_.File("fuori.csv");
   ASSERT_EQ(RunProgram(Export("--out " + out)).exit_code, 0);
   const std::string csv = ReadFile(out);
@@ -407,8 +407,8 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
       "NumeroDocumento;TipoDocumento;Cliente;Note\r\n2028;FAT;'=HYPERLINK(1);"
       "\"'-3\r\n'+x\"\r\n";
   ASSERT_EQ(RunProgram(Import(WriteFile("di-nuovo.csv", rows))).exit_code, 0);
-  auto doc =
-      std::dynamic_pointer_cast<kvt::Dictionary>(kvtsqlite::DBEngine::Open(db_)->LoadDocument(3));
+  auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(
+      kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(3));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "=HYPERLINK(1)");
   EXPECT_EQ(kvt::CStr(doc->Item("Note")), "-3\r\n'+x");
 }
@@ -500,7 +500,7 @@ namespace {
 // Texts PostgreSQL cannot hold stop the copy with the place named; nothing is cut short.
 TEST_F(AppTest, ACopyToPostgreSqlNamesWhatItCannotHold) {
   KVT_REQUIRE_PG();
-  auto engine = kvtsqlite::DBEngine::Open(db_);
+  auto engine = kvtsqlite::SqliteEngine::Open(db_);
   auto values = kvt::Dictionary::Create();
   values->Add("Cliente", kvt::Variant("buono"));
   engine->SaveDocument("Fatture", values);
@@ -517,7 +517,7 @@ TEST_F(AppTest, ACopyToPostgreSqlNamesWhatItCannotHold) {
       << "nothing was copied";
 
   const std::string other = dir_.File("altro.kvtdb");
-  auto named = kvtsqlite::DBEngine::Open(other);
+  auto named = kvtsqlite::SqliteEngine::Open(other);
   kvtengine::FieldDefinition field;
   field.archive = std::string("A\0B", 3);
   field.name = "Campo";

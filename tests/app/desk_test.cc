@@ -7,7 +7,7 @@
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
 #include "desk_window.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
 #include "pg_test_server.h"
 #include "runtime/dictionary.h"
@@ -130,7 +130,7 @@ INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
 TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
   kvt::testing::TempDir dir;
   {
-    auto engine = kvtsqlite::DBEngine::Open(dir.File("grande.kvtdb"));
+    auto engine = kvtsqlite::SqliteEngine::Open(dir.File("grande.kvtdb"));
     sample::CreateScaledArchive(*engine, "Grande", 1000);
   }
   auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
@@ -147,7 +147,7 @@ TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
 TEST(DeskErrors, AnArchiveWithoutFieldsIsRefusedAndTheFormOpenStays) {
   kvt::testing::TempDir dir;
   {
-    auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+    auto engine = kvtsqlite::SqliteEngine::Open(dir.File("a.kvtdb"));
     sample::CreateSampleArchive(*engine);
   }
   auto desktop = QtDesktop::Install(QtDesktop::Messages::kRecord);
@@ -182,7 +182,7 @@ TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
 TEST(DeskErrors, AFailingScriptOnTheFirstFieldLeavesTheFormUsable) {
   kvt::testing::TempDir dir;
   {
-    auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+    auto engine = kvtsqlite::SqliteEngine::Open(dir.File("a.kvtdb"));
     sample::CreateSampleArchive(*engine);
     engine->PutScript(sample::kArchive,
                       "function ingresso(n) if n == 'NumeroDocumento' then error('rotto') end end");

@@ -11,7 +11,7 @@
 #include "common/workspace.h"
 #include "engine/common/engine_error.h"
 #include "engine/common/forwarding_engine.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/headless/desktop.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -67,7 +67,7 @@ class FaultTest : public ::testing::Test {
  protected:
   // A sample database with two documents, and what it holds.
   void SetUp() override {
-    auto e = kvtsqlite::DBEngine::Open(db_);
+    auto e = kvtsqlite::SqliteEngine::Open(db_);
     sample::CreateSampleArchive(*e);
     for (const char* n : {"1001", "1002"}) {
       auto v = kvt::Dictionary::Create();
@@ -83,7 +83,7 @@ class FaultTest : public ::testing::Test {
     const std::string copy = dir_.File("copia.kvtdb");
     auto fresh_copy = [&] {
       std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
-      return std::make_shared<FailingEngine>(kvtsqlite::DBEngine::Open(copy));
+      return std::make_shared<FailingEngine>(kvtsqlite::SqliteEngine::Open(copy));
     };
     int calls = 0;
     {
@@ -100,7 +100,7 @@ class FaultTest : public ::testing::Test {
         EXPECT_THROW(operation(*failing), kvt::Error) << "call " << n;
         failed = failing->failed;
       }
-      check(*kvtsqlite::DBEngine::Open(copy), n, failed);
+      check(*kvtsqlite::SqliteEngine::Open(copy), n, failed);
     }
   }
 
@@ -109,10 +109,11 @@ class FaultTest : public ::testing::Test {
 };
 
 TEST_F(FaultTest, AnArchiveImportFailingAnywhereLeavesTheOldArchive) {
-  const std::string before = Everything(*kvtsqlite::DBEngine::Open(db_));
+  const std::string before = Everything(*kvtsqlite::SqliteEngine::Open(db_));
   kvtarchive::ArchiveFile changed =
       kvtarchive::ParseArchiveFile(
-          kvtarchive::ExportArchive(*kvtsqlite::DBEngine::Open(db_), sample::kArchive), "f.toml")
+          kvtarchive::ExportArchive(*kvtsqlite::SqliteEngine::Open(db_), sample::kArchive),
+          "f.toml")
           .archive;
   changed.fields.pop_back();
   changed.fields[0].codes.emplace_back("ZZ", "nuovo");
@@ -126,8 +127,8 @@ TEST_F(FaultTest, AnArchiveImportFailingAnywhereLeavesTheOldArchive) {
 
 TEST_F(FaultTest, ACopyFailingAnywhereLeavesTheTargetEmpty) {
   const std::string target = dir_.File("vuoto.kvtdb");
-  kvtsqlite::DBEngine::Open(target);
-  auto from = kvtsqlite::DBEngine::Open(db_);
+  kvtsqlite::SqliteEngine::Open(target);
+  auto from = kvtsqlite::SqliteEngine::Open(db_);
   EveryCallFails(
       target, [&](kvtengine::ArchiveEngine& to) { CopyDatabase(*from, to); },
       [&](kvtengine::ArchiveEngine& e, int n, const std::string& call) {
@@ -156,7 +157,7 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
     std::filesystem::copy_file(db_, dir_.File("b.kvtdb"),
                                std::filesystem::copy_options::overwrite_existing);
     auto counting =
-        std::make_shared<FailingEngine>(kvtsqlite::DBEngine::Open(dir_.File("b.kvtdb")));
+        std::make_shared<FailingEngine>(kvtsqlite::SqliteEngine::Open(dir_.File("b.kvtdb")));
     Workspace w(person);
     w.Use(counting);
     w.Build(sample::kArchive, sample::kEntryForm);
@@ -178,7 +179,8 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
   for (const int n : at) {
     std::filesystem::copy_file(db_, dir_.File("b.kvtdb"),
                                std::filesystem::copy_options::overwrite_existing);
-    auto failing = std::make_shared<FailingEngine>(kvtsqlite::DBEngine::Open(dir_.File("b.kvtdb")));
+    auto failing =
+        std::make_shared<FailingEngine>(kvtsqlite::SqliteEngine::Open(dir_.File("b.kvtdb")));
     ImportResult result;
     std::string failed;
     {
@@ -192,7 +194,7 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
       failed = failing->failed;
     }
     failing.reset();
-    auto e = kvtsqlite::DBEngine::Open(dir_.File("b.kvtdb"));
+    auto e = kvtsqlite::SqliteEngine::Open(dir_.File("b.kvtdb"));
     const auto docs = e->ListDocuments(sample::kArchive);
     ASSERT_EQ(docs.size(), 2 + result.committed) << "failed at " << failed << " " << n;
     // The stored ones are exactly the good rows up to the row it names, each whole.

@@ -4,7 +4,7 @@
 #include <iterator>
 
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "runtime/dictionary.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -27,7 +27,7 @@ std::vector<std::string> Problems(const std::string& text) {
 
 TEST(ArchiveFileTest, TheSampleFileRoundTripsThroughADatabase) {
   kvt::testing::TempDir dir;
-  auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+  auto engine = kvtsqlite::SqliteEngine::Open(dir.File("a.kvtdb"));
   const std::string text = SampleFileText();
   const Read read = ParseArchiveFile(text, "fatture.toml");
   ASSERT_TRUE(read.problems.empty()) << read.problems[0].ToString();
@@ -101,7 +101,7 @@ layout = [
 
 TEST(ArchiveFileTest, AnArchiveWithDocumentsIsReplacedOnlyWhenAsked) {
   kvt::testing::TempDir dir;
-  auto engine = kvtsqlite::DBEngine::Open(dir.File("a.kvtdb"));
+  auto engine = kvtsqlite::SqliteEngine::Open(dir.File("a.kvtdb"));
   sample::CreateSampleArchive(*engine);
   auto values = kvt::Dictionary::Create();
   values->Add("NumeroDocumento", "1");
@@ -160,7 +160,7 @@ TEST(ArchiveFileTest, ManyFieldsAreCheckedAndImportedWithoutPassingOverTheOthers
   auto good = read.archive;
   good.fields.pop_back();
   kvt::testing::TempDir dir;
-  auto engine = kvtsqlite::DBEngine::Open(dir.File("g.kvtdb"));
+  auto engine = kvtsqlite::SqliteEngine::Open(dir.File("g.kvtdb"));
   ImportArchive(*engine, good, false);
   EXPECT_EQ(engine->GetFormFields("Grande").size(), 20000u);
 }

@@ -197,14 +197,14 @@ TEST_F(CollectionE2E, FillingTwiceFailsOnTheFirstDuplicateAndKeepsTheFirstSet) {
 }
 
 TEST_F(CollectionE2E, AnUnusableEngineLeavesTheCollectionUninitialised) {
-  auto closed = kvtsqlite::DBEngine::Open(dir_.File("chiuso.kvtdb"));
+  auto closed = kvtsqlite::SqliteEngine::Open(dir_.File("chiuso.kvtdb"));
   closed->CloseDatabase();
   auto fc = FieldsCollection::Create();
   fc->Init(closed);
   EXPECT_THAT(CaptureError([&] { fc->Count(); }),
               ErrorIs(k513, "You must call first Init with a valid DBEngine Istance"));
   fc->Init(engine_);
-  auto other = kvtsqlite::DBEngine::Open(dir_.File("altro.kvtdb"));
+  auto other = kvtsqlite::SqliteEngine::Open(dir_.File("altro.kvtdb"));
   fc->Init(other);  // a second Init is ignored: the first engine stays
   fc->FillCollection(sample::kArchive, sample::kEntryForm, form_);
   EXPECT_EQ(fc->Count(), 12);

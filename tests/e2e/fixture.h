@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/doubles.h"
@@ -22,7 +22,7 @@ class EndToEnd : public ::testing::Test {
   void SetUp() override {
     desktop_ = kvthost::Desktop::Install();
     kvtaddons::RegisterAutoCompleterClass();
-    engine_ = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
+    engine_ = kvtsqlite::SqliteEngine::Open(dir_.File("fatture.kvtdb"));
     kvtarchive::sample::CreateSampleArchive(*engine_);
     form_ = desktop_->NewForm("frmDocumento");
     auto sb = kvt::CObj(kvt::CallMethod(form_->Controls(), "Add", "MSComctlLib.SBarCtrl.2", "SB"));
@@ -61,7 +61,7 @@ class EndToEnd : public ::testing::Test {
 
   kvt::testing::TempDir dir_;
   std::shared_ptr<kvthost::Desktop> desktop_;
-  std::shared_ptr<kvtsqlite::DBEngine> engine_;
+  std::shared_ptr<kvtsqlite::SqliteEngine> engine_;
   std::shared_ptr<kvthost::Form> form_;
   std::shared_ptr<kvthost::User> user_;
 };

@@ -10,18 +10,18 @@
 #include <QTest>
 #include <cstdlib>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
-#include "host/qt/qt_controls.h"
+#include "host/qt/qt_control.h"
 #include "host/qt/qt_desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/contracts/host.h"
 #include "kvtfields/viewer/field_viewer.h"
 #include "runtime/dictionary.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 #include "temp_dir.h"
 #include "test_support.h"
 
@@ -40,7 +40,7 @@ class QtE2E : public ::testing::Test {
     desktop_ = QtDesktop::Install(QtDesktop::Messages::kRecord);
     kvtaddons::RegisterAutoCompleterClass();
     kvtaddons::RegisterResizerClass();
-    engine_ = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
+    engine_ = kvtsqlite::SqliteEngine::Open(dir_.File("fatture.kvtdb"));
     sample::CreateSampleArchive(*engine_);
     coordinator_->SetDBEngine(engine_);
     auto scripts = std::make_shared<kvtlua::ScriptEngine>();
@@ -102,7 +102,7 @@ class QtE2E : public ::testing::Test {
 
   kvt::testing::TempDir dir_;
   std::shared_ptr<QtDesktop> desktop_;
-  std::shared_ptr<kvtsqlite::DBEngine> engine_;
+  std::shared_ptr<kvtsqlite::SqliteEngine> engine_;
   std::shared_ptr<kvthost::Coordinator> coordinator_ = std::make_shared<kvthost::Coordinator>();
   std::shared_ptr<FieldsCollection> fields_ = FieldsCollection::Create();
   std::shared_ptr<FieldViewer> viewer_;

@@ -1,7 +1,7 @@
 // The sample archive's Lua script at work on a headless form.
 #include "e2e/fixture.h"
 #include "kvtfields/collection/fields_collection.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 namespace kvtfields {
 namespace {

@@ -10,7 +10,7 @@
 #include "archives/sample_archive.h"
 #include "engine/common/forwarding_engine.h"
 #include "engine/postgresql/pg_engine.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
 #include "test_support.h"
@@ -64,7 +64,7 @@ class EngineDriver {
 class SqliteDriver : public EngineDriver {
  public:
   void MakeDatabase() override { path_ = dir_.File("archivio.kvtdb"); }
-  std::shared_ptr<ArchiveEngine> Connect() override { return kvtsqlite::DBEngine::Open(path_); }
+  std::shared_ptr<ArchiveEngine> Connect() override { return kvtsqlite::SqliteEngine::Open(path_); }
 
  private:
   kvt::testing::TempDir dir_;

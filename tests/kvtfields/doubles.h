@@ -10,7 +10,7 @@
 
 #include "kvtfields/contracts/db_engine.h"
 #include "kvtfields/contracts/script_engine.h"
-#include "kvtfields/events/field_type_event_callback.h"
+#include "kvtfields/field/field_type_event_callback.h"
 #include "runtime/class_builder.h"
 #include "runtime/record_set.h"
 

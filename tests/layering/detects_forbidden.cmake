@@ -6,7 +6,7 @@ if(result EQUAL 0)
 endif()
 foreach(expected
         "src/engine/sqlite/uses_a_window.cc:3: #include \"host/qt/qt_desktop.h\""
-        "src/kvtfields/field/uses_an_engine.cc:3: #include \"engine/sqlite/db_engine.h\""
+        "src/kvtfields/field/uses_an_engine.cc:2: #include \"engine/sqlite/sqlite_engine.h\""
         "apps/tool/main.cc:3: #include \"kvtfields/internal/live_object.h\""
         "3 includes cross the layers")
   string(FIND "${out}" "${expected}" at)

@@ -1,5 +1,5 @@
 // The Lua script engine on its own: the bridge, errors both ways, the sandbox.
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 #include <chrono>
 

@@ -8,14 +8,14 @@
 #include <sstream>
 #include <string>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "runtime/class_registry.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 #include "temp_dir.h"
 #include "test_support.h"
 
@@ -57,7 +57,7 @@ TEST_F(ServerTest, ARegisteredLibraryServesItsClassesByName) {
   ASSERT_EQ(Call("DllRegisterServer"), 0u);
   EXPECT_EQ(kvt::ReadUserRegistry().size(), 3u);  // FieldType, FieldsCollection, FieldViewer
 
-  auto engine = kvtsqlite::DBEngine::Open(dir_.File("fatture.kvtdb"));
+  auto engine = kvtsqlite::SqliteEngine::Open(dir_.File("fatture.kvtdb"));
   kvtarchive::sample::CreateSampleArchive(*engine);
   auto form = desktop_->NewForm("frmHost");
   {

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "host/common/controls.h"
+#include "host/common/standard_controls.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
 #include "runtime/text.h"

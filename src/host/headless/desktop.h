@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "host/common/controls.h"
 #include "host/common/form.h"
 #include "host/common/person.h"
+#include "host/common/standard_controls.h"
 #include "runtime/platform.h"
 #include "runtime/weak_ref.h"
 

@@ -10,7 +10,7 @@
 #include <QMessageBox>
 #include <QTest>
 
-#include "host/qt/qt_controls.h"
+#include "host/qt/qt_control.h"
 #include "host/qt/qt_keys.h"
 #include "host/qt/qt_text.h"
 #include "runtime/error.h"

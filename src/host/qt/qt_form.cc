@@ -4,7 +4,7 @@
 #include <QKeyEvent>
 #include <QVBoxLayout>
 
-#include "host/qt/qt_controls.h"
+#include "host/qt/qt_control.h"
 #include "host/qt/qt_keys.h"
 #include "host/qt/qt_text.h"
 #include "runtime/error.h"

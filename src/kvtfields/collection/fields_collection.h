@@ -14,8 +14,8 @@
 
 #include "kvtfields/contracts/db_engine.h"
 #include "kvtfields/contracts/script_engine.h"
-#include "kvtfields/events/field_type_event_callback.h"
 #include "kvtfields/field/field_type.h"
+#include "kvtfields/field/field_type_event_callback.h"
 #include "kvtfields/internal/live_object.h"
 #include "runtime/dictionary.h"
 #include "runtime/object.h"

@@ -1,6 +1,6 @@
 #include "kvtfields/contracts/host_contract.h"
 
-namespace kvtfields::host {
+namespace kvtfields::duties {
 namespace {
 
 using kvt::kNoMember;
@@ -205,4 +205,4 @@ std::span<const ClassDuties> CoordinatorDuties() {
   return kCoordinatorClasses;
 }
 
-}  // namespace kvtfields::host
+}  // namespace kvtfields::duties

@@ -150,7 +150,7 @@ inline constexpr std::int16_t kCtrlMask = 2;
 inline constexpr std::int16_t kAltMask = 4;
 }  // namespace key
 
-namespace host {
+namespace duties {
 
 /// One member a host object must offer: its name, how it is called, its fixed member id
 /// (kNoMember: any id) and, briefly, what the host must do.
@@ -184,5 +184,5 @@ const ClassDuties& PanelDuties();
 /// The coordinator and the objects reached through it.
 std::span<const ClassDuties> CoordinatorDuties();
 
-}  // namespace host
+}  // namespace duties
 }  // namespace kvtfields

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "kvtfields/events/field_type_event_callback.h"
+#include "kvtfields/field/field_type_event_callback.h"
 #include "kvtfields/server/identifiers.h"
 #include "kvtfields/server/public_classes.h"
 #include "runtime/text.h"

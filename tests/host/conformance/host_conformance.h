@@ -101,8 +101,8 @@ TYPED_TEST_SUITE_P(HostConformance);
 
 // ---- The declared members
 
-inline void ExpectMembers(const ObjectRef& o, const kvtfields::host::ClassDuties& duties,
-                          std::span<const kvtfields::host::MemberDuty> members) {
+inline void ExpectMembers(const ObjectRef& o, const kvtfields::duties::ClassDuties& duties,
+                          std::span<const kvtfields::duties::MemberDuty> members) {
   ASSERT_TRUE(o) << duties.what;
   for (const auto& m : members) {
     const kvt::DispId got = o->Class().IdOf(m.name);
@@ -117,7 +117,7 @@ inline void ExpectMembers(const ObjectRef& o, const kvtfields::host::ClassDuties
 }
 
 TYPED_TEST_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind) {
-  namespace h = kvtfields::host;
+  namespace h = kvtfields::duties;
   ExpectMembers(this->form_, h::FormDuties(), h::FormDuties().members);
   ExpectMembers(this->Controls(), h::ControlsDuties(), h::ControlsDuties().members);
   int n = 0;

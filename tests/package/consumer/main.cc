@@ -3,20 +3,20 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 #include "archives/sample_archive.h"
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/server/version.h"
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 2;
   auto desktop = kvthost::Desktop::Install();
   kvtaddons::RegisterAutoCompleterClass();
   kvtlua::RegisterScriptEngineClass();
-  auto engine = kvtsqlite::DBEngine::Open(argv[1]);
+  auto engine = kvtsqlite::SqliteEngine::Open(argv[1]);
   kvtarchive::sample::CreateSampleArchive(*engine);
   auto form = desktop->NewForm("frm");
   auto fields = kvtfields::FieldsCollection::Create();

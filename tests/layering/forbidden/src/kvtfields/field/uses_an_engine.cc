@@ -1,3 +1,3 @@
 // The component naming an engine instead of its contract: refused.
+#include "engine/sqlite/sqlite_engine.h"
 #include "kvtfields/contracts/db_engine.h"
-#include "engine/sqlite/db_engine.h"

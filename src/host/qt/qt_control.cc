@@ -1,4 +1,4 @@
-#include "host/qt/qt_controls.h"
+#include "host/qt/qt_control.h"
 
 #include <QAbstractListModel>
 #include <QCalendarWidget>

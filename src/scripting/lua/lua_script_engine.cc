@@ -1,4 +1,4 @@
-#include "scripting/lua/script_engine.h"
+#include "scripting/lua/lua_script_engine.h"
 
 extern "C" {
 #include <lauxlib.h>

@@ -1,4 +1,4 @@
-#include "kvtfields/events/field_type_event_callback.h"
+#include "kvtfields/field/field_type_event_callback.h"
 
 namespace kvtfields {
 

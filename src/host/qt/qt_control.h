@@ -8,7 +8,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "host/common/controls.h"
+#include "host/common/standard_controls.h"
 
 class QListWidget;
 

@@ -1,4 +1,4 @@
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 
 #include <ctime>
 #include <unordered_set>
@@ -68,55 +68,55 @@ kvt::Variant Connection::AdoConnection() {
   return kvt::Variant(std::make_shared<DatabaseHandle>(db_));
 }
 
-const kvt::ClassInfo& DBEngine::StaticClass() {
+const kvt::ClassInfo& SqliteEngine::StaticClass() {
   static const kvt::ClassInfo info = [] {
-    kvt::ClassBuilder<DBEngine> b("DBEngine");
+    kvt::ClassBuilder<SqliteEngine> b("DBEngine");
     kvtfields::IDBEngine::Describe(b)
-        .Method<&DBEngine::OpenDatabase>("OpenDatabase")
+        .Method<&SqliteEngine::OpenDatabase>("OpenDatabase")
         .Params({"Path", "Create"})
-        .Method<&DBEngine::CloseDatabase>("CloseDatabase");
+        .Method<&SqliteEngine::CloseDatabase>("CloseDatabase");
     return kvtengine::ArchiveEngine::Describe(b).Build();
   }();
   return info;
 }
 
-DBEngine::DBEngine() : connection_(std::make_shared<kvtsqlite::Connection>()) {}
+SqliteEngine::SqliteEngine() : connection_(std::make_shared<kvtsqlite::Connection>()) {}
 
-std::shared_ptr<DBEngine> DBEngine::Open(const std::string& path, bool create) {
-  auto engine = std::make_shared<DBEngine>();
+std::shared_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, bool create) {
+  auto engine = std::make_shared<SqliteEngine>();
   engine->OpenDatabase(path, create);
   return engine;
 }
 
-void DBEngine::OpenDatabase(const std::string& path, std::optional<bool> create) {
+void SqliteEngine::OpenDatabase(const std::string& path, std::optional<bool> create) {
   auto db = Database::Open(path, create.value_or(true));
   db_ = db;
   connection_->Attach(std::move(db));
   ever_opened_ = true;
 }
 
-void DBEngine::CloseDatabase() {
+void SqliteEngine::CloseDatabase() {
   db_.reset();
   connection_->Attach(nullptr);
 }
 
-Database& DBEngine::Db() const {
+Database& SqliteEngine::Db() const {
   if (!db_) throw EngineError(kNoDatabase, "no database is open");
   return *db_;
 }
 
-std::shared_ptr<kvtfields::IDBConnection> DBEngine::Connection() {
+std::shared_ptr<kvtfields::IDBConnection> SqliteEngine::Connection() {
   // Before a database was ever opened there is no connection at all; after CloseDatabase the
   // connection stays and answers IsOpen False.
   return ever_opened_ ? connection_ : nullptr;
 }
 
-std::string DBEngine::Where() const {
+std::string SqliteEngine::Where() const {
   return db_ ? db_->Path() : std::string("no database");
 }
 
-void DBEngine::WriteCode(const std::string& archive, const std::string& field_name,
-                         const std::string& code, const std::string& description) {
+void SqliteEngine::WriteCode(const std::string& archive, const std::string& field_name,
+                             const std::string& code, const std::string& description) {
   Db().Query(
           "INSERT INTO code_lists (archive, fieldType, \"COD\", \"VALUE\") VALUES (?1, ?2, ?3, ?4) "
           "ON CONFLICT (archive, fieldType, \"COD\") DO UPDATE SET \"VALUE\" = excluded.\"VALUE\"")
@@ -127,8 +127,8 @@ void DBEngine::WriteCode(const std::string& archive, const std::string& field_na
       .Run();
 }
 
-void DBEngine::EraseCode(const std::string& archive, const std::string& field_name,
-                         const std::string& code) {
+void SqliteEngine::EraseCode(const std::string& archive, const std::string& field_name,
+                             const std::string& code) {
   Db().Query("DELETE FROM code_lists WHERE archive = ?1 AND fieldType = ?2 AND \"COD\" = ?3")
       .Bind(1, archive)
       .Bind(2, field_name)
@@ -147,7 +147,7 @@ std::vector<kvt::Variant> Row(const Statement& q, int from, int count) {
 
 }  // namespace
 
-DBEngine::ArchiveRead DBEngine::ReadArchive(const std::string& archive) {
+SqliteEngine::ArchiveRead SqliteEngine::ReadArchive(const std::string& archive) {
   ArchiveRead read;
   auto q = Db().Query(std::string("SELECT cod, ") + kvtengine::kDefinitionColumnsSql +
                       " FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
@@ -164,7 +164,7 @@ DBEngine::ArchiveRead DBEngine::ReadArchive(const std::string& archive) {
   return read;
 }
 
-std::vector<std::string> DBEngine::ReadFieldNames(const std::string& archive) {
+std::vector<std::string> SqliteEngine::ReadFieldNames(const std::string& archive) {
   auto q =
       Db().Query("SELECT cod FROM field_definitions WHERE archive = ?1 ORDER BY position, cod");
   q.Bind(1, archive);
@@ -173,24 +173,24 @@ std::vector<std::string> DBEngine::ReadFieldNames(const std::string& archive) {
   return names;
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::ReadDefinition(const std::string& archive,
-                                                         const std::string& field_name) {
+std::shared_ptr<kvt::RecordSet> SqliteEngine::ReadDefinition(const std::string& archive,
+                                                             const std::string& field_name) {
   auto q = Db().Query(std::string("SELECT ") + kvtengine::kDefinitionColumnsSql +
                       " FROM field_definitions WHERE archive = ?1 AND cod = ?2");
   q.Bind(1, archive).Bind(2, field_name);
   return q.ToRecordSet();
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::ReadLayout(const std::string& archive,
-                                                     const std::string& field_name,
-                                                     const std::string& form_name) {
+std::shared_ptr<kvt::RecordSet> SqliteEngine::ReadLayout(const std::string& archive,
+                                                         const std::string& field_name,
+                                                         const std::string& form_name) {
   auto q = Db().Query(std::string("SELECT ") + kvtengine::kLayoutColumnsSql +
                       " FROM field_layouts WHERE archive = ?1 AND cod = ?2 AND form = ?3");
   q.Bind(1, archive).Bind(2, field_name).Bind(3, form_name);
   return q.ToRecordSet();
 }
 
-std::unordered_map<std::string, std::vector<kvt::Variant>> DBEngine::ReadLayouts(
+std::unordered_map<std::string, std::vector<kvt::Variant>> SqliteEngine::ReadLayouts(
     const std::string& archive, const std::string& form) {
   // Archive and form are the ones asked for: only the field's own columns are read.
   auto q = Db().Query(
@@ -211,7 +211,7 @@ std::unordered_map<std::string, std::vector<kvt::Variant>> DBEngine::ReadLayouts
   return rows;
 }
 
-std::shared_ptr<kvt::RecordSet> DBEngine::ReadCodes(const kvtengine::CodeFilter& f) {
+std::shared_ptr<kvt::RecordSet> SqliteEngine::ReadCodes(const kvtengine::CodeFilter& f) {
   auto q = Db().Query(f.Sql('?'));
   for (std::size_t i = 0; i < f.equals.size(); ++i) {
     q.Bind(static_cast<int>(i + 1), f.equals[i].second);
@@ -219,7 +219,7 @@ std::shared_ptr<kvt::RecordSet> DBEngine::ReadCodes(const kvtengine::CodeFilter&
   return q.ToRecordSet();
 }
 
-void DBEngine::PutField(const kvtengine::FieldDefinition& f) {
+void SqliteEngine::PutField(const kvtengine::FieldDefinition& f) {
   DropSnapshot();
   {
     // Named, since without statistics SQLite walks every field of the archive instead.
@@ -260,7 +260,7 @@ void DBEngine::PutField(const kvtengine::FieldDefinition& f) {
       .Run();
 }
 
-void DBEngine::PutLayout(const kvtengine::FieldLayout& l) {
+void SqliteEngine::PutLayout(const kvtengine::FieldLayout& l) {
   DropSnapshot();
   Db().Query(
           "INSERT OR REPLACE INTO field_layouts (archive, cod, form, \"Width\", \"Height\", "
@@ -277,26 +277,26 @@ void DBEngine::PutLayout(const kvtengine::FieldLayout& l) {
       .Run();
 }
 
-void DBEngine::PutScript(const std::string& script_set, const std::string& source) {
+void SqliteEngine::PutScript(const std::string& script_set, const std::string& source) {
   Db().Query("INSERT OR REPLACE INTO scripts (script_set, source) VALUES (?1, ?2)")
       .Bind(1, script_set)
       .Bind(2, source)
       .Run();
 }
 
-kvt::Variant DBEngine::GetScript(const std::string& script_set) {
+kvt::Variant SqliteEngine::GetScript(const std::string& script_set) {
   auto q = Db().Query("SELECT source FROM scripts WHERE script_set = ?1");
   q.Bind(1, script_set);
   return q.Step() ? kvt::Variant(q.ColumnText(0)) : kvt::Variant::Null();
 }
 
-bool DBEngine::HasArchive(const std::string& archive) {
+bool SqliteEngine::HasArchive(const std::string& archive) {
   auto q = Db().Query("SELECT 1 FROM field_definitions WHERE archive = ?1 LIMIT 1");
   q.Bind(1, archive);
   return q.Step();
 }
 
-void DBEngine::DeleteArchive(const std::string& archive) {
+void SqliteEngine::DeleteArchive(const std::string& archive) {
   DropSnapshot();
   for (const char* table : {"field_definitions", "field_layouts", "code_lists"}) {
     Db().Query("DELETE FROM " + std::string(table) + " WHERE archive = ?1").Bind(1, archive).Run();
@@ -304,14 +304,14 @@ void DBEngine::DeleteArchive(const std::string& archive) {
   Db().Query("DELETE FROM scripts WHERE script_set = ?1").Bind(1, archive).Run();
 }
 
-std::vector<std::string> DBEngine::ListArchives() {
+std::vector<std::string> SqliteEngine::ListArchives() {
   auto q = Db().Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive");
   std::vector<std::string> out;
   while (q.Step()) out.push_back(q.ColumnText(0));
   return out;
 }
 
-std::vector<std::string> DBEngine::ListAllArchives() {
+std::vector<std::string> SqliteEngine::ListAllArchives() {
   auto q = Db().Query(
       "SELECT archive FROM field_definitions UNION SELECT archive FROM code_lists UNION "
       "SELECT archive FROM documents ORDER BY 1");
@@ -320,7 +320,7 @@ std::vector<std::string> DBEngine::ListAllArchives() {
   return out;
 }
 
-std::vector<std::string> DBEngine::ListForms(const std::string& archive) {
+std::vector<std::string> SqliteEngine::ListForms(const std::string& archive) {
   auto q = Db().Query("SELECT DISTINCT form FROM field_layouts WHERE archive = ?1 ORDER BY form");
   q.Bind(1, archive);
   std::vector<std::string> out;
@@ -328,7 +328,7 @@ std::vector<std::string> DBEngine::ListForms(const std::string& archive) {
   return out;
 }
 
-void DBEngine::Transaction(const std::function<void()>& work) {
+void SqliteEngine::Transaction(const std::function<void()>& work) {
   Database& db = Db();
   // Inside a transaction already: the work joins it, and the outer one decides.
   if (sqlite3_get_autocommit(db.Handle()) == 0) return work();
@@ -343,7 +343,7 @@ void DBEngine::Transaction(const std::function<void()>& work) {
   }
 }
 
-std::int32_t DBEngine::InsertDocument(
+std::int32_t SqliteEngine::InsertDocument(
     const std::string& archive, const std::string& saved_at,
     const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   std::int32_t id = 0;
@@ -364,24 +364,24 @@ std::int32_t DBEngine::InsertDocument(
   return id;
 }
 
-std::int32_t DBEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
+std::int32_t SqliteEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
   return InsertDocument(archive, kvtengine::SavedAtNow(),
                         kvtengine::DocumentValues(values, kSource)->Entries());
 }
 
-std::int32_t DBEngine::CopyDocument(const std::string& archive,
-                                    const kvtengine::StoredDocument& document) {
+std::int32_t SqliteEngine::CopyDocument(const std::string& archive,
+                                        const kvtengine::StoredDocument& document) {
   return InsertDocument(archive, document.saved_at, document.values);
 }
 
-std::int32_t DBEngine::DocumentCount(const std::string& archive) {
+std::int32_t SqliteEngine::DocumentCount(const std::string& archive) {
   auto q = Db().Query("SELECT count(*) FROM documents WHERE archive = ?1");
   q.Bind(1, archive);
   q.Step();
   return static_cast<std::int32_t>(q.ColumnInt(0));
 }
 
-kvt::ObjectRef DBEngine::LoadDocument(std::int32_t id) {
+kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
   {
     auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
     exists.Bind(1, std::int64_t{id});
@@ -398,7 +398,7 @@ kvt::ObjectRef DBEngine::LoadDocument(std::int32_t id) {
   return dict;
 }
 
-void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
+void SqliteEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   auto dict = kvtengine::DocumentValues(values, kSource);
   Transaction([&] {
     {
@@ -420,7 +420,7 @@ void DBEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   });
 }
 
-std::vector<kvtengine::StoredDocument> DBEngine::ListDocuments(const std::string& archive) {
+std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {
   auto q = Db().Query(
       "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
@@ -436,14 +436,14 @@ std::vector<kvtengine::StoredDocument> DBEngine::ListDocuments(const std::string
   return out;
 }
 
-std::vector<std::pair<std::string, std::string>> DBEngine::ListScripts() {
+std::vector<std::pair<std::string, std::string>> SqliteEngine::ListScripts() {
   auto q = Db().Query("SELECT script_set, source FROM scripts ORDER BY script_set");
   std::vector<std::pair<std::string, std::string>> out;
   while (q.Step()) out.emplace_back(q.ColumnText(0), q.ColumnText(1));
   return out;
 }
 
-std::vector<DBEngine::LearntValue> DBEngine::ListLearnt() {
+std::vector<SqliteEngine::LearntValue> SqliteEngine::ListLearnt() {
   auto q = Db().Query(
       "SELECT key, value, uses, last_used FROM \"SYS_AUTOCOMPLETE\" ORDER BY key, value");
   std::vector<LearntValue> out;
@@ -452,7 +452,7 @@ std::vector<DBEngine::LearntValue> DBEngine::ListLearnt() {
   return out;
 }
 
-void DBEngine::PutLearnt(const LearntValue& l) {
+void SqliteEngine::PutLearnt(const LearntValue& l) {
   Db().Query(
           "INSERT OR REPLACE INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used) VALUES (?1, "
           "?2, ?3, ?4)")
@@ -465,7 +465,7 @@ void DBEngine::PutLearnt(const LearntValue& l) {
 
 void RegisterEngineClass() {
   kvt::ClassRegistry::Instance().Register(kEngineProgId, {},
-                                          [] { return std::make_shared<DBEngine>(); });
+                                          [] { return std::make_shared<SqliteEngine>(); });
 }
 
 }  // namespace kvtsqlite

@@ -1,4 +1,4 @@
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 
 #include "kvtfields/contracts/controls.h"
 #include "runtime/class_registry.h"

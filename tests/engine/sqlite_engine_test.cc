@@ -1,4 +1,4 @@
-#include "engine/sqlite/db_engine.h"
+#include "engine/sqlite/sqlite_engine.h"
 
 #include <fstream>
 #include <iterator>
@@ -41,7 +41,7 @@ class DBEngineTest : public ::testing::Test {
  protected:
   kvt::testing::TempDir dir_;
   std::string path_ = dir_.File("archivio.kvtdb");
-  std::shared_ptr<DBEngine> engine_ = DBEngine::Open(path_);
+  std::shared_ptr<SqliteEngine> engine_ = SqliteEngine::Open(path_);
 
   void AddCode(std::string archive, std::string field, std::string code, std::string descr) {
     engine_->AddCode(archive, field, code, descr);
@@ -52,7 +52,7 @@ class DBEngineTest : public ::testing::Test {
 };
 
 TEST_F(DBEngineTest, TwoEnginesOnOneFileSeeEachOthersCodes) {
-  auto other = DBEngine::Open(path_);
+  auto other = SqliteEngine::Open(path_);
   AddCode("A", "F", "N1", "nuovo");
   std::string filter = "archive = 'A' and fieldType='F' order by cod";
   EXPECT_EQ(Codes(other->GetCodeList(filter)), "N1=nuovo;");
@@ -62,7 +62,7 @@ TEST_F(DBEngineTest, TwoEnginesOnOneFileSeeEachOthersCodes) {
 }
 
 TEST_F(DBEngineTest, TheConnectionFollowsTheDatabase) {
-  DBEngine fresh;
+  SqliteEngine fresh;
   EXPECT_EQ(fresh.Connection(), nullptr);
   auto conn = engine_->Connection();
   ASSERT_NE(conn, nullptr);
@@ -84,20 +84,20 @@ TEST(DBEngineFiles, AFileWithAnotherSchemaIsRefusedAndLeftAlone) {
     sqlite3_close(db);
   }
   const std::string before = ReadAll(foreign);
-  EXPECT_THAT(CaptureError([&] { DBEngine::Open(foreign); }),
+  EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(foreign); }),
               ErrorIs(kNotOursNumber, "is not a kvtfields database"));
   EXPECT_EQ(ReadAll(foreign), before);
 
   const std::string text = dir.File("note.txt");
   std::ofstream(text) << "non sono un database\n";
-  EXPECT_THAT(CaptureError([&] { DBEngine::Open(text); }),
+  EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(text); }),
               ErrorIs(kNotOursNumber, "is not a kvtfields database"));
   EXPECT_EQ(ReadAll(text), "non sono un database\n");
 }
 
 TEST(DBEngineFiles, TheSampleArchiveCoversEveryKindOfField) {
   kvt::testing::TempDir dir;
-  auto engine = DBEngine::Open(dir.File("fatture.kvtdb"));
+  auto engine = SqliteEngine::Open(dir.File("fatture.kvtdb"));
   sample::CreateSampleArchive(*engine);
   sample::CreateSampleArchive(*engine);  // replacing it is harmless
   const auto names = engine->GetFormFields(sample::kArchive);
@@ -118,9 +118,9 @@ void Sql(const std::string& path, const char* sql) {
 TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
   kvt::testing::TempDir dir;
   const std::string path = dir.File("vecchio.kvtdb");
-  DBEngine::Open(path)->PutField({.archive = "A", .name = "F"});
+  SqliteEngine::Open(path)->PutField({.archive = "A", .name = "F"});
   Sql(path, "DROP INDEX documents_archive; UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
-  auto upgraded = DBEngine::Open(path, /*create=*/false);
+  auto upgraded = SqliteEngine::Open(path, /*create=*/false);
   EXPECT_EQ(upgraded->GetFormFields("A"), std::vector<std::string>{"F"});
   {
     auto q = upgraded->Db().Query(
@@ -134,7 +134,7 @@ TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
 
   Sql(path, "UPDATE kvt_meta SET value = '3' WHERE key = 'version'");
   const std::string before = ReadAll(path);
-  EXPECT_THAT(CaptureError([&] { DBEngine::Open(path); }),
+  EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(path); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
   EXPECT_EQ(ReadAll(path), before);
 }
@@ -212,7 +212,7 @@ TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
   };
   for (const auto& sql : additions) {
     const std::string path = dir.File(std::to_string(sql.size()) + ".kvtdb");
-    sample::CreateSampleArchive(*DBEngine::Open(path));
+    sample::CreateSampleArchive(*SqliteEngine::Open(path));
     {
       sqlite3* raw = nullptr;
       ASSERT_EQ(sqlite3_open(path.c_str(), &raw), SQLITE_OK);
@@ -220,7 +220,7 @@ TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
       sqlite3_close(raw);
     }
     const std::string before = ReadAll(path);
-    const kvt::Error e = CaptureError([&] { DBEngine::Open(path, false); });
+    const kvt::Error e = CaptureError([&] { SqliteEngine::Open(path, false); });
     EXPECT_EQ(e.Number(), kNotOursNumber) << sql;
     EXPECT_THAT(e.Description(), ::testing::HasSubstr("that kvtfields did not make")) << sql;
     EXPECT_EQ(ReadAll(path), before);

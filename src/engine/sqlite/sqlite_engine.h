@@ -51,14 +51,14 @@ class Connection final : public kvtfields::IDBConnection {
   std::shared_ptr<Database> db_;
 };
 
-class DBEngine final : public kvtengine::ArchiveEngine {
+class SqliteEngine final : public kvtengine::ArchiveEngine {
   KVT_OBJECT()
 
  public:
-  DBEngine();
+  SqliteEngine();
   /// An engine with the database at `path` open; `create` makes a missing or empty file a new
   /// database, otherwise only an existing one opens.
-  static std::shared_ptr<DBEngine> Open(const std::string& path, bool create = true);
+  static std::shared_ptr<SqliteEngine> Open(const std::string& path, bool create = true);
 
   /// Opens a database file, replacing the one open before; on failure nothing changes.
   void OpenDatabase(const std::string& path, std::optional<bool> create = true);
@@ -113,6 +113,9 @@ class DBEngine final : public kvtengine::ArchiveEngine {
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;
 };
+
+/// The name the archive application's code knows this engine by.
+using DBEngine = SqliteEngine;
 
 /// Registers "kvtDBEngine.DBEngine" with the class registry (a new engine has no database).
 void RegisterEngineClass();

@@ -1,4 +1,4 @@
-#include "host/common/controls.h"
+#include "host/common/standard_controls.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "addons/autocomplete/auto_completer.h"
+#include "addons/autocomplete/store_auto_completer.h"
 
 #include <algorithm>
 #include <map>
