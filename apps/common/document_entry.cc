@@ -6,6 +6,7 @@
 #include <optional>
 #include <set>
 
+#include "common/document_session.h"
 #include "engine/common/engine_error.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -65,7 +66,8 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
 }
 
 EntryOutcome EnterDocument(Workspace& w, const Values& values,
-                           const std::function<std::vector<std::string>()>& messages, bool store) {
+                           const std::function<std::vector<std::string>()>& messages, bool store,
+                           bool allow_duplicates) {
   EntryOutcome out;
   auto& fields = w.Fields();
   auto& p = w.Person();
@@ -119,13 +121,19 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
     out.reasons.emplace_back("", "lo script dell'archivio ha tolto i campi del modulo");
     return out;
   }
-  const bool complete = fields.CheckInsValue();
-  if (refused() || !complete) return out;
-  out.accepted = true;
-  if (store) {
-    out.stored = w.Engine().SaveDocument(w.Archive(), fields.FieldsValue());
-    fields.AfterSave();
+  if (refused()) return out;
+  // The rules every program shares: required fields, every value against its field, duplicates.
+  DocumentSession session(w);
+  const SaveOutcome saved = session.Save(allow_duplicates, store);
+  for (auto& m : messages()) out.reasons.emplace_back("", std::move(m));
+  if (saved.result != SaveOutcome::Result::kStored) {
+    for (const auto& reason : saved.reasons) out.reasons.push_back(reason);
+    if (out.reasons.empty()) out.reasons.emplace_back("", "il documento non si salva");
+    return out;
   }
+  if (!out.reasons.empty()) return out;
+  out.accepted = true;
+  out.stored = store ? saved.id : 0;
   return out;
 }
 
@@ -160,7 +168,7 @@ void ImportRows(
       w.Fields().ClearControlsValue();
       w.Host().Errors().Clear();
       (void)messages();
-      outcome = EnterDocument(w, values, messages, options.store);
+      outcome = EnterDocument(w, values, messages, options.store, options.allow_duplicates);
       w.Host().Errors().Clear();
     } else {
       for (auto& p : problems) outcome.reasons.emplace_back("", std::move(p));

@@ -29,11 +29,13 @@ struct EntryOutcome {
   std::vector<std::pair<std::string, std::string>> reasons;
 };
 
-/// Enters `values` (already checked) on the form, which must be empty; `messages` gives the
-/// message boxes the form showed since it was last asked (a failed script) and forgets them.
-/// An error of a control (a code not in its list) is a reason too.
+/// Enters `values` (already checked) on the form, which must be empty, and saves it by the
+/// document session's rules; `messages` gives the message boxes the form showed since it was
+/// last asked (a failed script) and forgets them. An error of a control (a code not in its
+/// list) is a reason too; so is a probable duplicate, unless `allow_duplicates`.
 EntryOutcome EnterDocument(Workspace& w, const Values& values,
-                           const std::function<std::vector<std::string>()>& messages, bool store);
+                           const std::function<std::vector<std::string>()>& messages, bool store,
+                           bool allow_duplicates = false);
 
 struct ImportResult {
   std::size_t accepted = 0;  // stored, or (not storing) that would have been
@@ -47,9 +49,10 @@ struct ImportResult {
 };
 
 struct ImportOptions {
-  bool store = true;     // false: check every row, store nothing
-  std::size_t skip = 0;  // the first data rows to pass over (stored by an earlier run)
-  bool atomic = false;   // every row in one transaction: all stored or none
+  bool store = true;              // false: check every row, store nothing
+  std::size_t skip = 0;           // the first data rows to pass over (stored by an earlier run)
+  bool atomic = false;            // every row in one transaction: all stored or none
+  bool allow_duplicates = false;  // store rows whose index fields equal a stored document's
 };
 
 /// Enters every data row of a table (the first row names the fields) on the workspace's form,

@@ -51,9 +51,11 @@ struct Options {
   std::string separator = ";";
   bool replace = false;
   bool dry_run = false;
-  bool raw = false;      // CSV cells as they are, without the spreadsheet mark
-  bool atomic = false;   // an import in one transaction
-  std::size_t skip = 0;  // data rows of an import already stored by an earlier run
+  bool raw = false;               // CSV cells as they are, without the spreadsheet mark
+  bool atomic = false;            // an import in one transaction
+  bool allow_duplicates = false;  // store documents whose index fields equal a stored one's
+  std::int32_t id = 0;            // a stored document
+  std::size_t skip = 0;           // data rows of an import already stored by an earlier run
 };
 
 // The headless window system for the life of a command.
@@ -123,6 +125,22 @@ int Show(const Options& o) {
   return 0;
 }
 
+int DeleteDocument(const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  if (!engine->HasArchive(o.archive)) {
+    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+  }
+  // Only a document of the archive named: a number mistyped must not reach another archive.
+  const auto ids = engine->FindDocuments(o.archive, {});
+  if (std::find(ids.begin(), ids.end(), o.id) == ids.end()) {
+    throw kvt::Error(2, "kvtfields",
+                     "archive '" + o.archive + "' has no document " + std::to_string(o.id));
+  }
+  engine->DeleteDocument(o.id);
+  std::printf("Documento %d eliminato da %s\n", o.id, kvtapp::Shown(o.db).c_str());
+  return 0;
+}
+
 int Enter(const Options& o) {
   if (o.sets.empty()) throw UsageError{"nothing to enter: give --set NAME=VALUE"};
   Headless host;
@@ -134,7 +152,7 @@ int Enter(const Options& o) {
     throw UsageError{problems.front()};
   }
   const kvtapp::EntryOutcome outcome =
-      kvtapp::EnterDocument(w, o.sets, host.TakeMessages(), /*store=*/true);
+      kvtapp::EnterDocument(w, o.sets, host.TakeMessages(), /*store=*/true, o.allow_duplicates);
   if (outcome.bad_value) {
     const auto& [field, why] = outcome.reasons.front();
     throw kvt::Error(2, "kvtfields", "field '" + field + "': " + why);
@@ -273,6 +291,7 @@ int ImportDocuments(const Options& o) {
   options.store = !o.dry_run;
   options.skip = o.skip;
   options.atomic = o.atomic;
+  options.allow_duplicates = o.allow_duplicates;
   kvtapp::ImportResult result;
   const std::size_t total = table.rows.size() - 1;
   try {
@@ -449,6 +468,8 @@ int main(int argc, char** argv) {
   db(enter);
   archive(enter);
   form(enter);
+  enter->add_flag("--allow-duplicates", o.allow_duplicates,
+                  "store it even when its index fields equal a stored document's");
   std::vector<std::string> sets;
   enter->add_option("--set", sets, "NAME=VALUE, one field's value (repeat for more)")
       ->required()
@@ -490,6 +511,9 @@ int main(int argc, char** argv) {
                          "pass over the first N data rows (stored by an import that stopped)");
   doc_import->add_flag("--atomic", o.atomic,
                        "store every row in one transaction: all the accepted rows or none");
+  doc_import->add_flag("--allow-duplicates", o.allow_duplicates,
+                       "store rows whose index fields equal a stored document's (without it "
+                       "such a row is refused as a probable duplicate)");
   doc_import->add_flag("--raw", o.raw,
                        "take cells as they are (without it, the apostrophe export puts before "
                        "=, +, -, @ is removed)");
@@ -505,6 +529,12 @@ int main(int argc, char** argv) {
                        "write cells as they are (without it, a cell starting with =, +, -, @, a "
                        "tab or a carriage return gets an apostrophe before it, so that a "
                        "spreadsheet shows it as text)");
+
+  auto* doc_delete =
+      documents->add_subcommand("delete", "Deletes one stored document of the archive.");
+  db(doc_delete);
+  archive(doc_delete);
+  doc_delete->add_option("--id", o.id, "the document's number")->required();
 
   auto* copy = app.add_subcommand(
       "copy", "copy archives, scripts, code lists, autocomplete values and documents");
@@ -554,6 +584,7 @@ int main(int argc, char** argv) {
     if (*exporter) return ArchiveCommand("export", o);
     if (*doc_import) return ImportDocuments(o);
     if (*doc_export) return ExportDocuments(o);
+    if (*doc_delete) return DeleteDocument(o);
     if (*copy) return Copy(o);
     if (*typelib) {
       WriteOut("", {}, kvtfields::TypeLibraryJson());

@@ -61,9 +61,9 @@ class AppTest : public ::testing::Test {
 };
 
 TEST_F(AppTest, AnAcceptedDocumentIsStoredAsTyped) {
-  const Result r =
-      RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
-                       "--set 'Cliente=beta srl' --set Quantita=2 --set Prezzo=10,5"));
+  const Result r = RunProgram(
+      Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 --set TipoDocumento=FAT "
+            "--set 'Cliente=beta srl' --set Quantita=2 --set Prezzo=10,5"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
   ASSERT_EQ(Documents(), 1);
   auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(
@@ -76,10 +76,32 @@ TEST_F(AppTest, ARejectedDocumentPrintsTheItalianMessagesAndStoresNothing) {
   Result r = RunProgram(Enter("--set NumeroDocumento=ab --set TipoDocumento=FAT --set Cliente=X"));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.output.find("ammette solo valori numerici"), std::string::npos) << r.output;
-  r = RunProgram(Enter("--set NumeroDocumento=2027"));
+  r = RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026"));
   EXPECT_EQ(r.exit_code, 1);
   EXPECT_NE(r.output.find("è obbligatorio"), std::string::npos) << r.output;
   EXPECT_EQ(Documents(), 0);
+}
+
+TEST_F(AppTest, ADuplicateIsRefusedUnlessAllowedAndADocumentIsDeletedByItsNumber) {
+  const std::string invoice =
+      "--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+      "--set TipoDocumento=FAT --set Cliente=Acme";
+  ASSERT_EQ(RunProgram(Enter(invoice)).exit_code, 0);
+  Result r = RunProgram(Enter(invoice));
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Esiste già un documento"));
+  EXPECT_EQ(RunProgram(Enter(invoice + " --allow-duplicates")).exit_code, 0);
+  EXPECT_EQ(Documents(), 2);
+  const std::string del = "documents delete --db " + db_ + " --archive Fatture --id ";
+  r = RunProgram(del + "1");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(Documents(), 1);
+  for (const char* bad : {"1", "7", "x"}) {
+    r = RunProgram(del + bad);
+    EXPECT_EQ(r.exit_code, 2) << bad;
+  }
+  EXPECT_THAT(RunProgram(del + "1").output, ::testing::HasSubstr("has no document 1"));
+  EXPECT_EQ(Documents(), 1);
 }
 
 TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
@@ -103,7 +125,8 @@ TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
 TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
   auto engine = kvtsqlite::SqliteEngine::Open(db_);
   const std::string base =
-      "--set NumeroDocumento=2027 --set TipoDocumento=FAT --set 'Cliente=beta srl'";
+      "--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 --set TipoDocumento=FAT --set "
+      "'Cliente=beta srl'";
   struct Case {
     std::string script;  // replaces the archive's script when not empty
     std::string sets;
@@ -147,7 +170,7 @@ TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
       "1001;05/12/2026;FAT;acme;3;12,50;\"riga uno\nriga due\"\r\n"
       "12;05/12/2026;FAT;beta;1;1,00;\r\n"
       "1003;06/12/2026;XX;gamma;1;2,00;\r\n"
-      "1004;;NC;\"delta; srl\";2;3,00;\"virgolette \"\"ok\"\"\"\r\n",
+      "1004;07/12/2026;NC;\"delta; srl\";2;3,00;\"virgolette \"\"ok\"\"\"\r\n",
       f);
   std::fclose(f);
   const std::string import =
@@ -196,11 +219,12 @@ TEST_F(AppTest, DocumentsComeInFromCsvRowByRowAndGoOutAgain) {
 TEST_F(AppTest, TenThousandRowsStoreExactlyTheGoodOnes) {
   const std::string csv = dir_.File("anno.csv");
   std::FILE* f = std::fopen(csv.c_str(), "w");
-  std::fputs("NumeroDocumento,TipoDocumento,Cliente\n", f);
+  std::fputs("NumeroDocumento,DataDocumento,TipoDocumento,Cliente\n", f);
   for (int i = 0; i < 10000; ++i) {
     // Every 40th number is too short, every 97th type unknown: 250 + 104 - 3 bad rows.
-    std::fprintf(f, "%s,%s,cliente %d\n", i % 40 == 0 ? "12" : std::to_string(10000 + i).c_str(),
-                 i % 97 == 0 ? "ZZ" : "FAT", i % 50);
+    std::fprintf(f, "%s,06/12/2026,%s,cliente %d\n",
+                 i % 40 == 0 ? "12" : std::to_string(10000 + i).c_str(), i % 97 == 0 ? "ZZ" : "FAT",
+                 i % 50);
   }
   std::fclose(f);
   const Result r =
@@ -236,10 +260,12 @@ namespace {
 TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
   KVT_REQUIRE_PG();
   const std::string pg = "'" + kvt::testing::FreshPgDatabase() + "'";
-  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2026 --set TipoDocumento=FAT "
-                             "--set \"Cliente=Dell'Anno\" --set Quantita=2 --set Prezzo=3"))
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      RunProgram(
+          Enter("--set NumeroDocumento=2026 --set DataDocumento=06/12/2026 --set TipoDocumento=FAT "
+                "--set \"Cliente=Dell'Anno\" --set Quantita=2 --set Prezzo=3"))
+          .exit_code,
+      0);
   Result r = RunProgram("copy --from " + db_ + " --to " + pg);
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_THAT(r.output, ::testing::HasSubstr("archive Fatture: 12 fields"));
@@ -247,7 +273,8 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
 
   // Typed into the server like into a file; then everything comes back into a new file.
   r = RunProgram("enter --db " + pg +
-                 " --archive Fatture --form Inserimento --set NumeroDocumento=2027 "
+                 " --archive Fatture --form Inserimento --set NumeroDocumento=2027 --set "
+                 "DataDocumento=06/12/2026 "
                  "--set TipoDocumento=FAT --set Cliente=Acme --set Quantita=1 --set Prezzo=5");
   ASSERT_EQ(r.exit_code, 0) << r.output;
   const std::string back = dir_.File("ritorno.kvtdb");
@@ -305,12 +332,14 @@ class OutputTest : public AppTest {
     std::fclose(f);
     return text;
   }
-  void StoreOne() {
-    ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
+  void StoreOne() {  // each a new document: another number
+    ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=" + std::to_string(next_number_++) +
+                               " --set DataDocumento=06/12/2026 --set TipoDocumento=FAT "
                                "--set Cliente=Acme"))
                   .exit_code,
               0);
   }
+  int next_number_ = 2027;
 };
 
 TEST_F(OutputTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
@@ -359,9 +388,9 @@ TEST_F(OutputTest, AFailedWriteExitsTwoAndLeavesTheOldFile) {
 }
 
 TEST_F(OutputTest, AnImportStoppedByAFullDiskSaysWhatIsStoredAndResumes) {
-  std::string rows = "NumeroDocumento;TipoDocumento;Cliente;Note\n";
+  std::string rows = "NumeroDocumento;DataDocumento;TipoDocumento;Cliente;Note\n";
   for (int i = 0; i < 1500; ++i) {
-    rows += std::to_string(10000 + i) + ";FAT;cliente " + std::to_string(i) + ";" +
+    rows += std::to_string(10000 + i) + ";06/12/2026;FAT;cliente " + std::to_string(i) + ";" +
             std::string(200, 'n') + "\n";
   }
   const std::string csv = WriteFile("anno.csv", rows);
@@ -385,10 +414,12 @@ TEST_F(OutputTest, AnImportStoppedByAFullDiskSaysWhatIsStoredAndResumes) {
 }
 
 TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
-  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set TipoDocumento=FAT "
-                             "--set 'Cliente==HYPERLINK(1)' --set \"Note=-3\n'+x\""))
-                .exit_code,
-            0);
+  ASSERT_EQ(
+      RunProgram(
+          Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 --set TipoDocumento=FAT "
+                "--set 'Cliente==HYPERLINK(1)' --set \"Note=-3\n'+x\""))
+          .exit_code,
+      0);
   // Stored under a name the archive no longer has (a field renamed): exported all the same.
   auto values = kvt::Dictionary::Create();
   values->Add("VecchioCampo", kvt::Variant("valore di prima"));
@@ -404,7 +435,8 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
 
   // In again: the marks are gone, the apostrophe typed before '+' is kept.
   const std::string rows =
-      "NumeroDocumento;TipoDocumento;Cliente;Note\r\n2028;FAT;'=HYPERLINK(1);"
+      "NumeroDocumento;DataDocumento;TipoDocumento;Cliente;Note\r\n2028;06/12/2026;FAT;"
+      "'=HYPERLINK(1);"
       "\"'-3\r\n'+x\"\r\n";
   ASSERT_EQ(RunProgram(Import(WriteFile("di-nuovo.csv", rows))).exit_code, 0);
   auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(

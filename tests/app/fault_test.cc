@@ -137,9 +137,11 @@ TEST_F(FaultTest, ACopyFailingAnywhereLeavesTheTargetEmpty) {
 }
 
 TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
-  std::vector<std::vector<std::string>> rows = {{"NumeroDocumento", "TipoDocumento", "Cliente"}};
+  std::vector<std::vector<std::string>> rows = {
+      {"NumeroDocumento", "DataDocumento", "TipoDocumento", "Cliente"}};
   for (int i = 0; i < 520; ++i) {
-    rows.push_back({std::to_string(20000 + i), i % 7 == 0 ? "ZZ" : "FAT", "c" + std::to_string(i)});
+    rows.push_back({std::to_string(20000 + i), "06/12/2026", i % 7 == 0 ? "ZZ" : "FAT",
+                    "c" + std::to_string(i)});
   }
   auto desktop = kvthost::Desktop::Install();
   auto messages = [&desktop] {
@@ -199,7 +201,7 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
     ASSERT_EQ(docs.size(), 2 + result.committed) << "failed at " << failed << " " << n;
     // The stored ones are exactly the good rows up to the row it names, each whole.
     std::size_t good = 0;
-    for (std::size_t r = 1; r <= result.committed_through; ++r) good += rows[r][1] == "FAT";
+    for (std::size_t r = 1; r <= result.committed_through; ++r) good += rows[r][2] == "FAT";
     EXPECT_EQ(result.committed, good) << n;
     for (std::size_t d = 2; d < docs.size(); ++d) {
       EXPECT_EQ(docs[d].values.size(), docs[2].values.size()) << n;

@@ -284,6 +284,36 @@ TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {
   EXPECT_EQ(engine_->ListDocuments("Fatture")[1].values.size(), 1u);
 }
 
+TEST_P(EngineTest, DocumentsAreFoundByEqualValuesAndDeletedWhole) {
+  auto doc = [](const char* number, Variant date, const char* customer) {
+    auto d = kvt::Dictionary::Create();
+    d->Add("Numero", number);
+    d->Add("Data", std::move(date));
+    d->Add("Cliente", customer);
+    return d;
+  };
+  const Variant dec5(kvt::MakeDate(2026, 12, 5)), dec6(kvt::MakeDate(2026, 12, 6));
+  const auto a = engine_->SaveDocument("Fatture", doc("001", dec5, "Rossi"));
+  const auto b = engine_->SaveDocument("Fatture", doc("001", dec6, "Rossi"));
+  const auto c = engine_->SaveDocument("Fatture", doc("002", dec5, "Rossi"));
+  engine_->SaveDocument("Altro", doc("001", dec5, "Rossi"));
+  using Equal = std::vector<std::pair<std::string, Variant>>;
+  EXPECT_EQ(engine_->FindDocuments("Fatture", Equal{{"Numero", Variant("001")}}),
+            (std::vector<std::int32_t>{a, b}));
+  EXPECT_EQ(engine_->FindDocuments("Fatture", Equal{{"Numero", Variant("001")}, {"Data", dec5}}),
+            std::vector<std::int32_t>{a});
+  EXPECT_TRUE(engine_->FindDocuments("Fatture", Equal{{"Numero", Variant(1)}}).empty());  // typed
+  EXPECT_TRUE(engine_->FindDocuments("Fatture", Equal{{"Nessuno", Variant("001")}}).empty());
+  EXPECT_EQ(engine_->FindDocuments("Fatture", {}).size(), 3u);
+
+  engine_->DeleteDocument(b);
+  EXPECT_EQ(engine_->DocumentCount("Fatture"), 2);
+  EXPECT_EQ(CaptureError([&] { engine_->LoadDocument(b); }).Number(), 9u);
+  EXPECT_EQ(CaptureError([&] { engine_->DeleteDocument(b); }).Number(), 9u);
+  EXPECT_EQ(engine_->FindDocuments("Fatture", Equal{{"Cliente", Variant("Rossi")}}),
+            (std::vector<std::int32_t>{a, c}));
+}
+
 TEST_P(EngineTest, AFormReadInOneGoAnswersExactlyAsFieldByField) {
   sample::CreateSampleArchive(*engine_);
   sample::CreateScaledArchive(*engine_, "Generato", 60);

@@ -143,6 +143,14 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// Replaces the values of a stored document, in one transaction; an unknown id raises 9 and
   /// changes nothing.
   virtual void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) = 0;
+  /// Deletes a stored document and its values, in one transaction; an unknown id raises 9 and
+  /// changes nothing.
+  virtual void DeleteDocument(std::int32_t id) = 0;
+  /// The ids, oldest first, of the archive's stored documents holding every given value (field
+  /// name, value; equal as stored). One query on the document values.
+  virtual std::vector<std::int32_t> FindDocuments(
+      const std::string& archive,
+      const std::vector<std::pair<std::string, kvt::Variant>>& equal) = 0;
   /// The archive's stored documents, oldest first, read in one query.
   virtual std::vector<StoredDocument> ListDocuments(const std::string& archive) = 0;
   /// Stores a document as it was stored elsewhere (its time of saving kept); returns its id.

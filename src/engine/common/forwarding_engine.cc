@@ -82,6 +82,17 @@ void ForwardingEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& val
   Before("UpdateDocument");
   inner_->UpdateDocument(id, values);
 }
+
+void ForwardingEngine::DeleteDocument(std::int32_t id) {
+  Before("DeleteDocument");
+  inner_->DeleteDocument(id);
+}
+
+std::vector<std::int32_t> ForwardingEngine::FindDocuments(
+    const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
+  Before("FindDocuments");
+  return inner_->FindDocuments(archive, equal);
+}
 std::vector<StoredDocument> ForwardingEngine::ListDocuments(const std::string& archive) {
   Before("ListDocuments");
   return inner_->ListDocuments(archive);

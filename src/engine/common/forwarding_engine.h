@@ -36,6 +36,10 @@ class ForwardingEngine : public ArchiveEngine {
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
   void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
+  void DeleteDocument(std::int32_t id) override;
+  std::vector<std::int32_t> FindDocuments(
+      const std::string& archive,
+      const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;
   std::vector<StoredDocument> ListDocuments(const std::string& archive) override;
   std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;

@@ -335,14 +335,49 @@ void PgEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   auto dict = kvtengine::DocumentValues(values, kSource);
   const std::string key = std::to_string(id);
   Transaction([&] {
-    if (db_->Query("SELECT 1 FROM documents WHERE id = $1 FOR UPDATE", {key}).Rows() == 0) {
-      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                              "no document " + std::to_string(id), kSource);
-    }
-    db_->Query("DELETE FROM document_values WHERE document = $1", {key});
+    EmptyDocument(id);
     const auto [fields, json] = Arrays(dict->Entries());
     db_->Query(kInsertValues, {key, fields, json});
   });
+}
+
+void PgEngine::EmptyDocument(std::int32_t id) {
+  const std::string key = std::to_string(id);
+  if (db_->Query("SELECT 1 FROM documents WHERE id = $1 FOR UPDATE", {key}).Rows() == 0) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                            "no document " + std::to_string(id), kSource);
+  }
+  db_->Query("DELETE FROM document_values WHERE document = $1", {key});
+}
+
+void PgEngine::DeleteDocument(std::int32_t id) {
+  const std::string key = std::to_string(id);
+  Transaction([&] {
+    EmptyDocument(id);
+    db_->Query("DELETE FROM documents WHERE id = $1", {key});
+  });
+}
+
+std::vector<std::int32_t> PgEngine::FindDocuments(
+    const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
+  // One EXISTS per value, each on the (document, field) key; values compare as stored (jsonb).
+  std::string sql = "SELECT d.id FROM documents d WHERE d.archive = $1";
+  std::vector<Param> params{archive};
+  for (const auto& [field, value] : equal) {
+    if (value.IsString()) {
+      if (const std::string why = WhyUnstorable(value.AsString()); !why.empty()) return {};
+    }
+    params.emplace_back(field);
+    params.push_back(ToJson(value));
+    sql += " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = $" +
+           std::to_string(params.size() - 1) + " AND v.value = $" + std::to_string(params.size()) +
+           "::jsonb)";
+  }
+  sql += " ORDER BY d.id";
+  const Result r = db_->Query(sql, params);
+  std::vector<std::int32_t> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(static_cast<std::int32_t>(r.Int(i, 0)));
+  return out;
 }
 
 std::vector<kvtengine::StoredDocument> PgEngine::ListDocuments(const std::string& archive) {

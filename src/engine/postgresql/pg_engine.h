@@ -73,6 +73,10 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
   void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
+  void DeleteDocument(std::int32_t id) override;
+  std::vector<std::int32_t> FindDocuments(
+      const std::string& archive,
+      const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;
   std::vector<kvtengine::StoredDocument> ListDocuments(const std::string& archive) override;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
@@ -97,6 +101,8 @@ class PgEngine final : public kvtengine::ArchiveEngine {
                  const std::string& code) override;
 
  private:
+  // Checks that the document exists (9 when not) and deletes its values, inside a transaction.
+  void EmptyDocument(std::int32_t id);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::shared_ptr<PgDatabase> db_;

@@ -401,15 +401,7 @@ kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
 void SqliteEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   auto dict = kvtengine::DocumentValues(values, kSource);
   Transaction([&] {
-    {
-      auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
-      exists.Bind(1, std::int64_t{id});
-      if (!exists.Step()) {
-        throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                                "no document " + std::to_string(id), kSource);
-      }
-    }
-    Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
+    EmptyDocument(id);
     for (const auto& [field, value] : dict->Entries()) {
       Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
           .Bind(1, std::int64_t{id})
@@ -418,6 +410,45 @@ void SqliteEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values)
           .Run();
     }
   });
+}
+
+void SqliteEngine::EmptyDocument(std::int32_t id) {
+  auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
+  exists.Bind(1, std::int64_t{id});
+  if (!exists.Step()) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                            "no document " + std::to_string(id), kSource);
+  }
+  Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
+}
+
+void SqliteEngine::DeleteDocument(std::int32_t id) {
+  Transaction([&] {
+    EmptyDocument(id);
+    Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, std::int64_t{id}).Run();
+  });
+}
+
+std::vector<std::int32_t> SqliteEngine::FindDocuments(
+    const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
+  // One EXISTS per value, each on the (document, field) key.
+  std::string sql = "SELECT d.id FROM documents d WHERE d.archive = ?1";
+  for (std::size_t i = 0; i < equal.size(); ++i) {
+    const std::string f = "?" + std::to_string(2 + 2 * i), v = "?" + std::to_string(3 + 2 * i);
+    sql +=
+        " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = " + f +
+        " AND v.value IS " + v + ")";
+  }
+  sql += " ORDER BY d.id";
+  auto q = Db().Query(sql);
+  q.Bind(1, archive);
+  for (std::size_t i = 0; i < equal.size(); ++i) {
+    q.Bind(static_cast<int>(2 + 2 * i), equal[i].first);
+    q.Bind(static_cast<int>(3 + 2 * i), equal[i].second);
+  }
+  std::vector<std::int32_t> out;
+  while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
+  return out;
 }
 
 std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {

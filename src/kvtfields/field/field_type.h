@@ -8,6 +8,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "kvtfields/contracts/auto_completer.h"
 #include "kvtfields/contracts/controls.h"
@@ -77,6 +79,13 @@ class FieldType final : public kvt::Object {
   bool AutoComplete() const { return mAutoComplete; }
   bool IsIndex() const { return mIsIndex; }
   std::int32_t DataFormat() const { return mDataFormat; }
+  /// The definition's length limits (0: none) and case rule (1 upper, 2 lower, 0 as typed).
+  std::int16_t MaxLen() const { return mMaxLen; }
+  std::int16_t MinLen() const { return mMinLen; }
+  std::int32_t CharFormat() const { return mCharFormat; }
+  /// The messages (with their kind) of the rules a non-empty text breaks when the person leaves
+  /// the field: minimum length, numbers only. The same test whoever wrote the text.
+  std::vector<std::pair<std::string, std::int32_t>> TextRuleFailures(const std::string& text) const;
   bool IsCalendar() const { return mIsCalendar; }
   std::string Label() const { return mLabel; }
   std::string Descr() const { return mDescr; }

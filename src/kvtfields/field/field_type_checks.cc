@@ -11,14 +11,8 @@ void FieldType::OnTextValidate(bool& cancel) {
   const kvt::ObjectRef& box = RequireControl();
   const std::string text = kvt::CStr(kvt::GetProperty(box, member_id::kTextBoxText));
   if (text.empty()) return;  // nothing typed: no rule, no script, no callback
-  if (mMinLen != 0 && kvt::CharLength(text) < static_cast<std::size_t>(std::max<int>(mMinLen, 0))) {
-    ReportInputError("Il campo \"" + mLabel + "\" ammette solo dati più " + "lunghi di " +
-                         std::to_string(mMinLen) + " caratteri",
-                     0);
-    cancel = true;
-  }
-  if (mDataFormat == 1 && !kvt::IsNumeric(kvt::Variant(text))) {
-    ReportInputError("Il campo \"" + mLabel + "\" ammette solo valori numerici", 1);
+  for (const auto& [message, kind] : TextRuleFailures(text)) {
+    ReportInputError(message, kind);
     cancel = true;
   }
   // The case is converted whether or not a rule failed.
@@ -29,6 +23,21 @@ void FieldType::OnTextValidate(bool& cancel) {
   }
   RaiseScriptEvent("valida", cancel);
   if (!cancel) RaiseCallBack("Validate");
+}
+
+std::vector<std::pair<std::string, std::int32_t>> FieldType::TextRuleFailures(
+    const std::string& text) const {
+  std::vector<std::pair<std::string, std::int32_t>> failures;
+  if (text.empty()) return failures;
+  if (mMinLen != 0 && kvt::CharLength(text) < static_cast<std::size_t>(std::max<int>(mMinLen, 0))) {
+    failures.emplace_back("Il campo \"" + mLabel + "\" ammette solo dati più " + "lunghi di " +
+                              std::to_string(mMinLen) + " caratteri",
+                          0);
+  }
+  if (mDataFormat == 1 && !kvt::IsNumeric(kvt::Variant(text))) {
+    failures.emplace_back("Il campo \"" + mLabel + "\" ammette solo valori numerici", 1);
+  }
+  return failures;
 }
 
 void FieldType::ReportInputError(const std::string& message, std::int32_t kind) {

@@ -1,0 +1,262 @@
+#include "common/document_session.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+#include "runtime/dictionary.h"
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvtapp {
+namespace {
+
+constexpr const char* kLeaveControl = "txtLostFocus";  // the viewer's place to leave a field to
+
+std::string Caption(const kvtfields::FieldType& field) {
+  const std::string label = field.Label();
+  return label.empty() ? const_cast<kvtfields::FieldType&>(field).Name() : label;
+}
+
+std::string CodePoint(char32_t c) {
+  char code[16];
+  std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
+  return code;
+}
+
+// A text that reads whole as a number too large or not a number at all ("inf", "1e999", "nan").
+bool NonFiniteNumber(const std::string& text) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  const double d = std::strtod(text.c_str(), &end);
+  return end == text.c_str() + text.size() && !std::isfinite(d);
+}
+
+bool Empty(const kvt::Variant& v) {
+  return v.IsNull() || v.IsEmpty() || (v.IsString() && v.AsString().empty());
+}
+
+}  // namespace
+
+std::string SaveOutcome::Message() const {
+  std::string out;
+  for (const auto& [field, message] : reasons) out += (out.empty() ? "" : "\n") + message;
+  return out;
+}
+
+DocumentSession::DocumentSession(Workspace& w) : w_(w), entry_form_(w.FormName()) {
+  Baseline();
+}
+
+Snapshot DocumentSession::Values() const {
+  Snapshot out;
+  auto& fields = w_.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    const kvt::Variant v = field->Value();
+    out.emplace_back(field->Name(), v.IsNull() ? std::string() : kvt::JoinText(v));
+  }
+  return out;
+}
+
+bool DocumentSession::Modified() const {
+  return Values() != saved_;
+}
+
+std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures() const {
+  std::vector<std::pair<std::string, std::string>> out;
+  auto& fields = w_.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    const std::int32_t kind = field->ControlType(std::nullopt);
+    if (kind == kvtfields::kCalendar) continue;  // a date or none: the picker holds nothing else
+    const kvt::Variant v = field->Value();
+    if (v.IsNull()) continue;
+    const std::string text = kvt::JoinText(v);
+    const std::string name = field->Name();
+    const std::string shown = "Il campo \"" + Caption(*field) + "\"";
+    const kvt::ObjectRef control = field->LinkedControl();
+    const bool multi_line = kind == kvtfields::kTextBox && control &&
+                            kvt::CBool(kvt::GetProperty(control, "MultiLine"));
+    // Line ends only where the box has lines; no other control character anywhere.
+    bool refused = false;
+    for (std::size_t at = 0; at < text.size() && !refused;) {
+      const char32_t c = kvt::NextCodePoint(text, at);
+      if (kvt::IsControlCharacter(c) && !(multi_line && (c == U'\r' || c == U'\n'))) {
+        out.emplace_back(name,
+                         shown + " contiene un carattere di controllo (" + CodePoint(c) + ")");
+        refused = true;
+      }
+    }
+    if (refused || kind != kvtfields::kTextBox) continue;
+    // The case rule is applied as the field leaves: the limit holds for the converted text
+    // ("ß" upper-cased is "SS", two characters).
+    const std::string stored = field->CharFormat() == 1   ? kvt::ToUpper(text)
+                               : field->CharFormat() == 2 ? kvt::ToLower(text)
+                                                          : text;
+    if (field->MaxLen() > 0 &&
+        kvt::CharLength(stored) > static_cast<std::size_t>(field->MaxLen())) {
+      out.emplace_back(
+          name, shown + " ammette al massimo " + std::to_string(field->MaxLen()) + " caratteri");
+    }
+    for (auto& [message, kind_of_rule] : field->TextRuleFailures(text)) {
+      out.emplace_back(name, std::move(message));
+    }
+    if (NonFiniteNumber(text)) {
+      out.emplace_back(name, shown + " contiene un numero non valido (" + text + ")");
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> DocumentSession::MissingRequired() const {
+  std::vector<std::string> out;
+  auto& fields = w_.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    if (field->IsRequired() && Empty(field->Value())) out.push_back(Caption(*field));
+  }
+  return out;
+}
+
+SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back) {
+  SaveOutcome out;
+  out.id = id_;
+  auto& window = w_.Window();
+  auto& errors = w_.Host().Errors();
+  // The field being typed in is left as the person would leave it: its checks, case rule and
+  // scripts run, and a refusal keeps the focus there.
+  const auto focused = window.Active();
+  const auto leave = window.FindControl(kLeaveControl);
+  if (focused && leave && focused != leave && leave->CanTakeFocus()) {
+    const std::size_t before = errors.Entries().size();
+    if (!window.Click(leave)) {
+      const auto& entries = errors.Entries();
+      for (std::size_t i = before; i < entries.size(); ++i) {
+        out.reasons.emplace_back(entries[i].field, entries[i].message);
+      }
+      if (out.reasons.empty()) out.reasons.emplace_back(focused->Name(), "Valore non accettato");
+      return out;
+    }
+    back = focused;
+  }
+  if (!w_.Intact()) {
+    out.reasons.emplace_back("", "Lo script dell'archivio ha tolto i campi del modulo.");
+    return out;
+  }
+  if (id_ != 0 && Values() == saved_) {
+    out.result = SaveOutcome::Result::kUnchanged;
+    return out;
+  }
+  auto& fields = w_.Fields();
+  // The collection's own check reports the first missing field and gives it the focus.
+  const std::size_t before = errors.Entries().size();
+  const bool complete = fields.CheckInsValue();
+  if (!complete) {
+    back = nullptr;
+    const auto& entries = errors.Entries();
+    for (std::size_t i = before; i < entries.size(); ++i) {
+      out.reasons.emplace_back(entries[i].field, entries[i].message);
+    }
+  }
+  for (auto& failure : RuleFailures()) out.reasons.push_back(std::move(failure));
+  // Every missing field at once, dates included, so that one attempt shows them all.
+  const auto missing = MissingRequired();
+  if (!missing.empty()) {
+    std::string list;
+    for (const auto& caption : missing) list += (list.empty() ? "" : ", ") + caption;
+    out.reasons.emplace_back("", (missing.size() == 1 ? "Campo obbligatorio da compilare: "
+                                                      : "Campi obbligatori da compilare: ") +
+                                     list);
+  }
+  if (!complete && out.reasons.empty())
+    out.reasons.emplace_back("", "Il documento non è completo.");
+  if (!out.reasons.empty()) return out;
+  if (!allow_duplicate) {
+    // Every index field filled and equal to a stored document's: probably the same document.
+    std::vector<std::pair<std::string, kvt::Variant>> equal;
+    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(fields.FieldsValue());
+    bool all_filled = values != nullptr;
+    for (std::int32_t i = 1; i <= fields.Count() && all_filled; ++i) {
+      auto field = fields.Item(kvt::Variant(i));
+      if (!field->IsIndex()) continue;
+      const kvt::Variant v =
+          values->Exists(field->Name()) ? values->Item(field->Name()) : kvt::Variant::Null();
+      all_filled = !Empty(v);
+      equal.emplace_back(field->Name(), v);
+    }
+    if (all_filled && !equal.empty()) {
+      for (const auto id : w_.Engine().FindDocuments(w_.Archive(), equal)) {
+        if (id != id_) out.duplicates.push_back(id);
+      }
+    }
+    if (!out.duplicates.empty()) {
+      out.result = SaveOutcome::Result::kDuplicate;
+      std::string fields_shown;
+      for (const auto& [name, v] : equal) {
+        fields_shown += (fields_shown.empty() ? "" : ", ") + name + " = " + kvt::JoinText(v);
+      }
+      out.reasons.emplace_back("", "Esiste già un documento con gli stessi valori (" +
+                                       fields_shown + "): il documento " +
+                                       std::to_string(out.duplicates.front()) + ".");
+      return out;
+    }
+  }
+  out.result = SaveOutcome::Result::kStored;
+  return out;
+}
+
+SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
+  std::shared_ptr<kvthost::Control> back;
+  SaveOutcome out = Check(allow_duplicate, back);
+  if (out.result == SaveOutcome::Result::kStored && store) {
+    auto& fields = w_.Fields();
+    if (id_ == 0) {
+      id_ = w_.Engine().SaveDocument(w_.Archive(), fields.FieldsValue());
+    } else {
+      w_.Engine().UpdateDocument(id_, fields.FieldsValue());
+      out.corrected = true;
+    }
+    fields.AfterSave();
+    out.id = id_;
+    Baseline();
+  }
+  // The person goes on where they were (a missing field has the focus instead).
+  if (back && back->CanTakeFocus() && w_.Window().Active() != back) w_.Window().MoveFocus(back);
+  return out;
+}
+
+void DocumentSession::New() {
+  if (w_.FormName() != entry_form_) {
+    w_.UseForm(entry_form_);
+  } else {
+    w_.Rebuild();
+  }
+  id_ = 0;
+  Baseline();
+}
+
+void DocumentSession::Next() {
+  auto& fields = w_.Fields();
+  fields.CopyPaste(false);  // the retained fields, copied
+  New();
+  fields.CopyPaste(true);  // and pasted into the new document
+  Baseline();
+}
+
+void DocumentSession::Open(std::int32_t id, const std::string& form) {
+  auto values = w_.Engine().LoadDocument(id);
+  w_.UseForm(form.empty() ? entry_form_ : form);
+  w_.Fields().SetFieldsValue(values);
+  id_ = id;
+  Baseline();
+}
+
+bool DocumentSession::Delete() {
+  if (id_ == 0) return false;
+  w_.Engine().DeleteDocument(id_);
+  New();
+  return true;
+}
+
+}  // namespace kvtapp

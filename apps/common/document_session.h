@@ -1,0 +1,80 @@
+// One document on a workspace's form from new to stored: new, open a stored one for correction,
+// save, next with the retained values, delete. What may be stored is decided here once, for
+// every program: the desk, `enter`, `documents import` and the demo only present the outcome.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "common/workspace.h"
+
+namespace kvtapp {
+
+/// A field's values as the session compares them: name and value as text, in form order.
+using Snapshot = std::vector<std::pair<std::string, std::string>>;
+
+struct SaveOutcome {
+  enum class Result {
+    kStored,     // stored as a new document or as a correction (id)
+    kUnchanged,  // stored already, nothing changed since: nothing written
+    kRefused,    // a rule refused it (reasons); nothing written
+    kDuplicate,  // its index fields equal a stored document's (duplicates); nothing written
+  };
+  Result result = Result::kRefused;
+  std::int32_t id = 0;
+  bool corrected = false;  // kStored: a stored document was corrected, not a new one made
+  /// Why it was refused: the field ("" for the document) and an Italian message, in order.
+  std::vector<std::pair<std::string, std::string>> reasons;
+  std::vector<std::int32_t> duplicates;  // kDuplicate: the stored documents it repeats
+
+  bool Stored() const { return result == Result::kStored; }
+  /// The outcome in one Italian text for the person (empty when stored or unchanged).
+  std::string Message() const;
+};
+
+class DocumentSession {
+ public:
+  /// Works on the form the workspace built; the current document is the one on the form, new.
+  explicit DocumentSession(Workspace& w);
+
+  /// An empty form for a new document (the archive's entry form).
+  void New();
+  /// The next document: a new one holding the retained fields' values.
+  void Next();
+  /// Opens a stored document for correction on `form` (the entry form when empty).
+  void Open(std::int32_t id, const std::string& form = {});
+  /// Saves the document on the form, in this order: the focused field's exit checks, the
+  /// required-fields check of the collection, every value against its field's rules, every
+  /// missing required field, then (new documents) the probable duplicate. A document stored
+  /// already and not changed since is not stored again.
+  /// With `store` false everything is decided and nothing written (kStored: would be stored).
+  SaveOutcome Save(bool allow_duplicate = false, bool store = true);
+  /// Deletes the stored document open for correction and starts a new one; false for a new one.
+  bool Delete();
+
+  /// The stored document on the form, 0 while it is new.
+  std::int32_t Id() const { return id_; }
+  /// True when the form holds changes not stored (since New, Next, Open or the last save).
+  bool Modified() const;
+  /// The values on the form now.
+  Snapshot Values() const;
+  /// Why the values on the form break their fields' rules, whoever wrote them (the person, a
+  /// script, a paste, a row of a file): one (field, message) each.
+  std::vector<std::pair<std::string, std::string>> RuleFailures() const;
+  /// The captions of the required fields left empty, in form order (dates included).
+  std::vector<std::string> MissingRequired() const;
+
+ private:
+  void Baseline() { saved_ = Values(); }
+  // Every rule in order; `back` is the field left for the checks, to be focused again.
+  SaveOutcome Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back);
+  Workspace& w_;
+  std::string entry_form_;
+  std::int32_t id_ = 0;
+  Snapshot saved_;
+};
+
+}  // namespace kvtapp

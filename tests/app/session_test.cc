@@ -1,0 +1,217 @@
+// What may be stored, decided once: every case of one table goes through `enter`'s path and
+// through a one-row batch import, and both must store it or refuse it for the same reason. Then
+// the session itself: a save that changes nothing, a correction, deletion.
+#include <gmock/gmock.h>
+
+#include "archives/sample_archive.h"
+#include "common/document_entry.h"
+#include "common/document_session.h"
+#include "common/workspace.h"
+#include "engine/sqlite/sqlite_engine.h"
+#include "host/headless/desktop.h"
+#include "runtime/dictionary.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace kvtapp {
+namespace {
+
+namespace sample = kvtarchive::sample;
+
+const Values kInvoice = {{"NumeroDocumento", "2027"},
+                         {"DataDocumento", "06/12/2026"},
+                         {"TipoDocumento", "FAT"},
+                         {"Cliente", "beta srl"}};
+
+Values With(Values values, const std::string& field, const std::string& value) {
+  for (auto& [name, v] : values) {
+    if (name == field) {
+      v = value;
+      return values;
+    }
+  }
+  values.emplace_back(field, value);
+  return values;
+}
+
+Values Without(Values values, const std::string& field) {
+  std::erase_if(values, [&](const auto& nv) { return nv.first == field; });
+  return values;
+}
+
+struct Case {
+  const char* what;
+  std::string script;  // replaces the archive's script when not empty
+  Values values;
+  bool stored_before;  // the same invoice is in the archive already
+  bool allow_duplicates;
+  const char* refusal;  // the message that refuses it; null: stored
+};
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desktop_ = kvthost::Desktop::Install();
+    engine_ = kvtsqlite::SqliteEngine::Open(dir_.File("f.kvtdb"));
+    sample::CreateSampleArchive(*engine_);
+  }
+  void TearDown() override {
+    engine_.reset();
+    desktop_->Uninstall();
+  }
+  std::unique_ptr<Workspace> Open(const std::string& script) {
+    engine_->PutScript(sample::kArchive, script.empty() ? sample::Script() : script);
+    auto w = std::make_unique<Workspace>(
+        [](std::shared_ptr<kvthost::Form> f) -> std::unique_ptr<kvthost::IPerson> {
+          return std::make_unique<kvthost::User>(std::move(f));
+        });
+    w->Use(engine_);
+    w->Build(sample::kArchive, sample::kEntryForm);
+    return w;
+  }
+  std::function<std::vector<std::string>()> Messages() {
+    return [this] {
+      std::vector<std::string> out;
+      for (const auto& m : desktop_->Messages()) out.push_back(m.prompt);
+      desktop_->ClearMessages();
+      return out;
+    };
+  }
+  // The reasons a document was refused, one text; "" when it was stored.
+  std::string Enter(const Case& c) {
+    auto w = Open(c.script);
+    const auto out = EnterDocument(*w, c.values, Messages(), true, c.allow_duplicates);
+    return Reasons(out.reasons, out.stored != 0);
+  }
+  std::string Import(const Case& c) {
+    auto w = Open(c.script);
+    std::vector<std::vector<std::string>> rows(2);
+    for (const auto& [name, value] : c.values) {
+      rows[0].push_back(name);
+      rows[1].push_back(value);
+    }
+    ImportOptions options;
+    options.allow_duplicates = c.allow_duplicates;
+    ImportResult result;
+    std::vector<std::pair<std::string, std::string>> reasons;
+    ImportRows(
+        *w, rows, Messages(), options, [&](std::size_t, const auto& why) { reasons = why; },
+        nullptr, result);
+    return Reasons(reasons, result.committed == 1);
+  }
+  static std::string Reasons(const std::vector<std::pair<std::string, std::string>>& reasons,
+                             bool stored) {
+    if (stored) return reasons.empty() ? "" : "stored, yet: " + reasons.front().second;
+    std::string out;
+    for (const auto& r : reasons) out += r.second + "\n";
+    return out.empty() ? "refused without a reason" : out;
+  }
+  int Count() { return engine_->DocumentCount(sample::kArchive); }
+
+  kvt::testing::TempDir dir_;
+  std::shared_ptr<kvthost::Desktop> desktop_;
+  std::shared_ptr<kvtsqlite::SqliteEngine> engine_;
+};
+
+TEST_F(SessionTest, EnterAndImportStoreAndRefuseByTheSameRules) {
+  const std::string kWriteInto = "function uscita(n, v, c) if n == 'Cliente' then ";
+  // 16 characters as given, 32 once upper-cased ("ß" is "SS"): too long for the field.
+  std::string sharp;
+  for (int i = 0; i < 16; ++i) sharp += "ß";
+  const std::vector<Case> cases = {
+      {"a clean invoice", "", kInvoice, false, false, nullptr},
+      {"the required date left empty", "", Without(kInvoice, "DataDocumento"), false, false,
+       "Campo obbligatorio da compilare: Data documento"},
+      {"every missing field at once",
+       "",
+       {{"Cliente", "x"}},
+       false,
+       false,
+       "Campi obbligatori da compilare: Numero documento, Data documento, Tipo documento"},
+      {"upper case makes it longer", "", With(kInvoice, "CodiceFiscale", sharp), false, false,
+       "ammette al massimo 16 caratteri"},
+      {"a total too large", "", With(With(kInvoice, "Quantita", "10"), "Prezzo", "1e308"), false,
+       false, "\"Totale\" contiene un numero non valido"},
+      {"a script writing letters into digits",
+       kWriteInto + "c:Item('NumeroDocumento').Value = '12ab' end end", kInvoice, false, false,
+       "ammette solo valori numerici"},
+      {"a script writing past the maximum",
+       kWriteInto + "c:Item('CodiceFiscale').Value = string.rep('X', 50) end end", kInvoice, false,
+       false, "ammette al massimo 16 caratteri"},
+      {"a script writing a control character",
+       kWriteInto + "c:Item('Email').Value = 'a\\27b' end end", kInvoice, false, false,
+       "contiene un carattere di controllo (U+001B)"},
+      {"a probable duplicate", "", kInvoice, true, false, "Esiste già un documento"},
+      {"a duplicate allowed", "", kInvoice, true, true, nullptr},
+      {"another number is no duplicate", "", With(kInvoice, "NumeroDocumento", "2028"), true, false,
+       nullptr},
+  };
+  for (const Case& c : cases) {
+    for (const bool by_import : {false, true}) {
+      SCOPED_TRACE(std::string(c.what) + (by_import ? " (import)" : " (enter)"));
+      for (const auto& d : engine_->ListDocuments(sample::kArchive)) engine_->DeleteDocument(d.id);
+      if (c.stored_before) ASSERT_EQ(Enter({"", "", kInvoice, false, false, nullptr}), "");
+      const int before = Count();
+      const std::string reasons = by_import ? Import(c) : Enter(c);
+      if (c.refusal) {
+        EXPECT_THAT(reasons, ::testing::HasSubstr(c.refusal));
+        EXPECT_EQ(Count(), before);
+      } else {
+        EXPECT_EQ(reasons, "");
+        EXPECT_EQ(Count(), before + 1);
+      }
+    }
+  }
+}
+
+TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
+  auto w = Open("");
+  DocumentSession session(*w);
+  auto& p = w->Person();
+  auto type = [&](const char* field, const char* text) {
+    ASSERT_TRUE(p.Focus(field));
+    p.Type(text);
+  };
+  type("NumeroDocumento", "1026");
+  ASSERT_TRUE(p.Focus("DataDocumento"));
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+  ASSERT_TRUE(p.Focus("TipoDocumento"));
+  p.Choose("FAT");
+  type("Cliente", "bianchi spa");  // still focused: its exit checks run before the save
+  EXPECT_TRUE(session.Modified());
+  const SaveOutcome first = session.Save();
+  ASSERT_TRUE(first.Stored()) << first.Message();
+  EXPECT_FALSE(first.corrected);
+  EXPECT_FALSE(session.Modified());
+  EXPECT_EQ(p.Focused(), "Cliente");  // the person goes on where they were
+  auto stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(first.id));
+  EXPECT_EQ(kvt::CStr(stored->Item("Cliente")), "BIANCHI SPA");  // the field's case rule
+
+  EXPECT_EQ(session.Save().result, SaveOutcome::Result::kUnchanged);
+  type("Note", "consegnata");
+  const SaveOutcome second = session.Save();
+  ASSERT_TRUE(second.Stored()) << second.Message();
+  EXPECT_TRUE(second.corrected);
+  EXPECT_EQ(second.id, first.id);
+  EXPECT_EQ(Count(), 1);
+
+  // A field whose checks refuse keeps the focus: nothing is stored.
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  p.Clear();
+  p.Type("9x");
+  const SaveOutcome refused = session.Save();
+  EXPECT_EQ(refused.result, SaveOutcome::Result::kRefused);
+  EXPECT_THAT(refused.Message(), ::testing::HasSubstr("ammette solo valori numerici"));
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(first.id));
+  EXPECT_EQ(kvt::CStr(stored->Item("NumeroDocumento")), "1026");
+
+  EXPECT_TRUE(session.Delete());
+  EXPECT_EQ(Count(), 0);
+  EXPECT_EQ(session.Id(), 0);
+  EXPECT_FALSE(session.Modified());
+  EXPECT_FALSE(session.Delete());  // a new document is not stored: nothing to delete
+}
+
+}  // namespace
+}  // namespace kvtapp
