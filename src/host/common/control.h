@@ -153,6 +153,12 @@ class Control : public kvt::Object {
   /// Widget hook: reads the selection the person made in the widget into the control before
   /// the control is typed into. Without a widget the control's own selection holds.
   virtual void ReadSelection() {}
+  /// Ctrl+Z: undoes the person's last edit; false when there is none.
+  virtual bool Undo() { return false; }
+  /// The focus arrived and the field's entry handlers ran: the value now is the one Esc restores.
+  virtual void MarkEntry() {}
+  /// Esc: puts back the value the control had on entry; false when it still has it.
+  virtual bool RevertToEntry() { return false; }
   /// One line describing the control's state for a text picture of the form.
   virtual std::string Describe() const { return {}; }
   /// Tells the window system that an aspect changed (objects that belong to the control, such

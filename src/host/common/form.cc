@@ -130,6 +130,7 @@ void Form::SetActive(std::shared_ptr<Control> control) {
   if (active_ == control) return;
   active_ = std::move(control);
   OnActiveChanged();
+  if (on_active_changed) on_active_changed();
 }
 
 Form::~Form() {
@@ -250,7 +251,10 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
     if (auto* ev = leaving->FocusEvents()) {
       bool cancel = false;
       ev->Validate.Emit(cancel);
-      if (cancel) return false;  // the control keeps the focus
+      if (cancel) {
+        if (on_focus_refused) on_focus_refused(*leaving);
+        return false;  // the control keeps the focus
+      }
     }
     if (active_ != leaving) return active_ == target;  // a handler moved the focus itself
     SetActive(target);
@@ -260,7 +264,12 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
     SetActive(target);
   }
   if (auto* ev = target->FocusEvents()) ev->GotFocus.Emit();
+  if (active_ == target) target->MarkEntry();  // what its entry handlers left is the entry value
   return true;
+}
+
+bool Form::RevertFocused() {
+  return active_ && active_->RevertToEntry();
 }
 
 bool Form::Tab(bool backward) {
@@ -302,6 +311,17 @@ bool Form::Click(const std::shared_ptr<Control>& target) {
 
 void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
   consumed = false;
+  if (multi_line_takes_enter_ && key.Is(kKeyReturn) && key.shift == 0 && control &&
+      control == active_.get()) {
+    // Before key preview: a window that turns Enter into Tab or Save must not take the
+    // memo's new line.
+    if (auto* box = dynamic_cast<TextBoxBase*>(control); box && box->MultiLine()) {
+      consumed = true;
+      control->ReadSelection();
+      control->TypeCharacter(U'\r');
+      return;
+    }
+  }
   std::int16_t shift = key.shift;
   const auto focused_before = active_;
   if (key.code != 0 && PreviewKeyDown(key.code, shift) == 0) {
@@ -320,6 +340,10 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
     return;
   }
   if (!control) return;
+  if (key.Is(kvtfields::key::kEscape)) {
+    consumed = RevertFocused();  // the field's value on entry; the window may do more
+    return;
+  }
   const bool command = (shift & (kCtrlMask | kAltMask)) != 0;
   const char32_t typed = key.Character();
   const bool printable = typed >= 32 && !kvt::IsControlCharacter(typed);
@@ -370,8 +394,11 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
         }
       }
       return;
-    case EditCommand::kCut:
     case EditCommand::kUndo:
+      consumed = true;
+      control->Undo();
+      return;
+    case EditCommand::kCut:
     case EditCommand::kRedo:
       consumed = true;  // edits the control does not make are not made
       return;

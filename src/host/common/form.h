@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -132,6 +133,15 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   void TypeText(std::string_view text);
   /// One character typed into the focused control: key preview (KeyPress), then the control.
   void TypeCharacter(char32_t c);
+  /// Esc on the focused control: its value on entry is put back; false when it still had it.
+  bool RevertFocused();
+  /// With this on, Enter in a multi-line text box is a new line before key preview sees it
+  /// (a window whose Enter moves on or saves still lets the person write lines).
+  void SetMultiLineTakesEnter(bool on) { multi_line_takes_enter_ = on; }
+  /// Told after the focused control changed (a program follows the person).
+  std::function<void()> on_active_changed;
+  /// Told when validation kept the focus on `control`.
+  std::function<void(Control& control)> on_focus_refused;
   /// The text a window system shows when a handler of the person's input failed.
   static std::string FailureText(const std::exception& e);
 
@@ -176,6 +186,7 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   std::map<double, Control*> tab_order_;
   std::uint64_t next_creation_ = 0;
   std::shared_ptr<Control> active_;
+  bool multi_line_takes_enter_ = false;
 };
 
 }  // namespace kvthost

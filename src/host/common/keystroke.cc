@@ -22,6 +22,18 @@ Keystroke PressedKeystroke(std::int16_t code, std::int16_t shift) {
   Keystroke k;
   k.code = code;
   k.shift = shift;
+  if (shift == kCtrlMask || shift == (kCtrlMask | kShiftMask)) {
+    // The editing shortcuts every toolkit knows.
+    const bool plain = shift == kCtrlMask;
+    if (plain && code == key::kV) k.command = EditCommand::kPaste;
+    if (plain && code == key::kX) k.command = EditCommand::kCut;
+    if (plain && code == key::kC) k.command = EditCommand::kCopy;
+    if (plain && code == key::kA) k.command = EditCommand::kSelectAll;
+    if (plain && code == key::kZ) k.command = EditCommand::kUndo;
+    if ((plain && code == key::kA + ('Y' - 'A')) || (!plain && code == key::kZ)) {
+      k.command = EditCommand::kRedo;
+    }
+  }
   if (k.Command()) return k;  // Ctrl or Alt: no text
   if (code >= key::kA && code <= key::kZ) {
     k.text.assign(1, static_cast<char32_t>(k.Shift() ? code : code - key::kA + U'a'));

@@ -38,7 +38,8 @@ struct Keystroke {
 Keystroke TypingKeystroke(char32_t c);
 
 /// The keystroke of a key pressed alone: letters, digits and the space also type their character
-/// (a letter upper-cased with Shift), as on a keyboard.
+/// (a letter upper-cased with Shift), as on a keyboard; Ctrl with A, C, V, X, Z, Y (and
+/// Ctrl+Shift+Z) are the editing commands (a paste without a clipboard pastes nothing).
 Keystroke PressedKeystroke(std::int16_t code, std::int16_t shift);
 
 }  // namespace kvthost

@@ -78,10 +78,19 @@ void TextBoxBase::Replace(std::string text) {
 }
 
 void TextBoxBase::LetText(const std::string& v) {
+  // A value written over a whole selection of the focused box (a script proposing a value as
+  // the person enters the field) is selected in turn, so that what the person types replaces it.
+  const bool whole = HasFocus() && sel_start_ == 0 &&
+                     sel_length_ == static_cast<std::int32_t>(kvt::CharLength(text_));
+  undo_.clear();  // the person's edits undo back to what the program wrote, not past it
   sel_start_ = 0;
   sel_length_ = 0;
   OnChanged(Aspect::kSelection);
   Replace(v);
+  if (whole && sel_length_ == 0 && text_ == v) {
+    sel_length_ = static_cast<std::int32_t>(kvt::CharLength(text_));
+    OnChanged(Aspect::kSelection);
+  }
 }
 
 void TextBoxBase::LetMaxLength(std::int16_t v) {
@@ -94,6 +103,7 @@ void TextBoxBase::LetSelStart(std::int32_t v) {
   if (v < 0) InvalidValue("SelStart");
   sel_start_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)));
   sel_length_ = 0;
+  typing_run_ = false;
   OnChanged(Aspect::kSelection);
 }
 
@@ -116,6 +126,7 @@ void TextBoxBase::AcceptSuggestion(std::int32_t index) {
   if (locked_ || !Enabled()) return;
   std::string chosen = suggestions_[static_cast<std::size_t>(index)];
   suggestions_.clear();
+  Edited();
   sel_start_ = static_cast<std::int32_t>(kvt::CharLength(chosen));
   sel_length_ = 0;
   Replace(std::move(chosen));
@@ -149,9 +160,44 @@ void TextBoxBase::PasteText(const std::string& pasted) {
   const auto from = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_));
   const auto to = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ + sel_length_));
   std::string next = text_.substr(0, from) + insert + text_.substr(to);
+  Edited();
   sel_start_ += static_cast<std::int32_t>(chars);
   sel_length_ = 0;
   Replace(std::move(next));
+}
+
+void TextBoxBase::Edited() {
+  typing_run_ = false;
+  constexpr std::size_t kUndoSteps = 100;
+  if (undo_.size() == kUndoSteps) undo_.erase(undo_.begin());
+  undo_.emplace_back(text_, sel_start_);
+}
+
+bool TextBoxBase::Undo() {
+  if (undo_.empty() || locked_ || !Enabled()) return false;
+  auto [text, caret] = std::move(undo_.back());
+  undo_.pop_back();
+  typing_run_ = false;
+  sel_start_ = caret;
+  sel_length_ = 0;
+  Replace(std::move(text));
+  OnChanged(Aspect::kSelection);
+  return true;
+}
+
+void TextBoxBase::MarkEntry() {
+  entry_text_ = text_;
+  undo_.clear();
+}
+
+bool TextBoxBase::RevertToEntry() {
+  if (locked_ || !Enabled() || text_ == entry_text_) return false;
+  Edited();
+  sel_start_ = 0;
+  sel_length_ = static_cast<std::int32_t>(kvt::CharLength(entry_text_));
+  Replace(entry_text_);
+  OnChanged(Aspect::kSelection);
+  return true;
 }
 
 void TextBoxBase::EditorKey(const Keystroke& key) {
@@ -181,11 +227,13 @@ void TextBoxBase::TypeCharacter(char32_t c) {
   if (c == 8) {  // Backspace: the selection, or the character before the caret
     if (sel_length_ > 0) {
       std::string next = text_.substr(0, from) + text_.substr(to);
+      Edited();
       sel_length_ = 0;
       Replace(std::move(next));
     } else if (sel_start_ > 0) {
       const auto prev = kvt::ByteOffsetOfChar(text_, static_cast<std::size_t>(sel_start_ - 1));
       std::string next = text_.substr(0, prev) + text_.substr(from);
+      Edited();
       --sel_start_;
       Replace(std::move(next));
     }
@@ -202,6 +250,9 @@ void TextBoxBase::TypeCharacter(char32_t c) {
   }
   if (max_length_ > 0 && len - sel_length_ + insert_chars > max_length_) return;  // full: beep
   std::string next = text_.substr(0, from) + insert + text_.substr(to);
+  // A run of characters typed one after another is undone as one.
+  if (!typing_run_ || sel_length_ > 0) Edited();
+  typing_run_ = true;
   sel_start_ += insert_chars;
   sel_length_ = 0;
   Replace(std::move(next));
@@ -374,6 +425,12 @@ void CodeCombo::TypedCode(bool add) {
   ShowChosen();
 }
 
+bool CodeCombo::RevertToEntry() {
+  if (locked_ || !Enabled() || Value() == entry_value_ || Find(entry_value_) < 0) return false;
+  Select(Find(entry_value_));
+  return true;
+}
+
 void CodeCombo::ShiftDelete() {
   std::string code = BoxText();
   code = code.substr(0, code.find(" - "));
@@ -496,6 +553,17 @@ void DatePicker::LetText(const std::string& text) {
   LetValue(text.empty() ? kvt::Variant::Null() : kvt::Variant(text));
 }
 
+bool DatePicker::RevertToEntry() {
+  const kvt::Variant now = Value();
+  if (!Enabled() || (now.IsNull() && entry_value_.IsNull()) ||
+      (!now.IsNull() && !entry_value_.IsNull() &&
+       kvt::JoinText(now) == kvt::JoinText(entry_value_))) {
+    return false;
+  }
+  PickDate(entry_value_);
+  return true;
+}
+
 void DatePicker::PickDate(const kvt::Variant& v) {
   if (!Enabled()) return;
   LetValue(v);
@@ -536,6 +604,12 @@ void FileLinker::LetLocked(bool v) {
 void FileLinker::Browse(const std::string& path) {
   if (locked_ || !Enabled()) return;
   LetText(path);
+}
+
+bool FileLinker::RevertToEntry() {
+  if (locked_ || !Enabled() || text_ == entry_text_) return false;
+  LetText(entry_text_);
+  return true;
 }
 
 void FileLinker::TypeCharacter(char32_t c) {

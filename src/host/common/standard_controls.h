@@ -87,6 +87,9 @@ class TextBoxBase : public Control {
   bool TakesTypedText() const override { return true; }
   /// Without a widget: Ctrl+A selects the whole text; Home, End and the arrows move the caret.
   void EditorKey(const Keystroke& key) override;
+  bool Undo() override;
+  void MarkEntry() override;
+  bool RevertToEntry() override;
   std::string Describe() const override;
 
   template <class C>
@@ -111,7 +114,12 @@ class TextBoxBase : public Control {
 
  private:
   void Replace(std::string text);  // a change of content, with its Change event
+  void Edited();                   // the person is about to change the text: an undo step
   std::string text_;
+  std::string entry_text_;
+  // The person's edits since the program last wrote the text: text and caret before each.
+  std::vector<std::pair<std::string, std::int32_t>> undo_;
+  bool typing_run_ = false;      // the last edit typed a character at the caret
   std::int16_t max_length_ = 0;  // 0: no limit
   bool multi_line_ = false;
   bool locked_ = false;
@@ -209,6 +217,8 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
     Commit();
     return true;
   }
+  void MarkEntry() override { entry_value_ = Value(); }
+  bool RevertToEntry() override;
   bool Insert() override {
     TypedCode(/*add=*/true);
     return true;
@@ -229,6 +239,7 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   std::vector<std::pair<std::string, std::string>> entries_;
   std::int32_t index_ = -1;
   std::string box_text_;
+  std::string entry_value_;
   bool box_selected_ = false;  // the next character typed replaces the box's text
   bool locked_ = false;
   bool visible_description_ = true;
@@ -278,8 +289,11 @@ class DatePicker : public Control, public kvtfields::IDatePickerControl {
   kvt::EventSource<const kvt::Variant&>& UserEdit() override { return user_edit_; }
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
   std::string Describe() const override { return Text(); }
+  void MarkEntry() override { entry_value_ = Value(); }
+  bool RevertToEntry() override;
 
  private:
+  kvt::Variant entry_value_;
   bool has_date_ = false;
   kvt::Date date_{};
   std::int32_t format_ = 1;
@@ -307,8 +321,11 @@ class FileLinker : public Control, public kvtfields::IFileLinkerControl {
   void TypeCharacter(char32_t c) override;
   bool TakesTypedText() const override { return true; }
   std::string Describe() const override { return text_; }
+  void MarkEntry() override { entry_text_ = text_; }
+  bool RevertToEntry() override;
 
  private:
+  std::string entry_text_;
   std::string text_;
   bool locked_ = false;
   kvtfields::InputEvents events_;

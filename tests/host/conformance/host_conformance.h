@@ -485,13 +485,25 @@ TYPED_TEST_P(HostConformance, EditingKeysChangeTheTextOnlyThroughTheControl) {
   this->person_->PressKey(key::kRight, 0);
   this->person_->PressKey(key::kDelete, 0);  // forward: the character after the caret
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ac");
-  this->person_->PressKey(key::kX, kCtrlMask);  // cut and undo are edits the control does not make
-  this->person_->PressKey(key::kZ, kCtrlMask);
-  this->person_->PressKey(key::kA, kAltMask);  // a character with Alt is a command
+  this->person_->PressKey(key::kX, kCtrlMask);  // cut is an edit the control does not make
+  this->person_->PressKey(key::kA, kAltMask);   // a character with Alt is a command
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "ac");
-  EXPECT_EQ(kvt::CLng(kvt::GetProperty(t, member::kSelStart)), 1);
-  this->person_->Paste("\tb\nd");  // a paste into one line stops at its end
+  this->person_->PressKey(key::kZ, kCtrlMask);  // undo: the delete, then the typing at once
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "abc");
+  EXPECT_EQ(kvt::CLng(kvt::GetProperty(t, member::kSelStart)), 1);
+  this->person_->Paste("\tx\nd");  // a paste into one line stops at its end
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "axbc");
+  this->person_->PressKey(key::kZ, kCtrlMask);
+  this->person_->PressKey(key::kZ, kCtrlMask);
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  this->person_->Type("nuovo");
+  this->person_->PressKey(key::kEscape, 0);  // Esc: the value the box had on entry
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "");
+  // A value the program writes over the whole text (a script proposing one as the person
+  // enters) is selected: what the person types replaces it.
+  kvt::LetProperty(t, id::kTextBoxText, "1");
+  this->person_->Type("3");
+  EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "3");
 
   // A value offered under the box replaces the text; leaving with a refusal keeps the focus.
   kvt::CallMethod(t, member::kShowSuggestions,
