@@ -48,6 +48,16 @@ DocumentSession::DocumentSession(Workspace& w) : w_(w), entry_form_(w.FormName()
   Baseline();
 }
 
+void DocumentSession::Baseline() {
+  saved_ = Values();
+  saved_values_ = w_.Fields().FieldsValue();
+}
+
+void DocumentSession::Revert() {
+  if (saved_values_) w_.Fields().SetFieldsValue(saved_values_);
+  saved_ = Values();
+}
+
 Snapshot DocumentSession::Values() const {
   Snapshot out;
   auto& fields = w_.Fields();
@@ -128,7 +138,12 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   // scripts run, and a refusal keeps the focus there.
   const auto focused = window.Active();
   const auto leave = window.FindControl(kLeaveControl);
+  caret_.reset();
   if (focused && leave && focused != leave && leave->CanTakeFocus()) {
+    if (auto* box = dynamic_cast<kvthost::TextBoxBase*>(focused.get())) {
+      focused->ReadSelection();
+      caret_.emplace(box->SelStart(), box->SelLength());
+    }
     const std::size_t before = errors.Entries().size();
     if (!window.Click(leave)) {
       const auto& entries = errors.Entries();
@@ -221,8 +236,14 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
     out.id = id_;
     Baseline();
   }
-  // The person goes on where they were (a missing field has the focus instead).
-  if (back && back->CanTakeFocus() && w_.Window().Active() != back) w_.Window().MoveFocus(back);
+  // The person goes on where they were, the caret where it was (a missing field has the focus
+  // instead).
+  if (back && back->CanTakeFocus() && w_.Window().Active() != back && w_.Window().MoveFocus(back)) {
+    if (auto* box = dynamic_cast<kvthost::TextBoxBase*>(back.get()); box && caret_) {
+      box->LetSelStart(caret_->first);
+      box->LetSelLength(caret_->second);
+    }
+  }
   return out;
 }
 

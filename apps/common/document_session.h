@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -52,6 +53,8 @@ class DocumentSession {
   /// already and not changed since is not stored again.
   /// With `store` false everything is decided and nothing written (kStored: would be stored).
   SaveOutcome Save(bool allow_duplicate = false, bool store = true);
+  /// Puts every field back to the document's last saved (or first shown) values.
+  void Revert();
   /// Deletes the stored document open for correction and starts a new one; false for a new one.
   bool Delete();
 
@@ -68,13 +71,15 @@ class DocumentSession {
   std::vector<std::string> MissingRequired() const;
 
  private:
-  void Baseline() { saved_ = Values(); }
+  void Baseline();
   // Every rule in order; `back` is the field left for the checks, to be focused again.
   SaveOutcome Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back);
   Workspace& w_;
   std::string entry_form_;
   std::int32_t id_ = 0;
   Snapshot saved_;
+  kvt::ObjectRef saved_values_;  // the same, as the collection gives and takes them
+  std::optional<std::pair<std::int32_t, std::int32_t>> caret_;  // of the field left to save
 };
 
 }  // namespace kvtapp

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QFileDialog>
 #include <QHeaderView>
@@ -12,16 +13,21 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
+#include <QScreen>
 #include <QScrollArea>
+#include <QSettings>
 #include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
+#include "host/qt/qt_control.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtdesk {
@@ -35,6 +41,17 @@ QString Q(const std::string& s) {
 std::string Describe(const std::exception& e) {
   if (const auto* err = dynamic_cast<const kvt::Error*>(&e)) return err->Description();
   return e.what();
+}
+
+// What Enter does, kept per user: 1 moves to the next field, 0 saves.
+int KeyReturnSetting() {
+  return QSettings("kvtfields", "kvtfields-desk").value("Settings/keyreturn", 1).toInt();
+}
+
+// The window reads the setting through its coordinator, as the field viewer does.
+void ApplySettings(kvtapp::Workspace& w) {
+  w.Host().Settings().SaveSetting("Settings", "keyreturn", kvt::Variant(KeyReturnSetting()));
+  w.Window().SetMultiLineTakesEnter(true);  // a memo still takes its lines
 }
 
 }  // namespace
@@ -94,10 +111,18 @@ DeskWindow::DeskWindow(std::string db, std::string archive, std::string form, bo
   statusBar()->addWidget(message_, 1);
   BuildMenus();
   OpenDatabase(db);
+  // The modified mark follows the form: comparing its values is cheaper than following every
+  // control of every rebuilt form.
+  auto* watch = new QTimer(this);
+  QObject::connect(watch, &QTimer::timeout, this, [this] {
+    const bool modified = session_ && session_->Modified();
+    if (modified != modified_shown_) RefreshTitle();
+  });
+  watch->start(300);
 }
 
 DeskWindow::~DeskWindow() {
-  viewer_work_.reset();
+  CloseFieldViewer();
   ReleaseForm();
   work_.reset();
 }
@@ -135,6 +160,7 @@ void DeskWindow::BuildMenus() {
   });
   file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
+  file->addAction("&Impostazioni...", [this] { ChooseSettings(); });
   file->addSeparator();
   file->addAction("&Esci", QKeySequence::Quit, [this] { close(); });
   QMenu* doc = menuBar()->addMenu("&Documento");
@@ -142,6 +168,8 @@ void DeskWindow::BuildMenus() {
   doc->addAction("&Salva", QKeySequence::Save, [this] { Save(); });
   doc->addAction("Documento s&uccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                  [this] { NextDocument(); });
+  doc->addAction("&Annulla modifiche", QKeySequence(Qt::Key_Escape), [this] { UndoChanges(); });
+  doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
   QMenu* view = menuBar()->addMenu("&Visualizza");
@@ -171,6 +199,7 @@ void DeskWindow::ChooseArchive() {
 }
 
 bool DeskWindow::OpenArchive(const std::string& archive, const std::string& form) {
+  if (!MayLeaveDocument()) return false;
   const std::string old_archive = archive_, old_form = entry_form_;
   archive_ = archive;
   entry_form_ = form;
@@ -184,6 +213,7 @@ bool DeskWindow::OpenArchive(const std::string& archive, const std::string& form
 }
 
 bool DeskWindow::OpenDatabase(const std::string& db) {
+  if (db != db_ && !MayLeaveDocument()) return false;
   try {
     Open(db);
     return true;
@@ -204,18 +234,46 @@ void DeskWindow::Open(const std::string& db) {
     throw kvt::Error(2, "kvtfields-desk", "the archive " + archive_ + " has no fields");
   }
   ReleaseForm();
+  session_.reset();
   work_ = std::move(next);
   db_ = db;
-  correcting_ = 0;
+  ApplySettings(*work_);
   work_->Host().on_menu_click = [this](const std::string& item) {
-    // The field viewer's Enter: save, and with Ctrl the next document.
+    // Enter when the person chose to save with it: save, and with Ctrl the next document.
     if (item == "miSalva") Save();
     if (item == "miNuovo") NextDocument();
   };
   work_->Host().Errors().on_add = [this](const kvthost::ErrorList::Entry& e) {
     message_->setText(Q(e.message));
   };
+  FollowForm(work_->Window());
+  session_ = std::make_unique<kvtapp::DocumentSession>(*work_);
   ShowForm();
+}
+
+void DeskWindow::FollowForm(kvthost::Form& form) {
+  auto& errors = work_->Host().Errors();
+  errors_seen_ = errors.Entries().size();
+  // The form may outlive the workspace the window holds (while one replaces another).
+  kvthost::Form* followed = &form;
+  auto current = [this, followed] { return work_ && &work_->Window() == followed; };
+  form.on_active_changed = [this, current] {
+    if (!current()) return;
+    auto& list = work_->Host().Errors();
+    if (list.Entries().size() == errors_seen_) message_->clear();  // an old refusal is stale
+    errors_seen_ = list.Entries().size();
+    // The view follows the focus through a form larger than the window.
+    auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
+    auto* q = dynamic_cast<kvthost::qt::QtControl*>(work_->Window().Active().get());
+    if (scroll && q && q->Widget()) scroll->ensureWidgetVisible(q->Widget(), 24, 24);
+  };
+  form.on_focus_refused = [this, current](kvthost::Control&) {
+    if (!current()) return;
+    // A refusal without a message of its own (a script's check) still says why the focus stays.
+    auto& list = work_->Host().Errors();
+    if (list.Entries().size() == errors_seen_) message_->setText("Valore non accettato");
+    errors_seen_ = list.Entries().size();
+  };
 }
 
 void DeskWindow::ShowForm() {
@@ -226,7 +284,37 @@ void DeskWindow::ShowForm() {
   form->Show();
   setCentralWidget(scroll);
   RefreshTitle();
+  MarkRequired();
   work_->Fields().FocusOnFirstControl();
+}
+
+void DeskWindow::MarkRequired() {
+  // A red asterisk after the caption of every required field, from the moment it is shown;
+  // the caption's own text stays as the library set it.
+  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(work_->WindowRef());
+  if (!form || !form->ClientArea()) return;
+  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtRequiredMark")) delete old;
+  auto& fields = work_->Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    if (!field->IsRequired()) continue;
+    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
+    if (!label || label->isHidden()) continue;
+    auto* mark = new QLabel("*", form->ClientArea());
+    mark->setObjectName("kvtRequiredMark");
+    mark->setStyleSheet("color: #c00000; font-weight: bold;");
+    mark->setToolTip("Campo obbligatorio");
+    mark->setAccessibleName("obbligatorio");
+    const int text_end = label->x() + label->contentsMargins().left() +
+                         label->fontMetrics().horizontalAdvance(label->text()) + 2;
+    mark->move(std::min(text_end, label->geometry().right() + 1), label->y());
+    mark->show();
+  }
+}
+
+QString DeskWindow::StatusText() const {
+  return message_ ? message_->text() : QString();
 }
 
 void DeskWindow::ShowProgress(int done, int total) {
@@ -250,9 +338,11 @@ void DeskWindow::ShowProgress(int done, int total) {
 }
 
 void DeskWindow::RefreshTitle() {
+  if (!work_) return;
   std::string title = archive_ + " - " + work_->FormName() + " - " + kvtapp::Shown(db_);
-  if (correcting_)
-    title = "Correzione del documento " + std::to_string(correcting_) + " - " + title;
+  if (Correcting()) title = "Documento " + std::to_string(Correcting()) + " - " + title;
+  modified_shown_ = session_ && session_->Modified();
+  if (modified_shown_) title = "* " + title;  // unsaved changes
   setWindowTitle(Q(title));
 }
 
@@ -261,14 +351,10 @@ void DeskWindow::ShowError(const std::string& what, const std::string& todo) {
 }
 
 void DeskWindow::NewDocument() {
-  if (!work_) return;
+  if (!work_ || !MayLeaveDocument()) return;
   try {
-    correcting_ = 0;
-    if (work_->FormName() != entry_form_) {
-      work_->UseForm(entry_form_);
-    } else {
-      work_->Rebuild();
-    }
+    session_->New();
+    MarkRequired();
     RefreshTitle();
     message_->setText("Nuovo documento");
   } catch (const std::exception& e) {
@@ -276,34 +362,44 @@ void DeskWindow::NewDocument() {
   }
 }
 
+void DeskWindow::ShowOutcome(const kvtapp::SaveOutcome& outcome) {
+  using Result = kvtapp::SaveOutcome::Result;
+  const std::string id = std::to_string(outcome.id);
+  switch (outcome.result) {
+    case Result::kStored:
+      message_->setText(Q("Documento " + id + (outcome.corrected ? " corretto" : " salvato")));
+      break;
+    case Result::kUnchanged:
+      message_->setText(Q("Nessuna modifica da salvare: il documento " + id + " è già salvato"));
+      break;
+    case Result::kRefused:
+    case Result::kDuplicate:
+      ShowError("Il documento non si salva:\n\n" + outcome.Message(),
+                "Compilare o correggere i campi indicati, poi Salva.");
+      break;
+  }
+}
+
 bool DeskWindow::Save() {
-  if (!work_) return false;
+  if (!work_ || !session_) return false;
   try {
     work_->Host().Errors().Clear();
-    auto& fields = work_->Fields();
-    if (!work_->Intact()) {
-      ShowError("Il documento non si salva: lo script dell'archivio ha tolto i campi del modulo.",
-                "Documento > Nuovo prepara di nuovo il modulo; segnalare lo script.");
-      return false;
+    errors_seen_ = 0;
+    kvtapp::SaveOutcome outcome = session_->Save();
+    if (outcome.result == kvtapp::SaveOutcome::Result::kDuplicate) {
+      // Probably typed twice; the person may know better (two invoices can share a number).
+      const int answer = kvt::CurrentPlatform().MsgBox(
+          outcome.Message() + "\n\nSalvare comunque questo documento?", kvt::kMsgBoxOkCancel,
+          "kvtfields");
+      if (answer != kvt::kMsgBoxAnswerOk) {
+        message_->setText("Documento non salvato: è probabilmente un doppione");
+        return false;
+      }
+      outcome = session_->Save(/*allow_duplicate=*/true);
     }
-    if (!fields.CheckInsValue()) {
-      // The first missing field has the focus; the form keeps everything typed.
-      std::string list;
-      for (const auto& e : work_->Host().Errors().Entries()) list += e.message + "\n";
-      ShowError("Il documento non si salva:\n\n" + list, "Compilare i campi indicati, poi Salva.");
-      return false;
-    }
-    if (correcting_) {
-      work_->Engine().UpdateDocument(correcting_, fields.FieldsValue());
-      fields.AfterSave();
-      message_->setText(Q("Documento " + std::to_string(correcting_) + " corretto"));
-      NewDocument();
-      return true;
-    }
-    const auto id = work_->Engine().SaveDocument(work_->Archive(), fields.FieldsValue());
-    fields.AfterSave();
-    message_->setText(Q("Documento " + std::to_string(id) + " salvato"));
-    return true;
+    ShowOutcome(outcome);
+    RefreshTitle();
+    return outcome.Stored() || outcome.result == kvtapp::SaveOutcome::Result::kUnchanged;
   } catch (const std::exception& e) {
     ShowError("Il documento non è stato salvato: " + Describe(e),
               "Il modulo è rimasto com'era: riprovare o correggere i valori.");
@@ -312,14 +408,86 @@ bool DeskWindow::Save() {
 }
 
 void DeskWindow::NextDocument() {
-  if (!work_) return;
+  if (!work_ || !MayLeaveDocument()) return;
   try {
-    auto& fields = work_->Fields();
-    fields.CopyPaste(false);  // the retained fields, copied
-    NewDocument();
-    fields.CopyPaste(true);  // and pasted into the new document
+    session_->Next();
+    MarkRequired();
+    RefreshTitle();
+    message_->setText("Nuovo documento con i campi riportati");
   } catch (const std::exception& e) {
     ShowError("Il documento successivo non si prepara: " + Describe(e), "Usare Documento > Nuovo.");
+  }
+}
+
+bool DeskWindow::MayLeaveDocument() {
+  if (!session_) return true;
+  try {
+    if (!session_->Modified()) return true;
+  } catch (const std::exception&) {
+    return true;  // a form that cannot be read holds nothing to save
+  }
+  const int answer = kvt::CurrentPlatform().MsgBox(
+      "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.",
+      kvt::kMsgBoxYesNoCancel, "kvtfields");
+  if (answer == kvt::kMsgBoxAnswerNo) return true;
+  if (answer == kvt::kMsgBoxAnswerYes) return Save() && !session_->Modified();
+  return false;
+}
+
+bool DeskWindow::DeleteDocument() {
+  if (!session_) return false;
+  const std::int32_t id = session_->Id();
+  if (id == 0) {
+    message_->setText("Il documento non è ancora salvato: non c'è niente da eliminare");
+    return false;
+  }
+  const int answer = kvt::CurrentPlatform().MsgBox(
+      "Eliminare il documento " + std::to_string(id) + "?\n\nNon si potrà recuperare.",
+      kvt::kMsgBoxOkCancel, "kvtfields");
+  if (answer != kvt::kMsgBoxAnswerOk) return false;
+  try {
+    session_->Delete();
+    MarkRequired();
+    RefreshTitle();
+    message_->setText(Q("Documento " + std::to_string(id) + " eliminato"));
+    return true;
+  } catch (const std::exception& e) {
+    ShowError("Il documento " + std::to_string(id) + " non è stato eliminato: " + Describe(e),
+              "Riprovare.");
+    return false;
+  }
+}
+
+void DeskWindow::UndoChanges() {
+  if (!work_ || !session_) return;
+  try {
+    if (work_->Window().RevertFocused()) return;  // the field back to its value on entry
+    if (!session_->Modified()) return;
+    session_->Revert();
+    RefreshTitle();
+    message_->setText("Modifiche annullate");
+  } catch (const std::exception& e) {
+    ShowError("Le modifiche non si annullano: " + Describe(e), "Documento > Nuovo.");
+  }
+}
+
+void DeskWindow::ChooseSettings() {
+  const QStringList choices = {"Passa al campo successivo", "Salva il documento"};
+  bool ok = false;
+  const QString chosen = QInputDialog::getItem(this, "Impostazioni", "Il tasto Invio:", choices,
+                                               KeyReturnSetting() == 0 ? 1 : 0, false, &ok);
+  if (!ok) return;
+  QSettings("kvtfields", "kvtfields-desk")
+      .setValue("Settings/keyreturn", chosen == choices[1] ? 0 : 1);
+  if (work_) ApplySettings(*work_);
+  if (viewer_work_) ApplySettings(*viewer_work_);
+}
+
+void DeskWindow::closeEvent(QCloseEvent* event) {
+  if (MayLeaveDocument()) {
+    event->accept();
+  } else {
+    event->ignore();
   }
 }
 
@@ -381,11 +549,10 @@ void DeskWindow::FindDocuments() {
 }
 
 void DeskWindow::Correct(std::int32_t id) {
+  if (!MayLeaveDocument()) return;
   try {
-    auto values = work_->Engine().LoadDocument(id);
-    work_->UseForm(review_form_);
-    work_->Fields().SetFieldsValue(values);
-    correcting_ = id;
+    session_->Open(id, review_form_);
+    MarkRequired();
     RefreshTitle();
     message_->setText(
         Q("Correzione del documento " + std::to_string(id) + ": Salva registra le correzioni"));
@@ -394,8 +561,19 @@ void DeskWindow::Correct(std::int32_t id) {
   } catch (const std::exception& e) {
     ShowError("Il documento " + std::to_string(id) + " non si apre: " + Describe(e),
               "Scegliere un altro documento.");
-    NewDocument();
+    session_->New();
+    MarkRequired();
+    RefreshTitle();
   }
+}
+
+void DeskWindow::CloseFieldViewer() {
+  // The viewer's window belongs to the library's viewer: the frame gives it back first.
+  if (auto* frame = qobject_cast<QScrollArea*>(viewer_frame_.data())) {
+    frame->takeWidget();
+    delete frame;
+  }
+  viewer_work_.reset();
 }
 
 void DeskWindow::OpenFieldViewer() {
@@ -403,16 +581,32 @@ void DeskWindow::OpenFieldViewer() {
   try {
     // The viewer shows the document in its own window, with its keys (Ctrl+Alt+C copies the
     // retained values, Ctrl+Alt+V pastes them, Enter saves).
+    CloseFieldViewer();
     viewer_work_ = std::make_unique<kvtapp::Workspace>(QtPersonOn());
     viewer_work_->Open(db_, false);
     viewer_work_->Build(archive_, review_form_);
+    ApplySettings(*viewer_work_);
     viewer_work_->Fields().SetFieldsValue(work_->Fields().FieldsValue());
     viewer_work_->Host().on_menu_click = [this](const std::string& item) {
       if (item == "miSalva") Save();
     };
     auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(viewer_work_->WindowRef());
     form->LetCaption("Visualizzatore campi - " + archive_);
+    // A window inside the screen that scrolls when the fields need more room.
+    auto* frame = new QScrollArea;
+    frame->setAttribute(Qt::WA_DeleteOnClose, false);
+    frame->setWindowTitle(Q("Visualizzatore campi - " + archive_));
     form->Show();
+    frame->setWidget(form->Window());
+    const QRect screen =
+        this->screen() ? this->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+    const QSize want =
+        form->Window()->size() + QSize(frame->frameWidth() * 2 + 20, frame->frameWidth() * 2 + 20);
+    frame->resize(std::min(want.width(), screen.width() * 9 / 10),
+                  std::min(want.height(), screen.height() * 9 / 10));
+    frame->move(screen.topLeft() + QPoint(24, 24));
+    viewer_frame_ = frame;
+    frame->show();
   } catch (const std::exception& e) {
     ShowError("Il visualizzatore non si apre: " + Describe(e), "Riprovare.");
   }

@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "common/document_session.h"
 #include "common/workspace.h"
 #include "host/qt/qt_desktop.h"
 
@@ -31,33 +32,56 @@ class DeskWindow final : public QMainWindow {
 
   /// Opens another database; on failure the one open stays.
   bool OpenDatabase(const std::string& db);
-  /// The commands of the menus.
+  /// The commands of the menus. Every one that leaves the document on the form asks first
+  /// when it holds unsaved changes (MayLeaveDocument).
   void NewDocument();
   bool Save();
   void NextDocument();
   void FindDocuments();
   void OpenFieldViewer();
+  /// Opens a stored document for correction on the review form.
+  void Correct(std::int32_t id);
+  /// Deletes the stored document on the form, after the person confirms.
+  bool DeleteDocument();
+  /// Esc: the focused field back to its value on entry; when it has it, the whole document
+  /// back to its last saved state.
+  void UndoChanges();
+  /// File > Impostazioni: what Enter does (move to the next field, or save).
+  void ChooseSettings();
+  /// True when the document on the form may be left: nothing unsaved, or the person answered
+  /// "Salvare le modifiche?" with Sì (and it was stored) or No.
+  bool MayLeaveDocument();
   /// Asks the person for one of the database's archives and one of its forms, and opens it.
   void ChooseArchive();
   /// Opens `archive`'s `form` in the database open; on failure the form open stays.
   bool OpenArchive(const std::string& archive, const std::string& form);
 
   kvtapp::Workspace* Work() const { return work_.get(); }
-  /// The id of the stored document being corrected, 0 while entering a new one.
-  std::int32_t Correcting() const { return correcting_; }
+  /// The id of the stored document on the form, 0 while it is new.
+  std::int32_t Correcting() const { return session_ ? session_->Id() : 0; }
+  /// The document session on the form (null before a database opened).
+  kvtapp::DocumentSession* Session() const { return session_.get(); }
   QDialog* FindDialog() const { return find_; }
   QTableView* DocumentTable() const { return table_; }
   QLineEdit* DocumentFilter() const { return filter_; }
+  /// The message in the status bar.
+  QString StatusText() const;
   /// How many times the progress of building a form was shown (forms of many fields only).
   int ProgressShown() const { return progress_shown_; }
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void BuildMenus();
+  void FollowForm(kvthost::Form& form);
+  void CloseFieldViewer();
+  void MarkRequired();
+  void ShowOutcome(const kvtapp::SaveOutcome& outcome);
   void Open(const std::string& db);
   void ShowForm();
   void ReleaseForm();
   void ShowError(const std::string& what, const std::string& todo);
-  void Correct(std::int32_t id);
   void RefreshTitle();
   void ShowProgress(int done, int total);
 
@@ -67,11 +91,14 @@ class DeskWindow final : public QMainWindow {
   std::string review_form_ = "Consultazione";
   std::unique_ptr<kvtapp::Workspace> work_;
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
-  std::int32_t correcting_ = 0;
+  std::unique_ptr<kvtapp::DocumentSession> session_;
+  std::size_t errors_seen_ = 0;  // error-list entries when the focus last moved or was kept
+  bool modified_shown_ = false;
   int progress_shown_ = 0;
   bool make_sample_ = false;  // only for the database the window was opened on
   QPointer<QLabel> message_;
   QPointer<QProgressDialog> progress_;
+  QPointer<QWidget> viewer_frame_;  // the field viewer's scrolling window
   QPointer<QDialog> find_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;

@@ -14,7 +14,12 @@ namespace kvt {
 
 /// Buttons and answers of a message box, numbered as the platform numbers them.
 inline constexpr int kMsgBoxOkOnly = 0;
+inline constexpr int kMsgBoxOkCancel = 1;
+inline constexpr int kMsgBoxYesNoCancel = 3;
 inline constexpr int kMsgBoxAnswerOk = 1;
+inline constexpr int kMsgBoxAnswerCancel = 2;
+inline constexpr int kMsgBoxAnswerYes = 6;
+inline constexpr int kMsgBoxAnswerNo = 7;
 
 /// A message box as a platform was asked to show it.
 struct ShownMessage {
@@ -26,7 +31,8 @@ struct ShownMessage {
 class Platform {
  public:
   virtual ~Platform() = default;
-  /// Shows a modal message; returns the answer (kMsgBoxAnswerOk for an OK-only box).
+  /// Shows a modal message with its buttons (OK; OK and Cancel; Yes, No and Cancel); returns
+  /// the answer (kMsgBoxAnswerOk for an OK-only box).
   /// An empty title means the application's default title.
   virtual int MsgBox(std::string_view prompt, int buttons, std::string_view title) = 0;
   /// Sends one Tab keystroke to the active window.

@@ -2,6 +2,10 @@
 // the retained values), a refused save and its fix, the first document found in the list,
 // corrected and saved; then the database is checked.
 #include <QApplication>
+#include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTest>
 
 #include "archives/sample_archive.h"
@@ -112,7 +116,7 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   r.Type("acme italia");
   r.Tab();
   Press(Qt::Key_S, Qt::ControlModifier);
-  EXPECT_EQ(window_->Correcting(), 0);  // back to a new document
+  EXPECT_EQ(window_->Correcting(), 1);  // the corrected document stays on the form
 
   auto engine = kvtapp::OpenEngine(db_, false);
   EXPECT_EQ(engine->DocumentCount(sample::kArchive), 2);
@@ -124,10 +128,127 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   EXPECT_EQ(kvt::CStr(Stored(2, "DataDocumento")), "06/12/2026");
 }
 
+// What a clerk must be able to trust: what is stored passed every rule, nothing is lost without
+// a question, and the keys do what they say.
+TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuestion) {
+  auto& p = Person();
+  auto value = [&](const char* field) {
+    return kvt::CStr(window_->Work()->Fields().Item(kvt::Variant(field))->Value());
+  };
+  auto documents = [&] { return kvtapp::OpenEngine(db_, false)->DocumentCount(sample::kArchive); };
+  const auto required_marks =
+      window_->findChildren<QLabel*>("kvtRequiredMark");  // number, date, type, customer
+  EXPECT_EQ(required_marks.size(), 4);
+
+  // Ctrl+S while a bad number is being typed: its checks refuse, the focus stays.
+  p.Type("9x");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 1u);
+  EXPECT_THAT(desktop_->Recorded()[0].prompt, ::testing::HasSubstr("solo valori numerici"));
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  EXPECT_EQ(documents(), 0);
+  EXPECT_TRUE(window_->windowTitle().startsWith("* "));  // unsaved changes
+
+  // Every missing required field at once, the date too.
+  p.Clear();
+  p.Type("1026");
+  Press(Qt::Key_Return, {});  // Enter moves on like Tab
+  EXPECT_EQ(p.Focused(), "DataDocumento");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 2u);
+  EXPECT_THAT(desktop_->Recorded()[1].prompt,
+              ::testing::HasSubstr("Campi obbligatori da compilare: Data documento, Tipo "
+                                   "documento, Cliente"));
+  EXPECT_EQ(documents(), 0);
+
+  p.Focus("DataDocumento");
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+  p.Tab();
+  p.Choose("FAT");
+  p.Focus("Cliente");
+  p.Type("bianchi spa");  // the upper-case rule runs when Ctrl+S leaves the field
+  p.Focus("Email");
+  p.Tab();  // into Quantita: the script proposes 1, selected, so typing replaces it
+  p.Type("3");
+  EXPECT_EQ(value("Quantita"), "3");
+  p.Focus("Note");
+  p.Type("prima riga");
+  Press(Qt::Key_Return, {});  // in the memo Enter is a new line
+  p.Type("seconda");
+  EXPECT_EQ(value("Note"), "prima riga\r\nseconda");
+  EXPECT_EQ(p.Focused(), "Note");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 2u) << desktop_->Recorded().back().prompt;
+  EXPECT_EQ(documents(), 1);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "BIANCHI SPA");
+  EXPECT_FALSE(window_->windowTitle().startsWith("* "));
+
+  // Saving again stores nothing; a change corrects the same document.
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(documents(), 1);
+  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("già salvato"));
+  p.Type(" in fondo");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(documents(), 1);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Note")), "prima riga\r\nseconda in fondo");
+
+  // A check of the script without a message still says why the focus stays.
+  p.Focus("Quantita");
+  p.Clear();
+  p.Type("20000");
+  EXPECT_FALSE(p.Tab());
+  EXPECT_EQ(window_->StatusText(), "Valore non accettato");
+  // Esc: the field as it was on entry; Esc again: the document as it was saved.
+  Press(Qt::Key_Escape, {});
+  EXPECT_EQ(value("Quantita"), "3");
+  p.Focus("Cliente");
+  p.Clear();
+  p.Type("rossi");
+  p.Tab();
+  Press(Qt::Key_Escape, {});
+  Press(Qt::Key_Escape, {});
+  EXPECT_EQ(value("Cliente"), "BIANCHI SPA");
+  EXPECT_FALSE(window_->Session()->Modified());
+
+  // New with unsaved work asks first: Annulla keeps it, No drops it.
+  p.Focus("Cliente");
+  p.Clear();
+  p.Type("verdi");
+  Press(Qt::Key_N, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 3u);
+  EXPECT_THAT(desktop_->Recorded()[2].prompt, ::testing::StartsWith("Salvare le modifiche?"));
+  EXPECT_EQ(value("Cliente"), "verdi");
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerNo);
+  Press(Qt::Key_N, Qt::ControlModifier);
+  EXPECT_EQ(value("Cliente"), "");
+  EXPECT_EQ(window_->Correcting(), 0);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "BIANCHI SPA");
+
+  // The same number and date again is a probable duplicate: asked, refused unless confirmed.
+  p.Focus("NumeroDocumento");
+  p.Type("1026");
+  p.Focus("DataDocumento");
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+  p.Focus("TipoDocumento");
+  p.Choose("NC");
+  p.Focus("Cliente");
+  p.Type("rossi");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_THAT(desktop_->Recorded().back().prompt, ::testing::HasSubstr("Esiste già un documento"));
+  EXPECT_EQ(documents(), 1);
+
+  // Deleting a stored one asks first.
+  window_->Session()->Revert();
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerOk);
+  window_->Correct(1);
+  EXPECT_TRUE(window_->DeleteDocument());
+  EXPECT_EQ(documents(), 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
 
-TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
+TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus) {
   kvt::testing::TempDir dir;
   {
     auto engine = kvtsqlite::SqliteEngine::Open(dir.File("grande.kvtdb"));
@@ -140,6 +261,28 @@ TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressWhileItIsBuilt) {
     EXPECT_EQ(window.Work()->Fields().Count(), 1000);
     EXPECT_EQ(window.ProgressShown(), 1000 / 25);
     EXPECT_TRUE(desktop->Recorded().empty());
+    window.resize(800, 500);
+    window.show();
+    QApplication::processEvents();
+    auto* scroll = qobject_cast<QScrollArea*>(window.centralWidget());
+    ASSERT_NE(scroll, nullptr);
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), 0);
+    auto& p = window.Work()->Person();
+    EXPECT_TRUE(p.Focus("Campo999"));
+    p.Tab();  // to the last field, far below
+    EXPECT_EQ(p.Focused(), "Campo1000");
+    EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+    // The field viewer opens inside the screen and scrolls.
+    window.OpenFieldViewer();
+    QApplication::processEvents();
+    const QRect screen = window.screen()->availableGeometry();
+    QWidget* viewer = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+      if (w->isVisible() && w->windowTitle().startsWith("Visualizzatore campi")) viewer = w;
+    }
+    ASSERT_NE(viewer, nullptr);
+    EXPECT_LE(viewer->height(), screen.height());
+    EXPECT_LE(viewer->width(), screen.width());
   }
   desktop->Uninstall();
 }

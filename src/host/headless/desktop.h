@@ -2,6 +2,7 @@
 // keystroke, new windows) over in-memory forms, and the person who uses them.
 #pragma once
 
+#include <deque>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -23,7 +24,8 @@ class Desktop final : public kvt::Platform {
   /// Puts back the platform that was current before Install.
   void Uninstall();
 
-  /// Records the message; answers OK.
+  /// Records the message; answers OK, or a question with the next of `answers` (Cancel when
+  /// none is left: nothing changes).
   int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
   /// Presses Tab on the active window.
   void SendTab() override;
@@ -38,6 +40,8 @@ class Desktop final : public kvt::Platform {
   using Message = kvt::ShownMessage;
   const std::vector<Message>& Messages() const { return messages_; }
   void ClearMessages() { messages_.clear(); }
+  /// The answers the person gives to the next questions, in order.
+  std::deque<int> answers;
 
  private:
   std::shared_ptr<kvt::Platform> previous_;

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
 
 #include "host/qt/qt_control.h"
@@ -55,12 +56,39 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
   Message m{std::string(prompt), buttons, std::string(title)};
   if (on_message) on_message(m);
   messages_.push_back(m);
-  if (mode_ == Messages::kShow) {
-    QWidget* parent = QApplication::activeWindow();
-    QMessageBox::information(parent, ToQt(title.empty() ? application_title : m.title),
-                             ToQt(m.prompt));
+  if (mode_ == Messages::kRecord) {
+    if (buttons == kvt::kMsgBoxOkOnly) return kvt::kMsgBoxAnswerOk;
+    if (answers.empty()) return kvt::kMsgBoxAnswerCancel;
+    const int answer = answers.front();
+    answers.pop_front();
+    return answer;
   }
-  return kvt::kMsgBoxAnswerOk;
+  // The buttons in the person's language; Esc is Cancel (or OK when it is the only one).
+  QMessageBox box(buttons == kvt::kMsgBoxOkOnly ? QMessageBox::Information : QMessageBox::Question,
+                  ToQt(title.empty() ? application_title : m.title), ToQt(m.prompt),
+                  QMessageBox::NoButton, QApplication::activeWindow());
+  std::vector<std::pair<QAbstractButton*, int>> answer_of;
+  auto add = [&](const char* text, QMessageBox::ButtonRole role, int answer) {
+    answer_of.emplace_back(box.addButton(QString::fromUtf8(text), role), answer);
+    return answer_of.back().first;
+  };
+  if (buttons == kvt::kMsgBoxYesNoCancel) {
+    box.setDefaultButton(
+        static_cast<QPushButton*>(add("Sì", QMessageBox::YesRole, kvt::kMsgBoxAnswerYes)));
+    add("No", QMessageBox::NoRole, kvt::kMsgBoxAnswerNo);
+    box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
+  } else if (buttons == kvt::kMsgBoxOkCancel) {
+    add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk);
+    box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
+    box.setDefaultButton(static_cast<QPushButton*>(box.escapeButton()));
+  } else {
+    box.setEscapeButton(add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk));
+  }
+  box.exec();
+  for (const auto& [button, answer] : answer_of) {
+    if (box.clickedButton() == button) return answer;
+  }
+  return buttons == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk : kvt::kMsgBoxAnswerCancel;
 }
 
 void QtDesktop::SendTab() {

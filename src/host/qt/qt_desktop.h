@@ -4,6 +4,7 @@
 
 #include <QPointer>
 #include <QWidget>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -41,6 +42,8 @@ class QtDesktop final : public kvt::Platform {
   using Message = kvt::ShownMessage;
   const std::vector<Message>& Recorded() const { return messages_; }
   void ClearRecorded() { messages_.clear(); }
+  /// Recorded questions are answered with these, in order (Cancel when none is left).
+  std::deque<int> answers;
   /// Called with every message box's text (a program may print them).
   std::function<void(const Message&)> on_message;
   /// The title of message boxes that give none.
