@@ -11,6 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   libtomlplusplus-dev libcli11-dev
   libpq-dev postgresql-15
+  xvfb xdotool openbox
 )
 
 missing=()

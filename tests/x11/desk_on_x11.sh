@@ -1,0 +1,130 @@
+#!/usr/bin/env bash
+# The desktop program as a clerk uses it: the real binary on a real X server (Xvfb) with a
+# window manager, driven only by typed keys (xdotool); the database is read back afterwards
+# with the command-line program.
+#   desk_on_x11.sh KVTFIELDS_DESK KVTFIELDS
+set -euo pipefail
+desk=$(realpath "$1")
+cli=$(realpath "$2")
+for tool in Xvfb openbox xdotool; do
+  command -v "$tool" >/dev/null || { echo "missing $tool (scripts/setup.sh installs it)"; exit 1; }
+done
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# A display of our own: Xvfb picks a free number and writes it to fd 3.
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1366x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n1 "$work/display")"
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+
+cd "$work"
+db=kvtfields-demo.kvtdb  # the sample, made by the program on its first start
+"$desk" >"$work/desk.log" 2>&1 &
+desk_pid=$!
+pids+=($desk_pid)
+
+fail() {
+  echo "FAILED: $*" >&2
+  echo "--- desk output" >&2
+  cat "$work/desk.log" >&2
+  exit 1
+}
+title() { xdotool getactivewindow getwindowname 2>/dev/null || true; }
+# Waits until the active window's title matches (a regular expression).
+expect_title() {
+  for _ in $(seq "${3:-60}"); do
+    [[ "$(title)" =~ $1 ]] && return 0
+    sleep 0.1
+  done
+  echo "DISPLAY=$DISPLAY windows: $(xdotool search --name . 2>&1 | head -5 | tr "\n" " ") desk alive: $(kill -0 $desk_pid 2>&1 && echo yes)" >&2
+  fail "the active window is '$(title)', expected /$1/ ($2)"
+}
+type_text() { xdotool type --delay 40 "$1"; }
+keys() { xdotool key --delay 60 "$@"; }
+stored() { "$cli" documents export --db "$db" --archive Fatture; }
+count() { stored | grep -c '^[0-9]' || true; }
+
+main='Fatture - Inserimento'
+box='^kvtfields$'
+expect_title "^$main" "the desk starts on the entry form" 300
+
+# Ctrl+S while the number being typed breaks its rules: refused, nothing stored.
+type_text "9x"
+keys ctrl+s
+expect_title "$box" "the refusal is shown"
+keys Return
+expect_title "^\\* $main" "the form keeps the unsaved number"
+[ "$(count)" = 0 ] || fail "a refused number was stored"
+
+# Enter moves on like Tab; the required date is missing: refused, nothing stored.
+keys BackSpace BackSpace
+type_text "1026"
+keys Return
+keys ctrl+s
+expect_title "$box" "the missing fields are listed"
+keys Return
+expect_title "^\\* $main" "back on the form"
+[ "$(count)" = 0 ] || fail "a document without its required date was stored"
+
+# The rest of a clean invoice: the focus is on the first missing field (the type).
+keys shift+Tab
+type_text "06122026"
+keys Tab
+type_text "FAT"
+keys Tab Tab
+type_text "bianchi spa"
+keys Tab Tab Tab
+type_text "3"  # the script proposed 1, selected: 3 replaces it
+keys Tab
+type_text "12,50"
+keys Tab Tab Tab  # the total, the attachment, the note
+type_text "riga uno"
+keys Return  # in the memo, a new line
+type_text "riga due"
+keys ctrl+s  # the customer's upper-case rule and the total were applied on the way
+expect_title "^Documento 1 - $main" "stored, no unsaved mark"
+[ "$(count)" = 1 ] || fail "the invoice was not stored once: $(stored)"
+csv=$(stored)
+for want in '1026;06/12/2026;FAT;;BIANCHI SPA;;;3;"12,50";"37,50";;"riga uno' 'riga due"'; do
+  grep -qF -- "$want" <<<"$csv" || fail "stored: $csv (expected $want)"
+done
+
+# A second Ctrl+S stores nothing new.
+keys ctrl+s
+sleep 0.3
+[ "$(count)" = 1 ] || fail "a second Ctrl+S stored a duplicate"
+
+# New with unsaved work asks: Annulla keeps it, Sì stores it as the correction.
+type_text " fine"
+expect_title "^\\* Documento 1" "the change is marked"
+keys ctrl+n
+expect_title "$box" "Salvare le modifiche?"
+keys Escape
+expect_title "^\\* Documento 1" "Annulla keeps the document"
+keys ctrl+n
+expect_title "$box" "asked again"
+keys Return  # Sì
+expect_title "^$main" "a new document"
+grep -qF 'riga due fine"' <<<"$(stored)" || fail "the correction was not stored: $(stored)"
+[ "$(count)" = 1 ] || fail "the correction made a second document"
+
+# Quitting with unsaved work asks too; No drops it and the program ends.
+type_text "777"
+keys ctrl+q
+expect_title "$box" "asked before quitting"
+keys Tab Return  # No
+for _ in $(seq 50); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.1; done
+if kill -0 "$desk_pid" 2>/dev/null; then fail "the program did not end"; fi
+[ "$(count)" = 1 ] || fail "quitting without saving stored something"
+echo "the clerk's session went as expected"
