@@ -97,6 +97,30 @@ class DocumentsModel final : public QAbstractTableModel {
   std::vector<kvtengine::StoredDocument> docs_;
 };
 
+void MarkRequiredFields(kvtapp::Workspace& w) {
+  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
+  if (!form || !form->ClientArea()) return;
+  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtRequiredMark")) delete old;
+  auto& fields = w.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    if (!field->IsRequired()) continue;
+    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
+    if (!label || label->isHidden()) continue;
+    auto* mark = new QLabel("*", form->ClientArea());
+    mark->setObjectName("kvtRequiredMark");
+    mark->setStyleSheet("color: #c00000; font-weight: bold;");
+    mark->setToolTip("Campo obbligatorio");
+    mark->setAccessibleName("obbligatorio");
+    // Just before the caption, where a reader's eye starts.
+    mark->setContentsMargins(0, 0, 0, 0);
+    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance('*') + 1);
+    mark->move(std::max(0, label->x() - mark->width() - 1), label->y());
+    mark->show();
+  }
+}
+
 kvtapp::Workspace::PersonOn QtPersonOn() {
   return [](std::shared_ptr<kvthost::Form> form) -> std::unique_ptr<kvthost::IPerson> {
     return std::make_unique<kvthost::qt::QtPerson>(
@@ -289,28 +313,7 @@ void DeskWindow::ShowForm() {
 }
 
 void DeskWindow::MarkRequired() {
-  // A red asterisk after the caption of every required field, from the moment it is shown;
-  // the caption's own text stays as the library set it.
-  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(work_->WindowRef());
-  if (!form || !form->ClientArea()) return;
-  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtRequiredMark")) delete old;
-  auto& fields = work_->Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    auto field = fields.Item(kvt::Variant(i));
-    if (!field->IsRequired()) continue;
-    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
-    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
-    if (!label || label->isHidden()) continue;
-    auto* mark = new QLabel("*", form->ClientArea());
-    mark->setObjectName("kvtRequiredMark");
-    mark->setStyleSheet("color: #c00000; font-weight: bold;");
-    mark->setToolTip("Campo obbligatorio");
-    mark->setAccessibleName("obbligatorio");
-    const int text_end = label->x() + label->contentsMargins().left() +
-                         label->fontMetrics().horizontalAdvance(label->text()) + 2;
-    mark->move(std::min(text_end, label->geometry().right() + 1), label->y());
-    mark->show();
-  }
+  MarkRequiredFields(*work_);
 }
 
 QString DeskWindow::StatusText() const {
@@ -426,9 +429,8 @@ bool DeskWindow::MayLeaveDocument() {
   } catch (const std::exception&) {
     return true;  // a form that cannot be read holds nothing to save
   }
-  const int answer = kvt::CurrentPlatform().MsgBox(
-      "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.",
-      kvt::kMsgBoxYesNoCancel, "kvtfields");
+  const int answer =
+      kvt::CurrentPlatform().MsgBox(kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel, "kvtfields");
   if (answer == kvt::kMsgBoxAnswerNo) return true;
   if (answer == kvt::kMsgBoxAnswerYes) return Save() && !session_->Modified();
   return false;

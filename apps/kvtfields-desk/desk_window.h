@@ -109,4 +109,12 @@ class DeskWindow final : public QMainWindow {
 /// The person of the Qt window system, for the workspace.
 kvtapp::Workspace::PersonOn QtPersonOn();
 
+/// The question asked before unsaved changes would be lost.
+inline constexpr const char* kSaveChangesQuestion =
+    "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.";
+
+/// Puts a red asterisk beside the caption of every required field of the workspace's form
+/// (again after each rebuild); the captions' own text stays as the library set it.
+void MarkRequiredFields(kvtapp::Workspace& w);
+
 }  // namespace kvtdesk

@@ -4,6 +4,7 @@
 // the form after each step and saves a picture of the window in DIR.
 #include <QApplication>
 #include <QDir>
+#include <QPainter>
 #include <QSaveFile>
 #include <cstdio>
 #include <cstring>
@@ -80,21 +81,45 @@ int Demo(const Options& o) {
     QDir().mkpath(QString::fromStdString(o.demo));
     int n = 0;
     bool shots_failed = false;
-    result = kvtapp::PlayDemo(w, [&](const std::string& title) {
-      QApplication::processEvents();
+    // Whole or not at all: a picture cut short by a full disk is no picture.
+    auto save = [&](const QPixmap& picture, const std::string& title) {
       const std::string file = o.demo + "/" + ShotName(++n, title);
-      // Whole or not at all: a picture cut short by a full disk is no picture.
       QSaveFile out(QString::fromStdString(file));
-      if (!out.open(QIODevice::WriteOnly) || !form->Window()->grab().save(&out, "PNG") ||
-          !out.commit()) {
+      if (!out.open(QIODevice::WriteOnly) || !picture.save(&out, "PNG") || !out.commit()) {
         std::fprintf(stderr, "kvtfields-desk: cannot write '%s': %s\n", file.c_str(),
                      out.errorString().toStdString().c_str());
         shots_failed = true;
       }
+      return file;
+    };
+    result = kvtapp::PlayDemo(w, [&](const std::string& title) {
+      kvtdesk::MarkRequiredFields(w);  // as the desk shows its forms
+      QApplication::processEvents();
+      const std::string file = save(form->Window()->grab(), title);
       std::printf("\n== %s\n%s   [%s]\n", title.c_str(), w.Picture().c_str(), file.c_str());
       std::fflush(stdout);
       kvt::LetProperty(error_panel, "Text", "");
     });
+    if (result == 0) {
+      // What the desk asks before a change typed into the form would be lost.
+      w.Person().Type("7");
+      auto shown = kvthost::qt::QtDesktop::MakeBox(
+          kvtdesk::kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel, "kvtfields", form->Window());
+      shown.box->show();
+      QApplication::processEvents();
+      QPixmap picture = form->Window()->grab();
+      const QPixmap question = shown.box->grab();
+      shown.box->hide();
+      QPainter painter(&picture);
+      painter.fillRect(picture.rect(), QColor(0, 0, 0, 48));
+      painter.drawPixmap((picture.width() - question.width()) / 2,
+                         (picture.height() - question.height()) / 3, question);
+      painter.end();
+      const std::string title = "Nuovo documento con modifiche non salvate: la domanda";
+      const std::string file = save(picture, title);
+      std::printf("\n== %s\n[domanda] %s   [%s]\n", title.c_str(), kvtdesk::kSaveChangesQuestion,
+                  file.c_str());
+    }
     if (shots_failed && result == 0) result = 2;
   }
   desktop->Uninstall();

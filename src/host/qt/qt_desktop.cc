@@ -63,14 +63,26 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
     answers.pop_front();
     return answer;
   }
+  ShownBox shown = MakeBox(m.prompt, buttons, title.empty() ? application_title : m.title,
+                           QApplication::activeWindow());
+  shown.box->exec();
+  for (const auto& [button, answer] : shown.answers) {
+    if (shown.box->clickedButton() == button) return answer;
+  }
+  return buttons == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk : kvt::kMsgBoxAnswerCancel;
+}
+
+QtDesktop::ShownBox QtDesktop::MakeBox(const std::string& prompt, int buttons,
+                                       const std::string& title, QWidget* parent) {
   // The buttons in the person's language; Esc is Cancel (or OK when it is the only one).
-  QMessageBox box(buttons == kvt::kMsgBoxOkOnly ? QMessageBox::Information : QMessageBox::Question,
-                  ToQt(title.empty() ? application_title : m.title), ToQt(m.prompt),
-                  QMessageBox::NoButton, QApplication::activeWindow());
-  std::vector<std::pair<QAbstractButton*, int>> answer_of;
+  ShownBox shown;
+  shown.box = std::make_unique<QMessageBox>(
+      buttons == kvt::kMsgBoxOkOnly ? QMessageBox::Information : QMessageBox::Question, ToQt(title),
+      ToQt(prompt), QMessageBox::NoButton, parent);
+  QMessageBox& box = *shown.box;
   auto add = [&](const char* text, QMessageBox::ButtonRole role, int answer) {
-    answer_of.emplace_back(box.addButton(QString::fromUtf8(text), role), answer);
-    return answer_of.back().first;
+    shown.answers.emplace_back(box.addButton(QString::fromUtf8(text), role), answer);
+    return shown.answers.back().first;
   };
   if (buttons == kvt::kMsgBoxYesNoCancel) {
     box.setDefaultButton(
@@ -84,11 +96,7 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
   } else {
     box.setEscapeButton(add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk));
   }
-  box.exec();
-  for (const auto& [button, answer] : answer_of) {
-    if (box.clickedButton() == button) return answer;
-  }
-  return buttons == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk : kvt::kMsgBoxAnswerCancel;
+  return shown;
 }
 
 void QtDesktop::SendTab() {

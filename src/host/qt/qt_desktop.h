@@ -2,6 +2,7 @@
 // and the person who works on a form with real input events.
 #pragma once
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <deque>
@@ -29,6 +30,14 @@ class QtDesktop final : public kvt::Platform {
   void Uninstall();
 
   int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
+  /// The message box MsgBox shows, unshown, with the answer each button gives (a program may
+  /// show or picture it).
+  struct ShownBox {
+    std::unique_ptr<QMessageBox> box;
+    std::vector<std::pair<QAbstractButton*, int>> answers;
+  };
+  static ShownBox MakeBox(const std::string& prompt, int buttons, const std::string& title,
+                          QWidget* parent);
   /// Presses Tab in the active window, as the keyboard would.
   void SendTab() override;
   /// A new hidden window (a QtForm).
