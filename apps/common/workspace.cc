@@ -129,13 +129,6 @@ void Workspace::UseForm(const std::string& form) {
   Rebuild();
 }
 
-std::int32_t Workspace::Save() {
-  if (!Intact() || !fields_->CheckInsValue()) return 0;
-  const auto id = engine_->SaveDocument(archive_, fields_->FieldsValue());
-  fields_->AfterSave();
-  return id;
-}
-
 std::string Workspace::Picture() const {
   // Lines by the controls' tops; on a line, controls by their left edge.
   std::map<std::int32_t, std::map<std::int32_t, std::string>> lines;

@@ -53,8 +53,6 @@ class Workspace {
   kvthost::Coordinator& Host() { return *coordinator_; }
   kvthost::IPerson& Person() { return *person_; }
   std::shared_ptr<kvthost::Form> WindowRef() const { return window_; }
-  /// Saves the document on the form when the required fields are filled: its id, or 0.
-  std::int32_t Save();
   kvthost::Form& Window() { return *window_; }
   const std::string& Archive() const { return archive_; }
   const std::string& FormName() const { return form_; }
