@@ -150,7 +150,9 @@ TEST_F(SessionTest, EnterAndImportStoreAndRefuseByTheSameRules) {
     for (const bool by_import : {false, true}) {
       SCOPED_TRACE(std::string(c.what) + (by_import ? " (import)" : " (enter)"));
       for (const auto& d : engine_->ListDocuments(sample::kArchive)) engine_->DeleteDocument(d.id);
-      if (c.stored_before) ASSERT_EQ(Enter({"", "", kInvoice, false, false, nullptr}), "");
+      if (c.stored_before) {
+        ASSERT_EQ(Enter({"", "", kInvoice, false, false, nullptr}), "");
+      }
       const int before = Count();
       const std::string reasons = by_import ? Import(c) : Enter(c);
       if (c.refusal) {

@@ -36,6 +36,9 @@ pids+=($desk_pid)
 
 fail() {
   echo "FAILED: $*" >&2
+  echo "(display $DISPLAY; windows:$(for w in $(xdotool search --name . 2>/dev/null); do
+    printf " '%s'" "$(xdotool getwindowname "$w" 2>/dev/null)"; done); program running: $(
+    kill -0 "$desk_pid" 2>/dev/null && echo yes || echo no))" >&2
   echo "--- desk output" >&2
   cat "$work/desk.log" >&2
   exit 1
@@ -43,11 +46,10 @@ fail() {
 title() { xdotool getactivewindow getwindowname 2>/dev/null || true; }
 # Waits until the active window's title matches (a regular expression).
 expect_title() {
-  for _ in $(seq "${3:-60}"); do
+  for _ in $(seq "${3:-200}"); do
     [[ "$(title)" =~ $1 ]] && return 0
     sleep 0.1
   done
-  echo "DISPLAY=$DISPLAY windows: $(xdotool search --name . 2>&1 | head -5 | tr "\n" " ") desk alive: $(kill -0 $desk_pid 2>&1 && echo yes)" >&2
   fail "the active window is '$(title)', expected /$1/ ($2)"
 }
 type_text() { xdotool type --delay 40 "$1"; }
@@ -57,7 +59,21 @@ count() { stored | grep -c '^[0-9]' || true; }
 
 main='Fatture - Inserimento'
 box='^kvtfields$'
-expect_title "^$main" "the desk starts on the entry form" 300
+# The window manager may still be starting when the window appears: find it, then give it the
+# focus as a click on it would.
+window=
+for _ in $(seq 600); do
+  window=$(xdotool search --onlyvisible --name "^$main" 2>/dev/null | head -n1 || true)
+  [ -n "$window" ] && break
+  sleep 0.1
+done
+[ -n "$window" ] || fail "the desk's window did not appear"
+for _ in $(seq 50); do
+  [[ "$(title)" =~ ^$main ]] && break
+  xdotool windowactivate "$window" 2>/dev/null || true
+  sleep 0.2
+done
+expect_title "^$main" "the desk starts on the entry form"
 
 # Ctrl+S while the number being typed breaks its rules: refused, nothing stored.
 type_text "9x"
