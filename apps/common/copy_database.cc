@@ -87,11 +87,11 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
         to.AddCode(a, field, row[0].AsString(), row[1].IsNull() ? "" : kvt::CStr(row[1]));
         ++copied.codes;
       }
-      for (const auto& doc : from.ListDocuments(a)) {
+      from.ReadDocuments(a, [&](kvtengine::StoredDocument&& doc) {
         CheckValues(to, a, doc);
         to.CopyDocument(a, doc);
         ++copied.documents;
-      }
+      });
       report.archives.push_back(std::move(copied));
     }
     for (const auto& [set, source] : from.ListScripts()) {

@@ -23,6 +23,7 @@
 #include "common/csv.h"
 #include "common/demo_session.h"
 #include "common/document_entry.h"
+#include "common/document_export.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "common/workspace.h"
@@ -180,50 +181,6 @@ void WriteOut(const std::string& out, const std::vector<std::string>& inputs,
 // The archive's documents as CSV: the form's fields as columns, then any name stored values
 // carry that the archive no longer has (a field renamed or removed), so that nothing stored is
 // left out.
-void ExportCsv(kvtengine::ArchiveEngine& engine, const Options& o,
-               const std::vector<std::string>& names, kvtapp::OutputFile& output) {
-  const char separator = o.separator[0];
-  const auto docs = engine.ListDocuments(o.archive);
-  std::vector<std::string> columns = names;
-  std::map<std::string, std::size_t> column_of;
-  for (std::size_t c = 0; c < columns.size(); ++c) column_of.emplace(columns[c], c);
-  for (const auto& d : docs) {
-    for (const auto& [field, v] : d.values) {
-      if (column_of.emplace(field, columns.size()).second) columns.push_back(field);
-    }
-  }
-  auto cell = [&](std::string text) {
-    return o.raw ? text : kvtapp::SpreadsheetSafe(std::move(text));
-  };
-  std::vector<std::string> row;
-  for (const auto& c : columns) row.push_back(cell(c));
-  output.Write(kvtapp::CsvRow(row, separator));
-  for (const auto& d : docs) {
-    row.assign(columns.size(), std::string());
-    for (const auto& [field, v] : d.values) row[column_of.at(field)] = cell(kvt::JoinText(v));
-    output.Write(kvtapp::CsvRow(row, separator));
-  }
-}
-
-void ExportJson(kvtengine::ArchiveEngine& engine, const Options& o, kvtapp::OutputFile& output) {
-  const auto docs = engine.ListDocuments(o.archive);
-  output.Write("[");
-  for (std::size_t k = 0; k < docs.size(); ++k) {
-    std::string text = k ? ",\n  {" : "\n  {";
-    text += "\"id\": " + std::to_string(docs[k].id) +
-            ", \"saved_at\": " + kvt::QuotedText(docs[k].saved_at) + ", \"values\": {";
-    for (std::size_t v = 0; v < docs[k].values.size(); ++v) {
-      if (v) text += ", ";
-      text += kvt::QuotedText(docs[k].values[v].first) + ": " +
-              (docs[k].values[v].second.IsNull()
-                   ? std::string("null")
-                   : kvt::QuotedText(kvt::JoinText(docs[k].values[v].second)));
-    }
-    output.Write(text + "}}");
-  }
-  output.Write(docs.empty() ? "]\n" : "\n]\n");
-}
-
 int ExportDocuments(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   const auto names = engine->GetFormFields(o.archive);
@@ -231,9 +188,9 @@ int ExportDocuments(const Options& o) {
     throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
   kvtapp::OutputFile output(o.out, {o.db});
   if (o.format == "csv") {
-    ExportCsv(*engine, o, names, output);
+    kvtapp::ExportCsv(*engine, o.archive, names, {o.separator[0], o.raw}, output);
   } else {
-    ExportJson(*engine, o, output);
+    kvtapp::ExportJson(*engine, o.archive, output);
   }
   output.Commit();
   return 0;

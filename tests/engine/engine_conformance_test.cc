@@ -284,6 +284,39 @@ TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {
   EXPECT_EQ(engine_->ListDocuments("Fatture")[1].values.size(), 1u);
 }
 
+TEST_P(EngineTest, DocumentsAreReadInOneOrderedPassWholeAcrossBatches) {
+  // 701 documents of 3 values: more rows than one batch of a server's cursor, so that some
+  // document's values are split between two batches.
+  engine_->Transaction([&] {
+    for (int i = 0; i < 701; ++i) {
+      auto d = kvt::Dictionary::Create();
+      d->Add("Numero", std::to_string(i));
+      if (i == 5) d->Add("Vecchio", "di prima");  // a name the form may no longer have
+      d->Add("Cliente", "c" + std::to_string(i % 7));
+      d->Add("Note", Variant::Null());
+      engine_->SaveDocument("Fatture", d);
+    }
+  });
+  engine_->SaveDocument("Altro", kvt::Dictionary::Create());
+  std::vector<kvtengine::StoredDocument> read;
+  engine_->ReadDocuments("Fatture",
+                         [&](kvtengine::StoredDocument&& d) { read.push_back(std::move(d)); });
+  ASSERT_EQ(read.size(), 701u);
+  for (std::size_t i = 0; i < read.size(); ++i) {
+    ASSERT_EQ(read[i].values.size(), i == 5 ? 4u : 3u) << i;
+    EXPECT_EQ(CStr(read[i].values[0].second), std::to_string(i));
+    EXPECT_EQ(read[i].values.back().first, "Note");
+    EXPECT_TRUE(read[i].values.back().second.IsNull());
+    if (i) {
+      EXPECT_LT(read[i - 1].id, read[i].id);
+    }
+  }
+  EXPECT_EQ(engine_->DocumentFieldNames("Fatture"),
+            (std::vector<std::string>{"Numero", "Cliente", "Note", "Vecchio"}));
+  EXPECT_TRUE(engine_->DocumentFieldNames("Nessuno").empty());
+  EXPECT_EQ(engine_->ListDocuments("Fatture").size(), 701u);
+}
+
 TEST_P(EngineTest, DocumentsAreFoundByEqualValuesAndDeletedWhole) {
   auto doc = [](const char* number, Variant date, const char* customer) {
     auto d = kvt::Dictionary::Create();

@@ -119,20 +119,22 @@ TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
   kvt::testing::TempDir dir;
   const std::string path = dir.File("vecchio.kvtdb");
   SqliteEngine::Open(path)->PutField({.archive = "A", .name = "F"});
-  Sql(path, "DROP INDEX documents_archive; UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
+  Sql(path,
+      "DROP INDEX documents_archive; DROP INDEX document_values_by_value; "
+      "UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
   auto upgraded = SqliteEngine::Open(path, /*create=*/false);
   EXPECT_EQ(upgraded->GetFormFields("A"), std::vector<std::string>{"F"});
   {
     auto q = upgraded->Db().Query(
         "SELECT (SELECT value FROM kvt_meta WHERE key = 'version'), (SELECT count(*) FROM "
-        "sqlite_master WHERE name = 'documents_archive')");
+        "sqlite_master WHERE name IN ('documents_archive', 'document_values_by_value'))");
     ASSERT_TRUE(q.Step());
-    EXPECT_EQ(q.ColumnText(0), "2");
-    EXPECT_EQ(q.ColumnInt(1), 1);
+    EXPECT_EQ(q.ColumnText(0), "3");
+    EXPECT_EQ(q.ColumnInt(1), 2);
   }
   upgraded.reset();
 
-  Sql(path, "UPDATE kvt_meta SET value = '3' WHERE key = 'version'");
+  Sql(path, "UPDATE kvt_meta SET value = '4' WHERE key = 'version'");
   const std::string before = ReadAll(path);
   EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(path); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
@@ -156,14 +158,17 @@ TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {
               ErrorIs(kNotOursNumber, "is empty"));
   EXPECT_EQ(Pg(where, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), "0");
   kvtpg::PgEngine::Open(where)->PutField({.archive = "A", .name = "F"});
-  Pg(where, "DROP INDEX documents_archive; UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
+  Pg(where,
+     "DROP INDEX documents_archive; DROP INDEX document_values_by_value; "
+     "UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
   EXPECT_EQ(kvtpg::PgEngine::Open(where, false)->GetFormFields("A"), std::vector<std::string>{"F"});
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "2");
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "3");
   EXPECT_EQ(Pg(where, "SELECT to_regclass('documents_archive') IS NOT NULL"), "t");
-  Pg(where, "UPDATE kvt_meta SET value = '3' WHERE key = 'version'");
+  EXPECT_EQ(Pg(where, "SELECT to_regclass('document_values_by_value') IS NOT NULL"), "t");
+  Pg(where, "UPDATE kvt_meta SET value = '4' WHERE key = 'version'");
   EXPECT_THAT(CaptureError([&] { kvtpg::PgEngine::Open(where); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "3");
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "4");  // untouched
 
   const std::string foreign = kvt::testing::FreshPgDatabase();
   Pg(foreign, "CREATE TABLE clienti (nome text)");

@@ -151,6 +151,13 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::vector<std::int32_t> FindDocuments(
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) = 0;
+  /// Gives the archive's stored documents to `each`, oldest first, as they are read: one
+  /// ordered pass in constant memory. `each` must not change this engine's documents.
+  virtual void ReadDocuments(const std::string& archive,
+                             const std::function<void(StoredDocument&& document)>& each) = 0;
+  /// The field names the archive's stored documents hold values for, in the order they first
+  /// appear (oldest document first, then as stored in it).
+  virtual std::vector<std::string> DocumentFieldNames(const std::string& archive) = 0;
   /// The archive's stored documents, oldest first, read in one query.
   virtual std::vector<StoredDocument> ListDocuments(const std::string& archive) = 0;
   /// Stores a document as it was stored elsewhere (its time of saving kept); returns its id.

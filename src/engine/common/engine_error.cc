@@ -20,6 +20,8 @@ constexpr const char* kUpgrades[] = {
     "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod);"
     "CREATE INDEX IF NOT EXISTS field_definitions_folded ON field_definitions (archive, "
     "lower(cod));",
+    // 3: documents found by a value (a probable duplicate) without reading every document
+    "CREATE INDEX IF NOT EXISTS document_values_by_value ON document_values (field, value);",
 };
 static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
 

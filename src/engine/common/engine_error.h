@@ -29,7 +29,7 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 2;
+inline constexpr int kSchemaVersion = 3;
 
 /// The SQL that turns a database of version `from` into one of version `from` + 1; the same
 /// text serves both engines.

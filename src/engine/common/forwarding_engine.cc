@@ -83,6 +83,17 @@ void ForwardingEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& val
   inner_->UpdateDocument(id, values);
 }
 
+void ForwardingEngine::ReadDocuments(const std::string& archive,
+                                     const std::function<void(StoredDocument&& document)>& each) {
+  Before("ReadDocuments");
+  inner_->ReadDocuments(archive, each);
+}
+
+std::vector<std::string> ForwardingEngine::DocumentFieldNames(const std::string& archive) {
+  Before("DocumentFieldNames");
+  return inner_->DocumentFieldNames(archive);
+}
+
 void ForwardingEngine::DeleteDocument(std::int32_t id) {
   Before("DeleteDocument");
   inner_->DeleteDocument(id);

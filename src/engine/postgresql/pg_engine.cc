@@ -1,5 +1,7 @@
 #include "engine/postgresql/pg_engine.h"
 
+#include <optional>
+
 #include "runtime/class_builder.h"
 #include "runtime/text.h"
 
@@ -360,38 +362,74 @@ void PgEngine::DeleteDocument(std::int32_t id) {
 
 std::vector<std::int32_t> PgEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
-  // One EXISTS per value, each on the (document, field) key; values compare as stored (jsonb).
-  std::string sql = "SELECT d.id FROM documents d WHERE d.archive = $1";
+  // From the first value's index entries, each further value probed on the (document, field)
+  // key; values compare as stored (jsonb).
   std::vector<Param> params{archive};
+  std::string sql;
   for (const auto& [field, value] : equal) {
-    if (value.IsString()) {
-      if (const std::string why = WhyUnstorable(value.AsString()); !why.empty()) return {};
-    }
+    if (value.IsString() && !WhyUnstorable(value.AsString()).empty()) return {};  // never stored
     params.emplace_back(field);
     params.push_back(ToJson(value));
-    sql += " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = $" +
-           std::to_string(params.size() - 1) + " AND v.value = $" + std::to_string(params.size()) +
-           "::jsonb)";
+    const std::string f = "$" + std::to_string(params.size() - 1);
+    const std::string v = "$" + std::to_string(params.size()) + "::jsonb";
+    sql += params.size() == 3
+               ? " WHERE v0.field = " + f + " AND v0.value = " + v + " AND d.archive = $1"
+               : " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND "
+                 "v.field = " +
+                     f + " AND v.value = " + v + ")";
   }
-  sql += " ORDER BY d.id";
+  sql = equal.empty() ? "SELECT d.id FROM documents d WHERE d.archive = $1 ORDER BY d.id"
+                      : "SELECT d.id FROM document_values v0 JOIN documents d ON d.id = "
+                        "v0.document" +
+                            sql + " ORDER BY d.id";
   const Result r = db_->Query(sql, params);
   std::vector<std::int32_t> out;
   for (int i = 0; i < r.Rows(); ++i) out.push_back(static_cast<std::int32_t>(r.Int(i, 0)));
   return out;
 }
 
-std::vector<kvtengine::StoredDocument> PgEngine::ListDocuments(const std::string& archive) {
+void PgEngine::ReadDocuments(
+    const std::string& archive,
+    const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+  // A cursor read in batches: the server holds the result, the program one batch of it.
+  constexpr const char* kBatch = "FETCH 2000 FROM kvt_documents";
+  Transaction([&] {
+    db_->Query(
+        "DECLARE kvt_documents NO SCROLL CURSOR FOR "
+        "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+        "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = $1 "
+        "ORDER BY d.id, v.position",
+        {archive});
+    std::optional<kvtengine::StoredDocument> doc;  // the one being read, across batches
+    for (Result r = db_->Query(kBatch); r.Rows() > 0; r = db_->Query(kBatch)) {
+      for (int i = 0; i < r.Rows(); ++i) {
+        const auto id = static_cast<std::int32_t>(r.Int(i, 0));
+        if (!doc || doc->id != id) {
+          if (doc) each(std::move(*doc));
+          doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
+        }
+        if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
+      }
+    }
+    if (doc) each(std::move(*doc));
+    db_->Query("CLOSE kvt_documents");
+  });
+}
+
+std::vector<std::string> PgEngine::DocumentFieldNames(const std::string& archive) {
   const Result r = db_->Query(
-      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
-      "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = $1 "
-      "ORDER BY d.id, v.position",
+      "SELECT v.field FROM documents d JOIN document_values v ON v.document = d.id "
+      "WHERE d.archive = $1 GROUP BY v.field "
+      "ORDER BY MIN(d.id::bigint * 4294967296 + v.position)",
       {archive});
+  std::vector<std::string> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(r.Text(i, 0));
+  return out;
+}
+
+std::vector<kvtengine::StoredDocument> PgEngine::ListDocuments(const std::string& archive) {
   std::vector<kvtengine::StoredDocument> out;
-  for (int i = 0; i < r.Rows(); ++i) {
-    const auto id = static_cast<std::int32_t>(r.Int(i, 0));
-    if (out.empty() || out.back().id != id) out.push_back({id, r.Text(i, 1), {}});
-    if (!r.IsNull(i, 2)) out.back().values.emplace_back(r.Text(i, 2), r.Value(i, 3));
-  }
+  ReadDocuments(archive, [&](kvtengine::StoredDocument&& d) { out.push_back(std::move(d)); });
   return out;
 }
 

@@ -74,6 +74,10 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
   void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
   void DeleteDocument(std::int32_t id) override;
+  void ReadDocuments(
+      const std::string& archive,
+      const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
+  std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
   std::vector<std::int32_t> FindDocuments(
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;

@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '2');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '3');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -78,3 +78,5 @@ CREATE TABLE document_values (
   value            jsonb,
   PRIMARY KEY (document, field)
 );
+-- Documents by a value (a probable duplicate): the search starts from the value.
+CREATE INDEX document_values_by_value ON document_values (field, value);

@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '2');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '3');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -81,3 +81,5 @@ CREATE TABLE document_values (
   value,
   PRIMARY KEY (document, field)
 );
+-- Documents by a value (a probable duplicate): the search starts from the value.
+CREATE INDEX document_values_by_value ON document_values (field, value);

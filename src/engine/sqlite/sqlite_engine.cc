@@ -1,6 +1,7 @@
 #include "engine/sqlite/sqlite_engine.h"
 
 #include <ctime>
+#include <optional>
 #include <unordered_set>
 
 #include "runtime/class_builder.h"
@@ -431,15 +432,27 @@ void SqliteEngine::DeleteDocument(std::int32_t id) {
 
 std::vector<std::int32_t> SqliteEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
-  // One EXISTS per value, each on the (document, field) key.
-  std::string sql = "SELECT d.id FROM documents d WHERE d.archive = ?1";
-  for (std::size_t i = 0; i < equal.size(); ++i) {
-    const std::string f = "?" + std::to_string(2 + 2 * i), v = "?" + std::to_string(3 + 2 * i);
-    sql +=
-        " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = " + f +
-        " AND v.value IS " + v + ")";
+  // From the first value's index entries, each further value probed on the (document, field)
+  // key: the cost follows the documents holding the value, not the archive's size.
+  std::string sql;
+  if (equal.empty()) {
+    sql = "SELECT d.id FROM documents d WHERE d.archive = ?1 ORDER BY d.id";
+  } else {
+    // Without statistics the planner would start from the archive's documents: the value
+    // index is named and read first.
+    sql =
+        "SELECT d.id FROM document_values v0 INDEXED BY document_values_by_value "
+        "CROSS JOIN documents d ON d.id = v0.document "
+        "WHERE v0.field = ?2 AND v0.value IS ?3 AND d.archive = ?1";
+    for (std::size_t i = 1; i < equal.size(); ++i) {
+      const std::string f = "?" + std::to_string(2 + 2 * i), v = "?" + std::to_string(3 + 2 * i);
+      sql +=
+          " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND "
+          "v.field = " +
+          f + " AND v.value IS " + v + ")";
+    }
+    sql += " ORDER BY d.id";
   }
-  sql += " ORDER BY d.id";
   auto q = Db().Query(sql);
   q.Bind(1, archive);
   for (std::size_t i = 0; i < equal.size(); ++i) {
@@ -451,19 +464,42 @@ std::vector<std::int32_t> SqliteEngine::FindDocuments(
   return out;
 }
 
-std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {
+void SqliteEngine::ReadDocuments(
+    const std::string& archive,
+    const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   auto q = Db().Query(
       "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
       "ORDER BY d.id, v.rowid");
   q.Bind(1, archive);
-  std::vector<kvtengine::StoredDocument> out;
+  std::optional<kvtengine::StoredDocument> doc;  // the one being read
   while (q.Step()) {
     const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
-    if (out.empty() || out.back().id != id) out.push_back({id, q.ColumnText(1), {}});
+    if (!doc || doc->id != id) {
+      if (doc) each(std::move(*doc));
+      doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
+    }
     const kvt::Variant field = q.Column(2);
-    if (!field.IsNull()) out.back().values.emplace_back(kvt::CStr(field), q.Column(3));
+    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
   }
+  if (doc) each(std::move(*doc));
+}
+
+std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& archive) {
+  // A value's rowid grows as a document's values are stored: with the document's id in the
+  // high bits, the smallest key of a name is where it first appears.
+  auto q = Db().Query(
+      "SELECT v.field FROM documents d JOIN document_values v ON v.document = d.id "
+      "WHERE d.archive = ?1 GROUP BY v.field ORDER BY MIN((d.id << 32) + v.rowid)");
+  q.Bind(1, archive);
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
+std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {
+  std::vector<kvtengine::StoredDocument> out;
+  ReadDocuments(archive, [&](kvtengine::StoredDocument&& d) { out.push_back(std::move(d)); });
   return out;
 }
 

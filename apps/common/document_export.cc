@@ -1,0 +1,68 @@
+#include "common/document_export.h"
+
+#include <unordered_map>
+
+#include "common/csv.h"
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvtapp {
+
+std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archive,
+                      const std::vector<std::string>& form_fields, const ExportOptions& options,
+                      OutputFile& output) {
+  std::vector<std::string> columns = form_fields;
+  std::unordered_map<std::string, std::size_t> column_of;
+  for (std::size_t c = 0; c < columns.size(); ++c) column_of.emplace(columns[c], c);
+  // Values stored under names the form no longer has get columns of their own.
+  for (auto& name : engine.DocumentFieldNames(archive)) {
+    if (column_of.emplace(name, columns.size()).second) columns.push_back(std::move(name));
+  }
+  auto cell = [&](std::string text) {
+    return options.raw ? text : SpreadsheetSafe(std::move(text));
+  };
+  std::vector<std::string> row;
+  for (const auto& c : columns) row.push_back(cell(c));
+  output.Write(CsvRow(row, options.separator));
+  std::size_t written = 0;
+  engine.ReadDocuments(archive, [&](kvtengine::StoredDocument&& d) {
+    row.assign(columns.size(), std::string());
+    for (const auto& [field, v] : d.values) {
+      auto it = column_of.find(field);
+      if (it == column_of.end()) {
+        // Stored after the header was written: no column for it. Nothing is written rather
+        // than a value lost.
+        throw kvt::Error(2, "kvtfields",
+                         "a document stored during the export holds a value of '" +
+                             kvt::Printable(field) + "', which has no column: export again");
+      }
+      row[it->second] = cell(kvt::JoinText(v));
+    }
+    output.Write(CsvRow(row, options.separator));
+    ++written;
+  });
+  return written;
+}
+
+std::size_t ExportJson(kvtengine::ArchiveEngine& engine, const std::string& archive,
+                       OutputFile& output) {
+  output.Write("[");
+  std::size_t written = 0;
+  engine.ReadDocuments(archive, [&](kvtengine::StoredDocument&& d) {
+    std::string text = written ? ",\n  {" : "\n  {";
+    text += "\"id\": " + std::to_string(d.id) + ", \"saved_at\": " + kvt::QuotedText(d.saved_at) +
+            ", \"values\": {";
+    for (std::size_t v = 0; v < d.values.size(); ++v) {
+      if (v) text += ", ";
+      text += kvt::QuotedText(d.values[v].first) + ": " +
+              (d.values[v].second.IsNull() ? std::string("null")
+                                           : kvt::QuotedText(kvt::JoinText(d.values[v].second)));
+    }
+    output.Write(text + "}}");
+    ++written;
+  });
+  output.Write(written ? "\n]\n" : "]\n");
+  return written;
+}
+
+}  // namespace kvtapp
