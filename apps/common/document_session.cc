@@ -13,9 +13,9 @@ namespace {
 
 constexpr const char* kLeaveControl = "txtLostFocus";  // the viewer's place to leave a field to
 
-std::string Caption(const kvtfields::FieldType& field) {
+std::string Caption(kvtfields::FieldType& field) {
   const std::string label = field.Label();
-  return label.empty() ? const_cast<kvtfields::FieldType&>(field).Name() : label;
+  return label.empty() ? field.Name() : label;
 }
 
 std::string CodePoint(char32_t c) {
