@@ -115,9 +115,7 @@ std::shared_ptr<T> User::FocusedAs(const char* what) const {
 void User::Clear() {
   // The keys a person presses: select all and Backspace; the link has no selection.
   if (auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active())) {
-    Keystroke select_all = PressedKeystroke(kvtfields::key::kA, kCtrlMask);
-    select_all.command = EditCommand::kSelectAll;
-    form_->PressKeystroke(select_all);
+    form_->PressKey(kvtfields::key::kA, kCtrlMask);  // select all
     if (!box->Text().empty()) form_->PressKey(kKeyBack);
   } else if (auto link = std::dynamic_pointer_cast<FileLinker>(form_->Active())) {
     while (!link->Text().empty() && !link->Locked() && link->Enabled()) {
@@ -138,8 +136,7 @@ void User::Paste(const std::string& text) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
                             "the focused control is not a text box", kHostSource);
   }
-  Keystroke paste = PressedKeystroke(kvtfields::key::kV, kCtrlMask);
-  paste.command = EditCommand::kPaste;
+  Keystroke paste = PressedKeystroke(kvtfields::key::kV, kCtrlMask);  // a paste command
   paste.pasted = text;
   form_->PressKeystroke(paste);
 }
@@ -154,9 +151,7 @@ namespace {
 
 // What a person does to put text into a combo's box: select all, Backspace, type.
 void TypeIntoBox(Form& form, const std::string& text) {
-  Keystroke select_all = PressedKeystroke(kvtfields::key::kA, kCtrlMask);
-  select_all.command = EditCommand::kSelectAll;
-  form.PressKeystroke(select_all);
+  form.PressKey(kvtfields::key::kA, kCtrlMask);  // select all
   form.PressKey(kKeyBack);
   form.TypeText(text);
 }

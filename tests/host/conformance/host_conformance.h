@@ -86,6 +86,18 @@ class HostConformance : public ::testing::Test {
     host_.Settle();
     return c;
   }
+  // Logs what a combo reports: changes, codes added and deleted.
+  void LogCombo(kvtfields::ICodeComboControl& combo, std::vector<std::string>& log) {
+    subs_.push_back(combo.Events().Change.Subscribe([&log] { log.push_back("change"); }));
+    subs_.push_back(combo.CodeMaintenance().CodeAdded.Subscribe(
+        [&log](const std::string& code, const std::string& descr, const Variant&) {
+          log.push_back("added " + code + "=" + descr);
+        }));
+    subs_.push_back(combo.CodeMaintenance().CodeDeleted.Subscribe(
+        [&log](const std::string& code, const Variant&, const Variant&) {
+          log.push_back("deleted " + code);
+        }));
+  }
   std::int16_t TabIndex(const ObjectRef& c) {
     return kvt::CInt(kvt::GetProperty(c, member::kTabIndex));
   }
@@ -327,15 +339,7 @@ TYPED_TEST_P(HostConformance, TheComboListsItsCodesAfterTheRecordSetIsClosed) {
   // What the person does reaches the field: a choice changes the value, codes are reported.
   auto& combo = this->template As<kvtfields::ICodeComboControl>(c);
   std::vector<std::string> log;
-  this->subs_.push_back(combo.Events().Change.Subscribe([&] { log.push_back("change"); }));
-  this->subs_.push_back(combo.CodeMaintenance().CodeAdded.Subscribe(
-      [&](const std::string& code, const std::string& descr, const Variant&) {
-        log.push_back("added " + code + "=" + descr);
-      }));
-  this->subs_.push_back(combo.CodeMaintenance().CodeDeleted.Subscribe(
-      [&](const std::string& code, const Variant&, const Variant&) {
-        log.push_back("deleted " + code);
-      }));
+  this->LogCombo(combo, log);
   this->person_->Focus("C");
   this->person_->Choose("FAT");
   this->person_->AddCode("PRO", "Proforma");
@@ -411,15 +415,7 @@ TYPED_TEST_P(HostConformance, TheComboTakesACodeTypedInItsBoxWithEnterInsertOrSh
   this->Add(kvtfields::kTextBoxClass, "T");
   auto& combo = this->template As<kvtfields::ICodeComboControl>(c);
   std::vector<std::string> log;
-  this->subs_.push_back(combo.Events().Change.Subscribe([&] { log.push_back("change"); }));
-  this->subs_.push_back(combo.CodeMaintenance().CodeAdded.Subscribe(
-      [&](const std::string& code, const std::string& descr, const Variant&) {
-        log.push_back("added " + code + "=" + descr);
-      }));
-  this->subs_.push_back(combo.CodeMaintenance().CodeDeleted.Subscribe(
-      [&](const std::string& code, const Variant&, const Variant&) {
-        log.push_back("deleted " + code);
-      }));
+  this->LogCombo(combo, log);
   this->person_->Focus("C");
   this->person_->Type("NC");
   this->person_->PressKey(kKeyReturn, 0);  // a listed code typed is chosen
