@@ -394,7 +394,7 @@ TEST_F(OutputTest, AnImportStoppedByAFullDiskSaysWhatIsStoredAndResumes) {
             std::string(200, 'n') + "\n";
   }
   const std::string csv = WriteFile("anno.csv", rows);
-  const auto limit_kb = std::filesystem::file_size(db_) / 1024 + 300;
+  const auto limit_kb = std::filesystem::file_size(db_) / 1024 + 600;
   Result r = RunOnFullDisk(limit_kb, Import(csv, "--atomic"));
   ASSERT_EQ(r.exit_code, 2) << r.output;
   EXPECT_THAT(r.output, ::testing::HasSubstr("0 documenti salvati fino alla riga 0"));

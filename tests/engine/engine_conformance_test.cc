@@ -247,6 +247,95 @@ TEST_P(EngineTest, TheAutocompleteStoreRanksByUseThenRecencyAndKeepsKeysApart) {
   EXPECT_EQ(store->LookUp("SYS_AUTOCOMPLETE", "k", all, 8),
             (std::vector<std::string>{"Gamma", "Acme"}));
   EXPECT_EQ(CaptureError([&] { store->Learn("x; DROP TABLE scripts", "k", "v"); }).Number(), 5u);
+
+  // By prefix, from the index: any letter case unless asked, in the same order, never another
+  // key's values; the highest characters and LIKE's own stay literal.
+  for (const char* v : {"ÈLITE", "èlite due", "Elite", "el%", "Èlite"}) {
+    store->Learn("SYS_AUTOCOMPLETE", "k", v);
+  }
+  store->Learn("SYS_AUTOCOMPLETE", "k", "èlite due");
+  store->Learn("SYS_AUTOCOMPLETE", "other", "Èlite altrove");
+  EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "k", "èl", false, 8),
+            (std::vector<std::string>{"èlite due", "Èlite", "ÈLITE"}));
+  EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "k", "Èl", true, 8),
+            (std::vector<std::string>{"Èlite"}));
+  EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "k", "EL", false, 1),
+            std::vector<std::string>{"el%"});
+  EXPECT_TRUE(store->StartingWith("SYS_AUTOCOMPLETE", "k", "el_", false, 8).empty());
+  EXPECT_TRUE(store->StartingWith("SYS_AUTOCOMPLETE", "k", "\xf4\x8f\xbf\xbf", false, 8).empty());
+}
+
+TEST_P(EngineTest, SearchesPageByKeysetAndCountOnTheFieldsKinds) {
+  engine_->PutField({.archive = "Fatture", .name = "Numero"});
+  engine_->PutField({.archive = "Fatture", .name = "Data", .type = "Calendar"});
+  engine_->PutField({.archive = "Fatture", .name = "Importo", .data_format = 1});
+  engine_->PutField({.archive = "Fatture", .name = "Cliente"});
+  std::vector<std::int32_t> ids;
+  const char* customers[] = {"Rossi & C.", "ROSSINI", "Bianchi 50%", "rossi & c."};
+  const char* amounts[] = {"1000", "123", "999,5", "-2"};
+  for (int i = 0; i < 12; ++i) {
+    auto d = kvt::Dictionary::Create();
+    d->Add("Numero", Variant(std::to_string(100 + i)));
+    d->Add("Data", i % 2 ? Variant(kvt::MakeDate(2025, 1 + i, 10))
+                         : Variant("0" + std::to_string(1 + i % 9) + "/12/2024"));
+    d->Add("Importo", Variant(amounts[i % 4]));
+    d->Add("Cliente", Variant(customers[i % 4]));
+    ids.push_back(engine_->SaveDocument("Fatture", d));
+  }
+  auto other = kvt::Dictionary::Create();
+  other->Add("Cliente", "Rossi & C.");
+  engine_->SaveDocument("Altro", other);
+  using Op = kvtengine::Criterion::Op;
+  auto find = [&](std::vector<kvtengine::Criterion> c, std::int32_t after = 0,
+                  std::int32_t n = 50) { return engine_->SearchDocuments("Fatture", c, after, n); };
+  auto pick = [&](std::initializer_list<int> which) {
+    std::vector<std::int32_t> out;
+    for (int i : which) out.push_back(ids[static_cast<std::size_t>(i)]);
+    return out;
+  };
+  // Equal and starts-with ignore letter case; contains takes %, _ and & literally.
+  EXPECT_EQ(find({{"Cliente", Op::kEqual, "ROSSI & c.", ""}}), pick({0, 3, 4, 7, 8, 11}));
+  EXPECT_EQ(find({{"Cliente", Op::kPrefix, "ross", ""}}), pick({0, 1, 3, 4, 5, 7, 8, 9, 11}));
+  EXPECT_EQ(find({{"Cliente", Op::kContains, "50%", ""}}), pick({2, 6, 10}));
+  EXPECT_TRUE(find({{"Cliente", Op::kContains, "5_%", ""}}).empty());
+  EXPECT_EQ(find({{"", Op::kContains, "nchi", ""}}), pick({2, 6, 10}));
+  // Numbers and dates compare as such, Italian-written or typed; ends included.
+  EXPECT_EQ(find({{"Importo", Op::kRange, "124", "1.000"}}), pick({0, 2, 4, 6, 8, 10}));
+  EXPECT_EQ(find({{"Importo", Op::kRange, "", "0"}}), pick({3, 7, 11}));
+  EXPECT_EQ(find({{"Importo", Op::kEqual, "999,50", ""}}), pick({2, 6, 10}));
+  EXPECT_EQ(find({{"Data", Op::kRange, "01/03/2025", "10/06/2025"}}), pick({3, 5}));
+  EXPECT_EQ(find({{"Data", Op::kEqual, "2024-12-03", ""}}), pick({2}));
+  // Several together; one page at a time after the last id seen; the count of all.
+  const std::vector<kvtengine::Criterion> two = {{"Cliente", Op::kPrefix, "ross", ""},
+                                                 {"Importo", Op::kRange, "100", ""}};
+  EXPECT_EQ(find(two), pick({0, 1, 4, 5, 8, 9}));
+  EXPECT_EQ(find(two, 0, 4), pick({0, 1, 4, 5}));
+  EXPECT_EQ(find(two, ids[5], 4), pick({8, 9}));
+  EXPECT_EQ(engine_->CountDocuments("Fatture", two), 6);
+  EXPECT_EQ(engine_->CountDocuments("Fatture", {}), 12);
+  EXPECT_EQ(find({}, ids[9], 50), pick({10, 11}));
+  // What a field cannot hold, or a field the archive lacks, is said and nothing read.
+  EXPECT_EQ(CaptureError([&] { find({{"Importo", Op::kEqual, "molti", ""}}); }).Number(), 5u);
+  EXPECT_EQ(CaptureError([&] { find({{"Data", Op::kPrefix, "12", ""}}); }).Number(), 5u);
+  EXPECT_EQ(CaptureError([&] { find({{"Nessuno", Op::kEqual, "x", ""}}); }).Number(), 5u);
+
+  std::vector<std::int32_t> read;
+  engine_->ReadDocumentsById(pick({4, 1, 99 % 12}), [&](kvtengine::StoredDocument&& d) {
+    read.push_back(d.id);
+    EXPECT_EQ(d.values.size(), 4u);
+  });
+  EXPECT_EQ(read, pick({1, 3, 4}));
+
+  // A correction is found by its new values only.
+  auto changed = kvt::Dictionary::Create();
+  changed->Add("Cliente", "Verdi");
+  engine_->UpdateDocument(ids[0], changed);
+  EXPECT_EQ(find({{"Cliente", Op::kPrefix, "verd", ""}}), pick({0}));
+  EXPECT_EQ(find({{"Cliente", Op::kEqual, "rossi & c.", ""}}), pick({3, 4, 7, 8, 11}));
+
+  const auto before = engine_->RoundTrips();
+  find({{"Cliente", Op::kPrefix, "ross", ""}});
+  EXPECT_LE(engine_->RoundTrips() - before, 2);  // the query, prepared the first time
 }
 
 TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {

@@ -3,6 +3,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <tuple>
 
 #include "archives/sample_archive.h"
 #include "engine/common/code_filter.h"
@@ -115,26 +116,67 @@ void Sql(const std::string& path, const char* sql) {
   sqlite3_close(db);
 }
 
+// An archive with a date, a number and a text field, two documents and a learnt value, as the
+// upgrade from the first schema must find them again.
+void FillOldArchive(kvtengine::ArchiveEngine& e) {
+  e.PutField({.archive = "A", .name = "Data", .type = "Calendar"});
+  e.PutField({.archive = "A", .name = "Importo", .data_format = 1});
+  e.PutField({.archive = "A", .name = "Cliente"});
+  for (const auto& [date, amount, customer] :
+       {std::tuple{"05/12/2025", "1.000,50", "Èlite srl"}, {"01/02/2024", "99", "Beta"}}) {
+    auto values = kvt::Dictionary::Create();
+    values->Add("Data", Variant(date));
+    values->Add("Importo", Variant(amount));
+    values->Add("Cliente", Variant(customer));
+    e.SaveDocument("A", values);
+  }
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
+      e.Connection()->AdoConnection().AsObject().get());
+  store->Learn("SYS_AUTOCOMPLETE", "A-Cliente", "Èlite srl");
+}
+
+// The documents and learnt value of FillOldArchive, found by their new keys.
+void ExpectFoundAfterUpgrade(kvtengine::ArchiveEngine& e) {
+  using Op = kvtengine::Criterion::Op;
+  EXPECT_EQ(e.SearchDocuments("A", {{"Data", Op::kRange, "01/01/2025", "31/12/2025"}}, 0, 10),
+            std::vector<std::int32_t>{1});
+  EXPECT_EQ(e.SearchDocuments("A", {{"Importo", Op::kRange, "100", ""}}, 0, 10),
+            std::vector<std::int32_t>{1});
+  EXPECT_EQ(e.SearchDocuments("A", {{"Cliente", Op::kPrefix, "èl", ""}}, 0, 10),
+            std::vector<std::int32_t>{1});
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
+      e.Connection()->AdoConnection().AsObject().get());
+  EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "A-Cliente", "ÈL", false, 8),
+            std::vector<std::string>{"Èlite srl"});
+}
+
+// What the first schema lacked.
+constexpr const char* kBackToVersion1 =
+    "DROP INDEX documents_archive; DROP INDEX document_values_by_key; "
+    "DROP INDEX \"SYS_AUTOCOMPLETE_folded\"; ALTER TABLE document_values DROP COLUMN search; "
+    "ALTER TABLE \"SYS_AUTOCOMPLETE\" DROP COLUMN folded; "
+    "UPDATE kvt_meta SET value = '1' WHERE key = 'version'";
+
 TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
   kvt::testing::TempDir dir;
   const std::string path = dir.File("vecchio.kvtdb");
-  SqliteEngine::Open(path)->PutField({.archive = "A", .name = "F"});
-  Sql(path,
-      "DROP INDEX documents_archive; DROP INDEX document_values_by_value; "
-      "UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
+  FillOldArchive(*SqliteEngine::Open(path));
+  Sql(path, kBackToVersion1);
   auto upgraded = SqliteEngine::Open(path, /*create=*/false);
-  EXPECT_EQ(upgraded->GetFormFields("A"), std::vector<std::string>{"F"});
+  EXPECT_EQ(upgraded->GetFormFields("A"), (std::vector<std::string>{"Data", "Importo", "Cliente"}));
+  ExpectFoundAfterUpgrade(*upgraded);
   {
     auto q = upgraded->Db().Query(
         "SELECT (SELECT value FROM kvt_meta WHERE key = 'version'), (SELECT count(*) FROM "
-        "sqlite_master WHERE name IN ('documents_archive', 'document_values_by_value'))");
+        "sqlite_master WHERE name IN ('documents_archive', 'document_values_by_key', "
+        "'document_values_by_value'))");
     ASSERT_TRUE(q.Step());
-    EXPECT_EQ(q.ColumnText(0), "3");
+    EXPECT_EQ(q.ColumnText(0), "4");
     EXPECT_EQ(q.ColumnInt(1), 2);
   }
   upgraded.reset();
 
-  Sql(path, "UPDATE kvt_meta SET value = '4' WHERE key = 'version'");
+  Sql(path, "UPDATE kvt_meta SET value = '5' WHERE key = 'version'");
   const std::string before = ReadAll(path);
   EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(path); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
@@ -157,18 +199,21 @@ TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {
   EXPECT_THAT(CaptureError([&] { kvtpg::PgEngine::Open(where, /*create=*/false); }),
               ErrorIs(kNotOursNumber, "is empty"));
   EXPECT_EQ(Pg(where, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), "0");
-  kvtpg::PgEngine::Open(where)->PutField({.archive = "A", .name = "F"});
-  Pg(where,
-     "DROP INDEX documents_archive; DROP INDEX document_values_by_value; "
-     "UPDATE kvt_meta SET value = '1' WHERE key = 'version'");
-  EXPECT_EQ(kvtpg::PgEngine::Open(where, false)->GetFormFields("A"), std::vector<std::string>{"F"});
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "3");
+  FillOldArchive(*kvtpg::PgEngine::Open(where));
+  Pg(where, std::string("DROP INDEX IF EXISTS document_values_contains; ") + kBackToVersion1);
+  {
+    auto upgraded = kvtpg::PgEngine::Open(where, false);
+    EXPECT_EQ(upgraded->GetFormFields("A"),
+              (std::vector<std::string>{"Data", "Importo", "Cliente"}));
+    ExpectFoundAfterUpgrade(*upgraded);
+  }
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "4");
   EXPECT_EQ(Pg(where, "SELECT to_regclass('documents_archive') IS NOT NULL"), "t");
-  EXPECT_EQ(Pg(where, "SELECT to_regclass('document_values_by_value') IS NOT NULL"), "t");
-  Pg(where, "UPDATE kvt_meta SET value = '4' WHERE key = 'version'");
+  EXPECT_EQ(Pg(where, "SELECT to_regclass('document_values_by_key') IS NOT NULL"), "t");
+  Pg(where, "UPDATE kvt_meta SET value = '5' WHERE key = 'version'");
   EXPECT_THAT(CaptureError([&] { kvtpg::PgEngine::Open(where); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "4");  // untouched
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "5");  // untouched
 
   const std::string foreign = kvt::testing::FreshPgDatabase();
   Pg(foreign, "CREATE TABLE clienti (nome text)");

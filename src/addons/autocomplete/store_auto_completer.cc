@@ -53,14 +53,7 @@ void AutoCompleter::Detach() {
 
 std::vector<std::string> AutoCompleter::Suggestions(const std::string& prefix) {
   if (!store_) throw kvt::RuntimeError(kvt::ErrorCode::kObjectNotSet, "not attached", kSource);
-  const std::string wanted = match_case_ ? prefix : kvt::ToLower(prefix);
-  return store_->LookUp(
-      table_, key_,
-      [&](std::string_view value) {
-        return match_case_ ? value.starts_with(wanted)
-                           : kvt::ToLower(std::string(value)).starts_with(wanted);
-      },
-      kMaxSuggestions);
+  return store_->StartingWith(table_, key_, prefix, match_case_, kMaxSuggestions);
 }
 
 void AutoCompleter::NotifySaved(const std::string& text) {

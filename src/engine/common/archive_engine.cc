@@ -94,6 +94,51 @@ void ArchiveEngine::SetFormSnapshot(bool on) {
 
 void ArchiveEngine::DropSnapshot() {
   snapshot_.reset();
+  kinds_.clear();
+}
+
+void ArchiveEngine::RememberKinds(const std::string& archive, const ArchiveRead& read) {
+  static const auto column = [](const char* name) {
+    const auto& c = DefinitionColumns();
+    return static_cast<std::size_t>(std::find(c.begin(), c.end(), name) - c.begin());
+  };
+  static const std::size_t type = column("Type"), format = column("DATA_FORMAT");
+  auto& kinds = kinds_[archive];
+  kinds.clear();
+  for (std::size_t i = 0; i < read.names.size() && i < read.definitions.size(); ++i) {
+    const auto& row = read.definitions[i];
+    kinds[read.names[i]] = row.size() > std::max(type, format)
+                               ? SearchKindOf(row[type], row[format])
+                               : SearchKind::kText;
+  }
+}
+
+SearchKind ArchiveEngine::KindOf(const std::string& archive, const std::string& field) {
+  auto it = kinds_.find(archive);
+  if (it == kinds_.end()) {
+    RememberKinds(archive, ReadArchive(archive));
+    it = kinds_.find(archive);
+  }
+  const auto f = it->second.find(field);
+  return f == it->second.end() ? SearchKind::kText : f->second;
+}
+
+std::vector<KeyCondition> ArchiveEngine::KeyConditions(const std::string& archive,
+                                                       const std::vector<Criterion>& criteria) {
+  std::vector<KeyCondition> out;
+  for (const auto& c : criteria) {
+    if (!c.field.empty()) {
+      KindOf(archive, c.field);  // reads the archive's kinds when not known yet
+      if (!kinds_[archive].contains(c.field)) {
+        throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                                "archive '" + archive + "' has no field '" + c.field + "'",
+                                Source());
+      }
+    }
+    out.push_back(KeyConditionOf(c, c.field.empty() ? SearchKind::kText : KindOf(archive, c.field),
+                                 Source()));
+  }
+  return out;
 }
 
 std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive) {
@@ -102,6 +147,7 @@ std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive
   std::unique_ptr<Snapshot> snap;
   if (use_snapshot_) {
     ArchiveRead read = ReadArchive(archive);
+    RememberKinds(archive, read);
     snap = std::make_unique<Snapshot>();
     snap->archive = archive;
     snap->definitions = std::move(read.definitions);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/common/code_filter.h"
+#include "engine/common/document_search.h"
 #include "kvtfields/contracts/db_engine.h"
 #include "kvtfields/contracts/script_source.h"
 #include "runtime/dictionary.h"
@@ -160,6 +161,22 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::vector<std::string> DocumentFieldNames(const std::string& archive) = 0;
   /// The archive's stored documents, oldest first, read in one query.
   virtual std::vector<StoredDocument> ListDocuments(const std::string& archive) = 0;
+  /// One page of the archive's documents meeting every criterion: the ids above `after`,
+  /// ascending, at most `limit`; one query on the key index. A criterion on a field the archive
+  /// does not define, or with a value its field cannot hold, raises 5 and reads nothing.
+  virtual std::vector<std::int32_t> SearchDocuments(const std::string& archive,
+                                                    const std::vector<Criterion>& criteria,
+                                                    std::int32_t after, std::int32_t limit) = 0;
+  /// How many of the archive's documents meet every criterion (raises as SearchDocuments).
+  virtual std::int64_t CountDocuments(const std::string& archive,
+                                      const std::vector<Criterion>& criteria) = 0;
+  /// Gives the stored documents `ids` to `each`, in id order, read in one query; ids not
+  /// stored are left out.
+  virtual void ReadDocumentsById(const std::vector<std::int32_t>& ids,
+                                 const std::function<void(StoredDocument&& document)>& each) = 0;
+  /// The number of statements sent to the database since the engine was made: on a server,
+  /// its round trips.
+  virtual std::int64_t RoundTrips() const = 0;
   /// Stores a document as it was stored elsewhere (its time of saving kept); returns its id.
   virtual std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) = 0;
 
@@ -205,12 +222,21 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
                          const std::string& code) = 0;
   /// Any change but a code's makes the snapshot unfit: the engines call this when they write.
   void DropSnapshot();
+  /// How a field of the archive is searched (text for one it does not define): read with the
+  /// archive once, again after a definition changes.
+  SearchKind KindOf(const std::string& archive, const std::string& field);
+  /// The criteria as key conditions on the archive's fields; an unknown field raises 5.
+  std::vector<KeyCondition> KeyConditions(const std::string& archive,
+                                          const std::vector<Criterion>& criteria);
 
  private:
   friend class ForwardingEngine;  // passes the protected reads and writes on to its engine
   struct Snapshot;
+  void RememberKinds(const std::string& archive, const ArchiveRead& read);
   std::unique_ptr<Snapshot> snapshot_;
   bool use_snapshot_ = true;
+  // Per archive: each defined field's search kind.
+  std::unordered_map<std::string, std::unordered_map<std::string, SearchKind>> kinds_;
 };
 
 }  // namespace kvtengine

@@ -23,11 +23,35 @@ constexpr const char* kUpgrades[] = {
     // 3: documents found by a value (a probable duplicate) without reading every document
     "CREATE INDEX IF NOT EXISTS document_values_by_value ON document_values (field, value);",
 };
-static_assert(std::size(kUpgrades) == kSchemaVersion - 1);
+static_assert(std::size(kUpgrades) == kSchemaVersion - 2);
+
+// 4: every value with a search key, searched by index; values learnt for autocomplete found by
+// what is typed, whatever its letter case.
+constexpr const char* kSqliteTo4 =
+    "ALTER TABLE document_values ADD COLUMN search TEXT;"
+    "DROP INDEX IF EXISTS document_values_by_value;"
+    "UPDATE document_values SET search = kvt_search_key((SELECT f.\"Type\" FROM documents d "
+    "JOIN field_definitions f ON f.archive = d.archive AND f.cod = document_values.field WHERE "
+    "d.id = document_values.document), (SELECT f.\"DATA_FORMAT\" FROM documents d JOIN "
+    "field_definitions f ON f.archive = d.archive AND f.cod = document_values.field WHERE d.id = "
+    "document_values.document), value);"
+    "CREATE INDEX document_values_by_key ON document_values (field, search, document);"
+    "ALTER TABLE \"SYS_AUTOCOMPLETE\" ADD COLUMN folded TEXT NOT NULL DEFAULT '';"
+    "UPDATE \"SYS_AUTOCOMPLETE\" SET folded = kvt_lower(value);"
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);";
+constexpr const char* kPgTo4 =
+    "ALTER TABLE document_values ADD COLUMN search text COLLATE \"C\";"
+    "DROP INDEX IF EXISTS document_values_by_value;"
+    "ALTER TABLE \"SYS_AUTOCOMPLETE\" ADD COLUMN folded text COLLATE \"C\" NOT NULL DEFAULT '';";
 
 }  // namespace
 
-const char* UpgradeStep(int from) {
+const char* const kPgIndexesOf4 =
+    "CREATE INDEX document_values_by_key ON document_values (field, search, document);"
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);";
+
+const char* UpgradeStep(int from, SqlDialect dialect) {
+  if (from == 3) return dialect == SqlDialect::kSqlite ? kSqliteTo4 : kPgTo4;
   return kUpgrades[from - 1];
 }
 

@@ -29,11 +29,17 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 3;
+inline constexpr int kSchemaVersion = 4;
 
-/// The SQL that turns a database of version `from` into one of version `from` + 1; the same
-/// text serves both engines.
-const char* UpgradeStep(int from);
+/// The SQL each engine speaks.
+enum class SqlDialect { kSqlite, kPostgres };
+
+/// The SQL that turns a database of version `from` into one of version `from` + 1. From 3 to 4
+/// the engine then gives each stored value its search key (SQLite: in this SQL, through the
+/// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4).
+const char* UpgradeStep(int from, SqlDialect dialect);
+/// PostgreSQL, version 4: the indexes made once the keys are there.
+extern const char* const kPgIndexesOf4;
 
 /// Refuses a database whose schema version is newer than this program's (kNewerSchema) or not
 /// a version at all (kNotOurDatabase), naming `where`.

@@ -104,6 +104,24 @@ std::vector<std::int32_t> ForwardingEngine::FindDocuments(
   Before("FindDocuments");
   return inner_->FindDocuments(archive, equal);
 }
+std::vector<std::int32_t> ForwardingEngine::SearchDocuments(const std::string& archive,
+                                                            const std::vector<Criterion>& criteria,
+                                                            std::int32_t after,
+                                                            std::int32_t limit) {
+  Before("SearchDocuments");
+  return inner_->SearchDocuments(archive, criteria, after, limit);
+}
+std::int64_t ForwardingEngine::CountDocuments(const std::string& archive,
+                                              const std::vector<Criterion>& criteria) {
+  Before("CountDocuments");
+  return inner_->CountDocuments(archive, criteria);
+}
+void ForwardingEngine::ReadDocumentsById(
+    const std::vector<std::int32_t>& ids,
+    const std::function<void(StoredDocument&& document)>& each) {
+  Before("ReadDocumentsById");
+  inner_->ReadDocumentsById(ids, each);
+}
 std::vector<StoredDocument> ForwardingEngine::ListDocuments(const std::string& archive) {
   Before("ListDocuments");
   return inner_->ListDocuments(archive);

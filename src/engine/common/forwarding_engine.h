@@ -44,6 +44,14 @@ class ForwardingEngine : public ArchiveEngine {
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;
   std::vector<StoredDocument> ListDocuments(const std::string& archive) override;
+  std::vector<std::int32_t> SearchDocuments(const std::string& archive,
+                                            const std::vector<Criterion>& criteria,
+                                            std::int32_t after, std::int32_t limit) override;
+  std::int64_t CountDocuments(const std::string& archive,
+                              const std::vector<Criterion>& criteria) override;
+  void ReadDocumentsById(const std::vector<std::int32_t>& ids,
+                         const std::function<void(StoredDocument&& document)>& each) override;
+  std::int64_t RoundTrips() const override { return inner_->RoundTrips(); }
   std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;
   std::vector<LearntValue> ListLearnt() override;

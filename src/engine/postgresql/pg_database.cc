@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/common/document_search.h"
 #include "runtime/text.h"
 
 namespace kvtpg {
@@ -297,6 +298,63 @@ std::string Redacted(const std::string& conninfo) {
                          conninfo);
 }
 
+namespace {
+
+// Contains-searches use a trigram index where the server has the extension and the account may
+// make it; without one they read the field's keys, slower but the same answer.
+void TryTrigramIndex(PgDatabase& db) {
+  db.Execute("SAVEPOINT kvt_trigram");
+  try {
+    db.Execute(
+        "CREATE EXTENSION IF NOT EXISTS pg_trgm;"
+        "CREATE INDEX IF NOT EXISTS document_values_contains ON document_values USING gin "
+        "(search gin_trgm_ops)");
+    db.Execute("RELEASE SAVEPOINT kvt_trigram");
+  } catch (const kvt::Error&) {
+    db.Execute("ROLLBACK TO SAVEPOINT kvt_trigram");
+  }
+}
+
+// Version 4: the values stored before get their search keys, the learnt values their lower
+// case, read through a cursor and written back a batch at a time.
+void FillSearchKeys(PgDatabase& db) {
+  db.Query(
+      "DECLARE kvt_keys NO SCROLL CURSOR FOR SELECT v.document, v.field, v.value, f.\"Type\", "
+      "f.\"DATA_FORMAT\" FROM document_values v JOIN documents d ON d.id = v.document LEFT JOIN "
+      "field_definitions f ON f.archive = d.archive AND f.cod = v.field");
+  for (Result r = db.Query("FETCH 5000 FROM kvt_keys"); r.Rows() > 0;
+       r = db.Query("FETCH 5000 FROM kvt_keys")) {
+    std::vector<Param> docs, fields, keys;
+    for (int i = 0; i < r.Rows(); ++i) {
+      auto key = kvtengine::SearchKey(kvtengine::SearchKindOf(r.Value(i, 3), r.Value(i, 4)),
+                                      r.Value(i, 2));
+      if (!key) continue;
+      docs.emplace_back(r.Text(i, 0));
+      fields.emplace_back(r.Text(i, 1));
+      keys.push_back(std::move(key));
+    }
+    db.Query(
+        "UPDATE document_values v SET search = u.k FROM unnest($1::int[], $2::text[], "
+        "$3::text[]) AS u(d, f, k) WHERE v.document = u.d AND v.field = u.f",
+        {ArrayLiteral(docs), ArrayLiteral(fields), ArrayLiteral(keys)});
+  }
+  db.Query("CLOSE kvt_keys");
+  const Result learnt = db.Query("SELECT key, value FROM \"SYS_AUTOCOMPLETE\"");
+  std::vector<Param> k, v, folded;
+  for (int i = 0; i < learnt.Rows(); ++i) {
+    k.emplace_back(learnt.Text(i, 0));
+    v.emplace_back(learnt.Text(i, 1));
+    folded.emplace_back(kvt::ToLower(learnt.Text(i, 1)));
+  }
+  db.Query(
+      "UPDATE \"SYS_AUTOCOMPLETE\" s SET folded = u.l FROM unnest($1::text[], $2::text[], "
+      "$3::text[]) AS u(k, v, l) WHERE s.key = u.k AND s.value = u.v",
+      {ArrayLiteral(k), ArrayLiteral(v), ArrayLiteral(folded)});
+  db.Execute(kvtengine::kPgIndexesOf4);
+}
+
+}  // namespace
+
 std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool create) {
   std::string where = Redacted(conninfo);
   // A server that does not answer must not hang the program; the string's own settings, read
@@ -336,7 +394,10 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
     db->Execute("BEGIN");
     try {
       db->Execute(kSchemaLock);
-      if (!has_meta()) db->Execute(kSchemaSql);  // nobody else made it meanwhile
+      if (!has_meta()) {  // nobody else made it meanwhile
+        db->Execute(kSchemaSql);
+        TryTrigramIndex(*db);
+      }
       db->Execute("COMMIT");
     } catch (...) {
       PQclear(PQexec(conn, "ROLLBACK"));
@@ -358,8 +419,13 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
     db->Execute("BEGIN");
     try {
       db->Execute(kSchemaLock);
-      for (int v = version(); v < kvtengine::kSchemaVersion; ++v)
-        db->Execute(kvtengine::UpgradeStep(v));
+      for (int v = version(); v < kvtengine::kSchemaVersion; ++v) {
+        db->Execute(kvtengine::UpgradeStep(v, kvtengine::SqlDialect::kPostgres));
+        if (v == 3) {
+          FillSearchKeys(*db);
+          TryTrigramIndex(*db);
+        }
+      }
       db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",
                 {std::to_string(kvtengine::kSchemaVersion)});
       db->Execute("COMMIT");
@@ -383,6 +449,7 @@ void PgDatabase::Fail(const std::string& what, const PGresult* r) const {
 }
 
 void PgDatabase::Execute(const std::string& sql) {
+  ++trips_;
   PGresult* r = PQexec(conn_, sql.c_str());
   const Result owner(r);
   const auto status = PQresultStatus(r);
@@ -391,6 +458,7 @@ void PgDatabase::Execute(const std::string& sql) {
 
 void PgDatabase::Prepare(const std::string& sql) {
   std::string name = "kvt" + std::to_string(prepared_.size() + 1);
+  ++trips_;
   PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
   const Result owner(r);
   if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail("cannot prepare a statement", r);
@@ -415,6 +483,7 @@ Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& param
     }
     values.push_back(p ? p->c_str() : nullptr);
   }
+  ++trips_;
   PGresult* r = PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
                                values.data(), nullptr, nullptr, 0);
   Result result(r);

@@ -61,6 +61,8 @@ class PgDatabase {
   void Execute(const std::string& sql);
   /// Runs a statement, prepared on this connection the first time its text is seen.
   Result Query(const std::string& sql, const std::vector<Param>& params = {});
+  /// The requests sent to the server since connecting (each a round trip).
+  std::int64_t RoundTrips() const { return trips_; }
   /// Nesting depth of Transaction; 0 outside one.
   int depth = 0;
 
@@ -71,6 +73,7 @@ class PgDatabase {
   PGconn* conn_;
   std::string where_;
   std::unordered_map<std::string, std::string> prepared_;  // SQL text → statement name
+  std::int64_t trips_ = 0;
 };
 
 /// True when `text` names a PostgreSQL database rather than a file: a postgresql:// (or

@@ -41,10 +41,16 @@ std::vector<std::string> Texts(const Result& r) {
   return out;
 }
 
-// A document's fields and values as two text[] parameters for unnest().
-std::pair<std::string, std::string> Arrays(
-    const std::vector<std::pair<std::string, kvt::Variant>>& values) {
-  std::vector<Param> fields, json;
+constexpr const char* kInsertValues =
+    "INSERT INTO document_values (document, position, field, value, search) "
+    "SELECT $1, t.n, t.f, t.v::jsonb, t.k FROM unnest($2::text[], $3::text[], $4::text[]) WITH "
+    "ORDINALITY AS t(f, v, k, n)";
+
+}  // namespace
+
+std::vector<Param> PgEngine::Arrays(
+    const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  std::vector<Param> fields, json, keys;
   for (const auto& [field, value] : values) {
     if (value.IsString()) {
       if (const std::string why = WhyUnstorable(value.AsString()); !why.empty()) {
@@ -55,26 +61,36 @@ std::pair<std::string, std::string> Arrays(
     }
     fields.emplace_back(field);
     json.push_back(ToJson(value));
+    keys.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
   }
-  return {ArrayLiteral(fields), ArrayLiteral(json)};
+  return {ArrayLiteral(fields), ArrayLiteral(json), ArrayLiteral(keys)};
 }
-
-constexpr const char* kInsertValues =
-    "INSERT INTO document_values (document, position, field, value) "
-    "SELECT $1, t.n, t.f, t.v::jsonb FROM unnest($2::text[], $3::text[]) WITH ORDINALITY "
-    "AS t(f, v, n)";
-
-}  // namespace
 
 void PgStore::Learn(const std::string& table, const std::string& key, const std::string& value) {
   const std::string t = kvtengine::QuotedStoreTable(table, kSource);
   db_->Query("INSERT INTO " + t +
-                 " AS s (key, value, uses, last_used) VALUES ($1, $2, 1, (SELECT "
+                 " AS s (key, value, uses, last_used, folded) VALUES ($1, $2, 1, (SELECT "
                  "coalesce(max(last_used), 0) + 1 FROM " +
                  t +
-                 ")) ON CONFLICT (key, value) DO UPDATE SET uses = s.uses + 1, last_used = "
+                 "), $3) ON CONFLICT (key, value) DO UPDATE SET uses = s.uses + 1, last_used = "
                  "excluded.last_used",
-             {key, value});
+             {key, value, kvt::ToLower(value)});
+}
+
+std::vector<std::string> PgStore::StartingWith(const std::string& table, const std::string& key,
+                                               const std::string& prefix, bool match_case,
+                                               std::size_t limit) {
+  // A range of the index: the values starting with the prefix lie between it and it followed
+  // by the highest character.
+  const std::string column = match_case ? "value" : "folded";
+  const std::string low = match_case ? prefix : kvt::ToLower(prefix);
+  const Result r = db_->Query("SELECT value FROM " + kvtengine::QuotedStoreTable(table, kSource) +
+                                  " WHERE key = $1 AND " + column + " >= $2 AND " + column +
+                                  " < $3 ORDER BY uses DESC, last_used DESC, value LIMIT $4",
+                              {key, low, low + "\xf4\x8f\xbf\xbf", std::to_string(limit)});
+  std::vector<std::string> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(r.Text(i, 0));
+  return out;
 }
 
 std::vector<std::string> PgStore::LookUp(const std::string& table, const std::string& key,
@@ -292,13 +308,13 @@ std::int32_t PgEngine::InsertDocument(
     const std::string& archive, const std::string& saved_at,
     const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   // One statement, so one transaction and one trip to the server.
-  const auto [fields, json] = Arrays(values);
+  auto arrays = Arrays(archive, values);
   const Result r = db_->Query(
       "WITH d AS (INSERT INTO documents (archive, saved_at) VALUES ($1, $2) RETURNING id), "
-      "v AS (INSERT INTO document_values (document, position, field, value) "
-      "SELECT d.id, t.n, t.f, t.v::jsonb FROM d, unnest($3::text[], $4::text[]) WITH ORDINALITY "
-      "AS t(f, v, n)) SELECT id FROM d",
-      {archive, saved_at, fields, json});
+      "v AS (INSERT INTO document_values (document, position, field, value, search) "
+      "SELECT d.id, t.n, t.f, t.v::jsonb, t.k FROM d, unnest($3::text[], $4::text[], "
+      "$5::text[]) WITH ORDINALITY AS t(f, v, k, n)) SELECT id FROM d",
+      {archive, saved_at, arrays[0], arrays[1], arrays[2]});
   return static_cast<std::int32_t>(r.Int(0, 0));
 }
 
@@ -337,19 +353,21 @@ void PgEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   auto dict = kvtengine::DocumentValues(values, kSource);
   const std::string key = std::to_string(id);
   Transaction([&] {
-    EmptyDocument(id);
-    const auto [fields, json] = Arrays(dict->Entries());
-    db_->Query(kInsertValues, {key, fields, json});
+    const std::string archive = EmptyDocument(id);
+    auto arrays = Arrays(archive, dict->Entries());
+    db_->Query(kInsertValues, {key, arrays[0], arrays[1], arrays[2]});
   });
 }
 
-void PgEngine::EmptyDocument(std::int32_t id) {
+std::string PgEngine::EmptyDocument(std::int32_t id) {
   const std::string key = std::to_string(id);
-  if (db_->Query("SELECT 1 FROM documents WHERE id = $1 FOR UPDATE", {key}).Rows() == 0) {
+  const Result r = db_->Query("SELECT archive FROM documents WHERE id = $1 FOR UPDATE", {key});
+  if (r.Rows() == 0) {
     throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
                             "no document " + std::to_string(id), kSource);
   }
   db_->Query("DELETE FROM document_values WHERE document = $1", {key});
+  return r.Text(0, 0);
 }
 
 void PgEngine::DeleteDocument(std::int32_t id) {
@@ -362,8 +380,8 @@ void PgEngine::DeleteDocument(std::int32_t id) {
 
 std::vector<std::int32_t> PgEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
-  // From the first value's index entries, each further value probed on the (document, field)
-  // key; values compare as stored (jsonb).
+  // From the first value's key entries, each further value probed on the (document, field)
+  // key; the key narrows, the value as stored (jsonb) decides.
   std::vector<Param> params{archive};
   std::string sql;
   for (const auto& [field, value] : equal) {
@@ -372,11 +390,14 @@ std::vector<std::int32_t> PgEngine::FindDocuments(
     params.push_back(ToJson(value));
     const std::string f = "$" + std::to_string(params.size() - 1);
     const std::string v = "$" + std::to_string(params.size()) + "::jsonb";
-    sql += params.size() == 3
-               ? " WHERE v0.field = " + f + " AND v0.value = " + v + " AND d.archive = $1"
-               : " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND "
-                 "v.field = " +
-                     f + " AND v.value = " + v + ")";
+    if (params.size() == 3) {
+      params.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
+      sql += " WHERE v0.field = " + f +
+             " AND v0.search IS NOT DISTINCT FROM $4 AND v0.value = " + v + " AND d.archive = $1";
+    } else {
+      sql += " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = " +
+             f + " AND v.value = " + v + ")";
+    }
   }
   sql = equal.empty() ? "SELECT d.id FROM documents d WHERE d.archive = $1 ORDER BY d.id"
                       : "SELECT d.id FROM document_values v0 JOIN documents d ON d.id = "
@@ -386,6 +407,51 @@ std::vector<std::int32_t> PgEngine::FindDocuments(
   std::vector<std::int32_t> out;
   for (int i = 0; i < r.Rows(); ++i) out.push_back(static_cast<std::int32_t>(r.Int(i, 0)));
   return out;
+}
+
+std::vector<std::int32_t> PgEngine::SearchDocuments(
+    const std::string& archive, const std::vector<kvtengine::Criterion>& criteria,
+    std::int32_t after, std::int32_t limit) {
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kPostgres, archive,
+                                          KeyConditions(archive, criteria), after, limit, false);
+  const Result r = db_->Query(sql.sql, std::vector<Param>(sql.params.begin(), sql.params.end()));
+  std::vector<std::int32_t> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(static_cast<std::int32_t>(r.Int(i, 0)));
+  return out;
+}
+
+std::int64_t PgEngine::CountDocuments(const std::string& archive,
+                                      const std::vector<kvtengine::Criterion>& criteria) {
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kPostgres, archive,
+                                          KeyConditions(archive, criteria), 0, 0, true);
+  return db_->Query(sql.sql, std::vector<Param>(sql.params.begin(), sql.params.end())).Int(0, 0);
+}
+
+void PgEngine::ReadDocumentsById(
+    const std::vector<std::int32_t>& ids,
+    const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+  if (ids.empty()) return;
+  std::vector<Param> list;
+  for (const auto id : ids) list.emplace_back(std::to_string(id));
+  const Result r = db_->Query(
+      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "LEFT JOIN document_values v ON v.document = d.id WHERE d.id = ANY ($1::int[]) "
+      "ORDER BY d.id, v.position",
+      {ArrayLiteral(list)});
+  std::optional<kvtengine::StoredDocument> doc;
+  for (int i = 0; i < r.Rows(); ++i) {
+    const auto id = static_cast<std::int32_t>(r.Int(i, 0));
+    if (!doc || doc->id != id) {
+      if (doc) each(std::move(*doc));
+      doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
+    }
+    if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
+  }
+  if (doc) each(std::move(*doc));
+}
+
+std::int64_t PgEngine::RoundTrips() const {
+  return db_->RoundTrips();
 }
 
 void PgEngine::ReadDocuments(
@@ -452,10 +518,10 @@ std::vector<PgEngine::LearntValue> PgEngine::ListLearnt() {
 
 void PgEngine::PutLearnt(const LearntValue& l) {
   db_->Query(
-      "INSERT INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used) VALUES ($1, $2, $3, $4) "
-      "ON CONFLICT (key, value) DO UPDATE SET uses = excluded.uses, "
+      "INSERT INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used, folded) VALUES ($1, $2, "
+      "$3, $4, $5) ON CONFLICT (key, value) DO UPDATE SET uses = excluded.uses, "
       "last_used = excluded.last_used",
-      {l.key, l.value, std::to_string(l.uses), std::to_string(l.last_used)});
+      {l.key, l.value, std::to_string(l.uses), std::to_string(l.last_used), kvt::ToLower(l.value)});
 }
 
 }  // namespace kvtpg

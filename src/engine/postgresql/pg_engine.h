@@ -28,6 +28,9 @@ class PgStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
   std::vector<std::string> LookUp(const std::string& table, const std::string& key,
                                   const std::function<bool(std::string_view)>& wanted,
                                   std::size_t limit) override;
+  std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
+                                        const std::string& prefix, bool match_case,
+                                        std::size_t limit) override;
   void Forget(const std::string& table, const std::string& key, const std::string& value) override;
 
  private:
@@ -82,6 +85,15 @@ class PgEngine final : public kvtengine::ArchiveEngine {
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;
   std::vector<kvtengine::StoredDocument> ListDocuments(const std::string& archive) override;
+  std::vector<std::int32_t> SearchDocuments(const std::string& archive,
+                                            const std::vector<kvtengine::Criterion>& criteria,
+                                            std::int32_t after, std::int32_t limit) override;
+  std::int64_t CountDocuments(const std::string& archive,
+                              const std::vector<kvtengine::Criterion>& criteria) override;
+  void ReadDocumentsById(
+      const std::vector<std::int32_t>& ids,
+      const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
+  std::int64_t RoundTrips() const override;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;
@@ -106,7 +118,12 @@ class PgEngine final : public kvtengine::ArchiveEngine {
 
  private:
   // Checks that the document exists (9 when not) and deletes its values, inside a transaction.
-  void EmptyDocument(std::int32_t id);
+  // Checks that the document exists (9 when not), locks it and deletes its values; returns its
+  // archive.
+  std::string EmptyDocument(std::int32_t id);
+  // A document's fields, values and search keys as three text[] parameters for unnest().
+  std::vector<Param> Arrays(const std::string& archive,
+                            const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::shared_ptr<PgDatabase> db_;

@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '3');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '4');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -56,8 +56,11 @@ CREATE TABLE "SYS_AUTOCOMPLETE" (
   value            text COLLATE "C" NOT NULL,
   uses             bigint NOT NULL DEFAULT 1,
   last_used        bigint NOT NULL DEFAULT 0,
+  folded           text COLLATE "C" NOT NULL DEFAULT '',
   PRIMARY KEY (key, value)
 );
+-- A key's values starting with what is typed, whatever its letter case.
+CREATE INDEX "SYS_AUTOCOMPLETE_folded" ON "SYS_AUTOCOMPLETE" (key, folded);
 
 CREATE TABLE scripts (
   script_set       text COLLATE "C" PRIMARY KEY,
@@ -76,7 +79,9 @@ CREATE TABLE document_values (
   position         integer NOT NULL,
   field            text COLLATE "C" NOT NULL,
   value            jsonb,
+  search           text COLLATE "C",
   PRIMARY KEY (document, field)
 );
--- Documents by a value (a probable duplicate): the search starts from the value.
-CREATE INDEX document_values_by_value ON document_values (field, value);
+-- Documents by a field's value: `search` is the value's key (lower-case text, dates and numbers
+-- as text that sorts like them); a field's documents sharing a key come in id order.
+CREATE INDEX document_values_by_key ON document_values (field, search, document);

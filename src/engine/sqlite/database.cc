@@ -5,7 +5,9 @@
 #include <cerrno>
 #include <filesystem>
 #include <limits>
+#include <optional>
 
+#include "engine/common/document_search.h"
 #include "runtime/text.h"
 
 namespace kvtsqlite {
@@ -15,6 +17,51 @@ extern const char* const kSchemaSql;
 namespace {
 
 constexpr const char* kSchemaName = "kvtfields";
+
+kvt::Variant ValueOf(sqlite3_value* v) {
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_NULL:
+      return kvt::Variant::Null();
+    case SQLITE_INTEGER:
+    case SQLITE_FLOAT:
+      return kvt::Variant(sqlite3_value_double(v));
+    default: {
+      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+      return kvt::Variant(
+          std::string(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(v))));
+    }
+  }
+}
+
+void ResultText(sqlite3_context* ctx, const std::optional<std::string>& text) {
+  if (text) {
+    sqlite3_result_text64(ctx, text->data(), text->size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  } else {
+    sqlite3_result_null(ctx);
+  }
+}
+
+// kvt_search_key(type, data_format, value): a stored value's search key, as the engine gives
+// it when storing; the schema upgrade keys the values stored before.
+void SearchKeyFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
+  try {
+    const auto kind = kvtengine::SearchKindOf(ValueOf(args[0]), ValueOf(args[1]));
+    ResultText(ctx, kvtengine::SearchKey(kind, ValueOf(args[2])));
+  } catch (const std::exception& e) {
+    sqlite3_result_error(ctx, e.what(), -1);
+  }
+}
+
+// kvt_lower(text): the text in lower case under the runtime's locale.
+void LowerFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
+  try {
+    const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+    ResultText(ctx, kvt::ToLower(std::string_view(
+                        p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(args[0])))));
+  } catch (const std::exception& e) {
+    sqlite3_result_error(ctx, e.what(), -1);
+  }
+}
 
 [[noreturn]] void Fail(sqlite3* db, const std::string& what) {
   throw EngineError(kDatabaseError, what + ": " + (db ? sqlite3_errmsg(db) : "out of memory"));
@@ -71,6 +118,11 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
   sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_progress_handler(raw, 10000, &Database::Progress, db.get());
+  // Only this program's own statements call them: no schema or file can (DIRECTONLY).
+  constexpr int kOwn = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY;
+  sqlite3_create_function(raw, "kvt_search_key", 3, kOwn, nullptr, &SearchKeyFunction, nullptr,
+                          nullptr);
+  sqlite3_create_function(raw, "kvt_lower", 1, kOwn, nullptr, &LowerFunction, nullptr, nullptr);
 
   auto count_tables = [&] {
     try {
@@ -158,7 +210,8 @@ void Database::Upgrade(const std::string& path) {
     q.Step();
     const int from = std::stoi(q.ColumnText(0));
     q.Run();
-    for (int v = from; v < kvtengine::kSchemaVersion; ++v) Execute(kvtengine::UpgradeStep(v));
+    for (int v = from; v < kvtengine::kSchemaVersion; ++v)
+      Execute(kvtengine::UpgradeStep(v, kvtengine::SqlDialect::kSqlite));
     Query("UPDATE kvt_meta SET value = ?1 WHERE key = 'version'")
         .Bind(1, std::int64_t{kvtengine::kSchemaVersion})
         .Run();
@@ -185,6 +238,7 @@ Database::~Database() {
 }
 
 void Database::Execute(std::string_view sql) {
+  ++statements_;
   char* err = nullptr;
   const std::string text(sql);
   Arm();
@@ -200,6 +254,7 @@ void Database::Execute(std::string_view sql) {
 }
 
 Statement Database::Query(std::string_view sql) {
+  ++statements_;
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.busy) {
     it->second.busy = true;

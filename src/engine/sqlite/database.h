@@ -53,6 +53,8 @@ class Database {
 
   /// A row source for a statement prepared once and reused.
   Statement Query(std::string_view sql);
+  /// How many statements Execute and Query have been given.
+  std::int64_t Statements() const { return statements_; }
   /// The longest one step of a statement may run before it is stopped with kDatabaseError (a
   /// file from elsewhere is untrusted: nothing in it may hang the program). 60 s by default.
   void SetStatementLimit(std::chrono::milliseconds limit) { limit_ = limit; }
@@ -65,6 +67,7 @@ class Database {
   static int Progress(void* self);
   [[noreturn]] void Stopped() const;
   friend class Statement;
+  std::int64_t statements_ = 0;
   struct Cached {
     sqlite3_stmt* stmt = nullptr;
     bool busy = false;

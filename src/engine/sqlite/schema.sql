@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '3');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '4');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -59,8 +59,11 @@ CREATE TABLE "SYS_AUTOCOMPLETE" (
   value            TEXT NOT NULL,
   uses             INTEGER NOT NULL DEFAULT 1,
   last_used        INTEGER NOT NULL DEFAULT 0,
+  folded           TEXT NOT NULL DEFAULT '',
   PRIMARY KEY (key, value)
 );
+-- A key's values starting with what is typed, whatever its letter case.
+CREATE INDEX "SYS_AUTOCOMPLETE_folded" ON "SYS_AUTOCOMPLETE" (key, folded);
 
 -- Archive scripts, one per script set.
 CREATE TABLE scripts (
@@ -79,7 +82,9 @@ CREATE TABLE document_values (
   document         INTEGER NOT NULL REFERENCES documents (id) ON DELETE CASCADE,
   field            TEXT NOT NULL,
   value,
+  search           TEXT,
   PRIMARY KEY (document, field)
 );
--- Documents by a value (a probable duplicate): the search starts from the value.
-CREATE INDEX document_values_by_value ON document_values (field, value);
+-- Documents by a field's value: `search` is the value's key (lower-case text, dates and numbers
+-- as text that sorts like them); a field's documents sharing a key come in id order.
+CREATE INDEX document_values_by_key ON document_values (field, search, document);

@@ -31,14 +31,35 @@ void DatabaseHandle::Learn(const std::string& table, const std::string& key,
                            const std::string& value) {
   const std::string t = kvtengine::QuotedStoreTable(table, kSource);
   db_->Query("INSERT INTO " + t +
-             " (key, value, uses, last_used) VALUES (?1, ?2, 1, (SELECT coalesce(max(last_used), "
-             "0) + 1 FROM " +
+             " (key, value, uses, last_used, folded) VALUES (?1, ?2, 1, (SELECT "
+             "coalesce(max(last_used), 0) + 1 FROM " +
              t +
-             ")) ON CONFLICT (key, value) DO UPDATE SET uses = uses + 1, last_used = "
+             "), ?3) ON CONFLICT (key, value) DO UPDATE SET uses = uses + 1, last_used = "
              "excluded.last_used")
       .Bind(1, key)
       .Bind(2, value)
+      .Bind(3, kvt::ToLower(value))
       .Run();
+}
+
+std::vector<std::string> DatabaseHandle::StartingWith(const std::string& table,
+                                                      const std::string& key,
+                                                      const std::string& prefix, bool match_case,
+                                                      std::size_t limit) {
+  // A range of the index: the values starting with the prefix lie between it and it followed
+  // by the highest character.
+  const std::string column = match_case ? "value" : "folded";
+  auto q = db_->Query("SELECT value FROM " + kvtengine::QuotedStoreTable(table, kSource) +
+                      " WHERE key = ?1 AND " + column + " >= ?2 AND " + column +
+                      " < ?3 ORDER BY uses DESC, last_used DESC, value LIMIT ?4");
+  const std::string low = match_case ? prefix : kvt::ToLower(prefix);
+  q.Bind(1, key)
+      .Bind(2, low)
+      .Bind(3, low + "\xf4\x8f\xbf\xbf")
+      .Bind(4, static_cast<std::int64_t>(limit));
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
 }
 
 std::vector<std::string> DatabaseHandle::LookUp(const std::string& table, const std::string& key,
@@ -91,12 +112,14 @@ std::shared_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, bool c
 
 void SqliteEngine::OpenDatabase(const std::string& path, std::optional<bool> create) {
   auto db = Database::Open(path, create.value_or(true));
+  if (db_) earlier_trips_ += db_->Statements();
   db_ = db;
   connection_->Attach(std::move(db));
   ever_opened_ = true;
 }
 
 void SqliteEngine::CloseDatabase() {
+  if (db_) earlier_trips_ += db_->Statements();
   db_.reset();
   connection_->Attach(nullptr);
 }
@@ -354,15 +377,20 @@ std::int32_t SqliteEngine::InsertDocument(
         .Bind(2, saved_at)
         .Run();
     id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
-    for (const auto& [field, value] : values) {
-      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
-          .Bind(1, std::int64_t{id})
-          .Bind(2, field)
-          .Bind(3, value)
-          .Run();
-    }
+    InsertValues(id, archive, values);
   });
   return id;
+}
+
+void SqliteEngine::InsertValues(std::int32_t id, const std::string& archive,
+                                const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  for (const auto& [field, value] : values) {
+    auto q = Db().Query(
+        "INSERT INTO document_values (document, field, value, search) VALUES (?1, ?2, ?3, ?4)");
+    q.Bind(1, std::int64_t{id}).Bind(2, field).Bind(3, value);
+    if (auto key = kvtengine::SearchKey(KindOf(archive, field), value)) q.Bind(4, *key);
+    q.Run();
+  }
 }
 
 std::int32_t SqliteEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
@@ -401,26 +429,22 @@ kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
 
 void SqliteEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
   auto dict = kvtengine::DocumentValues(values, kSource);
-  Transaction([&] {
-    EmptyDocument(id);
-    for (const auto& [field, value] : dict->Entries()) {
-      Db().Query("INSERT INTO document_values (document, field, value) VALUES (?1, ?2, ?3)")
-          .Bind(1, std::int64_t{id})
-          .Bind(2, field)
-          .Bind(3, value)
-          .Run();
-    }
-  });
+  Transaction([&] { InsertValues(id, EmptyDocument(id), dict->Entries()); });
 }
 
-void SqliteEngine::EmptyDocument(std::int32_t id) {
-  auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
-  exists.Bind(1, std::int64_t{id});
-  if (!exists.Step()) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                            "no document " + std::to_string(id), kSource);
+std::string SqliteEngine::EmptyDocument(std::int32_t id) {
+  std::string archive;
+  {
+    auto exists = Db().Query("SELECT archive FROM documents WHERE id = ?1");
+    exists.Bind(1, std::int64_t{id});
+    if (!exists.Step()) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                              "no document " + std::to_string(id), kSource);
+    }
+    archive = exists.ColumnText(0);
   }
   Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
+  return archive;
 }
 
 void SqliteEngine::DeleteDocument(std::int32_t id) {
@@ -432,36 +456,100 @@ void SqliteEngine::DeleteDocument(std::int32_t id) {
 
 std::vector<std::int32_t> SqliteEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
-  // From the first value's index entries, each further value probed on the (document, field)
-  // key: the cost follows the documents holding the value, not the archive's size.
+  // From the first value's key entries, each further value probed on the (document, field)
+  // key: the cost follows the documents holding the value, not the archive's size. The key
+  // narrows, the value as stored decides.
+  std::vector<std::optional<std::string>> keys;
+  for (const auto& [field, value] : equal)
+    keys.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
   std::string sql;
   if (equal.empty()) {
     sql = "SELECT d.id FROM documents d WHERE d.archive = ?1 ORDER BY d.id";
   } else {
-    // Without statistics the planner would start from the archive's documents: the value
-    // index is named and read first.
+    // Without statistics the planner would start from the archive's documents: the key index
+    // is named and read first.
     sql =
-        "SELECT d.id FROM document_values v0 INDEXED BY document_values_by_value "
+        "SELECT d.id FROM document_values v0 INDEXED BY document_values_by_key "
         "CROSS JOIN documents d ON d.id = v0.document "
-        "WHERE v0.field = ?2 AND v0.value IS ?3 AND d.archive = ?1";
+        "WHERE v0.field = ?2 AND v0.search IS ?3 AND v0.value IS ?4 AND d.archive = ?1";
     for (std::size_t i = 1; i < equal.size(); ++i) {
-      const std::string f = "?" + std::to_string(2 + 2 * i), v = "?" + std::to_string(3 + 2 * i);
+      const std::string n = std::to_string(2 + 3 * i);
       sql +=
-          " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND "
-          "v.field = " +
-          f + " AND v.value IS " + v + ")";
+          " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = ?" +
+          n + " AND v.value IS ?" + std::to_string(4 + 3 * i) + ")";
     }
     sql += " ORDER BY d.id";
   }
   auto q = Db().Query(sql);
   q.Bind(1, archive);
   for (std::size_t i = 0; i < equal.size(); ++i) {
-    q.Bind(static_cast<int>(2 + 2 * i), equal[i].first);
-    q.Bind(static_cast<int>(3 + 2 * i), equal[i].second);
+    const int n = static_cast<int>(2 + 3 * i);
+    q.Bind(n, equal[i].first);
+    if (keys[i])
+      q.Bind(n + 1, *keys[i]);
+    else
+      q.Bind(n + 1, kvt::Variant::Null());
+    q.Bind(n + 2, equal[i].second);
   }
   std::vector<std::int32_t> out;
   while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
   return out;
+}
+
+std::vector<std::int32_t> SqliteEngine::SearchDocuments(
+    const std::string& archive, const std::vector<kvtengine::Criterion>& criteria,
+    std::int32_t after, std::int32_t limit) {
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
+                                          KeyConditions(archive, criteria), after, limit, false);
+  auto q = Db().Query(sql.sql);
+  for (std::size_t i = 0; i < sql.params.size(); ++i)
+    q.Bind(static_cast<int>(i + 1), sql.params[i]);
+  std::vector<std::int32_t> out;
+  while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
+  return out;
+}
+
+std::int64_t SqliteEngine::CountDocuments(const std::string& archive,
+                                          const std::vector<kvtengine::Criterion>& criteria) {
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
+                                          KeyConditions(archive, criteria), 0, 0, true);
+  auto q = Db().Query(sql.sql);
+  for (std::size_t i = 0; i < sql.params.size(); ++i)
+    q.Bind(static_cast<int>(i + 1), sql.params[i]);
+  q.Step();
+  const std::int64_t n = q.ColumnInt(0);
+  q.Run();
+  return n;
+}
+
+void SqliteEngine::ReadDocumentsById(
+    const std::vector<std::int32_t>& ids,
+    const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+  if (ids.empty()) return;
+  // The ids as one JSON array: one statement whatever their number.
+  std::string list = "[";
+  for (const auto id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
+  list += "]";
+  auto q = Db().Query(
+      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "LEFT JOIN document_values v ON v.document = d.id "
+      "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id, v.rowid");
+  q.Bind(1, list);
+  std::optional<kvtengine::StoredDocument> doc;
+  while (q.Step()) {
+    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
+    if (!doc || doc->id != id) {
+      if (doc) each(std::move(*doc));
+      doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
+    }
+    const kvt::Variant field = q.Column(2);
+    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
+  }
+  if (doc) each(std::move(*doc));
+}
+
+std::int64_t SqliteEngine::RoundTrips() const {
+  return earlier_trips_ + (db_ ? db_->Statements() : 0);
 }
 
 void SqliteEngine::ReadDocuments(
@@ -521,12 +609,13 @@ std::vector<SqliteEngine::LearntValue> SqliteEngine::ListLearnt() {
 
 void SqliteEngine::PutLearnt(const LearntValue& l) {
   Db().Query(
-          "INSERT OR REPLACE INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used) VALUES (?1, "
-          "?2, ?3, ?4)")
+          "INSERT OR REPLACE INTO \"SYS_AUTOCOMPLETE\" (key, value, uses, last_used, folded) "
+          "VALUES (?1, ?2, ?3, ?4, ?5)")
       .Bind(1, l.key)
       .Bind(2, l.value)
       .Bind(3, l.uses)
       .Bind(4, l.last_used)
+      .Bind(5, kvt::ToLower(l.value))
       .Run();
 }
 

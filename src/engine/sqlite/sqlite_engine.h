@@ -33,6 +33,9 @@ class DatabaseHandle final : public kvt::Object, public kvtfields::IAutoComplete
   std::vector<std::string> LookUp(const std::string& table, const std::string& key,
                                   const std::function<bool(std::string_view)>& wanted,
                                   std::size_t limit) override;
+  std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
+                                        const std::string& prefix, bool match_case,
+                                        std::size_t limit) override;
   void Forget(const std::string& table, const std::string& key, const std::string& value) override;
 
  private:
@@ -92,6 +95,15 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;
   std::vector<kvtengine::StoredDocument> ListDocuments(const std::string& archive) override;
+  std::vector<std::int32_t> SearchDocuments(const std::string& archive,
+                                            const std::vector<kvtengine::Criterion>& criteria,
+                                            std::int32_t after, std::int32_t limit) override;
+  std::int64_t CountDocuments(const std::string& archive,
+                              const std::vector<kvtengine::Criterion>& criteria) override;
+  void ReadDocumentsById(
+      const std::vector<std::int32_t>& ids,
+      const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
+  std::int64_t RoundTrips() const override;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;
@@ -115,13 +127,18 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                  const std::string& code) override;
 
  private:
-  // Checks that the document exists (9 when not) and deletes its values, inside a transaction.
-  void EmptyDocument(std::int32_t id);
+  // Checks that the document exists (9 when not) and deletes its values, inside a transaction;
+  // returns its archive.
+  std::string EmptyDocument(std::int32_t id);
+  // Stores a document's values with their search keys.
+  void InsertValues(std::int32_t id, const std::string& archive,
+                    const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::shared_ptr<Database> db_;
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;
+  std::int64_t earlier_trips_ = 0;  // those of databases open before
 };
 
 /// The name the archive application's code knows this engine by.

@@ -23,6 +23,12 @@ class IAutoCompleteStore {
   virtual std::vector<std::string> LookUp(const std::string& table, const std::string& key,
                                           const std::function<bool(std::string_view)>& wanted,
                                           std::size_t limit) = 0;
+  /// Up to `limit` values under `key` starting with `prefix` (in any letter case unless
+  /// `match_case`), in LookUp's order. A store on a database answers from an index; this one
+  /// asks LookUp.
+  virtual std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
+                                                const std::string& prefix, bool match_case,
+                                                std::size_t limit);
   /// Removes `value` under `key`; a value that is not there is no error.
   virtual void Forget(const std::string& table, const std::string& key,
                       const std::string& value) = 0;

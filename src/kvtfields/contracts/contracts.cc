@@ -9,6 +9,7 @@
 #include "kvtfields/contracts/script_engine.h"
 #include "kvtfields/contracts/script_source.h"
 #include "kvtfields/contracts/window.h"
+#include "runtime/text.h"
 
 namespace kvtfields {
 
@@ -20,6 +21,20 @@ bool IsStoreTableName(std::string_view name) {
     if (!ok) return false;
   }
   return true;
+}
+
+std::vector<std::string> IAutoCompleteStore::StartingWith(const std::string& table,
+                                                          const std::string& key,
+                                                          const std::string& prefix,
+                                                          bool match_case, std::size_t limit) {
+  const std::string wanted = match_case ? prefix : kvt::ToLower(prefix);
+  return LookUp(
+      table, key,
+      [&](std::string_view value) {
+        return match_case ? value.starts_with(wanted)
+                          : kvt::ToLower(std::string(value)).starts_with(wanted);
+      },
+      limit);
 }
 
 }  // namespace kvtfields

@@ -1,0 +1,241 @@
+#include "engine/common/document_search.h"
+
+#include <bit>
+#include <cmath>
+
+#include "runtime/error.h"
+#include "runtime/text.h"
+
+namespace kvtengine {
+namespace {
+
+// Number and date keys start with a character no typed text starts with, so they sort apart
+// from any text a number field holds from elsewhere.
+constexpr char kNumberMark = '\x1e';
+// Above every hexadecimal digit: the open upper end of a number range.
+constexpr const char* kNumberTop = "\x1eZ";
+// The highest character: every text starting with P lies between P and P followed by it.
+constexpr const char* kTextTop = "\xf4\x8f\xbf\xbf";
+
+// Sixteen hexadecimal digits whose text order is the numbers' order.
+std::string NumberKey(double d) {
+  if (d == 0) d = 0;  // -0 and 0 are one number
+  auto bits = std::bit_cast<std::uint64_t>(d);
+  bits = (bits >> 63) != 0 ? ~bits : bits | (std::uint64_t{1} << 63);
+  std::string key(17, kNumberMark);
+  for (int i = 16; i >= 1; --i, bits >>= 4)
+    key[static_cast<std::size_t>(i)] = "0123456789ABCDEF"[bits & 15];
+  return key;
+}
+
+std::string TextKey(std::string_view text) {
+  std::string folded = kvt::ToLower(text);
+  folded.resize(kvt::ByteOffsetOfChar(folded, kSearchKeyChars));
+  return folded;
+}
+
+std::optional<double> NumberOf(SearchKind kind, const kvt::Variant& v) {
+  if (kind == SearchKind::kDate) {
+    if (v.Type() == kvt::VarType::kDate) return v.AsDate().serial;
+    kvt::Date d;
+    if (v.Type() == kvt::VarType::kString && kvt::ParseDate(v.AsString(), &d)) return d.serial;
+    return std::nullopt;
+  }
+  switch (v.Type()) {
+    case kvt::VarType::kInteger:
+    case kvt::VarType::kLong:
+    case kvt::VarType::kDouble: {
+      const double d = v.AsDouble();
+      return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
+    }
+    case kvt::VarType::kString: {
+      auto d = kvt::ParseLocaleNumber(v.AsString());
+      return d && std::isfinite(*d) ? d : std::nullopt;
+    }
+    default:
+      return std::nullopt;
+  }
+}
+
+kvt::Error Refused(const char* source, const std::string& why) {
+  return kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall, why, source);
+}
+
+}  // namespace
+
+SearchKind SearchKindOf(const kvt::Variant& type, const kvt::Variant& data_format) {
+  if (type.Type() != kvt::VarType::kString) return SearchKind::kText;
+  if (type.AsString() == "Calendar") return SearchKind::kDate;
+  if (type.AsString() == "TextBox" && kvt::IsNumeric(data_format) && kvt::CLng(data_format) == 1) {
+    return SearchKind::kNumber;
+  }
+  return SearchKind::kText;
+}
+
+std::optional<std::string> SearchKey(SearchKind kind, const kvt::Variant& value) {
+  if (value.IsNull() || value.IsEmpty()) return std::nullopt;
+  if (kind != SearchKind::kText) {
+    if (auto n = NumberOf(kind, value)) return NumberKey(*n);
+  }
+  std::string text;
+  try {
+    text = kvt::JoinText(value);
+  } catch (const kvt::Error&) {
+    return std::nullopt;  // an object or array: nothing a person searches for
+  }
+  if (text.empty()) return std::nullopt;
+  return TextKey(text);
+}
+
+Criterion ParseCriterion(std::string_view text, const char* source) {
+  const std::size_t at = text.find_first_of("=^~");
+  if (at == std::string_view::npos || at == 0) {
+    throw Refused(source, "'" + std::string(text) +
+                              "' is not a search: write FIELD=VALUE, FIELD^START, FIELD~TEXT or "
+                              "FIELD=FROM..TO");
+  }
+  Criterion c;
+  c.field = std::string(text.substr(0, at));
+  const std::string_view rest = text.substr(at + 1);
+  switch (text[at]) {
+    case '^':
+      c.op = Criterion::Op::kPrefix;
+      break;
+    case '~':
+      c.op = Criterion::Op::kContains;
+      break;
+    default:
+      c.op = Criterion::Op::kEqual;
+      break;
+  }
+  if (c.op == Criterion::Op::kEqual) {
+    if (const std::size_t dots = rest.find(".."); dots != std::string_view::npos) {
+      c.op = Criterion::Op::kRange;
+      c.value = std::string(rest.substr(0, dots));
+      c.to = std::string(rest.substr(dots + 2));
+      if (c.value.empty() && c.to.empty()) {
+        throw Refused(source, "the range of '" + c.field + "' has no end: write FROM..TO");
+      }
+      return c;
+    }
+  }
+  c.value = std::string(rest);
+  if (c.value.empty()) throw Refused(source, "the search of '" + c.field + "' has no value");
+  return c;
+}
+
+KeyCondition KeyConditionOf(const Criterion& c, SearchKind kind, const char* source) {
+  KeyCondition k;
+  k.field = c.field;
+  const bool text = kind == SearchKind::kText;
+  const std::string what = kind == SearchKind::kDate ? "a date" : "a number";
+  auto number = [&](const std::string& v) {
+    auto n = NumberOf(kind, kvt::Variant(v));
+    if (!n)
+      throw Refused(source,
+                    "'" + c.field + "' holds dates and numbers: '" + v + "' is not " + what);
+    return NumberKey(*n);
+  };
+  switch (c.op) {
+    case Criterion::Op::kEqual:
+      k.op = KeyCondition::Op::kEqual;
+      k.low = text ? TextKey(c.value) : number(c.value);
+      break;
+    case Criterion::Op::kPrefix:
+    case Criterion::Op::kContains:
+      if (!text && !c.field.empty()) {
+        throw Refused(source, "'" + c.field + "' holds " +
+                                  (kind == SearchKind::kDate ? "dates" : "numbers") +
+                                  ": search it for a value (F=V) or a range (F=FROM..TO)");
+      }
+      k.op =
+          c.op == Criterion::Op::kPrefix ? KeyCondition::Op::kBetween : KeyCondition::Op::kContains;
+      k.low = TextKey(c.value);
+      if (c.op == Criterion::Op::kPrefix) k.high = k.low + kTextTop;
+      break;
+    case Criterion::Op::kRange:
+      k.op = KeyCondition::Op::kBetween;
+      if (text) {
+        k.low = TextKey(c.value);
+        k.high = c.to.empty() ? std::string(kTextTop) : TextKey(c.to);
+      } else {
+        k.low = c.value.empty() ? std::string(1, kNumberMark) : number(c.value);
+        k.high = c.to.empty() ? std::string(kNumberTop) : number(c.to);
+      }
+      break;
+  }
+  if (c.field.empty() && k.op != KeyCondition::Op::kContains) {
+    throw Refused(source, "only a search for a text may look in every field");
+  }
+  return k;
+}
+
+SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
+                      const std::vector<KeyCondition>& conditions, std::int32_t after,
+                      std::int32_t limit, bool count) {
+  const bool lite = dialect == SqlDialect::kSqlite;
+  SearchSql out;
+  auto param = [&](std::string value) {
+    out.params.push_back(std::move(value));
+    return (lite ? "?" : "$") + std::to_string(out.params.size());
+  };
+  const std::string archive_param = param(archive);
+  // The condition on the values of alias `v`.
+  auto condition = [&](const KeyCondition& k, const std::string& v) {
+    std::string sql = k.field.empty() ? "" : v + ".field = " + param(k.field) + " AND ";
+    switch (k.op) {
+      case KeyCondition::Op::kEqual:
+        return sql + v + ".search = " + param(k.low);
+      case KeyCondition::Op::kBetween:
+        return sql + v + ".search BETWEEN " + param(k.low) + " AND " + param(k.high);
+      case KeyCondition::Op::kContains:
+        if (lite) return sql + "instr(" + v + ".search, " + param(k.low) + ") > 0";
+        {
+          // LIKE, so that a trigram index serves it; its own characters taken literally.
+          std::string pattern = "%";
+          for (char ch : k.low) {
+            if (ch == '%' || ch == '_' || ch == '\\') pattern += '\\';
+            pattern += ch;
+          }
+          return sql + v + ".search LIKE " + param(pattern + "%");
+        }
+    }
+    return sql;
+  };
+  // The most selective condition on one field drives the query from the key index; the others
+  // are probed per document on its (document, field) key.
+  std::optional<std::size_t> driver;
+  for (const auto op :
+       {KeyCondition::Op::kEqual, KeyCondition::Op::kBetween, KeyCondition::Op::kContains}) {
+    for (std::size_t i = 0; i < conditions.size() && !driver; ++i) {
+      if (conditions[i].op == op && !conditions[i].field.empty()) driver = i;
+    }
+  }
+  std::string sql, id;
+  if (driver) {
+    id = "v0.document";
+    sql = lite ? " FROM document_values v0 INDEXED BY document_values_by_key CROSS JOIN documents "
+                 "d ON d.id = v0.document WHERE "
+               : " FROM document_values v0 JOIN documents d ON d.id = v0.document WHERE ";
+    sql += condition(conditions[*driver], "v0") + " AND d.archive = " + archive_param;
+  } else {
+    id = "d.id";
+    sql = " FROM documents d WHERE d.archive = " + archive_param;
+  }
+  for (std::size_t i = 0; i < conditions.size(); ++i) {
+    if (driver && i == *driver) continue;
+    sql += " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND " +
+           condition(conditions[i], "v") + ")";
+  }
+  if (count) {
+    out.sql = "SELECT count(*)" + sql;
+  } else {
+    // The page's bounds are parameters too: one prepared statement serves every page.
+    const std::string above = param(std::to_string(after));
+    out.sql = "SELECT " + id + sql + " AND " + id + " > " + above + " ORDER BY " + id + " LIMIT " +
+              param(std::to_string(limit));
+  }
+  return out;
+}
+
+}  // namespace kvtengine
