@@ -52,11 +52,14 @@ struct Options {
   std::string separator = ";";
   bool replace = false;
   bool dry_run = false;
-  bool raw = false;               // CSV cells as they are, without the spreadsheet mark
-  bool atomic = false;            // an import in one transaction
-  bool allow_duplicates = false;  // store documents whose index fields equal a stored one's
-  std::int32_t id = 0;            // a stored document
-  std::size_t skip = 0;           // data rows of an import already stored by an earlier run
+  bool raw = false;                // CSV cells as they are, without the spreadsheet mark
+  bool atomic = false;             // an import in one transaction
+  bool allow_duplicates = false;   // store documents whose index fields equal a stored one's
+  std::int32_t id = 0;             // a stored document
+  std::vector<std::string> where;  // search criteria as written
+  std::int32_t limit = 50;         // a page of found documents
+  std::int32_t after = 0;          // the last id of the page before
+  std::size_t skip = 0;            // data rows of an import already stored by an earlier run
 };
 
 // The headless window system for the life of a command.
@@ -193,6 +196,51 @@ int ExportDocuments(const Options& o) {
     kvtapp::ExportJson(*engine, o.archive, output);
   }
   output.Commit();
+  return 0;
+}
+
+// One page of the archive's documents meeting every --where, as CSV (id, then the form's
+// fields, then names only stored values carry); the count and how to ask for the next page go
+// to standard error.
+int FindDocuments(const Options& o) {
+  if (o.limit < 1) throw UsageError{"--limit must be at least 1"};
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  const auto names = engine->GetFormFields(o.archive);
+  if (names.empty()) {
+    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+  }
+  std::vector<kvtengine::Criterion> criteria;
+  for (const auto& w : o.where) criteria.push_back(kvtengine::ParseCriterion(w, "kvtfields"));
+  const auto ids = engine->SearchDocuments(o.archive, criteria, o.after, o.limit);
+  std::vector<kvtengine::StoredDocument> page;
+  engine->ReadDocumentsById(ids,
+                            [&](kvtengine::StoredDocument&& d) { page.push_back(std::move(d)); });
+  std::vector<std::string> columns = {"id"};
+  std::map<std::string, std::size_t> column_of;
+  for (const auto& n : names) column_of.emplace(n, columns.size()), columns.push_back(n);
+  for (const auto& d : page) {
+    for (const auto& [field, v] : d.values) {
+      if (column_of.emplace(field, columns.size()).second) columns.push_back(field);
+    }
+  }
+  std::string csv = kvtapp::CsvRow(columns, ';');
+  for (const auto& d : page) {
+    std::vector<std::string> row(columns.size());
+    row[0] = std::to_string(d.id);
+    for (const auto& [field, v] : d.values) {
+      row[column_of[field]] = kvtapp::SpreadsheetSafe(kvt::JoinText(v));
+    }
+    csv += kvtapp::CsvRow(row, ';');
+  }
+  WriteOut(o.out, {o.db}, csv);
+  const std::int64_t total = engine->CountDocuments(o.archive, criteria);
+  std::fprintf(stderr, "%zu %s di %lld", page.size(), page.size() == 1 ? "documento" : "documenti",
+               static_cast<long long>(total));
+  if (static_cast<std::int32_t>(ids.size()) == o.limit &&
+      !engine->SearchDocuments(o.archive, criteria, ids.back(), 1).empty()) {
+    std::fprintf(stderr, "; i seguenti: --after %d", ids.back());
+  }
+  std::fprintf(stderr, "\n");
   return 0;
 }
 
@@ -387,6 +435,11 @@ int main(int argc, char** argv) {
       "headless window system"};
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
+  bool verbose = false;
+  app.add_flag("--verbose", verbose,
+               "at the end, say on standard error how many requests went to the database (its "
+               "round trips)");
+  app.fallthrough();  // --verbose after the command too
   Options o;
   auto db = [&](CLI::App* c, bool required = true) {
     auto* opt = c->add_option(
@@ -451,7 +504,7 @@ int main(int argc, char** argv) {
   exporter->add_option("--out", o.out, "the file to write (default: standard output)");
 
   auto* documents = app.add_subcommand(
-      "documents", "documents in batches: import from CSV, export to CSV or JSON");
+      "documents", "documents in batches: import from CSV, export to CSV or JSON, find, delete");
   documents->require_subcommand(1);
   auto* doc_import = documents->add_subcommand(
       "import",
@@ -493,6 +546,20 @@ int main(int argc, char** argv) {
   archive(doc_delete);
   doc_delete->add_option("--id", o.id, "the document's number")->required();
 
+  auto* doc_find = documents->add_subcommand(
+      "find", "Prints one page of the documents meeting every --where, as CSV.");
+  doc_find->footer(
+      "FIELD=VALUE equal, FIELD^START starts with, FIELD~TEXT contains (~TEXT: in any field), "
+      "FIELD=FROM..TO a range, ends included (FROM.. or ..TO open); text in any letter case, "
+      "dates and numbers as written in Italian. The page is in order of entry; the count and "
+      "the --after of the next page are printed on standard error.");
+  db(doc_find);
+  archive(doc_find);
+  doc_find->add_option("--where", o.where, "a search condition (repeat for more)");
+  doc_find->add_option("--limit", o.limit, "documents per page (default 50)");
+  doc_find->add_option("--after", o.after, "the last document number of the page before");
+  doc_find->add_option("--out", o.out, "the file to write (default: standard output)");
+
   auto* copy = app.add_subcommand(
       "copy", "copy archives, scripts, code lists, autocomplete values and documents");
   copy->footer(
@@ -525,6 +592,16 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string command = app.get_subcommands().front()->get_name();
+  // Said however the command ends.
+  struct TripReport {
+    bool on;
+    ~TripReport() {
+      if (on) {
+        std::fprintf(stderr, "kvtfields: %lld richieste al database\n",
+                     static_cast<long long>(kvtengine::ProcessRoundTrips()));
+      }
+    }
+  } trip_report{verbose};
   try {
     for (const std::string& s : sets) {
       const auto eq = s.find('=');
@@ -542,6 +619,7 @@ int main(int argc, char** argv) {
     if (*doc_import) return ImportDocuments(o);
     if (*doc_export) return ExportDocuments(o);
     if (*doc_delete) return DeleteDocument(o);
+    if (*doc_find) return FindDocuments(o);
     if (*copy) return Copy(o);
     if (*typelib) {
       WriteOut("", {}, kvtfields::TypeLibraryJson());

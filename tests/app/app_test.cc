@@ -104,6 +104,37 @@ TEST_F(AppTest, ADuplicateIsRefusedUnlessAllowedAndADocumentIsDeletedByItsNumber
   EXPECT_EQ(Documents(), 1);
 }
 
+TEST_F(AppTest, DocumentsAreFoundAPageAtATimeWithTheCountAndTheNextPage) {
+  for (int i = 1; i <= 5; ++i) {
+    const std::string n = std::to_string(i);
+    ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=300" + n + " --set DataDocumento=0" + n +
+                               "/12/2025 --set TipoDocumento=FAT --set 'Cliente=Beta " + n +
+                               " srl' --set Quantita=" + n))
+                  .exit_code,
+              0);
+  }
+  const std::string find = "documents find --db " + db_ + " --archive Fatture ";
+  Result r = RunProgram(find +
+                        "--where Cliente^beta --where DataDocumento=02/12/2025.. --limit 2 "
+                        "--verbose");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("\n2;3002;02/12/2025;FAT;"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("\n3;3003;03/12/2025;FAT;"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("2 documenti di 4; i seguenti: --after 3"));
+  EXPECT_THAT(r.output, ::testing::ContainsRegex("kvtfields: [0-9]+ richieste al database"));
+  r = RunProgram(find + "--where Cliente^beta --where DataDocumento=02/12/2025.. --after 3");
+  EXPECT_THAT(r.output, ::testing::HasSubstr("\n4;3004;"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("\n5;3005;"));
+  EXPECT_THAT(r.output, ::testing::EndsWith("2 documenti di 4\n"));
+  r = RunProgram(find + "--where '~A 3 S' --where Quantita=2..3");
+  EXPECT_THAT(r.output, ::testing::HasSubstr("1 documento di 1\n"));
+  for (const char* bad : {"Quantita^3", "Nessuno=1", "DataDocumento=31/02/2025", "Cliente"}) {
+    r = RunProgram(find + "--where '" + bad + "'");
+    EXPECT_EQ(r.exit_code, 2) << bad << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+  }
+}
+
 TEST_F(AppTest, BadInputGivesOneClearLineAndExit2) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {Enter("--set Nessuno=1"), "has no field 'Nessuno'"},

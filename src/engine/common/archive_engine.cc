@@ -1,6 +1,7 @@
 #include "engine/common/archive_engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <ctime>
 #include <map>
 #include <unordered_set>
@@ -11,6 +12,18 @@
 #include "runtime/text.h"
 
 namespace kvtengine {
+
+namespace {
+std::atomic<std::int64_t> process_trips{0};
+}  // namespace
+
+std::int64_t ProcessRoundTrips() {
+  return process_trips.load(std::memory_order_relaxed);
+}
+
+void CountRoundTrip() {
+  process_trips.fetch_add(1, std::memory_order_relaxed);
+}
 
 std::string SavedAtNow() {
   char stamp[32];

@@ -62,6 +62,11 @@ struct StoredDocument {
 /// when a layout is read or an archive file checked.
 inline constexpr std::int32_t kMaxLayoutTwips = 480000;
 
+/// The round trips every engine of this process has made (a program's --verbose); each
+/// engine's database calls CountRoundTrip for one.
+std::int64_t ProcessRoundTrips();
+void CountRoundTrip();
+
 /// The time of saving a document gets: now, UTC, ISO 8601 to the second.
 std::string SavedAtNow();
 /// The Dictionary a document's values come in; anything else raises 13 from `source`.

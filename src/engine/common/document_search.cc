@@ -89,7 +89,7 @@ std::optional<std::string> SearchKey(SearchKind kind, const kvt::Variant& value)
 
 Criterion ParseCriterion(std::string_view text, const char* source) {
   const std::size_t at = text.find_first_of("=^~");
-  if (at == std::string_view::npos || at == 0) {
+  if (at == std::string_view::npos || (at == 0 && text[0] != '~')) {
     throw Refused(source, "'" + std::string(text) +
                               "' is not a search: write FIELD=VALUE, FIELD^START, FIELD~TEXT or "
                               "FIELD=FROM..TO");

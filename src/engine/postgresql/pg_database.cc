@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/common/archive_engine.h"
 #include "engine/common/document_search.h"
 #include "runtime/text.h"
 
@@ -450,6 +451,7 @@ void PgDatabase::Fail(const std::string& what, const PGresult* r) const {
 
 void PgDatabase::Execute(const std::string& sql) {
   ++trips_;
+  kvtengine::CountRoundTrip();
   PGresult* r = PQexec(conn_, sql.c_str());
   const Result owner(r);
   const auto status = PQresultStatus(r);
@@ -459,6 +461,7 @@ void PgDatabase::Execute(const std::string& sql) {
 void PgDatabase::Prepare(const std::string& sql) {
   std::string name = "kvt" + std::to_string(prepared_.size() + 1);
   ++trips_;
+  kvtengine::CountRoundTrip();
   PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
   const Result owner(r);
   if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail("cannot prepare a statement", r);
@@ -484,6 +487,7 @@ Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& param
     values.push_back(p ? p->c_str() : nullptr);
   }
   ++trips_;
+  kvtengine::CountRoundTrip();
   PGresult* r = PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
                                values.data(), nullptr, nullptr, 0);
   Result result(r);

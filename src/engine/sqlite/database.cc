@@ -7,6 +7,7 @@
 #include <limits>
 #include <optional>
 
+#include "engine/common/archive_engine.h"
 #include "engine/common/document_search.h"
 #include "runtime/text.h"
 
@@ -239,6 +240,7 @@ Database::~Database() {
 
 void Database::Execute(std::string_view sql) {
   ++statements_;
+  kvtengine::CountRoundTrip();
   char* err = nullptr;
   const std::string text(sql);
   Arm();
@@ -255,6 +257,7 @@ void Database::Execute(std::string_view sql) {
 
 Statement Database::Query(std::string_view sql) {
   ++statements_;
+  kvtengine::CountRoundTrip();
   auto it = cache_.find(sql);
   if (it != cache_.end() && !it->second.busy) {
     it->second.busy = true;
