@@ -49,6 +49,8 @@ class Workspace {
   std::string Picture() const;
 
   kvtengine::ArchiveEngine& Engine() { return *engine_; }
+  /// The engine, for what outlives a form (a list of found documents).
+  std::shared_ptr<kvtengine::ArchiveEngine> EngineRef() const { return engine_; }
   kvtfields::FieldsCollection& Fields() { return *fields_; }
   kvthost::Coordinator& Host() { return *coordinator_; }
   kvthost::IPerson& Person() { return *person_; }

@@ -3,8 +3,10 @@
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
 #include <QKeyEvent>
@@ -16,7 +18,6 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
-#include <QSortFilterProxyModel>
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
@@ -56,30 +57,59 @@ void ApplySettings(kvtapp::Workspace& w) {
 
 }  // namespace
 
-// The stored documents of the archive as a table: number, time saved, then one column per
-// field of the archive, read in one query.
+// The archive's documents meeting the search, as a table fetched a page at a time while it
+// scrolls: one engine query per page, so that an archive of millions opens at once.
 class DocumentsModel final : public QAbstractTableModel {
  public:
-  DocumentsModel(std::vector<std::string> fields, QObject* parent)
-      : QAbstractTableModel(parent), fields_(std::move(fields)) {}
-  void Load(std::vector<kvtengine::StoredDocument> docs) {
+  struct Column {
+    std::string field, caption;
+  };
+  DocumentsModel(std::shared_ptr<kvtengine::ArchiveEngine> engine, std::string archive,
+                 std::vector<Column> columns, QObject* parent)
+      : QAbstractTableModel(parent),
+        engine_(std::move(engine)),
+        archive_(std::move(archive)),
+        columns_(std::move(columns)) {}
+  /// Starts over with these criteria and reads the first page; what the engine refuses
+  /// (a date that is none) is raised and the table left as it was.
+  void Search(std::vector<kvtengine::Criterion> criteria) {
+    const auto total = engine_->CountDocuments(archive_, criteria);
     beginResetModel();
-    docs_ = std::move(docs);
+    criteria_ = std::move(criteria);
+    docs_.clear();
+    total_ = total;
+    more_ = true;
     endResetModel();
+    fetchMore({});
+  }
+  std::int64_t Total() const { return total_; }
+  bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && more_; }
+  void fetchMore(const QModelIndex& parent) override {
+    if (parent.isValid() || !more_) return;
+    const std::int32_t after = docs_.empty() ? 0 : docs_.back().id;
+    const auto ids = engine_->SearchDocuments(archive_, criteria_, after, kPage);
+    more_ = static_cast<std::int32_t>(ids.size()) == kPage;
+    std::vector<kvtengine::StoredDocument> page;
+    engine_->ReadDocumentsById(
+        ids, [&](kvtengine::StoredDocument&& d) { page.push_back(std::move(d)); });
+    if (page.empty()) return;
+    const int first = static_cast<int>(docs_.size());
+    beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+    for (auto& d : page) docs_.push_back(std::move(d));
+    endInsertRows();
   }
   int rowCount(const QModelIndex& parent) const override {
     return parent.isValid() ? 0 : static_cast<int>(docs_.size());
   }
   int columnCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(fields_.size()) + 2;
+    return parent.isValid() ? 0 : static_cast<int>(columns_.size()) + 1;
   }
   QVariant data(const QModelIndex& index, int role) const override {
     const auto& d = docs_[static_cast<std::size_t>(index.row())];
     if (role == Qt::UserRole) return d.id;
     if (role != Qt::DisplayRole) return {};
-    if (index.column() == 0) return d.id;  // a number, so that it sorts as one
-    if (index.column() == 1) return Q(d.saved_at);
-    const std::string& field = fields_[static_cast<std::size_t>(index.column() - 2)];
+    if (index.column() == 0) return d.id;
+    const std::string& field = columns_[static_cast<std::size_t>(index.column() - 1)].field;
     for (const auto& [name, value] : d.values) {
       if (name == field) return Q(kvt::JoinText(value));
     }
@@ -88,13 +118,18 @@ class DocumentsModel final : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation o, int role) const override {
     if (o != Qt::Horizontal || role != Qt::DisplayRole) return {};
     if (section == 0) return "N.";
-    if (section == 1) return "Salvato";
-    return Q(fields_[static_cast<std::size_t>(section - 2)]);
+    return Q(columns_[static_cast<std::size_t>(section - 1)].caption);
   }
 
  private:
-  std::vector<std::string> fields_;
+  static constexpr std::int32_t kPage = 100;
+  std::shared_ptr<kvtengine::ArchiveEngine> engine_;
+  std::string archive_;
+  std::vector<Column> columns_;
+  std::vector<kvtengine::Criterion> criteria_;
   std::vector<kvtengine::StoredDocument> docs_;
+  std::int64_t total_ = 0;
+  bool more_ = false;
 };
 
 void MarkRequiredFields(kvtapp::Workspace& w) {
@@ -316,6 +351,10 @@ void DeskWindow::MarkRequired() {
   MarkRequiredFields(*work_);
 }
 
+QString DeskWindow::FoundText() const {
+  return found_ ? found_->text() : QString();
+}
+
 QString DeskWindow::StatusText() const {
   return message_ ? message_->text() : QString();
 }
@@ -499,55 +538,109 @@ void DeskWindow::FindDocuments() {
     find_ = new QDialog(this);
     find_->setWindowTitle("Trova documenti");
     auto* column = new QVBoxLayout(find_);
-    filter_ = new QLineEdit(find_);
-    filter_->setPlaceholderText("Cerca in ogni campo...");
-    table_ = new QTableView(find_);
-    std::vector<std::string> names;
+    auto* row = new QHBoxLayout();
+    search_field_ = new QComboBox(find_);
+    search_field_->addItem("Tutti i campi", QString());
+    std::vector<DocumentsModel::Column> columns;
     for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
-      names.push_back(work_->Fields().Item(kvt::Variant(i))->Name());
+      auto field = work_->Fields().Item(kvt::Variant(i));
+      std::string caption = kvt::CStr(field->Label());
+      if (caption.empty()) caption = field->Name();
+      columns.push_back({field->Name(), caption});
+      search_field_->addItem(Q(caption), Q(field->Name()));
     }
-    documents_ = new DocumentsModel(std::move(names), find_);
-    sorted_ = new QSortFilterProxyModel(find_);
-    sorted_->setSourceModel(documents_);
-    sorted_->setFilterKeyColumn(-1);  // any field's text
-    sorted_->setFilterCaseSensitivity(Qt::CaseInsensitive);
-    table_->setModel(sorted_);
-    table_->setSortingEnabled(true);
+    search_field_->setToolTip("Il campo in cui cercare");
+    filter_ = new QLineEdit(find_);
+    filter_->setPlaceholderText("Cerca...");
+    filter_->setToolTip(
+        "Testo: inizia con (con * contiene); numeri e date: un valore o un intervallo da..a");
+    found_ = new QLabel(find_);
+    row->addWidget(search_field_);
+    row->addWidget(filter_, 1);
+    row->addWidget(found_);
+    table_ = new QTableView(find_);
+    documents_ =
+        new DocumentsModel(work_->EngineRef(), work_->Archive(), std::move(columns), find_);
+    table_->setModel(documents_);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setStretchLastSection(true);
-    column->addWidget(filter_);
+    column->addLayout(row);
     column->addWidget(table_, 1);
     find_->resize(760, 420);
-    QObject::connect(filter_.data(), &QLineEdit::textChanged, sorted_,
-                     &QSortFilterProxyModel::setFilterFixedString);
+    // A search per pause in typing, not per key.
+    auto* pause = new QTimer(find_);
+    pause->setSingleShot(true);
+    pause->setInterval(250);
+    QObject::connect(pause, &QTimer::timeout, find_, [this] { RunSearch(); });
+    QObject::connect(filter_.data(), &QLineEdit::textChanged, pause,
+                     static_cast<void (QTimer::*)()>(&QTimer::start));
+    QObject::connect(search_field_.data(), &QComboBox::currentIndexChanged, find_,
+                     [this] { RunSearch(); });
     auto open = [this] {
       const QModelIndex current = table_->currentIndex();
       if (!current.isValid()) return;
-      const int id = sorted_->data(current, Qt::UserRole).toInt();
+      const int id = documents_->data(current, Qt::UserRole).toInt();
       find_->hide();
       Correct(id);
     };
     QObject::connect(table_.data(), &QTableView::activated, find_, open);
-    // Enter in the search box opens the first document found.
-    QObject::connect(filter_.data(), &QLineEdit::returnPressed, find_, [this, open] {
-      if (sorted_->rowCount() == 0) return;
-      table_->setCurrentIndex(sorted_->index(0, 0));
+    // Enter in the search box searches at once and opens the first document found.
+    QObject::connect(filter_.data(), &QLineEdit::returnPressed, find_, [this, pause, open] {
+      pause->stop();
+      if (!RunSearch() || documents_->rowCount({}) == 0) return;
+      table_->setCurrentIndex(documents_->index(0, 0));
       open();
     });
   }
-  try {
-    documents_->Load(work_->Engine().ListDocuments(work_->Archive()));
-    table_->sortByColumn(0, Qt::AscendingOrder);
-  } catch (const std::exception& e) {
-    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
-    return;
-  }
+  if (!RunSearch()) return;
   find_->show();
   find_->raise();
   find_->activateWindow();
   filter_->setFocus();
+}
+
+bool DeskWindow::RunSearch() {
+  if (!documents_) return false;
+  const std::string field = search_field_->currentData().toString().toStdString();
+  std::string text = filter_->text().trimmed().toStdString();
+  std::vector<kvtengine::Criterion> criteria;
+  if (!text.empty()) {
+    kvtengine::Criterion c{field, kvtengine::Criterion::Op::kContains, text, ""};
+    bool text_field = true;
+    if (!field.empty()) {
+      auto f = work_->Fields().Item(kvt::Variant(field));
+      const auto kind = f->ControlType(std::nullopt);
+      text_field =
+          kind != kvtfields::kCalendar && !(kind == kvtfields::kTextBox && f->DataFormat() == 1);
+    }
+    if (const auto dots = text.find(".."); dots != std::string::npos) {
+      c = {field, kvtengine::Criterion::Op::kRange, text.substr(0, dots), text.substr(dots + 2)};
+    } else if (text.find('*') != std::string::npos || field.empty()) {
+      std::erase(c.value, '*');
+    } else {
+      // Text starts with what is typed; a number or date is equal to it.
+      c.op = text_field ? kvtengine::Criterion::Op::kPrefix : kvtengine::Criterion::Op::kEqual;
+    }
+    if (!c.value.empty() || !c.to.empty()) criteria.push_back(std::move(c));
+  }
+  try {
+    documents_->Search(criteria);
+  } catch (const kvt::Error& e) {
+    if (e.Number() == 5) {  // what was typed, not the database
+      found_->setText(Q(e.Description()));
+      return true;
+    }
+    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    return false;
+  } catch (const std::exception& e) {
+    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    return false;
+  }
+  const auto total = documents_->Total();
+  found_->setText(Q(std::to_string(total) + (total == 1 ? " documento" : " documenti")));
+  return true;
 }
 
 void DeskWindow::Correct(std::int32_t id) {

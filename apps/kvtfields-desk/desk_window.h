@@ -3,6 +3,7 @@
 // values, find and correct a stored document, the field viewer), on the Qt window system.
 #pragma once
 
+#include <QComboBox>
 #include <QDialog>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -17,7 +18,6 @@
 #include "host/qt/qt_desktop.h"
 
 class QLabel;
-class QSortFilterProxyModel;
 
 namespace kvtdesk {
 
@@ -64,6 +64,10 @@ class DeskWindow final : public QMainWindow {
   QDialog* FindDialog() const { return find_; }
   QTableView* DocumentTable() const { return table_; }
   QLineEdit* DocumentFilter() const { return filter_; }
+  /// Where the search looks: every field, or one chosen.
+  QComboBox* DocumentSearchField() const { return search_field_; }
+  /// How many documents the search found.
+  QString FoundText() const;
   /// The message in the status bar.
   QString StatusText() const;
   /// How many times the progress of building a form was shown (forms of many fields only).
@@ -84,6 +88,8 @@ class DeskWindow final : public QMainWindow {
   void ShowError(const std::string& what, const std::string& todo);
   void RefreshTitle();
   void ShowProgress(int done, int total);
+  // Searches what the find dialog says; false when the database failed (said already).
+  bool RunSearch();
 
   std::string db_;
   std::string archive_;
@@ -102,8 +108,9 @@ class DeskWindow final : public QMainWindow {
   QPointer<QDialog> find_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;
+  QPointer<QComboBox> search_field_;
+  QPointer<QLabel> found_;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
-  QSortFilterProxyModel* sorted_ = nullptr;
 };
 
 /// The person of the Qt window system, for the workspace.

@@ -104,8 +104,22 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   Press(Qt::Key_F, Qt::ControlModifier);
   ASSERT_TRUE(window_->FindDialog() && window_->FindDialog()->isVisible());
   EXPECT_EQ(window_->DocumentTable()->model()->rowCount(), 2);
+  EXPECT_EQ(window_->FoundText(), "2 documenti");
+  EXPECT_EQ(window_->DocumentTable()->model()->headerData(1, Qt::Horizontal).toString(),
+            "Numero documento");
+  // One field: a date is searched as one, what is none is said; any field: the text anywhere.
+  auto* where = window_->DocumentSearchField();
+  where->setCurrentIndex(where->findText("Data documento"));
+  QTest::keyClicks(window_->DocumentFilter(), "31/02/2026");
+  QTRY_COMPARE(window_->FoundText().contains("is not a date"), true);
+  window_->DocumentFilter()->setText("01/12/2026..06/12/2026");
+  QTRY_COMPARE(window_->FoundText(), QString("1 documento"));
+  EXPECT_EQ(window_->DocumentTable()->model()->data(window_->DocumentTable()->model()->index(0, 0)),
+            2);
+  where->setCurrentIndex(0);
+  window_->DocumentFilter()->clear();
   QTest::keyClicks(window_->DocumentFilter(), "1026");
-  EXPECT_EQ(window_->DocumentTable()->model()->rowCount(), 1);
+  QTRY_COMPARE(window_->DocumentTable()->model()->rowCount(), 1);
   QTest::keyClick(window_->DocumentFilter(), Qt::Key_Return);
   QApplication::processEvents();
   EXPECT_EQ(window_->Correcting(), 1);
@@ -247,6 +261,35 @@ TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuesti
 
 INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
+
+TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
+  {
+    auto engine = kvtapp::OpenEngine(db_, false);
+    engine->Transaction([&] {
+      for (int i = 0; i < 250; ++i) {
+        auto values = kvt::Dictionary::Create();
+        values->Add("NumeroDocumento", kvt::Variant(std::to_string(5000 + i)));
+        values->Add("Cliente", kvt::Variant(i % 2 ? "ROSSI" : "BIANCHI"));
+        engine->SaveDocument(sample::kArchive, values);
+      }
+    });
+  }
+  Press(Qt::Key_F, Qt::ControlModifier);
+  ASSERT_TRUE(window_->FindDialog() && window_->FindDialog()->isVisible());
+  QAbstractItemModel* found = window_->DocumentTable()->model();
+  EXPECT_EQ(window_->FoundText(), "250 documenti");
+  EXPECT_EQ(found->rowCount(), 100);  // the first page only
+  window_->DocumentTable()->scrollToBottom();
+  QTRY_COMPARE(found->rowCount(), 200);
+  auto* where = window_->DocumentSearchField();
+  where->setCurrentIndex(where->findText("Cliente"));
+  QTest::keyClicks(window_->DocumentFilter(), "ros");
+  QTRY_COMPARE(window_->FoundText(), QString("125 documenti"));
+  EXPECT_EQ(found->data(found->index(0, 0)).toInt(), 2);
+  while (found->canFetchMore({})) found->fetchMore({});
+  EXPECT_EQ(found->rowCount(), 125);
+  EXPECT_EQ(found->data(found->index(124, 0)).toInt(), 250);
+}
 
 TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus) {
   kvt::testing::TempDir dir;
