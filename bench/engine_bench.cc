@@ -19,6 +19,7 @@
 #include "host/common/coordinator.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/collection/fields_collection.h"
+#include "pg_server.h"
 #include "quiet.h"
 #include "runtime/record_set.h"
 #include "sample_file.h"
@@ -198,26 +199,10 @@ const kvt::ClassInfo& MemoryEngine::StaticClass() {
   return info;
 }
 
-// A throw-away PostgreSQL server for this program (scripts/pg-server.sh).
-struct PgServer {
-  std::string dir = "/tmp/kvtpg-bench-" + std::to_string(::getpid());
-  std::string conninfo;
-  PgServer() {
-    const std::string script = std::string(KVT_SOURCE_DIR) + "/scripts/pg-server.sh";
-    if (std::system((script + " start " + dir + " >/dev/null").c_str()) != 0) return;
-    std::ifstream in(dir + "/conninfo");
-    std::getline(in, conninfo);
-  }
-  ~PgServer() {
-    const std::string script = std::string(KVT_SOURCE_DIR) + "/scripts/pg-server.sh";
-    (void)std::system((script + " stop " + dir).c_str());
-  }
-};
-
 struct Engines {
   std::shared_ptr<kvthost::Desktop> desktop = kvthost::Desktop::Install();
   kvtbench::SampleFile file{"fill-bench"};
-  PgServer server;
+  kvtbench::PgServer server;
   std::shared_ptr<kvtpg::PgEngine> pg;
   std::shared_ptr<MemoryEngine> memory;
   std::map<std::string, double> seconds;  // mean seconds per fill, by engine

@@ -14,6 +14,10 @@ Platform& CurrentPlatform() {
   return *Slot();
 }
 
+std::shared_ptr<Platform> CurrentPlatformRef() {
+  return Slot();
+}
+
 std::shared_ptr<Platform> SetPlatform(std::shared_ptr<Platform> platform) {
   auto previous = Slot();
   Slot() = platform ? std::move(platform) : std::make_shared<RecordingPlatform>();

@@ -3,6 +3,7 @@
 // its own Platform; the default records what it was asked and shows nothing.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -39,10 +40,18 @@ class Platform {
   virtual void SendTab() = 0;
   /// Creates a new, hidden top-level window (a form object) named `name`.
   virtual ObjectRef CreateWindow(std::string_view name) = 0;
+  /// True when Post hands work to a loop of the window system's own; false (the default)
+  /// means nothing would run later by itself, so a caller does its work at once instead.
+  virtual bool PostsWork() const { return false; }
+  /// Runs `work` on the windows' thread soon, after what runs there now; callable from any
+  /// thread, and only called when PostsWork. The default runs it at once.
+  virtual void Post(std::function<void()> work) { work(); }
 };
 
 /// The platform in use; the recording default until a window system installs another.
 Platform& CurrentPlatform();
+/// The platform in use, shared: what a worker thread posts its answer to.
+std::shared_ptr<Platform> CurrentPlatformRef();
 /// Installs a platform (null puts the recording default back); returns the previous one.
 std::shared_ptr<Platform> SetPlatform(std::shared_ptr<Platform> platform);
 

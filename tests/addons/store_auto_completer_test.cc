@@ -123,6 +123,70 @@ TEST_F(AutoCompleterTest, ProgramWritesAndOtherKeysOfferNothing) {
   EXPECT_TRUE(other.Suggestions("A").empty());  // values are kept per key
 }
 
+// A store that answers later, when told to: as one looking up in the background.
+class LaterStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
+  KVT_OBJECT()
+
+ public:
+  explicit LaterStore(std::shared_ptr<MemoryStore> values) : values_(std::move(values)) {}
+  void Learn(const std::string& t, const std::string& k, const std::string& v) override {
+    values_->Learn(t, k, v);
+  }
+  std::vector<std::string> LookUp(const std::string& t, const std::string& k,
+                                  const std::function<bool(std::string_view)>& wanted,
+                                  std::size_t limit) override {
+    return values_->LookUp(t, k, wanted, limit);
+  }
+  void Forget(const std::string& t, const std::string& k, const std::string& v) override {
+    values_->Forget(t, k, v);
+  }
+  void StartingWithLater(const std::string& t, const std::string& k, const std::string& prefix,
+                         bool match_case, std::size_t limit,
+                         std::function<void(std::vector<std::string>)> done) override {
+    pending.emplace_back(StartingWith(t, k, prefix, match_case, limit), std::move(done));
+  }
+  // Answers question `i` (in the order asked).
+  void Answer(std::size_t i) { pending[i].second(pending[i].first); }
+  std::vector<std::pair<std::vector<std::string>, std::function<void(std::vector<std::string>)>>>
+      pending;
+
+ private:
+  std::shared_ptr<MemoryStore> values_;
+};
+
+const kvt::ClassInfo& LaterStore::StaticClass() {
+  static const kvt::ClassInfo info = kvt::ClassBuilder<LaterStore>("LaterStore").Build();
+  return info;
+}
+
+TEST_F(AutoCompleterTest, ALateAnswerIsShownOnlyForTheTextStillInTheBox) {
+  Learn("ACME", 2);
+  Learn("Acciaierie", 1);
+  Learn("Alfa", 1);
+  auto later = std::make_shared<LaterStore>(store_);
+  auto completer = std::make_shared<AutoCompleter>();
+  kvt::ObjectRef control = box_;
+  completer_->Detach();
+  completer->Attach(Variant(kvt::ObjectRef(later)), "SYS_AUTOCOMPLETE", "Fatture-Cliente", control);
+  user_.Focus("Cliente");
+  user_.Type("a");
+  user_.Type("c");
+  ASSERT_EQ(later->pending.size(), 2u);
+  EXPECT_TRUE(box_->Suggestions().empty());  // the keystrokes did not wait
+  later->Answer(1);
+  EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"ACME", "Acciaierie"}));
+  later->Answer(0);  // the answer for "a", overtaken: dropped
+  EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"ACME", "Acciaierie"}));
+  user_.Type("m");
+  box_->LetText("acme");  // changed before the answer came
+  later->Answer(2);
+  EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"ACME", "Acciaierie"}));
+  user_.Type("x");
+  completer->Detach();
+  later->pending.back().second({"stale"});  // answered after the box was let go
+  EXPECT_NE(box_->Suggestions(), std::vector<std::string>{"stale"});
+}
+
 TEST_F(AutoCompleterTest, AttachRefusesWhatItCannotUse) {
   AutoCompleter fresh;
   kvt::ObjectRef control = box_;

@@ -49,6 +49,7 @@ void AutoCompleter::Attach(const kvt::Variant& connection, const std::string& ta
 void AutoCompleter::Detach() {
   change_.Reset();
   control_.Reset();
+  alive_ = std::make_shared<int>();  // answers still on their way are for the old control
 }
 
 std::vector<std::string> AutoCompleter::Suggestions(const std::string& prefix) {
@@ -82,8 +83,24 @@ void AutoCompleter::OnChange() {
   const kvt::Variant active = kvt::GetProperty(parent.AsObject(), member::kActiveControl);
   if (!active.IsObject() || active.AsObject() != control) return;
   const std::string text = kvt::CStr(kvt::GetProperty(control, member::kText));
-  std::vector<std::string> offered;
-  if (!text.empty()) offered = Suggestions(text);
+  const std::uint64_t asked = ++asked_;
+  if (text.empty()) return Offer(asked, text, {});
+  // Answered at once, or later by a store that looks up in the background: then only the
+  // answer to the newest question, for the text still in the box, is shown.
+  store_->StartingWithLater(
+      table_, key_, text, match_case_, kMaxSuggestions,
+      [this, alive = std::weak_ptr<int>(alive_), asked, text](std::vector<std::string> offered) {
+        if (alive.expired()) return;  // detached or gone meanwhile
+        Offer(asked, text, std::move(offered));
+      });
+}
+
+void AutoCompleter::Offer(std::uint64_t asked, const std::string& text,
+                          std::vector<std::string> offered) {
+  if (asked != asked_) return;  // an older question's answer
+  auto control = control_.Resolve();
+  if (!control) return;
+  if (kvt::CStr(kvt::GetProperty(control, member::kText)) != text) return;
   if (offered.size() == 1 && offered.front() == text) offered.clear();  // nothing left to offer
   kvt::CallMethod(control, member::kShowSuggestions, kvt::ToVariant(offered));
 }

@@ -4,6 +4,7 @@
 // box's text.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
 
  private:
   void OnChange();
+  // Shows the answer to question `asked` about `text`, when it is still the newest.
+  void Offer(std::uint64_t asked, const std::string& text, std::vector<std::string> offered);
   kvt::ObjectRef store_object_;  // keeps the store alive
   kvtfields::IAutoCompleteStore* store_ = nullptr;
   std::string table_;
@@ -48,6 +51,8 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
   kvt::Subscription change_;
   bool match_case_ = false;
   bool learn_ = true;
+  std::uint64_t asked_ = 0;                               // questions asked the store
+  std::shared_ptr<int> alive_ = std::make_shared<int>();  // answers hold it weakly
 };
 
 /// Registers "kvtAutoComplete.AutoCompleter" with the class registry.

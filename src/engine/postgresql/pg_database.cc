@@ -375,6 +375,7 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
   PQsetNoticeProcessor(
       conn, [](void*, const char*) {}, nullptr);
   std::shared_ptr<PgDatabase> db(new PgDatabase(conn, std::move(where)));
+  db->conninfo_ = conninfo;
   const std::string& name = db->where_;
   db->Execute("SET client_min_messages = warning");
 

@@ -57,6 +57,9 @@ class PgDatabase {
 
   /// The connection as "postgresql://user@host:port/db", without its password.
   const std::string& Where() const { return where_; }
+  /// The connection string as given, password included: for opening a second connection
+  /// only, never to be shown.
+  const std::string& ConnectionString() const { return conninfo_; }
   /// Runs SQL text without parameters (several statements allowed).
   void Execute(const std::string& sql);
   /// Runs a statement, prepared on this connection the first time its text is seen.
@@ -72,6 +75,7 @@ class PgDatabase {
   [[noreturn]] void Fail(const std::string& what, const PGresult* r = nullptr) const;
   PGconn* conn_;
   std::string where_;
+  std::string conninfo_;
   std::unordered_map<std::string, std::string> prepared_;  // SQL text → statement name
   std::int64_t trips_ = 0;
 };

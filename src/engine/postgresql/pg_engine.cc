@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "runtime/class_builder.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtpg {
@@ -113,8 +114,25 @@ void PgStore::Forget(const std::string& table, const std::string& key, const std
              {key, value});
 }
 
+PgConnection::PgConnection(std::shared_ptr<PgDatabase> db)
+    : db_(std::move(db)),
+      worker_(std::make_shared<kvtengine::LookupWorker>([conninfo = db_->ConnectionString()] {
+        return std::make_shared<PgStore>(PgDatabase::Open(conninfo, false));
+      })) {}
+
 kvt::Variant PgConnection::AdoConnection() {
-  return kvt::Variant(std::make_shared<PgStore>(db_));
+  return kvt::Variant(std::make_shared<PgStore>(db_, worker_));
+}
+
+void PgStore::StartingWithLater(const std::string& table, const std::string& key,
+                                const std::string& prefix, bool match_case, std::size_t limit,
+                                std::function<void(std::vector<std::string>)> done) {
+  auto platform = kvt::CurrentPlatformRef();
+  if (!worker_ || !platform->PostsWork()) {
+    return done(StartingWith(table, key, prefix, match_case, limit));
+  }
+  kvtengine::QuotedStoreTable(table, kSource);  // a bad name is refused here, not later
+  worker_->Ask({table, key, prefix, match_case, limit, std::move(done)}, std::move(platform));
 }
 
 std::shared_ptr<PgEngine> PgEngine::Open(const std::string& conninfo, bool create) {

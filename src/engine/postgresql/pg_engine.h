@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/archive_engine.h"
+#include "engine/common/lookup_worker.h"
 #include "engine/postgresql/pg_database.h"
 #include "kvtfields/contracts/autocomplete_store.h"
 
@@ -22,7 +23,10 @@ class PgStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
   KVT_OBJECT()
 
  public:
-  explicit PgStore(std::shared_ptr<PgDatabase> db) : db_(std::move(db)) {}
+  /// `worker` answers lookups in the background for a window system with a loop (may be null).
+  explicit PgStore(std::shared_ptr<PgDatabase> db,
+                   std::shared_ptr<kvtengine::LookupWorker> worker = nullptr)
+      : db_(std::move(db)), worker_(std::move(worker)) {}
   std::string Where() const { return db_->Where(); }
   void Learn(const std::string& table, const std::string& key, const std::string& value) override;
   std::vector<std::string> LookUp(const std::string& table, const std::string& key,
@@ -31,22 +35,27 @@ class PgStore final : public kvt::Object, public kvtfields::IAutoCompleteStore {
   std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
                                         const std::string& prefix, bool match_case,
                                         std::size_t limit) override;
+  void StartingWithLater(const std::string& table, const std::string& key,
+                         const std::string& prefix, bool match_case, std::size_t limit,
+                         std::function<void(std::vector<std::string>)> done) override;
   void Forget(const std::string& table, const std::string& key, const std::string& value) override;
 
  private:
   std::shared_ptr<PgDatabase> db_;
+  std::shared_ptr<kvtengine::LookupWorker> worker_;
 };
 
 class PgConnection final : public kvtfields::IDBConnection {
   KVT_OBJECT()
 
  public:
-  explicit PgConnection(std::shared_ptr<PgDatabase> db) : db_(std::move(db)) {}
+  explicit PgConnection(std::shared_ptr<PgDatabase> db);
   kvt::Variant AdoConnection() override;
   bool IsOpen() override { return true; }
 
  private:
   std::shared_ptr<PgDatabase> db_;
+  std::shared_ptr<kvtengine::LookupWorker> worker_;  // its own connection to the same database
 };
 
 class PgEngine final : public kvtengine::ArchiveEngine {

@@ -6,6 +6,7 @@
 
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtsqlite {
@@ -87,7 +88,28 @@ void DatabaseHandle::Forget(const std::string& table, const std::string& key,
 
 kvt::Variant Connection::AdoConnection() {
   if (!db_) return kvt::Variant::Nothing();
-  return kvt::Variant(std::make_shared<DatabaseHandle>(db_));
+  return kvt::Variant(std::make_shared<DatabaseHandle>(db_, worker_));
+}
+
+void Connection::Attach(std::shared_ptr<Database> db) {
+  worker_.reset();  // its connection is to the database before
+  db_ = std::move(db);
+  if (!db_) return;
+  worker_ = std::make_shared<kvtengine::LookupWorker>([path = db_->Path()] {
+    return std::make_shared<DatabaseHandle>(Database::Open(path, false));
+  });
+}
+
+void DatabaseHandle::StartingWithLater(const std::string& table, const std::string& key,
+                                       const std::string& prefix, bool match_case,
+                                       std::size_t limit,
+                                       std::function<void(std::vector<std::string>)> done) {
+  auto platform = kvt::CurrentPlatformRef();
+  if (!worker_ || !platform->PostsWork()) {
+    return done(StartingWith(table, key, prefix, match_case, limit));
+  }
+  kvtengine::QuotedStoreTable(table, kSource);  // a bad name is refused here, not later
+  worker_->Ask({table, key, prefix, match_case, limit, std::move(done)}, std::move(platform));
 }
 
 const kvt::ClassInfo& SqliteEngine::StaticClass() {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/archive_engine.h"
+#include "engine/common/lookup_worker.h"
 #include "engine/sqlite/database.h"
 #include "kvtfields/contracts/autocomplete_store.h"
 #include "runtime/dictionary.h"
@@ -25,7 +26,10 @@ class DatabaseHandle final : public kvt::Object, public kvtfields::IAutoComplete
   KVT_OBJECT()
 
  public:
-  explicit DatabaseHandle(std::shared_ptr<Database> db) : db_(std::move(db)) {}
+  /// `worker` answers lookups in the background for a window system with a loop (may be null).
+  explicit DatabaseHandle(std::shared_ptr<Database> db,
+                          std::shared_ptr<kvtengine::LookupWorker> worker = nullptr)
+      : db_(std::move(db)), worker_(std::move(worker)) {}
   const std::shared_ptr<Database>& Get() const { return db_; }
   std::string Path() const { return db_->Path(); }
 
@@ -36,10 +40,14 @@ class DatabaseHandle final : public kvt::Object, public kvtfields::IAutoComplete
   std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
                                         const std::string& prefix, bool match_case,
                                         std::size_t limit) override;
+  void StartingWithLater(const std::string& table, const std::string& key,
+                         const std::string& prefix, bool match_case, std::size_t limit,
+                         std::function<void(std::vector<std::string>)> done) override;
   void Forget(const std::string& table, const std::string& key, const std::string& value) override;
 
  private:
   std::shared_ptr<Database> db_;
+  std::shared_ptr<kvtengine::LookupWorker> worker_;
 };
 
 class Connection final : public kvtfields::IDBConnection {
@@ -48,10 +56,13 @@ class Connection final : public kvtfields::IDBConnection {
  public:
   kvt::Variant AdoConnection() override;
   bool IsOpen() override { return db_ != nullptr; }
-  void Attach(std::shared_ptr<Database> db) { db_ = std::move(db); }
+  /// The database handed out from now on (null: none); lookups in the background open it
+  /// again for themselves.
+  void Attach(std::shared_ptr<Database> db);
 
  private:
   std::shared_ptr<Database> db_;
+  std::shared_ptr<kvtengine::LookupWorker> worker_;
 };
 
 class SqliteEngine final : public kvtengine::ArchiveEngine {

@@ -108,6 +108,13 @@ void QtDesktop::SendTab() {
   if (target) QTest::keyClick(target, Qt::Key_Tab);
 }
 
+void QtDesktop::Post(std::function<void()> work) {
+  // Queued to the application object: it runs on the thread of the windows, in order.
+  if (QCoreApplication* app = QCoreApplication::instance()) {
+    QMetaObject::invokeMethod(app, std::move(work), Qt::QueuedConnection);
+  }
+}
+
 kvt::ObjectRef QtDesktop::CreateWindow(std::string_view name) {
   return NewForm(std::string(name));
 }

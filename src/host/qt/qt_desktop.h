@@ -42,6 +42,9 @@ class QtDesktop final : public kvt::Platform {
   void SendTab() override;
   /// A new hidden window (a QtForm).
   kvt::ObjectRef CreateWindow(std::string_view name) override;
+  /// Work from other threads runs in Qt's event loop.
+  bool PostsWork() const override { return true; }
+  void Post(std::function<void()> work) override;
 
   /// A new form, as a host creates its own; it becomes the active one.
   std::shared_ptr<QtForm> NewForm(const std::string& name);

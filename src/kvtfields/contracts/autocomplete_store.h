@@ -29,6 +29,13 @@ class IAutoCompleteStore {
   virtual std::vector<std::string> StartingWith(const std::string& table, const std::string& key,
                                                 const std::string& prefix, bool match_case,
                                                 std::size_t limit);
+  /// StartingWith's answer given to `done` on the windows' thread: at once (this one), or later
+  /// from a store that looks up in the background while the person types on.
+  virtual void StartingWithLater(const std::string& table, const std::string& key,
+                                 const std::string& prefix, bool match_case, std::size_t limit,
+                                 std::function<void(std::vector<std::string>)> done) {
+    done(StartingWith(table, key, prefix, match_case, limit));
+  }
   /// Removes `value` under `key`; a value that is not there is no error.
   virtual void Forget(const std::string& table, const std::string& key,
                       const std::string& value) = 0;
