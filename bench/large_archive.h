@@ -137,7 +137,7 @@ inline void GeneratePg(const std::string& conninfo, std::int64_t n) {
       count + ") g");
   run("SELECT setval(pg_get_serial_sequence('documents', 'id'), " + count + ")");
   run("INSERT INTO document_values (document, position, field, value, search) "
-      "SELECT g, f.pos, f.name, to_jsonb(l.value), l.search FROM generate_series(1, " +
+      "SELECT g, f.pos, f.name, to_jsonb(l.value), l.search FROM generate_series(1::bigint, " +
       count + ") g CROSS JOIN (VALUES (1, 'NumeroDocumento', 1, " + std::to_string(n + 1) +
       "), (2, 'DataDocumento', 7919, 3650), (3, 'TipoDocumento', 1, 3), (4, 'Reparto', 1, 2), "
       "(5, 'Cliente', 31, 5000), (6, 'CodiceFiscale', 0, 1), (7, 'Email', 0, 1), "

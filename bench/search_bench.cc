@@ -293,6 +293,105 @@ BENCHMARK(BM_AutoCompleteKeystroke)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond);
 
+// PostgreSQL through the proxy at 10 ms each way, fresh for each benchmark.
+struct Remote {
+  std::unique_ptr<kvtbench::DelayProxy> proxy;
+  std::string db;
+  explicit Remote(const std::function<void(kvtengine::ArchiveEngine&)>& fill) {
+    const std::string& where = Server().conninfo;
+    if (where.empty()) return;
+    auto engine = kvtpg::PgEngine::Open(where);
+    fill(*engine);
+    proxy = std::make_unique<kvtbench::DelayProxy>(std::stoi(where.substr(where.find("port=") + 5)),
+                                                   std::chrono::milliseconds(10));
+    db = Through(*proxy);
+  }
+};
+
+kvtapp::Workspace HeadlessWorkspace() {
+  return kvtapp::Workspace(
+      [](std::shared_ptr<kvthost::Form> f) -> std::unique_ptr<kvthost::IPerson> {
+        return std::make_unique<kvthost::User>(std::move(f));
+      });
+}
+
+void BM_OpenFormRemote(benchmark::State& state) {
+  auto desktop = kvthost::Desktop::Install();
+  const int fields = static_cast<int>(state.range(0));
+  Remote remote([&](kvtengine::ArchiveEngine& e) {
+    kvtarchive::sample::CreateScaledArchive(e, "Grande", fields);
+  });
+  if (remote.db.empty()) {
+    desktop->Uninstall();
+    return state.SkipWithError("no PostgreSQL server");
+  }
+  std::int64_t trips = 0;
+  for (auto _ : state) {
+    auto w = HeadlessWorkspace();
+    w.Open(remote.db, false);
+    const auto before = w.Engine().RoundTrips();
+    w.Build("Grande", sample::kEntryForm);
+    trips = w.Engine().RoundTrips() - before;
+  }
+  desktop->Uninstall();
+  state.counters["round_trips"] = static_cast<double>(trips);
+}
+BENCHMARK(BM_OpenFormRemote)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+// A document stored on the entry form, then the next one (its retained fields kept) stored too:
+// round_trips of the engine's save of the second, session_trips of its whole save (the focused
+// field left, the duplicate question, learnt values), next_trips of moving to the next one.
+void BM_SaveRemote(benchmark::State& state) {
+  auto desktop = kvthost::Desktop::Install();
+  Remote remote([](kvtengine::ArchiveEngine& e) { sample::CreateSampleArchive(e); });
+  if (remote.db.empty()) {
+    desktop->Uninstall();
+    return state.SkipWithError("no PostgreSQL server");
+  }
+  std::int64_t save = 0, session = 0, next = 0;
+  for (auto _ : state) {
+    auto w = HeadlessWorkspace();
+    w.Open(remote.db, false);
+    w.Build(sample::kArchive, sample::kEntryForm);
+    kvtapp::DocumentSession doc(w);
+    auto type = [&](const std::string& number) {
+      auto& p = w.Person();
+      p.Focus("NumeroDocumento");
+      p.Type(number);
+      p.Tab();
+      p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+      p.Focus("TipoDocumento");
+      p.Choose("FAT");
+      p.Focus("Cliente");
+      p.Type("Rossi srl");
+      p.Tab();
+    };
+    type("2001");
+    if (doc.Save().result != kvtapp::SaveOutcome::Result::kStored) {
+      state.SkipWithError("the first document was refused");
+      break;
+    }
+    auto before = w.Engine().RoundTrips();
+    doc.Next();
+    next = w.Engine().RoundTrips() - before;
+    type("2002");
+    auto values = kvt::Dictionary::Create();
+    values->Add("NumeroDocumento", kvt::Variant("2003"));
+    before = w.Engine().RoundTrips();
+    const auto outcome = doc.Save();
+    session = w.Engine().RoundTrips() - before;
+    if (outcome.result != kvtapp::SaveOutcome::Result::kStored) state.SkipWithError("refused");
+    before = w.Engine().RoundTrips();
+    w.Engine().SaveDocument(sample::kArchive, values);
+    save = w.Engine().RoundTrips() - before;
+  }
+  desktop->Uninstall();
+  state.counters["round_trips"] = static_cast<double>(save);
+  state.counters["session_trips"] = static_cast<double>(session);
+  state.counters["next_trips"] = static_cast<double>(next);
+}
+BENCHMARK(BM_SaveRemote)->Iterations(1)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

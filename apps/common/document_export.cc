@@ -1,5 +1,6 @@
 #include "common/document_export.h"
 
+#include <algorithm>
 #include <unordered_map>
 
 #include "common/csv.h"
@@ -14,9 +15,14 @@ std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archi
   std::vector<std::string> columns = form_fields;
   std::unordered_map<std::string, std::size_t> column_of;
   for (std::size_t c = 0; c < columns.size(); ++c) column_of.emplace(columns[c], c);
-  // Values stored under names the form no longer has get columns of their own.
-  for (auto& name : engine.DocumentFieldNames(archive)) {
-    if (column_of.emplace(name, columns.size()).second) columns.push_back(std::move(name));
+  // Values stored under names the form no longer has get columns of their own. Only when some
+  // document anywhere holds such a name is the archive read for them first.
+  const auto stored = engine.StoredFieldNames();
+  if (std::any_of(stored.begin(), stored.end(),
+                  [&](const std::string& n) { return !column_of.contains(n); })) {
+    for (auto& name : engine.DocumentFieldNames(archive)) {
+      if (column_of.emplace(name, columns.size()).second) columns.push_back(std::move(name));
+    }
   }
   auto cell = [&](std::string text) {
     return options.raw ? text : SpreadsheetSafe(std::move(text));

@@ -447,6 +447,8 @@ TEST_P(EngineTest, DocumentsAreReadInOneOrderedPassWholeAcrossBatches) {
   EXPECT_EQ(engine_->DocumentFieldNames("Fatture"),
             (std::vector<std::string>{"Numero", "Cliente", "Note", "Vecchio"}));
   EXPECT_TRUE(engine_->DocumentFieldNames("Nessuno").empty());
+  EXPECT_EQ(engine_->StoredFieldNames(),
+            (std::vector<std::string>{"Cliente", "Note", "Numero", "Vecchio"}));
   EXPECT_EQ(engine_->ListDocuments("Fatture").size(), 701u);
 }
 

@@ -7,6 +7,7 @@
 
 #include "archives/sample_archive.h"
 #include "engine/common/code_filter.h"
+#include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
@@ -191,6 +192,36 @@ std::string Pg(const std::string& conninfo, const std::string& sql) {
   PQclear(r);
   PQfinish(c);
   return out;
+}
+
+TEST(PgDatabase, StatementsSentTogetherTakeOneTripAndAFailureLeavesTheConnectionUsable) {
+  KVT_REQUIRE_PG();
+  auto db = kvtpg::PgDatabase::Open(kvt::testing::FreshPgDatabase(), /*create=*/true);
+  auto trips = db->RoundTrips();
+  auto r = db->QueryAll({{"SELECT $1::int + 1", {"41"}}, {"SELECT 'due'", {}}});
+  EXPECT_EQ(db->RoundTrips() - trips, 1);  // two statements, prepared and run
+  EXPECT_EQ(r[0].Text(0, 0), "42");
+  EXPECT_EQ(r[1].Text(0, 0), "due");
+  trips = db->RoundTrips();
+  EXPECT_EQ(db->Query("SELECT $1::int + 1", {"1"}).Text(0, 0), "2");  // prepared before
+  EXPECT_EQ(db->RoundTrips() - trips, 1);
+  // A statement that does not prepare, or fails as it runs: said, nothing half done.
+  EXPECT_THAT(CaptureError([&] {
+                db->QueryAll({{"SELECT 1", {}}, {"SELEKT 2", {}}});
+              }).Description(),
+              ::testing::HasSubstr("cannot prepare"));
+  EXPECT_THAT(CaptureError([&] {
+                db->QueryAll({{"INSERT INTO scripts (script_set, source) VALUES ('a', 'x')", {}},
+                              {"SELECT 1 / $1::int", {"0"}}});
+              }).Description(),
+              ::testing::HasSubstr("division by zero"));
+  EXPECT_EQ(db->Query("SELECT count(*) FROM scripts").Text(0, 0), "0");
+  EXPECT_THAT(CaptureError([&] {
+                db->QueryAll({{"SELECT 2 / $1::int", {"0"}}, {"SELECT 'tre'", {}}});
+              }).Description(),
+              ::testing::HasSubstr("division by zero"));  // the first failure, not what it stopped
+  EXPECT_EQ(db->Query("SELECT 'tre'").Text(0, 0), "tre");
+  EXPECT_EQ(db->Query("SELECT $1::int + 1", {"2"}).Text(0, 0), "3");
 }
 
 TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {

@@ -164,6 +164,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// The field names the archive's stored documents hold values for, in the order they first
   /// appear (oldest document first, then as stored in it).
   virtual std::vector<std::string> DocumentFieldNames(const std::string& archive) = 0;
+  /// Every field name any stored document holds a value for, in any archive, in name order;
+  /// read from the key index a name at a time, never the values.
+  virtual std::vector<std::string> StoredFieldNames() = 0;
   /// The archive's stored documents, oldest first, read in one query.
   virtual std::vector<StoredDocument> ListDocuments(const std::string& archive) = 0;
   /// One page of the archive's documents meeting every criterion: the ids above `after`,

@@ -122,6 +122,10 @@ void ForwardingEngine::ReadDocumentsById(
   Before("ReadDocumentsById");
   inner_->ReadDocumentsById(ids, each);
 }
+std::vector<std::string> ForwardingEngine::StoredFieldNames() {
+  Before("StoredFieldNames");
+  return inner_->StoredFieldNames();
+}
 std::vector<StoredDocument> ForwardingEngine::ListDocuments(const std::string& archive) {
   Before("ListDocuments");
   return inner_->ListDocuments(archive);

@@ -40,6 +40,7 @@ class ForwardingEngine : public ArchiveEngine {
   void ReadDocuments(const std::string& archive,
                      const std::function<void(StoredDocument&& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
+  std::vector<std::string> StoredFieldNames() override;
   std::vector<std::int32_t> FindDocuments(
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;

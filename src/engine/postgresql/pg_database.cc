@@ -459,22 +459,10 @@ void PgDatabase::Execute(const std::string& sql) {
   if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("the database refused", r);
 }
 
-void PgDatabase::Prepare(const std::string& sql) {
-  std::string name = "kvt" + std::to_string(prepared_.size() + 1);
-  ++trips_;
-  kvtengine::CountRoundTrip();
-  PGresult* r = PQprepare(conn_, name.c_str(), sql.c_str(), 0, nullptr);
-  const Result owner(r);
-  if (PQresultStatus(r) != PGRES_COMMAND_OK) Fail("cannot prepare a statement", r);
-  prepared_.emplace(sql, std::move(name));
-}
+namespace {
 
-Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& params) {
-  auto it = prepared_.find(sql);
-  if (it == prepared_.end()) {
-    Prepare(sql);
-    it = prepared_.find(sql);
-  }
+// The parameters as libpq takes them; a text the server would cut short is refused.
+std::vector<const char*> Values(const std::vector<Param>& params) {
   std::vector<const char*> values;
   values.reserve(params.size());
   for (const Param& p : params) {
@@ -487,14 +475,107 @@ Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& param
     }
     values.push_back(p ? p->c_str() : nullptr);
   }
+  return values;
+}
+
+bool Succeeded(const Result& r) {
+  const auto status = PQresultStatus(r.Get());
+  return status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+}
+
+}  // namespace
+
+Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& params) {
+  auto it = prepared_.find(sql);
+  if (it == prepared_.end()) return std::move(QueryAll({{sql, params}}).front());
+  const auto values = Values(params);
   ++trips_;
   kvtengine::CountRoundTrip();
-  PGresult* r = PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
-                               values.data(), nullptr, nullptr, 0);
-  Result result(r);
-  const auto status = PQresultStatus(r);
-  if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) Fail("query failed", r);
+  Result result(PQexecPrepared(conn_, it->second.c_str(), static_cast<int>(values.size()),
+                               values.data(), nullptr, nullptr, 0));
+  if (!Succeeded(result)) Fail("query failed", result.Get());
   return result;
+}
+
+std::vector<Result> PgDatabase::QueryAll(const std::vector<Statement>& statements) {
+  std::vector<std::vector<const char*>> values;
+  for (const auto& s : statements) values.push_back(Values(s.params));
+  // One pipeline, one trip: each statement prepared the first time its text is seen, then run;
+  // the server runs them all in one transaction of their own unless one is open.
+  ++trips_;
+  kvtengine::CountRoundTrip();
+  std::vector<std::optional<std::string>> new_names(statements.size());
+  bool sent = PQenterPipelineMode(conn_) == 1;
+  std::size_t next_name = prepared_.size();
+  for (std::size_t i = 0; sent && i < statements.size(); ++i) {
+    const auto& s = statements[i];
+    auto it = prepared_.find(s.sql);
+    std::string name;
+    if (it != prepared_.end()) {
+      name = it->second;
+    } else {
+      name = "kvt" + std::to_string(++next_name);
+      new_names[i] = name;
+      sent = PQsendPrepare(conn_, name.c_str(), s.sql.c_str(), 0, nullptr) == 1;
+    }
+    sent = sent && PQsendQueryPrepared(conn_, name.c_str(), static_cast<int>(values[i].size()),
+                                       values[i].data(), nullptr, nullptr, 0) == 1;
+  }
+  sent = sent && PQpipelineSync(conn_) == 1;
+  if (!sent) {
+    EndPipeline();
+    Fail("cannot send a statement");
+  }
+  // The results in the order sent: for each new statement its prepare's, then its run's.
+  std::vector<Result> prepares, results;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    if (new_names[i]) prepares.push_back(NextResult());
+    results.push_back(NextResult());
+  }
+  EndPipeline();
+  // Every statement the server now holds is remembered (its name must not be given again);
+  // then the first failure, in the order sent, is raised.
+  std::size_t p = 0;
+  const Result* failed = nullptr;
+  const char* what = nullptr;
+  for (std::size_t i = 0; i < statements.size(); ++i) {
+    if (new_names[i]) {
+      const Result& prepare = prepares[p++];
+      if (Succeeded(prepare)) {
+        prepared_.emplace(statements[i].sql, *new_names[i]);
+      } else if (!failed) {
+        failed = &prepare, what = "cannot prepare a statement";
+      }
+    }
+    if (!failed && !Succeeded(results[i])) failed = &results[i], what = "query failed";
+  }
+  if (failed) Fail(what, failed->Get());
+  return results;
+}
+
+Result PgDatabase::NextResult() {
+  // One command's result, then the null that ends its results.
+  Result r(PQgetResult(conn_));
+  if (r.Get()) {
+    while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
+  }
+  return r;
+}
+
+void PgDatabase::EndPipeline() {
+  // Up to the pipeline's sync (or a connection that broke), then one command at a time again.
+  for (int nulls = 0; nulls < 2 && PQpipelineStatus(conn_) != PQ_PIPELINE_OFF;) {
+    PGresult* r = PQgetResult(conn_);
+    if (!r) {
+      if (PQstatus(conn_) != CONNECTION_OK) break;
+      ++nulls;
+      continue;
+    }
+    const bool sync = PQresultStatus(r) == PGRES_PIPELINE_SYNC;
+    PQclear(r);
+    if (sync) break;
+  }
+  PQexitPipelineMode(conn_);
 }
 
 std::string WhyUnstorable(std::string_view text) {

@@ -28,6 +28,7 @@ using Param = std::optional<std::string>;
 class Result {
  public:
   explicit Result(PGresult* r) : r_(r, &PQclear) {}
+  const PGresult* Get() const { return r_.get(); }
   int Rows() const { return PQntuples(r_.get()); }
   int Columns() const { return PQnfields(r_.get()); }
   bool IsNull(int row, int col) const { return PQgetisnull(r_.get(), row, col) != 0; }
@@ -62,8 +63,16 @@ class PgDatabase {
   const std::string& ConnectionString() const { return conninfo_; }
   /// Runs SQL text without parameters (several statements allowed).
   void Execute(const std::string& sql);
-  /// Runs a statement, prepared on this connection the first time its text is seen.
+  /// Runs a statement, prepared on this connection the first time its text is seen (in the
+  /// same trip to the server).
   Result Query(const std::string& sql, const std::vector<Param>& params = {});
+  struct Statement {
+    std::string sql;
+    std::vector<Param> params;
+  };
+  /// Runs several statements in one trip to the server (one pipeline), their results in order;
+  /// the first that fails raises.
+  std::vector<Result> QueryAll(const std::vector<Statement>& statements);
   /// The requests sent to the server since connecting (each a round trip).
   std::int64_t RoundTrips() const { return trips_; }
   /// Nesting depth of Transaction; 0 outside one.
@@ -71,7 +80,9 @@ class PgDatabase {
 
  private:
   PgDatabase(PGconn* conn, std::string where) : conn_(conn), where_(std::move(where)) {}
-  void Prepare(const std::string& sql);
+  // Pipeline mode: the next command's result; and out of the pipeline again.
+  Result NextResult();
+  void EndPipeline();
   [[noreturn]] void Fail(const std::string& what, const PGresult* r = nullptr) const;
   PGconn* conn_;
   std::string where_;

@@ -143,19 +143,21 @@ PgEngine::PgEngine(std::shared_ptr<PgDatabase> db)
     : db_(std::move(db)), connection_(std::make_shared<PgConnection>(db_)) {}
 
 PgEngine::ArchiveRead PgEngine::ReadArchive(const std::string& archive) {
+  // Definitions and codes in one trip, and as of one moment.
+  const auto r =
+      db_->QueryAll({{std::string("SELECT cod, ") + kvtengine::kDefinitionColumnsSql +
+                          " FROM field_definitions WHERE archive = $1 ORDER BY position, cod",
+                      {archive}},
+                     {"SELECT fieldType, \"COD\", \"VALUE\" FROM code_lists WHERE archive = $1 "
+                      "ORDER BY fieldType, \"COD\"",
+                      {archive}}});
   ArchiveRead read;
-  const Result d =
-      db_->Query(std::string("SELECT cod, ") + kvtengine::kDefinitionColumnsSql +
-                     " FROM field_definitions WHERE archive = $1 ORDER BY position, cod",
-                 {archive});
+  const Result& d = r[0];
   for (int i = 0; i < d.Rows(); ++i) {
     read.names.push_back(d.Text(i, 0));
     read.definitions.push_back(d.Row(i, 1, 12));
   }
-  const Result c = db_->Query(
-      "SELECT fieldType, \"COD\", \"VALUE\" FROM code_lists WHERE archive = $1 "
-      "ORDER BY fieldType, \"COD\"",
-      {archive});
+  const Result& c = r[1];
   for (int i = 0; i < c.Rows(); ++i) read.codes.emplace_back(c.Text(i, 0), c.Row(i, 1, 2));
   return read;
 }
@@ -498,6 +500,15 @@ void PgEngine::ReadDocuments(
     if (doc) each(std::move(*doc));
     db_->Query("CLOSE kvt_documents");
   });
+}
+
+std::vector<std::string> PgEngine::StoredFieldNames() {
+  // A loose scan of the key index: each step seeks the next name.
+  const Result r = db_->Query(
+      "WITH RECURSIVE f(name) AS (SELECT (SELECT field FROM document_values ORDER BY field LIMIT "
+      "1) UNION ALL SELECT (SELECT field FROM document_values WHERE field > f.name ORDER BY field "
+      "LIMIT 1) FROM f WHERE f.name IS NOT NULL) SELECT name FROM f WHERE name IS NOT NULL");
+  return Texts(r);
 }
 
 std::vector<std::string> PgEngine::DocumentFieldNames(const std::string& archive) {

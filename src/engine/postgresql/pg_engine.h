@@ -90,6 +90,7 @@ class PgEngine final : public kvtengine::ArchiveEngine {
       const std::string& archive,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
+  std::vector<std::string> StoredFieldNames() override;
   std::vector<std::int32_t> FindDocuments(
       const std::string& archive,
       const std::vector<std::pair<std::string, kvt::Variant>>& equal) override;

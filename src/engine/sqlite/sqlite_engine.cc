@@ -595,6 +595,18 @@ void SqliteEngine::ReadDocuments(
   if (doc) each(std::move(*doc));
 }
 
+std::vector<std::string> SqliteEngine::StoredFieldNames() {
+  // A loose scan of the key index: each step seeks the next name.
+  auto q = Db().Query(
+      "WITH RECURSIVE f(name) AS (SELECT (SELECT field FROM document_values INDEXED BY "
+      "document_values_by_key ORDER BY field LIMIT 1) UNION ALL SELECT (SELECT field FROM "
+      "document_values INDEXED BY document_values_by_key WHERE field > f.name ORDER BY field "
+      "LIMIT 1) FROM f WHERE f.name IS NOT NULL) SELECT name FROM f WHERE name IS NOT NULL");
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
 std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& archive) {
   // A value's rowid grows as a document's values are stored: with the document's id in the
   // high bits, the smallest key of a name is where it first appears.
