@@ -1,72 +1,105 @@
 #include "common/csv.h"
 
+#include <sstream>
 #include <stdexcept>
 
 namespace kvtapp {
 
-CsvTable ParseCsv(std::string_view text) {
-  if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-  CsvTable t;
-  // The header row decides the separator (outside quotes).
-  int semicolons = 0, commas = 0;
+CsvReader::CsvReader(std::istream& in) : in_(in) {}
+
+int CsvReader::Get() {
+  if (pending_at_ < pending_.size()) return static_cast<unsigned char>(pending_[pending_at_++]);
+  const int c = in_.get();
+  if (c == std::char_traits<char>::eof() && in_.bad()) throw std::runtime_error("cannot be read");
+  return c;
+}
+
+int CsvReader::Peek() {
+  if (pending_at_ < pending_.size()) return static_cast<unsigned char>(pending_[pending_at_]);
+  return in_.peek();
+}
+
+void CsvReader::Start() {
+  started_ = true;
+  // The header row decides the separator (outside quotes): read ahead to its end, then parse
+  // it like any row from what was read.
   bool quoted = false;
-  for (char c : text) {
+  int semicolons = 0, commas = 0;
+  for (int c = in_.get(); c != std::char_traits<char>::eof(); c = in_.get()) {
+    pending_ += static_cast<char>(c);
     if (c == '"') quoted = !quoted;
     if (!quoted && (c == '\n' || c == '\r')) break;
     if (!quoted) semicolons += c == ';', commas += c == ',';
   }
-  t.separator = commas > semicolons ? ',' : ';';
+  if (in_.bad()) throw std::runtime_error("cannot be read");
+  if (pending_.starts_with("\xEF\xBB\xBF")) pending_at_ = 3;
+  separator_ = commas > semicolons ? ',' : ';';
+}
 
-  std::vector<std::string> row;
-  std::string field;
-  int line = 1, row_line = 1;
-  bool in_quotes = false, field_started = false;
-  auto end_field = [&] {
-    row.push_back(std::move(field));
-    field.clear();
-    field_started = false;
-  };
-  auto end_row = [&] {
-    end_field();
-    if (!(row.size() == 1 && row[0].empty())) {  // blank lines are no rows
-      t.rows.push_back(std::move(row));
-      t.lines.push_back(row_line);
-    }
+bool CsvReader::Next(std::vector<std::string>& row, int& line) {
+  if (!started_) Start();
+  for (;;) {  // until a row that is not blank
     row.clear();
-  };
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (in_quotes) {
-      if (c == '"') {
-        if (i + 1 < text.size() && text[i + 1] == '"') {
-          field += '"';
-          ++i;
+    std::string field;
+    bool in_quotes = false, field_started = false, any = false, ended = false;
+    const int row_line = line_;
+    auto end_field = [&] {
+      row.push_back(std::move(field));
+      field.clear();
+      field_started = false;
+    };
+    for (int c = Get(); c != std::char_traits<char>::eof(); c = Get()) {
+      any = true;
+      if (in_quotes) {
+        if (c == '"') {
+          if (Peek() == '"') {
+            field += '"';
+            Get();
+          } else {
+            in_quotes = false;
+          }
         } else {
-          in_quotes = false;
+          if (c == '\n') ++line_;
+          field += static_cast<char>(c);
         }
-      } else {
-        if (c == '\n') ++line;
-        field += c;
+        continue;
       }
-      continue;
+      if (c == '"' && !field_started) {
+        in_quotes = field_started = true;
+      } else if (c == separator_) {
+        end_field();
+      } else if (c == '\r' || c == '\n') {
+        if (c == '\r' && Peek() == '\n') Get();
+        ++line_;
+        ended = true;
+        break;
+      } else {
+        field += static_cast<char>(c);
+        field_started = true;
+      }
     }
-    if (c == '"' && !field_started) {
-      in_quotes = field_started = true;
-    } else if (c == t.separator) {
-      end_field();
-    } else if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-      end_row();
-      row_line = ++line;
-    } else {
-      field += c;
-      field_started = true;
+    if (in_quotes) {
+      throw std::runtime_error("line " + std::to_string(row_line) + ": a quote is not closed");
     }
+    if (!ended && (!any || (!field_started && row.empty()))) return false;
+    end_field();
+    if (row.size() == 1 && row[0].empty()) continue;  // blank lines are no rows
+    line = row_line;
+    return true;
   }
-  if (in_quotes) {
-    throw std::runtime_error("line " + std::to_string(row_line) + ": a quote is not closed");
+}
+
+CsvTable ParseCsv(std::string_view text) {
+  std::istringstream in{std::string(text)};
+  CsvReader reader(in);
+  CsvTable t;
+  std::vector<std::string> row;
+  int line = 0;
+  while (reader.Next(row, line)) {
+    t.rows.push_back(row);
+    t.lines.push_back(line);
   }
-  if (field_started || !row.empty()) end_row();
+  t.separator = reader.Separator();
   return t;
 }
 

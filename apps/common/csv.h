@@ -3,6 +3,7 @@
 // mark at the start is skipped.
 #pragma once
 
+#include <istream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,8 +16,30 @@ struct CsvTable {
   std::vector<int> lines;                      // the file line each row starts on
 };
 
-/// Reads CSV text; the separator is the one of ';' and ',' that the header row uses more.
-/// A quote left open raises std::runtime_error naming its line.
+/// Reads CSV a row at a time from a stream, in constant memory; the separator is the one of
+/// ';' and ',' that the header row uses more.
+class CsvReader {
+ public:
+  explicit CsvReader(std::istream& in);
+  /// The next row and the file line it starts on; false after the last. A quote left open, or
+  /// a stream that fails, raises std::runtime_error (naming the line).
+  bool Next(std::vector<std::string>& row, int& line);
+  /// Known once the first row was read.
+  char Separator() const { return separator_; }
+
+ private:
+  void Start();
+  int Get();
+  int Peek();
+  std::istream& in_;
+  std::string pending_;  // the header row, read ahead to find the separator
+  std::size_t pending_at_ = 0;
+  bool started_ = false;
+  char separator_ = ';';
+  int line_ = 1;
+};
+
+/// Reads CSV text whole (CsvReader over it).
 CsvTable ParseCsv(std::string_view text);
 
 /// One row of CSV (ending with "\r\n"), quoting cells that hold a quote, a line end or either

@@ -145,16 +145,39 @@ void ImportRows(
     const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
   result = ImportResult{};
   if (rows.empty()) return;
-  const std::vector<std::string>& header = rows[0];
+  std::size_t at = 1;
   const std::size_t total = rows.size() - 1;
+  ImportRows(
+      w, rows[0],
+      [&](std::vector<std::string>& row) {
+        if (at >= rows.size()) return false;
+        row = rows[at++];
+        return true;
+      },
+      messages, options, refused,
+      [&](std::size_t done, std::size_t) {
+        if (progress) progress(done, total);
+      },
+      result);
+}
+
+void ImportRows(
+    Workspace& w, const std::vector<std::string>& header, const RowSource& next,
+    const std::function<std::vector<std::string>()>& messages, const ImportOptions& options,
+    const std::function<void(std::size_t, const std::vector<std::pair<std::string, std::string>>&)>&
+        refused,
+    const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
+  result = ImportResult{};
   // Rows are stored a few hundred to a transaction: one commit (and its flush to disk) per row
   // would cost more than entering the row.
   constexpr std::size_t kRowsPerCommit = 250;
-  result.skipped = std::min(options.skip, total);
-  std::size_t r = 1 + result.skipped;
-  result.committed_through = result.skipped;
+  std::vector<std::string> row;
+  std::size_t r = 0;  // data rows read
+  bool more = true;
+  while (r < options.skip && (more = next(row))) ++r;
+  result.skipped = r;
+  result.committed_through = r;
   auto one_row = [&] {
-    const auto& row = rows[r];
     Values values;
     std::vector<std::string> problems;
     if (row.size() > header.size()) problems.push_back("more cells than columns");
@@ -179,17 +202,20 @@ void ImportRows(
       ++result.refused;
       if (refused) refused(r, outcome.reasons);
     }
-    if (progress) progress(r, total);
+    if (progress) progress(r, 0);
   };
-  while (r < rows.size()) {
-    const std::size_t end =
-        options.atomic ? rows.size() : std::min(rows.size(), r + kRowsPerCommit);
+  while (more) {
     const std::size_t accepted_before = result.accepted;
+    std::size_t in_batch = 0;
     w.Engine().Transaction([&] {
-      for (; r < end; ++r) one_row();
+      while ((options.atomic || in_batch < kRowsPerCommit) && (more = next(row))) {
+        ++r;
+        ++in_batch;
+        one_row();
+      }
     });
     if (options.store) result.committed += result.accepted - accepted_before;
-    result.committed_through = r - 1;
+    result.committed_through = r;
   }
 }
 

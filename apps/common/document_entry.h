@@ -67,4 +67,15 @@ void ImportRows(
         std::size_t row, const std::vector<std::pair<std::string, std::string>>& reasons)>& refused,
     const std::function<void(std::size_t done, std::size_t total)>& progress, ImportResult& result);
 
+/// Gives the next data row; false after the last.
+using RowSource = std::function<bool(std::vector<std::string>& row)>;
+/// The same over rows read as they are needed (a file of any size in constant memory): the
+/// header names the fields; `progress` is told the rows done so far (total 0: not known).
+void ImportRows(
+    Workspace& w, const std::vector<std::string>& header, const RowSource& next,
+    const std::function<std::vector<std::string>()>& messages, const ImportOptions& options,
+    const std::function<void(
+        std::size_t row, const std::vector<std::pair<std::string, std::string>>& reasons)>& refused,
+    const std::function<void(std::size_t done, std::size_t total)>& progress, ImportResult& result);
+
 }  // namespace kvtapp

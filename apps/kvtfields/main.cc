@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -244,29 +245,29 @@ int FindDocuments(const Options& o) {
   return 0;
 }
 
-kvtapp::CsvTable ReadCsvFile(const std::string& file, bool raw) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
-  const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
-  kvtapp::CsvTable table;
-  try {
-    table = kvtapp::ParseCsv(csv);
-  } catch (const std::runtime_error& e) {
-    throw kvt::Error(2, "kvtfields", file + ": " + e.what());
-  }
-  if (table.rows.empty()) throw kvt::Error(2, "kvtfields", file + ": no header row");
-  if (!raw) {
-    for (auto& row : table.rows) {
-      for (auto& cell : row) cell = kvtapp::FromSpreadsheetSafe(std::move(cell));
-    }
-  }
-  return table;
-}
-
 int ImportDocuments(const Options& o) {
   const std::string& file = o.file;
-  const kvtapp::CsvTable table = ReadCsvFile(file, o.raw);
+  // Read a row at a time: a file of any size in constant memory.
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw kvt::Error(2, "kvtfields", "cannot read '" + file + "'");
+  std::error_code size_error;
+  const auto file_size = std::filesystem::file_size(file, size_error);
+  kvtapp::CsvReader reader(in);
+  std::size_t rows_read = 0;
+  int line = 0;
+  auto next = [&](std::vector<std::string>& row) {
+    try {
+      if (!reader.Next(row, line)) return false;
+    } catch (const std::runtime_error& e) {
+      throw kvt::Error(2, "kvtfields", file + ": " + e.what());
+    }
+    if (!o.raw) {
+      for (auto& cell : row) cell = kvtapp::FromSpreadsheetSafe(std::move(cell));
+    }
+    return true;
+  };
+  std::vector<std::string> header;
+  if (!next(header)) throw kvt::Error(2, "kvtfields", file + ": no header row");
   // The report is checked before anything is stored: a report that would overwrite the
   // database or the rows stops the import at once.
   std::optional<kvtapp::OutputFile> report;
@@ -276,7 +277,6 @@ int ImportDocuments(const Options& o) {
   kvtapp::Workspace w(host.PersonOn());
   w.Open(o.db, /*create=*/false);
   BuildNamedForm(w, o);  // once: every row is entered on the same form
-  const std::vector<std::string>& header = table.rows[0];
   for (const auto& name : header) {
     if (w.Fields().Index(name) == 0) {
       throw kvt::Error(
@@ -298,25 +298,33 @@ int ImportDocuments(const Options& o) {
   options.atomic = o.atomic;
   options.allow_duplicates = o.allow_duplicates;
   kvtapp::ImportResult result;
-  const std::size_t total = table.rows.size() - 1;
   try {
     kvtapp::ImportRows(
-        w, table.rows, host.TakeMessages(), options,
+        w, header,
+        [&](std::vector<std::string>& row) {
+          const bool got = next(row);
+          rows_read += got;
+          return got;
+        },
+        host.TakeMessages(), options,
         [&](std::size_t r, const std::vector<std::pair<std::string, std::string>>& reasons) {
           for (const auto& [field, why] : reasons) {
-            put_report(file + ":" + std::to_string(table.lines[r]) + ": riga " + std::to_string(r) +
+            put_report(file + ":" + std::to_string(line) + ": riga " + std::to_string(r) +
                        (field.empty() ? "" : ", campo ") + field + ": " + kvt::Printable(why) +
                        "\n");
           }
         },
-        [&](std::size_t done, std::size_t all) {
-          if (!terminal || (done % 50 != 0 && done != all)) return;
-          const std::size_t bar = 30 * done / all;
-          std::fprintf(stderr, "\r[%s%s] %zu/%zu", std::string(bar, '#').c_str(),
-                       std::string(30 - bar, '.').c_str(), done, all);
-          if (done == all) std::fputc('\n', stderr);
+        [&](std::size_t done, std::size_t) {
+          // How far into the file, by its bytes: the rows are not counted beforehand.
+          if (!terminal || done % 50 != 0 || size_error || file_size == 0) return;
+          const auto at = static_cast<std::uintmax_t>(std::max<std::streamoff>(0, in.tellg()));
+          const std::size_t bar =
+              static_cast<std::size_t>(30 * std::min(at, file_size) / file_size);
+          std::fprintf(stderr, "\r[%s%s] %zu", std::string(bar, '#').c_str(),
+                       std::string(30 - bar, '.').c_str(), done);
         },
         result);
+    if (terminal && rows_read >= 50) std::fputc('\n', stderr);
   } catch (const kvt::Error&) {
     // Say exactly what is in the database, so that a rerun with --skip stores the rest once.
     if (terminal) std::fputc('\n', stderr);
@@ -324,11 +332,8 @@ int ImportDocuments(const Options& o) {
         o.dry_run ? std::string("nulla salvato (prova)\n")
                   : std::to_string(result.committed) + " documenti salvati fino alla riga " +
                         std::to_string(result.committed_through) + "; il resto no" +
-                        (result.committed_through < total
-                             ? " (per riprendere: --skip " +
-                                   std::to_string(result.committed_through) + ")"
-                             : "") +
-                        "\n";
+                        " (per riprendere: --skip " + std::to_string(result.committed_through) +
+                        ")" + "\n";
     std::fprintf(stderr, "%s: %s", file.c_str(), stopped.c_str());
     if (report) {
       report->Write(stopped);
@@ -338,7 +343,8 @@ int ImportDocuments(const Options& o) {
   }
   if (report) report->Commit();
   std::printf("%s: %zu righe %s, %zu rifiutate, di %zu", file.c_str(), result.accepted,
-              o.dry_run ? "accettate (prova: nulla salvato)" : "salvate", result.refused, total);
+              o.dry_run ? "accettate (prova: nulla salvato)" : "salvate", result.refused,
+              rows_read);
   if (result.skipped) std::printf(" (%zu saltate)", result.skipped);
   std::printf("\n");
   return result.refused == 0 ? 0 : 1;

@@ -3,7 +3,10 @@
 // the session itself: a save that changes nothing, a correction, deletion.
 #include <gmock/gmock.h>
 
+#include <sstream>
+
 #include "archives/sample_archive.h"
+#include "common/csv.h"
 #include "common/document_entry.h"
 #include "common/document_session.h"
 #include "common/workspace.h"
@@ -213,6 +216,40 @@ TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   EXPECT_EQ(session.Id(), 0);
   EXPECT_FALSE(session.Modified());
   EXPECT_FALSE(session.Delete());  // a new document is not stored: nothing to delete
+}
+
+TEST(CsvReaderTest, RowsComeOneAtATimeWithTheirLinesWhateverTheFileHolds) {
+  // A byte-order mark, a comma header, a quoted line end and quote, CRLF, runs of blank lines.
+  std::string text = "\xEF\xBB\xBFNome,Note\r\nAcme,\"riga uno\nriga \"\"due\"\"\"\r\n";
+  text += std::string(100000, '\n');
+  text += "Beta,;\nGamma,\"\"";
+  std::istringstream in(text);
+  CsvReader reader(in);
+  std::vector<std::string> row;
+  int line = 0;
+  ASSERT_TRUE(reader.Next(row, line));
+  EXPECT_EQ(reader.Separator(), ',');
+  EXPECT_EQ(row, (std::vector<std::string>{"Nome", "Note"}));
+  ASSERT_TRUE(reader.Next(row, line));
+  EXPECT_EQ(row, (std::vector<std::string>{"Acme", "riga uno\nriga \"due\""}));
+  EXPECT_EQ(line, 2);
+  ASSERT_TRUE(reader.Next(row, line));
+  EXPECT_EQ(row, (std::vector<std::string>{"Beta", ";"}));
+  EXPECT_EQ(line, 100004);
+  ASSERT_TRUE(reader.Next(row, line));
+  EXPECT_EQ(row, (std::vector<std::string>{"Gamma", ""}));
+  EXPECT_FALSE(reader.Next(row, line));
+  EXPECT_FALSE(reader.Next(row, line));
+
+  std::istringstream open("a;b\n1;\"non chiusa\n\n");
+  CsvReader unclosed(open);
+  ASSERT_TRUE(unclosed.Next(row, line));
+  try {
+    unclosed.Next(row, line);
+    ADD_FAILURE() << "an open quote was taken";
+  } catch (const std::runtime_error& e) {
+    EXPECT_THAT(e.what(), ::testing::HasSubstr("line 2"));
+  }
 }
 
 }  // namespace

@@ -95,6 +95,12 @@ TEST(CoordinatorTest, RecordsWhatItIsAskedLateBound) {
           "WindowState")),
       1);
   EXPECT_EQ(c->Calls().back(), "MenuClick miSalva 0");
+  // A day's work: the log keeps the latest calls, not all of them.
+  for (int i = 0; i < 100000; ++i) kvt::GetProperty(co, "ScriptEngine");
+  kvt::CallMethod(co, "MenuClick", "miNuovo", Variant(std::int16_t{0}));
+  EXPECT_LE(c->Calls().size(), 8192u);
+  EXPECT_GE(c->Calls().size(), 4096u);
+  EXPECT_EQ(c->Calls().back(), "MenuClick miNuovo 0");
 }
 
 }  // namespace

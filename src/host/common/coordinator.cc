@@ -6,6 +6,12 @@
 
 namespace kvthost {
 
+void Record(CallLog& log, std::string call) {
+  constexpr std::size_t kKept = 4096;
+  if (log.size() >= 2 * kKept) log.erase(log.begin(), log.begin() + kKept);
+  log.push_back(std::move(call));
+}
+
 const kvt::ClassInfo& ErrorList::StaticClass() {
   static const kvt::ClassInfo info = kvt::ClassBuilder<ErrorList>("Errori")
                                          .Method<&ErrorList::AggiungiUnErrore>("AggiungiUnErrore")
@@ -21,7 +27,7 @@ const kvt::ClassInfo& ErrorList::StaticClass() {
 
 void ErrorList::AggiungiUnErrore(const std::string& message, std::int32_t kind,
                                  const std::string& field) {
-  log_->push_back("Errori.AggiungiUnErrore");
+  Record(*log_, "Errori.AggiungiUnErrore");
   entries_.push_back(Entry{message, kind, field});
   if (on_add) on_add(entries_.back());
 }
@@ -52,7 +58,7 @@ const kvt::ClassInfo& Application::StaticClass() {
 }
 
 std::int32_t Application::FormLoaderStatus() const {
-  log_->push_back("Application.FormLoaderStatus");
+  Record(*log_, "Application.FormLoaderStatus");
   return status_;
 }
 
@@ -65,7 +71,7 @@ const kvt::ClassInfo& DocViewer::StaticClass() {
 }
 
 std::int32_t DocViewer::Mode() const {
-  log_->push_back("DocViewer.Mode");
+  Record(*log_, "DocViewer.Mode");
   return mode_;
 }
 
@@ -81,7 +87,7 @@ const kvt::ClassInfo& RegLink::StaticClass() {
 
 kvt::Variant RegLink::GetSetting(const std::string& section, const std::string& key,
                                  std::optional<kvt::Variant> default_value) {
-  log_->push_back("RegLink.GetSetting " + section + "/" + key);
+  Record(*log_, "RegLink.GetSetting " + section + "/" + key);
   auto it = settings_.find(section + "\n" + key);
   if (it != settings_.end()) return it->second;
   return default_value.value_or(kvt::Variant());
@@ -117,12 +123,12 @@ Coordinator::Coordinator()
       reg_link_(std::make_shared<RegLink>(log_)) {}
 
 kvt::ObjectRef Coordinator::ScriptEngine() const {
-  log_->push_back("ScriptEngine");
+  Record(*log_, "ScriptEngine");
   return script_engine_;
 }
 
 void Coordinator::MenuClick(const std::string& name, std::int16_t index) {
-  log_->push_back("MenuClick " + name + " " + std::to_string(index));
+  Record(*log_, "MenuClick " + name + " " + std::to_string(index));
   if (on_menu_click) on_menu_click(name);
 }
 

@@ -17,6 +17,9 @@ namespace kvthost {
 
 /// The calls the host objects received, in order ("Errori.AggiungiUnErrore", "MenuClick miSalva").
 using CallLog = std::vector<std::string>;
+/// Adds a call to the log, which keeps the latest few thousand: a program open all day, or
+/// importing a million rows, does not keep every call it ever made.
+void Record(CallLog& log, std::string call);
 
 /// The host's error list.
 class ErrorList final : public kvt::Object {
