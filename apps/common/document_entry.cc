@@ -9,6 +9,7 @@
 #include "common/document_session.h"
 #include "engine/common/engine_error.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtapp {
@@ -168,6 +169,14 @@ void ImportRows(
         refused,
     const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
   result = ImportResult{};
+  // Nobody watches the form while the rows go in: no suggestions are looked up as values are
+  // pasted (with many learnt values, each lookup would cost more than the row).
+  struct Unattended {
+    kvt::Platform& p = kvt::CurrentPlatform();
+    bool was = p.Attended();
+    Unattended() { p.SetAttended(false); }
+    ~Unattended() { p.SetAttended(was); }
+  } unattended;
   // Rows are stored a few hundred to a transaction: one commit (and its flush to disk) per row
   // would cost more than entering the row.
   constexpr std::size_t kRowsPerCommit = 250;

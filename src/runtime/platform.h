@@ -46,6 +46,13 @@ class Platform {
   /// Runs `work` on the windows' thread soon, after what runs there now; callable from any
   /// thread, and only called when PostsWork. The default runs it at once.
   virtual void Post(std::function<void()> work) { work(); }
+  /// False while nobody looks at the windows (a batch of documents entered by the program):
+  /// what only helps a person, such as suggestions while typing, is not looked up then.
+  bool Attended() const { return attended_; }
+  void SetAttended(bool attended) { attended_ = attended; }
+
+ private:
+  bool attended_ = true;
 };
 
 /// The platform in use; the recording default until a window system installs another.

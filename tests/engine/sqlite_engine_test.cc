@@ -154,7 +154,8 @@ void ExpectFoundAfterUpgrade(kvtengine::ArchiveEngine& e) {
 // What the first schema lacked.
 constexpr const char* kBackToVersion1 =
     "DROP INDEX documents_archive; DROP INDEX document_values_by_key; "
-    "DROP INDEX \"SYS_AUTOCOMPLETE_folded\"; ALTER TABLE document_values DROP COLUMN search; "
+    "DROP INDEX \"SYS_AUTOCOMPLETE_folded\"; DROP INDEX \"SYS_AUTOCOMPLETE_recent\"; ALTER TABLE "
+    "document_values DROP COLUMN search; "
     "ALTER TABLE \"SYS_AUTOCOMPLETE\" DROP COLUMN folded; "
     "UPDATE kvt_meta SET value = '1' WHERE key = 'version'";
 

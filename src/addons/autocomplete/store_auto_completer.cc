@@ -3,6 +3,7 @@
 #include "kvtfields/contracts/controls.h"
 #include "runtime/class_registry.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtaddons {
@@ -82,6 +83,7 @@ void AutoCompleter::OnChange() {
   if (!parent.IsObject() || !parent.AsObject()) return;
   const kvt::Variant active = kvt::GetProperty(parent.AsObject(), member::kActiveControl);
   if (!active.IsObject() || active.AsObject() != control) return;
+  if (!kvt::CurrentPlatform().Attended()) return;  // nobody to offer them to
   const std::string text = kvt::CStr(kvt::GetProperty(control, member::kText));
   const std::uint64_t asked = ++asked_;
   if (text.empty()) return Offer(asked, text, {});

@@ -38,7 +38,8 @@ constexpr const char* kSqliteTo4 =
     "CREATE INDEX document_values_by_key ON document_values (field, search, document);"
     "ALTER TABLE \"SYS_AUTOCOMPLETE\" ADD COLUMN folded TEXT NOT NULL DEFAULT '';"
     "UPDATE \"SYS_AUTOCOMPLETE\" SET folded = kvt_lower(value);"
-    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);";
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);"
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_recent\" ON \"SYS_AUTOCOMPLETE\" (last_used);";
 constexpr const char* kPgTo4 =
     "ALTER TABLE document_values ADD COLUMN search text COLLATE \"C\";"
     "DROP INDEX IF EXISTS document_values_by_value;"
@@ -48,7 +49,8 @@ constexpr const char* kPgTo4 =
 
 const char* const kPgIndexesOf4 =
     "CREATE INDEX document_values_by_key ON document_values (field, search, document);"
-    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);";
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded);"
+    "CREATE INDEX \"SYS_AUTOCOMPLETE_recent\" ON \"SYS_AUTOCOMPLETE\" (last_used);";
 
 const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 3) return dialect == SqlDialect::kSqlite ? kSqliteTo4 : kPgTo4;
