@@ -264,6 +264,7 @@ bool DeskWindow::OpenArchive(const std::string& archive, const std::string& form
   entry_form_ = form;
   if (find_) find_->deleteLater();  // its columns were the old archive's fields
   find_ = nullptr;
+  sized_ = false;
   if (OpenDatabase(db_)) return true;
   // The new form was never built: the one open, with what was typed in it, stays.
   archive_ = old_archive;
@@ -566,6 +567,10 @@ void DeskWindow::FindDocuments() {
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->horizontalHeader()->setStretchLastSection(true);
+    // One line a document, columns as wide as their captions and first page.
+    table_->setWordWrap(false);
+    table_->verticalHeader()->hide();
+    table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     column->addLayout(row);
     column->addWidget(table_, 1);
     find_->resize(760, 420);
@@ -637,6 +642,10 @@ bool DeskWindow::RunSearch() {
   } catch (const std::exception& e) {
     ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
     return false;
+  }
+  if (!sized_) {
+    table_->resizeColumnsToContents();
+    sized_ = true;
   }
   const auto total = documents_->Total();
   found_->setText(Q(std::to_string(total) + (total == 1 ? " documento" : " documenti")));

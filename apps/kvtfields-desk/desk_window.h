@@ -111,6 +111,7 @@ class DeskWindow final : public QMainWindow {
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
+  bool sized_ = false;                   // its columns fitted to the first page
 };
 
 /// The person of the Qt window system, for the workspace.
