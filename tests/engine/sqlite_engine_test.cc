@@ -131,8 +131,8 @@ void FillOldArchive(kvtengine::ArchiveEngine& e) {
     values->Add("Cliente", Variant(customer));
     e.SaveDocument("A", values);
   }
-  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
-      e.Connection()->AdoConnection().AsObject().get());
+  const kvt::ObjectRef handle = e.Connection()->AdoConnection().AsObject();
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(handle.get());
   store->Learn("SYS_AUTOCOMPLETE", "A-Cliente", "Èlite srl");
 }
 
@@ -145,8 +145,8 @@ void ExpectFoundAfterUpgrade(kvtengine::ArchiveEngine& e) {
             std::vector<std::int32_t>{1});
   EXPECT_EQ(e.SearchDocuments("A", {{"Cliente", Op::kPrefix, "èl", ""}}, 0, 10),
             std::vector<std::int32_t>{1});
-  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(
-      e.Connection()->AdoConnection().AsObject().get());
+  const kvt::ObjectRef handle = e.Connection()->AdoConnection().AsObject();
+  auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(handle.get());
   EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "A-Cliente", "ÈL", false, 8),
             std::vector<std::string>{"Èlite srl"});
 }

@@ -1,5 +1,7 @@
 #include "engine/common/lookup_worker.h"
 
+#include "engine/common/archive_engine.h"
+
 namespace kvtengine {
 
 LookupWorker::LookupWorker(std::function<std::shared_ptr<kvtfields::IAutoCompleteStore>()> open)
@@ -44,6 +46,16 @@ void LookupWorker::Run() {
       done(std::move(answer));
     });
   }
+}
+
+void AskLater(LookupWorker* worker, kvtfields::IAutoCompleteStore& store, LookupWorker::Question q,
+              const char* source) {
+  auto platform = kvt::CurrentPlatformRef();
+  if (!worker || !platform->PostsWork()) {
+    return q.done(store.StartingWith(q.table, q.key, q.prefix, q.match_case, q.limit));
+  }
+  QuotedStoreTable(q.table, source);
+  worker->Ask(std::move(q), std::move(platform));
 }
 
 }  // namespace kvtengine

@@ -46,4 +46,10 @@ class LookupWorker {
   std::thread thread_;
 };
 
+/// A store's StartingWithLater: on `worker` when the window system has a loop to post the
+/// answer to (and a worker is there), otherwise `store`'s StartingWith at once. A table name
+/// that is not one raises 5 from `source` here, not later.
+void AskLater(LookupWorker* worker, kvtfields::IAutoCompleteStore& store, LookupWorker::Question q,
+              const char* source);
+
 }  // namespace kvtengine

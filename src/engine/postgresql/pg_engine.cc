@@ -127,12 +127,8 @@ kvt::Variant PgConnection::AdoConnection() {
 void PgStore::StartingWithLater(const std::string& table, const std::string& key,
                                 const std::string& prefix, bool match_case, std::size_t limit,
                                 std::function<void(std::vector<std::string>)> done) {
-  auto platform = kvt::CurrentPlatformRef();
-  if (!worker_ || !platform->PostsWork()) {
-    return done(StartingWith(table, key, prefix, match_case, limit));
-  }
-  kvtengine::QuotedStoreTable(table, kSource);  // a bad name is refused here, not later
-  worker_->Ask({table, key, prefix, match_case, limit, std::move(done)}, std::move(platform));
+  kvtengine::AskLater(worker_.get(), *this,
+                      {table, key, prefix, match_case, limit, std::move(done)}, kSource);
 }
 
 std::shared_ptr<PgEngine> PgEngine::Open(const std::string& conninfo, bool create) {
@@ -398,6 +394,24 @@ void PgEngine::DeleteDocument(std::int32_t id) {
   });
 }
 
+namespace {
+
+// Rows of (id, saved_at, field, value) in id order: each document to `each` as its rows end;
+// the one still being read stays in `doc` (its rows may go on in the next batch).
+void GatherDocuments(const Result& r, std::optional<kvtengine::StoredDocument>& doc,
+                     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+  for (int i = 0; i < r.Rows(); ++i) {
+    const auto id = static_cast<std::int32_t>(r.Int(i, 0));
+    if (!doc || doc->id != id) {
+      if (doc) each(std::move(*doc));
+      doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
+    }
+    if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
+  }
+}
+
+}  // namespace
+
 std::vector<std::int32_t> PgEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
   // From the first value's key entries, each further value probed on the (document, field)
@@ -459,14 +473,7 @@ void PgEngine::ReadDocumentsById(
       "ORDER BY d.id, v.position",
       {ArrayLiteral(list)});
   std::optional<kvtengine::StoredDocument> doc;
-  for (int i = 0; i < r.Rows(); ++i) {
-    const auto id = static_cast<std::int32_t>(r.Int(i, 0));
-    if (!doc || doc->id != id) {
-      if (doc) each(std::move(*doc));
-      doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
-    }
-    if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
-  }
+  GatherDocuments(r, doc, each);
   if (doc) each(std::move(*doc));
 }
 
@@ -488,14 +495,7 @@ void PgEngine::ReadDocuments(
         {archive});
     std::optional<kvtengine::StoredDocument> doc;  // the one being read, across batches
     for (Result r = db_->Query(kBatch); r.Rows() > 0; r = db_->Query(kBatch)) {
-      for (int i = 0; i < r.Rows(); ++i) {
-        const auto id = static_cast<std::int32_t>(r.Int(i, 0));
-        if (!doc || doc->id != id) {
-          if (doc) each(std::move(*doc));
-          doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
-        }
-        if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
-      }
+      GatherDocuments(r, doc, each);
     }
     if (doc) each(std::move(*doc));
     db_->Query("CLOSE kvt_documents");

@@ -104,12 +104,8 @@ void DatabaseHandle::StartingWithLater(const std::string& table, const std::stri
                                        const std::string& prefix, bool match_case,
                                        std::size_t limit,
                                        std::function<void(std::vector<std::string>)> done) {
-  auto platform = kvt::CurrentPlatformRef();
-  if (!worker_ || !platform->PostsWork()) {
-    return done(StartingWith(table, key, prefix, match_case, limit));
-  }
-  kvtengine::QuotedStoreTable(table, kSource);  // a bad name is refused here, not later
-  worker_->Ask({table, key, prefix, match_case, limit, std::move(done)}, std::move(platform));
+  kvtengine::AskLater(worker_.get(), *this,
+                      {table, key, prefix, match_case, limit, std::move(done)}, kSource);
 }
 
 const kvt::ClassInfo& SqliteEngine::StaticClass() {
@@ -476,6 +472,26 @@ void SqliteEngine::DeleteDocument(std::int32_t id) {
   });
 }
 
+namespace {
+
+// Rows of (id, saved_at, field, value) in id order, one document to `each` as its rows end.
+void GatherDocuments(Statement& q,
+                     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+  std::optional<kvtengine::StoredDocument> doc;  // the one being read
+  while (q.Step()) {
+    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
+    if (!doc || doc->id != id) {
+      if (doc) each(std::move(*doc));
+      doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
+    }
+    const kvt::Variant field = q.Column(2);
+    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
+  }
+  if (doc) each(std::move(*doc));
+}
+
+}  // namespace
+
 std::vector<std::int32_t> SqliteEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
   // From the first value's key entries, each further value probed on the (document, field)
@@ -557,17 +573,7 @@ void SqliteEngine::ReadDocumentsById(
       "LEFT JOIN document_values v ON v.document = d.id "
       "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id, v.rowid");
   q.Bind(1, list);
-  std::optional<kvtengine::StoredDocument> doc;
-  while (q.Step()) {
-    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
-    if (!doc || doc->id != id) {
-      if (doc) each(std::move(*doc));
-      doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
-    }
-    const kvt::Variant field = q.Column(2);
-    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
-  }
-  if (doc) each(std::move(*doc));
+  GatherDocuments(q, each);
 }
 
 std::int64_t SqliteEngine::RoundTrips() const {
@@ -582,17 +588,7 @@ void SqliteEngine::ReadDocuments(
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
       "ORDER BY d.id, v.rowid");
   q.Bind(1, archive);
-  std::optional<kvtengine::StoredDocument> doc;  // the one being read
-  while (q.Step()) {
-    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
-    if (!doc || doc->id != id) {
-      if (doc) each(std::move(*doc));
-      doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
-    }
-    const kvt::Variant field = q.Column(2);
-    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
-  }
-  if (doc) each(std::move(*doc));
+  GatherDocuments(q, each);
 }
 
 std::vector<std::string> SqliteEngine::StoredFieldNames() {
