@@ -28,4 +28,21 @@ std::string Shown(const std::string& where) {
   }
 }
 
+std::string ShortName(const std::string& where) {
+  if (!kvtpg::IsConnectionString(where)) {
+    const std::string name = std::filesystem::path(where).filename().string();
+    return name.empty() ? where : name;
+  }
+  // "postgresql://user@host:port/database", as Shown rebuilds it.
+  const std::string shown = Shown(where);
+  const auto slash = shown.rfind('/');
+  const auto at = shown.find('@');
+  const auto host_from = at == std::string::npos ? shown.find("//") + 2 : at + 1;
+  const auto host_end = shown.find_first_of(":/", host_from);
+  if (slash == std::string::npos || slash + 1 >= shown.size() || host_end == std::string::npos) {
+    return shown;
+  }
+  return shown.substr(slash + 1) + " su " + shown.substr(host_from, host_end - host_from);
+}
+
 }  // namespace kvtapp

@@ -18,5 +18,8 @@ bool IsServer(const std::string& where);
 
 /// `where` as a message may show it: a connection string without its password.
 std::string Shown(const std::string& where);
+/// `where` as a title shows it: a file's name without its folders, a server's database as
+/// "database su host".
+std::string ShortName(const std::string& where);
 
 }  // namespace kvtapp

@@ -11,7 +11,9 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLibraryInfo>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProgressDialog>
@@ -21,6 +23,7 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QTimer>
+#include <QTranslator>
 #include <QVBoxLayout>
 
 #include "archives/sample_archive.h"
@@ -132,6 +135,19 @@ class DocumentsModel final : public QAbstractTableModel {
   bool more_ = false;
 };
 
+bool SpeakItalian() {
+  auto* app = QCoreApplication::instance();
+  if (!app) return false;
+  auto* words = new QTranslator(app);
+  if (!words->load(QLocale(QLocale::Italian, QLocale::Italy), "qtbase", "_",
+                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete words;
+    return false;
+  }
+  QCoreApplication::installTranslator(words);
+  return true;
+}
+
 void MarkRequiredFields(kvtapp::Workspace& w) {
   auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
   if (!form || !form->ClientArea()) return;
@@ -153,6 +169,26 @@ void MarkRequiredFields(kvtapp::Workspace& w) {
     mark->setFixedWidth(mark->fontMetrics().horizontalAdvance('*') + 1);
     mark->move(std::max(0, label->x() - mark->width() - 1), label->y());
     mark->show();
+  }
+}
+
+// What a screen reader says of each input: its field's caption as the name, the description
+// as the description; the caption is the input's buddy (a click or its mnemonic leads there).
+void NameInputs(kvtapp::Workspace& w) {
+  auto& fields = w.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    auto* input = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedControl().get());
+    QWidget* widget = input ? input->FocusWidget() : nullptr;
+    if (!widget) continue;
+    std::string caption = field->Label();
+    if (caption.empty()) caption = field->Name();
+    widget->setAccessibleName(Q(caption));
+    widget->setAccessibleDescription(Q(field->Descr()));
+    auto* label_control = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+    if (auto* label = label_control ? qobject_cast<QLabel*>(label_control->Widget()) : nullptr) {
+      label->setBuddy(widget);
+    }
   }
 }
 
@@ -249,8 +285,14 @@ void DeskWindow::ChooseArchive() {
     QStringList forms;
     for (const auto& f : work_->Engine().ListForms(archive.toStdString())) forms << Q(f);
     if (forms.isEmpty()) forms << Q(entry_form_);
-    const QString form =
-        QInputDialog::getItem(this, "Modulo", "Modulo di inserimento:", forms, 0, false, &ok);
+    // Proposed: the form in use when the archive is the same, else the one named for entry.
+    int proposed =
+        archive.toStdString() == archive_ ? static_cast<int>(forms.indexOf(Q(entry_form_))) : -1;
+    for (int i = 0; i < forms.size() && proposed < 0; ++i) {
+      if (forms[i].contains("Inserimento", Qt::CaseInsensitive)) proposed = i;
+    }
+    const QString form = QInputDialog::getItem(this, "Modulo", "Modulo di inserimento:", forms,
+                                               std::max(proposed, 0), false, &ok);
     if (ok) OpenArchive(archive.toStdString(), form.toStdString());
   } catch (const std::exception& e) {
     ShowError("Gli archivi non si leggono: " + Describe(e), "Riaprire il database.");
@@ -350,6 +392,7 @@ void DeskWindow::ShowForm() {
 
 void DeskWindow::MarkRequired() {
   MarkRequiredFields(*work_);
+  NameInputs(*work_);
 }
 
 QString DeskWindow::FoundText() const {
@@ -382,7 +425,7 @@ void DeskWindow::ShowProgress(int done, int total) {
 
 void DeskWindow::RefreshTitle() {
   if (!work_) return;
-  std::string title = archive_ + " - " + work_->FormName() + " - " + kvtapp::Shown(db_);
+  std::string title = archive_ + " - " + work_->FormName() + " - " + kvtapp::ShortName(db_);
   if (Correcting()) title = "Documento " + std::to_string(Correcting()) + " - " + title;
   modified_shown_ = session_ && session_->Modified();
   if (modified_shown_) title = "* " + title;  // unsaved changes
@@ -545,7 +588,7 @@ void DeskWindow::FindDocuments() {
     std::vector<DocumentsModel::Column> columns;
     for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
       auto field = work_->Fields().Item(kvt::Variant(i));
-      std::string caption = kvt::CStr(field->Label());
+      std::string caption = field->Label();
       if (caption.empty()) caption = field->Name();
       columns.push_back({field->Name(), caption});
       search_field_->addItem(Q(caption), Q(field->Name()));

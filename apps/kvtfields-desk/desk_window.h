@@ -114,6 +114,10 @@ class DeskWindow final : public QMainWindow {
   bool sized_ = false;                   // its columns fitted to the first page
 };
 
+/// Qt's own words (standard buttons, the file dialog) in Italian, from Qt's translations;
+/// false when they are not installed (Debian's qt6-translations-l10n).
+bool SpeakItalian();
+
 /// The person of the Qt window system, for the workspace.
 kvtapp::Workspace::PersonOn QtPersonOn();
 

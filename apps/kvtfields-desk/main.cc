@@ -157,6 +157,7 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   QApplication::setApplicationName("kvtfields");
+  kvtdesk::SpeakItalian();  // without Qt's translations its own buttons stay in English
   try {
     if (!o.demo.empty()) return Demo(o);
     auto desktop = kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kShow);

@@ -92,6 +92,12 @@ TEST_F(AutoCompleterTest, OffersKnownValuesThatStartWithTheTypedTextMostUsedFirs
   user_.AcceptSuggestion(0);
   EXPECT_EQ(box_->Text(), "ACME S.p.A.");
   EXPECT_TRUE(box_->Suggestions().empty());
+  // Leaving the box takes its list away.
+  user_.Clear();
+  user_.Type("ac");
+  ASSERT_FALSE(box_->Suggestions().empty());
+  user_.Focus("Altro");
+  EXPECT_TRUE(box_->Suggestions().empty());
 }
 
 TEST_F(AutoCompleterTest, MatchCaseNarrowsTheOffer) {
@@ -182,6 +188,11 @@ TEST_F(AutoCompleterTest, ALateAnswerIsShownOnlyForTheTextStillInTheBox) {
   later->Answer(2);
   EXPECT_EQ(box_->Suggestions(), (std::vector<std::string>{"ACME", "Acciaierie"}));
   user_.Type("x");
+  user_.Focus("Altro");
+  later->Answer(later->pending.size() - 1);  // the person has left: nothing offered there
+  EXPECT_TRUE(box_->Suggestions().empty());
+  user_.Focus("Cliente");
+  user_.Type("y");
   completer->Detach();
   later->pending.back().second({"stale"});  // answered after the box was let go
   EXPECT_NE(box_->Suggestions(), std::vector<std::string>{"stale"});

@@ -1,8 +1,12 @@
 // kvtfields-desk driven by key and mouse events only: two documents entered (the second with
 // the retained values), a refused save and its fix, the first document found in the list,
 // corrected and saved; then the database is checked.
+#include <QAbstractItemView>
+#include <QAccessible>
 #include <QApplication>
+#include <QComboBox>
 #include <QLabel>
+#include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -13,6 +17,7 @@
 #include "desk_window.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
+#include "host/qt/qt_control.h"
 #include "pg_test_server.h"
 #include "runtime/dictionary.h"
 #include "temp_dir.h"
@@ -66,6 +71,42 @@ class DeskTest : public ::testing::TestWithParam<bool> {
 };
 
 TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
+  // The title names the database as a person knows it, not by its folders or its password.
+  const QString title = window_->windowTitle();
+  if (GetParam()) {
+    EXPECT_TRUE(title.contains(QRegularExpression(" - [^ /]+ su [^ /]+$"))) << title.toStdString();
+  } else {
+    EXPECT_TRUE(title.endsWith(" - fatture.kvtdb")) << title.toStdString();
+  }
+  // Every input is named by its caption for a screen reader, described by its description, and
+  // is its caption's buddy, whatever its kind.
+  for (const char* name :
+       {"NumeroDocumento", "DataDocumento", "TipoDocumento", "Cliente", "Note", "Allegato"}) {
+    auto field = window_->Work()->Fields().Item(kvt::Variant(name));
+    auto* input = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedControl().get());
+    ASSERT_TRUE(input && input->FocusWidget()) << name;
+    QAccessibleInterface* said = QAccessible::queryAccessibleInterface(input->FocusWidget());
+    ASSERT_NE(said, nullptr) << name;
+    EXPECT_EQ(said->text(QAccessible::Name).toStdString(), field->Label()) << name;
+    EXPECT_EQ(said->text(QAccessible::Description).toStdString(), field->Descr()) << name;
+    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+    ASSERT_TRUE(caption && qobject_cast<QLabel*>(caption->Widget())) << name;
+    EXPECT_EQ(qobject_cast<QLabel*>(caption->Widget())->buddy(), input->FocusWidget()) << name;
+  }
+  // Qt's own buttons speak Italian.
+  ASSERT_TRUE(kvtdesk::SpeakItalian());
+  EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annulla");
+  // A combo's open list is as wide as its longest "code - description".
+  auto* kind = dynamic_cast<kvthost::qt::QtControl*>(
+      window_->Work()->Fields().Item(kvt::Variant("TipoDocumento"))->LinkedControl().get());
+  auto* combo = kind ? qobject_cast<QComboBox*>(kind->Widget()) : nullptr;
+  ASSERT_NE(combo, nullptr);
+  int widest = 0;
+  for (int i = 0; i < combo->count(); ++i) {
+    widest = std::max(widest, combo->view()->fontMetrics().horizontalAdvance(combo->itemText(i)));
+  }
+  ASSERT_GT(combo->count(), 0);
+  EXPECT_GE(combo->view()->minimumWidth(), widest);
   auto& p = Person();
   EXPECT_EQ(p.Focused(), "NumeroDocumento");
   p.Type("1026");

@@ -79,10 +79,7 @@ void AutoCompleter::OnChange() {
     return;
   }
   // Only what the person types while in the box is answered, not the program's writes.
-  const kvt::Variant parent = kvt::GetProperty(control, member::kParent);
-  if (!parent.IsObject() || !parent.AsObject()) return;
-  const kvt::Variant active = kvt::GetProperty(parent.AsObject(), member::kActiveControl);
-  if (!active.IsObject() || active.AsObject() != control) return;
+  if (!Typing(control)) return;
   if (!kvt::CurrentPlatform().Attended()) return;  // nobody to offer them to
   const std::string text = kvt::CStr(kvt::GetProperty(control, member::kText));
   const std::uint64_t asked = ++asked_;
@@ -97,11 +94,18 @@ void AutoCompleter::OnChange() {
       });
 }
 
+bool AutoCompleter::Typing(const kvt::ObjectRef& control) {
+  const kvt::Variant parent = kvt::GetProperty(control, member::kParent);
+  if (!parent.IsObject() || !parent.AsObject()) return false;
+  const kvt::Variant active = kvt::GetProperty(parent.AsObject(), member::kActiveControl);
+  return active.IsObject() && active.AsObject() == control;
+}
+
 void AutoCompleter::Offer(std::uint64_t asked, const std::string& text,
                           std::vector<std::string> offered) {
   if (asked != asked_) return;  // an older question's answer
   auto control = control_.Resolve();
-  if (!control) return;
+  if (!control || !Typing(control)) return;  // left meanwhile: nothing to offer there
   if (kvt::CStr(kvt::GetProperty(control, member::kText)) != text) return;
   if (offered.size() == 1 && offered.front() == text) offered.clear();  // nothing left to offer
   kvt::CallMethod(control, member::kShowSuggestions, kvt::ToVariant(offered));

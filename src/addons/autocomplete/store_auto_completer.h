@@ -41,6 +41,8 @@ class AutoCompleter final : public kvtfields::IAutoCompleter {
 
  private:
   void OnChange();
+  // True while `control` is the focused control of its form (the person is in it).
+  static bool Typing(const kvt::ObjectRef& control);
   // Shows the answer to question `asked` about `text`, when it is still the newest.
   void Offer(std::uint64_t asked, const std::string& text, std::vector<std::string> offered);
   kvt::ObjectRef store_object_;  // keeps the store alive

@@ -157,6 +157,8 @@ class Control : public kvt::Object {
   virtual bool Undo() { return false; }
   /// The focus arrived and the field's entry handlers ran: the value now is the one Esc restores.
   virtual void MarkEntry() {}
+  /// The focus has left: what was offered only while typing here goes.
+  virtual void AfterLeaving() {}
   /// Esc: puts back the value the control had on entry; false when it still has it.
   virtual bool RevertToEntry() { return false; }
   /// One line describing the control's state for a text picture of the form.

@@ -258,6 +258,7 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
     }
     if (active_ != leaving) return active_ == target;  // a handler moved the focus itself
     SetActive(target);
+    leaving->AfterLeaving();
     if (auto* ev = leaving->FocusEvents()) ev->LostFocus.Emit();
     if (active_ != target) return false;
   } else {

@@ -89,6 +89,9 @@ class TextBoxBase : public Control {
   void EditorKey(const Keystroke& key) override;
   bool Undo() override;
   void MarkEntry() override;
+  void AfterLeaving() override {
+    if (!suggestions_.empty()) ShowSuggestions({});
+  }
   bool RevertToEntry() override;
   std::string Describe() const override;
 

@@ -1,5 +1,6 @@
 #include "host/qt/qt_control.h"
 
+#include <QAbstractItemView>
 #include <QAbstractListModel>
 #include <QCalendarWidget>
 #include <QCheckBox>
@@ -12,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QScreen>
 #include <QTextBlock>
 #include <QToolButton>
 #include <QWidgetAction>
@@ -281,6 +283,12 @@ class QtText final : public Base, public QtControl {
   }
   bool multi_line_shown_ = false;
   QPointer<QListWidget> list_;
+
+ public:
+  ~QtText() override {
+    // The list lives on the form's client area: it goes with its box, not with the form.
+    if (list_) list_->deleteLater();
+  }
 };
 
 // ---- Code/description combo
@@ -338,6 +346,7 @@ class QtCombo final : public CodeCombo, public QtControl {
     if (a == Aspect::kList || a == Aspect::kAppearance) {
       const QSignalBlocker block(box);
       model_->Reset();
+      if (a == Aspect::kList) FitListWidth(*box);
       box->setEditable(!Locked());
       if (box->lineEdit()) {
         box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
@@ -365,6 +374,19 @@ class QtCombo final : public CodeCombo, public QtControl {
       Choose(Entries()[static_cast<std::size_t>(row)].first);
     }
     Show(Aspect::kSelection);  // a locked combo shows its code again
+  }
+  // The open list as wide as its longest "code - description" (within the screen), so that
+  // codes that start alike can be told apart by their descriptions.
+  void FitListWidth(QComboBox& box) {
+    const QFontMetrics metrics(box.view()->font());
+    int widest = 0;
+    for (int row = 0; row < model_->rowCount({}); ++row) {
+      widest = std::max(widest, metrics.horizontalAdvance(
+                                    model_->data(model_->index(row), Qt::DisplayRole).toString()));
+    }
+    const QScreen* screen = box.screen();
+    const int room = screen ? screen->availableGeometry().width() - 40 : widest + 40;
+    box.view()->setMinimumWidth(std::min(widest + 40, room));  // room for the scroll bar
   }
   EntriesModel* model_ = nullptr;  // owned by the widget
 };
