@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -253,6 +254,18 @@ void DeskWindow::BuildMenus() {
     }
     OpenDatabase(text);
   });
+  // Filled as it opens: the list changes with every database opened.
+  QMenu* recent = file->addMenu("Database &recenti");
+  QObject::connect(recent, &QMenu::aboutToShow, recent, [this, recent] {
+    recent->clear();
+    const QStringList dbs = RecentDatabases();
+    for (int i = 0; i < dbs.size(); ++i) {
+      const QString db = dbs[i];
+      recent->addAction(QString("&%1 %2").arg(i + 1).arg(db),
+                        [this, db] { OpenDatabase(db.toStdString()); });
+    }
+    if (dbs.isEmpty()) recent->addAction("(nessuno)")->setEnabled(false);
+  });
   file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
   file->addAction("&Impostazioni...", [this] { ChooseSettings(); });
@@ -351,6 +364,22 @@ void DeskWindow::Open(const std::string& db) {
   FollowForm(work_->Window());
   session_ = std::make_unique<kvtapp::DocumentSession>(*work_);
   ShowForm();
+  RememberDatabase(db);
+}
+
+QStringList DeskWindow::RecentDatabases() {
+  return QSettings("kvtfields", "kvtfields-desk").value("Recent/databases").toStringList();
+}
+
+void DeskWindow::RememberDatabase(const std::string& db) {
+  // A file by its whole path (it opens from anywhere); a server without its password.
+  const QString key =
+      kvtapp::IsServer(db) ? Q(kvtapp::Shown(db)) : QFileInfo(Q(db)).absoluteFilePath();
+  QStringList dbs = RecentDatabases();
+  dbs.removeAll(key);
+  dbs.prepend(key);
+  while (dbs.size() > 6) dbs.removeLast();
+  QSettings("kvtfields", "kvtfields-desk").setValue("Recent/databases", dbs);
 }
 
 void DeskWindow::FollowForm(kvthost::Form& form) {

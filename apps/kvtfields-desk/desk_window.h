@@ -32,6 +32,9 @@ class DeskWindow final : public QMainWindow {
 
   /// Opens another database; on failure the one open stays.
   bool OpenDatabase(const std::string& db);
+  /// The databases opened last, the latest first (a server's without its password), as File >
+  /// Database recenti offers them.
+  static QStringList RecentDatabases();
   /// The commands of the menus. Every one that leaves the document on the form asks first
   /// when it holds unsaved changes (MayLeaveDocument).
   void NewDocument();
@@ -88,6 +91,8 @@ class DeskWindow final : public QMainWindow {
   void ShowError(const std::string& what, const std::string& todo);
   void RefreshTitle();
   void ShowProgress(int done, int total);
+  // Puts the database first among the recent ones.
+  static void RememberDatabase(const std::string& db);
   // Searches what the find dialog says; false when the database failed (said already).
   bool RunSearch();
 

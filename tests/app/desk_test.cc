@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
@@ -330,6 +331,31 @@ TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
   while (found->canFetchMore({})) found->fetchMore({});
   EXPECT_EQ(found->rowCount(), 125);
   EXPECT_EQ(found->data(found->index(124, 0)).toInt(), 250);
+}
+
+TEST_P(DeskTest, TheDatabasesOpenedLastAreOfferedInTheFileMenuLatestFirst) {
+  const std::string other = dir_.File("altro anno.kvtdb");
+  sample::CreateSampleArchive(*kvtapp::OpenEngine(other, /*create=*/true));
+  ASSERT_TRUE(window_->OpenDatabase(other));
+  const QStringList recent = DeskWindow::RecentDatabases();
+  ASSERT_GE(recent.size(), 2);
+  EXPECT_EQ(recent[0].toStdString(), other);
+  if (GetParam()) {
+    EXPECT_EQ(recent[1].toStdString(), kvtapp::Shown(db_));  // no password kept
+  } else {
+    EXPECT_EQ(recent[1].toStdString(), db_);
+  }
+  QMenu* menu = nullptr;
+  for (auto* m : window_->findChildren<QMenu*>()) {
+    if (m->title() == "Database &recenti") menu = m;
+  }
+  ASSERT_NE(menu, nullptr);
+  Q_EMIT menu->aboutToShow();
+  ASSERT_GE(menu->actions().size(), 2);
+  EXPECT_TRUE(menu->actions()[0]->text().endsWith("altro anno.kvtdb"));
+  menu->actions()[1]->trigger();  // back to the first, as a clerk would
+  EXPECT_EQ(DeskWindow::RecentDatabases()[0], recent[1]);
+  EXPECT_FALSE(window_->windowTitle().contains("altro anno"));
 }
 
 TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus) {
