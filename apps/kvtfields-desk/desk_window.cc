@@ -91,8 +91,10 @@ class DocumentsModel final : public QAbstractTableModel {
   void fetchMore(const QModelIndex& parent) override {
     if (parent.isValid() || !more_) return;
     const std::int32_t after = docs_.empty() ? 0 : docs_.back().id;
-    const auto ids = engine_->SearchDocuments(archive_, criteria_, after, kPage);
-    more_ = static_cast<std::int32_t>(ids.size()) == kPage;
+    // One more than the page: whether another follows comes with it.
+    auto ids = engine_->SearchDocuments(archive_, criteria_, after, kPage + 1);
+    more_ = static_cast<std::int32_t>(ids.size()) > kPage;
+    if (more_) ids.pop_back();
     std::vector<kvtengine::StoredDocument> page;
     engine_->ReadDocumentsById(
         ids, [&](kvtengine::StoredDocument&& d) { page.push_back(std::move(d)); });
@@ -685,13 +687,9 @@ bool DeskWindow::RunSearch() {
   std::vector<kvtengine::Criterion> criteria;
   if (!text.empty()) {
     kvtengine::Criterion c{field, kvtengine::Criterion::Op::kContains, text, ""};
-    bool text_field = true;
-    if (!field.empty()) {
-      auto f = work_->Fields().Item(kvt::Variant(field));
-      const auto kind = f->ControlType(std::nullopt);
-      text_field =
-          kind != kvtfields::kCalendar && !(kind == kvtfields::kTextBox && f->DataFormat() == 1);
-    }
+    // As the engine compares the field: text, or a number or date.
+    const bool text_field = field.empty() || work_->Engine().KindOf(work_->Archive(), field) ==
+                                                 kvtengine::SearchKind::kText;
     if (const auto dots = text.find(".."); dots != std::string::npos) {
       c = {field, kvtengine::Criterion::Op::kRange, text.substr(0, dots), text.substr(dots + 2)};
     } else if (text.find('*') != std::string::npos || field.empty()) {

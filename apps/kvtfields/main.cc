@@ -212,7 +212,10 @@ int FindDocuments(const Options& o) {
   }
   std::vector<kvtengine::Criterion> criteria;
   for (const auto& w : o.where) criteria.push_back(kvtengine::ParseCriterion(w, "kvtfields"));
-  const auto ids = engine->SearchDocuments(o.archive, criteria, o.after, o.limit);
+  // One more than the page: whether a next page exists comes with it.
+  auto ids = engine->SearchDocuments(o.archive, criteria, o.after, o.limit + 1);
+  const bool more = ids.size() > static_cast<std::size_t>(o.limit);
+  if (more) ids.pop_back();
   std::vector<kvtengine::StoredDocument> page;
   engine->ReadDocumentsById(ids,
                             [&](kvtengine::StoredDocument&& d) { page.push_back(std::move(d)); });
@@ -237,8 +240,7 @@ int FindDocuments(const Options& o) {
   const std::int64_t total = engine->CountDocuments(o.archive, criteria);
   std::fprintf(stderr, "%zu %s di %lld", page.size(), page.size() == 1 ? "documento" : "documenti",
                static_cast<long long>(total));
-  if (static_cast<std::int32_t>(ids.size()) == o.limit &&
-      !engine->SearchDocuments(o.archive, criteria, ids.back(), 1).empty()) {
+  if (more) {
     std::fprintf(stderr, "; i seguenti: --after %d", ids.back());
   }
   std::fprintf(stderr, "\n");

@@ -126,30 +126,38 @@ void ArchiveEngine::RememberKinds(const std::string& archive, const ArchiveRead&
   }
 }
 
-SearchKind ArchiveEngine::KindOf(const std::string& archive, const std::string& field) {
+const std::unordered_map<std::string, SearchKind>& ArchiveEngine::KindsOf(
+    const std::string& archive) {
   auto it = kinds_.find(archive);
   if (it == kinds_.end()) {
     RememberKinds(archive, ReadArchive(archive));
     it = kinds_.find(archive);
   }
-  const auto f = it->second.find(field);
-  return f == it->second.end() ? SearchKind::kText : f->second;
+  return it->second;
+}
+
+SearchKind ArchiveEngine::KindOf(const std::string& archive, const std::string& field) {
+  const auto& kinds = KindsOf(archive);
+  const auto f = kinds.find(field);
+  return f == kinds.end() ? SearchKind::kText : f->second;
 }
 
 std::vector<KeyCondition> ArchiveEngine::KeyConditions(const std::string& archive,
                                                        const std::vector<Criterion>& criteria) {
   std::vector<KeyCondition> out;
   for (const auto& c : criteria) {
+    SearchKind kind = SearchKind::kText;  // every field's text: a contains-search
     if (!c.field.empty()) {
-      KindOf(archive, c.field);  // reads the archive's kinds when not known yet
-      if (!kinds_[archive].contains(c.field)) {
+      const auto& kinds = KindsOf(archive);
+      const auto f = kinds.find(c.field);
+      if (f == kinds.end()) {
         throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
                                 "archive '" + archive + "' has no field '" + c.field + "'",
                                 Source());
       }
+      kind = f->second;
     }
-    out.push_back(KeyConditionOf(c, c.field.empty() ? SearchKind::kText : KindOf(archive, c.field),
-                                 Source()));
+    out.push_back(KeyConditionOf(c, kind, Source()));
   }
   return out;
 }

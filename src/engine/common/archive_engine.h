@@ -182,6 +182,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// stored are left out.
   virtual void ReadDocumentsById(const std::vector<std::int32_t>& ids,
                                  const std::function<void(StoredDocument&& document)>& each) = 0;
+  /// How a field of the archive is searched (text for one it does not define): read with the
+  /// archive once, again after a definition changes.
+  SearchKind KindOf(const std::string& archive, const std::string& field);
   /// The number of statements sent to the database since the engine was made: on a server,
   /// its round trips.
   virtual std::int64_t RoundTrips() const = 0;
@@ -230,9 +233,6 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
                          const std::string& code) = 0;
   /// Any change but a code's makes the snapshot unfit: the engines call this when they write.
   void DropSnapshot();
-  /// How a field of the archive is searched (text for one it does not define): read with the
-  /// archive once, again after a definition changes.
-  SearchKind KindOf(const std::string& archive, const std::string& field);
   /// The criteria as key conditions on the archive's fields; an unknown field raises 5.
   std::vector<KeyCondition> KeyConditions(const std::string& archive,
                                           const std::vector<Criterion>& criteria);
@@ -241,6 +241,8 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   friend class ForwardingEngine;  // passes the protected reads and writes on to its engine
   struct Snapshot;
   void RememberKinds(const std::string& archive, const ArchiveRead& read);
+  // The archive's fields and their kinds, read when not known yet.
+  const std::unordered_map<std::string, SearchKind>& KindsOf(const std::string& archive);
   std::unique_ptr<Snapshot> snapshot_;
   bool use_snapshot_ = true;
   // Per archive: each defined field's search kind.

@@ -10,6 +10,25 @@
 #include "runtime/text.h"
 
 namespace kvtsqlite {
+namespace {
+
+// The first column of every row, as text.
+std::vector<std::string> Texts(Statement& q) {
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
+}
+
+// A search query with its parameters bound.
+Statement Prepared(Database& db, const kvtengine::SearchSql& sql) {
+  auto q = db.Query(sql.sql);
+  for (std::size_t i = 0; i < sql.params.size(); ++i) {
+    q.Bind(static_cast<int>(i + 1), sql.params[i]);
+  }
+  return q;
+}
+
+}  // namespace
 
 const kvt::ClassInfo& DatabaseHandle::StaticClass() {
   static const kvt::ClassInfo info = kvt::ClassBuilder<DatabaseHandle>("SqliteDatabase")
@@ -25,8 +44,6 @@ const kvt::ClassInfo& Connection::StaticClass() {
   }();
   return info;
 }
-
-namespace {}  // namespace
 
 void DatabaseHandle::Learn(const std::string& table, const std::string& key,
                            const std::string& value) {
@@ -58,9 +75,7 @@ std::vector<std::string> DatabaseHandle::StartingWith(const std::string& table,
       .Bind(2, low)
       .Bind(3, low + "\xf4\x8f\xbf\xbf")
       .Bind(4, static_cast<std::int64_t>(limit));
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 std::vector<std::string> DatabaseHandle::LookUp(const std::string& table, const std::string& key,
@@ -348,26 +363,20 @@ void SqliteEngine::DeleteArchive(const std::string& archive) {
 
 std::vector<std::string> SqliteEngine::ListArchives() {
   auto q = Db().Query("SELECT DISTINCT archive FROM field_definitions ORDER BY archive");
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 std::vector<std::string> SqliteEngine::ListAllArchives() {
   auto q = Db().Query(
       "SELECT archive FROM field_definitions UNION SELECT archive FROM code_lists UNION "
       "SELECT archive FROM documents ORDER BY 1");
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 std::vector<std::string> SqliteEngine::ListForms(const std::string& archive) {
   auto q = Db().Query("SELECT DISTINCT form FROM field_layouts WHERE archive = ?1 ORDER BY form");
   q.Bind(1, archive);
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 void SqliteEngine::Transaction(const std::function<void()>& work) {
@@ -539,9 +548,7 @@ std::vector<std::int32_t> SqliteEngine::SearchDocuments(
     std::int32_t after, std::int32_t limit) {
   const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
                                           KeyConditions(archive, criteria), after, limit, false);
-  auto q = Db().Query(sql.sql);
-  for (std::size_t i = 0; i < sql.params.size(); ++i)
-    q.Bind(static_cast<int>(i + 1), sql.params[i]);
+  auto q = Prepared(Db(), sql);
   std::vector<std::int32_t> out;
   while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
   return out;
@@ -551,9 +558,7 @@ std::int64_t SqliteEngine::CountDocuments(const std::string& archive,
                                           const std::vector<kvtengine::Criterion>& criteria) {
   const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
                                           KeyConditions(archive, criteria), 0, 0, true);
-  auto q = Db().Query(sql.sql);
-  for (std::size_t i = 0; i < sql.params.size(); ++i)
-    q.Bind(static_cast<int>(i + 1), sql.params[i]);
+  auto q = Prepared(Db(), sql);
   q.Step();
   const std::int64_t n = q.ColumnInt(0);
   q.Run();
@@ -598,9 +603,7 @@ std::vector<std::string> SqliteEngine::StoredFieldNames() {
       "document_values_by_key ORDER BY field LIMIT 1) UNION ALL SELECT (SELECT field FROM "
       "document_values INDEXED BY document_values_by_key WHERE field > f.name ORDER BY field "
       "LIMIT 1) FROM f WHERE f.name IS NOT NULL) SELECT name FROM f WHERE name IS NOT NULL");
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& archive) {
@@ -610,9 +613,7 @@ std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& arc
       "SELECT v.field FROM documents d JOIN document_values v ON v.document = d.id "
       "WHERE d.archive = ?1 GROUP BY v.field ORDER BY MIN((d.id << 32) + v.rowid)");
   q.Bind(1, archive);
-  std::vector<std::string> out;
-  while (q.Step()) out.push_back(q.ColumnText(0));
-  return out;
+  return Texts(q);
 }
 
 std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {
