@@ -27,6 +27,9 @@ for _ in $(seq 50); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$work/display")"
 openbox >"$work/openbox.log" 2>&1 &
 pids+=($!)
+# A window mapped while the window manager is still starting can be lost by it and never
+# appear: the program starts once the manager answers for its desktops.
+for _ in $(seq 100); do xdotool get_num_desktops >/dev/null 2>&1 && break; sleep 0.1; done
 
 cd "$work"
 db=kvtfields-demo.kvtdb  # the sample, made by the program on its first start
