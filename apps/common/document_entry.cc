@@ -124,7 +124,7 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
   }
   if (refused()) return out;
   // The rules every program shares: required fields, every value against its field, duplicates.
-  DocumentSession session(w);
+  DocumentSession session(w, DocumentSession::OneSave{});
   const SaveOutcome saved = session.Save(allow_duplicates, store);
   for (auto& m : messages()) out.reasons.emplace_back("", std::move(m));
   if (saved.result != SaveOutcome::Result::kStored) {
@@ -177,9 +177,6 @@ void ImportRows(
     Unattended() { p.SetAttended(false); }
     ~Unattended() { p.SetAttended(was); }
   } unattended;
-  // Rows are stored a few hundred to a transaction: one commit (and its flush to disk) per row
-  // would cost more than entering the row.
-  constexpr std::size_t kRowsPerCommit = 250;
   std::vector<std::string> row;
   std::size_t r = 0;  // data rows read
   bool more = true;
@@ -217,7 +214,8 @@ void ImportRows(
     const std::size_t accepted_before = result.accepted;
     std::size_t in_batch = 0;
     w.Engine().Transaction([&] {
-      while ((options.atomic || in_batch < kRowsPerCommit) && (more = next(row))) {
+      while ((options.atomic || in_batch < std::max<std::size_t>(options.rows_per_commit, 1)) &&
+             (more = next(row))) {
         ++r;
         ++in_batch;
         one_row();

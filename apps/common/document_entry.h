@@ -53,6 +53,9 @@ struct ImportOptions {
   std::size_t skip = 0;           // the first data rows to pass over (stored by an earlier run)
   bool atomic = false;            // every row in one transaction: all stored or none
   bool allow_duplicates = false;  // store rows whose index fields equal a stored document's
+  /// Rows to a transaction unless atomic: a couple of thousand are a fraction of a second of
+  /// writing, and a commit writes the index pages those rows share once.
+  std::size_t rows_per_commit = 2000;
 };
 
 /// Enters every data row of a table (the first row names the fields) on the workspace's form,

@@ -48,6 +48,9 @@ DocumentSession::DocumentSession(Workspace& w) : w_(w), entry_form_(w.FormName()
   Baseline();
 }
 
+DocumentSession::DocumentSession(Workspace& w, OneSave)
+    : w_(w), entry_form_(w.FormName()), tracks_(false) {}
+
 void DocumentSession::Baseline() {
   saved_ = Values();
   saved_values_ = w_.Fields().FieldsValue();
@@ -234,7 +237,7 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
     }
     fields.AfterSave();
     out.id = id_;
-    Baseline();
+    if (tracks_) Baseline();
   }
   // The person goes on where they were, the caret where it was (a missing field has the focus
   // instead).

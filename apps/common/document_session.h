@@ -40,6 +40,10 @@ class DocumentSession {
  public:
   /// Works on the form the workspace built; the current document is the one on the form, new.
   explicit DocumentSession(Workspace& w);
+  /// The same for one save and no more (a row of a batch): the values are not kept for
+  /// Modified and Revert, which cost a copy of the form before and after the save.
+  struct OneSave {};
+  DocumentSession(Workspace& w, OneSave);
 
   /// An empty form for a new document (the archive's entry form).
   void New();
@@ -80,6 +84,7 @@ class DocumentSession {
   Snapshot saved_;
   kvt::ObjectRef saved_values_;  // the same, as the collection gives and takes them
   std::optional<std::pair<std::int32_t, std::int32_t>> caret_;  // of the field left to save
+  bool tracks_ = true;  // keeps the saved values (false: OneSave)
 };
 
 }  // namespace kvtapp

@@ -61,6 +61,7 @@ struct Options {
   std::int32_t limit = 50;         // a page of found documents
   std::int32_t after = 0;          // the last id of the page before
   std::size_t skip = 0;            // data rows of an import already stored by an earlier run
+  std::size_t batch = 2000;        // data rows of an import to a transaction
 };
 
 // The headless window system for the life of a command.
@@ -298,6 +299,7 @@ int ImportDocuments(const Options& o) {
   options.store = !o.dry_run;
   options.skip = o.skip;
   options.atomic = o.atomic;
+  options.rows_per_commit = o.batch;
   options.allow_duplicates = o.allow_duplicates;
   kvtapp::ImportResult result;
   try {
@@ -527,6 +529,11 @@ int main(int argc, char** argv) {
   doc_import->add_option("--report", o.report, "write the refused rows here (default: stderr)");
   doc_import->add_option("--skip", o.skip,
                          "pass over the first N data rows (stored by an import that stopped)");
+  doc_import
+      ->add_option("--batch", o.batch,
+                   "rows stored to a transaction (default 2000; fewer let other programs write "
+                   "sooner, an error loses less work)")
+      ->check(CLI::Range(std::size_t{1}, std::size_t{1000000}));
   doc_import->add_flag("--atomic", o.atomic,
                        "store every row in one transaction: all the accepted rows or none");
   doc_import->add_flag("--allow-duplicates", o.allow_duplicates,

@@ -431,7 +431,7 @@ TEST_F(OutputTest, AnImportStoppedByAFullDiskSaysWhatIsStoredAndResumes) {
   EXPECT_THAT(r.output, ::testing::HasSubstr("0 documenti salvati fino alla riga 0"));
   EXPECT_EQ(Documents(), 0) << "--atomic stores all or nothing";
 
-  r = RunOnFullDisk(limit_kb, Import(csv));
+  r = RunOnFullDisk(limit_kb, Import(csv, "--batch 250"));
   ASSERT_EQ(r.exit_code, 2) << r.output;
   const int stored = Documents();
   ASSERT_GT(stored, 0);

@@ -153,6 +153,8 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
   auto person = [](std::shared_ptr<kvthost::Form> f) -> std::unique_ptr<kvthost::IPerson> {
     return std::make_unique<kvthost::User>(std::move(f));
   };
+  ImportOptions small_batches;
+  small_batches.rows_per_commit = 250;  // three transactions
   // The calls the import makes, from a run that fails none.
   std::vector<std::string> calls;
   {
@@ -165,7 +167,7 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
     w.Build(sample::kArchive, sample::kEntryForm);
     counting->FailAt(0);
     ImportResult result;
-    ImportRows(w, rows, messages, ImportOptions{}, nullptr, nullptr, result);
+    ImportRows(w, rows, messages, small_batches, nullptr, nullptr, result);
     calls = counting->calls;
   }
   // The failures that matter: each transaction's start and the calls on either side of it,
@@ -190,7 +192,7 @@ TEST_F(FaultTest, ABatchImportFailingAnywhereKeepsWhatItSaysItStored) {
       w.Use(failing);
       w.Build(sample::kArchive, sample::kEntryForm);
       failing->FailAt(n);
-      EXPECT_THROW(ImportRows(w, rows, messages, ImportOptions{}, nullptr, nullptr, result),
+      EXPECT_THROW(ImportRows(w, rows, messages, small_batches, nullptr, nullptr, result),
                    kvt::Error)
           << n;
       failed = failing->failed;
