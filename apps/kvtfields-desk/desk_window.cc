@@ -22,8 +22,10 @@
 #include <QScrollArea>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTableView>
 #include <QTimer>
+#include <QToolBar>
 #include <QTranslator>
 #include <QVBoxLayout>
 
@@ -87,6 +89,7 @@ class DocumentsModel final : public QAbstractTableModel {
     fetchMore({});
   }
   std::int64_t Total() const { return total_; }
+  const std::vector<kvtengine::Criterion>& Criteria() const { return criteria_; }
   bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && more_; }
   void fetchMore(const QModelIndex& parent) override {
     if (parent.isValid() || !more_) return;
@@ -282,6 +285,42 @@ void DeskWindow::BuildMenus() {
   doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
+  // The record navigator: in the menu and a toolbar, with keys a text box leaves alone.
+  doc->addSeparator();
+  QToolBar* bar = addToolBar("Navigazione");
+  bar->setObjectName("kvtNavigator");
+  bar->setMovable(false);
+  struct StepShown {
+    Step step;
+    const char* text;
+    QKeySequence keys;
+    QStyle::StandardPixmap icon;
+  };
+  const StepShown shown[] = {
+      {Step::kFirst, "&Primo documento", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageUp),
+       QStyle::SP_MediaSkipBackward},
+      {Step::kPrevious, "Documento p&recedente", QKeySequence(Qt::CTRL | Qt::Key_PageUp),
+       QStyle::SP_MediaSeekBackward},
+      {Step::kNext, "Documento s&eguente", QKeySequence(Qt::CTRL | Qt::Key_PageDown),
+       QStyle::SP_MediaSeekForward},
+      {Step::kLast, "&Ultimo documento", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageDown),
+       QStyle::SP_MediaSkipForward},
+  };
+  for (const auto& s : shown) {
+    QAction* action = doc->addAction(style()->standardIcon(s.icon), s.text, s.keys,
+                                     [this, step = s.step] { Move(step); });
+    action->setToolTip(QString(s.text).remove('&') + " (" +
+                       s.keys.toString(QKeySequence::NativeText) + ")");
+    steps_[static_cast<int>(s.step)] = action;
+    bar->addAction(action);
+    if (s.step == Step::kPrevious) {
+      position_ = new QLabel(bar);
+      position_->setObjectName("kvtPosition");
+      position_->setMinimumWidth(position_->fontMetrics().horizontalAdvance("000.000 di 000.000"));
+      position_->setAlignment(Qt::AlignCenter);
+      bar->addWidget(position_);
+    }
+  }
   QMenu* view = menuBar()->addMenu("&Visualizza");
   view->addAction("&Visualizzatore campi", QKeySequence(Qt::Key_F11),
                   [this] { OpenFieldViewer(); });
@@ -365,6 +404,8 @@ void DeskWindow::Open(const std::string& db) {
   };
   FollowForm(work_->Window());
   session_ = std::make_unique<kvtapp::DocumentSession>(*work_);
+  walk_.reset();
+  walk_id_ = -1;
   ShowForm();
   RememberDatabase(db);
 }
@@ -461,6 +502,110 @@ void DeskWindow::RefreshTitle() {
   modified_shown_ = session_ && session_->Modified();
   if (modified_shown_) title = "* " + title;  // unsaved changes
   setWindowTitle(Q(title));
+  RefreshPosition();
+}
+
+void DeskWindow::ForgetWalkOfAll() {
+  // Counted again when next needed: other people may have stored documents since.
+  if (walk_ && walk_->Criteria().empty()) walk_.reset();
+  walk_id_ = -1;
+}
+
+kvtapp::DocumentWalk& DeskWindow::Walk() {
+  if (!walk_) {
+    walk_ = std::make_unique<kvtapp::DocumentWalk>(work_->EngineRef(), archive_);
+    walk_id_ = -1;
+  }
+  return *walk_;
+}
+
+void DeskWindow::RefreshPosition() {
+  if (!position_ || !work_) return;
+  std::int64_t count = 0;
+  try {
+    auto& walk = Walk();
+    if (walk_id_ != Correcting()) {
+      walk_index_ = Correcting() ? walk.IndexOf(Correcting()) : -1;
+      walk_id_ = Correcting();
+    }
+    count = walk.Count();
+  } catch (const std::exception&) {
+    // The database is gone: the navigator says nothing and leads nowhere, the form stays.
+    walk_.reset();
+    position_->clear();
+    for (QAction* a : steps_) a->setEnabled(false);
+    return;
+  }
+  const QLocale italian(QLocale::Italian, QLocale::Italy);
+  // What was found is said so: the archive may hold more.
+  const bool found = !walk_->Criteria().empty();
+  const QString total =
+      italian.toString(count) + (found ? (count == 1 ? " trovato" : " trovati") : QString());
+  if (walk_index_ >= 0) {
+    position_->setText(italian.toString(walk_index_ + 1) + " di " + total);
+  } else if (count == 0) {
+    position_->setText(found ? "Nessun documento trovato" : "Nessun documento");
+  } else if (Correcting()) {
+    position_->setText("– di " + total);  // not among those found
+  } else {
+    position_->setText("Nuovo, " + total + (found ? "" : count == 1 ? " documento" : " documenti"));
+  }
+  steps_[0]->setEnabled(count > 0 && walk_index_ != 0);
+  steps_[1]->setEnabled(count > 0 && walk_index_ != 0);
+  steps_[2]->setEnabled(walk_index_ >= 0 && walk_index_ + 1 < count);
+  steps_[3]->setEnabled(count > 0 && walk_index_ + 1 != count);
+}
+
+QString DeskWindow::PositionText() const {
+  return position_ ? position_->text() : QString();
+}
+
+QAction* DeskWindow::StepAction(Step step) const {
+  return steps_[static_cast<int>(step)];
+}
+
+void DeskWindow::Move(Step step) {
+  if (!work_ || !session_) return;
+  try {
+    auto& walk = Walk();
+    RefreshPosition();
+    const std::int64_t at = walk_index_;
+    std::int32_t id = 0;
+    std::int64_t index = -1;
+    switch (step) {
+      case Step::kFirst:
+        index = 0;
+        break;
+      case Step::kPrevious:
+        index = at < 0 ? -2 : at - 1;  // from a new document: the last one stored
+        break;
+      case Step::kNext:
+        index = at < 0 ? -1 : at + 1;
+        break;
+      case Step::kLast:
+        index = -2;
+        break;
+    }
+    if (index == -2) {
+      id = walk.Last();
+      index = walk.Count() - 1;
+    } else {
+      id = walk.At(index);
+    }
+    if (id == 0) {
+      message_->setText("Non ci sono altri documenti");
+      return;
+    }
+    if (id == Correcting() || !MayLeaveDocument()) return;
+    OpenStored(id);
+    if (Correcting() == id) {
+      walk_id_ = id;
+      walk_index_ = index;
+      RefreshPosition();
+    }
+  } catch (const std::exception& e) {
+    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+  }
 }
 
 void DeskWindow::ShowError(const std::string& what, const std::string& todo) {
@@ -471,6 +616,7 @@ void DeskWindow::NewDocument() {
   if (!work_ || !MayLeaveDocument()) return;
   try {
     session_->New();
+    ForgetWalkOfAll();
     MarkRequired();
     RefreshTitle();
     message_->setText("Nuovo documento");
@@ -514,6 +660,12 @@ bool DeskWindow::Save() {
       }
       outcome = session_->Save(/*allow_duplicate=*/true);
     }
+    if (outcome.Stored() && !outcome.corrected && walk_ && walk_->Criteria().empty()) {
+      // The newest document: last in the walk of them all.
+      walk_->Append(outcome.id);
+      walk_id_ = outcome.id;
+      walk_index_ = walk_->Count() - 1;
+    }
     ShowOutcome(outcome);
     RefreshTitle();
     return outcome.Stored() || outcome.result == kvtapp::SaveOutcome::Result::kUnchanged;
@@ -528,6 +680,7 @@ void DeskWindow::NextDocument() {
   if (!work_ || !MayLeaveDocument()) return;
   try {
     session_->Next();
+    ForgetWalkOfAll();
     MarkRequired();
     RefreshTitle();
     message_->setText("Nuovo documento con i campi riportati");
@@ -563,6 +716,8 @@ bool DeskWindow::DeleteDocument() {
   if (answer != kvt::kMsgBoxAnswerOk) return false;
   try {
     session_->Delete();
+    if (walk_) walk_->Forget(id);
+    walk_id_ = -1;
     MarkRequired();
     RefreshTitle();
     message_->setText(Q("Documento " + std::to_string(id) + " eliminato"));
@@ -662,7 +817,17 @@ void DeskWindow::FindDocuments() {
       if (!current.isValid()) return;
       const int id = documents_->data(current, Qt::UserRole).toInt();
       find_->hide();
-      Correct(id);
+      if (!MayLeaveDocument()) return;
+      try {
+        // The navigator walks what was found from here on.
+        walk_ = std::make_unique<kvtapp::DocumentWalk>(work_->EngineRef(), work_->Archive(),
+                                                       documents_->Criteria());
+        walk_id_ = -1;
+      } catch (const std::exception& e) {
+        ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+        return;
+      }
+      OpenStored(id);
     };
     QObject::connect(table_.data(), &QTableView::activated, find_, open);
     // Enter in the search box searches at once and opens the first document found.
@@ -723,7 +888,10 @@ bool DeskWindow::RunSearch() {
 }
 
 void DeskWindow::Correct(std::int32_t id) {
-  if (!MayLeaveDocument()) return;
+  if (MayLeaveDocument()) OpenStored(id);
+}
+
+void DeskWindow::OpenStored(std::int32_t id) {
   try {
     session_->Open(id, review_form_);
     MarkRequired();

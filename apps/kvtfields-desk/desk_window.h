@@ -14,9 +14,11 @@
 #include <string>
 
 #include "common/document_session.h"
+#include "common/document_walk.h"
 #include "common/workspace.h"
 #include "host/qt/qt_desktop.h"
 
+class QAction;
 class QLabel;
 
 namespace kvtdesk {
@@ -44,6 +46,14 @@ class DeskWindow final : public QMainWindow {
   void OpenFieldViewer();
   /// Opens a stored document for correction on the review form.
   void Correct(std::int32_t id);
+  /// The record navigator's moves through the archive's documents, or through the documents
+  /// found when one was opened from Trova; each asks first about unsaved changes.
+  enum class Step { kFirst, kPrevious, kNext, kLast };
+  void Move(Step step);
+  /// Where the document on the form is in the navigator's walk: "3 di 8".
+  QString PositionText() const;
+  /// The navigator's command for `step` (enabled only where it leads somewhere).
+  QAction* StepAction(Step step) const;
   /// Deletes the stored document on the form, after the person confirms.
   bool DeleteDocument();
   /// Esc: the focused field back to its value on entry; when it has it, the whole document
@@ -95,6 +105,14 @@ class DeskWindow final : public QMainWindow {
   static void RememberDatabase(const std::string& db);
   // Searches what the find dialog says; false when the database failed (said already).
   bool RunSearch();
+  // The navigator's walk (every document of the archive unless a search set one).
+  kvtapp::DocumentWalk& Walk();
+  // Shows where the document on the form is in the walk, and what the navigator may do.
+  void RefreshPosition();
+  // A new document: the walk of the whole archive is counted again when next needed.
+  void ForgetWalkOfAll();
+  // Opens a stored document for correction without asking (the caller asked).
+  void OpenStored(std::int32_t id);
 
   std::string db_;
   std::string archive_;
@@ -116,7 +134,12 @@ class DeskWindow final : public QMainWindow {
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
-  bool sized_ = false;                   // its columns fitted to the first page
+  std::unique_ptr<kvtapp::DocumentWalk> walk_;
+  std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
+  std::int64_t walk_index_ = -1;  // its place in the walk, -1 when not in it (new)
+  QPointer<QLabel> position_;
+  QAction* steps_[4] = {};
+  bool sized_ = false;  // its columns fitted to the first page
 };
 
 /// Qt's own words (standard buttons, the file dialog) in Italian, from Qt's translations;

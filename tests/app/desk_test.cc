@@ -333,6 +333,72 @@ TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
   EXPECT_EQ(found->data(found->index(124, 0)).toInt(), 250);
 }
 
+// The navigator walks what was found, from the document opened; moving asks about unsaved
+// changes like every other move; a new document stored joins the walk of the whole archive.
+TEST_P(DeskTest, TheNavigatorWalksWhatWasFoundOrTheWholeArchive) {
+  {
+    auto engine = kvtapp::OpenEngine(db_, false);
+    engine->Transaction([&] {
+      for (int i = 0; i < 1500; ++i) {
+        auto values = kvt::Dictionary::Create();
+        values->Add("NumeroDocumento", kvt::Variant(std::to_string(5000 + i)));
+        values->Add("Cliente", kvt::Variant(i % 3 ? "ROSSI" : "BIANCHI"));
+        engine->SaveDocument(sample::kArchive, values);
+      }
+    });
+  }
+  using Step = DeskWindow::Step;
+  window_->NewDocument();
+  EXPECT_EQ(window_->PositionText().toStdString(), "Nuovo, 1.500 documenti");
+  EXPECT_FALSE(window_->StepAction(Step::kNext)->isEnabled());
+  Press(Qt::Key_PageUp, Qt::ControlModifier);  // from a new document: the last one stored
+  EXPECT_EQ(window_->Correcting(), 1500);
+  EXPECT_EQ(window_->PositionText().toStdString(), "1.500 di 1.500");
+  Press(Qt::Key_PageUp, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window_->Correcting(), 1);
+  EXPECT_FALSE(window_->StepAction(Step::kPrevious)->isEnabled());
+
+  // Bianchi's documents, the second opened with Enter on it in the list.
+  Press(Qt::Key_F, Qt::ControlModifier);
+  auto* where = window_->DocumentSearchField();
+  where->setCurrentIndex(where->findText("Cliente"));
+  QTest::keyClicks(window_->DocumentFilter(), "bia");
+  QTRY_COMPARE(window_->FoundText(), QString("500 documenti"));
+  window_->DocumentTable()->setFocus();
+  window_->DocumentTable()->setCurrentIndex(window_->DocumentTable()->model()->index(1, 0));
+  QTest::keyClick(window_->DocumentTable(), Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->Correcting(), 4);
+  EXPECT_EQ(window_->PositionText().toStdString(), "2 di 500 trovati");
+  Press(Qt::Key_PageDown, Qt::ControlModifier);
+  EXPECT_EQ(window_->Correcting(), 7);
+  Press(Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window_->Correcting(), 1498);
+  EXPECT_EQ(window_->PositionText().toStdString(), "500 di 500 trovati");
+  EXPECT_FALSE(window_->StepAction(Step::kNext)->isEnabled());
+
+  // A change, then a move: asked; Annulla stays, No moves and drops it.
+  auto& p = Person();
+  p.Focus("Note");
+  p.Type("da rivedere");
+  Press(Qt::Key_PageUp, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 1u);
+  EXPECT_THAT(desktop_->Recorded()[0].prompt, ::testing::StartsWith("Salvare le modifiche?"));
+  EXPECT_EQ(window_->Correcting(), 1498);
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerNo);
+  Press(Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(window_->Correcting(), 1495);
+  EXPECT_EQ(window_->PositionText().toStdString(), "499 di 500 trovati");
+  EXPECT_EQ(kvt::CStr(Stored(1498, "Note")), "");
+
+  // Deleted, it leaves the walk.
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerOk);
+  ASSERT_TRUE(window_->DeleteDocument());
+  EXPECT_EQ(window_->PositionText().toStdString(), "Nuovo, 499 trovati");
+  Press(Qt::Key_PageUp, Qt::ControlModifier);
+  EXPECT_EQ(window_->Correcting(), 1498);
+}
+
 TEST_P(DeskTest, TheDatabasesOpenedLastAreOfferedInTheFileMenuLatestFirst) {
   const std::string other = dir_.File("altro anno.kvtdb");
   sample::CreateSampleArchive(*kvtapp::OpenEngine(other, /*create=*/true));

@@ -9,6 +9,7 @@
 #include "common/csv.h"
 #include "common/document_entry.h"
 #include "common/document_session.h"
+#include "common/document_walk.h"
 #include "common/workspace.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "host/headless/desktop.h"
@@ -216,6 +217,44 @@ TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   EXPECT_EQ(session.Id(), 0);
   EXPECT_FALSE(session.Modified());
   EXPECT_FALSE(session.Delete());  // a new document is not stored: nothing to delete
+}
+
+// The navigator walks an archive of thousands a page of ids at a time and still knows where
+// every document is; a walk with criteria holds only the documents meeting them.
+TEST_F(SessionTest, AWalkFindsEveryDocumentByPositionAndPositionByDocument) {
+  std::vector<std::int32_t> ids, credit_notes;
+  engine_->Transaction([&] {
+    for (int i = 0; i < 2600; ++i) {
+      auto values = kvt::Dictionary::Create();
+      values->Add("NumeroDocumento", kvt::Variant(std::to_string(30000 + i)));
+      values->Add("TipoDocumento", kvt::Variant(std::string(i % 3 ? "FAT" : "NC")));
+      ids.push_back(engine_->SaveDocument(sample::kArchive, values));
+      if (i % 3 == 0) credit_notes.push_back(ids.back());
+    }
+  });
+  DocumentWalk all(engine_, sample::kArchive);
+  ASSERT_EQ(all.Count(), 2600);
+  EXPECT_EQ(all.At(0), ids.front());
+  EXPECT_EQ(all.At(1500), ids[1500]);  // past the first page
+  EXPECT_EQ(all.IndexOf(ids[2001]), 2001);
+  EXPECT_EQ(all.At(2599), ids.back());
+  EXPECT_EQ(all.At(2600), 0);
+  EXPECT_EQ(all.At(-1), 0);
+  EXPECT_EQ(all.IndexOf(ids.back() + 1), -1);
+
+  // The last one first: read at once, and the count follows documents deleted meanwhile.
+  engine_->DeleteDocument(ids[5]);
+  DocumentWalk notes(engine_, sample::kArchive,
+                     {{"TipoDocumento", kvtengine::Criterion::Op::kEqual, "NC", ""}});
+  ASSERT_EQ(notes.Count(), static_cast<std::int64_t>(credit_notes.size()));
+  engine_->DeleteDocument(credit_notes[1]);
+  EXPECT_EQ(notes.Last(), credit_notes.back());
+  EXPECT_EQ(notes.Count(), static_cast<std::int64_t>(credit_notes.size()) - 1);
+  EXPECT_EQ(notes.IndexOf(ids[1]), -1);  // an invoice
+  EXPECT_EQ(notes.IndexOf(credit_notes[2]), 1);
+  notes.Forget(credit_notes[2]);
+  EXPECT_EQ(notes.At(1), credit_notes[3]);
+  EXPECT_EQ(notes.Count(), static_cast<std::int64_t>(credit_notes.size()) - 2);
 }
 
 TEST(CsvReaderTest, RowsComeOneAtATimeWithTheirLinesWhateverTheFileHolds) {
