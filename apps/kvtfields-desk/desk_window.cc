@@ -434,12 +434,18 @@ void DeskWindow::FollowForm(kvthost::Form& form) {
   form.on_active_changed = [this, current] {
     if (!current()) return;
     auto& list = work_->Host().Errors();
-    if (list.Entries().size() == errors_seen_) message_->clear();  // an old refusal is stale
+    if (list.Entries().size() == errors_seen_ && !noted_) message_->clear();  // stale
+    noted_ = false;
     errors_seen_ = list.Entries().size();
     // The view follows the focus through a form larger than the window.
     auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
     auto* q = dynamic_cast<kvthost::qt::QtControl*>(work_->Window().Active().get());
     if (scroll && q && q->Widget()) scroll->ensureWidgetVisible(q->Widget(), 24, 24);
+  };
+  form.on_note = [this, current](kvthost::Control&, const std::string& note) {
+    if (!current()) return;
+    message_->setText(Q(note));
+    noted_ = true;  // said as the field is left: the move that follows keeps it
   };
   form.on_focus_refused = [this, current](kvthost::Control&) {
     if (!current()) return;

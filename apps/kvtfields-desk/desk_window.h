@@ -123,6 +123,7 @@ class DeskWindow final : public QMainWindow {
   std::unique_ptr<kvtapp::DocumentSession> session_;
   std::size_t errors_seen_ = 0;  // error-list entries when the focus last moved or was kept
   bool modified_shown_ = false;
+  bool noted_ = false;  // a control's note is in the status bar, said as its field was left
   int progress_shown_ = 0;
   bool make_sample_ = false;  // only for the database the window was opened on
   QPointer<QLabel> message_;

@@ -399,6 +399,33 @@ TEST_P(DeskTest, TheNavigatorWalksWhatWasFoundOrTheWholeArchive) {
   EXPECT_EQ(window_->Correcting(), 1498);
 }
 
+// A description typed into a combo finds its code; text that finds none is said in the
+// status bar, and stays said after the focus moved on.
+TEST_P(DeskTest, ACodeIsFoundByItsDescriptionAndTextMatchingNoneIsSaid) {
+  auto& p = Person();
+  auto type = [&] {
+    return kvt::CStr(window_->Work()->Fields().Item(kvt::Variant("TipoDocumento"))->Value());
+  };
+  p.Focus("TipoDocumento");
+  p.Type("credito");
+  EXPECT_TRUE(p.Tab());
+  EXPECT_EQ(type(), "NC");
+  p.Focus("TipoDocumento");
+  p.Clear();
+  p.Type("fattu");
+  EXPECT_TRUE(p.Tab());
+  EXPECT_EQ(type(), "FAT");
+  p.Focus("TipoDocumento");
+  p.Clear();
+  p.Type("scontrino");
+  EXPECT_TRUE(p.Tab());
+  EXPECT_EQ(p.Focused(), "Reparto");
+  EXPECT_EQ(window_->StatusText().toStdString(),
+            "Nessun codice corrisponde a \"scontrino\": il campo resta com'era.");
+  p.Tab();  // the next move forgets it
+  EXPECT_EQ(window_->StatusText().toStdString(), "");
+}
+
 TEST_P(DeskTest, TheDatabasesOpenedLastAreOfferedInTheFileMenuLatestFirst) {
   const std::string other = dir_.File("altro anno.kvtdb");
   sample::CreateSampleArchive(*kvtapp::OpenEngine(other, /*create=*/true));

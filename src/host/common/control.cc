@@ -87,6 +87,11 @@ bool Control::HasFocus() const {
   return f && f->Active().get() == this;
 }
 
+void Control::Note(const std::string& text) {
+  auto f = form_.Resolve();
+  if (f && f->on_note) f->on_note(*this, text);
+}
+
 void Control::SetFocus() {
   auto f = form_.Resolve();
   if (!f || !CanTakeFocus()) {

@@ -206,6 +206,8 @@ class Control : public kvt::Object {
   /// An aspect of the control changed; a window system that shows the control follows it. The
   /// headless one has nothing to show. Called before the control raises its own events.
   virtual void OnChanged(Aspect) {}
+  /// Says something to the person about their input, through the form's on_note.
+  void Note(const std::string& text);
 
  private:
   friend class Form;

@@ -142,6 +142,9 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   std::function<void()> on_active_changed;
   /// Told when validation kept the focus on `control`.
   std::function<void(Control& control)> on_focus_refused;
+  /// Told what a control says to the person about what they typed (a code not in the list):
+  /// a window shows it in its status bar.
+  std::function<void(Control& control, const std::string& note)> on_note;
   /// The text a window system shows when a handler of the person's input failed.
   static std::string FailureText(const std::exception& e);
 

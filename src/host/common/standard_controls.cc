@@ -421,8 +421,47 @@ void CodeCombo::TypedCode(bool add) {
     Choose(code);
   } else if (!listed && add) {
     AddCode(code, descr);
+  } else if (!listed && typed != EntryText(index_)) {
+    ChooseByText(typed);
   }
   ShowChosen();
+}
+
+void CodeCombo::ChooseByText(const std::string& typed) {
+  // Many people remember the description, not the code: a code in another letter case, a
+  // whole description, or the one entry whose description holds what was typed.
+  std::string text = typed;
+  while (!text.empty() && text.back() == ' ') text.pop_back();
+  while (!text.empty() && text.front() == ' ') text.erase(0, 1);
+  if (text.empty()) return;
+  const std::string folded = kvt::ToLower(text);
+  std::vector<std::size_t> holding;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    const auto& [code, descr] = entries_[i];
+    if (code.empty()) continue;  // the empty entry
+    const std::string c = kvt::ToLower(code), d = kvt::ToLower(descr);
+    if (c == folded || d == folded) {
+      if (code != Value()) Choose(code);
+      return;
+    }
+    if (d.find(folded) != std::string::npos || c.rfind(folded, 0) == 0) holding.push_back(i);
+  }
+  if (holding.size() == 1) {
+    if (entries_[holding.front()].first != Value()) Choose(entries_[holding.front()].first);
+    return;
+  }
+  const std::string shown = "\"" + kvt::Printable(text) + "\"";
+  if (holding.empty()) {
+    Note("Nessun codice corrisponde a " + shown + ": il campo resta com'era.");
+    return;
+  }
+  std::string some;
+  for (std::size_t k = 0; k < holding.size() && k < 3; ++k) {
+    some += (k ? ", " : "") + entries_[holding[k]].first;
+  }
+  if (holding.size() > 3) some += ", ...";
+  Note(shown + " corrisponde a " + std::to_string(holding.size()) + " codici (" + some +
+       "): sceglierne uno dall'elenco.");
 }
 
 bool CodeCombo::RevertToEntry() {

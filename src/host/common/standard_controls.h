@@ -214,8 +214,10 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   /// Typing in the box without a widget: characters at its end, Backspace the last one.
   void EditorKey(const Keystroke& key) override;
   /// Enter and leaving the combo choose a listed code typed in the box ("code" or "code -
-  /// description"); Insert adds one that is not listed; Shift+Delete deletes the code there.
-  /// Anything else typed is dropped and the box shows the chosen entry again.
+  /// description"), a code in another letter case, a whole description, or the one entry
+  /// whose description holds the text; Insert adds one that is not listed; Shift+Delete
+  /// deletes the code there. Other text is dropped, the box shows the chosen entry again and
+  /// the form is told why (none or several codes match).
   bool Enter() override {
     Commit();
     return true;
@@ -238,6 +240,8 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   void Select(std::int32_t index);  // with a Change event when the code changes
   void ShowChosen();                // the box shows the chosen entry again
   void TypedCode(bool add);
+  // Text that is no listed code: a code in another case, a description or part of one.
+  void ChooseByText(const std::string& typed);
   std::int32_t Find(const std::string& code) const;
   std::vector<std::pair<std::string, std::string>> entries_;
   std::int32_t index_ = -1;

@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "host/common/form.h"
 #include "host/common/person.h"
 #include "host/common/units.h"
 #include "kvtfields/contracts/controls.h"
@@ -435,6 +436,35 @@ TYPED_TEST_P(HostConformance, TheComboTakesACodeTypedInItsBoxWithEnterInsertOrSh
                                            "added ZZ=", "change"}));
 }
 
+// A clerk who remembers the description, or types the code in another case, gets the code;
+// text that matches none or several keeps the choice and the form is told why.
+TYPED_TEST_P(HostConformance, TheComboFindsACodeByItsDescriptionOrSaysWhyNot) {
+  const ObjectRef c = this->AddCombo("C");
+  this->Add(kvtfields::kTextBoxClass, "T");
+  std::vector<std::string> notes;
+  auto* form = dynamic_cast<kvthost::Form*>(this->form_.get());
+  ASSERT_NE(form, nullptr);
+  form->on_note = [&notes](kvthost::Control&, const std::string& note) { notes.push_back(note); };
+  auto leave_with = [&](const char* typed) {
+    this->person_->Focus("C");
+    this->person_->Clear();
+    this->person_->Type(typed);
+    EXPECT_TRUE(this->person_->Tab()) << typed;
+    return CStr(kvt::GetDefaultValue(c));
+  };
+  EXPECT_EQ(leave_with("not"), "NC");  // part of "Nota"
+  EXPECT_EQ(leave_with("fat"), "FAT");
+  EXPECT_EQ(leave_with(" FATTURA "), "FAT");
+  EXPECT_TRUE(notes.empty());
+  EXPECT_EQ(leave_with("t"), "");  // both descriptions hold it: as the person cleared it
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], "\"t\" corrisponde a 2 codici (FAT, NC): sceglierne uno dall'elenco.");
+  EXPECT_EQ(leave_with("proforma"), "");
+  ASSERT_EQ(notes.size(), 2u);
+  EXPECT_EQ(notes[1], "Nessun codice corrisponde a \"proforma\": il campo resta com'era.");
+  form->on_note = nullptr;
+}
+
 TYPED_TEST_P(HostConformance, EnterIsAKeyPressOnEveryKindAndANewLineOnlyInAMemo) {
   const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
   const ObjectRef m = this->Add(kvtfields::kTextBoxClass, "M");
@@ -603,6 +633,7 @@ REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsId
                             ALongCodeListAnswersItsSixteenBitPositionsWithAnOverflow,
                             TypingHonoursMaximumLengthLockAndLineEnds,
                             TheComboTakesACodeTypedInItsBoxWithEnterInsertOrShiftDelete,
+                            TheComboFindsACodeByItsDescriptionOrSaysWhyNot,
                             EnterIsAKeyPressOnEveryKindAndANewLineOnlyInAMemo,
                             EditingKeysChangeTheTextOnlyThroughTheControl,
                             KeyPreviewSeesKeysFirstAndMaySwallowThem,
