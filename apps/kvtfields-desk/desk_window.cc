@@ -31,6 +31,7 @@
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
+#include "common/problem.h"
 #include "host/qt/qt_control.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
@@ -43,11 +44,6 @@ namespace {
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
-}
-
-std::string Describe(const std::exception& e) {
-  if (const auto* err = dynamic_cast<const kvt::Error*>(&e)) return err->Description();
-  return e.what();
 }
 
 // What Enter does, kept per user: 1 moves to the next field, 0 saves.
@@ -349,7 +345,7 @@ void DeskWindow::ChooseArchive() {
                                                std::max(proposed, 0), false, &ok);
     if (ok) OpenArchive(archive.toStdString(), form.toStdString());
   } catch (const std::exception& e) {
-    ShowError("Gli archivi non si leggono: " + Describe(e), "Riaprire il database.");
+    ShowFailure("Gli archivi non si leggono.", e, "Riaprire il database.");
   }
 }
 
@@ -374,8 +370,10 @@ bool DeskWindow::OpenDatabase(const std::string& db) {
     Open(db);
     return true;
   } catch (const std::exception& e) {
-    ShowError("Il database " + kvtapp::Shown(db) + " non si apre: " + Describe(e),
-              "Scegliere un altro database con File > Apri database.");
+    // Another archive of the database open, or another database.
+    ShowFailure(db == db_ ? "L'archivio " + archive_ + " (modulo " + entry_form_ + ") non si apre."
+                          : "Il database " + kvtapp::Shown(db) + " non si apre.",
+                e, "Scegliere un altro database con File > Apri database.");
     return false;
   }
 }
@@ -407,14 +405,14 @@ void DeskWindow::Open(const std::string& db) {
   walk_.reset();
   walk_id_ = -1;
   ShowForm();
-  RememberDatabase(db);
+  RememberPlace(db);
 }
 
 QStringList DeskWindow::RecentDatabases() {
   return QSettings("kvtfields", "kvtfields-desk").value("Recent/databases").toStringList();
 }
 
-void DeskWindow::RememberDatabase(const std::string& db) {
+void DeskWindow::RememberPlace(const std::string& db) {
   // A file by its whole path (it opens from anywhere); a server without its password.
   const QString key =
       kvtapp::IsServer(db) ? Q(kvtapp::Shown(db)) : QFileInfo(Q(db)).absoluteFilePath();
@@ -422,7 +420,20 @@ void DeskWindow::RememberDatabase(const std::string& db) {
   dbs.removeAll(key);
   dbs.prepend(key);
   while (dbs.size() > 6) dbs.removeLast();
-  QSettings("kvtfields", "kvtfields-desk").setValue("Recent/databases", dbs);
+  QSettings settings("kvtfields", "kvtfields-desk");
+  settings.setValue("Recent/databases", dbs);
+  settings.setValue("Last/database", key);
+  settings.setValue("Last/archive", Q(archive_));
+  settings.setValue("Last/form", Q(entry_form_));
+}
+
+std::optional<DeskWindow::Place> DeskWindow::LastPlace() {
+  const QSettings settings("kvtfields", "kvtfields-desk");
+  Place place{settings.value("Last/database").toString().toStdString(),
+              settings.value("Last/archive").toString().toStdString(),
+              settings.value("Last/form").toString().toStdString()};
+  if (place.db.empty() || place.archive.empty() || place.form.empty()) return std::nullopt;
+  return place;
 }
 
 void DeskWindow::FollowForm(kvthost::Form& form) {
@@ -610,12 +621,27 @@ void DeskWindow::Move(Step step) {
       RefreshPosition();
     }
   } catch (const std::exception& e) {
-    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
   }
 }
 
 void DeskWindow::ShowError(const std::string& what, const std::string& todo) {
   kvt::CurrentPlatform().MsgBox(what + "\n\n" + todo, kvt::kMsgBoxOkOnly, "kvtfields");
+}
+
+void DeskWindow::ShowFailure(const std::string& what, const std::exception& e,
+                             const std::string& todo) {
+  // What failed, why in Italian, what to do; the original text (often the database's own,
+  // in English) only under the details.
+  const kvtapp::Problem problem = kvtapp::ProblemOf(e);
+  const std::string prompt =
+      what + "\n\n" + problem.happened + "\n\n" + (problem.todo.empty() ? todo : problem.todo);
+  if (auto* qt = dynamic_cast<kvthost::qt::QtDesktop*>(&kvt::CurrentPlatform())) {
+    qt->ShowProblem(prompt, problem.details, "kvtfields");
+  } else {
+    kvt::CurrentPlatform().MsgBox(prompt + "\n\nDettagli: " + problem.details, kvt::kMsgBoxOkOnly,
+                                  "kvtfields");
+  }
 }
 
 void DeskWindow::NewDocument() {
@@ -627,7 +653,7 @@ void DeskWindow::NewDocument() {
     RefreshTitle();
     message_->setText("Nuovo documento");
   } catch (const std::exception& e) {
-    ShowError("Il modulo non si ricostruisce: " + Describe(e), "Riaprire il database.");
+    ShowFailure("Il modulo non si ricostruisce.", e, "Riaprire il database.");
   }
 }
 
@@ -676,8 +702,8 @@ bool DeskWindow::Save() {
     RefreshTitle();
     return outcome.Stored() || outcome.result == kvtapp::SaveOutcome::Result::kUnchanged;
   } catch (const std::exception& e) {
-    ShowError("Il documento non è stato salvato: " + Describe(e),
-              "Il modulo è rimasto com'era: riprovare o correggere i valori.");
+    ShowFailure("Il documento non è stato salvato; il modulo è rimasto com'era.", e,
+                "Riprovare o correggere i valori.");
     return false;
   }
 }
@@ -691,7 +717,7 @@ void DeskWindow::NextDocument() {
     RefreshTitle();
     message_->setText("Nuovo documento con i campi riportati");
   } catch (const std::exception& e) {
-    ShowError("Il documento successivo non si prepara: " + Describe(e), "Usare Documento > Nuovo.");
+    ShowFailure("Il documento successivo non si prepara.", e, "Usare Documento > Nuovo.");
   }
 }
 
@@ -729,8 +755,7 @@ bool DeskWindow::DeleteDocument() {
     message_->setText(Q("Documento " + std::to_string(id) + " eliminato"));
     return true;
   } catch (const std::exception& e) {
-    ShowError("Il documento " + std::to_string(id) + " non è stato eliminato: " + Describe(e),
-              "Riprovare.");
+    ShowFailure("Il documento " + std::to_string(id) + " non è stato eliminato.", e, "Riprovare.");
     return false;
   }
 }
@@ -744,7 +769,7 @@ void DeskWindow::UndoChanges() {
     RefreshTitle();
     message_->setText("Modifiche annullate");
   } catch (const std::exception& e) {
-    ShowError("Le modifiche non si annullano: " + Describe(e), "Documento > Nuovo.");
+    ShowFailure("Le modifiche non si annullano.", e, "Documento > Nuovo.");
   }
 }
 
@@ -830,7 +855,7 @@ void DeskWindow::FindDocuments() {
                                                        documents_->Criteria());
         walk_id_ = -1;
       } catch (const std::exception& e) {
-        ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+        ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
         return;
       }
       OpenStored(id);
@@ -878,10 +903,10 @@ bool DeskWindow::RunSearch() {
       found_->setText(Q(e.Description()));
       return true;
     }
-    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
     return false;
   } catch (const std::exception& e) {
-    ShowError("I documenti non si leggono: " + Describe(e), "Riaprire il database.");
+    ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
     return false;
   }
   if (!sized_) {
@@ -907,8 +932,8 @@ void DeskWindow::OpenStored(std::int32_t id) {
     activateWindow();
     work_->Fields().FocusOnFirstControl();
   } catch (const std::exception& e) {
-    ShowError("Il documento " + std::to_string(id) + " non si apre: " + Describe(e),
-              "Scegliere un altro documento.");
+    ShowFailure("Il documento " + std::to_string(id) + " non si apre.", e,
+                "Scegliere un altro documento.");
     session_->New();
     MarkRequired();
     RefreshTitle();
@@ -956,7 +981,7 @@ void DeskWindow::OpenFieldViewer() {
     viewer_frame_ = frame;
     frame->show();
   } catch (const std::exception& e) {
-    ShowError("Il visualizzatore non si apre: " + Describe(e), "Riprovare.");
+    ShowFailure("Il visualizzatore non si apre.", e, "Riprovare.");
   }
 }
 

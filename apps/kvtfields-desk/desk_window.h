@@ -11,6 +11,7 @@
 #include <QProgressDialog>
 #include <QTableView>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/document_session.h"
@@ -37,6 +38,12 @@ class DeskWindow final : public QMainWindow {
   /// The databases opened last, the latest first (a server's without its password), as File >
   /// Database recenti offers them.
   static QStringList RecentDatabases();
+  /// Where the person worked last: the database (as RecentDatabases names it), the archive
+  /// and the form; nothing before a first form opened.
+  struct Place {
+    std::string db, archive, form;
+  };
+  static std::optional<Place> LastPlace();
   /// The commands of the menus. Every one that leaves the document on the form asks first
   /// when it holds unsaved changes (MayLeaveDocument).
   void NewDocument();
@@ -99,10 +106,13 @@ class DeskWindow final : public QMainWindow {
   void ShowForm();
   void ReleaseForm();
   void ShowError(const std::string& what, const std::string& todo);
+  // An operation that failed with `e`: `what` failed, then why and what to do in Italian
+  // (`todo` when the error does not say better), the original error under the details.
+  void ShowFailure(const std::string& what, const std::exception& e, const std::string& todo);
   void RefreshTitle();
   void ShowProgress(int done, int total);
-  // Puts the database first among the recent ones.
-  static void RememberDatabase(const std::string& db);
+  // Puts the database first among the recent ones and remembers the place (LastPlace).
+  void RememberPlace(const std::string& db);
   // Searches what the find dialog says; false when the database failed (said already).
   bool RunSearch();
   // The navigator's walk (every document of the archive unless a search set one).

@@ -1,5 +1,6 @@
-// kvtfields-desk: the desktop program on Qt 6 Widgets. With no arguments it opens the sample
-// invoice archive (kvtfields-demo.kvtdb in the current folder, made on first use). With --demo
+// kvtfields-desk: the desktop program on Qt 6 Widgets. With no arguments it opens the database,
+// archive and form used last; the first time, the sample invoice archive (kvtfields-demo.kvtdb
+// in the current folder, made then). With --demo
 // DIR it plays the demo session on the window system in use (offscreen on a server), prints
 // the form after each step and saves a picture of the window in DIR.
 #include <QApplication>
@@ -23,6 +24,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kvtfields-desk [--db DATABASE] [--archive NAME] [--form NAME] [--demo DIR]\n"
+    "  (none)          the database, archive and form used last\n"
     "  --db DATABASE   a file (default kvtfields-demo.kvtdb, the sample, made when missing) or\n"
     "                  a PostgreSQL connection string (postgresql://user@host/database)\n"
     "  --archive NAME  the archive to enter documents into (default Fatture)\n"
@@ -32,6 +34,7 @@ constexpr const char* kUsage =
 constexpr const char* kDefaultDb = "kvtfields-demo.kvtdb";  // the sample, made when missing
 
 struct Options {
+  bool given = false;  // a place named on the command line
   std::string db = kDefaultDb;
   std::string archive = kvtarchive::sample::kArchive;
   std::string form = kvtarchive::sample::kEntryForm;
@@ -144,10 +147,13 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--db") {
       value(o.db);
+      o.given = true;
     } else if (a == "--archive") {
       value(o.archive);
+      o.given = true;
     } else if (a == "--form") {
       value(o.form);
+      o.given = true;
     } else if (a == "--demo") {
       value(o.demo);
     } else {
@@ -160,6 +166,11 @@ int main(int argc, char** argv) {
   kvtdesk::SpeakItalian();  // without Qt's translations its own buttons stay in English
   try {
     if (!o.demo.empty()) return Demo(o);
+    if (const auto last = kvtdesk::DeskWindow::LastPlace(); last && !o.given) {
+      o.db = last->db;
+      o.archive = last->archive;
+      o.form = last->form;
+    }
     auto desktop = kvthost::qt::QtDesktop::Install(kvthost::qt::QtDesktop::Messages::kShow);
     int code = 0;
     {

@@ -27,6 +27,7 @@ struct ShownMessage {
   std::string prompt;
   int buttons;
   std::string title;
+  std::string details = {};  // the original text of an error, shown on request
 };
 
 class Platform {

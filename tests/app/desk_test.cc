@@ -449,6 +449,14 @@ TEST_P(DeskTest, TheDatabasesOpenedLastAreOfferedInTheFileMenuLatestFirst) {
   menu->actions()[1]->trigger();  // back to the first, as a clerk would
   EXPECT_EQ(DeskWindow::RecentDatabases()[0], recent[1]);
   EXPECT_FALSE(window_->windowTitle().contains("altro anno"));
+
+  // The next start opens where the person was: the database, the archive and the form.
+  ASSERT_TRUE(window_->OpenArchive(sample::kArchive, "Consultazione"));
+  const auto last = DeskWindow::LastPlace();
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->db, recent[1].toStdString());
+  EXPECT_EQ(last->archive, sample::kArchive);
+  EXPECT_EQ(last->form, "Consultazione");
 }
 
 TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus) {
@@ -515,7 +523,11 @@ TEST(DeskErrors, AMissingDatabaseIsShownWithWhatToDoAndNothingIsCreated) {
   {
     DeskWindow window(dir.File("nessuno.kvtdb"), sample::kArchive, sample::kEntryForm);
     ASSERT_EQ(desktop->Recorded().size(), 1u);
+    EXPECT_THAT(desktop->Recorded()[0].prompt, ::testing::HasSubstr("Il database non si trova."));
     EXPECT_NE(desktop->Recorded()[0].prompt.find("File > Apri database"), std::string::npos);
+    // The engine's own words only under the details.
+    EXPECT_THAT(desktop->Recorded()[0].prompt, ::testing::Not(::testing::HasSubstr("no database")));
+    EXPECT_THAT(desktop->Recorded()[0].details, ::testing::HasSubstr("no database file"));
     EXPECT_EQ(window.Work(), nullptr);
     window.Save();  // nothing open: nothing happens
   }

@@ -10,6 +10,8 @@
 #include "common/document_entry.h"
 #include "common/document_session.h"
 #include "common/document_walk.h"
+#include "common/open_engine.h"
+#include "common/problem.h"
 #include "common/workspace.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "host/headless/desktop.h"
@@ -255,6 +257,40 @@ TEST_F(SessionTest, AWalkFindsEveryDocumentByPositionAndPositionByDocument) {
   notes.Forget(credit_notes[2]);
   EXPECT_EQ(notes.At(1), credit_notes[3]);
   EXPECT_EQ(notes.Count(), static_cast<std::int64_t>(credit_notes.size()) - 2);
+}
+
+// What a person reads when the database fails: Italian words for what happened and what to
+// do, the engine's own text kept for the details.
+TEST(ProblemTest, DatabaseFailuresAreToldInItalianWithTheOriginalKeptApart) {
+  kvt::testing::TempDir dir;
+  auto told = [](const std::function<void()>& fail) {
+    try {
+      fail();
+    } catch (const std::exception& e) {
+      return ProblemOf(e);
+    }
+    return Problem{};
+  };
+  Problem p = told([&] { kvtsqlite::SqliteEngine::Open(dir.File("manca.kvtdb"), false); });
+  EXPECT_EQ(p.happened, "Il database non si trova.");
+  EXPECT_THAT(p.details, ::testing::HasSubstr("manca.kvtdb"));
+  EXPECT_THAT(p.details, ::testing::StartsWith("Errore "));
+
+  const std::string text = dir.File("lettera.kvtdb");
+  std::FILE* f = std::fopen(text.c_str(), "wb");
+  ASSERT_NE(f, nullptr);
+  std::fputs("Gentile cliente, ...", f);
+  std::fclose(f);
+  p = told([&] { kvtsqlite::SqliteEngine::Open(text, false); });
+  EXPECT_EQ(p.happened, "Il file scelto non è un database di kvtfields.");
+
+  p = told([] { kvtapp::OpenEngine("postgresql://nessuno@127.0.0.1:1/archivio", false); });
+  EXPECT_EQ(p.happened, "Il server del database non risponde o il collegamento si è interrotto.");
+  EXPECT_THAT(p.details, ::testing::Not(::testing::HasSubstr("password=")));
+
+  p = told([] { throw std::bad_alloc(); });
+  EXPECT_EQ(p.happened, "Il programma ha incontrato un errore interno.");
+  EXPECT_FALSE(p.todo.empty());
 }
 
 TEST(CsvReaderTest, RowsComeOneAtATimeWithTheirLinesWhateverTheFileHolds) {

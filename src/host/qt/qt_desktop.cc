@@ -72,6 +72,20 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
   return buttons == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk : kvt::kMsgBoxAnswerCancel;
 }
 
+void QtDesktop::ShowProblem(std::string_view prompt, std::string_view details,
+                            std::string_view title) {
+  Message m{std::string(prompt), kvt::kMsgBoxOkOnly, std::string(title), std::string(details)};
+  if (on_message) on_message(m);
+  messages_.push_back(m);
+  if (mode_ == Messages::kRecord) return;
+  ShownBox shown =
+      MakeBox(m.prompt, kvt::kMsgBoxOkOnly, title.empty() ? application_title : m.title,
+              QApplication::activeWindow());
+  shown.box->setIcon(QMessageBox::Warning);
+  if (!m.details.empty()) shown.box->setDetailedText(ToQt(m.details));
+  shown.box->exec();
+}
+
 QtDesktop::ShownBox QtDesktop::MakeBox(const std::string& prompt, int buttons,
                                        const std::string& title, QWidget* parent) {
   // The buttons in the person's language; Esc is Cancel (or OK when it is the only one).

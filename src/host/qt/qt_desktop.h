@@ -30,6 +30,9 @@ class QtDesktop final : public kvt::Platform {
   void Uninstall();
 
   int MsgBox(std::string_view prompt, int buttons, std::string_view title) override;
+  /// A problem told to the person: a warning with one OK button, `details` (the original error
+  /// text) behind Qt's details button.
+  void ShowProblem(std::string_view prompt, std::string_view details, std::string_view title);
   /// The message box MsgBox shows, unshown, with the answer each button gives (a program may
   /// show or picture it).
   struct ShownBox {

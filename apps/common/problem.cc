@@ -1,0 +1,103 @@
+#include "common/problem.h"
+
+#include <algorithm>
+#include <cctype>
+#include <initializer_list>
+
+#include "engine/common/engine_error.h"
+#include "runtime/error.h"
+
+namespace kvtapp {
+namespace {
+
+bool Holds(const std::string& text, std::initializer_list<const char*> words) {
+  return std::any_of(words.begin(), words.end(),
+                     [&](const char* w) { return text.find(w) != std::string::npos; });
+}
+
+std::string Lower(std::string text) {
+  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+Problem ProblemOf(const std::exception& e) {
+  Problem p;
+  const auto* err = dynamic_cast<const kvt::Error*>(&e);
+  if (!err) {
+    p.happened = "Il programma ha incontrato un errore interno.";
+    p.todo = "Riprovare; se si ripete, riavviare il programma.";
+    p.details = e.what();
+    return p;
+  }
+  p.details =
+      "Errore " + std::to_string(err->Number()) + " (" + err->Source() + "): " + err->Description();
+  const std::uint32_t n = err->Number() - kvt::kObjectErrorBase;
+  const std::string text = Lower(err->Description());
+  switch (kvtengine::IsEngineError(*err) ? n : 0) {
+    case kvtengine::kNotOurDatabase:
+      p.happened = "Il file scelto non è un database di kvtfields.";
+      p.todo = "Scegliere un altro file con File > Apri database.";
+      return p;
+    case kvtengine::kNewerSchema:
+      p.happened = "Il database è stato scritto da una versione più recente di kvtfields.";
+      p.todo = "Aggiornare il programma prima di aprirlo: questa versione lo rovinerebbe.";
+      return p;
+    case kvtengine::kNoDatabase:
+      p.happened = "Nessun database è aperto.";
+      p.todo = "Aprire un database con File > Apri database.";
+      return p;
+    case kvtengine::kBadDefinition:
+    case kvtengine::kBadFilter:
+      p.happened = "Le definizioni dei campi dell'archivio contengono un errore.";
+      p.todo = "Rivolgersi a chi progetta l'archivio.";
+      return p;
+    default:
+      break;
+  }
+  if (Holds(text, {"disk is full", "no space", "database or disk is full"})) {
+    p.happened = "Il disco è pieno.";
+    p.todo = "Liberare spazio sul disco, poi riprovare.";
+  } else if (Holds(text, {"there is no such file", "no database file", "does not exist",
+                          "unable to open"})) {
+    p.happened = "Il database non si trova.";
+    p.todo = "Scegliere un altro database con File > Apri database.";
+  } else if (Holds(text, {"read-only", "readonly", "not writable"})) {
+    p.happened = "Il database non si può scrivere: è di sola lettura o la sua cartella è protetta.";
+    p.todo = "Chiedere il permesso di scrittura, oppure lavorare su una copia.";
+  } else if (Holds(text, {"permission denied", "must be owner", "insufficient privilege"})) {
+    p.happened = "Non hai il permesso di fare questa operazione sul database.";
+    p.todo = "Chiedere il permesso a chi amministra il database.";
+  } else if (Holds(text, {"password authentication", "authentication failed",
+                          "no password supplied", "role \"", "pg_hba.conf"})) {
+    p.happened = "Il server ha rifiutato l'accesso: utente o password non validi.";
+    p.todo = "Controllare l'utente nella connessione e la password (~/.pgpass).";
+  } else if (Holds(text, {"could not connect", "connection refused", "server closed",
+                          "connection to server", "no connection", "could not translate host",
+                          "timeout expired", "terminating connection", "is lost"})) {
+    p.happened = "Il server del database non risponde o il collegamento si è interrotto.";
+    p.todo = "Controllare la rete e che il server sia acceso, poi riprovare.";
+  } else if (Holds(text, {"locked", "busy", "could not obtain lock", "deadlock"})) {
+    p.happened = "Il database è occupato da un altro programma.";
+    p.todo = "Riprovare tra qualche istante.";
+  } else if (Holds(text, {"ran longer", "interrupted", "canceling statement"})) {
+    p.happened = "L'operazione richiedeva troppo tempo ed è stata fermata.";
+    p.todo = "Riprovare; se si ripete, rivolgersi a chi amministra il database.";
+  } else if (Holds(text, {"malformed", "corrupt", "not a database"})) {
+    p.happened = "Il file del database è danneggiato.";
+    p.todo = "Ripristinare una copia di sicurezza; non scrivere altro nel file.";
+  } else if (Holds(text, {"has no fields"})) {
+    p.happened = "L'archivio non ha campi, oppure questo database non lo contiene.";
+    p.todo = "Scegliere un altro archivio con File > Scegli archivio.";
+  } else if (Holds(text, {"has no archive"})) {
+    p.happened = "Il database non contiene l'archivio richiesto.";
+    p.todo = "Scegliere un archivio con File > Scegli archivio.";
+  } else {
+    p.happened = kvtengine::IsEngineError(*err) ? "Il database ha rifiutato l'operazione."
+                                                : "L'operazione non è riuscita.";
+  }
+  return p;
+}
+
+}  // namespace kvtapp
