@@ -12,7 +12,7 @@ packages=(
   libtomlplusplus-dev libcli11-dev
   libpq-dev postgresql-15
   xvfb xdotool openbox
-  qt6-translations-l10n
+  qt6-translations-l10n poppler-utils
 )
 
 missing=()

@@ -17,7 +17,10 @@
 #include <QLocale>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
 #include <QProgressDialog>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QSettings>
@@ -31,6 +34,7 @@
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
+#include "common/output_file.h"
 #include "common/problem.h"
 #include "host/qt/qt_control.h"
 #include "runtime/dictionary.h"
@@ -269,6 +273,14 @@ void DeskWindow::BuildMenus() {
   });
   file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
+  file->addSeparator();
+  file->addAction("&Stampa documento...", QKeySequence::Print, [this] { Print(false); });
+  file->addAction("Esporta documento in &PDF...", [this] {
+    const QString path =
+        QFileDialog::getSaveFileName(this, "Esporta PDF", "documento.pdf", "Documenti PDF (*.pdf)");
+    if (!path.isEmpty()) ExportPdf(path.toStdString(), false);
+  });
+  file->addSeparator();
   file->addAction("&Impostazioni...", [this] { ChooseSettings(); });
   file->addSeparator();
   file->addAction("&Esci", QKeySequence::Quit, [this] { close(); });
@@ -833,6 +845,22 @@ void DeskWindow::FindDocuments() {
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     column->addLayout(row);
     column->addWidget(table_, 1);
+    // What was found, on paper or in a PDF.
+    auto* actions = new QHBoxLayout();
+    auto* print = new QPushButton("&Stampa...", find_);
+    auto* pdf = new QPushButton("Esporta &PDF...", find_);
+    print->setAutoDefault(false);
+    pdf->setAutoDefault(false);
+    QObject::connect(print, &QPushButton::clicked, find_, [this] { Print(true); });
+    QObject::connect(pdf, &QPushButton::clicked, find_, [this] {
+      const QString path = QFileDialog::getSaveFileName(find_, "Esporta PDF", "documenti.pdf",
+                                                        "Documenti PDF (*.pdf)");
+      if (!path.isEmpty()) ExportPdf(path.toStdString(), true);
+    });
+    actions->addStretch(1);
+    actions->addWidget(print);
+    actions->addWidget(pdf);
+    column->addLayout(actions);
     find_->resize(760, 420);
     // A search per pause in typing, not per key.
     auto* pause = new QTimer(find_);
@@ -938,6 +966,75 @@ void DeskWindow::OpenStored(std::int32_t id) {
     MarkRequired();
     RefreshTitle();
   }
+}
+
+std::optional<std::vector<kvtprint::PrintedDocument>> DeskWindow::ToPrint(bool found) {
+  if (!work_) return std::nullopt;
+  std::vector<kvtprint::PrintedDocument> docs;
+  try {
+    if (!found) {
+      docs.push_back(kvtprint::FormPrint::OnForm(*work_, Correcting()));
+      return docs;
+    }
+    if (!documents_) return docs;
+    // A page each a document: thousands of pages are a question first.
+    constexpr std::int64_t kAsk = 500;
+    const std::int64_t total = documents_->Total();
+    if (total > kAsk &&
+        kvt::CurrentPlatform().MsgBox(
+            "Sono stati trovati " + std::to_string(total) + " documenti: stamparli tutti?",
+            kvt::kMsgBoxOkCancel, "kvtfields") != kvt::kMsgBoxAnswerOk) {
+      return std::nullopt;
+    }
+    const kvtprint::FormPrint print(*work_);
+    std::int32_t after = 0;
+    for (;;) {
+      const auto ids =
+          work_->Engine().SearchDocuments(work_->Archive(), documents_->Criteria(), after, 500);
+      if (ids.empty()) break;
+      work_->Engine().ReadDocumentsById(
+          ids, [&](kvtengine::StoredDocument&& d) { docs.push_back(print.Of(d)); });
+      after = ids.back();
+    }
+    return docs;
+  } catch (const std::exception& e) {
+    ShowFailure("I documenti da stampare non si leggono.", e, "Riprovare.");
+    return std::nullopt;
+  }
+}
+
+bool DeskWindow::ExportPdf(const std::string& path, bool found) {
+  const auto docs = ToPrint(found);
+  if (!docs) return false;
+  try {
+    const QByteArray pdf = kvtprint::Pdf(archive_, *docs);
+    if (pdf.isEmpty()) throw kvt::Error(2, "kvtfields-desk", "the PDF could not be painted");
+    // Whole or not at all, and never over the database itself.
+    kvtapp::OutputFile out(path, {db_});
+    out.Write(std::string_view(pdf.constData(), static_cast<std::size_t>(pdf.size())));
+    out.Commit();
+  } catch (const std::exception& e) {
+    ShowFailure("Il PDF " + path + " non è stato scritto.", e,
+                "Scegliere un'altra cartella o un altro nome.");
+    return false;
+  }
+  message_->setText(Q("PDF scritto: " + path));
+  return true;
+}
+
+void DeskWindow::Print(bool found) {
+  const auto docs = ToPrint(found);
+  if (!docs) return;
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setDocName(Q(archive_));
+  QPrintDialog dialog(&printer, this);
+  dialog.setWindowTitle("Stampa");
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (!kvtprint::Paint(printer, archive_, *docs)) {
+    ShowError("La stampa non è riuscita.", "Controllare la stampante e riprovare.");
+    return;
+  }
+  message_->setText("Stampa inviata");
 }
 
 void DeskWindow::CloseFieldViewer() {

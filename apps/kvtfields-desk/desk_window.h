@@ -18,6 +18,7 @@
 #include "common/document_walk.h"
 #include "common/workspace.h"
 #include "host/qt/qt_desktop.h"
+#include "print/document_print.h"
 
 class QAction;
 class QLabel;
@@ -63,6 +64,11 @@ class DeskWindow final : public QMainWindow {
   QAction* StepAction(Step step) const;
   /// Deletes the stored document on the form, after the person confirms.
   bool DeleteDocument();
+  /// The document on the form (`found` false) or every document Trova found, as a PDF at
+  /// `path`, written whole or not at all; false when it was not written (said already).
+  bool ExportPdf(const std::string& path, bool found);
+  /// The same on a printer the person chooses.
+  void Print(bool found);
   /// Esc: the focused field back to its value on entry; when it has it, the whole document
   /// back to its last saved state.
   void UndoChanges();
@@ -121,6 +127,8 @@ class DeskWindow final : public QMainWindow {
   void RefreshPosition();
   // A new document: the walk of the whole archive is counted again when next needed.
   void ForgetWalkOfAll();
+  // What Print and ExportPdf put on paper; nullopt when the person declined or it failed.
+  std::optional<std::vector<kvtprint::PrintedDocument>> ToPrint(bool found);
   // Opens a stored document for correction without asking (the caller asked).
   void OpenStored(std::int32_t id);
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <QGuiApplication>
 
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
@@ -30,6 +31,7 @@
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/kvtfields.h"
+#include "print/document_print.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
@@ -131,17 +133,22 @@ int Show(const Options& o) {
   return 0;
 }
 
+// Only a document of the archive named: a number mistyped must not reach another archive.
+// The archive's first document from that number on, one indexed query.
+void CheckDocumentOf(kvtengine::ArchiveEngine& engine, const Options& o) {
+  const auto ids = engine.SearchDocuments(o.archive, {}, o.id - 1, 1);
+  if (o.id <= 0 || ids.empty() || ids.front() != o.id) {
+    throw kvt::Error(2, "kvtfields",
+                     "archive '" + o.archive + "' has no document " + std::to_string(o.id));
+  }
+}
+
 int DeleteDocument(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   if (!engine->HasArchive(o.archive)) {
     throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
   }
-  // Only a document of the archive named: a number mistyped must not reach another archive.
-  const auto ids = engine->FindDocuments(o.archive, {});
-  if (std::find(ids.begin(), ids.end(), o.id) == ids.end()) {
-    throw kvt::Error(2, "kvtfields",
-                     "archive '" + o.archive + "' has no document " + std::to_string(o.id));
-  }
+  CheckDocumentOf(*engine, o);
   engine->DeleteDocument(o.id);
   std::printf("Documento %d eliminato da %s\n", o.id, kvtapp::Shown(o.db).c_str());
   return 0;
@@ -181,6 +188,35 @@ void WriteOut(const std::string& out, const std::vector<std::string>& inputs,
   kvtapp::OutputFile output(out, inputs);
   output.Write(text);
   output.Commit();
+}
+
+// A stored document as the form shows it, in a PDF: no window, Qt paints it offscreen.
+int DocumentPdf(const Options& o) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  // Qt's notes about the session it runs in (no runtime folder) are no concern of a command.
+  qInstallMessageHandler([](QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtCriticalMsg || type == QtFatalMsg) {
+      std::fprintf(stderr, "kvtfields: %s\n", text.toLocal8Bit().constData());
+    }
+  });
+  int argc = 1;
+  char name[] = "kvtfields";
+  char* argv[] = {name, nullptr};
+  QGuiApplication app(argc, argv);
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
+  w.Open(o.db, /*create=*/false);
+  BuildNamedForm(w, o);
+  CheckDocumentOf(w.Engine(), o);
+  std::vector<kvtprint::PrintedDocument> docs;
+  const kvtprint::FormPrint print(w);
+  w.Engine().ReadDocumentsById({o.id},
+                               [&](kvtengine::StoredDocument&& d) { docs.push_back(print.Of(d)); });
+  const QByteArray pdf = kvtprint::Pdf(o.archive, docs);
+  if (pdf.isEmpty()) throw kvt::Error(2, "kvtfields", "the PDF could not be made");
+  WriteOut(o.out, {o.db}, pdf.toStdString());
+  if (!o.out.empty()) std::printf("Documento %d in %s\n", o.id, o.out.c_str());
+  return 0;
 }
 
 // The archive's documents as CSV: the form's fields as columns, then any name stored values
@@ -561,6 +597,13 @@ int main(int argc, char** argv) {
   archive(doc_delete);
   doc_delete->add_option("--id", o.id, "the document's number")->required();
 
+  auto* doc_pdf = documents->add_subcommand(
+      "pdf", "Writes one stored document as a PDF: captions and values as on the form.");
+  db(doc_pdf);
+  archive(doc_pdf);
+  form(doc_pdf);
+  doc_pdf->add_option("--id", o.id, "the document's number")->required();
+  doc_pdf->add_option("--out", o.out, "the file to write (default: standard output)");
   auto* doc_find = documents->add_subcommand(
       "find", "Prints one page of the documents meeting every --where, as CSV.");
   doc_find->footer(
@@ -635,6 +678,7 @@ int main(int argc, char** argv) {
     if (*doc_export) return ExportDocuments(o);
     if (*doc_delete) return DeleteDocument(o);
     if (*doc_find) return FindDocuments(o);
+    if (*doc_pdf) return DocumentPdf(o);
     if (*copy) return Copy(o);
     if (*typelib) {
       WriteOut("", {}, kvtfields::TypeLibraryJson());

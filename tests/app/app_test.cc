@@ -104,6 +104,36 @@ TEST_F(AppTest, ADuplicateIsRefusedUnlessAllowedAndADocumentIsDeletedByItsNumber
   EXPECT_EQ(Documents(), 1);
 }
 
+// A stored document in a PDF reads back as on the form: captions, a code with its description,
+// the archive and number at the top, the page at the bottom; a number of another archive or
+// none is refused, and the database is never written over.
+TEST_F(AppTest, ADocumentIsWrittenAsAPdfThatReadsBackAsTheForm) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=NC --set 'Cliente=Società Fiorentina'"))
+                .exit_code,
+            0);
+  const std::string pdf = dir_.File("documento 1.pdf");
+  const std::string command =
+      "documents pdf --db " + db_ + " --archive Fatture --form Inserimento --id ";
+  Result r = RunProgram(command + "1 --out '" + pdf + "'");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output, "Documento 1 in " + pdf + "\n");  // nothing else said
+  r = RunShell("pdftotext -layout '" + pdf + "' -");
+  ASSERT_EQ(r.exit_code, 0) << "pdftotext (poppler-utils) is needed: " << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Fatture - Documento 1"));
+  EXPECT_THAT(r.output, ::testing::ContainsRegex("Numero documento +2027"));
+  EXPECT_THAT(r.output, ::testing::ContainsRegex("Tipo documento +NC - Nota di credito"));
+  EXPECT_THAT(r.output, ::testing::ContainsRegex("Cliente +SOCIETÀ FIORENTINA"));
+  EXPECT_THAT(r.output, ::testing::ContainsRegex("Codice fiscale"));  // no ligature
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Pagina 1 di 1"));
+  for (const char* bad : {"2", "0", "x"}) {
+    EXPECT_EQ(RunProgram(command + bad + " --out " + dir_.File("x.pdf")).exit_code, 2) << bad;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("x.pdf")));
+  EXPECT_EQ(RunProgram(command + "1 --out " + db_).exit_code, 2);
+  EXPECT_EQ(Documents(), 1);
+}
+
 TEST_F(AppTest, DocumentsAreFoundAPageAtATimeWithTheCountAndTheNextPage) {
   for (int i = 1; i <= 5; ++i) {
     const std::string n = std::to_string(i);

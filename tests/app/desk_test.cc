@@ -1,6 +1,8 @@
 // kvtfields-desk driven by key and mouse events only: two documents entered (the second with
 // the retained values), a refused save and its fix, the first document found in the list,
 // corrected and saved; then the database is checked.
+#include <array>
+
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
@@ -331,6 +333,33 @@ TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
   while (found->canFetchMore({})) found->fetchMore({});
   EXPECT_EQ(found->rowCount(), 125);
   EXPECT_EQ(found->data(found->index(124, 0)).toInt(), 250);
+
+  // What was found, in a PDF: every document, pages numbered; then the unsaved one on the form.
+  auto text_of = [](const std::string& pdf) {
+    std::string out;
+    if (FILE* pipe = popen(("pdftotext -layout '" + pdf + "' - 2>&1").c_str(), "r")) {
+      std::array<char, 4096> buf{};
+      while (std::fgets(buf.data(), buf.size(), pipe)) out += buf.data();
+      pclose(pipe);
+    }
+    return out;
+  };
+  const std::string pdf = dir_.File("trovati.pdf");
+  ASSERT_TRUE(window_->ExportPdf(pdf, true));
+  const std::string text = text_of(pdf);
+  const QString all = QString::fromStdString(text);
+  EXPECT_EQ(all.count(QRegularExpression("\\nDocumento [0-9]+\\n")), 125) << text.substr(0, 400);
+  EXPECT_THAT(text, ::testing::HasSubstr("Documento 250"));
+  EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("BIANCHI")));
+  EXPECT_THAT(text, ::testing::ContainsRegex("Pagina 1 di [1-9][0-9]"));
+  Person().Type("7777");
+  ASSERT_TRUE(window_->ExportPdf(pdf, false));
+  const std::string unsaved = text_of(pdf);
+  EXPECT_THAT(unsaved, ::testing::HasSubstr("Fatture - Documento non salvato"));
+  EXPECT_THAT(unsaved, ::testing::ContainsRegex("Numero documento +7777"));
+  if (!GetParam()) {
+    EXPECT_FALSE(window_->ExportPdf(db_, false)) << "never over the database";
+  }
 }
 
 // The navigator walks what was found, from the document opened; moving asks about unsaved

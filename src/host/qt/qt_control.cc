@@ -329,6 +329,16 @@ class QtCombo final : public CodeCombo, public QtControl {
     box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
     model_ = new EntriesModel(*this, box);
     box->setModel(model_);
+    // The open list keeps the usual colours when the box takes the focus colour: a list of
+    // hundreds of codes all in the highlight would be hard to read.
+    for (QWidget* list : {static_cast<QWidget*>(box->view()), box->view()->parentWidget()}) {
+      if (!list) continue;
+      QPalette colours = list->palette();
+      for (auto role : {QPalette::Base, QPalette::Window, QPalette::Text, QPalette::WindowText}) {
+        colours.setColor(role, colours.color(role));  // set: no longer inherited from the box
+      }
+      list->setPalette(colours);
+    }
     widget_ = box;
     auto with = [this](auto f) { return Handler(*this, f); };
     QObject::connect(box, &QComboBox::activated, box,
@@ -360,6 +370,8 @@ class QtCombo final : public CodeCombo, public QtControl {
         box->lineEdit()->setText(
             Position() < 0 ? QString()
                            : model_->data(model_->index(Position()), Qt::DisplayRole).toString());
+        // A narrow box shows the code, not the end of its description.
+        if (!box->hasFocus()) box->lineEdit()->setCursorPosition(0);
       }
     }
     ShowCommon(*this, box, a);
