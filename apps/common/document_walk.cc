@@ -11,6 +11,12 @@ DocumentWalk::DocumentWalk(std::shared_ptr<kvtengine::ArchiveEngine> engine, std
   count_ = engine_->CountDocuments(archive_, criteria_);
 }
 
+DocumentWalk::DocumentWalk(std::vector<std::int32_t> ids)
+    : count_(static_cast<std::int64_t>(ids.size())),
+      ids_(std::move(ids)),
+      complete_(true),
+      ordered_(false) {}
+
 bool DocumentWalk::ReadMore() {
   if (complete_) return false;
   const std::int32_t after = ids_.empty() ? 0 : ids_.back();
@@ -38,6 +44,10 @@ std::int32_t DocumentWalk::Last() {
 }
 
 std::int64_t DocumentWalk::IndexOf(std::int32_t id) {
+  if (!ordered_) {
+    const auto it = std::find(ids_.begin(), ids_.end(), id);
+    return it != ids_.end() ? it - ids_.begin() : -1;
+  }
   while ((ids_.empty() || ids_.back() < id) && ReadMore()) {
   }
   const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
@@ -45,12 +55,14 @@ std::int64_t DocumentWalk::IndexOf(std::int32_t id) {
 }
 
 void DocumentWalk::Append(std::int32_t id) {
+  if (!ordered_) return;  // a list given whole holds what it was given
   ++count_;
   if (complete_) ids_.push_back(id);  // otherwise the next page brings it
 }
 
 void DocumentWalk::Forget(std::int32_t id) {
-  const auto it = std::lower_bound(ids_.begin(), ids_.end(), id);
+  const auto it = ordered_ ? std::lower_bound(ids_.begin(), ids_.end(), id)
+                           : std::find(ids_.begin(), ids_.end(), id);
   if (it == ids_.end() || *it != id) return;  // not read yet: it will not be
   ids_.erase(it);
   --count_;

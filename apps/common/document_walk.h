@@ -19,6 +19,10 @@ class DocumentWalk {
   DocumentWalk(std::shared_ptr<kvtengine::ArchiveEngine> engine, std::string archive,
                std::vector<kvtengine::Criterion> criteria = {});
 
+  /// A walk through these documents in this order (a found list sorted by a column), all
+  /// known at once.
+  explicit DocumentWalk(std::vector<std::int32_t> ids);
+
   /// How many documents the walk holds.
   std::int64_t Count() const { return count_; }
   /// The id at `index` (0 the first); 0 when there is none (past the end, or fewer documents
@@ -34,6 +38,8 @@ class DocumentWalk {
   /// Takes a document out of the walk (it was deleted).
   void Forget(std::int32_t id);
   const std::vector<kvtengine::Criterion>& Criteria() const { return criteria_; }
+  /// True for a walk through a list given whole (what was found, sorted).
+  bool Given() const { return !ordered_; }
 
  private:
   // Reads the next page of ids; false when there were none left.
@@ -45,6 +51,7 @@ class DocumentWalk {
   std::vector<std::int32_t> ids_;  // the first ones, ascending
   bool complete_ = false;          // every id read
   std::int32_t page_ = 1000;       // grows as the walk goes far (the last one reads them all)
+  bool ordered_ = true;            // ids ascending (false: in the order given)
 };
 
 }  // namespace kvtapp

@@ -7,6 +7,7 @@
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -31,6 +32,9 @@
 #include <QToolBar>
 #include <QTranslator>
 #include <QVBoxLayout>
+
+#include <map>
+#include <optional>
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
@@ -69,6 +73,8 @@ class DocumentsModel final : public QAbstractTableModel {
  public:
   struct Column {
     std::string field, caption;
+    kvtengine::SearchKind kind = kvtengine::SearchKind::kText;
+    std::map<std::string, std::string> codes;  // a combo's: code to description
   };
   DocumentsModel(std::shared_ptr<kvtengine::ArchiveEngine> engine, std::string archive,
                  std::vector<Column> columns, QObject* parent)
@@ -85,8 +91,53 @@ class DocumentsModel final : public QAbstractTableModel {
     docs_.clear();
     total_ = total;
     more_ = true;
+    sorted_ = false;
     endResetModel();
     fetchMore({});
+  }
+  /// Sorts by a column as its field's kind orders (dates as dates, numbers as numbers, text
+  /// without regard to case), empty values last. The whole result is read first: false, and
+  /// nothing changed, when it holds more than kSortLimit documents.
+  static constexpr std::int64_t kSortLimit = 5000;
+  bool SortBy(int column, Qt::SortOrder order) {
+    if (column < 0 || column > static_cast<int>(columns_.size())) return false;
+    if (total_ > kSortLimit) return false;
+    while (more_) fetchMore({});
+    std::vector<std::pair<std::optional<std::string>, std::size_t>> keys;
+    for (std::size_t i = 0; i < docs_.size(); ++i) {
+      if (column == 0) {
+        char key[16];
+        std::snprintf(key, sizeof key, "%010d", docs_[i].id);
+        keys.emplace_back(key, i);
+        continue;
+      }
+      const Column& c = columns_[static_cast<std::size_t>(column - 1)];
+      std::optional<std::string> key;
+      for (const auto& [name, value] : docs_[i].values) {
+        if (name == c.field) key = kvtengine::SearchKey(c.kind, value);
+      }
+      keys.emplace_back(std::move(key), i);
+    }
+    std::stable_sort(keys.begin(), keys.end(), [order](const auto& a, const auto& b) {
+      if (!a.first || !b.first) return a.first.has_value() && !b.first.has_value();
+      return order == Qt::AscendingOrder ? *a.first < *b.first : *b.first < *a.first;
+    });
+    Q_EMIT layoutAboutToBeChanged();
+    std::vector<kvtengine::StoredDocument> sorted;
+    sorted.reserve(docs_.size());
+    for (const auto& k : keys) sorted.push_back(std::move(docs_[k.second]));
+    docs_ = std::move(sorted);
+    sorted_ = true;
+    Q_EMIT layoutChanged();
+    return true;
+  }
+  void sort(int column, Qt::SortOrder order) override { SortBy(column, order); }
+  /// The documents in the order shown, when they were sorted (all read); empty otherwise.
+  std::vector<std::int32_t> SortedIds() const {
+    std::vector<std::int32_t> ids;
+    if (!sorted_) return ids;
+    for (const auto& d : docs_) ids.push_back(d.id);
+    return ids;
   }
   std::int64_t Total() const { return total_; }
   const std::vector<kvtengine::Criterion>& Criteria() const { return criteria_; }
@@ -114,13 +165,27 @@ class DocumentsModel final : public QAbstractTableModel {
     return parent.isValid() ? 0 : static_cast<int>(columns_.size()) + 1;
   }
   QVariant data(const QModelIndex& index, int role) const override {
+    if (!index.isValid() || index.row() >= static_cast<int>(docs_.size())) return {};
     const auto& d = docs_[static_cast<std::size_t>(index.row())];
     if (role == Qt::UserRole) return d.id;
+    const Column* c =
+        index.column() == 0 ? nullptr : &columns_[static_cast<std::size_t>(index.column() - 1)];
+    if (role == Qt::TextAlignmentRole) {
+      // Numbers and dates line up on the right, as a reader compares them.
+      const bool right = !c || c->kind != kvtengine::SearchKind::kText;
+      return QVariant::fromValue(Qt::AlignVCenter | (right ? Qt::AlignRight : Qt::AlignLeft));
+    }
     if (role != Qt::DisplayRole) return {};
-    if (index.column() == 0) return d.id;
-    const std::string& field = columns_[static_cast<std::size_t>(index.column() - 1)].field;
+    if (!c) return d.id;
     for (const auto& [name, value] : d.values) {
-      if (name == field) return Q(kvt::JoinText(value));
+      if (name != c->field) continue;
+      if (value.IsNull() || value.IsEmpty()) return {};
+      std::string text = kvt::JoinText(value);
+      // A code with its description, as the combo shows it.
+      if (auto it = c->codes.find(text); it != c->codes.end() && !it->second.empty()) {
+        text += " - " + it->second;
+      }
+      return Q(text);
     }
     return {};
   }
@@ -139,6 +204,7 @@ class DocumentsModel final : public QAbstractTableModel {
   std::vector<kvtengine::StoredDocument> docs_;
   std::int64_t total_ = 0;
   bool more_ = false;
+  bool sorted_ = false;
 };
 
 bool SpeakItalian() {
@@ -536,7 +602,7 @@ void DeskWindow::RefreshTitle() {
 
 void DeskWindow::ForgetWalkOfAll() {
   // Counted again when next needed: other people may have stored documents since.
-  if (walk_ && walk_->Criteria().empty()) walk_.reset();
+  if (walk_ && walk_->Criteria().empty() && !walk_->Given()) walk_.reset();
   walk_id_ = -1;
 }
 
@@ -567,7 +633,7 @@ void DeskWindow::RefreshPosition() {
   }
   const QLocale italian(QLocale::Italian, QLocale::Italy);
   // What was found is said so: the archive may hold more.
-  const bool found = !walk_->Criteria().empty();
+  const bool found = !walk_->Criteria().empty() || walk_->Given();
   const QString total =
       italian.toString(count) + (found ? (count == 1 ? " trovato" : " trovati") : QString());
   if (walk_index_ >= 0) {
@@ -704,7 +770,8 @@ bool DeskWindow::Save() {
       }
       outcome = session_->Save(/*allow_duplicate=*/true);
     }
-    if (outcome.Stored() && !outcome.corrected && walk_ && walk_->Criteria().empty()) {
+    if (outcome.Stored() && !outcome.corrected && walk_ && walk_->Criteria().empty() &&
+        !walk_->Given()) {
       // The newest document: last in the walk of them all.
       walk_->Append(outcome.id);
       walk_id_ = outcome.id;
@@ -815,13 +882,55 @@ void DeskWindow::FindDocuments() {
     search_field_ = new QComboBox(find_);
     search_field_->addItem("Tutti i campi", QString());
     std::vector<DocumentsModel::Column> columns;
+    // The form's own fields, empty, to type criteria into: text starts with (* anywhere),
+    // numbers and dates a value or a range, a combo one of its codes.
+    auto* by_form = new QWidget;
+    auto* grid = new QGridLayout(by_form);
+    grid->setContentsMargins(4, 4, 4, 4);
+    criteria_inputs_.clear();
     for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
       auto field = work_->Fields().Item(kvt::Variant(i));
       std::string caption = field->Label();
       if (caption.empty()) caption = field->Name();
-      columns.push_back({field->Name(), caption});
+      DocumentsModel::Column c{
+          field->Name(), caption, work_->Engine().KindOf(work_->Archive(), field->Name()), {}};
+      auto* label = new QLabel(Q(caption + ":"), by_form);
+      CriterionInput input{field->Name(), c.kind, nullptr, nullptr};
+      if (auto* combo = dynamic_cast<kvthost::CodeCombo*>(field->LinkedControl().get())) {
+        input.codes = new QComboBox(by_form);
+        input.codes->addItem("(qualsiasi)", QString());
+        for (const auto& [code, description] : combo->Entries()) {
+          if (code.empty()) continue;
+          c.codes.emplace(code, description);
+          input.codes->addItem(Q(description.empty() ? code : code + " - " + description), Q(code));
+        }
+        QObject::connect(input.codes.data(), &QComboBox::currentIndexChanged, find_,
+                         [this] { RunSearch(); });
+        label->setBuddy(input.codes);
+        input.codes->setAccessibleName(Q(caption));
+      } else {
+        input.text = new QLineEdit(by_form);
+        input.text->setPlaceholderText(c.kind == kvtengine::SearchKind::kText
+                                           ? "inizia con... (* ovunque)"
+                                           : "valore, o da..a");
+        label->setBuddy(input.text);
+        input.text->setAccessibleName(Q(caption));
+      }
+      const int at = static_cast<int>(criteria_inputs_.size());
+      grid->addWidget(label, at / 2, (at % 2) * 2);
+      grid->addWidget(input.text ? static_cast<QWidget*>(input.text) : input.codes, at / 2,
+                      (at % 2) * 2 + 1);
+      criteria_inputs_.push_back(input);
+      columns.push_back(std::move(c));
       search_field_->addItem(Q(caption), Q(field->Name()));
     }
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    auto* form_area = new QScrollArea(find_);
+    form_area->setWidget(by_form);
+    form_area->setWidgetResizable(true);
+    form_area->setMaximumHeight(by_form->sizeHint().height() + 8);
+    form_area->setMinimumHeight(std::min(by_form->sizeHint().height() + 8, 200));
     search_field_->setToolTip("Il campo in cui cercare");
     filter_ = new QLineEdit(find_);
     filter_->setPlaceholderText("Cerca...");
@@ -844,6 +953,7 @@ void DeskWindow::FindDocuments() {
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     column->addLayout(row);
+    column->addWidget(form_area);
     column->addWidget(table_, 1);
     // What was found, on paper or in a PDF.
     auto* actions = new QHBoxLayout();
@@ -857,6 +967,11 @@ void DeskWindow::FindDocuments() {
                                                         "Documenti PDF (*.pdf)");
       if (!path.isEmpty()) ExportPdf(path.toStdString(), true);
     });
+    auto* clear = new QPushButton("Pu&lisci", find_);
+    clear->setAutoDefault(false);
+    clear->setToolTip("Toglie ogni criterio: tutti i documenti");
+    QObject::connect(clear, &QPushButton::clicked, find_, [this] { ClearCriteria(); });
+    actions->addWidget(clear);
     actions->addStretch(1);
     actions->addWidget(print);
     actions->addWidget(pdf);
@@ -871,6 +986,18 @@ void DeskWindow::FindDocuments() {
                      static_cast<void (QTimer::*)()>(&QTimer::start));
     QObject::connect(search_field_.data(), &QComboBox::currentIndexChanged, find_,
                      [this] { RunSearch(); });
+    for (const auto& input : criteria_inputs_) {
+      if (!input.text) continue;
+      QObject::connect(input.text.data(), &QLineEdit::textChanged, pause,
+                       static_cast<void (QTimer::*)()>(&QTimer::start));
+    }
+    // A header sorts by its field as the field's kind orders; again, the other way.
+    auto* header = table_->horizontalHeader();
+    header->setSectionsClickable(true);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    QObject::connect(header, &QHeaderView::sectionClicked, find_,
+                     [this](int section) { SortFound(section); });
     auto open = [this] {
       const QModelIndex current = table_->currentIndex();
       if (!current.isValid()) return;
@@ -879,8 +1006,10 @@ void DeskWindow::FindDocuments() {
       if (!MayLeaveDocument()) return;
       try {
         // The navigator walks what was found from here on.
-        walk_ = std::make_unique<kvtapp::DocumentWalk>(work_->EngineRef(), work_->Archive(),
-                                                       documents_->Criteria());
+        auto sorted = documents_->SortedIds();
+        walk_ = sorted.empty() ? std::make_unique<kvtapp::DocumentWalk>(
+                                     work_->EngineRef(), work_->Archive(), documents_->Criteria())
+                               : std::make_unique<kvtapp::DocumentWalk>(std::move(sorted));
         walk_id_ = -1;
       } catch (const std::exception& e) {
         ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
@@ -889,13 +1018,19 @@ void DeskWindow::FindDocuments() {
       OpenStored(id);
     };
     QObject::connect(table_.data(), &QTableView::activated, find_, open);
-    // Enter in the search box searches at once and opens the first document found.
-    QObject::connect(filter_.data(), &QLineEdit::returnPressed, find_, [this, pause, open] {
+    // Enter in the search box or a field searches at once and opens the first document found.
+    auto search_and_open = [this, pause, open] {
       pause->stop();
       if (!RunSearch() || documents_->rowCount({}) == 0) return;
       table_->setCurrentIndex(documents_->index(0, 0));
       open();
-    });
+    };
+    QObject::connect(filter_.data(), &QLineEdit::returnPressed, find_, search_and_open);
+    for (const auto& input : criteria_inputs_) {
+      if (input.text) {
+        QObject::connect(input.text.data(), &QLineEdit::returnPressed, find_, search_and_open);
+      }
+    }
   }
   if (!RunSearch()) return;
   find_->show();
@@ -904,25 +1039,38 @@ void DeskWindow::FindDocuments() {
   filter_->setFocus();
 }
 
+kvtengine::Criterion DeskWindow::CriterionOf(const std::string& field, std::string text) {
+  kvtengine::Criterion c{field, kvtengine::Criterion::Op::kContains, text, ""};
+  // As the engine compares the field: text, or a number or date.
+  const bool text_field = field.empty() || work_->Engine().KindOf(work_->Archive(), field) ==
+                                               kvtengine::SearchKind::kText;
+  if (const auto dots = text.find(".."); dots != std::string::npos) {
+    c = {field, kvtengine::Criterion::Op::kRange, text.substr(0, dots), text.substr(dots + 2)};
+  } else if (text.find('*') != std::string::npos || field.empty()) {
+    std::erase(c.value, '*');
+  } else {
+    // Text starts with what is typed; a number or date is equal to it.
+    c.op = text_field ? kvtengine::Criterion::Op::kPrefix : kvtengine::Criterion::Op::kEqual;
+  }
+  return c;
+}
+
 bool DeskWindow::RunSearch() {
   if (!documents_) return false;
-  const std::string field = search_field_->currentData().toString().toStdString();
-  std::string text = filter_->text().trimmed().toStdString();
   std::vector<kvtengine::Criterion> criteria;
-  if (!text.empty()) {
-    kvtengine::Criterion c{field, kvtengine::Criterion::Op::kContains, text, ""};
-    // As the engine compares the field: text, or a number or date.
-    const bool text_field = field.empty() || work_->Engine().KindOf(work_->Archive(), field) ==
-                                                 kvtengine::SearchKind::kText;
-    if (const auto dots = text.find(".."); dots != std::string::npos) {
-      c = {field, kvtengine::Criterion::Op::kRange, text.substr(0, dots), text.substr(dots + 2)};
-    } else if (text.find('*') != std::string::npos || field.empty()) {
-      std::erase(c.value, '*');
-    } else {
-      // Text starts with what is typed; a number or date is equal to it.
-      c.op = text_field ? kvtengine::Criterion::Op::kPrefix : kvtengine::Criterion::Op::kEqual;
-    }
+  auto add = [&](const std::string& field, const std::string& typed) {
+    if (typed.empty()) return;
+    auto c = CriterionOf(field, typed);
     if (!c.value.empty() || !c.to.empty()) criteria.push_back(std::move(c));
+  };
+  add(search_field_->currentData().toString().toStdString(),
+      filter_->text().trimmed().toStdString());
+  for (const auto& input : criteria_inputs_) {
+    if (input.text) add(input.field, input.text->text().trimmed().toStdString());
+    if (input.codes && !input.codes->currentData().toString().isEmpty()) {
+      criteria.push_back({input.field, kvtengine::Criterion::Op::kEqual,
+                          input.codes->currentData().toString().toStdString(), ""});
+    }
   }
   try {
     documents_->Search(criteria);
@@ -941,8 +1089,55 @@ bool DeskWindow::RunSearch() {
     table_->resizeColumnsToContents();
     sized_ = true;
   }
+  table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // entry order
   const auto total = documents_->Total();
   found_->setText(Q(std::to_string(total) + (total == 1 ? " documento" : " documenti")));
+  return true;
+}
+
+void DeskWindow::ClearCriteria() {
+  if (!find_) return;
+  {
+    // One search for all of it, not one per field emptied.
+    std::vector<std::unique_ptr<QSignalBlocker>> quiet;
+    quiet.push_back(std::make_unique<QSignalBlocker>(filter_.data()));
+    quiet.push_back(std::make_unique<QSignalBlocker>(search_field_.data()));
+    filter_->clear();
+    search_field_->setCurrentIndex(0);
+    for (const auto& input : criteria_inputs_) {
+      if (input.text) {
+        quiet.push_back(std::make_unique<QSignalBlocker>(input.text.data()));
+        input.text->clear();
+      }
+      if (input.codes) {
+        quiet.push_back(std::make_unique<QSignalBlocker>(input.codes.data()));
+        input.codes->setCurrentIndex(0);
+      }
+    }
+  }
+  RunSearch();
+  filter_->setFocus();
+}
+
+bool DeskWindow::SortFound(int column) {
+  if (!documents_) return false;
+  auto* header = table_->horizontalHeader();
+  const Qt::SortOrder order =
+      header->sortIndicatorSection() == column && header->sortIndicatorOrder() == Qt::AscendingOrder
+          ? Qt::DescendingOrder
+          : Qt::AscendingOrder;
+  try {
+    if (!documents_->SortBy(column, order)) {
+      header->setSortIndicator(-1, Qt::AscendingOrder);
+      found_->setText(Q("Troppi documenti per ordinarli (più di " +
+                        std::to_string(DocumentsModel::kSortLimit) + "): restringere la ricerca"));
+      return false;
+    }
+  } catch (const std::exception& e) {
+    ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
+    return false;
+  }
+  header->setSortIndicator(column, order);
   return true;
 }
 

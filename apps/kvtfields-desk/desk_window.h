@@ -92,6 +92,20 @@ class DeskWindow final : public QMainWindow {
   QLineEdit* DocumentFilter() const { return filter_; }
   /// Where the search looks: every field, or one chosen.
   QComboBox* DocumentSearchField() const { return search_field_; }
+  /// The find-by-form input of a field: a line for text, numbers and dates, a list of codes for
+  /// a combo.
+  struct CriterionInput {
+    std::string field;
+    kvtengine::SearchKind kind;
+    QPointer<QLineEdit> text;
+    QPointer<QComboBox> codes;
+  };
+  const std::vector<CriterionInput>& CriteriaInputs() const { return criteria_inputs_; }
+  /// Pulisci: every criterion taken away (every document found).
+  void ClearCriteria();
+  /// Sorts what was found by a column (0: the number) as its field's kind orders; a second
+  /// call on the same column sorts the other way. False when there are too many to sort.
+  bool SortFound(int column);
   /// How many documents the search found.
   QString FoundText() const;
   /// The message in the status bar.
@@ -121,6 +135,9 @@ class DeskWindow final : public QMainWindow {
   void RememberPlace(const std::string& db);
   // Searches what the find dialog says; false when the database failed (said already).
   bool RunSearch();
+  // A criterion on `field` ("" any) as a person writes it: "da..a" a range, * anywhere, text
+  // starting with it, a number or date equal to it.
+  kvtengine::Criterion CriterionOf(const std::string& field, std::string text);
   // The navigator's walk (every document of the archive unless a search set one).
   kvtapp::DocumentWalk& Walk();
   // Shows where the document on the form is in the walk, and what the navigator may do.
@@ -152,6 +169,7 @@ class DeskWindow final : public QMainWindow {
   QPointer<QLineEdit> filter_;
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
+  std::vector<CriterionInput> criteria_inputs_;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
   std::unique_ptr<kvtapp::DocumentWalk> walk_;
   std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is

@@ -343,6 +343,9 @@ TEST_P(EngineTest, SearchesPageByKeysetAndCountOnTheFieldsKinds) {
   EXPECT_EQ(find({{"Cliente", Op::kContains, "50%", ""}}), pick({2, 6, 10}));
   EXPECT_TRUE(find({{"Cliente", Op::kContains, "5_%", ""}}).empty());
   EXPECT_EQ(find({{"", Op::kContains, "nchi", ""}}), pick({2, 6, 10}));
+  // In every field, numbers and dates are found as they are written.
+  EXPECT_EQ(find({{"", Op::kContains, "999,5", ""}}), pick({2, 6, 10}));
+  EXPECT_EQ(find({{"", Op::kContains, "/12/2024", ""}}), pick({0, 2, 4, 6, 8, 10}));
   // Numbers and dates compare as such, Italian-written or typed; ends included.
   EXPECT_EQ(find({{"Importo", Op::kRange, "124", "1.000"}}), pick({0, 2, 4, 6, 8, 10}));
   EXPECT_EQ(find({{"Importo", Op::kRange, "", "0"}}), pick({3, 7, 11}));

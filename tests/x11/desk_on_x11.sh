@@ -32,6 +32,8 @@ pids+=($!)
 for _ in $(seq 100); do xdotool get_num_desktops >/dev/null 2>&1 && break; sleep 0.1; done
 
 cd "$work"
+# A first start: no settings of an earlier session (the database used last) are read.
+export XDG_CONFIG_HOME="$work/config"
 db=kvtfields-demo.kvtdb  # the sample, made by the program on its first start
 "$desk" >"$work/desk.log" 2>&1 &
 desk_pid=$!
@@ -138,6 +140,41 @@ expect_title "^$main" "a new document"
 grep -qF 'riga due fine"' <<<"$(stored)" || fail "the correction was not stored: $(stored)"
 [ "$(count)" = 1 ] || fail "the correction made a second document"
 
+# A second invoice, its type found by a word of its description.
+type_text "1027"
+keys Tab
+type_text "07122026"
+keys Tab
+type_text "credito"
+keys Tab Tab
+type_text "rossi"
+keys ctrl+s
+expect_title "^Documento 2 - $main" "the second invoice stored"
+grep -qF '1027;07/12/2026;NC;;ROSSI' <<<"$(stored)" || fail "stored: $(stored)"
+
+# The navigator: back to the first, forward to the second.
+keys ctrl+Prior
+expect_title "^Documento 1 - Fatture" "the previous document"
+keys ctrl+Next
+expect_title "^Documento 2 - Fatture" "the next document"
+keys ctrl+shift+Prior
+expect_title "^Documento 1 - Fatture" "the first document"
+
+# Find by form: the customer typed into its own field of the empty form; Enter opens it.
+keys ctrl+f
+expect_title "^Trova documenti" "the find dialog"
+keys Tab Tab Tab Tab Tab  # number, date, type, department, customer
+type_text "bia"
+keys Return
+expect_title "^Documento 1 - Fatture" "the document found by its customer"
+keys ctrl+f
+expect_title "^Trova documenti" "the find dialog again"
+keys alt+l Tab  # Pulisci, then the number field
+type_text "1027"  # equal
+keys Return
+expect_title "^Documento 2 - Fatture" "the document found by its number"
+[ "$(count)" = 2 ] || fail "finding and walking changed the documents: $(stored)"
+
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
 keys ctrl+q
@@ -145,5 +182,5 @@ expect_title "$box" "asked before quitting"
 keys Tab Return  # No
 for _ in $(seq 50); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$desk_pid" 2>/dev/null; then fail "the program did not end"; fi
-[ "$(count)" = 1 ] || fail "quitting without saving stored something"
+[ "$(count)" = 2 ] || fail "quitting without saving stored something"
 echo "the clerk's session went as expected"

@@ -188,17 +188,28 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
         return sql + v + ".search = " + param(k.low);
       case KeyCondition::Op::kBetween:
         return sql + v + ".search BETWEEN " + param(k.low) + " AND " + param(k.high);
-      case KeyCondition::Op::kContains:
-        if (lite) return sql + "instr(" + v + ".search, " + param(k.low) + ") > 0";
-        {
-          // LIKE, so that a trigram index serves it; its own characters taken literally.
-          std::string pattern = "%";
-          for (char ch : k.low) {
-            if (ch == '%' || ch == '_' || ch == '\\') pattern += '\\';
-            pattern += ch;
-          }
-          return sql + v + ".search LIKE " + param(pattern + "%");
+      case KeyCondition::Op::kContains: {
+        // A number's or date's key is no text; in every field they are searched as written
+        // ("1026", "12/2026"): their stored value holds what is typed.
+        const bool anywhere = k.field.empty();
+        if (lite) {
+          const std::string text = param(k.low);
+          const std::string in_key = "instr(" + v + ".search, " + text + ") > 0";
+          if (!anywhere) return sql + in_key;
+          return "(" + in_key + " OR (substr(" + v + ".search, 1, 1) = char(30) AND instr(" + v +
+                 ".value, " + text + ") > 0))";
         }
+        // LIKE, so that a trigram index serves it; its own characters taken literally.
+        std::string pattern = "%";
+        for (char ch : k.low) {
+          if (ch == '%' || ch == '_' || ch == '\\') pattern += '\\';
+          pattern += ch;
+        }
+        const std::string like = param(pattern + "%");
+        if (!anywhere) return sql + v + ".search LIKE " + like;
+        return "(" + v + ".search LIKE " + like + " OR (left(" + v + ".search, 1) = chr(30) AND (" +
+               v + ".value #>> '{}') LIKE " + like + "))";
+      }
     }
     return sql;
   };
