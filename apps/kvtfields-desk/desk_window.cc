@@ -937,6 +937,8 @@ void DeskWindow::FindDocuments() {
     filter_->setToolTip(
         "Testo: inizia con (con * contiene); numeri e date: un valore o un intervallo da..a");
     found_ = new QLabel(find_);
+    found_->setWordWrap(true);
+    found_->setMaximumWidth(found_->fontMetrics().horizontalAdvance(QString(40, 'n')));
     row->addWidget(search_field_);
     row->addWidget(filter_, 1);
     row->addWidget(found_);
@@ -976,6 +978,20 @@ void DeskWindow::FindDocuments() {
     actions->addWidget(print);
     actions->addWidget(pdf);
     column->addLayout(actions);
+    // Tab goes as the eye reads: the quick search, the form's fields in form order, the list,
+    // the buttons.
+    QWidget* previous = filter_;
+    QWidget::setTabOrder(search_field_, filter_);
+    for (const auto& input : criteria_inputs_) {
+      QWidget* next = input.text ? static_cast<QWidget*>(input.text) : input.codes;
+      QWidget::setTabOrder(previous, next);
+      previous = next;
+    }
+    for (QWidget* next : {static_cast<QWidget*>(table_), static_cast<QWidget*>(clear),
+                          static_cast<QWidget*>(print), static_cast<QWidget*>(pdf)}) {
+      QWidget::setTabOrder(previous, next);
+      previous = next;
+    }
     find_->resize(760, 420);
     // A search per pause in typing, not per key.
     auto* pause = new QTimer(find_);
@@ -996,8 +1012,10 @@ void DeskWindow::FindDocuments() {
     header->setSectionsClickable(true);
     header->setSortIndicatorShown(true);
     header->setSortIndicator(-1, Qt::AscendingOrder);
-    QObject::connect(header, &QHeaderView::sectionClicked, find_,
-                     [this](int section) { SortFound(section); });
+    QObject::connect(header, &QHeaderView::sectionClicked, find_, [this, header](int section) {
+      // The header has turned its indicator already: that is the order asked for.
+      SortFound(section, header->sortIndicatorOrder());
+    });
     auto open = [this] {
       const QModelIndex current = table_->currentIndex();
       if (!current.isValid()) return;
@@ -1055,6 +1073,34 @@ kvtengine::Criterion DeskWindow::CriterionOf(const std::string& field, std::stri
   return c;
 }
 
+std::string DeskWindow::RefusedCriterion(const std::vector<kvtengine::Criterion>& criteria) {
+  // Which one, in the person's words: the engine's text names the field's inner name.
+  for (const auto& c : criteria) {
+    const auto kind = c.field.empty() ? kvtengine::SearchKind::kText
+                                      : work_->Engine().KindOf(work_->Archive(), c.field);
+    try {
+      (void)kvtengine::KeyConditionOf(c, kind, "kvtfields-desk");
+      continue;
+    } catch (const kvt::Error&) {
+    }
+    std::string caption = c.field.empty() ? "Tutti i campi" : c.field;
+    for (const auto& input : criteria_inputs_) {
+      if (input.field != c.field) continue;
+      auto field = work_->Fields().Item(kvt::Variant(c.field));
+      if (!field->Label().empty()) caption = field->Label();
+    }
+    if (c.field.empty()) return "In tutti i campi si cerca un testo, non un intervallo.";
+    if (kind == kvtengine::SearchKind::kDate) {
+      return caption + ": scrivere una data (gg/mm/aaaa) o un intervallo da..a.";
+    }
+    if (kind == kvtengine::SearchKind::kNumber) {
+      return caption + ": scrivere un numero o un intervallo da..a.";
+    }
+    return caption + ": criterio non valido.";
+  }
+  return "Criterio non valido.";
+}
+
 bool DeskWindow::RunSearch() {
   if (!documents_) return false;
   std::vector<kvtengine::Criterion> criteria;
@@ -1076,7 +1122,8 @@ bool DeskWindow::RunSearch() {
     documents_->Search(criteria);
   } catch (const kvt::Error& e) {
     if (e.Number() == 5) {  // what was typed, not the database
-      found_->setText(Q(e.Description()));
+      found_->setText(Q(RefusedCriterion(criteria)));
+      found_->setToolTip(Q(e.Description()));
       return true;
     }
     ShowFailure("I documenti non si leggono.", e, "Riaprire il database.");
@@ -1090,8 +1137,10 @@ bool DeskWindow::RunSearch() {
     sized_ = true;
   }
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // entry order
+  sorted_column_ = -1;
   const auto total = documents_->Total();
   found_->setText(Q(std::to_string(total) + (total == 1 ? " documento" : " documenti")));
+  found_->setToolTip(QString());
   return true;
 }
 
@@ -1119,16 +1168,18 @@ void DeskWindow::ClearCriteria() {
   filter_->setFocus();
 }
 
-bool DeskWindow::SortFound(int column) {
+bool DeskWindow::SortFound(int column, std::optional<Qt::SortOrder> asked) {
   if (!documents_) return false;
   auto* header = table_->horizontalHeader();
   const Qt::SortOrder order =
-      header->sortIndicatorSection() == column && header->sortIndicatorOrder() == Qt::AscendingOrder
-          ? Qt::DescendingOrder
-          : Qt::AscendingOrder;
+      asked
+          ? *asked
+          : (sorted_column_ == column && sorted_order_ == Qt::AscendingOrder ? Qt::DescendingOrder
+                                                                             : Qt::AscendingOrder);
   try {
     if (!documents_->SortBy(column, order)) {
       header->setSortIndicator(-1, Qt::AscendingOrder);
+      sorted_column_ = -1;
       found_->setText(Q("Troppi documenti per ordinarli (più di " +
                         std::to_string(DocumentsModel::kSortLimit) + "): restringere la ricerca"));
       return false;
@@ -1138,6 +1189,8 @@ bool DeskWindow::SortFound(int column) {
     return false;
   }
   header->setSortIndicator(column, order);
+  sorted_column_ = column;
+  sorted_order_ = order;
   return true;
 }
 

@@ -103,9 +103,9 @@ class DeskWindow final : public QMainWindow {
   const std::vector<CriterionInput>& CriteriaInputs() const { return criteria_inputs_; }
   /// Pulisci: every criterion taken away (every document found).
   void ClearCriteria();
-  /// Sorts what was found by a column (0: the number) as its field's kind orders; a second
-  /// call on the same column sorts the other way. False when there are too many to sort.
-  bool SortFound(int column);
+  /// Sorts what was found by a column (0: the number) as its field's kind orders, in `order`
+  /// or else the other way from the last sort by it. False when there are too many to sort.
+  bool SortFound(int column, std::optional<Qt::SortOrder> order = std::nullopt);
   /// How many documents the search found.
   QString FoundText() const;
   /// The message in the status bar.
@@ -138,6 +138,8 @@ class DeskWindow final : public QMainWindow {
   // A criterion on `field` ("" any) as a person writes it: "da..a" a range, * anywhere, text
   // starting with it, a number or date equal to it.
   kvtengine::Criterion CriterionOf(const std::string& field, std::string text);
+  // Why the engine refused one of `criteria` (a date that is none), in Italian, by caption.
+  std::string RefusedCriterion(const std::vector<kvtengine::Criterion>& criteria);
   // The navigator's walk (every document of the archive unless a search set one).
   kvtapp::DocumentWalk& Walk();
   // Shows where the document on the form is in the walk, and what the navigator may do.
@@ -170,6 +172,8 @@ class DeskWindow final : public QMainWindow {
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
   std::vector<CriterionInput> criteria_inputs_;
+  int sorted_column_ = -1;  // what was found is sorted by it (-1: in entry order)
+  Qt::SortOrder sorted_order_ = Qt::AscendingOrder;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
   std::unique_ptr<kvtapp::DocumentWalk> walk_;
   std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
