@@ -550,7 +550,8 @@ int main(int argc, char** argv) {
   exporter->add_option("--out", o.out, "the file to write (default: standard output)");
 
   auto* documents = app.add_subcommand(
-      "documents", "documents in batches: import from CSV, export to CSV or JSON, find, delete");
+      "documents",
+      "documents in batches: import from CSV, export to CSV or JSON, find, delete, pdf");
   documents->require_subcommand(1);
   auto* doc_import = documents->add_subcommand(
       "import",
