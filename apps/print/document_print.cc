@@ -159,8 +159,15 @@ bool Paint(QPagedPaintDevice& device, const std::string& archive,
     QString header = Q(archive);
     if (page.ids.size() == 1) header += " - " + DocumentName(page.ids.front());
     if (page.ids.size() > 1) {
-      header += " - Documenti " + QString::number(page.ids.front()) + "-" +
-                QString::number(page.ids.back());
+      // Named one by one: a sorted list is in no order of numbers a range could say.
+      constexpr std::size_t kNamed = 4;
+      header += " - Documenti ";
+      for (std::size_t i = 0; i < page.ids.size() && i < kNamed; ++i) {
+        header += (i ? ", " : "") + QString::number(page.ids[i]);
+      }
+      if (page.ids.size() > kNamed) {
+        header += " e altri " + QString::number(page.ids.size() - kNamed);
+      }
     }
     painter.setFont(bold);
     painter.drawText(QRect(0, 0, width, head.height()), Qt::AlignLeft | Qt::AlignVCenter, header);

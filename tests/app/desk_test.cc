@@ -369,6 +369,7 @@ TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
   const QString all = QString::fromStdString(text);
   EXPECT_EQ(all.count(QRegularExpression("\\nDocumento [0-9]+\\n")), 125) << text.substr(0, 400);
   EXPECT_THAT(text, ::testing::HasSubstr("Documento 250"));
+  EXPECT_THAT(text, ::testing::HasSubstr("Fatture - Documenti 2, 4, 6, 8"));  // page 1's
   EXPECT_THAT(text, ::testing::Not(::testing::HasSubstr("BIANCHI")));
   EXPECT_THAT(text, ::testing::ContainsRegex("Pagina 1 di [1-9][0-9]"));
   Person().Type("7777");
