@@ -936,12 +936,12 @@ void DeskWindow::FindDocuments() {
     filter_->setPlaceholderText("Cerca...");
     filter_->setToolTip(
         "Testo: inizia con (con * contiene); numeri e date: un valore o un intervallo da..a");
+    // How many were found, or why a criterion was refused: a line of its own, so that a long
+    // sentence neither widens the dialog nor squeezes the search box.
     found_ = new QLabel(find_);
     found_->setWordWrap(true);
-    found_->setMaximumWidth(found_->fontMetrics().horizontalAdvance(QString(40, 'n')));
     row->addWidget(search_field_);
     row->addWidget(filter_, 1);
-    row->addWidget(found_);
     table_ = new QTableView(find_);
     documents_ =
         new DocumentsModel(work_->EngineRef(), work_->Archive(), std::move(columns), find_);
@@ -955,6 +955,7 @@ void DeskWindow::FindDocuments() {
     table_->verticalHeader()->hide();
     table_->verticalHeader()->setDefaultSectionSize(table_->fontMetrics().height() + 6);
     column->addLayout(row);
+    column->addWidget(found_);
     column->addWidget(form_area);
     column->addWidget(table_, 1);
     // What was found, on paper or in a PDF.
@@ -1134,12 +1135,16 @@ bool DeskWindow::RunSearch() {
   }
   if (!sized_) {
     table_->resizeColumnsToContents();
+    // The number column as wide as a number of millions, whatever the first page held.
+    table_->setColumnWidth(0, std::max(table_->columnWidth(0),
+                                       table_->fontMetrics().horizontalAdvance("00000000") + 12));
     sized_ = true;
   }
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // entry order
   sorted_column_ = -1;
   const auto total = documents_->Total();
-  found_->setText(Q(std::to_string(total) + (total == 1 ? " documento" : " documenti")));
+  found_->setText(QLocale(QLocale::Italian, QLocale::Italy).toString(total) +
+                  (total == 1 ? " documento" : " documenti"));
   found_->setToolTip(QString());
   return true;
 }
@@ -1180,8 +1185,10 @@ bool DeskWindow::SortFound(int column, std::optional<Qt::SortOrder> asked) {
     if (!documents_->SortBy(column, order)) {
       header->setSortIndicator(-1, Qt::AscendingOrder);
       sorted_column_ = -1;
-      found_->setText(Q("Troppi documenti per ordinarli (più di " +
-                        std::to_string(DocumentsModel::kSortLimit) + "): restringere la ricerca"));
+      found_->setText(
+          "Troppi documenti per ordinarli (più di " +
+          QLocale(QLocale::Italian, QLocale::Italy).toString(DocumentsModel::kSortLimit) +
+          "): restringere la ricerca");
       return false;
     }
   } catch (const std::exception& e) {
