@@ -13,11 +13,6 @@ namespace {
 
 constexpr const char* kLeaveControl = "txtLostFocus";  // the viewer's place to leave a field to
 
-std::string Caption(kvtfields::FieldType& field) {
-  const std::string label = field.Label();
-  return label.empty() ? field.Name() : label;
-}
-
 std::string CodePoint(char32_t c) {
   char code[16];
   std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
@@ -37,6 +32,11 @@ bool Empty(const kvt::Variant& v) {
 }
 
 }  // namespace
+
+std::string Caption(kvtfields::FieldType& field) {
+  const std::string label = field.Label();
+  return label.empty() ? field.Name() : label;
+}
 
 std::string SaveOutcome::Message() const {
   std::string out;

@@ -14,6 +14,9 @@
 
 namespace kvtapp {
 
+/// The name a person knows a field by: its caption, else its inner name.
+std::string Caption(kvtfields::FieldType& field);
+
 /// A field's values as the session compares them: name and value as text, in form order.
 using Snapshot = std::vector<std::pair<std::string, std::string>>;
 

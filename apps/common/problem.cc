@@ -1,11 +1,11 @@
 #include "common/problem.h"
 
 #include <algorithm>
-#include <cctype>
 #include <initializer_list>
 
 #include "engine/common/engine_error.h"
 #include "runtime/error.h"
+#include "runtime/text.h"
 
 namespace kvtapp {
 namespace {
@@ -13,11 +13,6 @@ namespace {
 bool Holds(const std::string& text, std::initializer_list<const char*> words) {
   return std::any_of(words.begin(), words.end(),
                      [&](const char* w) { return text.find(w) != std::string::npos; });
-}
-
-std::string Lower(std::string text) {
-  for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
 }
 
 }  // namespace
@@ -34,7 +29,7 @@ Problem ProblemOf(const std::exception& e) {
   p.details =
       "Errore " + std::to_string(err->Number()) + " (" + err->Source() + "): " + err->Description();
   const std::uint32_t n = err->Number() - kvt::kObjectErrorBase;
-  const std::string text = Lower(err->Description());
+  const std::string text = kvt::ToLower(err->Description());
   switch (kvtengine::IsEngineError(*err) ? n : 0) {
     case kvtengine::kNotOurDatabase:
       p.happened = "Il file scelto non è un database di kvtfields.";

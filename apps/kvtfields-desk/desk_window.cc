@@ -91,7 +91,7 @@ class DocumentsModel final : public QAbstractTableModel {
     docs_.clear();
     total_ = total;
     more_ = true;
-    sorted_ = false;
+    sorted_.reset();
     endResetModel();
     fetchMore({});
   }
@@ -127,15 +127,17 @@ class DocumentsModel final : public QAbstractTableModel {
     sorted.reserve(docs_.size());
     for (const auto& k : keys) sorted.push_back(std::move(docs_[k.second]));
     docs_ = std::move(sorted);
-    sorted_ = true;
+    sorted_.emplace(column, order);
     Q_EMIT layoutChanged();
     return true;
   }
   void sort(int column, Qt::SortOrder order) override { SortBy(column, order); }
   /// The documents in the order shown, when they were sorted (all read); empty otherwise.
+  /// The column and order of the last sort since the search, if any.
+  std::optional<std::pair<int, Qt::SortOrder>> SortedBy() const { return sorted_; }
   std::vector<std::int32_t> SortedIds() const {
     std::vector<std::int32_t> ids;
-    if (!sorted_) return ids;
+    if (!sorted_) return ids;  // in entry order: the walk reads them from the engine
     for (const auto& d : docs_) ids.push_back(d.id);
     return ids;
   }
@@ -204,7 +206,7 @@ class DocumentsModel final : public QAbstractTableModel {
   std::vector<kvtengine::StoredDocument> docs_;
   std::int64_t total_ = 0;
   bool more_ = false;
-  bool sorted_ = false;
+  std::optional<std::pair<int, Qt::SortOrder>> sorted_;  // the column and order, once sorted
 };
 
 bool SpeakItalian() {
@@ -253,8 +255,7 @@ void NameInputs(kvtapp::Workspace& w) {
     auto* input = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedControl().get());
     QWidget* widget = input ? input->FocusWidget() : nullptr;
     if (!widget) continue;
-    std::string caption = field->Label();
-    if (caption.empty()) caption = field->Name();
+    const std::string caption = kvtapp::Caption(*field);
     widget->setAccessibleName(Q(caption));
     widget->setAccessibleDescription(Q(field->Descr()));
     auto* label_control = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
@@ -890,8 +891,7 @@ void DeskWindow::FindDocuments() {
     criteria_inputs_.clear();
     for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
       auto field = work_->Fields().Item(kvt::Variant(i));
-      std::string caption = field->Label();
-      if (caption.empty()) caption = field->Name();
+      const std::string caption = kvtapp::Caption(*field);
       DocumentsModel::Column c{
           field->Name(), caption, work_->Engine().KindOf(work_->Archive(), field->Name()), {}};
       auto* label = new QLabel(Q(caption + ":"), by_form);
@@ -1084,13 +1084,10 @@ std::string DeskWindow::RefusedCriterion(const std::vector<kvtengine::Criterion>
       continue;
     } catch (const kvt::Error&) {
     }
-    std::string caption = c.field.empty() ? "Tutti i campi" : c.field;
-    for (const auto& input : criteria_inputs_) {
-      if (input.field != c.field) continue;
-      auto field = work_->Fields().Item(kvt::Variant(c.field));
-      if (!field->Label().empty()) caption = field->Label();
-    }
     if (c.field.empty()) return "In tutti i campi si cerca un testo, non un intervallo.";
+    const std::string caption = work_->Fields().Index(c.field) != 0
+                                    ? kvtapp::Caption(*work_->Fields().Item(kvt::Variant(c.field)))
+                                    : c.field;
     if (kind == kvtengine::SearchKind::kDate) {
       return caption + ": scrivere una data (gg/mm/aaaa) o un intervallo da..a.";
     }
@@ -1141,7 +1138,6 @@ bool DeskWindow::RunSearch() {
     sized_ = true;
   }
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // entry order
-  sorted_column_ = -1;
   const auto total = documents_->Total();
   found_->setText(QLocale(QLocale::Italian, QLocale::Italy).toString(total) +
                   (total == 1 ? " documento" : " documenti"));
@@ -1176,15 +1172,14 @@ void DeskWindow::ClearCriteria() {
 bool DeskWindow::SortFound(int column, std::optional<Qt::SortOrder> asked) {
   if (!documents_) return false;
   auto* header = table_->horizontalHeader();
+  const auto last = documents_->SortedBy();
   const Qt::SortOrder order =
-      asked
-          ? *asked
-          : (sorted_column_ == column && sorted_order_ == Qt::AscendingOrder ? Qt::DescendingOrder
-                                                                             : Qt::AscendingOrder);
+      asked ? *asked
+            : (last && *last == std::make_pair(column, Qt::AscendingOrder) ? Qt::DescendingOrder
+                                                                           : Qt::AscendingOrder);
   try {
     if (!documents_->SortBy(column, order)) {
       header->setSortIndicator(-1, Qt::AscendingOrder);
-      sorted_column_ = -1;
       found_->setText(
           "Troppi documenti per ordinarli (più di " +
           QLocale(QLocale::Italian, QLocale::Italy).toString(DocumentsModel::kSortLimit) +
@@ -1196,8 +1191,6 @@ bool DeskWindow::SortFound(int column, std::optional<Qt::SortOrder> asked) {
     return false;
   }
   header->setSortIndicator(column, order);
-  sorted_column_ = column;
-  sorted_order_ = order;
   return true;
 }
 

@@ -172,8 +172,6 @@ class DeskWindow final : public QMainWindow {
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
   std::vector<CriterionInput> criteria_inputs_;
-  int sorted_column_ = -1;  // what was found is sorted by it (-1: in entry order)
-  Qt::SortOrder sorted_order_ = Qt::AscendingOrder;
   DocumentsModel* documents_ = nullptr;  // owned by the find dialog
   std::unique_ptr<kvtapp::DocumentWalk> walk_;
   std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is

@@ -10,6 +10,7 @@
 #include <QPdfWriter>
 #include <algorithm>
 
+#include "common/document_session.h"
 #include "host/common/standard_controls.h"
 #include "runtime/text.h"
 
@@ -51,8 +52,7 @@ FormPrint::FormPrint(kvtapp::Workspace& w) {
   auto& fields = w.Fields();
   for (std::int32_t i = 1; i <= fields.Count(); ++i) {
     auto field = fields.Item(kvt::Variant(i));
-    Field f{field->Name(), field->Label(), {}};
-    if (f.caption.empty()) f.caption = f.name;
+    Field f{field->Name(), kvtapp::Caption(*field), {}};
     if (auto* combo = dynamic_cast<kvthost::CodeCombo*>(field->LinkedControl().get())) {
       f.codes = combo->Entries();
     }
