@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
+#include "engine/common/engine_error.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -36,6 +38,37 @@ bool Empty(const kvt::Variant& v) {
 std::string Caption(kvtfields::FieldType& field) {
   const std::string label = field.Label();
   return label.empty() ? field.Name() : label;
+}
+
+std::string LocalTime(const std::string& utc) {
+  std::tm t{};
+  if (!strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &t)) return utc;
+  const std::time_t when = timegm(&t);
+  std::tm local{};
+  localtime_r(&when, &local);
+  char out[32];
+  std::strftime(out, sizeof out, "%d/%m/%Y %H:%M", &local);
+  return out;
+}
+
+std::string Author(const std::string& saved_by) {
+  return saved_by.empty() ? "utente sconosciuto" : saved_by;
+}
+
+std::string ChangeWord(kvtengine::Change change) {
+  switch (change) {
+    case kvtengine::Change::kCorrect:
+      return "corretto";
+    case kvtengine::Change::kOverwrite:
+      return "corretto sopra una modifica altrui";
+    case kvtengine::Change::kDelete:
+      return "eliminato";
+    case kvtengine::Change::kRestore:
+      return "ripristinato";
+    case kvtengine::Change::kSave:
+      break;
+  }
+  return "salvato";
 }
 
 std::string SaveOutcome::Message() const {
@@ -224,21 +257,70 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   return out;
 }
 
+void DocumentSession::Store(SaveOutcome& out, std::int32_t over) {
+  auto& fields = w_.Fields();
+  if (id_ == 0) {
+    id_ = w_.Engine().SaveDocument(w_.Archive(), fields.FieldsValue());
+    version_ = 1;
+  } else {
+    const std::int32_t base = over ? over : version_;
+    try {
+      version_ = w_.Engine().CorrectDocument(
+          id_, fields.FieldsValue(), base,
+          over ? kvtengine::Change::kOverwrite : kvtengine::Change::kCorrect);
+    } catch (const kvt::Error& e) {
+      if (e.Number() != kvt::kObjectErrorBase + kvtengine::kConflict) throw;
+      out.result = SaveOutcome::Result::kConflict;
+      out.conflict = w_.Engine().ConflictSince(id_, version_);
+      theirs_ = out.conflict.now.version;
+      out.reasons.emplace_back("", ConflictMessage(out.conflict));
+      return;
+    }
+    out.corrected = true;
+  }
+  theirs_ = 0;
+  fields.AfterSave();
+  out.id = id_;
+  if (tracks_) Baseline();
+}
+
+std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
+  const bool deleted = c.now.change == kvtengine::Change::kDelete;
+  std::string out = "Il documento " + std::to_string(id_) + " è stato " +
+                    (deleted ? "eliminato" : "modificato") + " da " + Author(c.now.saved_by) +
+                    " il " + LocalTime(c.now.saved_at) +
+                    " dopo che l'hai aperto: non è stato salvato nulla.";
+  auto& fields = w_.Fields();
+  auto shown = [](const kvt::Variant& v) {
+    const std::string text = v.IsNull() || v.IsEmpty() ? "" : kvt::JoinText(v);
+    return text.empty() ? std::string("(vuoto)") : "\"" + text + "\"";
+  };
+  if (!deleted && !c.fields.empty()) {
+    out += "\nCampi cambiati (allora → ora):";
+    for (const auto& f : c.fields) {
+      std::string name = f.name;
+      for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+        auto field = fields.Item(kvt::Variant(i));
+        if (field->Name() == f.name) name = Caption(*field);
+      }
+      out += "\n  " + name + ": " + shown(f.then) + " → " + shown(f.now);
+    }
+  }
+  return out;
+}
+
+SaveOutcome DocumentSession::KeepMine() {
+  if (theirs_ == 0 || id_ == 0) return Save();
+  std::shared_ptr<kvthost::Control> back;
+  SaveOutcome out = Check(true, back);
+  if (out.result == SaveOutcome::Result::kStored) Store(out, theirs_);
+  return out;
+}
+
 SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(allow_duplicate, back);
-  if (out.result == SaveOutcome::Result::kStored && store) {
-    auto& fields = w_.Fields();
-    if (id_ == 0) {
-      id_ = w_.Engine().SaveDocument(w_.Archive(), fields.FieldsValue());
-    } else {
-      w_.Engine().UpdateDocument(id_, fields.FieldsValue());
-      out.corrected = true;
-    }
-    fields.AfterSave();
-    out.id = id_;
-    if (tracks_) Baseline();
-  }
+  if (out.result == SaveOutcome::Result::kStored && store) Store(out, 0);
   // The person goes on where they were, the caret where it was (a missing field has the focus
   // instead).
   if (back && back->CanTakeFocus() && w_.Window().Active() != back && w_.Window().MoveFocus(back)) {
@@ -257,6 +339,8 @@ void DocumentSession::New() {
     w_.Rebuild();
   }
   id_ = 0;
+  version_ = 0;
+  theirs_ = 0;
   Baseline();
 }
 
@@ -269,16 +353,19 @@ void DocumentSession::Next() {
 }
 
 void DocumentSession::Open(std::int32_t id, const std::string& form) {
-  auto values = w_.Engine().LoadDocument(id);
+  kvtengine::VersionInfo version;
+  auto values = w_.Engine().LoadDocumentAt(id, version);
   w_.UseForm(form.empty() ? entry_form_ : form);
   w_.Fields().SetFieldsValue(values);
   id_ = id;
+  version_ = version.version;
+  theirs_ = 0;
   Baseline();
 }
 
 bool DocumentSession::Delete() {
   if (id_ == 0) return false;
-  w_.Engine().DeleteDocument(id_);
+  w_.Engine().DeleteDocument(id_, version_);
   New();
   return true;
 }

@@ -17,6 +17,13 @@ namespace kvtapp {
 /// The name a person knows a field by: its caption, else its inner name.
 std::string Caption(kvtfields::FieldType& field);
 
+/// A time stored in UTC (ISO 8601) as a person here reads it: "06/12/2026 17:05", local time.
+std::string LocalTime(const std::string& utc);
+/// Who made a version, for a person: the account, or "utente sconosciuto".
+std::string Author(const std::string& saved_by);
+/// What made a version, in Italian ("salvato", "corretto", ...).
+std::string ChangeWord(kvtengine::Change change);
+
 /// A field's values as the session compares them: name and value as text, in form order.
 using Snapshot = std::vector<std::pair<std::string, std::string>>;
 
@@ -26,6 +33,8 @@ struct SaveOutcome {
     kUnchanged,  // stored already, nothing changed since: nothing written
     kRefused,    // a rule refused it (reasons); nothing written
     kDuplicate,  // its index fields equal a stored document's (duplicates); nothing written
+    kConflict,   // someone changed or deleted the stored document since it was opened
+                 // (conflict); nothing written
   };
   Result result = Result::kRefused;
   std::int32_t id = 0;
@@ -33,6 +42,7 @@ struct SaveOutcome {
   /// Why it was refused: the field ("" for the document) and an Italian message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;
   std::vector<std::int32_t> duplicates;  // kDuplicate: the stored documents it repeats
+  kvtengine::Conflict conflict;          // kConflict: the version stored now, what differs
 
   bool Stored() const { return result == Result::kStored; }
   /// The outcome in one Italian text for the person (empty when stored or unchanged).
@@ -62,11 +72,17 @@ class DocumentSession {
   SaveOutcome Save(bool allow_duplicate = false, bool store = true);
   /// Puts every field back to the document's last saved (or first shown) values.
   void Revert();
+  /// Stores the document over the change that made the last Save a conflict ("keep mine"),
+  /// recorded as such; the same rules as Save, and a conflict again if yet another came.
+  SaveOutcome KeepMine();
   /// Deletes the stored document open for correction and starts a new one; false for a new one.
+  /// A change by someone else since it was opened raises kConflict and deletes nothing.
   bool Delete();
 
   /// The stored document on the form, 0 while it is new.
   std::int32_t Id() const { return id_; }
+  /// The version of the stored document the form started from (0 while new).
+  std::int32_t Version() const { return version_; }
   /// True when the form holds changes not stored (since New, Next, Open or the last save).
   bool Modified() const;
   /// The values on the form now.
@@ -83,7 +99,13 @@ class DocumentSession {
   SaveOutcome Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back);
   Workspace& w_;
   std::string entry_form_;
+  // Writes the checked document: new, a correction from version_, or over `over` (keep mine).
+  void Store(SaveOutcome& out, std::int32_t over);
+  // The conflict in Italian: who, when, and each field by caption with its value then and now.
+  std::string ConflictMessage(const kvtengine::Conflict& c);
   std::int32_t id_ = 0;
+  std::int32_t version_ = 0;
+  std::int32_t theirs_ = 0;  // the version the last conflict found stored
   Snapshot saved_;
   kvt::ObjectRef saved_values_;  // the same, as the collection gives and takes them
   std::optional<std::pair<std::int32_t, std::int32_t>> caret_;  // of the field left to save

@@ -15,6 +15,19 @@ bool Holds(const std::string& text, std::initializer_list<const char*> words) {
                      [&](const char* w) { return text.find(w) != std::string::npos; });
 }
 
+// What the account was refused, from the server's text ("permission denied for table
+// scripts"), in the words of the office.
+std::string NotAllowed(const std::string& text) {
+  const auto has = [&](const char* table) { return text.find(table) != std::string::npos; };
+  if (has("scripts")) return "modificare lo script dell'archivio";
+  if (has("field_definitions") || has("field_layouts"))
+    return "modificare le definizioni dell'archivio";
+  if (has("code_lists")) return "modificare le tabelle dei codici";
+  if (has("document")) return "modificare i documenti";
+  if (has("sys_autocomplete")) return "registrare i valori suggeriti";
+  return "fare questa operazione sul database";
+}
+
 }  // namespace
 
 Problem ProblemOf(const std::exception& e) {
@@ -42,6 +55,16 @@ Problem ProblemOf(const std::exception& e) {
     case kvtengine::kNoDatabase:
       p.happened = "Nessun database è aperto.";
       p.todo = "Aprire un database con File > Apri database.";
+      return p;
+    case kvtengine::kConflict:
+      p.happened =
+          "Un altro utente ha cambiato o eliminato il documento dopo che è stato aperto: non è "
+          "stato scritto nulla.";
+      p.todo = "Riaprire il documento per vedere i suoi valori, poi ripetere.";
+      return p;
+    case kvtengine::kNoPermission:
+      p.happened = "Non hai il permesso di " + NotAllowed(text) + ".";
+      p.todo = "Chiedere il permesso a chi gestisce il database.";
       return p;
     case kvtengine::kBadDefinition:
     case kvtengine::kBadFilter:

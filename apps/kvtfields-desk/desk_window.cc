@@ -751,6 +751,9 @@ void DeskWindow::ShowOutcome(const kvtapp::SaveOutcome& outcome) {
       ShowError("Il documento non si salva:\n\n" + outcome.Message(),
                 "Compilare o correggere i campi indicati, poi Salva.");
       break;
+    case Result::kConflict:
+      ShowError(outcome.Message(), "Salvare di nuovo per rivedere la scelta.");
+      break;
   }
 }
 
@@ -770,6 +773,9 @@ bool DeskWindow::Save() {
         return false;
       }
       outcome = session_->Save(/*allow_duplicate=*/true);
+    }
+    if (outcome.result == kvtapp::SaveOutcome::Result::kConflict) {
+      if (!SettleConflict(outcome)) return false;
     }
     if (outcome.Stored() && !outcome.corrected && walk_ && walk_->Criteria().empty() &&
         !walk_->Given()) {
@@ -801,6 +807,40 @@ void DeskWindow::NextDocument() {
   }
 }
 
+bool DeskWindow::SettleConflict(kvtapp::SaveOutcome& outcome) {
+  // Someone else's change came first: the person decides, knowing whose and what.
+  const bool deleted = outcome.conflict.now.change == kvtengine::Change::kDelete;
+  const int answer = kvt::CurrentPlatform().MsgBox(
+      outcome.Message() + "\n\nSalvare comunque i tuoi valori?\n\nSì: i tuoi valori diventano la " +
+          "nuova versione (la sua resta nella cronologia).\nNo: " +
+          (deleted ? "lascia il documento eliminato (le tue modifiche si perdono)."
+                   : "mostra i suoi valori (le tue modifiche si perdono).") +
+          "\nAnnulla: resta sul modulo senza salvare.",
+      kvt::kMsgBoxYesNoCancel, "kvtfields");
+  const std::int32_t id = session_->Id();
+  if (answer == kvt::kMsgBoxAnswerYes) {
+    outcome = session_->KeepMine();
+    return true;
+  }
+  if (answer == kvt::kMsgBoxAnswerNo) {
+    if (deleted) {
+      session_->New();
+      if (walk_) walk_->Forget(id);
+      walk_id_ = -1;
+      MarkRequired();
+      RefreshTitle();
+      message_->setText(Q("Il documento " + std::to_string(id) + " resta eliminato"));
+    } else {
+      OpenStored(id);
+      message_->setText(Q("Documento " + std::to_string(id) + ": i valori salvati da " +
+                          kvtapp::Author(outcome.conflict.now.saved_by)));
+    }
+    return false;
+  }
+  message_->setText("Documento non salvato: un altro utente lo ha cambiato");
+  return false;
+}
+
 bool DeskWindow::MayLeaveDocument() {
   if (!session_) return true;
   try {
@@ -823,7 +863,8 @@ bool DeskWindow::DeleteDocument() {
     return false;
   }
   const int answer = kvt::CurrentPlatform().MsgBox(
-      "Eliminare il documento " + std::to_string(id) + "?\n\nNon si potrà recuperare.",
+      "Eliminare il documento " + std::to_string(id) +
+          "?\n\nResterà nella cronologia: Visualizza > Documenti eliminati lo ripristina.",
       kvt::kMsgBoxOkCancel, "kvtfields");
   if (answer != kvt::kMsgBoxAnswerOk) return false;
   try {

@@ -122,6 +122,9 @@ class DeskWindow final : public QMainWindow {
   void CloseFieldViewer();
   void MarkRequired();
   void ShowOutcome(const kvtapp::SaveOutcome& outcome);
+  // A save refused because someone else changed the document: asks whether to keep mine (the
+  // outcome of storing it), see theirs, or stay; false when nothing was stored.
+  bool SettleConflict(kvtapp::SaveOutcome& outcome);
   void Open(const std::string& db);
   void ShowForm();
   void ReleaseForm();

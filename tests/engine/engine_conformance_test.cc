@@ -2,7 +2,9 @@
 // new database of the test server. Then what several people at once need, on two real
 // connections to one PostgreSQL database.
 #include <atomic>
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -376,7 +378,7 @@ TEST_P(EngineTest, SearchesPageByKeysetAndCountOnTheFieldsKinds) {
   // A correction is found by its new values only.
   auto changed = kvt::Dictionary::Create();
   changed->Add("Cliente", "Verdi");
-  engine_->UpdateDocument(ids[0], changed);
+  engine_->CorrectDocument(ids[0], changed, 1);
   EXPECT_EQ(find({{"Cliente", Op::kPrefix, "verd", ""}}), pick({0}));
   EXPECT_EQ(find({{"Cliente", Op::kEqual, "rossi & c.", ""}}), pick({3, 4, 7, 8, 11}));
 
@@ -406,7 +408,7 @@ TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {
   auto fixed = kvt::Dictionary::Create();
   fixed->Add("Numero", "1");
   fixed->Add("Cliente", "Acme S.p.A.");
-  engine_->UpdateDocument(a, fixed);
+  EXPECT_EQ(engine_->CorrectDocument(a, fixed, 1), 2);
   const auto docs = engine_->ListDocuments("Fatture");
   ASSERT_EQ(docs.size(), 2u);
   EXPECT_EQ(docs[0].id, a);
@@ -415,9 +417,105 @@ TEST_P(EngineTest, DocumentsAreStoredListedAndCorrectedInPlace) {
   EXPECT_EQ(CStr(docs[0].values[1].second), "Acme S.p.A.");
   EXPECT_EQ(docs[1].id, b);
   EXPECT_EQ(docs[1].values[0].second.Type(), kvt::VarType::kLong);
-  EXPECT_EQ(CaptureError([&] { engine_->UpdateDocument(b + 100, fixed); }).Number(), 9u);
+  EXPECT_EQ(CaptureError([&] { engine_->CorrectDocument(b + 100, fixed, 1); }).Number(), 9u);
   EXPECT_EQ(CaptureError([&] { engine_->LoadDocument(b + 100); }).Number(), 9u);
   EXPECT_EQ(engine_->ListDocuments("Fatture")[1].values.size(), 1u);
+}
+
+// A document's values as "field=value;" in stored order.
+std::string Held(const std::vector<std::pair<std::string, Variant>>& values) {
+  std::string out;
+  for (const auto& [field, v] : values) out += field + "=" + kvt::JoinText(v) + ";";
+  return out;
+}
+
+std::string Held(const kvt::ObjectRef& values) {
+  return Held(std::dynamic_pointer_cast<kvt::Dictionary>(values)->Entries());
+}
+
+std::shared_ptr<kvt::Dictionary> Invoice(const char* customer, Variant amount) {
+  auto d = kvt::Dictionary::Create();
+  d->Add("Numero", "7");
+  d->Add("Cliente", customer);
+  d->Add("Importo", amount);
+  return d;
+}
+
+TEST_P(EngineTest, AStaleChangeIsRefusedAndTheHistoryKeepsAndRestoresEveryVersion) {
+  engine_->PutField({.archive = "Fatture", .name = "Numero"});
+  engine_->PutField({.archive = "Fatture", .name = "Cliente"});
+  engine_->PutField({.archive = "Fatture", .name = "Importo", .data_format = 1});
+  const auto other = Connect();
+  const auto id = engine_->SaveDocument("Fatture", Invoice("Rossi", "10"));
+  VersionInfo read;
+  engine_->LoadDocumentAt(id, read);
+  EXPECT_EQ(read.version, 1);
+  EXPECT_FALSE(read.saved_by.empty());
+
+  // The other person corrects first; this one's correction from version 1 is refused whole.
+  EXPECT_EQ(other->CorrectDocument(id, Invoice("Verdi", "10"), 1), 2);
+  const auto stale = CaptureError([&] { engine_->CorrectDocument(id, Invoice("Rossi", "12"), 1); });
+  EXPECT_THAT(stale, ErrorIs(kvt::kObjectErrorBase + kConflict, "Cliente 'Rossi' -> 'Verdi'"));
+  EXPECT_THAT(stale.Description(), ::testing::HasSubstr("version 2"));
+  EXPECT_EQ(Held(engine_->LoadDocument(id)), "Numero=7;Cliente=Verdi;Importo=10;");
+  const Conflict c = engine_->ConflictSince(id, 1);
+  EXPECT_EQ(c.now.version, 2);
+  EXPECT_EQ(c.now.change, Change::kCorrect);
+  ASSERT_EQ(c.fields.size(), 1u);
+  EXPECT_EQ(CStr(c.fields[0].then), "Rossi");
+  EXPECT_EQ(CStr(c.fields[0].now), "Verdi");
+
+  // Keeping mine over theirs, knowingly; a stale deletion changes nothing either.
+  EXPECT_EQ(engine_->CorrectDocument(id, Invoice("Rossi", "12"), 2, Change::kOverwrite), 3);
+  EXPECT_EQ(CaptureError([&] { other->DeleteDocument(id, 2); }).Number(),
+            kvt::kObjectErrorBase + kConflict);
+  EXPECT_EQ(other->CurrentVersion(id).version, 3);
+  EXPECT_EQ(other->DeleteDocument(id, 3), 4);
+
+  // Deleted: gone from reading and searching, kept in the history.
+  EXPECT_EQ(CaptureError([&] { engine_->LoadDocument(id); }).Number(), 9u);
+  EXPECT_TRUE(engine_->ListDocuments("Fatture").empty());
+  EXPECT_TRUE(engine_->SearchDocuments("Fatture", {}, 0, 10).empty());
+  const auto deleted = engine_->DeletedDocuments("Fatture");
+  ASSERT_EQ(deleted.size(), 1u);
+  EXPECT_EQ(deleted[0].first, id);
+  EXPECT_EQ(deleted[0].second.version, 4);
+  EXPECT_EQ(CaptureError([&] { engine_->DeleteDocument(id, 4); }).Number(), 9u);
+
+  const auto history = engine_->History(id);
+  ASSERT_EQ(history.size(), 4u);
+  const std::vector<Change> changes = {Change::kSave, Change::kCorrect, Change::kOverwrite,
+                                       Change::kDelete};
+  const std::vector<std::string> held = {"Numero=7;Cliente=Rossi;Importo=10;",
+                                         "Numero=7;Cliente=Verdi;Importo=10;",
+                                         "Numero=7;Cliente=Rossi;Importo=12;", ""};
+  const std::vector<std::vector<std::string>> changed = {
+      {}, {"Cliente"}, {"Cliente", "Importo"}, {"Numero", "Cliente", "Importo"}};
+  for (std::size_t i = 0; i < history.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(history[i].version, static_cast<std::int32_t>(i + 1));
+    EXPECT_EQ(history[i].change, changes[i]);
+    EXPECT_EQ(Held(history[i].values), held[i]);
+    EXPECT_EQ(history[i].changed, changed[i]);
+    EXPECT_THAT(history[i].saved_at, ::testing::MatchesRegex("20[0-9-]+T[0-9:]+Z"));
+  }
+
+  // Brought back as it was at version 2: found again, the history goes on.
+  EXPECT_EQ(CaptureError([&] { engine_->RestoreDocument(id, 4); }).Number(), 5u);
+  EXPECT_EQ(CaptureError([&] { engine_->RestoreDocument(id, 9); }).Number(), 9u);
+  EXPECT_EQ(engine_->RestoreDocument(id, 2, 4), 5);
+  EXPECT_EQ(Held(other->LoadDocument(id)), "Numero=7;Cliente=Verdi;Importo=10;");
+  EXPECT_EQ(engine_->SearchDocuments("Fatture", {{"Cliente", Criterion::Op::kEqual, "verdi", ""}},
+                                     0, 10),
+            std::vector<std::int32_t>{id});
+  EXPECT_TRUE(engine_->DeletedDocuments("Fatture").empty());
+  EXPECT_EQ(engine_->History(id).back().change, Change::kRestore);
+  EXPECT_EQ(engine_->History(id)[3].values.size(), 0u);
+  EXPECT_EQ(CaptureError([&] { engine_->CorrectDocument(id, Invoice("X", 1), 4); }).Number(),
+            kvt::kObjectErrorBase + kConflict);
+  EXPECT_EQ(CaptureError([&] { engine_->CorrectDocument(id + 50, Invoice("X", 1), 1); }).Number(),
+            9u);
+  EXPECT_TRUE(engine_->History(id + 50).empty());
 }
 
 TEST_P(EngineTest, DocumentsAreReadInOneOrderedPassWholeAcrossBatches) {
@@ -596,6 +694,77 @@ TEST_F(TwoClients, DocumentsSavedAtOnceAreAllKeptAndTheStoreLearnsFromBoth) {
   }
   EXPECT_EQ(learnt, (std::set<std::string>{"Acme", "Alfa", "Beta"}));
   EXPECT_EQ(acme_uses, 2 * kEach);
+}
+
+// Many people correcting and deleting the same few documents at once: every change either
+// lands whole on the version it started from or is refused as a conflict, and the history ends
+// up holding exactly the changes that landed, in order.
+TEST_F(TwoClients, ConcurrentCorrectionsAndDeletionsLoseNothing) {
+  constexpr int kPeople = 4, kEach = 120, kDocuments = 3;
+  std::vector<std::int32_t> ids;
+  for (int d = 0; d < kDocuments; ++d) {
+    ids.push_back(a_->SaveDocument("Fatture", Invoice("Start", d)));
+  }
+  struct Landed {
+    std::int32_t version;
+    Change change;
+    std::string held;
+  };
+  std::mutex m;
+  std::map<std::int32_t, std::vector<Landed>> landed;
+  std::atomic<int> refused = 0, other_errors = 0;
+  auto person = [&](int who) {
+    auto e = kvtpg::PgEngine::Open(where_);
+    std::uint32_t seed = 7u * static_cast<std::uint32_t>(who) + 1u;
+    auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+    for (int i = 0; i < kEach; ++i) {
+      const std::int32_t id = ids[next() % kDocuments];
+      try {
+        const auto history = e->History(id);
+        const auto& last = history.back();
+        if (last.change == Change::kDelete) {
+          const std::int32_t v = e->RestoreDocument(id, last.version - 1, last.version);
+          std::lock_guard lock(m);
+          landed[id].push_back({v, Change::kRestore, Held(history[history.size() - 2].values)});
+          continue;
+        }
+        if (next() % 8 == 0) {
+          const std::int32_t v = e->DeleteDocument(id, last.version);
+          std::lock_guard lock(m);
+          landed[id].push_back({v, Change::kDelete, ""});
+          continue;
+        }
+        const std::string customer = "P" + std::to_string(who) + "-" + std::to_string(i);
+        auto values = Invoice(customer.c_str(), static_cast<std::int32_t>(i));
+        const std::int32_t v = e->CorrectDocument(id, values, last.version);
+        std::lock_guard lock(m);
+        landed[id].push_back({v, Change::kCorrect, Held(values->Entries())});
+      } catch (const kvt::Error& err) {
+        (err.Number() == kvt::kObjectErrorBase + kConflict ? refused : other_errors)++;
+      }
+    }
+  };
+  std::vector<std::thread> people;
+  for (int who = 0; who < kPeople; ++who) people.emplace_back(person, who);
+  for (auto& t : people) t.join();
+  EXPECT_EQ(other_errors, 0);
+  EXPECT_GT(refused, 0);  // they did meet
+  for (const auto id : ids) {
+    SCOPED_TRACE(id);
+    auto& mine = landed[id];
+    std::sort(mine.begin(), mine.end(),
+              [](const Landed& x, const Landed& y) { return x.version < y.version; });
+    const auto history = b_->History(id);
+    ASSERT_EQ(history.size(), mine.size() + 1);
+    for (std::size_t i = 0; i < mine.size(); ++i) {
+      EXPECT_EQ(history[i + 1].version, mine[i].version);
+      EXPECT_EQ(history[i + 1].change, mine[i].change);
+      EXPECT_EQ(Held(history[i + 1].values), mine[i].held);
+    }
+    if (!mine.empty() && mine.back().change != Change::kDelete) {
+      EXPECT_EQ(Held(b_->LoadDocument(id)), mine.back().held);
+    }
+  }
 }
 
 }  // namespace

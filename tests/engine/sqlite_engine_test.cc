@@ -149,6 +149,20 @@ void ExpectFoundAfterUpgrade(kvtengine::ArchiveEngine& e) {
   auto* store = dynamic_cast<kvtfields::IAutoCompleteStore*>(handle.get());
   EXPECT_EQ(store->StartingWith("SYS_AUTOCOMPLETE", "A-Cliente", "ÈL", false, 8),
             std::vector<std::string>{"Èlite srl"});
+  // Documents stored before versions are version 1 by an unknown author, and correct as any.
+  const auto first = e.CurrentVersion(1);
+  EXPECT_EQ(first.version, 1);
+  EXPECT_EQ(first.saved_by, "");
+  auto fixed = kvt::Dictionary::Create();
+  fixed->Add("Data", Variant("05/12/2025"));
+  fixed->Add("Importo", Variant("1.000,60"));
+  fixed->Add("Cliente", Variant("Èlite srl"));
+  EXPECT_EQ(e.CorrectDocument(1, fixed, 1), 2);
+  const auto history = e.History(1);
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(history[0].saved_by, "");
+  EXPECT_EQ(kvt::CStr(history[0].values[1].second), "1.000,50");
+  EXPECT_EQ(history[1].changed, std::vector<std::string>{"Importo"});
 }
 
 // What the first schema lacked.
@@ -157,6 +171,9 @@ constexpr const char* kBackToVersion1 =
     "DROP INDEX \"SYS_AUTOCOMPLETE_folded\"; DROP INDEX \"SYS_AUTOCOMPLETE_recent\"; ALTER TABLE "
     "document_values DROP COLUMN search; "
     "ALTER TABLE \"SYS_AUTOCOMPLETE\" DROP COLUMN folded; "
+    "DROP TABLE document_versions; DROP TABLE document_changes; ALTER TABLE documents DROP "
+    "COLUMN version; ALTER TABLE documents DROP COLUMN saved_by; ALTER TABLE documents DROP "
+    "COLUMN change; "
     "UPDATE kvt_meta SET value = '1' WHERE key = 'version'";
 
 TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
@@ -173,12 +190,12 @@ TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
         "sqlite_master WHERE name IN ('documents_archive', 'document_values_by_key', "
         "'document_values_by_value'))");
     ASSERT_TRUE(q.Step());
-    EXPECT_EQ(q.ColumnText(0), "4");
+    EXPECT_EQ(q.ColumnText(0), "5");
     EXPECT_EQ(q.ColumnInt(1), 2);
   }
   upgraded.reset();
 
-  Sql(path, "UPDATE kvt_meta SET value = '5' WHERE key = 'version'");
+  Sql(path, "UPDATE kvt_meta SET value = '6' WHERE key = 'version'");
   const std::string before = ReadAll(path);
   EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(path); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
@@ -232,20 +249,22 @@ TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {
               ErrorIs(kNotOursNumber, "is empty"));
   EXPECT_EQ(Pg(where, "SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), "0");
   FillOldArchive(*kvtpg::PgEngine::Open(where));
-  Pg(where, std::string("DROP INDEX IF EXISTS document_values_contains; ") + kBackToVersion1);
+  Pg(where, std::string("DROP INDEX IF EXISTS document_values_contains; DROP FUNCTION "
+                        "kvt_change_document; ") +
+                kBackToVersion1);
   {
     auto upgraded = kvtpg::PgEngine::Open(where, false);
     EXPECT_EQ(upgraded->GetFormFields("A"),
               (std::vector<std::string>{"Data", "Importo", "Cliente"}));
     ExpectFoundAfterUpgrade(*upgraded);
   }
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "4");
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "5");
   EXPECT_EQ(Pg(where, "SELECT to_regclass('documents_archive') IS NOT NULL"), "t");
   EXPECT_EQ(Pg(where, "SELECT to_regclass('document_values_by_key') IS NOT NULL"), "t");
-  Pg(where, "UPDATE kvt_meta SET value = '5' WHERE key = 'version'");
+  Pg(where, "UPDATE kvt_meta SET value = '6' WHERE key = 'version'");
   EXPECT_THAT(CaptureError([&] { kvtpg::PgEngine::Open(where); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "5");  // untouched
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "6");  // untouched
 
   const std::string foreign = kvt::testing::FreshPgDatabase();
   Pg(foreign, "CREATE TABLE clienti (nome text)");

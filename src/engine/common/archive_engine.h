@@ -51,6 +51,40 @@ struct FieldLayout {
   kvt::Variant show_combo_label = true;
 };
 
+/// How a version of a document came to be: saved first, corrected, corrected over another's
+/// change ("keep mine"), deleted, or brought back from an older version.
+enum class Change { kSave, kCorrect, kOverwrite, kDelete, kRestore };
+/// The word a change is stored as ("save", "correct", "overwrite", "delete", "restore").
+const char* ChangeName(Change change);
+/// The change a stored word names; an unknown one is a save.
+Change ChangeNamed(std::string_view name);
+
+/// One version of a document: its number, when (UTC, ISO 8601), who (empty: unknown), and how.
+struct VersionInfo {
+  std::int32_t version = 0;
+  std::string saved_at;
+  std::string saved_by;
+  Change change = Change::kSave;
+};
+
+/// A version as the history shows it: the values it held (none after a deletion) and the
+/// fields that differ from the version before it.
+struct DocumentVersion : VersionInfo {
+  std::vector<std::pair<std::string, kvt::Variant>> values;
+  std::vector<std::string> changed;
+};
+
+/// Why a change was refused: the version stored now, and each field that differs from the
+/// version the change started from, with its value then and now (Null: no value).
+struct Conflict {
+  VersionInfo now;
+  struct Field {
+    std::string name;
+    kvt::Variant then, now;
+  };
+  std::vector<Field> fields;
+};
+
 /// One stored document with its values in field order.
 struct StoredDocument {
   std::int32_t id = 0;
@@ -66,6 +100,10 @@ inline constexpr std::int32_t kMaxLayoutTwips = 480000;
 /// engine's database calls CountRoundTrip for one.
 std::int64_t ProcessRoundTrips();
 void CountRoundTrip();
+
+/// True when two values would be stored as the same value: both empty, the same number, or the
+/// same text. A value in memory compares as storing would keep it (a date as its text).
+bool SameStoredValue(const kvt::Variant& a, const kvt::Variant& b);
 
 /// The time of saving a document gets: now, UTC, ISO 8601 to the second.
 std::string SavedAtNow();
@@ -146,12 +184,32 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::int32_t DocumentCount(const std::string& archive) = 0;
   /// The values of a stored document as a Dictionary; an unknown id raises 9.
   virtual kvt::ObjectRef LoadDocument(std::int32_t id) = 0;
-  /// Replaces the values of a stored document, in one transaction; an unknown id raises 9 and
-  /// changes nothing.
-  virtual void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) = 0;
-  /// Deletes a stored document and its values, in one transaction; an unknown id raises 9 and
-  /// changes nothing.
-  virtual void DeleteDocument(std::int32_t id) = 0;
+  /// The values of a stored document and the version they are, read together; an id never
+  /// stored, or deleted, raises 9.
+  virtual kvt::ObjectRef LoadDocumentAt(std::int32_t id, VersionInfo& version) = 0;
+  /// The version a stored document is at; an id never stored, or deleted, raises 9.
+  virtual VersionInfo CurrentVersion(std::int32_t id) = 0;
+  /// Corrects a document read at version `base` in one transaction, keeping the version it
+  /// replaces; returns the new version. When the stored version is not `base` nothing is
+  /// written and kConflict says who changed it, when, and which fields differ. A deleted
+  /// document comes back with these values. An id never stored raises 9.
+  std::int32_t CorrectDocument(std::int32_t id, const kvt::ObjectRef& values, std::int32_t base,
+                               Change how = Change::kCorrect);
+  /// Deletes a document read at version `base` (0: whichever is stored) as CorrectDocument
+  /// corrects it; the history keeps it. Returns the deletion's version.
+  std::int32_t DeleteDocument(std::int32_t id, std::int32_t base = 0);
+  /// Makes an older version (or a deleted document's last) the document's newest, as a
+  /// correction from `base` (0: whichever is stored); returns the new version.
+  std::int32_t RestoreDocument(std::int32_t id, std::int32_t version, std::int32_t base = 0);
+  /// Every version of a document, oldest first, with its values; empty for an id never stored.
+  std::vector<DocumentVersion> History(std::int32_t id);
+  /// What is stored now against version `base` of the document: for saying why a change that
+  /// started from `base` was refused.
+  Conflict ConflictSince(std::int32_t id, std::int32_t base);
+  /// The archive's deleted documents, each with its deletion, newest first: what can be
+  /// brought back.
+  virtual std::vector<std::pair<std::int32_t, VersionInfo>> DeletedDocuments(
+      const std::string& archive) = 0;
   /// The ids, oldest first, of the archive's stored documents holding every given value (field
   /// name, value; equal as stored). One query on the document values.
   virtual std::vector<std::int32_t> FindDocuments(
@@ -231,6 +289,28 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
                          const std::string& code, const std::string& description) = 0;
   virtual void EraseCode(const std::string& archive, const std::string& field,
                          const std::string& code) = 0;
+  /// What a document's history is made of, read in one transaction.
+ public:
+  struct HistoryRows {
+    std::vector<VersionInfo> versions;  // oldest first; the last is the newest
+    std::vector<std::pair<std::string, kvt::Variant>> current;  // the newest version's values
+    struct Changed {
+      std::int32_t version = 0, position = 0;
+      std::string field;
+      kvt::Variant value;  // what the version held (present), before the next one changed it
+      bool present = false;
+    };
+    std::vector<Changed> changes;  // in version, then position order
+  };
+
+ protected:
+  virtual HistoryRows ReadHistory(std::int32_t id) = 0;
+  /// Writes one change of a document from version `base` (0: any) in one transaction: its new
+  /// values, or none to delete it; raises kConflict, or 9 for an id never stored. Returns the
+  /// new version.
+  virtual std::int32_t WriteChange(std::int32_t id, std::int32_t base,
+                                   const std::vector<std::pair<std::string, kvt::Variant>>* values,
+                                   Change how) = 0;
   /// Any change but a code's makes the snapshot unfit: the engines call this when they write.
   void DropSnapshot();
   /// The criteria as key conditions on the archive's fields; an unknown field raises 5.

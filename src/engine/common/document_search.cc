@@ -45,7 +45,7 @@ std::optional<double> NumberOf(SearchKind kind, const kvt::Variant& v) {
     case kvt::VarType::kInteger:
     case kvt::VarType::kLong:
     case kvt::VarType::kDouble: {
-      const double d = v.AsDouble();
+      const double d = kvt::CDbl(v);  // a whole number too
       return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
     }
     case kvt::VarType::kString: {

@@ -23,7 +23,7 @@ constexpr const char* kUpgrades[] = {
     // 3: documents found by a value (a probable duplicate) without reading every document
     "CREATE INDEX IF NOT EXISTS document_values_by_value ON document_values (field, value);",
 };
-static_assert(std::size(kUpgrades) == kSchemaVersion - 2);
+static_assert(std::size(kUpgrades) == 2);
 
 // 4: every value with a search key, searched by index; values learnt for autocomplete found by
 // what is typed, whatever its letter case.
@@ -45,6 +45,31 @@ constexpr const char* kPgTo4 =
     "DROP INDEX IF EXISTS document_values_by_value;"
     "ALTER TABLE \"SYS_AUTOCOMPLETE\" ADD COLUMN folded text COLLATE \"C\" NOT NULL DEFAULT '';";
 
+// 5: documents have versions, and every version a change replaced is kept: who made it, when
+// and how, and the values the next version changed. Stored documents become version 1 by an
+// unknown author.
+constexpr const char* kSqliteTo5 =
+    "ALTER TABLE documents ADD COLUMN version INTEGER NOT NULL DEFAULT 1;"
+    "ALTER TABLE documents ADD COLUMN saved_by TEXT NOT NULL DEFAULT '';"
+    "ALTER TABLE documents ADD COLUMN change TEXT NOT NULL DEFAULT 'save';"
+    "CREATE TABLE document_versions (document INTEGER NOT NULL, version INTEGER NOT NULL, "
+    "archive TEXT NOT NULL, saved_at TEXT NOT NULL, saved_by TEXT NOT NULL, change TEXT NOT NULL, "
+    "PRIMARY KEY (document, version)) WITHOUT ROWID;"
+    "CREATE TABLE document_changes (document INTEGER NOT NULL, version INTEGER NOT NULL, position "
+    "INTEGER NOT NULL, field TEXT NOT NULL, value, present INTEGER NOT NULL, PRIMARY KEY "
+    "(document, version, field)) WITHOUT ROWID;";
+constexpr const char* kPgTo5 =
+    "ALTER TABLE documents ADD COLUMN version integer NOT NULL DEFAULT 1;"
+    "ALTER TABLE documents ADD COLUMN saved_by text NOT NULL DEFAULT '';"
+    "ALTER TABLE documents ALTER COLUMN saved_by SET DEFAULT session_user;"
+    "ALTER TABLE documents ADD COLUMN change text NOT NULL DEFAULT 'save';"
+    "CREATE TABLE document_versions (document integer NOT NULL, version integer NOT NULL, "
+    "archive text COLLATE \"C\" NOT NULL, saved_at text NOT NULL, saved_by text NOT NULL, change "
+    "text NOT NULL, PRIMARY KEY (document, version));"
+    "CREATE TABLE document_changes (document integer NOT NULL, version integer NOT NULL, position "
+    "integer NOT NULL, field text COLLATE \"C\" NOT NULL, value jsonb, present boolean NOT NULL, "
+    "PRIMARY KEY (document, version, field));";
+
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -54,6 +79,7 @@ const char* const kPgIndexesOf4 =
 
 const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 3) return dialect == SqlDialect::kSqlite ? kSqliteTo4 : kPgTo4;
+  if (from == 4) return dialect == SqlDialect::kSqlite ? kSqliteTo5 : kPgTo5;
   return kUpgrades[from - 1];
 }
 

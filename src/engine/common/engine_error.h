@@ -17,26 +17,30 @@ enum : std::uint32_t {
   kNoDatabase = 772,      // the engine has no open database
   kBadDefinition = 773,   // a definition the forms cannot be built from
   kNewerSchema = 774,     // written by a newer program: this one would damage it
+  kConflict = 775,        // the document changed since it was read: nothing was written
+  kNoPermission = 776,    // the account may not do this: nothing was written
 };
 
 /// An engine error with its number, the engine's source name and a description.
 kvt::Error EngineError(std::uint32_t n, const char* source, std::string description);
 
-/// True when `e` is one of the engines' errors above: the database failed, not a value.
+/// True when `e` is one of the engines' errors above: the database failed or refused, not a
+/// value.
 inline bool IsEngineError(const kvt::Error& e) noexcept {
   return e.Number() >= kvt::kObjectErrorBase + kDatabaseError &&
-         e.Number() <= kvt::kObjectErrorBase + kNewerSchema;
+         e.Number() <= kvt::kObjectErrorBase + kNoPermission;
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 4;
+inline constexpr int kSchemaVersion = 5;
 
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };
 
 /// The SQL that turns a database of version `from` into one of version `from` + 1. From 3 to 4
 /// the engine then gives each stored value its search key (SQLite: in this SQL, through the
-/// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4).
+/// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4). From 4 to 5
+/// PostgreSQL then (re)creates its functions.
 const char* UpgradeStep(int from, SqlDialect dialect);
 /// PostgreSQL, version 4: the indexes made once the keys are there.
 extern const char* const kPgIndexesOf4;

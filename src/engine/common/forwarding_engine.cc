@@ -78,9 +78,28 @@ kvt::ObjectRef ForwardingEngine::LoadDocument(std::int32_t id) {
   Before("LoadDocument");
   return inner_->LoadDocument(id);
 }
-void ForwardingEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
-  Before("UpdateDocument");
-  inner_->UpdateDocument(id, values);
+kvt::ObjectRef ForwardingEngine::LoadDocumentAt(std::int32_t id, VersionInfo& version) {
+  Before("LoadDocumentAt");
+  return inner_->LoadDocumentAt(id, version);
+}
+VersionInfo ForwardingEngine::CurrentVersion(std::int32_t id) {
+  Before("CurrentVersion");
+  return inner_->CurrentVersion(id);
+}
+std::vector<std::pair<std::int32_t, VersionInfo>> ForwardingEngine::DeletedDocuments(
+    const std::string& archive) {
+  Before("DeletedDocuments");
+  return inner_->DeletedDocuments(archive);
+}
+ArchiveEngine::HistoryRows ForwardingEngine::ReadHistory(std::int32_t id) {
+  Before("ReadHistory");
+  return inner_->ReadHistory(id);
+}
+std::int32_t ForwardingEngine::WriteChange(
+    std::int32_t id, std::int32_t base,
+    const std::vector<std::pair<std::string, kvt::Variant>>* values, Change how) {
+  Before("WriteChange");
+  return inner_->WriteChange(id, base, values, how);
 }
 
 void ForwardingEngine::ReadDocuments(const std::string& archive,
@@ -92,11 +111,6 @@ void ForwardingEngine::ReadDocuments(const std::string& archive,
 std::vector<std::string> ForwardingEngine::DocumentFieldNames(const std::string& archive) {
   Before("DocumentFieldNames");
   return inner_->DocumentFieldNames(archive);
-}
-
-void ForwardingEngine::DeleteDocument(std::int32_t id) {
-  Before("DeleteDocument");
-  inner_->DeleteDocument(id);
 }
 
 std::vector<std::int32_t> ForwardingEngine::FindDocuments(

@@ -35,8 +35,10 @@ class ForwardingEngine : public ArchiveEngine {
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
-  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
-  void DeleteDocument(std::int32_t id) override;
+  kvt::ObjectRef LoadDocumentAt(std::int32_t id, VersionInfo& version) override;
+  VersionInfo CurrentVersion(std::int32_t id) override;
+  std::vector<std::pair<std::int32_t, VersionInfo>> DeletedDocuments(
+      const std::string& archive) override;
   void ReadDocuments(const std::string& archive,
                      const std::function<void(StoredDocument&& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
@@ -76,6 +78,10 @@ class ForwardingEngine : public ArchiveEngine {
                  const std::string& description) override;
   void EraseCode(const std::string& archive, const std::string& field,
                  const std::string& code) override;
+  HistoryRows ReadHistory(std::int32_t id) override;
+  std::int32_t WriteChange(std::int32_t id, std::int32_t base,
+                           const std::vector<std::pair<std::string, kvt::Variant>>* values,
+                           Change how) override;
 
  private:
   std::shared_ptr<ArchiveEngine> inner_;

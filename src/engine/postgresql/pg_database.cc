@@ -301,6 +301,80 @@ std::string Redacted(const std::string& conninfo) {
 
 namespace {
 
+// A change of a document in one statement, so one trip to the server: locks the document (or,
+// when deleted, its last version), refuses a change that did not start from the version stored
+// (KV409) or a document never stored (KV404), keeps the replaced version and the values the
+// change replaces, then writes the new values only where they differ. Returns the new version.
+constexpr const char* kChangeFunction = R"sql(
+CREATE OR REPLACE FUNCTION kvt_change_document(p_id integer, p_base integer, p_fields text[],
+    p_values text[], p_keys text[], p_delete boolean, p_change text, p_at text)
+RETURNS integer LANGUAGE plpgsql AS $fn$
+DECLARE
+  d documents%ROWTYPE;
+  cur integer;
+  arch text;
+  last_change text;
+  deleted boolean := false;
+BEGIN
+  SELECT * INTO d FROM documents WHERE id = p_id FOR UPDATE;
+  IF FOUND THEN
+    cur := d.version;
+    arch := d.archive;
+  ELSE
+    SELECT v.version, v.archive, v.change INTO cur, arch, last_change FROM document_versions v
+      WHERE v.document = p_id ORDER BY v.version DESC LIMIT 1 FOR UPDATE;
+    IF NOT FOUND OR last_change <> 'delete' THEN
+      RAISE EXCEPTION 'no document %', p_id USING ERRCODE = 'KV404';
+    END IF;
+    -- restored by someone else while this one waited for the lock
+    IF EXISTS (SELECT 1 FROM documents WHERE id = p_id) THEN
+      RAISE EXCEPTION 'document % changed meanwhile', p_id USING ERRCODE = 'KV409';
+    END IF;
+    deleted := true;
+  END IF;
+  IF p_base <> 0 AND p_base <> cur THEN
+    RAISE EXCEPTION 'document % is at version %, not %', p_id, cur, p_base USING ERRCODE = 'KV409';
+  END IF;
+  IF deleted AND p_delete THEN
+    RAISE EXCEPTION 'document % is deleted', p_id USING ERRCODE = 'KV404';
+  END IF;
+  IF NOT deleted THEN
+    INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
+      VALUES (p_id, cur, arch, d.saved_at, d.saved_by, d.change);
+  END IF;
+  INSERT INTO document_changes (document, version, position, field, value, present)
+    SELECT p_id, cur, coalesce(o.position, n.n::integer), coalesce(o.field, n.f), o.value,
+           o.field IS NOT NULL
+    FROM (SELECT position, field, value FROM document_values WHERE document = p_id) o
+    FULL JOIN (SELECT t.f, t.v::jsonb AS v, t.n FROM unnest(p_fields, p_values)
+               WITH ORDINALITY AS t(f, v, n)) n ON n.f = o.field
+    WHERE o.field IS NULL OR n.f IS NULL OR o.value IS DISTINCT FROM n.v;
+  IF p_delete THEN
+    DELETE FROM documents WHERE id = p_id;
+    INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
+      VALUES (p_id, cur + 1, arch, p_at, session_user, 'delete');
+    RETURN cur + 1;
+  END IF;
+  IF deleted THEN
+    INSERT INTO documents (id, archive, saved_at, version, saved_by, change)
+      VALUES (p_id, arch, p_at, cur + 1, session_user, p_change);
+  ELSE
+    DELETE FROM document_values WHERE document = p_id AND NOT (field = ANY (p_fields));
+    UPDATE documents SET version = cur + 1, saved_at = p_at, saved_by = session_user,
+      change = p_change WHERE id = p_id;
+  END IF;
+  INSERT INTO document_values AS o (document, position, field, value, search)
+    SELECT p_id, t.n, t.f, t.v::jsonb, t.k FROM unnest(p_fields, p_values, p_keys)
+      WITH ORDINALITY AS t(f, v, k, n)
+    ON CONFLICT (document, field) DO UPDATE SET position = excluded.position,
+      value = excluded.value, search = excluded.search
+    WHERE o.value IS DISTINCT FROM excluded.value OR o.position <> excluded.position
+      OR o.search IS DISTINCT FROM excluded.search;
+  RETURN cur + 1;
+END
+$fn$;
+)sql";
+
 // Contains-searches use a trigram index where the server has the extension and the account may
 // make it; without one they read the field's keys, slower but the same answer.
 void TryTrigramIndex(PgDatabase& db) {
@@ -398,6 +472,7 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
       db->Execute(kSchemaLock);
       if (!has_meta()) {  // nobody else made it meanwhile
         db->Execute(kSchemaSql);
+        db->Execute(kChangeFunction);
         TryTrigramIndex(*db);
       }
       db->Execute("COMMIT");
@@ -427,6 +502,7 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
           FillSearchKeys(*db);
           TryTrigramIndex(*db);
         }
+        if (v == 4) db->Execute(kChangeFunction);
       }
       db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",
                 {std::to_string(kvtengine::kSchemaVersion)});
@@ -446,6 +522,17 @@ PgDatabase::~PgDatabase() {
 void PgDatabase::Fail(const std::string& what, const PGresult* r) const {
   const char* message = r ? PQresultErrorMessage(r) : PQerrorMessage(conn_);
   std::string why = Trimmed(message);
+  const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+  const std::string_view sqlstate = state ? state : "";
+  // The server's refusals that are no failure: a changed document, a missing one, a right the
+  // account lacks; the server's own text names the object.
+  const char* primary = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  const std::string said = primary ? primary : why;
+  if (sqlstate == "KV409") throw EngineError(kvtengine::kConflict, kSource, said);
+  if (sqlstate == "KV404") {
+    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, said, kSource);
+  }
+  if (sqlstate == "42501") throw EngineError(kvtengine::kNoPermission, kSource, said);
   if (PQstatus(conn_) != CONNECTION_OK) why = "the connection to " + where_ + " is lost: " + why;
   throw EngineError(kvtengine::kDatabaseError, kSource, what + ": " + why);
 }

@@ -42,11 +42,6 @@ std::vector<std::string> Texts(const Result& r) {
   return out;
 }
 
-constexpr const char* kInsertValues =
-    "INSERT INTO document_values (document, position, field, value, search) "
-    "SELECT $1, t.n, t.f, t.v::jsonb, t.k FROM unnest($2::text[], $3::text[], $4::text[]) WITH "
-    "ORDINALITY AS t(f, v, k, n)";
-
 }  // namespace
 
 std::vector<Param> PgEngine::Arrays(
@@ -349,15 +344,52 @@ std::int32_t PgEngine::DocumentCount(const std::string& archive) {
       db_->Query("SELECT count(*) FROM documents WHERE archive = $1", {archive}).Int(0, 0));
 }
 
-kvt::ObjectRef PgEngine::LoadDocument(std::int32_t id) {
+namespace {
+
+[[noreturn]] void NoDocument(std::int32_t id) {
+  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                          "no document " + std::to_string(id), kSource);
+}
+
+// Columns version, saved_at, saved_by, change of a row from `first` on.
+kvtengine::VersionInfo VersionAt(const Result& r, int row, int first) {
+  return {static_cast<std::int32_t>(r.Int(row, first)), r.Text(row, first + 1),
+          r.Text(row, first + 2), kvtengine::ChangeNamed(r.Text(row, first + 3))};
+}
+
+}  // namespace
+
+void PgEngine::Remember(std::int32_t id, const std::string& archive) {
+  if (archives_.size() > 100000) archives_.clear();  // a day's work, not an archive's
+  archives_.emplace(id, archive);
+}
+
+std::string PgEngine::ArchiveOf(std::int32_t id) {
+  if (auto it = archives_.find(id); it != archives_.end()) return it->second;
   const Result r = db_->Query(
-      "SELECT v.field, v.value FROM documents d LEFT JOIN document_values v ON v.document = d.id "
-      "WHERE d.id = $1 ORDER BY v.position",
+      "SELECT archive FROM documents WHERE id = $1 UNION ALL (SELECT archive FROM "
+      "document_versions WHERE document = $1 LIMIT 1) LIMIT 1",
       {std::to_string(id)});
-  if (r.Rows() == 0) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                            "no document " + std::to_string(id), kSource);
-  }
+  if (r.Rows() == 0) NoDocument(id);
+  Remember(id, r.Text(0, 0));
+  return r.Text(0, 0);
+}
+
+kvt::ObjectRef PgEngine::LoadDocument(std::int32_t id) {
+  kvtengine::VersionInfo version;
+  return LoadDocumentAt(id, version);
+}
+
+kvt::ObjectRef PgEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) {
+  // One statement: the values and their version come from one moment of the database.
+  const Result r = db_->Query(
+      "SELECT v.field, v.value, d.version, d.saved_at, d.saved_by, d.change, d.archive FROM "
+      "documents d LEFT JOIN document_values v ON v.document = d.id WHERE d.id = $1 ORDER BY "
+      "v.position",
+      {std::to_string(id)});
+  if (r.Rows() == 0) NoDocument(id);
+  version = VersionAt(r, 0, 2);
+  Remember(id, r.Text(0, 6));
   auto dict = kvt::Dictionary::Create();
   for (int i = 0; i < r.Rows(); ++i) {
     if (!r.IsNull(i, 0)) dict->Add(r.Text(i, 0), r.Value(i, 1));
@@ -365,33 +397,70 @@ kvt::ObjectRef PgEngine::LoadDocument(std::int32_t id) {
   return dict;
 }
 
-void PgEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
-  auto dict = kvtengine::DocumentValues(values, kSource);
-  const std::string key = std::to_string(id);
-  Transaction([&] {
-    const std::string archive = EmptyDocument(id);
-    auto arrays = Arrays(archive, dict->Entries());
-    db_->Query(kInsertValues, {key, arrays[0], arrays[1], arrays[2]});
-  });
+kvtengine::VersionInfo PgEngine::CurrentVersion(std::int32_t id) {
+  const Result r = db_->Query(
+      "SELECT version, saved_at, saved_by, change FROM documents WHERE id = $1",
+      {std::to_string(id)});
+  if (r.Rows() == 0) NoDocument(id);
+  return VersionAt(r, 0, 0);
 }
 
-std::string PgEngine::EmptyDocument(std::int32_t id) {
-  const std::string key = std::to_string(id);
-  const Result r = db_->Query("SELECT archive FROM documents WHERE id = $1 FOR UPDATE", {key});
-  if (r.Rows() == 0) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                            "no document " + std::to_string(id), kSource);
+std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> PgEngine::DeletedDocuments(
+    const std::string& archive) {
+  // A deletion is a document's newest version when no later one exists.
+  const Result r = db_->Query(
+      "SELECT v.document, v.version, v.saved_at, v.saved_by, v.change FROM document_versions v "
+      "WHERE v.archive = $1 AND v.change = 'delete' AND NOT EXISTS (SELECT 1 FROM "
+      "document_versions w WHERE w.document = v.document AND w.version > v.version) AND NOT "
+      "EXISTS (SELECT 1 FROM documents d WHERE d.id = v.document) ORDER BY v.saved_at DESC, "
+      "v.document DESC",
+      {archive});
+  std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> out;
+  for (int i = 0; i < r.Rows(); ++i) {
+    out.emplace_back(static_cast<std::int32_t>(r.Int(i, 0)), VersionAt(r, i, 1));
   }
-  db_->Query("DELETE FROM document_values WHERE document = $1", {key});
-  return r.Text(0, 0);
+  return out;
 }
 
-void PgEngine::DeleteDocument(std::int32_t id) {
-  const std::string key = std::to_string(id);
-  Transaction([&] {
-    EmptyDocument(id);
-    db_->Query("DELETE FROM documents WHERE id = $1", {key});
-  });
+kvtengine::ArchiveEngine::HistoryRows PgEngine::ReadHistory(std::int32_t id) {
+  // One statement, so one snapshot: versions, the newest values and the changes, told apart by
+  // the first column.
+  const Result r = db_->Query(
+      "SELECT 0 AS part, version, saved_at, saved_by, change, 0, NULL, NULL::jsonb, false FROM "
+      "document_versions WHERE document = $1 UNION ALL SELECT 0, version, saved_at, saved_by, "
+      "change, 0, NULL, NULL, false FROM documents WHERE id = $1 UNION ALL SELECT 1, 0, NULL, "
+      "NULL, NULL, position, field, value, true FROM document_values WHERE document = $1 UNION "
+      "ALL SELECT 2, version, NULL, NULL, NULL, position, field, value, present FROM "
+      "document_changes WHERE document = $1 ORDER BY 1, 2, 6",
+      {std::to_string(id)});
+  HistoryRows out;
+  for (int i = 0; i < r.Rows(); ++i) {
+    switch (r.Int(i, 0)) {
+      case 0:
+        out.versions.push_back(VersionAt(r, i, 1));
+        break;
+      case 1:
+        out.current.emplace_back(r.Text(i, 6), r.Value(i, 7));
+        break;
+      default:
+        out.changes.push_back({static_cast<std::int32_t>(r.Int(i, 1)),
+                               static_cast<std::int32_t>(r.Int(i, 5)), r.Text(i, 6),
+                               r.Value(i, 7), r.Text(i, 8) == "t"});
+    }
+  }
+  return out;
+}
+
+std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
+                                   const std::vector<std::pair<std::string, kvt::Variant>>* values,
+                                   kvtengine::Change how) {
+  static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
+  const auto arrays = Arrays(ArchiveOf(id), values ? *values : kNone);
+  const Result r = db_->Query("SELECT kvt_change_document($1, $2, $3, $4, $5, $6, $7, $8)",
+                              {std::to_string(id), std::to_string(base), arrays[0], arrays[1],
+                               arrays[2], std::string(values ? "f" : "t"),
+                               std::string(kvtengine::ChangeName(how)), kvtengine::SavedAtNow()});
+  return static_cast<std::int32_t>(r.Int(0, 0));
 }
 
 namespace {

@@ -84,8 +84,10 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
-  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
-  void DeleteDocument(std::int32_t id) override;
+  kvt::ObjectRef LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) override;
+  kvtengine::VersionInfo CurrentVersion(std::int32_t id) override;
+  std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> DeletedDocuments(
+      const std::string& archive) override;
   void ReadDocuments(
       const std::string& archive,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
@@ -125,12 +127,16 @@ class PgEngine final : public kvtengine::ArchiveEngine {
                  const std::string& description) override;
   void EraseCode(const std::string& archive, const std::string& field,
                  const std::string& code) override;
+  HistoryRows ReadHistory(std::int32_t id) override;
+  std::int32_t WriteChange(std::int32_t id, std::int32_t base,
+                           const std::vector<std::pair<std::string, kvt::Variant>>* values,
+                           kvtengine::Change how) override;
 
  private:
-  // Checks that the document exists (9 when not) and deletes its values, inside a transaction.
-  // Checks that the document exists (9 when not), locks it and deletes its values; returns its
-  // archive.
-  std::string EmptyDocument(std::int32_t id);
+  // The archive of a stored or deleted document (9 when never stored): remembered, as a
+  // document never moves, so that a correction costs one trip.
+  std::string ArchiveOf(std::int32_t id);
+  void Remember(std::int32_t id, const std::string& archive);
   // A document's fields, values and search keys as three text[] parameters for unnest().
   std::vector<Param> Arrays(const std::string& archive,
                             const std::vector<std::pair<std::string, kvt::Variant>>& values);
@@ -138,6 +144,7 @@ class PgEngine final : public kvtengine::ArchiveEngine {
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::shared_ptr<PgDatabase> db_;
   std::shared_ptr<PgConnection> connection_;
+  std::unordered_map<std::int32_t, std::string> archives_;  // of documents read or written
 };
 
 }  // namespace kvtpg

@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '4');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '5');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -73,11 +73,16 @@ CREATE TABLE scripts (
   source           TEXT NOT NULL
 );
 
--- Documents saved by a host, with one value per field.
+-- Documents saved by a host, with one value per field. `version` counts the document's changes
+-- (1: as first saved); `saved_by` and `change` say who made this version and how ('save',
+-- 'correct', 'overwrite', 'restore'); an empty author is unknown.
 CREATE TABLE documents (
   id               INTEGER PRIMARY KEY AUTOINCREMENT,
   archive          TEXT NOT NULL,
-  saved_at         TEXT NOT NULL
+  saved_at         TEXT NOT NULL,
+  version          INTEGER NOT NULL DEFAULT 1,
+  saved_by         TEXT NOT NULL DEFAULT '',
+  change           TEXT NOT NULL DEFAULT 'save'
 );
 CREATE INDEX documents_archive ON documents (archive);
 CREATE TABLE document_values (
@@ -90,3 +95,26 @@ CREATE TABLE document_values (
 -- Documents by a field's value: `search` is the value's key (lower-case text, dates and numbers
 -- as text that sorts like them); a field's documents sharing a key come in id order.
 CREATE INDEX document_values_by_key ON document_values (field, search, document);
+
+-- Every version of a document that a later change replaced, and the version a deletion made
+-- ('delete': the document has no row in `documents` until it is restored).
+CREATE TABLE document_versions (
+  document         INTEGER NOT NULL,
+  version          INTEGER NOT NULL,
+  archive          TEXT NOT NULL,
+  saved_at         TEXT NOT NULL,
+  saved_by         TEXT NOT NULL,
+  change           TEXT NOT NULL,
+  PRIMARY KEY (document, version)
+) WITHOUT ROWID;
+-- The values a version held that the next version changed (`present` 0: the field had no
+-- value): going back from the newest version through these gives every older one.
+CREATE TABLE document_changes (
+  document         INTEGER NOT NULL,
+  version          INTEGER NOT NULL,
+  position         INTEGER NOT NULL,
+  field            TEXT NOT NULL,
+  value,
+  present          INTEGER NOT NULL,
+  PRIMARY KEY (document, version, field)
+) WITHOUT ROWID;

@@ -1,5 +1,9 @@
 #include "engine/sqlite/sqlite_engine.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <ctime>
 #include <optional>
 #include <unordered_set>
@@ -135,7 +139,24 @@ const kvt::ClassInfo& SqliteEngine::StaticClass() {
   return info;
 }
 
-SqliteEngine::SqliteEngine() : connection_(std::make_shared<kvtsqlite::Connection>()) {}
+namespace {
+
+// Who saves into a file: the operating system's user running the program.
+std::string SystemUser() {
+  char buf[4096];
+  passwd entry{};
+  passwd* found = nullptr;
+  if (getpwuid_r(geteuid(), &entry, buf, sizeof buf, &found) == 0 && found && found->pw_name) {
+    return found->pw_name;
+  }
+  const char* user = std::getenv("USER");
+  return user ? user : "";
+}
+
+}  // namespace
+
+SqliteEngine::SqliteEngine()
+    : connection_(std::make_shared<kvtsqlite::Connection>()), user_(SystemUser()) {}
 
 std::shared_ptr<SqliteEngine> SqliteEngine::Open(const std::string& path, bool create) {
   auto engine = std::make_shared<SqliteEngine>();
@@ -399,9 +420,10 @@ std::int32_t SqliteEngine::InsertDocument(
     const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   std::int32_t id = 0;
   Transaction([&] {
-    Db().Query("INSERT INTO documents (archive, saved_at) VALUES (?1, ?2)")
+    Db().Query("INSERT INTO documents (archive, saved_at, saved_by) VALUES (?1, ?2, ?3)")
         .Bind(1, archive)
         .Bind(2, saved_at)
+        .Bind(3, user_)
         .Run();
     id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
     InsertValues(id, archive, values);
@@ -437,48 +459,238 @@ std::int32_t SqliteEngine::DocumentCount(const std::string& archive) {
   return static_cast<std::int32_t>(q.ColumnInt(0));
 }
 
+namespace {
+
+[[noreturn]] void NoDocument(std::int32_t id) {
+  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                          "no document " + std::to_string(id), kSource);
+}
+
+// Columns version, saved_at, saved_by, change from `first` on.
+kvtengine::VersionInfo VersionAt(const Statement& q, int first) {
+  return {static_cast<std::int32_t>(q.ColumnInt(first)), q.ColumnText(first + 1),
+          q.ColumnText(first + 2), kvtengine::ChangeNamed(q.ColumnText(first + 3))};
+}
+
+}  // namespace
+
 kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
-  {
-    auto exists = Db().Query("SELECT 1 FROM documents WHERE id = ?1");
-    exists.Bind(1, std::int64_t{id});
-    if (!exists.Step()) {
-      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                              "no document " + std::to_string(id), kSource);
-    }
-  }
-  auto q =
-      Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
+  kvtengine::VersionInfo version;
+  return LoadDocumentAt(id, version);
+}
+
+kvt::ObjectRef SqliteEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) {
+  // One statement: the values and their version come from one moment of the file.
+  auto q = Db().Query(
+      "SELECT d.version, d.saved_at, d.saved_by, d.change, v.field, v.value FROM documents d "
+      "LEFT JOIN document_values v ON v.document = d.id WHERE d.id = ?1 ORDER BY v.rowid");
   q.Bind(1, std::int64_t{id});
   auto dict = kvt::Dictionary::Create();
-  while (q.Step()) dict->Add(q.ColumnText(0), q.Column(1));
+  bool found = false;
+  while (q.Step()) {
+    if (!found) version = VersionAt(q, 0);
+    found = true;
+    const kvt::Variant field = q.Column(4);
+    if (!field.IsNull()) dict->Add(kvt::CStr(field), q.Column(5));
+  }
+  if (!found) NoDocument(id);
   return dict;
 }
 
-void SqliteEngine::UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) {
-  auto dict = kvtengine::DocumentValues(values, kSource);
-  Transaction([&] { InsertValues(id, EmptyDocument(id), dict->Entries()); });
+kvtengine::VersionInfo SqliteEngine::CurrentVersion(std::int32_t id) {
+  auto q = Db().Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1");
+  q.Bind(1, std::int64_t{id});
+  if (!q.Step()) NoDocument(id);
+  return VersionAt(q, 0);
 }
 
-std::string SqliteEngine::EmptyDocument(std::int32_t id) {
-  std::string archive;
-  {
-    auto exists = Db().Query("SELECT archive FROM documents WHERE id = ?1");
-    exists.Bind(1, std::int64_t{id});
-    if (!exists.Step()) {
-      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                              "no document " + std::to_string(id), kSource);
-    }
-    archive = exists.ColumnText(0);
-  }
-  Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
-  return archive;
+std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> SqliteEngine::DeletedDocuments(
+    const std::string& archive) {
+  // A deletion is a document's newest version when no later one exists.
+  auto q = Db().Query(
+      "SELECT v.document, v.version, v.saved_at, v.saved_by, v.change FROM document_versions v "
+      "WHERE v.archive = ?1 AND v.change = 'delete' AND NOT EXISTS (SELECT 1 FROM "
+      "document_versions w WHERE w.document = v.document AND w.version > v.version) AND NOT "
+      "EXISTS (SELECT 1 FROM documents d WHERE d.id = v.document) ORDER BY v.saved_at DESC, "
+      "v.document DESC");
+  q.Bind(1, archive);
+  std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> out;
+  while (q.Step()) out.emplace_back(static_cast<std::int32_t>(q.ColumnInt(0)), VersionAt(q, 1));
+  return out;
 }
 
-void SqliteEngine::DeleteDocument(std::int32_t id) {
+kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id) {
+  HistoryRows out;
+  // Read inside one transaction, so that no change lands between the three reads.
   Transaction([&] {
-    EmptyDocument(id);
-    Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, std::int64_t{id}).Run();
+    auto versions = Db().Query(
+        "SELECT version, saved_at, saved_by, change FROM document_versions WHERE document = ?1 "
+        "UNION ALL SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1 "
+        "ORDER BY 1");
+    versions.Bind(1, std::int64_t{id});
+    while (versions.Step()) out.versions.push_back(VersionAt(versions, 0));
+    auto current =
+        Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
+    current.Bind(1, std::int64_t{id});
+    while (current.Step()) out.current.emplace_back(current.ColumnText(0), current.Column(1));
+    auto changes = Db().Query(
+        "SELECT version, position, field, value, present FROM document_changes WHERE document = "
+        "?1 ORDER BY version, position");
+    changes.Bind(1, std::int64_t{id});
+    while (changes.Step()) {
+      out.changes.push_back({static_cast<std::int32_t>(changes.ColumnInt(0)),
+                             static_cast<std::int32_t>(changes.ColumnInt(1)),
+                             changes.ColumnText(2), changes.Column(3),
+                             changes.ColumnInt(4) != 0});
+    }
   });
+  return out;
+}
+
+std::int32_t SqliteEngine::WriteChange(
+    std::int32_t id, std::int32_t base,
+    const std::vector<std::pair<std::string, kvt::Variant>>* values, kvtengine::Change how) {
+  const std::int64_t key = id;
+  std::int32_t made = 0;
+  // BEGIN IMMEDIATE takes the write lock first: no other program changes the document between
+  // the version check and the write.
+  Transaction([&] {
+    std::string archive;
+    kvtengine::VersionInfo cur;
+    bool deleted = false;
+    {
+      auto q = Db().Query(
+          "SELECT archive, version, saved_at, saved_by, change FROM documents WHERE id = ?1");
+      q.Bind(1, key);
+      if (q.Step()) {
+        archive = q.ColumnText(0);
+        cur = VersionAt(q, 1);
+      } else {
+        auto last = Db().Query(
+            "SELECT archive, version, saved_at, saved_by, change FROM document_versions WHERE "
+            "document = ?1 ORDER BY version DESC LIMIT 1");
+        last.Bind(1, key);
+        if (!last.Step() || last.ColumnText(4) != "delete") NoDocument(id);
+        archive = last.ColumnText(0);
+        cur = VersionAt(last, 1);
+        deleted = true;
+      }
+    }
+    if (base != 0 && base != cur.version) {
+      throw kvtengine::EngineError(kvtengine::kConflict, kSource,
+                                   "document " + std::to_string(id) + " is at version " +
+                                       std::to_string(cur.version) + ", not " +
+                                       std::to_string(base));
+    }
+    if (deleted && !values) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                              "document " + std::to_string(id) + " is deleted", kSource);
+    }
+    std::vector<std::pair<std::string, kvt::Variant>> old;
+    if (!deleted) {
+      auto q =
+          Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
+      q.Bind(1, key);
+      while (q.Step()) old.emplace_back(q.ColumnText(0), q.Column(1));
+      Db().Query(
+              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
+              "change) VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{cur.version})
+          .Bind(3, archive)
+          .Bind(4, cur.saved_at)
+          .Bind(5, cur.saved_by)
+          .Bind(6, std::string(kvtengine::ChangeName(cur.change)))
+          .Run();
+    }
+    static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
+    const auto& now = values ? *values : kNone;
+    auto find = [](const auto& list, const std::string& field) -> const kvt::Variant* {
+      for (const auto& [name, v] : list)
+        if (name == field) return &v;
+      return nullptr;
+    };
+    auto record = [&](std::size_t position, const std::string& field, const kvt::Variant& value,
+                      bool present) {
+      Db().Query(
+              "INSERT INTO document_changes (document, version, position, field, value, present) "
+              "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{cur.version})
+          .Bind(3, static_cast<std::int64_t>(position + 1))
+          .Bind(4, field)
+          .Bind(5, value)
+          .Bind(6, std::int64_t{present ? 1 : 0})
+          .Run();
+    };
+    // The values this version held that the next one changes; then the next one written where
+    // it differs.
+    std::vector<std::pair<std::string, kvt::Variant>> added;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+      const auto& [field, was] = old[i];
+      const kvt::Variant* is = find(now, field);
+      if (is && kvtengine::SameStoredValue(was, *is)) continue;
+      record(i, field, was, true);
+      if (!values || deleted) continue;
+      if (!is) {
+        Db().Query("DELETE FROM document_values WHERE document = ?1 AND field = ?2")
+            .Bind(1, key)
+            .Bind(2, field)
+            .Run();
+        continue;
+      }
+      auto q = Db().Query(
+          "UPDATE document_values SET value = ?3, search = ?4 WHERE document = ?1 AND field = ?2");
+      q.Bind(1, key).Bind(2, field).Bind(3, *is);
+      if (auto k = kvtengine::SearchKey(KindOf(archive, field), *is)) q.Bind(4, *k);
+      q.Run();
+    }
+    for (std::size_t i = 0; i < now.size(); ++i) {
+      if (find(old, now[i].first)) continue;
+      record(i, now[i].first, kvt::Variant::Null(), false);
+      added.push_back(now[i]);
+    }
+    const std::string at = kvtengine::SavedAtNow();
+    made = cur.version + 1;
+    if (!values) {
+      Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
+      Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
+      Db().Query(
+              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
+              "change) VALUES (?1, ?2, ?3, ?4, ?5, 'delete')")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{made})
+          .Bind(3, archive)
+          .Bind(4, at)
+          .Bind(5, user_)
+          .Run();
+      return;
+    }
+    if (deleted) {
+      Db().Query(
+              "INSERT INTO documents (id, archive, saved_at, version, saved_by, change) VALUES "
+              "(?1, ?2, ?3, ?4, ?5, ?6)")
+          .Bind(1, key)
+          .Bind(2, archive)
+          .Bind(3, at)
+          .Bind(4, std::int64_t{made})
+          .Bind(5, user_)
+          .Bind(6, std::string(kvtengine::ChangeName(how)))
+          .Run();
+    } else {
+      Db().Query(
+              "UPDATE documents SET version = ?2, saved_at = ?3, saved_by = ?4, change = ?5 WHERE "
+              "id = ?1")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{made})
+          .Bind(3, at)
+          .Bind(4, user_)
+          .Bind(5, std::string(kvtengine::ChangeName(how)))
+          .Run();
+    }
+    InsertValues(id, archive, added);
+  });
+  return made;
 }
 
 namespace {

@@ -96,8 +96,10 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
-  void UpdateDocument(std::int32_t id, const kvt::ObjectRef& values) override;
-  void DeleteDocument(std::int32_t id) override;
+  kvt::ObjectRef LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) override;
+  kvtengine::VersionInfo CurrentVersion(std::int32_t id) override;
+  std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> DeletedDocuments(
+      const std::string& archive) override;
   void ReadDocuments(
       const std::string& archive,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
@@ -137,11 +139,12 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                  const std::string& description) override;
   void EraseCode(const std::string& archive, const std::string& field,
                  const std::string& code) override;
+  HistoryRows ReadHistory(std::int32_t id) override;
+  std::int32_t WriteChange(std::int32_t id, std::int32_t base,
+                           const std::vector<std::pair<std::string, kvt::Variant>>* values,
+                           kvtengine::Change how) override;
 
  private:
-  // Checks that the document exists (9 when not) and deletes its values, inside a transaction;
-  // returns its archive.
-  std::string EmptyDocument(std::int32_t id);
   // Stores a document's values with their search keys.
   void InsertValues(std::int32_t id, const std::string& archive,
                     const std::vector<std::pair<std::string, kvt::Variant>>& values);
@@ -150,6 +153,7 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   std::shared_ptr<Database> db_;
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;
+  std::string user_;                // who saves: the operating system's user
   std::int64_t earlier_trips_ = 0;  // those of databases open before
 };
 
