@@ -66,10 +66,12 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
   return problems;
 }
 
-EntryOutcome EnterDocument(Workspace& w, const Values& values,
-                           const std::function<std::vector<std::string>()>& messages, bool store,
-                           bool allow_duplicates) {
-  EntryOutcome out;
+namespace {
+
+// Enters the values on the form as a person does; false (with the reasons) when the form
+// refused one.
+bool EnterValues(Workspace& w, const Values& values,
+                 const std::function<std::vector<std::string>()>& messages, EntryOutcome& out) {
   auto& fields = w.Fields();
   auto& p = w.Person();
   const std::map<std::string, std::string> wanted(values.begin(), values.end());
@@ -88,7 +90,7 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
       if (!p.Focus(field->Name())) {
         if (!refused())
           out.reasons.emplace_back(field->Name(), "the form keeps the focus elsewhere");
-        return out;
+        return false;
       }
       switch (field->ControlType(std::nullopt)) {
         case kvtfields::kComboBox:
@@ -105,28 +107,32 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
           p.Paste(value);  // one change, as a person pastes: no key is typed from the value
       }
       const bool left = p.Focus("txtLostFocus");
-      if (refused()) return out;
+      if (refused()) return false;
       if (!left) {
         out.reasons.emplace_back(field->Name(), "the field keeps the focus");
-        return out;
+        return false;
       }
     } catch (const kvt::Error& e) {
       // The database failing is no refusal of the value: it stops whatever is entering.
       if (kvtengine::IsEngineError(e)) throw;
       out.bad_value = true;
       out.reasons.emplace_back(field->Name(), e.Description());
-      return out;
+      return false;
     }
   }
   if (!w.Intact()) {
     out.reasons.emplace_back("", "lo script dell'archivio ha tolto i campi del modulo");
-    return out;
+    return false;
   }
-  if (refused()) return out;
-  // The rules every program shares: required fields, every value against its field, duplicates.
-  DocumentSession session(w, DocumentSession::OneSave{});
-  const SaveOutcome saved = session.Save(allow_duplicates, store);
+  return !refused();
+}
+
+// The session's verdict on the entered document, with any message the form showed meanwhile.
+EntryOutcome& Finish(const SaveOutcome& saved,
+                     const std::function<std::vector<std::string>()>& messages, bool store,
+                     EntryOutcome& out) {
   for (auto& m : messages()) out.reasons.emplace_back("", std::move(m));
+  out.conflict = saved.result == SaveOutcome::Result::kConflict;
   if (saved.result != SaveOutcome::Result::kStored) {
     for (const auto& reason : saved.reasons) out.reasons.push_back(reason);
     if (out.reasons.empty()) out.reasons.emplace_back("", "il documento non si salva");
@@ -135,7 +141,32 @@ EntryOutcome EnterDocument(Workspace& w, const Values& values,
   if (!out.reasons.empty()) return out;
   out.accepted = true;
   out.stored = store ? saved.id : 0;
+  out.version = saved.version;
   return out;
+}
+
+}  // namespace
+
+EntryOutcome EnterDocument(Workspace& w, const Values& values,
+                           const std::function<std::vector<std::string>()>& messages, bool store,
+                           bool allow_duplicates) {
+  EntryOutcome out;
+  if (!EnterValues(w, values, messages, out)) return out;
+  // The rules every program shares: required fields, every value against its field, duplicates.
+  DocumentSession session(w, DocumentSession::OneSave{});
+  return Finish(session.Save(allow_duplicates, store), messages, store, out);
+}
+
+EntryOutcome CorrectStoredDocument(Workspace& w, std::int32_t id, std::int32_t version,
+                                   const Values& values,
+                                   const std::function<std::vector<std::string>()>& messages,
+                                   bool allow_duplicates) {
+  EntryOutcome out;
+  DocumentSession session(w);
+  session.Open(id, w.FormName());
+  session.StartedFrom(version);
+  if (!EnterValues(w, values, messages, out)) return out;
+  return Finish(session.Save(allow_duplicates, true), messages, true, out);
 }
 
 void ImportRows(

@@ -25,6 +25,8 @@ struct EntryOutcome {
   std::int32_t stored = 0;  // the new document's id; 0 when refused (or not stored)
   bool accepted = false;    // every check passed (with `store` false nothing is stored)
   bool bad_value = false;   // a control refused a value (a code not in its list)
+  bool conflict = false;    // the stored document changed since the version corrected
+  std::int32_t version = 0;  // the version stored (1 for a new document)
   /// Why it was refused: the field ("" for the document) and the message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;
 };
@@ -36,6 +38,15 @@ struct EntryOutcome {
 EntryOutcome EnterDocument(Workspace& w, const Values& values,
                            const std::function<std::vector<std::string>()>& messages, bool store,
                            bool allow_duplicates = false);
+
+/// Corrects stored document `id`, read by the caller at `version`, on the workspace's form:
+/// opens it, enters `values` over it as EnterDocument does and saves it by the same rules. A
+/// change stored meanwhile by someone else is a conflict (nothing written; the reasons say who
+/// changed what).
+EntryOutcome CorrectStoredDocument(Workspace& w, std::int32_t id, std::int32_t version,
+                                   const Values& values,
+                                   const std::function<std::vector<std::string>()>& messages,
+                                   bool allow_duplicates = false);
 
 struct ImportResult {
   std::size_t accepted = 0;  // stored, or (not storing) that would have been

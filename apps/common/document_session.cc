@@ -60,7 +60,7 @@ std::string ChangeWord(kvtengine::Change change) {
     case kvtengine::Change::kCorrect:
       return "corretto";
     case kvtengine::Change::kOverwrite:
-      return "corretto sopra una modifica altrui";
+      return "corretto sopra un'altra modifica";
     case kvtengine::Change::kDelete:
       return "eliminato";
     case kvtengine::Change::kRestore:
@@ -281,6 +281,7 @@ void DocumentSession::Store(SaveOutcome& out, std::int32_t over) {
   theirs_ = 0;
   fields.AfterSave();
   out.id = id_;
+  out.version = version_;
   if (tracks_) Baseline();
 }
 

@@ -38,6 +38,7 @@ struct SaveOutcome {
   };
   Result result = Result::kRefused;
   std::int32_t id = 0;
+  std::int32_t version = 0;  // kStored: the version stored
   bool corrected = false;  // kStored: a stored document was corrected, not a new one made
   /// Why it was refused: the field ("" for the document) and an Italian message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;
@@ -83,6 +84,9 @@ class DocumentSession {
   std::int32_t Id() const { return id_; }
   /// The version of the stored document the form started from (0 while new).
   std::int32_t Version() const { return version_; }
+  /// Says the document on the form was read at `version` (a program that read it before
+  /// opening it here): a save then corrects that version, or is a conflict.
+  void StartedFrom(std::int32_t version) { version_ = version; }
   /// True when the form holds changes not stored (since New, Next, Open or the last save).
   bool Modified() const;
   /// The values on the form now.

@@ -399,6 +399,9 @@ void DeskWindow::BuildMenus() {
   QMenu* view = menuBar()->addMenu("&Visualizza");
   view->addAction("&Visualizzatore campi", QKeySequence(Qt::Key_F11),
                   [this] { OpenFieldViewer(); });
+  view->addAction("&Cronologia del documento...", QKeySequence(Qt::CTRL | Qt::Key_H),
+                  [this] { ShowHistory(); });
+  view->addAction("Documenti &eliminati...", [this] { ShowDeleted(); });
 }
 
 void DeskWindow::ChooseArchive() {
@@ -878,6 +881,85 @@ bool DeskWindow::DeleteDocument() {
   } catch (const std::exception& e) {
     ShowFailure("Il documento " + std::to_string(id) + " non è stato eliminato.", e, "Riprovare.");
     return false;
+  }
+}
+
+void DeskWindow::ShowHistory(std::int32_t id) {
+  if (!work_ || !session_) return;
+  if (id == 0) id = session_->Id();
+  if (id == 0) {
+    message_->setText("Il documento non è ancora salvato: non ha una cronologia");
+    return;
+  }
+  try {
+    auto history = work_->Engine().History(id);
+    if (history_) history_->close();
+    // A field's caption from the form; a name the form no longer has stays as stored.
+    std::map<std::string, std::string> captions;
+    for (std::int32_t i = 1; i <= work_->Fields().Count(); ++i) {
+      auto field = work_->Fields().Item(kvt::Variant(i));
+      captions.emplace(field->Name(), kvtapp::Caption(*field));
+    }
+    history_ = new HistoryDialog(
+        this, id, std::move(history),
+        [captions](const std::string& field) {
+          const auto it = captions.find(field);
+          return it == captions.end() ? field : it->second;
+        },
+        [this, id](std::int32_t version) {
+          // From the newest version the dialog showed: a change since then is a conflict.
+          RestoreVersion(id, version, history_ ? history_->NewestVersion() : 0);
+        });
+    history_->setAttribute(Qt::WA_DeleteOnClose);
+    history_->show();
+  } catch (const std::exception& e) {
+    ShowFailure("La cronologia del documento " + std::to_string(id) + " non si legge.", e,
+                "Riprovare.");
+  }
+}
+
+bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int32_t base) {
+  if (!work_ || !session_ || !MayLeaveDocument()) return false;
+  try {
+    const std::int32_t made = work_->Engine().RestoreDocument(id, version, base);
+    ForgetWalkOfAll();  // a deleted one is back among the archive's documents
+    OpenStored(id);
+    message_->setText(Q("Documento " + std::to_string(id) + ": ripristinata la versione " +
+                        std::to_string(version) + " (ora versione " + std::to_string(made) +
+                        ")"));
+    if (history_ && history_->Id() == id) history_->SetHistory(work_->Engine().History(id));
+    if (deleted_) deleted_->close();
+    return true;
+  } catch (const std::exception& e) {
+    ShowFailure("La versione " + std::to_string(version) + " del documento " +
+                    std::to_string(id) + " non è stata ripristinata.",
+                e, "Riaprire la cronologia e riprovare.");
+    return false;
+  }
+}
+
+void DeskWindow::ShowDeleted() {
+  if (!work_) return;
+  try {
+    if (deleted_) deleted_->close();
+    deleted_ = new DeletedDialog(
+        this, work_->Engine().DeletedDocuments(work_->Archive()),
+        [this](std::int32_t id) { ShowHistory(id); },
+        [this](std::int32_t id) {
+          try {
+            // The version before its deletion, as the history read now has it.
+            const auto history = work_->Engine().History(id);
+            if (history.size() < 2) return;
+            RestoreVersion(id, history[history.size() - 2].version, history.back().version);
+          } catch (const std::exception& e) {
+            ShowFailure("Il documento " + std::to_string(id) + " non si ripristina.", e,
+                        "Riprovare.");
+          }
+        });
+    deleted_->setAttribute(Qt::WA_DeleteOnClose);
+    deleted_->show();
+  } catch (const std::exception& e) {
+    ShowFailure("I documenti eliminati non si leggono.", e, "Riprovare.");
   }
 }
 

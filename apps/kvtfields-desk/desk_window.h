@@ -17,6 +17,7 @@
 #include "common/document_session.h"
 #include "common/document_walk.h"
 #include "common/workspace.h"
+#include "history_dialog.h"
 #include "host/qt/qt_desktop.h"
 #include "print/document_print.h"
 
@@ -64,6 +65,16 @@ class DeskWindow final : public QMainWindow {
   QAction* StepAction(Step step) const;
   /// Deletes the stored document on the form, after the person confirms.
   bool DeleteDocument();
+  /// Visualizza > Cronologia: the versions of document `id` (0: the one on the form).
+  void ShowHistory(std::int32_t id = 0);
+  /// Brings `version` of document `id` back as its newest version, the history read at `base`
+  /// (a change since is a conflict), and opens it; asks first about unsaved changes. False
+  /// when nothing was restored (said already).
+  bool RestoreVersion(std::int32_t id, std::int32_t version, std::int32_t base);
+  /// Visualizza > Documenti eliminati: the archive's deleted documents, to bring one back.
+  void ShowDeleted();
+  HistoryDialog* History() const { return history_; }
+  DeletedDialog* Deleted() const { return deleted_; }
   /// The document on the form (`found` false) or every document Trova found, as a PDF at
   /// `path`, written whole or not at all; false when it was not written (said already).
   bool ExportPdf(const std::string& path, bool found);
@@ -170,6 +181,8 @@ class DeskWindow final : public QMainWindow {
   QPointer<QProgressDialog> progress_;
   QPointer<QWidget> viewer_frame_;  // the field viewer's scrolling window
   QPointer<QDialog> find_;
+  QPointer<HistoryDialog> history_;
+  QPointer<DeletedDialog> deleted_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;
   QPointer<QComboBox> search_field_;

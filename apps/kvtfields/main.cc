@@ -26,9 +26,11 @@
 #include "common/demo_session.h"
 #include "common/document_entry.h"
 #include "common/document_export.h"
+#include "common/document_session.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "common/workspace.h"
+#include "engine/common/engine_error.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/kvtfields.h"
 #include "print/document_print.h"
@@ -59,6 +61,7 @@ struct Options {
   bool atomic = false;             // an import in one transaction
   bool allow_duplicates = false;   // store documents whose index fields equal a stored one's
   std::int32_t id = 0;             // a stored document
+  std::int32_t version = 0;        // a version of it (0: whichever is stored)
   std::vector<std::string> where;  // search criteria as written
   std::int32_t limit = 50;         // a page of found documents
   std::int32_t after = 0;          // the last id of the page before
@@ -143,14 +146,134 @@ void CheckDocumentOf(kvtengine::ArchiveEngine& engine, const Options& o) {
   }
 }
 
-int DeleteDocument(const Options& o) {
+// The same for a document stored or deleted: its history must be of the archive named.
+void CheckHistoryOf(kvtengine::ArchiveEngine& engine, const Options& o) {
+  const auto deleted = engine.DeletedDocuments(o.archive);
+  if (std::any_of(deleted.begin(), deleted.end(), [&](const auto& d) { return d.first == o.id; }))
+    return;
+  CheckDocumentOf(engine, o);
+}
+
+std::shared_ptr<kvtengine::ArchiveEngine> OpenArchiveEngine(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   if (!engine->HasArchive(o.archive)) {
     throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
   }
+  return engine;
+}
+
+bool IsConflict(const kvt::Error& e) {
+  return e.Number() == kvt::kObjectErrorBase + kvtengine::kConflict;
+}
+
+// A version as one line: its number, how it came to be, by whom and when (UTC).
+std::string VersionLine(const kvtengine::VersionInfo& v) {
+  return "versione " + std::to_string(v.version) + ", " + kvtapp::ChangeWord(v.change) + " da " +
+         kvtapp::Author(v.saved_by) + " il " + v.saved_at;
+}
+
+std::string Value(const kvt::Variant& v) {
+  return v.IsNull() || v.IsEmpty() ? std::string() : kvt::Printable(kvt::JoinText(v));
+}
+
+int DeleteDocument(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
   CheckDocumentOf(*engine, o);
-  engine->DeleteDocument(o.id);
-  std::printf("Documento %d eliminato da %s\n", o.id, kvtapp::Shown(o.db).c_str());
+  try {
+    const std::int32_t v = engine->DeleteDocument(o.id, o.version);
+    std::printf("Documento %d eliminato da %s (versione %d; documents restore lo ripristina)\n",
+                o.id, kvtapp::Shown(o.db).c_str(), v);
+  } catch (const kvt::Error& e) {
+    if (!IsConflict(e)) throw;
+    std::fprintf(stderr, "Documento %d non eliminato: %s\n", o.id,
+                 kvt::Printable(e.Description()).c_str());
+    return 3;
+  }
+  return 0;
+}
+
+int ShowDocument(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  CheckDocumentOf(*engine, o);
+  kvtengine::VersionInfo version;
+  const auto values = engine->LoadDocumentAt(o.id, version);
+  std::printf("documento %d, %s\n", o.id, VersionLine(version).c_str());
+  for (const auto& [field, v] :
+       std::dynamic_pointer_cast<kvt::Dictionary>(values)->Entries()) {
+    std::printf("%s=%s\n", kvt::Printable(field).c_str(), Value(v).c_str());
+  }
+  return 0;
+}
+
+int DocumentHistory(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  CheckHistoryOf(*engine, o);
+  const auto history = engine->History(o.id);
+  const std::vector<std::pair<std::string, kvt::Variant>>* before = nullptr;
+  for (const auto& version : history) {
+    std::printf("%s\n", VersionLine(version).c_str());
+    auto value_in = [](const auto* values, const std::string& field) {
+      if (values)
+        for (const auto& [name, v] : *values)
+          if (name == field) return v;
+      return kvt::Variant::Null();
+    };
+    if (version.change == kvtengine::Change::kDelete) {
+      // the line says it; what it took away is the version before
+    } else if (!before || before->empty()) {  // the first, or back from a deletion: all of it
+      for (const auto& [field, v] : version.values)
+        std::printf("  %s=%s\n", kvt::Printable(field).c_str(), Value(v).c_str());
+    } else {
+      for (const auto& field : version.changed) {
+        std::printf("  %s: %s -> %s\n", kvt::Printable(field).c_str(),
+                    Value(value_in(before, field)).c_str(),
+                    Value(value_in(&version.values, field)).c_str());
+      }
+    }
+    before = &version.values;
+  }
+  return 0;
+}
+
+int DeletedDocuments(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  for (const auto& [id, v] : engine->DeletedDocuments(o.archive))
+    std::printf("documento %d, %s\n", id, VersionLine(v).c_str());
+  return 0;
+}
+
+int RestoreDocument(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  CheckHistoryOf(*engine, o);
+  const std::int32_t v = engine->RestoreDocument(o.id, o.version);
+  std::printf("Documento %d: la versione %d è ora la versione %d\n", o.id, o.version, v);
+  return 0;
+}
+
+int CorrectDocument(const Options& o) {
+  if (o.sets.empty()) throw UsageError{"nothing to correct: give --set NAME=VALUE"};
+  Headless host;
+  kvtapp::Workspace w(host.PersonOn());
+  w.Open(o.db, /*create=*/false);
+  BuildNamedForm(w, o);
+  CheckDocumentOf(w.Engine(), o);
+  if (const auto problems = kvtapp::CheckValues(w, o.sets); !problems.empty()) {
+    throw UsageError{problems.front()};
+  }
+  const kvtapp::EntryOutcome outcome = kvtapp::CorrectStoredDocument(
+      w, o.id, o.version, o.sets, host.TakeMessages(), o.allow_duplicates);
+  if (outcome.bad_value) {
+    const auto& [field, why] = outcome.reasons.front();
+    throw kvt::Error(2, "kvtfields", "field '" + field + "': " + why);
+  }
+  if (!outcome.accepted) {
+    std::fprintf(stderr, "Documento %s:\n", outcome.conflict ? "non salvato" : "rifiutato");
+    for (const auto& [field, why] : outcome.reasons)
+      std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
+    return outcome.conflict ? 3 : 1;
+  }
+  std::printf("Documento %d corretto in %s: versione %d\n%s", o.id, kvtapp::Shown(o.db).c_str(),
+              outcome.version, kvt::Printable(kvtapp::DescribeValues(w.Fields())).c_str());
   return 0;
 }
 
@@ -551,7 +674,8 @@ int main(int argc, char** argv) {
 
   auto* documents = app.add_subcommand(
       "documents",
-      "documents in batches: import from CSV, export to CSV or JSON, find, delete, pdf");
+      "documents: import from CSV, export to CSV or JSON, find, show, correct, delete, history, "
+      "deleted, restore, pdf");
   documents->require_subcommand(1);
   auto* doc_import = documents->add_subcommand(
       "import",
@@ -592,11 +716,63 @@ int main(int argc, char** argv) {
                        "tab or a carriage return gets an apostrophe before it, so that a "
                        "spreadsheet shows it as text)");
 
-  auto* doc_delete =
-      documents->add_subcommand("delete", "Deletes one stored document of the archive.");
+  auto* doc_delete = documents->add_subcommand(
+      "delete",
+      "Deletes one stored document of the archive; its history keeps it (restore brings it "
+      "back). Exit 3 when it changed since --version: nothing deleted.");
   db(doc_delete);
   archive(doc_delete);
   doc_delete->add_option("--id", o.id, "the document's number")->required();
+  doc_delete->add_option("--version", o.version,
+                         "the version read (default: whichever is stored)");
+
+  auto* doc_show = documents->add_subcommand(
+      "show", "Prints a stored document's version and its values, one FIELD=VALUE a line.");
+  db(doc_show);
+  archive(doc_show);
+  doc_show->add_option("--id", o.id, "the document's number")->required();
+
+  auto* doc_correct = documents->add_subcommand(
+      "correct",
+      "Corrects a stored document as enter enters one: the stored values on the form, each "
+      "--set entered over them, then the same rules. Exit 0 stored, 1 refused by the rules, 3 "
+      "when someone changed it since --version (nothing written; who and what on stderr).");
+  db(doc_correct);
+  archive(doc_correct);
+  form(doc_correct);
+  doc_correct->add_option("--id", o.id, "the document's number")->required();
+  doc_correct->add_option("--version", o.version, "the version the correction starts from")
+      ->required()
+      ->check(CLI::PositiveNumber);
+  doc_correct->add_option("--set", sets, "NAME=VALUE, one field's new value (repeat for more)")
+      ->required()
+      ->expected(1)
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  doc_correct->add_flag("--allow-duplicates", o.allow_duplicates,
+                        "store it even when its index fields equal another document's");
+
+  auto* doc_history = documents->add_subcommand(
+      "history",
+      "Prints every version of a document, deleted ones too: who, when (UTC), how, and the "
+      "fields each changed (before -> after).");
+  db(doc_history);
+  archive(doc_history);
+  doc_history->add_option("--id", o.id, "the document's number")->required();
+
+  auto* doc_deleted =
+      documents->add_subcommand("deleted", "Lists the archive's deleted documents, newest first.");
+  db(doc_deleted);
+  archive(doc_deleted);
+
+  auto* doc_restore = documents->add_subcommand(
+      "restore",
+      "Makes an older version of a document (or a deleted one's last) its newest version.");
+  db(doc_restore);
+  archive(doc_restore);
+  doc_restore->add_option("--id", o.id, "the document's number")->required();
+  doc_restore->add_option("--version", o.version, "the version to bring back")
+      ->required()
+      ->check(CLI::PositiveNumber);
 
   auto* doc_pdf = documents->add_subcommand(
       "pdf", "Writes one stored document as a PDF: captions and values as on the form.");
@@ -678,6 +854,11 @@ int main(int argc, char** argv) {
     if (*doc_import) return ImportDocuments(o);
     if (*doc_export) return ExportDocuments(o);
     if (*doc_delete) return DeleteDocument(o);
+    if (*doc_show) return ShowDocument(o);
+    if (*doc_correct) return CorrectDocument(o);
+    if (*doc_history) return DocumentHistory(o);
+    if (*doc_deleted) return DeletedDocuments(o);
+    if (*doc_restore) return RestoreDocument(o);
     if (*doc_find) return FindDocuments(o);
     if (*doc_pdf) return DocumentPdf(o);
     if (*copy) return Copy(o);

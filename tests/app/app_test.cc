@@ -104,6 +104,51 @@ TEST_F(AppTest, ADuplicateIsRefusedUnlessAllowedAndADocumentIsDeletedByItsNumber
   EXPECT_EQ(Documents(), 1);
 }
 
+// A correction names the version it starts from: stored (0), refused by the rules (1), or a
+// conflict with a change made since (3) — the last two write nothing. Every version stays in
+// the history; a deleted document is listed and comes back.
+TEST_F(AppTest, CorrectionsAreVersionedAndTheHistoryShowsAndRestoresThem) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme --set Quantita=2"))
+                .exit_code,
+            0);
+  const std::string on = " --db " + db_ + " --archive Fatture --id 1";
+  const std::string correct = "documents correct --form Inserimento" + on;
+  Result r = RunProgram(correct + " --version 1 --set 'Cliente=beta srl'");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("versione 2"));
+  r = RunProgram(correct + " --version 1 --set Cliente=gamma");  // read before that correction
+  EXPECT_EQ(r.exit_code, 3) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("\"ACME\" → \"BETA SRL\""));
+  r = RunProgram(correct + " --version 2 --set Quantita=due");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("ammette solo valori numerici"));
+  r = RunProgram("documents show" + on);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("versione 2, corretto da "));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Cliente=BETA SRL\nCodiceFiscale="));
+
+  EXPECT_EQ(RunProgram("documents delete" + on + " --version 1").exit_code, 3);
+  EXPECT_EQ(Documents(), 1);
+  EXPECT_EQ(RunProgram("documents delete" + on + " --version 2").exit_code, 0);
+  EXPECT_EQ(Documents(), 0);
+  r = RunProgram("documents deleted --db " + db_ + " --archive Fatture");
+  EXPECT_THAT(r.output, ::testing::StartsWith("documento 1, versione 3, eliminato da "));
+  r = RunProgram("documents history" + on);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("  Cliente: ACME -> BETA SRL\n"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("versione 3, eliminato da "));
+  EXPECT_EQ(RunProgram("documents restore" + on + " --version 3").exit_code, 2);  // a deletion
+  r = RunProgram("documents restore" + on + " --version 1");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("la versione 1 è ora la versione 4"));
+  auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(
+      kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(1));
+  EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "ACME");
+  // Another archive's number is no document of this one.
+  EXPECT_EQ(RunProgram("documents history --db " + db_ + " --archive Altro --id 1").exit_code,
+            2);
+}
+
 // A stored document in a PDF reads back as on the form: captions, a code with its description,
 // the archive and number at the top, the page at the bottom; a number of another archive or
 // none is refused, and the database is never written over.

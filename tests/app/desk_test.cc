@@ -9,6 +9,9 @@
 #include <QComboBox>
 #include <QHeaderView>
 #include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableWidget>
 #include <QMenu>
 #include <QRegularExpression>
 #include <QScreen>
@@ -321,6 +324,115 @@ TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuesti
 
 INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
+
+TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItBack) {
+  auto& p = Person();
+  p.Type("1026");
+  p.Tab();
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+  p.Tab();
+  p.Choose("FAT");
+  p.Tab();
+  p.Tab();
+  p.Type("acme");
+  p.Tab();
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(window_->Correcting(), 1);
+  const std::string first_quantity = kvt::CStr(Stored(1, "Quantita"));
+  auto value = [&](const char* field) {
+    return kvt::CStr(window_->Work()->Fields().Item(kvt::Variant(field))->Value());
+  };
+  // Another clerk, on another connection, corrects the customer of the stored document.
+  auto other = kvtapp::OpenEngine(db_, false);
+  auto correct_elsewhere = [&](const char* customer) {
+    kvtengine::VersionInfo read;
+    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(other->LoadDocumentAt(1, read));
+    values->LetItem("Cliente", kvt::Variant(customer));
+    other->CorrectDocument(1, values, read.version);
+  };
+  correct_elsewhere("BETA SRL");
+
+  // This clerk's correction meets theirs: told whose and what, and keeps theirs by choice.
+  auto& q = Person();
+  q.Focus("Quantita");
+  q.Clear();
+  q.Type("2");
+  q.Tab();
+  desktop_->ClearRecorded();
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerYes);
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 1u);
+  const std::string asked = desktop_->Recorded()[0].prompt;
+  EXPECT_THAT(asked, ::testing::HasSubstr("è stato modificato da"));
+  EXPECT_THAT(asked, ::testing::HasSubstr("\"ACME\" → \"BETA SRL\""));
+  EXPECT_THAT(asked, ::testing::HasSubstr("Salvare comunque i tuoi valori?"));
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME");  // mine, over theirs
+  EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), "2");
+  EXPECT_EQ(other->History(1).back().change, kvtengine::Change::kOverwrite);
+  EXPECT_FALSE(window_->Session()->Modified());
+
+  // Again, and this time theirs is seen: the form shows their values, nothing of mine stored.
+  correct_elsewhere("GAMMA SPA");
+  q.Focus("Note");
+  q.Type("urgente");
+  q.Tab();
+  desktop_->ClearRecorded();
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerNo);
+  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(value("Cliente"), "GAMMA SPA");
+  EXPECT_EQ(value("Note"), "");
+  EXPECT_EQ(window_->Session()->Version(), 4);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Note")), "");
+
+  // The history shows every version, the changed fields marked with what they held.
+  Press(Qt::Key_H, Qt::ControlModifier);
+  HistoryDialog* history = window_->History();
+  ASSERT_NE(history, nullptr);
+  ASSERT_EQ(history->Versions()->count(), 4);
+  EXPECT_THAT(history->Versions()->item(0)->text().toStdString(),
+              ::testing::StartsWith("4 · corretto da "));
+  EXPECT_FALSE(history->RestoreButton()->isEnabled());  // the newest is what is stored
+  history->SelectVersion(3);
+  QTableWidget* rows = history->Values();
+  int marked = 0;
+  for (int r = 0; r < rows->rowCount(); ++r) {
+    if (!rows->item(r, 0)->font().bold()) continue;
+    ++marked;
+    if (rows->item(r, 0)->text() == "Cliente") {
+      EXPECT_EQ(rows->item(r, 1)->text(), "ACME");
+      EXPECT_EQ(rows->item(r, 2)->text(), "BETA SRL");
+    }
+  }
+  EXPECT_EQ(marked, 3);  // the customer, the quantity and the total it made
+  history->SelectVersion(1);
+  ASSERT_TRUE(history->RestoreButton()->isEnabled());
+  QTest::mouseClick(history->RestoreButton(), Qt::LeftButton);
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME");
+  EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), first_quantity);
+  EXPECT_EQ(window_->Session()->Version(), 5);
+  EXPECT_EQ(history->Versions()->count(), 5);
+  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("ripristinata la versione 1"));
+  history->close();
+
+  // Deleted, then brought back from Documenti eliminati.
+  desktop_->answers.push_back(kvt::kMsgBoxAnswerOk);
+  ASSERT_TRUE(window_->DeleteDocument());
+  EXPECT_EQ(window_->Correcting(), 0);
+  window_->ShowDeleted();
+  ASSERT_NE(window_->Deleted(), nullptr);
+  ASSERT_EQ(window_->Deleted()->Table()->rowCount(), 1);
+  EXPECT_EQ(window_->Deleted()->Selected(), 1);
+  QPushButton* bring_back = nullptr;
+  for (auto* b : window_->Deleted()->findChildren<QPushButton*>()) {
+    if (b->text() == "&Ripristina") bring_back = b;
+  }
+  ASSERT_NE(bring_back, nullptr);
+  QTest::mouseClick(bring_back, Qt::LeftButton);
+  EXPECT_EQ(window_->Correcting(), 1);
+  EXPECT_EQ(value("Cliente"), "ACME");
+  EXPECT_EQ(other->CurrentVersion(1).version, 7);
+  EXPECT_TRUE(other->DeletedDocuments(sample::kArchive).empty());
+}
 
 TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {
   {
