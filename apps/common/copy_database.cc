@@ -1,5 +1,8 @@
 #include "common/copy_database.h"
 
+#include <algorithm>
+#include <limits>
+
 #include "runtime/record_set.h"
 #include "runtime/text.h"
 
@@ -87,11 +90,42 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
         to.AddCode(a, field, row[0].AsString(), row[1].IsNull() ? "" : kvt::CStr(row[1]));
         ++copied.codes;
       }
+      // A document with a history, or deleted, takes it along under its new number once
+      // the documents are read (a read in progress is not interrupted).
+      // Deleted ones go in among the others in number order, so that a copy into a new
+      // database keeps every number.
+      std::vector<std::pair<std::int32_t, std::int32_t>> histories;  // from, to
+      auto deleted = from.DeletedDocuments(a);
+      std::sort(deleted.begin(), deleted.end(),
+                [](const auto& x, const auto& y) { return x.first < y.first; });
+      std::size_t next_deleted = 0;
+      auto copy_deleted_before = [&](std::int64_t id) {
+        for (; next_deleted < deleted.size() && deleted[next_deleted].first < id; ++next_deleted) {
+          const auto& [was, deletion] = deleted[next_deleted];
+          histories.emplace_back(was, to.CopyDocument(a, {was, deletion.saved_at, {}}));
+          ++copied.deleted;
+        }
+      };
       from.ReadDocuments(a, [&](kvtengine::StoredDocument&& doc) {
+        copy_deleted_before(doc.id);
         CheckValues(to, a, doc);
-        to.CopyDocument(a, doc);
+        const std::int32_t id = to.CopyDocument(a, doc);
+        if (doc.version > 1) histories.emplace_back(doc.id, id);
         ++copied.documents;
       });
+      copy_deleted_before(std::numeric_limits<std::int64_t>::max());
+      for (const auto& [id, copy] : histories) {
+        const auto rows = from.ReadHistory(id);
+        const std::string where = "archive '" + a + "', document " + std::to_string(id);
+        for (const auto& v : rows.versions) CheckText(to, v.saved_by, where + ": an author");
+        for (const auto& c : rows.changes) {
+          const std::string field = where + ", version " + std::to_string(c.version) +
+                                    ", field '" + c.field + "'";
+          CheckText(to, c.field, field + ": the name");
+          if (c.value.IsString()) CheckText(to, c.value.AsString(), field + ": the value");
+        }
+        to.WriteHistory(copy, rows);
+      }
       report.archives.push_back(std::move(copied));
     }
     for (const auto& [set, source] : from.ListScripts()) {

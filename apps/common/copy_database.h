@@ -14,6 +14,7 @@ struct CopyReport {
   struct Archive {
     std::string name;
     std::size_t fields = 0, forms = 0, layouts = 0, codes = 0, documents = 0;
+    std::size_t deleted = 0;  // deleted documents, kept in the history
   };
   std::vector<Archive> archives;
   std::size_t scripts = 0, learnt = 0;
@@ -21,7 +22,8 @@ struct CopyReport {
 
 /// Copies every archive (definitions, layouts, code lists; an archive whose fields were
 /// deleted keeps its codes and documents), every script, the autocomplete store and the
-/// documents (with their times of saving; ids are the target's) in one
+/// documents (with their times of saving and their history, deleted ones too; ids are the
+/// target's) in one
 /// transaction of `to`. An archive `to` already has raises 2 before anything is written.
 CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine& to);
 

@@ -548,8 +548,10 @@ int Copy(const Options& o) {
   const kvtapp::CopyReport r = kvtapp::CopyDatabase(*from, *to);
   std::printf("copied from %s to %s:\n", from->Where().c_str(), to->Where().c_str());
   for (const auto& a : r.archives) {
-    std::printf("  archive %s: %zu fields, %zu forms (%zu layouts), %zu codes, %zu documents\n",
-                a.name.c_str(), a.fields, a.forms, a.layouts, a.codes, a.documents);
+    std::printf(
+        "  archive %s: %zu fields, %zu forms (%zu layouts), %zu codes, %zu documents (%zu "
+        "deleted, in the history)\n",
+        a.name.c_str(), a.fields, a.forms, a.layouts, a.codes, a.documents, a.deleted);
   }
   std::printf("  %zu scripts, %zu autocomplete values\n", r.scripts, r.learnt);
   return 0;

@@ -372,10 +372,31 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
                 "--set \"Cliente=Dell'Anno\" --set Quantita=2 --set Prezzo=3"))
           .exit_code,
       0);
+  // A history goes along: a correction, and a document deleted.
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2030 --set DataDocumento=07/12/2026 "
+                             "--set TipoDocumento=NC --set Cliente=Beta"))
+                .exit_code,
+            0);
+  ASSERT_EQ(RunProgram("documents correct --form Inserimento --db " + db_ +
+                       " --archive Fatture --id 1 --version 1 --set Cliente=Zeta")
+                .exit_code,
+            0);
+  ASSERT_EQ(RunProgram("documents delete --db " + db_ + " --archive Fatture --id 2").exit_code, 0);
+  auto histories = [&](const std::string& db) {
+    std::string out = RunProgram("documents deleted --archive Fatture --db " + db).output;
+    for (const char* id : {"1", "2"})
+      out += RunProgram("documents history --archive Fatture --id " + std::string(id) + " --db " +
+                        db)
+                 .output;
+    return out;
+  };
   Result r = RunProgram("copy --from " + db_ + " --to " + pg);
   ASSERT_EQ(r.exit_code, 0) << r.output;
   EXPECT_THAT(r.output, ::testing::HasSubstr("archive Fatture: 12 fields"));
-  EXPECT_THAT(r.output, ::testing::HasSubstr("1 documents"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("1 documents (1 deleted, in the history)"));
+  const std::string kept = histories(db_);
+  EXPECT_THAT(kept, ::testing::HasSubstr("Cliente: DELL'ANNO -> ZETA"));
+  EXPECT_EQ(histories(pg), kept);
 
   // Typed into the server like into a file; then everything comes back into a new file.
   r = RunProgram("enter --db " + pg +
@@ -389,9 +410,10 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
        {"archive export --archive Fatture", "documents export --archive Fatture --format json"}) {
     const std::string here = RunProgram(std::string(what) + " --db " + back).output;
     EXPECT_EQ(here, RunProgram(std::string(what) + " --db " + pg).output) << what;
-    EXPECT_THAT(here, ::testing::HasSubstr(what[0] == 'a' ? "codes = [" : "DELL'ANNO")) << what;
+    EXPECT_THAT(here, ::testing::HasSubstr(what[0] == 'a' ? "codes = [" : "ZETA")) << what;
   }
   EXPECT_EQ(kvtsqlite::SqliteEngine::Open(back)->DocumentCount("Fatture"), 2);
+  EXPECT_EQ(histories(back), kept);
 
   // Copying again would duplicate the archive: refused before anything is written.
   r = RunProgram("copy --from " + db_ + " --to " + pg);

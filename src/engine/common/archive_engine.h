@@ -90,6 +90,7 @@ struct StoredDocument {
   std::int32_t id = 0;
   std::string saved_at;  // UTC, ISO 8601
   std::vector<std::pair<std::string, kvt::Variant>> values;
+  std::int32_t version = 1;  // above 1: it has a history
 };
 
 /// The largest width or height of a layout, in twips (32,000 pixels): larger ones are refused
@@ -302,9 +303,14 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
     };
     std::vector<Changed> changes;  // in version, then position order
   };
+  /// The rows of a document's history as stored, for copying it whole.
+  virtual HistoryRows ReadHistory(std::int32_t id) = 0;
+  /// Gives stored document `id` (just copied in) the history `rows` read elsewhere, in one
+  /// transaction: its versions, their changes, and the newest version's number, author and
+  /// change; a history ending in a deletion deletes it. An id not stored raises 9.
+  virtual void WriteHistory(std::int32_t id, const HistoryRows& rows) = 0;
 
  protected:
-  virtual HistoryRows ReadHistory(std::int32_t id) = 0;
   /// Writes one change of a document from version `base` (0: any) in one transaction: its new
   /// values, or none to delete it; raises kConflict, or 9 for an id never stored. Returns the
   /// new version.

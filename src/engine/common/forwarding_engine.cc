@@ -95,6 +95,10 @@ ArchiveEngine::HistoryRows ForwardingEngine::ReadHistory(std::int32_t id) {
   Before("ReadHistory");
   return inner_->ReadHistory(id);
 }
+void ForwardingEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
+  Before("WriteHistory");
+  inner_->WriteHistory(id, rows);
+}
 std::int32_t ForwardingEngine::WriteChange(
     std::int32_t id, std::int32_t base,
     const std::vector<std::pair<std::string, kvt::Variant>>* values, Change how) {

@@ -39,6 +39,8 @@ class ForwardingEngine : public ArchiveEngine {
   VersionInfo CurrentVersion(std::int32_t id) override;
   std::vector<std::pair<std::int32_t, VersionInfo>> DeletedDocuments(
       const std::string& archive) override;
+  HistoryRows ReadHistory(std::int32_t id) override;
+  void WriteHistory(std::int32_t id, const HistoryRows& rows) override;
   void ReadDocuments(const std::string& archive,
                      const std::function<void(StoredDocument&& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
@@ -78,7 +80,6 @@ class ForwardingEngine : public ArchiveEngine {
                  const std::string& description) override;
   void EraseCode(const std::string& archive, const std::string& field,
                  const std::string& code) override;
-  HistoryRows ReadHistory(std::int32_t id) override;
   std::int32_t WriteChange(std::int32_t id, std::int32_t base,
                            const std::vector<std::pair<std::string, kvt::Variant>>* values,
                            Change how) override;

@@ -451,6 +451,60 @@ kvtengine::ArchiveEngine::HistoryRows PgEngine::ReadHistory(std::int32_t id) {
   return out;
 }
 
+void PgEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
+  if (rows.versions.empty()) return;
+  const auto& newest = rows.versions.back();
+  const bool deleted = newest.change == kvtengine::Change::kDelete;
+  const std::size_t kept = rows.versions.size() - (deleted ? 0 : 1);
+  std::vector<Param> versions, at, by, how, cv, cp, cf, cvalue, cpresent;
+  for (std::size_t i = 0; i < kept; ++i) {
+    versions.emplace_back(std::to_string(rows.versions[i].version));
+    at.emplace_back(rows.versions[i].saved_at);
+    by.emplace_back(rows.versions[i].saved_by);
+    how.emplace_back(kvtengine::ChangeName(rows.versions[i].change));
+  }
+  for (const auto& c : rows.changes) {
+    if (c.value.IsString()) {
+      if (const std::string why = WhyUnstorable(c.value.AsString()); !why.empty()) {
+        throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                     "a former value of '" + kvt::Printable(c.field) +
+                                         "' cannot be stored in PostgreSQL: it " + why);
+      }
+    }
+    cv.emplace_back(std::to_string(c.version));
+    cp.emplace_back(std::to_string(c.position));
+    cf.emplace_back(c.field);
+    cvalue.push_back(ToJson(c.value));
+    cpresent.emplace_back(c.present ? "t" : "f");
+  }
+  const std::string key = std::to_string(id);
+  Transaction([&] {
+    const Result r = db_->Query("SELECT archive FROM documents WHERE id = $1 FOR UPDATE", {key});
+    if (r.Rows() == 0) NoDocument(id);
+    db_->Query(
+        "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change) "
+        "SELECT $1, t.v::integer, $2, t.a, t.b, t.c FROM unnest($3::text[], $4::text[], "
+        "$5::text[], $6::text[]) AS t(v, a, b, c)",
+        {key, r.Text(0, 0), ArrayLiteral(versions), ArrayLiteral(at), ArrayLiteral(by),
+         ArrayLiteral(how)});
+    db_->Query(
+        "INSERT INTO document_changes (document, version, position, field, value, present) "
+        "SELECT $1, t.v::integer, t.p::integer, t.f, t.j::jsonb, t.s::boolean FROM "
+        "unnest($2::text[], $3::text[], $4::text[], $5::text[], $6::text[]) AS t(v, p, f, j, s)",
+        {key, ArrayLiteral(cv), ArrayLiteral(cp), ArrayLiteral(cf), ArrayLiteral(cvalue),
+         ArrayLiteral(cpresent)});
+    if (deleted) {
+      db_->Query("DELETE FROM documents WHERE id = $1", {key});
+    } else {
+      db_->Query(
+          "UPDATE documents SET version = $2, saved_at = $3, saved_by = $4, change = $5 WHERE id "
+          "= $1",
+          {key, std::to_string(newest.version), newest.saved_at, newest.saved_by,
+           std::string(kvtengine::ChangeName(newest.change))});
+    }
+  });
+}
+
 std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
                                    const std::vector<std::pair<std::string, kvt::Variant>>* values,
                                    kvtengine::Change how) {
@@ -465,7 +519,7 @@ std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
 
 namespace {
 
-// Rows of (id, saved_at, field, value) in id order: each document to `each` as its rows end;
+// Rows of (id, saved_at, field, value, version) in id order: each document to `each` as its rows end;
 // the one still being read stays in `doc` (its rows may go on in the next batch).
 void GatherDocuments(const Result& r, std::optional<kvtengine::StoredDocument>& doc,
                      const std::function<void(kvtengine::StoredDocument&& document)>& each) {
@@ -474,6 +528,7 @@ void GatherDocuments(const Result& r, std::optional<kvtengine::StoredDocument>& 
     if (!doc || doc->id != id) {
       if (doc) each(std::move(*doc));
       doc.emplace(kvtengine::StoredDocument{id, r.Text(i, 1), {}});
+      doc->version = static_cast<std::int32_t>(r.Int(i, 4));
     }
     if (!r.IsNull(i, 2)) doc->values.emplace_back(r.Text(i, 2), r.Value(i, 3));
   }
@@ -537,7 +592,7 @@ void PgEngine::ReadDocumentsById(
   std::vector<Param> list;
   for (const auto id : ids) list.emplace_back(std::to_string(id));
   const Result r = db_->Query(
-      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.id = ANY ($1::int[]) "
       "ORDER BY d.id, v.position",
       {ArrayLiteral(list)});
@@ -558,7 +613,7 @@ void PgEngine::ReadDocuments(
   Transaction([&] {
     db_->Query(
         "DECLARE kvt_documents NO SCROLL CURSOR FOR "
-        "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+        "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
         "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = $1 "
         "ORDER BY d.id, v.position",
         {archive});

@@ -547,6 +547,63 @@ kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id)
   return out;
 }
 
+void SqliteEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
+  if (rows.versions.empty()) return;
+  const std::int64_t key = id;
+  Transaction([&] {
+    std::string archive;
+    {
+      auto q = Db().Query("SELECT archive FROM documents WHERE id = ?1");
+      q.Bind(1, key);
+      if (!q.Step()) NoDocument(id);
+      archive = q.ColumnText(0);
+    }
+    const auto& newest = rows.versions.back();
+    const bool deleted = newest.change == kvtengine::Change::kDelete;
+    // A live document's newest version is its row in `documents`; a deleted one has none.
+    const std::size_t kept = rows.versions.size() - (deleted ? 0 : 1);
+    for (std::size_t i = 0; i < kept; ++i) {
+      const auto& v = rows.versions[i];
+      Db().Query(
+              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
+              "change) VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{v.version})
+          .Bind(3, archive)
+          .Bind(4, v.saved_at)
+          .Bind(5, v.saved_by)
+          .Bind(6, std::string(kvtengine::ChangeName(v.change)))
+          .Run();
+    }
+    for (const auto& c : rows.changes) {
+      Db().Query(
+              "INSERT INTO document_changes (document, version, position, field, value, present) "
+              "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{c.version})
+          .Bind(3, std::int64_t{c.position})
+          .Bind(4, c.field)
+          .Bind(5, c.value)
+          .Bind(6, std::int64_t{c.present ? 1 : 0})
+          .Run();
+    }
+    if (deleted) {
+      Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
+      Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
+    } else {
+      Db().Query(
+              "UPDATE documents SET version = ?2, saved_at = ?3, saved_by = ?4, change = ?5 WHERE "
+              "id = ?1")
+          .Bind(1, key)
+          .Bind(2, std::int64_t{newest.version})
+          .Bind(3, newest.saved_at)
+          .Bind(4, newest.saved_by)
+          .Bind(5, std::string(kvtengine::ChangeName(newest.change)))
+          .Run();
+    }
+  });
+}
+
 std::int32_t SqliteEngine::WriteChange(
     std::int32_t id, std::int32_t base,
     const std::vector<std::pair<std::string, kvt::Variant>>* values, kvtengine::Change how) {
@@ -695,7 +752,7 @@ std::int32_t SqliteEngine::WriteChange(
 
 namespace {
 
-// Rows of (id, saved_at, field, value) in id order, one document to `each` as its rows end.
+// Rows of (id, saved_at, field, value, version) in id order, one document to `each` as its rows end.
 void GatherDocuments(Statement& q,
                      const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   std::optional<kvtengine::StoredDocument> doc;  // the one being read
@@ -704,6 +761,7 @@ void GatherDocuments(Statement& q,
     if (!doc || doc->id != id) {
       if (doc) each(std::move(*doc));
       doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
+      doc->version = static_cast<std::int32_t>(q.ColumnInt(4));
     }
     const kvt::Variant field = q.Column(2);
     if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
@@ -786,7 +844,7 @@ void SqliteEngine::ReadDocumentsById(
   for (const auto id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
   list += "]";
   auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id "
       "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id, v.rowid");
   q.Bind(1, list);
@@ -801,7 +859,7 @@ void SqliteEngine::ReadDocuments(
     const std::string& archive,
     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.field, v.value FROM documents d "
+      "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
       "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
       "ORDER BY d.id, v.rowid");
   q.Bind(1, archive);

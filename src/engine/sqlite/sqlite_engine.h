@@ -100,6 +100,8 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   kvtengine::VersionInfo CurrentVersion(std::int32_t id) override;
   std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> DeletedDocuments(
       const std::string& archive) override;
+  HistoryRows ReadHistory(std::int32_t id) override;
+  void WriteHistory(std::int32_t id, const HistoryRows& rows) override;
   void ReadDocuments(
       const std::string& archive,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
@@ -139,7 +141,6 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                  const std::string& description) override;
   void EraseCode(const std::string& archive, const std::string& field,
                  const std::string& code) override;
-  HistoryRows ReadHistory(std::int32_t id) override;
   std::int32_t WriteChange(std::int32_t id, std::int32_t base,
                            const std::vector<std::pair<std::string, kvt::Variant>>* values,
                            kvtengine::Change how) override;
