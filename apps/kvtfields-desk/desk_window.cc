@@ -353,11 +353,11 @@ void DeskWindow::BuildMenus() {
   file->addAction("&Esci", QKeySequence::Quit, [this] { close(); });
   QMenu* doc = menuBar()->addMenu("&Documento");
   doc->addAction("&Nuovo", QKeySequence::New, [this] { NewDocument(); });
-  doc->addAction("&Salva", QKeySequence::Save, [this] { Save(); });
+  save_action_ = doc->addAction("&Salva", QKeySequence::Save, [this] { Save(); });
   doc->addAction("Documento s&uccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                  [this] { NextDocument(); });
   doc->addAction("&Annulla modifiche", QKeySequence(Qt::Key_Escape), [this] { UndoChanges(); });
-  doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
+  delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
   // The record navigator: in the menu and a toolbar, with keys a text box leaves alone.
@@ -558,7 +558,23 @@ void DeskWindow::ShowForm() {
   setCentralWidget(scroll);
   RefreshTitle();
   MarkRequired();
+  ApplyRights();
   work_->Fields().FocusOnFirstControl();
+}
+
+void DeskWindow::ApplyRights() {
+  // What the account may not do is not offered; the server would refuse it anyway.
+  try {
+    rights_ = work_->Engine().AccountRights();
+  } catch (const std::exception&) {
+    rights_ = {};  // unknown: offered, and a refusal is said when it comes
+  }
+  for (QAction* a : {save_action_.data(), delete_action_.data()}) {
+    if (a) a->setEnabled(rights_.documents);
+  }
+  if (!rights_.documents) {
+    message_->setText("Il tuo account può solo consultare i documenti: non può salvarli");
+  }
 }
 
 void DeskWindow::MarkRequired() {
@@ -762,6 +778,10 @@ void DeskWindow::ShowOutcome(const kvtapp::SaveOutcome& outcome) {
 
 bool DeskWindow::Save() {
   if (!work_ || !session_) return false;
+  if (!rights_.documents) {
+    message_->setText("Il tuo account può solo consultare i documenti: non può salvarli");
+    return false;
+  }
   try {
     work_->Host().Errors().Clear();
     errors_seen_ = 0;
@@ -845,7 +865,7 @@ bool DeskWindow::SettleConflict(kvtapp::SaveOutcome& outcome) {
 }
 
 bool DeskWindow::MayLeaveDocument() {
-  if (!session_) return true;
+  if (!session_ || !rights_.documents) return true;  // nothing this account could store
   try {
     if (!session_->Modified()) return true;
   } catch (const std::exception&) {
@@ -860,6 +880,10 @@ bool DeskWindow::MayLeaveDocument() {
 
 bool DeskWindow::DeleteDocument() {
   if (!session_) return false;
+  if (!rights_.documents) {
+    message_->setText("Il tuo account può solo consultare i documenti: non può eliminarli");
+    return false;
+  }
   const std::int32_t id = session_->Id();
   if (id == 0) {
     message_->setText("Il documento non è ancora salvato: non c'è niente da eliminare");
@@ -911,6 +935,7 @@ void DeskWindow::ShowHistory(std::int32_t id) {
           RestoreVersion(id, version, history_ ? history_->NewestVersion() : 0);
         });
     history_->setAttribute(Qt::WA_DeleteOnClose);
+    if (!rights_.documents) history_->RestoreButton()->setVisible(false);
     history_->show();
   } catch (const std::exception& e) {
     ShowFailure("La cronologia del documento " + std::to_string(id) + " non si legge.", e,
@@ -919,7 +944,12 @@ void DeskWindow::ShowHistory(std::int32_t id) {
 }
 
 bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int32_t base) {
-  if (!work_ || !session_ || !MayLeaveDocument()) return false;
+  if (!work_ || !session_) return false;
+  if (!rights_.documents) {
+    message_->setText("Il tuo account può solo consultare i documenti: non può ripristinarli");
+    return false;
+  }
+  if (!MayLeaveDocument()) return false;
   try {
     const std::int32_t made = work_->Engine().RestoreDocument(id, version, base);
     ForgetWalkOfAll();  // a deleted one is back among the archive's documents

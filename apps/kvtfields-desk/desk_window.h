@@ -132,6 +132,8 @@ class DeskWindow final : public QMainWindow {
   void FollowForm(kvthost::Form& form);
   void CloseFieldViewer();
   void MarkRequired();
+  // Offers only what the account may do (a reader: no saving, deleting or restoring).
+  void ApplyRights();
   void ShowOutcome(const kvtapp::SaveOutcome& outcome);
   // A save refused because someone else changed the document: asks whether to keep mine (the
   // outcome of storing it), see theirs, or stay; false when nothing was stored.
@@ -182,6 +184,8 @@ class DeskWindow final : public QMainWindow {
   QPointer<QWidget> viewer_frame_;  // the field viewer's scrolling window
   QPointer<QDialog> find_;
   QPointer<HistoryDialog> history_;
+  QPointer<QAction> save_action_, delete_action_;
+  kvtengine::ArchiveEngine::Rights rights_;  // of the account, read when a form opens
   QPointer<DeletedDialog> deleted_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;

@@ -29,8 +29,10 @@
 #include "common/document_session.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
+#include "common/problem.h"
 #include "common/workspace.h"
 #include "engine/common/engine_error.h"
+#include "engine/postgresql/pg_engine.h"
 #include "host/headless/desktop.h"
 #include "kvtfields/kvtfields.h"
 #include "print/document_print.h"
@@ -557,6 +559,30 @@ int Copy(const Options& o) {
   return 0;
 }
 
+// roles setup | grant: the office's roles on a PostgreSQL database.
+int Roles(const std::string& what, const Options& o, const std::string& user,
+          const std::string& role) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  auto* pg = dynamic_cast<kvtpg::PgEngine*>(engine.get());
+  if (!pg) {
+    throw kvt::Error(2, "kvtfields",
+                     engine->Where() +
+                         " is a file: who may change it is up to the file's permissions; roles "
+                         "are for a PostgreSQL database");
+  }
+  if (what == "setup") {
+    pg->SetUpRoles();
+    std::printf(
+        "roles kvt_designer, kvt_clerk, kvt_reader ready on %s (nothing granted to PUBLIC)\n",
+        pg->Where().c_str());
+  } else {
+    pg->GrantRole(user, role);
+    std::printf("%s is now %s on %s\n", kvt::Printable(user).c_str(), role.c_str(),
+                pg->Where().c_str());
+  }
+  return 0;
+}
+
 // One check of the self-check: a name and a test that throws or returns false on failure.
 struct Check {
   const char* name;
@@ -806,6 +832,25 @@ int main(int argc, char** argv) {
   copy->add_option("--from", o.file, "the database to copy from")->required();
   copy->add_option("--to", o.out, "the database to copy into (a new file is made)")->required();
 
+  auto* roles = app.add_subcommand(
+      "roles", "PostgreSQL: the office's roles (designer, clerk, reader) and who holds them");
+  roles->require_subcommand(1);
+  auto* roles_setup = roles->add_subcommand(
+      "setup",
+      "Makes the roles kvt_designer (everything), kvt_clerk (documents, their history, codes, "
+      "learnt values; reads the rest) and kvt_reader (reads) and grants them on the database, "
+      "taking every right from PUBLIC. Run it as the database's owner, with CREATEROLE; again "
+      "after an upgrade.");
+  db(roles_setup);
+  std::string grant_user, grant_role;
+  auto* roles_grant = roles->add_subcommand(
+      "grant", "Gives an existing login one role, taking away the other two.");
+  db(roles_grant);
+  roles_grant->add_option("USER", grant_user, "the login")->required();
+  roles_grant->add_option("ROLE", grant_role, "kvt_designer, kvt_clerk or kvt_reader")
+      ->required()
+      ->check(CLI::IsMember({"kvt_designer", "kvt_clerk", "kvt_reader"}));
+
   auto* typelib = app.add_subcommand("typelib", "print the type library kvtFields 4.1 as JSON");
   auto* selfcheck =
       app.add_subcommand("selfcheck", "check locale, numbers, dates and late binding");
@@ -864,6 +909,8 @@ int main(int argc, char** argv) {
     if (*doc_find) return FindDocuments(o);
     if (*doc_pdf) return DocumentPdf(o);
     if (*copy) return Copy(o);
+    if (*roles_setup) return Roles("setup", o, {}, {});
+    if (*roles_grant) return Roles("grant", o, grant_user, grant_role);
     if (*typelib) {
       WriteOut("", {}, kvtfields::TypeLibraryJson());
       return 0;
@@ -873,6 +920,13 @@ int main(int argc, char** argv) {
   } catch (const UsageError& e) {
     std::fprintf(stderr, "kvtfields %s: %s\n", command.c_str(), kvt::Printable(e.message).c_str());
   } catch (const kvt::Error& e) {
+    if (e.Number() == kvt::kObjectErrorBase + kvtengine::kNoPermission) {
+      // Said to the person in their language: what the account may not do, nothing changed.
+      const kvtapp::Problem p = kvtapp::ProblemOf(e);
+      std::fprintf(stderr, "kvtfields %s: %s Non è stato cambiato nulla. (%s)\n", command.c_str(),
+                   p.happened.c_str(), kvt::Printable(e.Description()).c_str());
+      return 2;
+    }
     // Object errors read best in hexadecimal (0x80040302), the runtime's classic ones in decimal.
     const char* format = e.Number() >= kvt::kObjectErrorBase
                              ? "kvtfields %s: %s (error 0x%08X, %s)\n"

@@ -9,6 +9,8 @@
 #include <string>
 
 #include "archives/sample_archive.h"
+#include "engine/postgresql/pg_database.h"
+#include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
@@ -361,6 +363,53 @@ TEST_F(AppTest, TheDemoPlaysItsSessionAndStoresItsDocument) {
 }  // namespace
 
 namespace {
+
+// The office's roles from the command line; what an account may not do is said in Italian
+// and changes nothing.
+TEST_F(AppTest, RolesAreSetUpByCommandAndARefusalIsSaidInItalian) {
+  KVT_REQUIRE_PG();
+  const std::string where = kvt::testing::FreshPgDatabase();
+  const std::string pg = "'" + where + "'";
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme"))
+                .exit_code,
+            0);
+  ASSERT_EQ(RunProgram("copy --from " + db_ + " --to " + pg).exit_code, 0);
+  kvtpg::PgDatabase::Open(where, false)
+      ->Execute(
+          "CREATE ROLE lettore_cli LOGIN; CREATE ROLE impiegata_cli LOGIN; CREATE ROLE "
+          "progettista_cli LOGIN");
+  EXPECT_EQ(RunProgram("roles setup --db " + pg).exit_code, 0);
+  Result r = RunProgram("roles grant --db " + pg + " lettore_cli kvt_reader");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(RunProgram("roles grant --db " + pg + " impiegata_cli kvt_clerk").exit_code, 0);
+  EXPECT_EQ(RunProgram("roles grant --db " + pg + " progettista_cli kvt_designer").exit_code, 0);
+  EXPECT_EQ(RunProgram("roles grant --db " + pg + " lettore_cli kvt_boss").exit_code, 2);
+  EXPECT_THAT(RunProgram("roles setup --db " + db_).output, ::testing::HasSubstr("is a file"));
+
+  auto as = [&](const char* login) { return "'" + where + " user=" + login + "'"; };
+  r = RunProgram("documents delete --archive Fatture --id 1 --db " + as("lettore_cli"));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di modificare i documenti."));
+  EXPECT_EQ(RunProgram("documents show --archive Fatture --id 1 --db " + as("lettore_cli"))
+                .exit_code,
+            0);
+  const std::string archive = dir_.File("fatture.kvtarchive");
+  ASSERT_EQ(
+      RunProgram("archive export --archive Fatture --db " + pg + " --out " + archive).exit_code, 0);
+  r = RunProgram("archive import " + archive + " --replace --db " + as("impiegata_cli"));
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di modificare"));
+  EXPECT_EQ(RunProgram("enter --archive Fatture --form Inserimento --set NumeroDocumento=2028 --set "
+                       "DataDocumento=06/12/2026 --set TipoDocumento=NC --set Cliente=Beta --db " +
+                       as("impiegata_cli"))
+                .exit_code,
+            0);
+  EXPECT_EQ(
+      RunProgram("archive import " + archive + " --replace --db " + as("progettista_cli")).exit_code,
+      0);
+  EXPECT_EQ(kvtpg::PgEngine::Open(where, false)->DocumentCount("Fatture"), 2);
+}
 
 // A shared archive on the office's server, used by name on the command line.
 TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {

@@ -22,6 +22,8 @@
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
 #include "desk_window.h"
+#include "engine/postgresql/pg_database.h"
+#include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
 #include "host/qt/qt_control.h"
@@ -432,6 +434,44 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   EXPECT_EQ(value("Cliente"), "ACME");
   EXPECT_EQ(other->CurrentVersion(1).version, 7);
   EXPECT_TRUE(other->DeletedDocuments(sample::kArchive).empty());
+}
+
+TEST_P(DeskTest, AReaderConsultsDocumentsAndIsNotOfferedChangingThem) {
+  if (!GetParam()) GTEST_SKIP() << "accounts and roles are the server's";
+  {
+    auto owner = kvtapp::OpenEngine(db_, false);
+    auto values = kvt::Dictionary::Create();
+    values->Add("NumeroDocumento", "1026");
+    values->Add("Cliente", "ACME");
+    owner->SaveDocument(sample::kArchive, values);
+    kvtpg::PgDatabase::Open(db_, false)->Execute("CREATE ROLE lettore_desk LOGIN");
+    auto* pg = dynamic_cast<kvtpg::PgEngine*>(owner.get());
+    ASSERT_NE(pg, nullptr);
+    pg->SetUpRoles();
+    pg->GrantRole("lettore_desk", "kvt_reader");
+  }
+  window_ = std::make_unique<DeskWindow>(db_ + " user=lettore_desk", sample::kArchive,
+                                         sample::kEntryForm);
+  window_->show();
+  QApplication::processEvents();
+  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("può solo consultare"));
+  for (auto* action : window_->findChildren<QAction*>()) {
+    if (action->text() == "&Salva" || action->text() == "&Elimina documento...") {
+      EXPECT_FALSE(action->isEnabled()) << action->text().toStdString();
+    }
+  }
+  window_->Correct(1);
+  EXPECT_EQ(window_->Correcting(), 1);
+  Person().Focus("Cliente");
+  Person().Type("X");
+  EXPECT_FALSE(window_->Save());
+  desktop_->ClearRecorded();
+  Press(Qt::Key_N, Qt::ControlModifier);  // nothing it could store: no question
+  EXPECT_TRUE(desktop_->Recorded().empty());
+  window_->ShowHistory(1);
+  ASSERT_NE(window_->History(), nullptr);
+  EXPECT_FALSE(window_->History()->RestoreButton()->isVisible());
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME");
 }
 
 TEST_P(DeskTest, TheFoundListIsReadAPageAtATimeAsItScrolls) {

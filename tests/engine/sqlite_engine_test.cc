@@ -370,5 +370,72 @@ TEST(PasswordTest, EveryFormOfAPasswordIsMasked) {
               ::testing::HasSubstr("holds a NUL character"));
 }
 
+// The office's roles, each account logged in for real: what one may not do is refused with
+// the server's reason and changes nothing.
+TEST(PgRoles, ClerksKeepDocumentsReadersReadAndOnlyDesignersChangeTheArchive) {
+  KVT_REQUIRE_PG();
+  const std::string where = kvt::testing::FreshPgDatabase();
+  auto owner = PgEngine::Open(where);
+  owner->PutField({.archive = "Fatture", .name = "Cliente"});
+  owner->PutScript("Fatture", "-- v1");
+  auto values = kvt::Dictionary::Create();
+  values->Add("Cliente", "Acme");
+  const auto first = owner->SaveDocument("Fatture", values);
+  owner->SetUpRoles();
+  owner->SetUpRoles();  // again: the same grants
+  for (const char* login : {"anna", "bruno", "carla", "dario"}) {
+    kvtsqlite::Pg(where, std::string("DROP ROLE IF EXISTS ") + login + "; CREATE ROLE " + login +
+                             " LOGIN");
+  }
+  owner->GrantRole("anna", "kvt_reader");
+  owner->GrantRole("anna", "kvt_clerk");  // one role each: the reader's is taken away
+  owner->GrantRole("bruno", "kvt_reader");
+  owner->GrantRole("carla", "kvt_designer");
+  EXPECT_EQ(CaptureError([&] { owner->GrantRole("anna", "superuser"); }).Number(), 5u);
+  EXPECT_EQ(CaptureError([&] { owner->GrantRole("nessuno", "kvt_clerk"); }).Number(), 9u);
+  auto as = [&](const char* login) { return PgEngine::Open(where + " user=" + login, false); };
+  const std::uint32_t refused = kvt::kObjectErrorBase + kvtengine::kNoPermission;
+
+  auto clerk = as("anna");
+  EXPECT_EQ(clerk->AccountRights().documents, true);
+  EXPECT_EQ(clerk->AccountRights().design, false);
+  const auto second = clerk->SaveDocument("Fatture", values);
+  values->LetItem("Cliente", kvt::Variant("Beta"));
+  EXPECT_EQ(clerk->CorrectDocument(first, values, 1), 2);
+  EXPECT_EQ(owner->History(first)[1].saved_by, "anna");  // the clerk, not the function's owner
+  EXPECT_EQ(owner->CurrentVersion(second).saved_by, "anna");
+  clerk->AddCode("Fatture", "Tipo", "FAT", "Fattura");
+  EXPECT_EQ(clerk->DeleteDocument(second), 2);
+  EXPECT_EQ(clerk->RestoreDocument(second, 1), 3);
+  EXPECT_THAT(CaptureError([&] { clerk->PutScript("Fatture", "os.exit()"); }),
+              kvt::testing::ErrorIs(refused, "permission denied for table scripts"));
+  EXPECT_EQ(CaptureError([&] { clerk->PutField({.archive = "Fatture", .name = "Nuovo"}); }).Number(),
+            refused);
+  EXPECT_EQ(kvt::CStr(owner->GetScript("Fatture")), "-- v1");
+  EXPECT_EQ(owner->GetFormFields("Fatture"), std::vector<std::string>{"Cliente"});
+
+  auto reader = as("bruno");
+  EXPECT_EQ(reader->AccountRights().documents, false);
+  EXPECT_EQ(reader->AccountRights().codes, false);
+  EXPECT_EQ(reader->DocumentCount("Fatture"), 2);
+  EXPECT_EQ(reader->History(first).size(), 2u);
+  EXPECT_EQ(CaptureError([&] { reader->SaveDocument("Fatture", values); }).Number(), refused);
+  EXPECT_EQ(CaptureError([&] { reader->CorrectDocument(first, values, 2); }).Number(), refused);
+  EXPECT_EQ(CaptureError([&] { reader->DeleteDocument(first, 2); }).Number(), refused);
+  EXPECT_EQ(CaptureError([&] { reader->AddCode("Fatture", "Tipo", "NC", "Nota"); }).Number(),
+            refused);
+  EXPECT_EQ(owner->DocumentCount("Fatture"), 2);
+  EXPECT_EQ(owner->CurrentVersion(first).version, 2);
+
+  auto designer = as("carla");
+  EXPECT_EQ(designer->AccountRights().design, true);
+  designer->PutScript("Fatture", "-- v2");
+  designer->PutField({.archive = "Fatture", .name = "Importo"});
+  EXPECT_EQ(designer->CorrectDocument(first, values, 2), 3);
+  // An account without a role cannot even connect.
+  EXPECT_THAT(CaptureError([&] { as("dario"); }).Description(),
+              ::testing::HasSubstr("permission denied for database"));
+}
+
 }  // namespace
 }  // namespace kvtpg

@@ -158,6 +158,14 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// On (the default): a form build reads the archive in one go. Off: one query per question.
   void SetFormSnapshot(bool on);
 
+  /// What the account may change; the rest it may only read.
+  struct Rights {
+    bool documents = true;  // save, correct, delete and restore documents
+    bool codes = true;      // add and delete codes of a list
+    bool design = true;     // change definitions, layouts and scripts
+  };
+  /// The rights of the account this engine works as (a read-only file has none).
+  virtual Rights AccountRights() { return {}; }
   /// Where the engine's data is, for messages: a file name, or a connection without password.
   virtual std::string Where() const = 0;
   /// Why the engine cannot store `text` as it is (a NUL, bytes that are not UTF-8), or empty

@@ -20,6 +20,7 @@ class ForwardingEngine : public ArchiveEngine {
   std::shared_ptr<kvtfields::IDBConnection> Connection() override;
   kvt::Variant GetScript(const std::string& script_set) override;
   std::string Where() const override { return inner_->Where(); }
+  Rights AccountRights() override { return inner_->AccountRights(); }
   std::string WhyUnstorable(std::string_view text) const override {
     return inner_->WhyUnstorable(text);
   }

@@ -305,10 +305,12 @@ namespace {
 // when deleted, its last version), refuses a change that did not start from the version stored
 // (KV409) or a document never stored (KV404), keeps the replaced version and the values the
 // change replaces, then writes the new values only where they differ. Returns the new version.
+// It runs with its owner's rights: an account allowed to run it changes documents only through
+// it, so the history cannot be bypassed or rewritten; the author is still the session's user.
 constexpr const char* kChangeFunction = R"sql(
 CREATE OR REPLACE FUNCTION kvt_change_document(p_id integer, p_base integer, p_fields text[],
     p_values text[], p_keys text[], p_delete boolean, p_change text, p_at text)
-RETURNS integer LANGUAGE plpgsql AS $fn$
+RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $fn$
 DECLARE
   d documents%ROWTYPE;
   cur integer;

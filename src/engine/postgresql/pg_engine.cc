@@ -1,5 +1,7 @@
 #include "engine/postgresql/pg_engine.h"
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
 
 #include "runtime/class_builder.h"
@@ -292,6 +294,88 @@ std::vector<std::string> PgEngine::ListAllArchives() {
 std::vector<std::string> PgEngine::ListForms(const std::string& archive) {
   return Texts(db_->Query(
       "SELECT DISTINCT form FROM field_layouts WHERE archive = $1 ORDER BY form", {archive}));
+}
+
+kvtengine::ArchiveEngine::Rights PgEngine::AccountRights() {
+  const Result r = db_->Query(
+      "SELECT has_table_privilege('documents', 'INSERT') AND has_function_privilege("
+      "'kvt_change_document(integer, integer, text[], text[], text[], boolean, text, text)', "
+      "'EXECUTE'), has_table_privilege('code_lists', 'INSERT'), has_table_privilege("
+      "'field_definitions', 'INSERT') AND has_table_privilege('scripts', 'INSERT')");
+  return {r.Text(0, 0) == "t", r.Text(0, 1) == "t", r.Text(0, 2) == "t"};
+}
+
+namespace {
+
+constexpr const char* kRoles[] = {"kvt_designer", "kvt_clerk", "kvt_reader"};
+
+// Grants as a whole: whatever they were, the roles end up with these and PUBLIC with none.
+constexpr const char* kSetUpRoles = R"sql(
+DO $roles$
+DECLARE
+  s text := current_schema();
+  r text;
+BEGIN
+  FOREACH r IN ARRAY ARRAY['kvt_designer', 'kvt_clerk', 'kvt_reader'] LOOP
+    IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = r) THEN
+      EXECUTE format('CREATE ROLE %I NOLOGIN', r);
+    END IF;
+    EXECUTE format('REVOKE ALL ON ALL TABLES IN SCHEMA %I FROM %I', s, r);
+    EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM %I', s, r);
+  END LOOP;
+  EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());
+  EXECUTE format('GRANT CONNECT ON DATABASE %I TO kvt_designer, kvt_clerk, kvt_reader',
+                 current_database());
+  EXECUTE format('REVOKE ALL ON SCHEMA %I FROM PUBLIC', s);
+  EXECUTE format('GRANT USAGE ON SCHEMA %I TO kvt_designer, kvt_clerk, kvt_reader', s);
+  EXECUTE format('REVOKE ALL ON ALL TABLES IN SCHEMA %I FROM PUBLIC', s);
+  EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM PUBLIC', s);
+  EXECUTE format('REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %I FROM PUBLIC', s);
+  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I TO kvt_reader, kvt_clerk', s);
+  EXECUTE format('GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA %I TO '
+                 'kvt_designer', s);
+  EXECUTE format('GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA %I TO kvt_designer, kvt_clerk',
+                 s);
+  EXECUTE format('GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA %I TO kvt_designer, kvt_clerk', s);
+  -- A clerk's work: new documents, codes and learnt values. Corrections, deletions and
+  -- restores go through kvt_change_document, which keeps the history.
+  GRANT INSERT ON documents, document_values TO kvt_clerk;
+  GRANT INSERT, UPDATE, DELETE ON code_lists, "SYS_AUTOCOMPLETE" TO kvt_clerk;
+END
+$roles$
+)sql";
+
+}  // namespace
+
+void PgEngine::SetUpRoles() {
+  Transaction([&] { db_->Execute(kSetUpRoles); });
+}
+
+void PgEngine::GrantRole(const std::string& user, const std::string& role) {
+  if (std::find(std::begin(kRoles), std::end(kRoles), role) == std::end(kRoles)) {
+    throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
+                            "'" + kvt::Printable(role) +
+                                "' is no role of kvtfields (kvt_designer, kvt_clerk, kvt_reader)",
+                            kSource);
+  }
+  Transaction([&] {
+    const Result exists = db_->Query("SELECT 1 FROM pg_roles WHERE rolname = $1", {user});
+    if (exists.Rows() == 0) {
+      throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
+                              "the server has no account '" + kvt::Printable(user) + "'", kSource);
+    }
+    const std::string quoted = db_->Query("SELECT quote_ident($1)", {user}).Text(0, 0);
+    // One role each: the others this account holds directly are taken away.
+    const Result held = db_->Query(
+        "SELECT r.rolname FROM pg_auth_members m JOIN pg_roles r ON r.oid = m.roleid JOIN "
+        "pg_roles u ON u.oid = m.member WHERE u.rolname = $1 AND r.rolname IN ('kvt_designer', "
+        "'kvt_clerk', 'kvt_reader')",
+        {user});
+    for (int i = 0; i < held.Rows(); ++i) {
+      if (held.Text(i, 0) != role) db_->Execute("REVOKE " + held.Text(i, 0) + " FROM " + quoted);
+    }
+    db_->Execute("GRANT " + role + " TO " + quoted);
+  });
 }
 
 void PgEngine::Transaction(const std::function<void()>& work) {

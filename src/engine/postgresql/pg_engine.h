@@ -71,6 +71,15 @@ class PgEngine final : public kvtengine::ArchiveEngine {
 
   std::shared_ptr<kvtfields::IDBConnection> Connection() override { return connection_; }
   std::string Where() const override { return db_->Where(); }
+  Rights AccountRights() override;
+  /// The office's roles on this database, made or brought up to date in one transaction:
+  /// kvt_designer changes everything, kvt_clerk documents, their history, codes and learnt
+  /// values and reads the rest, kvt_reader reads; PUBLIC keeps nothing. The account needs
+  /// CREATEROLE and must own the tables.
+  void SetUpRoles();
+  /// Gives `user` (an existing login) one of the roles ("kvt_designer", "kvt_clerk",
+  /// "kvt_reader"), taking away the other two; another role name raises 5.
+  void GrantRole(const std::string& user, const std::string& role);
   void PutField(const kvtengine::FieldDefinition& field) override;
   void PutLayout(const kvtengine::FieldLayout& layout) override;
   void PutScript(const std::string& script_set, const std::string& source) override;

@@ -497,6 +497,11 @@ kvt::ObjectRef SqliteEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionI
   return dict;
 }
 
+kvtengine::ArchiveEngine::Rights SqliteEngine::AccountRights() {
+  const bool writable = sqlite3_db_readonly(Db().Handle(), "main") == 0;
+  return {writable, writable, writable};
+}
+
 kvtengine::VersionInfo SqliteEngine::CurrentVersion(std::int32_t id) {
   auto q = Db().Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1");
   q.Bind(1, std::int64_t{id});

@@ -98,6 +98,8 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   kvt::ObjectRef LoadDocument(std::int32_t id) override;
   kvt::ObjectRef LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) override;
   kvtengine::VersionInfo CurrentVersion(std::int32_t id) override;
+  /// A file the program may not write (its permissions, a read-only medium) allows no change.
+  Rights AccountRights() override;
   std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> DeletedDocuments(
       const std::string& archive) override;
   HistoryRows ReadHistory(std::int32_t id) override;
