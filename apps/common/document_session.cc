@@ -297,7 +297,7 @@ std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
     return text.empty() ? std::string("(vuoto)") : "\"" + text + "\"";
   };
   if (!deleted && !c.fields.empty()) {
-    out += "\nCampi cambiati (allora → ora):";
+    out += "\nCampi cambiati (quando l'hai aperto → ora):";
     for (const auto& f : c.fields) {
       std::string name = f.name;
       for (std::int32_t i = 1; i <= fields.Count(); ++i) {

@@ -49,7 +49,7 @@ HistoryDialog::HistoryDialog(QWidget* parent, std::int32_t id,
   auto* row = new QHBoxLayout();
   versions_ = new QListWidget(this);
   versions_->setAccessibleName("Versioni");
-  versions_->setMinimumWidth(360);
+  versions_->setMinimumWidth(400);
   values_ = new QTableWidget(0, 3, this);
   values_->setHorizontalHeaderLabels({"Campo", "Valore", "Prima"});
   values_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -82,7 +82,7 @@ HistoryDialog::HistoryDialog(QWidget* parent, std::int32_t id,
   connect(restore_button_, &QPushButton::clicked, this, [this, restore = std::move(restore)] {
     if (const std::int32_t v = SelectedVersion()) restore(v);
   });
-  resize(900, 480);
+  resize(960, 480);
   SetHistory(std::move(history));
 }
 

@@ -410,7 +410,9 @@ std::int32_t PgEngine::InsertDocument(
       "SELECT d.id, t.n, t.f, t.v::jsonb, t.k FROM d, unnest($3::text[], $4::text[], "
       "$5::text[]) WITH ORDINALITY AS t(f, v, k, n)) SELECT id FROM d",
       {archive, saved_at, arrays[0], arrays[1], arrays[2]});
-  return static_cast<std::int32_t>(r.Int(0, 0));
+  const auto id = static_cast<std::int32_t>(r.Int(0, 0));
+  Remember(id, archive);
+  return id;
 }
 
 std::int32_t PgEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
