@@ -47,7 +47,8 @@ kvtbench::PgServer& Server() {
 std::string FreshPg(const std::string& name) {
   const std::string server = Server().conninfo;
   PGconn* admin = PQconnectdb(server.c_str());
-  PQsetNoticeProcessor(admin, [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(
+      admin, [](void*, const char*) {}, nullptr);
   for (const std::string& sql : {"DROP DATABASE IF EXISTS " + name, "CREATE DATABASE " + name})
     PQclear(PQexec(admin, sql.c_str()));
   PQfinish(admin);
@@ -200,11 +201,13 @@ void BM_ConcurrentCorrections(benchmark::State& state) {
                 [](const Landed& a, const Landed& b) { return a.version < b.version; });
       const auto history = owner->History(id);
       if (history.size() != mine.size() + 1) {
-        lost += static_cast<std::int64_t>(history.size()) - static_cast<std::int64_t>(mine.size()) - 1;
+        lost +=
+            static_cast<std::int64_t>(history.size()) - static_cast<std::int64_t>(mine.size()) - 1;
         continue;
       }
       for (std::size_t i = 0; i < mine.size(); ++i) {
-        if (history[i + 1].version != mine[i].version || Held(history[i + 1].values) != mine[i].held)
+        if (history[i + 1].version != mine[i].version ||
+            Held(history[i + 1].values) != mine[i].held)
           ++lost;
       }
     }

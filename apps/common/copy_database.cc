@@ -119,8 +119,8 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
         const std::string where = "archive '" + a + "', document " + std::to_string(id);
         for (const auto& v : rows.versions) CheckText(to, v.saved_by, where + ": an author");
         for (const auto& c : rows.changes) {
-          const std::string field = where + ", version " + std::to_string(c.version) +
-                                    ", field '" + c.field + "'";
+          const std::string field =
+              where + ", version " + std::to_string(c.version) + ", field '" + c.field + "'";
           CheckText(to, c.field, field + ": the name");
           if (c.value.IsString()) CheckText(to, c.value.AsString(), field + ": the value");
         }

@@ -22,10 +22,10 @@ using Values = std::vector<std::pair<std::string, std::string>>;  // field name,
 std::vector<std::string> CheckValues(Workspace& w, const Values& values);
 
 struct EntryOutcome {
-  std::int32_t stored = 0;  // the new document's id; 0 when refused (or not stored)
-  bool accepted = false;    // every check passed (with `store` false nothing is stored)
-  bool bad_value = false;   // a control refused a value (a code not in its list)
-  bool conflict = false;    // the stored document changed since the version corrected
+  std::int32_t stored = 0;   // the new document's id; 0 when refused (or not stored)
+  bool accepted = false;     // every check passed (with `store` false nothing is stored)
+  bool bad_value = false;    // a control refused a value (a code not in its list)
+  bool conflict = false;     // the stored document changed since the version corrected
   std::int32_t version = 0;  // the version stored (1 for a new document)
   /// Why it was refused: the field ("" for the document) and the message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;

@@ -955,14 +955,13 @@ bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int3
     ForgetWalkOfAll();  // a deleted one is back among the archive's documents
     OpenStored(id);
     message_->setText(Q("Documento " + std::to_string(id) + ": ripristinata la versione " +
-                        std::to_string(version) + " (ora versione " + std::to_string(made) +
-                        ")"));
+                        std::to_string(version) + " (ora versione " + std::to_string(made) + ")"));
     if (history_ && history_->Id() == id) history_->SetHistory(work_->Engine().History(id));
     if (deleted_) deleted_->close();
     return true;
   } catch (const std::exception& e) {
-    ShowFailure("La versione " + std::to_string(version) + " del documento " +
-                    std::to_string(id) + " non è stata ripristinata.",
+    ShowFailure("La versione " + std::to_string(version) + " del documento " + std::to_string(id) +
+                    " non è stata ripristinata.",
                 e, "Riaprire la cronologia e riprovare.");
     return false;
   }

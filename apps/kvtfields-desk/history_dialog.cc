@@ -65,9 +65,10 @@ HistoryDialog::HistoryDialog(QWidget* parent, std::int32_t id,
   row->addLayout(left);
   row->addWidget(values_, 1);
   column->addLayout(row);
-  auto* note = new QLabel("In evidenza i campi cambiati da questa versione; «Prima» mostra il "
-                          "valore che avevano.",
-                          this);
+  auto* note = new QLabel(
+      "In evidenza i campi cambiati da questa versione; «Prima» mostra il "
+      "valore che avevano.",
+      this);
   note->setWordWrap(true);
   column->addWidget(note);
   auto* buttons = new QHBoxLayout();
@@ -122,19 +123,19 @@ void HistoryDialog::ShowVersion(int row) {
   // The newest version is what is stored; a deletion holds nothing to bring back.
   restore_button_->setEnabled(row != 0 && version.change != kvtengine::Change::kDelete);
   // A deletion shows what it took away.
-  const auto& shown = version.change == kvtengine::Change::kDelete && before ? *before
-                                                                             : version.values;
+  const auto& shown =
+      version.change == kvtengine::Change::kDelete && before ? *before : version.values;
   QFont bold = values_->font();
   bold.setBold(true);
   const QBrush marked(QColor(255, 236, 179));
   for (const auto& [field, value] : shown) {
     const int r = values_->rowCount();
     values_->insertRow(r);
-    const bool changed = std::find(version.changed.begin(), version.changed.end(), field) !=
-                         version.changed.end();
+    const bool changed =
+        std::find(version.changed.begin(), version.changed.end(), field) != version.changed.end();
     auto* name = new QTableWidgetItem(Q(caption_(field)));
-    auto* now = new QTableWidgetItem(
-        version.change == kvtengine::Change::kDelete ? QString() : Shown(&value));
+    auto* now = new QTableWidgetItem(version.change == kvtengine::Change::kDelete ? QString()
+                                                                                  : Shown(&value));
     auto* then = new QTableWidgetItem();
     if (changed && before) {
       // An empty value said as such: a blank cell would read as "not changed".

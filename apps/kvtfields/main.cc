@@ -200,8 +200,7 @@ int ShowDocument(const Options& o) {
   kvtengine::VersionInfo version;
   const auto values = engine->LoadDocumentAt(o.id, version);
   std::printf("documento %d, %s\n", o.id, VersionLine(version).c_str());
-  for (const auto& [field, v] :
-       std::dynamic_pointer_cast<kvt::Dictionary>(values)->Entries()) {
+  for (const auto& [field, v] : std::dynamic_pointer_cast<kvt::Dictionary>(values)->Entries()) {
     std::printf("%s=%s\n", kvt::Printable(field).c_str(), Value(v).c_str());
   }
   return 0;
@@ -751,8 +750,7 @@ int main(int argc, char** argv) {
   db(doc_delete);
   archive(doc_delete);
   doc_delete->add_option("--id", o.id, "the document's number")->required();
-  doc_delete->add_option("--version", o.version,
-                         "the version read (default: whichever is stored)");
+  doc_delete->add_option("--version", o.version, "the version read (default: whichever is stored)");
 
   auto* doc_show = documents->add_subcommand(
       "show", "Prints a stored document's version and its values, one FIELD=VALUE a line.");

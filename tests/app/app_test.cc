@@ -147,8 +147,7 @@ TEST_F(AppTest, CorrectionsAreVersionedAndTheHistoryShowsAndRestoresThem) {
       kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(1));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "ACME");
   // Another archive's number is no document of this one.
-  EXPECT_EQ(RunProgram("documents history --db " + db_ + " --archive Altro --id 1").exit_code,
-            2);
+  EXPECT_EQ(RunProgram("documents history --db " + db_ + " --archive Altro --id 1").exit_code, 2);
 }
 
 // A stored document in a PDF reads back as on the form: captions, a code with its description,
@@ -391,23 +390,23 @@ TEST_F(AppTest, RolesAreSetUpByCommandAndARefusalIsSaidInItalian) {
   r = RunProgram("documents delete --archive Fatture --id 1 --db " + as("lettore_cli"));
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di modificare i documenti."));
-  EXPECT_EQ(RunProgram("documents show --archive Fatture --id 1 --db " + as("lettore_cli"))
-                .exit_code,
-            0);
+  EXPECT_EQ(
+      RunProgram("documents show --archive Fatture --id 1 --db " + as("lettore_cli")).exit_code, 0);
   const std::string archive = dir_.File("fatture.kvtarchive");
   ASSERT_EQ(
       RunProgram("archive export --archive Fatture --db " + pg + " --out " + archive).exit_code, 0);
   r = RunProgram("archive import " + archive + " --replace --db " + as("impiegata_cli"));
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di modificare"));
-  EXPECT_EQ(RunProgram("enter --archive Fatture --form Inserimento --set NumeroDocumento=2028 --set "
-                       "DataDocumento=06/12/2026 --set TipoDocumento=NC --set Cliente=Beta --db " +
-                       as("impiegata_cli"))
+  EXPECT_EQ(
+      RunProgram("enter --archive Fatture --form Inserimento --set NumeroDocumento=2028 --set "
+                 "DataDocumento=06/12/2026 --set TipoDocumento=NC --set Cliente=Beta --db " +
+                 as("impiegata_cli"))
+          .exit_code,
+      0);
+  EXPECT_EQ(RunProgram("archive import " + archive + " --replace --db " + as("progettista_cli"))
                 .exit_code,
             0);
-  EXPECT_EQ(
-      RunProgram("archive import " + archive + " --replace --db " + as("progettista_cli")).exit_code,
-      0);
   EXPECT_EQ(kvtpg::PgEngine::Open(where, false)->DocumentCount("Fatture"), 2);
 }
 
@@ -434,9 +433,9 @@ TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
   auto histories = [&](const std::string& db) {
     std::string out = RunProgram("documents deleted --archive Fatture --db " + db).output;
     for (const char* id : {"1", "2"})
-      out += RunProgram("documents history --archive Fatture --id " + std::string(id) + " --db " +
-                        db)
-                 .output;
+      out +=
+          RunProgram("documents history --archive Fatture --id " + std::string(id) + " --db " + db)
+              .output;
     return out;
   };
   Result r = RunProgram("copy --from " + db_ + " --to " + pg);

@@ -10,13 +10,13 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
-#include <QPushButton>
-#include <QTableWidget>
 #include <QMenu>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QTableWidget>
 #include <QTest>
 
 #include "archives/sample_archive.h"
@@ -413,7 +413,8 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), first_quantity);
   EXPECT_EQ(window_->Session()->Version(), 5);
   EXPECT_EQ(history->Versions()->count(), 5);
-  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("ripristinata la versione 1"));
+  EXPECT_THAT(window_->StatusText().toStdString(),
+              ::testing::HasSubstr("ripristinata la versione 1"));
   history->close();
 
   // Deleted, then brought back from Documenti eliminati.

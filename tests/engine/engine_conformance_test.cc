@@ -1,8 +1,8 @@
 // What every database engine must do, run on each engine: SQLite on a file, PostgreSQL on a
 // new database of the test server. Then what several people at once need, on two real
 // connections to one PostgreSQL database.
-#include <atomic>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -505,9 +505,9 @@ TEST_P(EngineTest, AStaleChangeIsRefusedAndTheHistoryKeepsAndRestoresEveryVersio
   EXPECT_EQ(CaptureError([&] { engine_->RestoreDocument(id, 9); }).Number(), 9u);
   EXPECT_EQ(engine_->RestoreDocument(id, 2, 4), 5);
   EXPECT_EQ(Held(other->LoadDocument(id)), "Numero=7;Cliente=Verdi;Importo=10;");
-  EXPECT_EQ(engine_->SearchDocuments("Fatture", {{"Cliente", Criterion::Op::kEqual, "verdi", ""}},
-                                     0, 10),
-            std::vector<std::int32_t>{id});
+  EXPECT_EQ(
+      engine_->SearchDocuments("Fatture", {{"Cliente", Criterion::Op::kEqual, "verdi", ""}}, 0, 10),
+      std::vector<std::int32_t>{id});
   EXPECT_TRUE(engine_->DeletedDocuments("Fatture").empty());
   EXPECT_EQ(engine_->History(id).back().change, Change::kRestore);
   EXPECT_EQ(engine_->History(id)[3].values.size(), 0u);

@@ -384,8 +384,8 @@ TEST(PgRoles, ClerksKeepDocumentsReadersReadAndOnlyDesignersChangeTheArchive) {
   owner->SetUpRoles();
   owner->SetUpRoles();  // again: the same grants
   for (const char* login : {"anna", "bruno", "carla", "dario"}) {
-    kvtsqlite::Pg(where, std::string("DROP ROLE IF EXISTS ") + login + "; CREATE ROLE " + login +
-                             " LOGIN");
+    kvtsqlite::Pg(
+        where, std::string("DROP ROLE IF EXISTS ") + login + "; CREATE ROLE " + login + " LOGIN");
   }
   owner->GrantRole("anna", "kvt_reader");
   owner->GrantRole("anna", "kvt_clerk");  // one role each: the reader's is taken away
@@ -409,8 +409,9 @@ TEST(PgRoles, ClerksKeepDocumentsReadersReadAndOnlyDesignersChangeTheArchive) {
   EXPECT_EQ(clerk->RestoreDocument(second, 1), 3);
   EXPECT_THAT(CaptureError([&] { clerk->PutScript("Fatture", "os.exit()"); }),
               kvt::testing::ErrorIs(refused, "permission denied for table scripts"));
-  EXPECT_EQ(CaptureError([&] { clerk->PutField({.archive = "Fatture", .name = "Nuovo"}); }).Number(),
-            refused);
+  EXPECT_EQ(
+      CaptureError([&] { clerk->PutField({.archive = "Fatture", .name = "Nuovo"}); }).Number(),
+      refused);
   EXPECT_EQ(kvt::CStr(owner->GetScript("Fatture")), "-- v1");
   EXPECT_EQ(owner->GetFormFields("Fatture"), std::vector<std::string>{"Cliente"});
 

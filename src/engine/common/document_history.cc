@@ -45,8 +45,8 @@ void GoBack(Values& state, const std::vector<const ArchiveEngine::HistoryRows::C
   }
   for (const auto* c : changes) {  // in position order
     if (!c->present) continue;
-    const auto at = std::min<std::size_t>(static_cast<std::size_t>(std::max(c->position, 1) - 1),
-                                           state.size());
+    const auto at =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(c->position, 1) - 1), state.size());
     state.insert(state.begin() + static_cast<std::ptrdiff_t>(at), {c->field, c->value});
   }
 }
@@ -82,8 +82,7 @@ const char* ChangeName(Change change) {
 }
 
 Change ChangeNamed(std::string_view name) {
-  for (const Change c :
-       {Change::kCorrect, Change::kOverwrite, Change::kDelete, Change::kRestore}) {
+  for (const Change c : {Change::kCorrect, Change::kOverwrite, Change::kDelete, Change::kRestore}) {
     if (name == ChangeName(c)) return c;
   }
   return Change::kSave;
@@ -184,10 +183,9 @@ std::int32_t ArchiveEngine::RestoreDocument(std::int32_t id, std::int32_t versio
   const auto it = std::find_if(history.begin(), history.end(),
                                [&](const DocumentVersion& v) { return v.version == version; });
   if (it == history.end()) {
-    throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                            "document " + std::to_string(id) + " has no version " +
-                                std::to_string(version),
-                            Source());
+    throw kvt::RuntimeError(
+        kvt::ErrorCode::kSubscriptOutOfRange,
+        "document " + std::to_string(id) + " has no version " + std::to_string(version), Source());
   }
   if (it->change == Change::kDelete) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,

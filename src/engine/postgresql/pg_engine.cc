@@ -433,8 +433,8 @@ std::int32_t PgEngine::DocumentCount(const std::string& archive) {
 namespace {
 
 [[noreturn]] void NoDocument(std::int32_t id) {
-  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                          "no document " + std::to_string(id), kSource);
+  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "no document " + std::to_string(id),
+                          kSource);
 }
 
 // Columns version, saved_at, saved_by, change of a row from `first` on.
@@ -484,9 +484,9 @@ kvt::ObjectRef PgEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo&
 }
 
 kvtengine::VersionInfo PgEngine::CurrentVersion(std::int32_t id) {
-  const Result r = db_->Query(
-      "SELECT version, saved_at, saved_by, change FROM documents WHERE id = $1",
-      {std::to_string(id)});
+  const Result r =
+      db_->Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = $1",
+                 {std::to_string(id)});
   if (r.Rows() == 0) NoDocument(id);
   return VersionAt(r, 0, 0);
 }
@@ -530,8 +530,8 @@ kvtengine::ArchiveEngine::HistoryRows PgEngine::ReadHistory(std::int32_t id) {
         break;
       default:
         out.changes.push_back({static_cast<std::int32_t>(r.Int(i, 1)),
-                               static_cast<std::int32_t>(r.Int(i, 5)), r.Text(i, 6),
-                               r.Value(i, 7), r.Text(i, 8) == "t"});
+                               static_cast<std::int32_t>(r.Int(i, 5)), r.Text(i, 6), r.Value(i, 7),
+                               r.Text(i, 8) == "t"});
     }
   }
   return out;
@@ -605,8 +605,8 @@ std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
 
 namespace {
 
-// Rows of (id, saved_at, field, value, version) in id order: each document to `each` as its rows end;
-// the one still being read stays in `doc` (its rows may go on in the next batch).
+// Rows of (id, saved_at, field, value, version) in id order: each document to `each` as its rows
+// end; the one still being read stays in `doc` (its rows may go on in the next batch).
 void GatherDocuments(const Result& r, std::optional<kvtengine::StoredDocument>& doc,
                      const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   for (int i = 0; i < r.Rows(); ++i) {

@@ -462,8 +462,8 @@ std::int32_t SqliteEngine::DocumentCount(const std::string& archive) {
 namespace {
 
 [[noreturn]] void NoDocument(std::int32_t id) {
-  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange,
-                          "no document " + std::to_string(id), kSource);
+  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "no document " + std::to_string(id),
+                          kSource);
 }
 
 // Columns version, saved_at, saved_by, change from `first` on.
@@ -544,9 +544,8 @@ kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id)
     changes.Bind(1, std::int64_t{id});
     while (changes.Step()) {
       out.changes.push_back({static_cast<std::int32_t>(changes.ColumnInt(0)),
-                             static_cast<std::int32_t>(changes.ColumnInt(1)),
-                             changes.ColumnText(2), changes.Column(3),
-                             changes.ColumnInt(4) != 0});
+                             static_cast<std::int32_t>(changes.ColumnInt(1)), changes.ColumnText(2),
+                             changes.Column(3), changes.ColumnInt(4) != 0});
     }
   });
   return out;
@@ -757,7 +756,8 @@ std::int32_t SqliteEngine::WriteChange(
 
 namespace {
 
-// Rows of (id, saved_at, field, value, version) in id order, one document to `each` as its rows end.
+// Rows of (id, saved_at, field, value, version) in id order, one document to `each` as its rows
+// end.
 void GatherDocuments(Statement& q,
                      const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   std::optional<kvtengine::StoredDocument> doc;  // the one being read
