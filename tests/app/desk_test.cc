@@ -74,6 +74,20 @@ class DeskTest : public ::testing::TestWithParam<bool> {
     QTest::keyClick(target ? target : window_.get(), key, modifiers);
     QApplication::processEvents();
   }
+  // Number, date, type and customer typed from the first field, then Ctrl+S.
+  void TypeFirstInvoiceAndSave() {
+    auto& p = Person();
+    p.Type("1026");
+    p.Tab();
+    p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+    p.Tab();
+    p.Choose("FAT");
+    p.Tab();
+    p.Tab();
+    p.Type("acme");
+    p.Tab();
+    Press(Qt::Key_S, Qt::ControlModifier);
+  }
   kvt::Variant Stored(std::int32_t id, const std::string& field) {
     auto engine = kvtapp::OpenEngine(db_, false);
     return std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(id))->Item(field);
@@ -122,18 +136,8 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   }
   ASSERT_GT(combo->count(), 0);
   EXPECT_GE(combo->view()->minimumWidth(), widest);
-  auto& p = Person();
-  EXPECT_EQ(p.Focused(), "NumeroDocumento");
-  p.Type("1026");
-  p.Tab();
-  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
-  p.Tab();
-  p.Choose("FAT");
-  p.Tab();
-  p.Tab();
-  p.Type("acme");
-  p.Tab();
-  Press(Qt::Key_S, Qt::ControlModifier);
+  EXPECT_EQ(Person().Focused(), "NumeroDocumento");
+  TypeFirstInvoiceAndSave();
   EXPECT_TRUE(desktop_->Recorded().empty());
 
   // The next document keeps the retained fields; without its number the save is refused,
@@ -328,17 +332,7 @@ INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
 
 TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItBack) {
-  auto& p = Person();
-  p.Type("1026");
-  p.Tab();
-  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
-  p.Tab();
-  p.Choose("FAT");
-  p.Tab();
-  p.Tab();
-  p.Type("acme");
-  p.Tab();
-  Press(Qt::Key_S, Qt::ControlModifier);
+  TypeFirstInvoiceAndSave();
   ASSERT_EQ(window_->Correcting(), 1);
   const std::string first_quantity = kvt::CStr(Stored(1, "Quantita"));
   auto value = [&](const char* field) {

@@ -551,6 +551,33 @@ kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id)
   return out;
 }
 
+void SqliteEngine::PutVersion(std::int32_t id, const std::string& archive,
+                              const kvtengine::VersionInfo& v) {
+  Db().Query(
+          "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change) "
+          "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+      .Bind(1, std::int64_t{id})
+      .Bind(2, std::int64_t{v.version})
+      .Bind(3, archive)
+      .Bind(4, v.saved_at)
+      .Bind(5, v.saved_by)
+      .Bind(6, std::string(kvtengine::ChangeName(v.change)))
+      .Run();
+}
+
+void SqliteEngine::PutChange(std::int32_t id, const HistoryRows::Changed& c) {
+  Db().Query(
+          "INSERT INTO document_changes (document, version, position, field, value, present) "
+          "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
+      .Bind(1, std::int64_t{id})
+      .Bind(2, std::int64_t{c.version})
+      .Bind(3, std::int64_t{c.position})
+      .Bind(4, c.field)
+      .Bind(5, c.value)
+      .Bind(6, std::int64_t{c.present ? 1 : 0})
+      .Run();
+}
+
 void SqliteEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
   if (rows.versions.empty()) return;
   const std::int64_t key = id;
@@ -566,31 +593,8 @@ void SqliteEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
     const bool deleted = newest.change == kvtengine::Change::kDelete;
     // A live document's newest version is its row in `documents`; a deleted one has none.
     const std::size_t kept = rows.versions.size() - (deleted ? 0 : 1);
-    for (std::size_t i = 0; i < kept; ++i) {
-      const auto& v = rows.versions[i];
-      Db().Query(
-              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
-              "change) VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-          .Bind(1, key)
-          .Bind(2, std::int64_t{v.version})
-          .Bind(3, archive)
-          .Bind(4, v.saved_at)
-          .Bind(5, v.saved_by)
-          .Bind(6, std::string(kvtengine::ChangeName(v.change)))
-          .Run();
-    }
-    for (const auto& c : rows.changes) {
-      Db().Query(
-              "INSERT INTO document_changes (document, version, position, field, value, present) "
-              "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-          .Bind(1, key)
-          .Bind(2, std::int64_t{c.version})
-          .Bind(3, std::int64_t{c.position})
-          .Bind(4, c.field)
-          .Bind(5, c.value)
-          .Bind(6, std::int64_t{c.present ? 1 : 0})
-          .Run();
-    }
+    for (std::size_t i = 0; i < kept; ++i) PutVersion(id, archive, rows.versions[i]);
+    for (const auto& c : rows.changes) PutChange(id, c);
     if (deleted) {
       Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
       Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
@@ -653,16 +657,7 @@ std::int32_t SqliteEngine::WriteChange(
           Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
       q.Bind(1, key);
       while (q.Step()) old.emplace_back(q.ColumnText(0), q.Column(1));
-      Db().Query(
-              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
-              "change) VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-          .Bind(1, key)
-          .Bind(2, std::int64_t{cur.version})
-          .Bind(3, archive)
-          .Bind(4, cur.saved_at)
-          .Bind(5, cur.saved_by)
-          .Bind(6, std::string(kvtengine::ChangeName(cur.change)))
-          .Run();
+      PutVersion(id, archive, cur);
     }
     static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
     const auto& now = values ? *values : kNone;
@@ -673,16 +668,7 @@ std::int32_t SqliteEngine::WriteChange(
     };
     auto record = [&](std::size_t position, const std::string& field, const kvt::Variant& value,
                       bool present) {
-      Db().Query(
-              "INSERT INTO document_changes (document, version, position, field, value, present) "
-              "VALUES (?1, ?2, ?3, ?4, ?5, ?6)")
-          .Bind(1, key)
-          .Bind(2, std::int64_t{cur.version})
-          .Bind(3, static_cast<std::int64_t>(position + 1))
-          .Bind(4, field)
-          .Bind(5, value)
-          .Bind(6, std::int64_t{present ? 1 : 0})
-          .Run();
+      PutChange(id, {cur.version, static_cast<std::int32_t>(position + 1), field, value, present});
     };
     // The values this version held that the next one changes; then the next one written where
     // it differs.
@@ -716,15 +702,7 @@ std::int32_t SqliteEngine::WriteChange(
     if (!values) {
       Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
       Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
-      Db().Query(
-              "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
-              "change) VALUES (?1, ?2, ?3, ?4, ?5, 'delete')")
-          .Bind(1, key)
-          .Bind(2, std::int64_t{made})
-          .Bind(3, archive)
-          .Bind(4, at)
-          .Bind(5, user_)
-          .Run();
+      PutVersion(id, archive, {made, at, user_, kvtengine::Change::kDelete});
       return;
     }
     if (deleted) {

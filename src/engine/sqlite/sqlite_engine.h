@@ -151,6 +151,9 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   // Stores a document's values with their search keys.
   void InsertValues(std::int32_t id, const std::string& archive,
                     const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // A row of the history: a version replaced, a value a change replaced.
+  void PutVersion(std::int32_t id, const std::string& archive, const kvtengine::VersionInfo& v);
+  void PutChange(std::int32_t id, const HistoryRows::Changed& c);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::shared_ptr<Database> db_;
