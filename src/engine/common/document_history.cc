@@ -123,11 +123,11 @@ Conflict ArchiveEngine::ConflictSince(std::int32_t id, std::int32_t base) {
     const kvt::Variant other = value_in(now, field);
     if (!SameStoredValue(v, other)) out.fields.push_back({field, v, other});
   }
-  for (const auto& [field, v] : now) {
+  for (const auto& entry : now) {
     const bool known = std::any_of(then->values.begin(), then->values.end(),
-                                   [&](const auto& entry) { return entry.first == field; });
-    if (!known && !SameStoredValue(v, kvt::Variant::Null()))
-      out.fields.push_back({field, kvt::Variant::Null(), v});
+                                   [&](const auto& was) { return was.first == entry.first; });
+    if (!known && !SameStoredValue(entry.second, kvt::Variant::Null()))
+      out.fields.push_back({entry.first, kvt::Variant::Null(), entry.second});
   }
   return out;
 }
