@@ -809,6 +809,7 @@ bool DeskWindow::Save() {
     }
     ShowOutcome(outcome);
     RefreshTitle();
+    if (outcome.Stored()) RefreshHistory(outcome.id);
     return outcome.Stored() || outcome.result == kvtapp::SaveOutcome::Result::kUnchanged;
   } catch (const std::exception& e) {
     ShowFailure("Il documento non è stato salvato; il modulo è rimasto com'era.", e,
@@ -901,6 +902,7 @@ bool DeskWindow::DeleteDocument() {
     MarkRequired();
     RefreshTitle();
     message_->setText(Q("Documento " + std::to_string(id) + " eliminato"));
+    RefreshHistory(id);
     return true;
   } catch (const std::exception& e) {
     ShowFailure("Il documento " + std::to_string(id) + " non è stato eliminato.", e, "Riprovare.");
@@ -956,7 +958,7 @@ bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int3
     OpenStored(id);
     message_->setText(Q("Documento " + std::to_string(id) + ": ripristinata la versione " +
                         std::to_string(version) + " (ora versione " + std::to_string(made) + ")"));
-    if (history_ && history_->Id() == id) history_->SetHistory(work_->Engine().History(id));
+    RefreshHistory(id);
     if (deleted_) deleted_->close();
     return true;
   } catch (const std::exception& e) {
@@ -964,6 +966,16 @@ bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int3
                     " non è stata ripristinata.",
                 e, "Riaprire la cronologia e riprovare.");
     return false;
+  }
+}
+
+void DeskWindow::RefreshHistory(std::int32_t id) {
+  // An open history of the document shows its newest version too.
+  if (!history_ || history_->Id() != id) return;
+  try {
+    history_->SetHistory(work_->Engine().History(id));
+  } catch (const std::exception&) {
+    history_->close();  // read again when asked for
   }
 }
 

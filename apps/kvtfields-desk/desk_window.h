@@ -138,6 +138,7 @@ class DeskWindow final : public QMainWindow {
   // A save refused because someone else changed the document: asks whether to keep mine (the
   // outcome of storing it), see theirs, or stay; false when nothing was stored.
   bool SettleConflict(kvtapp::SaveOutcome& outcome);
+  void RefreshHistory(std::int32_t id);
   void Open(const std::string& db);
   void ShowForm();
   void ReleaseForm();

@@ -140,7 +140,11 @@ void HistoryDialog::ShowVersion(int row) {
     if (changed && before) {
       // An empty value said as such: a blank cell would read as "not changed".
       const QString was = Shown(ValueIn(*before, field));
-      then->setText(was.isEmpty() ? "(vuoto)" : was);
+      if (history_[at - 1].change == kvtengine::Change::kDelete) {
+        then->setText("(eliminato)");
+      } else {
+        then->setText(was.isEmpty() ? "(vuoto)" : was);
+      }
     }
     for (auto* item : {name, now, then}) {
       if (changed) {

@@ -409,12 +409,15 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   EXPECT_EQ(history->Versions()->count(), 5);
   EXPECT_THAT(window_->StatusText().toStdString(),
               ::testing::HasSubstr("ripristinata la versione 1"));
-  history->close();
 
-  // Deleted, then brought back from Documenti eliminati.
+  // Deleted, then brought back from Documenti eliminati; the open history follows.
   desktop_->answers.push_back(kvt::kMsgBoxAnswerOk);
   ASSERT_TRUE(window_->DeleteDocument());
   EXPECT_EQ(window_->Correcting(), 0);
+  ASSERT_EQ(history->Versions()->count(), 6);
+  EXPECT_THAT(history->Versions()->item(0)->text().toStdString(),
+              ::testing::StartsWith("6 · eliminato da "));
+  history->close();
   window_->ShowDeleted();
   ASSERT_NE(window_->Deleted(), nullptr);
   ASSERT_EQ(window_->Deleted()->Table()->rowCount(), 1);
