@@ -1,5 +1,6 @@
 #include "common/document_session.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -122,8 +123,12 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures()
     const std::string name = field->Name();
     const std::string shown = "Il campo \"" + Caption(*field) + "\"";
     const kvt::ObjectRef control = field->LinkedControl();
-    const bool multi_line = kind == kvtfields::kTextBox && control &&
-                            kvt::CBool(kvt::GetProperty(control, "MultiLine"));
+    // A stored value left as it was keeps its line ends: a note typed with lines on the entry
+    // form stays correctable on a form that shows it on one line.
+    const bool as_stored =
+        id_ != 0 && std::find(saved_.begin(), saved_.end(), std::pair(name, text)) != saved_.end();
+    const bool multi_line = as_stored || (kind == kvtfields::kTextBox && control &&
+                                          kvt::CBool(kvt::GetProperty(control, "MultiLine")));
     // Line ends only where the box has lines; no other control character anywhere.
     bool refused = false;
     for (std::size_t at = 0; at < text.size() && !refused;) {

@@ -221,6 +221,32 @@ TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   EXPECT_FALSE(session.Delete());  // a new document is not stored: nothing to delete
 }
 
+// A note typed with lines on the entry form is corrected on the review form, which shows it on
+// one line: the stored lines are kept; a line end typed there is still refused.
+TEST_F(SessionTest, AStoredNoteWithLinesStaysCorrectableOnAOneLineForm) {
+  auto values = kvt::Dictionary::Create();
+  values->Add("NumeroDocumento", "1026");
+  values->Add("DataDocumento", "06/12/2026");
+  values->Add("TipoDocumento", "FAT");
+  values->Add("Cliente", "ACME");
+  values->Add("Note", "riga uno\r\nriga due");
+  const auto id = engine_->SaveDocument(sample::kArchive, values);
+  auto w = Open("");
+  DocumentSession session(*w);
+  session.Open(id, sample::kReviewForm);
+  auto& p = w->Person();
+  ASSERT_TRUE(p.Focus("Cliente"));
+  p.Clear();
+  p.Type("acme srl");
+  const SaveOutcome out = session.Save();
+  ASSERT_TRUE(out.Stored()) << out.Message();
+  auto stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(id));
+  EXPECT_EQ(kvt::CStr(stored->Item("Note")), "riga uno\r\nriga due");
+  EXPECT_EQ(kvt::CStr(stored->Item("Cliente")), "ACME SRL");
+  w->Fields().Item(kvt::Variant("Note"))->LetValue(kvt::Variant("una\rdue"));  // a script's
+  EXPECT_THAT(session.Save().Message(), ::testing::HasSubstr("carattere di controllo (U+000D)"));
+}
+
 // The navigator walks an archive of thousands a page of ids at a time and still knows where
 // every document is; a walk with criteria holds only the documents meeting them.
 TEST_F(SessionTest, AWalkFindsEveryDocumentByPositionAndPositionByDocument) {

@@ -175,6 +175,31 @@ keys Return
 expect_title "^Documento 1 - Fatture" "the document found by its number"
 [ "$(count)" = 2 ] || fail "finding and walking changed the documents: $(stored)"
 
+# Another clerk corrects document 1 meanwhile: this clerk's save is refused and says so;
+# Annulla stores nothing, No shows the other clerk's values, Ctrl+H shows the history.
+"$cli" documents correct --db "$db" --archive Fatture --form Inserimento --id 1 --version 2 \
+  --set 'Cliente=verdi srl' >/dev/null || fail "the other clerk's correction"
+keys End
+type_text "0"
+keys ctrl+s
+expect_title "$box" "the other clerk's change is told"
+keys Escape
+expect_title "^\\* Documento 1 - Fatture" "Annulla stays on the form, unsaved"
+grep -qF '1026;06/12/2026;FAT;;VERDI SRL' <<<"$(stored)" || fail "overwritten: $(stored)"
+keys ctrl+s
+expect_title "$box" "told again"
+sleep 0.5  # the box gives its first button the focus once shown
+keys Tab Return  # No: their values
+expect_title "^Documento 1 - Fatture" "the form shows the stored document"
+grep -qF '1026;06/12/2026;FAT;;VERDI SRL' <<<"$(stored)" || fail "overwritten: $(stored)"
+history=$("$cli" documents history --db "$db" --archive Fatture --id 1)
+grep -qF 'versione 3, corretto da' <<<"$history" || fail "history: $history"
+keys ctrl+h
+expect_title "^Cronologia del documento 1" "the history window"
+keys alt+c
+expect_title "^Documento 1 - Fatture" "back on the form"
+[ "$(count)" = 2 ] || fail "the conflict changed the documents: $(stored)"
+
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
 keys ctrl+q
