@@ -55,6 +55,8 @@ constexpr const char* kSqliteTo5 =
     "CREATE TABLE document_versions (document INTEGER NOT NULL, version INTEGER NOT NULL, "
     "archive TEXT NOT NULL, saved_at TEXT NOT NULL, saved_by TEXT NOT NULL, change TEXT NOT NULL, "
     "PRIMARY KEY (document, version)) WITHOUT ROWID;"
+    "CREATE INDEX document_versions_deleted ON document_versions (archive, document) WHERE "
+    "change = 'delete';"
     "CREATE TABLE document_changes (document INTEGER NOT NULL, version INTEGER NOT NULL, position "
     "INTEGER NOT NULL, field TEXT NOT NULL, value, present INTEGER NOT NULL, PRIMARY KEY "
     "(document, version, field)) WITHOUT ROWID;";
@@ -66,6 +68,8 @@ constexpr const char* kPgTo5 =
     "CREATE TABLE document_versions (document integer NOT NULL, version integer NOT NULL, "
     "archive text COLLATE \"C\" NOT NULL, saved_at text NOT NULL, saved_by text NOT NULL, change "
     "text NOT NULL, PRIMARY KEY (document, version));"
+    "CREATE INDEX document_versions_deleted ON document_versions (archive, document) WHERE "
+    "change = 'delete';"
     "CREATE TABLE document_changes (document integer NOT NULL, version integer NOT NULL, position "
     "integer NOT NULL, field text COLLATE \"C\" NOT NULL, value jsonb, present boolean NOT NULL, "
     "PRIMARY KEY (document, version, field));";

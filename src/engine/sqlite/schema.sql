@@ -107,6 +107,8 @@ CREATE TABLE document_versions (
   change           TEXT NOT NULL,
   PRIMARY KEY (document, version)
 ) WITHOUT ROWID;
+-- An archive's deleted documents, found without reading every version.
+CREATE INDEX document_versions_deleted ON document_versions (archive, document) WHERE change = 'delete';
 -- The values a version held that the next version changed (`present` 0: the field had no
 -- value): going back from the newest version through these gives every older one.
 CREATE TABLE document_changes (

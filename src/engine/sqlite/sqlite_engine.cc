@@ -525,29 +525,31 @@ std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> SqliteEngine::Delet
 }
 
 kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id) {
+  // One statement, so one snapshot of the file (and no write lock: a read-only file has a
+  // history too): versions, the newest values and the changes, told apart by the first column.
+  auto q = Db().Query(
+      "SELECT 0, version, saved_at, saved_by, change, 0, NULL, NULL, 0 FROM document_versions "
+      "WHERE document = ?1 UNION ALL SELECT 0, version, saved_at, saved_by, change, 0, NULL, "
+      "NULL, 0 FROM documents WHERE id = ?1 UNION ALL SELECT 1, 0, NULL, NULL, NULL, rowid, "
+      "field, value, 1 FROM document_values WHERE document = ?1 UNION ALL SELECT 2, version, "
+      "NULL, NULL, NULL, position, field, value, present FROM document_changes WHERE document = "
+      "?1 ORDER BY 1, 2, 6");
+  q.Bind(1, std::int64_t{id});
   HistoryRows out;
-  // Read inside one transaction, so that no change lands between the three reads.
-  Transaction([&] {
-    auto versions = Db().Query(
-        "SELECT version, saved_at, saved_by, change FROM document_versions WHERE document = ?1 "
-        "UNION ALL SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1 "
-        "ORDER BY 1");
-    versions.Bind(1, std::int64_t{id});
-    while (versions.Step()) out.versions.push_back(VersionAt(versions, 0));
-    auto current =
-        Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
-    current.Bind(1, std::int64_t{id});
-    while (current.Step()) out.current.emplace_back(current.ColumnText(0), current.Column(1));
-    auto changes = Db().Query(
-        "SELECT version, position, field, value, present FROM document_changes WHERE document = "
-        "?1 ORDER BY version, position");
-    changes.Bind(1, std::int64_t{id});
-    while (changes.Step()) {
-      out.changes.push_back({static_cast<std::int32_t>(changes.ColumnInt(0)),
-                             static_cast<std::int32_t>(changes.ColumnInt(1)), changes.ColumnText(2),
-                             changes.Column(3), changes.ColumnInt(4) != 0});
+  while (q.Step()) {
+    switch (q.ColumnInt(0)) {
+      case 0:
+        out.versions.push_back(VersionAt(q, 1));
+        break;
+      case 1:
+        out.current.emplace_back(q.ColumnText(6), q.Column(7));
+        break;
+      default:
+        out.changes.push_back({static_cast<std::int32_t>(q.ColumnInt(1)),
+                               static_cast<std::int32_t>(q.ColumnInt(5)), q.ColumnText(6),
+                               q.Column(7), q.ColumnInt(8) != 0});
     }
-  });
+  }
   return out;
 }
 
