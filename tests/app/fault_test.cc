@@ -53,9 +53,14 @@ std::string Everything(kvtengine::ArchiveEngine& e) {
   for (const auto& a : e.ListAllArchives()) {
     if (e.HasArchive(a)) out += kvtarchive::ExportArchive(e, a);
     for (const auto& d : e.ListDocuments(a)) {
-      out += "doc " + std::to_string(d.id) + ":";
+      out += "doc " + std::to_string(d.id) + " versions " + std::to_string(e.History(d.id).size()) +
+             ":";
       for (const auto& [f, v] : d.values) out += " " + f + "=" + kvt::JoinText(v);
       out += "\n";
+    }
+    for (const auto& [id, deletion] : e.DeletedDocuments(a)) {
+      out += "deleted " + std::to_string(id) + " at version " + std::to_string(deletion.version) +
+             "\n";
     }
   }
   for (const auto& [set, source] : e.ListScripts()) out += "script " + set + "\n" + source;
@@ -129,6 +134,18 @@ TEST_F(FaultTest, ACopyFailingAnywhereLeavesTheTargetEmpty) {
   const std::string target = dir_.File("vuoto.kvtdb");
   kvtsqlite::SqliteEngine::Open(target);
   auto from = kvtsqlite::SqliteEngine::Open(db_);
+  // Histories go along too: a correction, and a document deleted.
+  auto fixed = kvt::Dictionary::Create();
+  fixed->Add("NumeroDocumento", kvt::Variant("1003"));
+  from->CorrectDocument(1, fixed, 1);
+  from->DeleteDocument(2, 1);
+  {
+    const std::string whole = dir_.File("intera.kvtdb");
+    auto to = kvtsqlite::SqliteEngine::Open(whole);
+    CopyDatabase(*from, *to);
+    EXPECT_EQ(Everything(*to), Everything(*from));
+    EXPECT_THAT(Everything(*to), ::testing::HasSubstr("deleted 2 at version 2"));
+  }
   EveryCallFails(
       target, [&](kvtengine::ArchiveEngine& to) { CopyDatabase(*from, to); },
       [&](kvtengine::ArchiveEngine& e, int n, const std::string& call) {
