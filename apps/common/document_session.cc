@@ -1,6 +1,5 @@
 #include "common/document_session.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +38,10 @@ bool Empty(const kvt::Variant& v) {
 std::string Caption(kvtfields::FieldType& field) {
   const std::string label = field.Label();
   return label.empty() ? field.Name() : label;
+}
+
+std::string CaptionOf(kvtfields::FieldsCollection& fields, const std::string& name) {
+  return fields.Index(name) != 0 ? Caption(*fields.Item(kvt::Variant(name))) : name;
 }
 
 std::string LocalTime(const std::string& utc) {
@@ -123,17 +126,22 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures()
     const std::string name = field->Name();
     const std::string shown = "Il campo \"" + Caption(*field) + "\"";
     const kvt::ObjectRef control = field->LinkedControl();
+    const bool multi_line = kind == kvtfields::kTextBox && control &&
+                            kvt::CBool(kvt::GetProperty(control, "MultiLine"));
     // A stored value left as it was keeps its line ends: a note typed with lines on the entry
-    // form stays correctable on a form that shows it on one line.
-    const bool as_stored =
-        id_ != 0 && std::find(saved_.begin(), saved_.end(), std::pair(name, text)) != saved_.end();
-    const bool multi_line = as_stored || (kind == kvtfields::kTextBox && control &&
-                                          kvt::CBool(kvt::GetProperty(control, "MultiLine")));
+    // form stays correctable on a form that shows it on one line. (The snapshot is in form
+    // order, one entry a field.)
+    auto as_stored = [&] {
+      const auto at = static_cast<std::size_t>(i - 1);
+      return id_ != 0 && at < saved_.size() && saved_[at].first == name &&
+             saved_[at].second == text;
+    };
     // Line ends only where the box has lines; no other control character anywhere.
     bool refused = false;
     for (std::size_t at = 0; at < text.size() && !refused;) {
       const char32_t c = kvt::NextCodePoint(text, at);
-      if (kvt::IsControlCharacter(c) && !(multi_line && (c == U'\r' || c == U'\n'))) {
+      const bool line_end = c == U'\r' || c == U'\n';
+      if (kvt::IsControlCharacter(c) && !(line_end && (multi_line || as_stored()))) {
         out.emplace_back(name,
                          shown + " contiene un carattere di controllo (" + CodePoint(c) + ")");
         refused = true;
@@ -304,12 +312,7 @@ std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
   if (!deleted && !c.fields.empty()) {
     out += "\nCampi cambiati (quando l'hai aperto → ora):";
     for (const auto& f : c.fields) {
-      std::string name = f.name;
-      for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-        auto field = fields.Item(kvt::Variant(i));
-        if (field->Name() == f.name) name = Caption(*field);
-      }
-      out += "\n  " + name + ": " + shown(f.then) + " → " + shown(f.now);
+      out += "\n  " + CaptionOf(fields, f.name) + ": " + shown(f.then) + " → " + shown(f.now);
     }
   }
   return out;

@@ -16,6 +16,8 @@ namespace kvtapp {
 
 /// The name a person knows a field by: its caption, else its inner name.
 std::string Caption(kvtfields::FieldType& field);
+/// The caption of the form's field named `name`; the name itself when the form has none.
+std::string CaptionOf(kvtfields::FieldsCollection& fields, const std::string& name);
 
 /// A time stored in UTC (ISO 8601) as a person here reads it: "06/12/2026 17:05", local time.
 std::string LocalTime(const std::string& utc);

@@ -562,6 +562,11 @@ void DeskWindow::ShowForm() {
   work_->Fields().FocusOnFirstControl();
 }
 
+void DeskWindow::SayReadOnly(const char* refused) {
+  message_->setText(
+      QString("Il tuo account può solo consultare i documenti: non può %1").arg(refused));
+}
+
 void DeskWindow::ApplyRights() {
   // What the account may not do is not offered; the server would refuse it anyway.
   try {
@@ -573,7 +578,7 @@ void DeskWindow::ApplyRights() {
     if (a) a->setEnabled(rights_.documents);
   }
   if (!rights_.documents) {
-    message_->setText("Il tuo account può solo consultare i documenti: non può salvarli");
+    SayReadOnly("salvarli");
   }
 }
 
@@ -779,7 +784,7 @@ void DeskWindow::ShowOutcome(const kvtapp::SaveOutcome& outcome) {
 bool DeskWindow::Save() {
   if (!work_ || !session_) return false;
   if (!rights_.documents) {
-    message_->setText("Il tuo account può solo consultare i documenti: non può salvarli");
+    SayReadOnly("salvarli");
     return false;
   }
   try {
@@ -882,7 +887,7 @@ bool DeskWindow::MayLeaveDocument() {
 bool DeskWindow::DeleteDocument() {
   if (!session_) return false;
   if (!rights_.documents) {
-    message_->setText("Il tuo account può solo consultare i documenti: non può eliminarli");
+    SayReadOnly("eliminarli");
     return false;
   }
   const std::int32_t id = session_->Id();
@@ -948,7 +953,7 @@ void DeskWindow::ShowHistory(std::int32_t id) {
 bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int32_t base) {
   if (!work_ || !session_) return false;
   if (!rights_.documents) {
-    message_->setText("Il tuo account può solo consultare i documenti: non può ripristinarli");
+    SayReadOnly("ripristinarli");
     return false;
   }
   if (!MayLeaveDocument()) return false;
@@ -1249,9 +1254,7 @@ std::string DeskWindow::RefusedCriterion(const std::vector<kvtengine::Criterion>
     } catch (const kvt::Error&) {
     }
     if (c.field.empty()) return "In tutti i campi si cerca un testo, non un intervallo.";
-    const std::string caption = work_->Fields().Index(c.field) != 0
-                                    ? kvtapp::Caption(*work_->Fields().Item(kvt::Variant(c.field)))
-                                    : c.field;
+    const std::string caption = kvtapp::CaptionOf(work_->Fields(), c.field);
     if (kind == kvtengine::SearchKind::kDate) {
       return caption + ": scrivere una data (gg/mm/aaaa) o un intervallo da..a.";
     }

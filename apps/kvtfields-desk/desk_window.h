@@ -134,6 +134,8 @@ class DeskWindow final : public QMainWindow {
   void MarkRequired();
   // Offers only what the account may do (a reader: no saving, deleting or restoring).
   void ApplyRights();
+  // The status bar says what this account may not do with documents ("salvarli").
+  void SayReadOnly(const char* refused);
   void ShowOutcome(const kvtapp::SaveOutcome& outcome);
   // A save refused because someone else changed the document: asks whether to keep mine (the
   // outcome of storing it), see theirs, or stay; false when nothing was stored.

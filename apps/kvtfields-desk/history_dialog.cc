@@ -20,13 +20,6 @@ QString Q(const std::string& s) {
   return QString::fromStdString(s);
 }
 
-const kvt::Variant* ValueIn(const std::vector<std::pair<std::string, kvt::Variant>>& values,
-                            const std::string& field) {
-  for (const auto& [name, v] : values)
-    if (name == field) return &v;
-  return nullptr;
-}
-
 QString Shown(const kvt::Variant* v) {
   if (!v || v->IsNull() || v->IsEmpty()) return {};
   return Q(kvt::JoinText(*v));
@@ -139,7 +132,7 @@ void HistoryDialog::ShowVersion(int row) {
     auto* then = new QTableWidgetItem();
     if (changed && before) {
       // An empty value said as such: a blank cell would read as "not changed".
-      const QString was = Shown(ValueIn(*before, field));
+      const QString was = Shown(kvtengine::FindValue(*before, field));
       if (history_[at - 1].change == kvtengine::Change::kDelete) {
         then->setText("(eliminato)");
       } else {

@@ -213,11 +213,9 @@ int DocumentHistory(const Options& o) {
   const std::vector<std::pair<std::string, kvt::Variant>>* before = nullptr;
   for (const auto& version : history) {
     std::printf("%s\n", VersionLine(version).c_str());
-    auto value_in = [](const auto* values, const std::string& field) {
-      if (values)
-        for (const auto& [name, v] : *values)
-          if (name == field) return v;
-      return kvt::Variant::Null();
+    auto value_in = [](const auto& values, const std::string& field) {
+      const kvt::Variant* v = kvtengine::FindValue(values, field);
+      return v ? *v : kvt::Variant::Null();
     };
     if (version.change == kvtengine::Change::kDelete) {
       // the line says it; what it took away is the version before
@@ -227,8 +225,8 @@ int DocumentHistory(const Options& o) {
     } else {
       for (const auto& field : version.changed) {
         std::printf("  %s: %s -> %s\n", kvt::Printable(field).c_str(),
-                    Value(value_in(before, field)).c_str(),
-                    Value(value_in(&version.values, field)).c_str());
+                    Value(value_in(*before, field)).c_str(),
+                    Value(value_in(version.values, field)).c_str());
       }
     }
     before = &version.values;

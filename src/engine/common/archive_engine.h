@@ -102,6 +102,12 @@ inline constexpr std::int32_t kMaxLayoutTwips = 480000;
 std::int64_t ProcessRoundTrips();
 void CountRoundTrip();
 
+/// The value `field` holds among a document's values, or null when it holds none.
+const kvt::Variant* FindValue(const std::vector<std::pair<std::string, kvt::Variant>>& values,
+                              const std::string& field);
+/// Raises 9 from `source`: no stored document `id`.
+[[noreturn]] void ThrowNoDocument(std::int32_t id, const char* source);
+
 /// True when two values would be stored as the same value: both empty, the same number, or the
 /// same text. A value in memory compares as storing would keep it (a date as its text).
 bool SameStoredValue(const kvt::Variant& a, const kvt::Variant& b);

@@ -57,6 +57,18 @@ std::string Shown(const kvt::Variant& v) {
 
 }  // namespace
 
+const kvt::Variant* FindValue(const std::vector<std::pair<std::string, kvt::Variant>>& values,
+                              const std::string& field) {
+  for (const auto& [name, v] : values)
+    if (name == field) return &v;
+  return nullptr;
+}
+
+void ThrowNoDocument(std::int32_t id, const char* source) {
+  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "no document " + std::to_string(id),
+                          source);
+}
+
 bool SameStoredValue(const kvt::Variant& a, const kvt::Variant& b) {
   const StoredKind ka = KindOf(a), kb = KindOf(b);
   if (ka != kb) return false;
@@ -114,20 +126,14 @@ Conflict ArchiveEngine::ConflictSince(std::int32_t id, std::int32_t base) {
                                  [&](const DocumentVersion& v) { return v.version == base; });
   if (then == history.end()) return out;
   const Values& now = history.back().values;
-  auto value_in = [](const Values& values, const std::string& field) {
-    for (const auto& [name, v] : values)
-      if (name == field) return v;
-    return kvt::Variant::Null();
-  };
   for (const auto& [field, v] : then->values) {
-    const kvt::Variant other = value_in(now, field);
+    const kvt::Variant* held = FindValue(now, field);
+    const kvt::Variant other = held ? *held : kvt::Variant::Null();
     if (!SameStoredValue(v, other)) out.fields.push_back({field, v, other});
   }
-  for (const auto& entry : now) {
-    const bool known = std::any_of(then->values.begin(), then->values.end(),
-                                   [&](const auto& was) { return was.first == entry.first; });
-    if (!known && !SameStoredValue(entry.second, kvt::Variant::Null()))
-      out.fields.push_back({entry.first, kvt::Variant::Null(), entry.second});
+  for (const auto& [field, v] : now) {
+    if (!FindValue(then->values, field) && !SameStoredValue(v, kvt::Variant::Null()))
+      out.fields.push_back({field, kvt::Variant::Null(), v});
   }
   return out;
 }

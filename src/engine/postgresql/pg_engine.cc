@@ -432,11 +432,6 @@ std::int32_t PgEngine::DocumentCount(const std::string& archive) {
 
 namespace {
 
-[[noreturn]] void NoDocument(std::int32_t id) {
-  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "no document " + std::to_string(id),
-                          kSource);
-}
-
 // Columns version, saved_at, saved_by, change of a row from `first` on.
 kvtengine::VersionInfo VersionAt(const Result& r, int row, int first) {
   return {static_cast<std::int32_t>(r.Int(row, first)), r.Text(row, first + 1),
@@ -456,7 +451,7 @@ std::string PgEngine::ArchiveOf(std::int32_t id) {
       "SELECT archive FROM documents WHERE id = $1 UNION ALL (SELECT archive FROM "
       "document_versions WHERE document = $1 LIMIT 1) LIMIT 1",
       {std::to_string(id)});
-  if (r.Rows() == 0) NoDocument(id);
+  if (r.Rows() == 0) kvtengine::ThrowNoDocument(id, kSource);
   Remember(id, r.Text(0, 0));
   return r.Text(0, 0);
 }
@@ -473,7 +468,7 @@ kvt::ObjectRef PgEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo&
       "documents d LEFT JOIN document_values v ON v.document = d.id WHERE d.id = $1 ORDER BY "
       "v.position",
       {std::to_string(id)});
-  if (r.Rows() == 0) NoDocument(id);
+  if (r.Rows() == 0) kvtengine::ThrowNoDocument(id, kSource);
   version = VersionAt(r, 0, 2);
   Remember(id, r.Text(0, 6));
   auto dict = kvt::Dictionary::Create();
@@ -487,7 +482,7 @@ kvtengine::VersionInfo PgEngine::CurrentVersion(std::int32_t id) {
   const Result r =
       db_->Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = $1",
                  {std::to_string(id)});
-  if (r.Rows() == 0) NoDocument(id);
+  if (r.Rows() == 0) kvtengine::ThrowNoDocument(id, kSource);
   return VersionAt(r, 0, 0);
 }
 
@@ -566,7 +561,7 @@ void PgEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
   const std::string key = std::to_string(id);
   Transaction([&] {
     const Result r = db_->Query("SELECT archive FROM documents WHERE id = $1 FOR UPDATE", {key});
-    if (r.Rows() == 0) NoDocument(id);
+    if (r.Rows() == 0) kvtengine::ThrowNoDocument(id, kSource);
     db_->Query(
         "INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change) "
         "SELECT $1, t.v::integer, $2, t.a, t.b, t.c FROM unnest($3::text[], $4::text[], "

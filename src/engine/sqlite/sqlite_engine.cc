@@ -461,11 +461,6 @@ std::int32_t SqliteEngine::DocumentCount(const std::string& archive) {
 
 namespace {
 
-[[noreturn]] void NoDocument(std::int32_t id) {
-  throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "no document " + std::to_string(id),
-                          kSource);
-}
-
 // Columns version, saved_at, saved_by, change from `first` on.
 kvtengine::VersionInfo VersionAt(const Statement& q, int first) {
   return {static_cast<std::int32_t>(q.ColumnInt(first)), q.ColumnText(first + 1),
@@ -493,7 +488,7 @@ kvt::ObjectRef SqliteEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionI
     const kvt::Variant field = q.Column(4);
     if (!field.IsNull()) dict->Add(kvt::CStr(field), q.Column(5));
   }
-  if (!found) NoDocument(id);
+  if (!found) kvtengine::ThrowNoDocument(id, kSource);
   return dict;
 }
 
@@ -505,7 +500,7 @@ kvtengine::ArchiveEngine::Rights SqliteEngine::AccountRights() {
 kvtengine::VersionInfo SqliteEngine::CurrentVersion(std::int32_t id) {
   auto q = Db().Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1");
   q.Bind(1, std::int64_t{id});
-  if (!q.Step()) NoDocument(id);
+  if (!q.Step()) kvtengine::ThrowNoDocument(id, kSource);
   return VersionAt(q, 0);
 }
 
@@ -588,7 +583,7 @@ void SqliteEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
     {
       auto q = Db().Query("SELECT archive FROM documents WHERE id = ?1");
       q.Bind(1, key);
-      if (!q.Step()) NoDocument(id);
+      if (!q.Step()) kvtengine::ThrowNoDocument(id, kSource);
       archive = q.ColumnText(0);
     }
     const auto& newest = rows.versions.back();
@@ -637,7 +632,7 @@ std::int32_t SqliteEngine::WriteChange(
             "SELECT archive, version, saved_at, saved_by, change FROM document_versions WHERE "
             "document = ?1 ORDER BY version DESC LIMIT 1");
         last.Bind(1, key);
-        if (!last.Step() || last.ColumnText(4) != "delete") NoDocument(id);
+        if (!last.Step() || last.ColumnText(4) != "delete") kvtengine::ThrowNoDocument(id, kSource);
         archive = last.ColumnText(0);
         cur = VersionAt(last, 1);
         deleted = true;
@@ -663,11 +658,6 @@ std::int32_t SqliteEngine::WriteChange(
     }
     static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
     const auto& now = values ? *values : kNone;
-    auto find = [](const auto& list, const std::string& field) -> const kvt::Variant* {
-      for (const auto& [name, v] : list)
-        if (name == field) return &v;
-      return nullptr;
-    };
     auto record = [&](std::size_t position, const std::string& field, const kvt::Variant& value,
                       bool present) {
       PutChange(id, {cur.version, static_cast<std::int32_t>(position + 1), field, value, present});
@@ -677,7 +667,7 @@ std::int32_t SqliteEngine::WriteChange(
     std::vector<std::pair<std::string, kvt::Variant>> added;
     for (std::size_t i = 0; i < old.size(); ++i) {
       const auto& [field, was] = old[i];
-      const kvt::Variant* is = find(now, field);
+      const kvt::Variant* is = kvtengine::FindValue(now, field);
       if (is && kvtengine::SameStoredValue(was, *is)) continue;
       record(i, field, was, true);
       if (!values || deleted) continue;
@@ -695,7 +685,7 @@ std::int32_t SqliteEngine::WriteChange(
       q.Run();
     }
     for (std::size_t i = 0; i < now.size(); ++i) {
-      if (find(old, now[i].first)) continue;
+      if (kvtengine::FindValue(old, now[i].first)) continue;
       record(i, now[i].first, kvt::Variant::Null(), false);
       added.push_back(now[i]);
     }
