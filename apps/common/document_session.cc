@@ -232,6 +232,19 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
     out.reasons.emplace_back("", (missing.size() == 1 ? "Campo obbligatorio da compilare: "
                                                       : "Campi obbligatori da compilare: ") +
                                      list);
+    // The collection's check passes over a date; the person is taken to the first missing
+    // field all the same.
+    if (complete) {
+      for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+        auto field = fields.Item(kvt::Variant(i));
+        if (!field->IsRequired() || !Empty(field->Value())) continue;
+        if (auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl())) {
+          back = std::move(control);
+          caret_.reset();
+        }
+        break;
+      }
+    }
   }
   if (!complete && out.reasons.empty())
     out.reasons.emplace_back("", "Il documento non è completo.");

@@ -154,11 +154,16 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   EXPECT_EQ(kvt::CStr(window_->Work()->Fields().Item(kvt::Variant("CodiceFiscale"))->Value()),
             "RSSMRA80A01H501U");  // kept, and checked on the way out
   q.Type("1027");
-  q.Tab();
+  // Saved from a later field without the date: refused, and the date takes the focus.
+  q.Focus("Email");
+  Press(Qt::Key_S, Qt::ControlModifier);
+  ASSERT_EQ(desktop_->Recorded().size(), 2u);
+  EXPECT_NE(desktop_->Recorded()[1].prompt.find("Data documento"), std::string::npos);
+  EXPECT_EQ(q.Focused(), "DataDocumento");
   q.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
   q.Tab();
   Press(Qt::Key_S, Qt::ControlModifier);
-  EXPECT_EQ(desktop_->Recorded().size(), 1u);
+  EXPECT_EQ(desktop_->Recorded().size(), 2u);
 
   // The first document, found by its number and opened with Enter.
   Press(Qt::Key_F, Qt::ControlModifier);
