@@ -110,10 +110,11 @@ TEST(DBEngineFiles, TheSampleArchiveCoversEveryKindOfField) {
   EXPECT_EQ(types, (std::set<std::string>{"TextBox", "ComboBox", "Calendar", "FileLinker"}));
 }
 
-void Sql(const std::string& path, const char* sql) {
+void Sql(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   sqlite3_open(path.c_str(), &db);
-  ASSERT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+  ASSERT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+      << sqlite3_errmsg(db);
   sqlite3_close(db);
 }
 
@@ -165,6 +166,17 @@ void ExpectFoundAfterUpgrade(kvtengine::ArchiveEngine& e) {
   EXPECT_EQ(history[1].changed, std::vector<std::string>{"Importo"});
 }
 
+// SQLite before version 6: one row per value.
+constexpr const char* kSqliteBackToVersion5 =
+    "CREATE TABLE document_values (document INTEGER NOT NULL REFERENCES documents (id) ON DELETE "
+    "CASCADE, field TEXT NOT NULL, value, search TEXT, PRIMARY KEY (document, field)); "
+    "INSERT INTO document_values (document, field, value, search) SELECT d.id, c.key, c.value, "
+    "(SELECT k.value FROM json_each(d.search_keys) k WHERE k.key = c.key) FROM documents d, "
+    "json_each(d.content) c ORDER BY d.id, c.id; "
+    "CREATE INDEX document_values_by_key ON document_values (field, search, document); "
+    "DROP TABLE document_keys; DROP TABLE document_fields; ALTER TABLE documents DROP COLUMN "
+    "content; ALTER TABLE documents DROP COLUMN search_keys; ";
+
 // What the first schema lacked.
 constexpr const char* kBackToVersion1 =
     "DROP INDEX documents_archive; DROP INDEX document_values_by_key; "
@@ -179,27 +191,102 @@ constexpr const char* kBackToVersion1 =
 TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {
   kvt::testing::TempDir dir;
   const std::string path = dir.File("vecchio.kvtdb");
-  FillOldArchive(*SqliteEngine::Open(path));
-  Sql(path, kBackToVersion1);
+  {
+    auto e = SqliteEngine::Open(path);
+    FillOldArchive(*e);
+    // Every kind of value a column holds, as the upgrade must carry it over.
+    auto typed = kvt::Dictionary::Create();
+    typed->Add("Decimo", Variant(0.1));
+    typed->Add("Tondo", Variant(3.0));
+    typed->Add("Intero", Variant(std::int32_t{7}));
+    typed->Add("Testo", Variant("vir\"go\\la\na capo"));
+    typed->Add("Niente", Variant::Null());
+    ASSERT_EQ(e->SaveDocument("T", typed), 3);
+  }
+  Sql(path, std::string(kSqliteBackToVersion5) + kBackToVersion1);
   auto upgraded = SqliteEngine::Open(path, /*create=*/false);
+  {
+    auto d = std::dynamic_pointer_cast<kvt::Dictionary>(upgraded->LoadDocument(3));
+    ASSERT_TRUE(d);
+    std::vector<std::string> names;
+    for (const auto& k : d->Keys()) names.push_back(kvt::CStr(k));
+    EXPECT_EQ(names, (std::vector<std::string>{"Decimo", "Tondo", "Intero", "Testo", "Niente"}));
+    EXPECT_EQ(d->Item("Decimo").Type(), kvt::VarType::kDouble);
+    EXPECT_EQ(d->Item("Decimo").AsDouble(), 0.1);
+    EXPECT_EQ(d->Item("Tondo").Type(), kvt::VarType::kDouble);
+    EXPECT_EQ(kvt::CLng(d->Item("Intero")), 7);
+    EXPECT_NE(d->Item("Intero").Type(), kvt::VarType::kDouble);
+    EXPECT_EQ(kvt::CStr(d->Item("Testo")), "vir\"go\\la\na capo");
+    EXPECT_TRUE(d->Item("Niente").IsNull());
+  }
   EXPECT_EQ(upgraded->GetFormFields("A"), (std::vector<std::string>{"Data", "Importo", "Cliente"}));
   ExpectFoundAfterUpgrade(*upgraded);
   {
     auto q = upgraded->Db().Query(
         "SELECT (SELECT value FROM kvt_meta WHERE key = 'version'), (SELECT count(*) FROM "
-        "sqlite_master WHERE name IN ('documents_archive', 'document_values_by_key', "
-        "'document_values_by_value'))");
+        "sqlite_master WHERE name IN ('documents_archive', 'document_keys', 'document_fields', "
+        "'document_values'))");
     ASSERT_TRUE(q.Step());
-    EXPECT_EQ(q.ColumnText(0), "5");
-    EXPECT_EQ(q.ColumnInt(1), 2);
+    EXPECT_EQ(q.ColumnText(0), std::to_string(kvtengine::kSchemaVersion));
+    EXPECT_EQ(q.ColumnInt(1), 3);
   }
   upgraded.reset();
 
-  Sql(path, "UPDATE kvt_meta SET value = '6' WHERE key = 'version'");
+  Sql(path, "UPDATE kvt_meta SET value = '" + std::to_string(kvtengine::kSchemaVersion + 1) +
+                "' WHERE key = 'version'");
   const std::string before = ReadAll(path);
   EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(path); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
   EXPECT_EQ(ReadAll(path), before);
+}
+
+// The export reads a document's row itself; what it reads must be what SQLite reads, for the
+// rows this program writes and for rows written by anybody else.
+TEST(DocumentRows, TheExportReadsEveryRowAsSqliteDoes) {
+  kvt::testing::TempDir dir;
+  const std::string path = dir.File("righe.kvtdb");
+  auto e = SqliteEngine::Open(path);
+  auto d = kvt::Dictionary::Create();
+  d->Add("Testo", Variant("vir\"go\\la\na\tcapo è 😀"));
+  d->Add("Nul", Variant(std::string("a\0b", 3)));
+  d->Add("Finto", Variant("{\"hex\":\"41\"}"));  // a text that looks like the NUL form
+  d->Add("Intero", Variant(std::int32_t{-7}));
+  d->Add("Grande", Variant(1e300));
+  d->Add("Decimo", Variant(0.1));
+  d->Add("Vero", Variant(true));
+  d->Add("Niente", Variant::Null());
+  d->Add("Vuoto", Variant(""));
+  e->SaveDocument("A", d);
+  Sql(path,
+      "INSERT INTO documents (archive, saved_at, content) VALUES ('A', 'x', '{ \"spazio\" : 1 "
+      "}'), ('A', 'x', '{\"u\":\"\\u00e8\\ud83d\\ude00\\/\",\"n\":-0,\"e\":1E2,\"b\":true,"
+      "\"l\":[1,2],\"o\":{\"x\":1},\"big\":12345678901234567890,\"f\":-1.5e-3}'), ('A', 'x', "
+      "'{}')");
+  using Row = std::vector<std::pair<std::string, std::string>>;
+  std::vector<Row> exported, read;
+  e->ReadDocumentTexts("A", [&](const kvtengine::DocumentText& t) {
+    Row r;
+    for (const auto& [name, text] : t.values) r.emplace_back(name, text);
+    exported.push_back(std::move(r));
+  });
+  e->ReadDocuments("A", [&](kvtengine::StoredDocument&& doc) {
+    Row r;
+    for (const auto& [name, v] : doc.values) r.emplace_back(name, kvt::JoinText(v));
+    read.push_back(std::move(r));
+  });
+  ASSERT_EQ(exported.size(), 4u);
+  EXPECT_EQ(exported, read);
+  EXPECT_EQ(exported[0][1], (std::pair<std::string, std::string>("Nul", std::string("a\0b", 3))));
+  EXPECT_EQ(exported[0][2].second, "{\"hex\":\"41\"}");
+  EXPECT_EQ(exported[2][0].second, "è😀/");
+  // Such texts are found by their value as any other.
+  EXPECT_EQ(e->FindDocuments("A", {{"Nul", Variant(std::string("a\0b", 3))},
+                                   {"Finto", Variant("{\"hex\":\"41\"}")}}),
+            std::vector<std::int32_t>{1});
+  // A row SQLite cannot read is an error either way, not a document with values missing.
+  Sql(path, "UPDATE documents SET content = '{\"a\":' WHERE id = 4");
+  EXPECT_THAT(CaptureError([&] { e->ReadDocumentTexts("A", [](const auto&) {}); }).Description(),
+              ::testing::HasSubstr("JSON"));
 }
 
 // Runs SQL on a PostgreSQL database; the first value of the first row.
@@ -258,13 +345,15 @@ TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {
               (std::vector<std::string>{"Data", "Importo", "Cliente"}));
     ExpectFoundAfterUpgrade(*upgraded);
   }
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "5");
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"),
+            std::to_string(kvtengine::kSchemaVersion));
   EXPECT_EQ(Pg(where, "SELECT to_regclass('documents_archive') IS NOT NULL"), "t");
   EXPECT_EQ(Pg(where, "SELECT to_regclass('document_values_by_key') IS NOT NULL"), "t");
-  Pg(where, "UPDATE kvt_meta SET value = '6' WHERE key = 'version'");
+  const std::string newer = std::to_string(kvtengine::kSchemaVersion + 1);
+  Pg(where, "UPDATE kvt_meta SET value = '" + newer + "' WHERE key = 'version'");
   EXPECT_THAT(CaptureError([&] { kvtpg::PgEngine::Open(where); }),
               ErrorIs(kvt::kObjectErrorBase + kNewerSchema, "written by a newer kvtfields"));
-  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), "6");  // untouched
+  EXPECT_EQ(Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"), newer);  // untouched
 
   const std::string foreign = kvt::testing::FreshPgDatabase();
   Pg(foreign, "CREATE TABLE clienti (nome text)");

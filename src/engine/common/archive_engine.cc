@@ -162,6 +162,22 @@ std::vector<KeyCondition> ArchiveEngine::KeyConditions(const std::string& archiv
   return out;
 }
 
+void ArchiveEngine::ReadDocumentTexts(
+    const std::string& archive, const std::function<void(const DocumentText& document)>& each) {
+  std::vector<std::string> texts;
+  DocumentText text;
+  ReadDocuments(archive, [&](StoredDocument&& d) {
+    texts.clear();
+    for (const auto& [field, v] : d.values) texts.push_back(kvt::JoinText(v));
+    text.id = d.id;
+    text.saved_at = d.saved_at;
+    text.values.clear();
+    for (std::size_t i = 0; i < texts.size(); ++i)
+      text.values.emplace_back(d.values[i].first, texts[i]);
+    each(text);
+  });
+}
+
 std::vector<std::string> ArchiveEngine::GetFormFields(const std::string& archive) {
   DropSnapshot();
   std::vector<std::string> names;

@@ -93,6 +93,14 @@ struct StoredDocument {
   std::int32_t version = 1;  // above 1: it has a history
 };
 
+/// A stored document's values as the text a person reads (Null and Empty: ""), borrowed for one
+/// call: what an export writes, without a copy per value.
+struct DocumentText {
+  std::int32_t id = 0;
+  std::string_view saved_at;
+  std::vector<std::pair<std::string_view, std::string_view>> values;  // field name, text
+};
+
 /// The largest width or height of a layout, in twips (32,000 pixels): larger ones are refused
 /// when a layout is read or an archive file checked.
 inline constexpr std::int32_t kMaxLayoutTwips = 480000;
@@ -234,6 +242,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// ordered pass in constant memory. `each` must not change this engine's documents.
   virtual void ReadDocuments(const std::string& archive,
                              const std::function<void(StoredDocument&& document)>& each) = 0;
+  /// ReadDocuments with each value as its text, valid during the call of `each` only.
+  virtual void ReadDocumentTexts(const std::string& archive,
+                                 const std::function<void(const DocumentText& document)>& each);
   /// The field names the archive's stored documents hold values for, in the order they first
   /// appear (oldest document first, then as stored in it).
   virtual std::vector<std::string> DocumentFieldNames(const std::string& archive) = 0;

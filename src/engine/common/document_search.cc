@@ -190,15 +190,10 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
         return sql + v + ".search BETWEEN " + param(k.low) + " AND " + param(k.high);
       case KeyCondition::Op::kContains: {
         // A number's or date's key is no text; in every field they are searched as written
-        // ("1026", "12/2026"): their stored value holds what is typed.
+        // ("1026", "12/2026"): their stored value holds what is typed. (SQLite searches every
+        // field in the rows only, below.)
         const bool anywhere = k.field.empty();
-        if (lite) {
-          const std::string text = param(k.low);
-          const std::string in_key = "instr(" + v + ".search, " + text + ") > 0";
-          if (!anywhere) return sql + in_key;
-          return "(" + in_key + " OR (substr(" + v + ".search, 1, 1) = char(30) AND instr(" + v +
-                 ".value, " + text + ") > 0))";
-        }
+        if (lite) return sql + "instr(" + v + ".search, " + param(k.low) + ") > 0";
         // LIKE, so that a trigram index serves it; its own characters taken literally.
         std::string pattern = "%";
         for (char ch : k.low) {
@@ -213,8 +208,34 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
     }
     return sql;
   };
+  // SQLite: the condition on a document's own keys, read from its row.
+  auto probe_row = [&](const KeyCondition& k) {
+    std::string sql = k.field.empty() ? "" : "v.key = " + param(k.field) + " AND ";
+    switch (k.op) {
+      case KeyCondition::Op::kEqual:
+        sql += "v.value = " + param(k.low);
+        break;
+      case KeyCondition::Op::kBetween:
+        sql += "v.value BETWEEN " + param(k.low) + " AND " + param(k.high);
+        break;
+      case KeyCondition::Op::kContains: {
+        const std::string text = param(k.low);
+        const std::string in_key = "instr(v.value, " + text + ") > 0";
+        if (!k.field.empty()) {
+          sql += in_key;
+        } else {
+          sql += "(" + in_key +
+                 " OR (substr(v.value, 1, 1) = char(30) AND EXISTS (SELECT 1 FROM "
+                 "json_each(d.content) c WHERE c.key = v.key AND instr(c.value, " +
+                 text + ") > 0)))";
+        }
+        break;
+      }
+    }
+    return "EXISTS (SELECT 1 FROM json_each(d.search_keys) v WHERE " + sql + ")";
+  };
   // The most selective condition on one field drives the query from the key index; the others
-  // are probed per document on its (document, field) key.
+  // are probed per document (PostgreSQL: on its (document, field) key; SQLite: in its row).
   std::optional<std::size_t> driver;
   for (const auto op :
        {KeyCondition::Op::kEqual, KeyCondition::Op::kBetween, KeyCondition::Op::kContains}) {
@@ -225,8 +246,7 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   std::string sql, id;
   if (driver) {
     id = "v0.document";
-    sql = lite ? " FROM document_values v0 INDEXED BY document_values_by_key CROSS JOIN documents "
-                 "d ON d.id = v0.document WHERE "
+    sql = lite ? " FROM document_keys v0 CROSS JOIN documents d ON d.id = v0.document WHERE "
                : " FROM document_values v0 JOIN documents d ON d.id = v0.document WHERE ";
     sql += condition(conditions[*driver], "v0") + " AND d.archive = " + archive_param;
   } else {
@@ -235,8 +255,9 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   }
   for (std::size_t i = 0; i < conditions.size(); ++i) {
     if (driver && i == *driver) continue;
-    sql += " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND " +
-           condition(conditions[i], "v") + ")";
+    sql += lite ? " AND " + probe_row(conditions[i])
+                : " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND " +
+                      condition(conditions[i], "v") + ")";
   }
   if (count) {
     out.sql = "SELECT count(*)" + sql;

@@ -74,6 +74,27 @@ constexpr const char* kPgTo5 =
     "integer NOT NULL, field text COLLATE \"C\" NOT NULL, value jsonb, present boolean NOT NULL, "
     "PRIMARY KEY (document, version, field));";
 
+// 6: a document's values in its own row (one row written per document, not one per value),
+// and only the values that have a key in the key table.
+constexpr const char* kSqliteTo6 =
+    "ALTER TABLE documents ADD COLUMN content TEXT NOT NULL DEFAULT '{}';"
+    "ALTER TABLE documents ADD COLUMN search_keys TEXT NOT NULL DEFAULT '{}';"
+    "UPDATE documents SET content = coalesce((SELECT json_group_object(field, "
+    "json(kvt_json(value))) FROM (SELECT field, value FROM document_values WHERE document = "
+    "documents.id ORDER BY rowid)), '{}'), search_keys = coalesce((SELECT "
+    "json_group_object(field, json(kvt_json(search))) FROM (SELECT field, search FROM "
+    "document_values WHERE "
+    "document = documents.id AND search IS NOT NULL ORDER BY rowid)), '{}');"
+    "CREATE TABLE document_keys (field TEXT NOT NULL, search TEXT NOT NULL, document INTEGER NOT "
+    "NULL, PRIMARY KEY (field, search, document)) WITHOUT ROWID;"
+    "INSERT INTO document_keys (field, search, document) SELECT field, search, document FROM "
+    "document_values WHERE search IS NOT NULL ORDER BY field, search, document;"
+    "CREATE TABLE document_fields (field TEXT PRIMARY KEY) WITHOUT ROWID;"
+    "INSERT INTO document_fields (field) SELECT DISTINCT field FROM document_values;"
+    "DROP TABLE document_values;";
+// PostgreSQL keeps one row per value.
+constexpr const char* kPgTo6 = "SELECT 1";
+
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -84,6 +105,7 @@ const char* const kPgIndexesOf4 =
 const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 3) return dialect == SqlDialect::kSqlite ? kSqliteTo4 : kPgTo4;
   if (from == 4) return dialect == SqlDialect::kSqlite ? kSqliteTo5 : kPgTo5;
+  if (from == 5) return dialect == SqlDialect::kSqlite ? kSqliteTo6 : kPgTo6;
   return kUpgrades[from - 1];
 }
 

@@ -32,7 +32,7 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 5;
+inline constexpr int kSchemaVersion = 6;
 
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };
@@ -40,7 +40,8 @@ enum class SqlDialect { kSqlite, kPostgres };
 /// The SQL that turns a database of version `from` into one of version `from` + 1. From 3 to 4
 /// the engine then gives each stored value its search key (SQLite: in this SQL, through the
 /// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4). From 4 to 5
-/// PostgreSQL then (re)creates its functions.
+/// PostgreSQL then (re)creates its functions. From 5 to 6 only SQLite's layout changes (through
+/// the connection's kvt_json).
 const char* UpgradeStep(int from, SqlDialect dialect);
 /// PostgreSQL, version 4: the indexes made once the keys are there.
 extern const char* const kPgIndexesOf4;

@@ -134,6 +134,12 @@ std::int64_t ForwardingEngine::CountDocuments(const std::string& archive,
   Before("CountDocuments");
   return inner_->CountDocuments(archive, criteria);
 }
+void ForwardingEngine::ReadDocumentTexts(
+    const std::string& archive, const std::function<void(const DocumentText& document)>& each) {
+  Before("ReadDocumentTexts");
+  inner_->ReadDocumentTexts(archive, each);
+}
+
 void ForwardingEngine::ReadDocumentsById(
     const std::vector<std::int32_t>& ids,
     const std::function<void(StoredDocument&& document)>& each) {

@@ -44,6 +44,8 @@ class ForwardingEngine : public ArchiveEngine {
   void WriteHistory(std::int32_t id, const HistoryRows& rows) override;
   void ReadDocuments(const std::string& archive,
                      const std::function<void(StoredDocument&& document)>& each) override;
+  void ReadDocumentTexts(const std::string& archive,
+                         const std::function<void(const DocumentText& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
   std::vector<std::string> StoredFieldNames() override;
   std::vector<std::int32_t> FindDocuments(

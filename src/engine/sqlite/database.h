@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "engine/common/engine_error.h"
+#include "engine/sqlite/document_json.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
 #include "runtime/variant.h"
@@ -32,6 +34,9 @@ using kvtengine::kNotOurDatabase;
 kvt::Error EngineError(std::uint32_t n, std::string description);
 
 class Statement;
+
+/// A value AppendJson wrote, from json_each's value column of `q`.
+kvt::Variant ReadJsonValue(const Statement& q, int value_column);
 
 /// One open database file. Opening a new, empty file applies the schema and an older kvtfields
 /// file is upgraded; a file with another schema, or no SQLite file at all, raises
@@ -63,7 +68,13 @@ class Database {
   Database(sqlite3* db, std::string path) : db_(db), path_(std::move(path)) {}
   void Upgrade(const std::string& path);
   /// Starts the clock of SetStatementLimit for the work about to be done.
-  void Arm() { deadline_ = std::chrono::steady_clock::now() + limit_; }
+  void Arm() { deadline_ = CoarseNow() + limit_; }
+  // The limit's clock: read at every step, so the cheap one (a few milliseconds fine).
+  static std::chrono::nanoseconds CoarseNow() {
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC_COARSE, &t);
+    return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+  }
   static int Progress(void* self);
   [[noreturn]] void Stopped() const;
   friend class Statement;
@@ -81,7 +92,7 @@ class Database {
   sqlite3* db_;
   std::string path_;
   std::chrono::milliseconds limit_{60000};
-  std::chrono::steady_clock::time_point deadline_{};
+  std::chrono::nanoseconds deadline_{};
   std::unordered_map<std::string, Cached, Hash, std::equal_to<>> cache_;
 };
 
@@ -108,6 +119,11 @@ class Statement {
   kvt::Variant Column(int index) const;
   std::string ColumnText(int index) const;
   std::int64_t ColumnInt(int index) const;
+  bool ColumnIsNull(int index) const;
+  /// SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL.
+  int ColumnType(int index) const;
+  /// The column's text, valid until the next step.
+  std::string_view ColumnView(int index) const;
   /// Every remaining row as an in-memory record set.
   std::shared_ptr<kvt::RecordSet> ToRecordSet();
 

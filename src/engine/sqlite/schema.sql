@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '5');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '6');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -73,28 +73,34 @@ CREATE TABLE scripts (
   source           TEXT NOT NULL
 );
 
--- Documents saved by a host, with one value per field. `version` counts the document's changes
--- (1: as first saved); `saved_by` and `change` say who made this version and how ('save',
--- 'correct', 'overwrite', 'restore'); an empty author is unknown.
+-- Documents saved by a host. `content` holds the values, a JSON object of field name to value
+-- in the order they were given; `search_keys` the key of each value that has one (lower-case
+-- text, dates and numbers as text that sorts like them). `version` counts the document's
+-- changes (1: as first saved); `saved_by` and `change` say who made this version and how
+-- ('save', 'correct', 'overwrite', 'restore'); an empty author is unknown.
 CREATE TABLE documents (
   id               INTEGER PRIMARY KEY AUTOINCREMENT,
   archive          TEXT NOT NULL,
   saved_at         TEXT NOT NULL,
   version          INTEGER NOT NULL DEFAULT 1,
   saved_by         TEXT NOT NULL DEFAULT '',
-  change           TEXT NOT NULL DEFAULT 'save'
+  change           TEXT NOT NULL DEFAULT 'save',
+  content          TEXT NOT NULL DEFAULT '{}',
+  search_keys      TEXT NOT NULL DEFAULT '{}'
 );
 CREATE INDEX documents_archive ON documents (archive);
-CREATE TABLE document_values (
-  document         INTEGER NOT NULL REFERENCES documents (id) ON DELETE CASCADE,
+-- Documents by a field's key (the same keys as `search_keys`): a field's documents sharing a
+-- key come in id order. One entry per keyed value, so that storing a document writes few.
+CREATE TABLE document_keys (
   field            TEXT NOT NULL,
-  value,
-  search           TEXT,
-  PRIMARY KEY (document, field)
-);
--- Documents by a field's value: `search` is the value's key (lower-case text, dates and numbers
--- as text that sorts like them); a field's documents sharing a key come in id order.
-CREATE INDEX document_values_by_key ON document_values (field, search, document);
+  search           TEXT NOT NULL,
+  document         INTEGER NOT NULL,
+  PRIMARY KEY (field, search, document)
+) WITHOUT ROWID;
+-- Every field name a stored document holds or held a value for.
+CREATE TABLE document_fields (
+  field            TEXT PRIMARY KEY
+) WITHOUT ROWID;
 
 -- Every version of a document that a later change replaced, and the version a deletion made
 -- ('delete': the document has no row in `documents` until it is restored).

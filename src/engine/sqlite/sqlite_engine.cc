@@ -168,6 +168,7 @@ void SqliteEngine::OpenDatabase(const std::string& path, std::optional<bool> cre
   auto db = Database::Open(path, create.value_or(true));
   if (db_) earlier_trips_ += db_->Statements();
   db_ = db;
+  noted_fields_.clear();
   connection_->Attach(std::move(db));
   ever_opened_ = true;
 }
@@ -175,6 +176,7 @@ void SqliteEngine::OpenDatabase(const std::string& path, std::optional<bool> cre
 void SqliteEngine::CloseDatabase() {
   if (db_) earlier_trips_ += db_->Statements();
   db_.reset();
+  noted_fields_.clear();
   connection_->Attach(nullptr);
 }
 
@@ -410,9 +412,83 @@ void SqliteEngine::Transaction(const std::function<void()>& work) {
     db.Execute("COMMIT");
   } catch (...) {
     sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
-    DropSnapshot();  // it may hold codes the rollback took back
+    DropSnapshot();         // it may hold codes the rollback took back
+    noted_fields_.clear();  // and names noted in it
     throw;
   }
+}
+
+SqliteEngine::Packed SqliteEngine::Pack(
+    const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  Packed p;
+  p.content = "{";
+  p.search_keys = "{";
+  std::unordered_set<std::string_view> seen;
+  for (const auto& [field, value] : values) {
+    if (!seen.insert(field).second) {
+      throw EngineError(kDatabaseError,
+                        "a document holds two values of '" + kvt::Printable(field) + "'");
+    }
+    if (field.find('\0') != std::string::npos) {
+      throw EngineError(kDatabaseError, "a field name holds the character NUL");
+    }
+    if (p.content.size() > 1) p.content += ',';
+    AppendJsonName(p.content, field);
+    p.content += ':';
+    AppendJson(p.content, value);
+    if (auto key = kvtengine::SearchKey(KindOf(archive, field), value)) {
+      if (p.search_keys.size() > 1) p.search_keys += ',';
+      AppendJsonName(p.search_keys, field);
+      p.search_keys += ':';
+      AppendJsonText(p.search_keys, *key);
+      p.keys.emplace_back(field, std::move(*key));
+    }
+  }
+  p.content += '}';
+  p.search_keys += '}';
+  return p;
+}
+
+void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
+                           const std::vector<std::pair<std::string, kvt::Variant>>& values) {
+  for (const auto& [field, key] : packed.keys) {
+    Db().Query("INSERT INTO document_keys (field, search, document) VALUES (?1, ?2, ?3)")
+        .Bind(1, field)
+        .Bind(2, key)
+        .Bind(3, std::int64_t{id})
+        .Run();
+  }
+  for (const auto& [field, value] : values) {
+    if (noted_fields_.contains(field)) continue;
+    Db().Query("INSERT OR IGNORE INTO document_fields (field) VALUES (?1)").Bind(1, field).Run();
+    noted_fields_.insert(field);
+  }
+}
+
+void SqliteEngine::DropKeys(std::int32_t id) {
+  std::vector<std::pair<std::string, std::string>> keys;
+  {
+    auto q = Db().Query(
+        "SELECT k.key, k.value FROM documents d, json_each(d.search_keys) k WHERE d.id = ?1");
+    q.Bind(1, std::int64_t{id});
+    while (q.Step()) keys.emplace_back(q.ColumnText(0), kvt::CStr(ReadJsonValue(q, 1)));
+  }
+  for (const auto& [field, key] : keys) {
+    Db().Query("DELETE FROM document_keys WHERE field = ?1 AND search = ?2 AND document = ?3")
+        .Bind(1, field)
+        .Bind(2, key)
+        .Bind(3, std::int64_t{id})
+        .Run();
+  }
+}
+
+std::vector<std::pair<std::string, kvt::Variant>> SqliteEngine::StoredValues(std::int32_t id) {
+  auto q =
+      Db().Query("SELECT v.key, v.value FROM documents d, json_each(d.content) v WHERE d.id = ?1");
+  q.Bind(1, std::int64_t{id});
+  std::vector<std::pair<std::string, kvt::Variant>> out;
+  while (q.Step()) out.emplace_back(q.ColumnText(0), ReadJsonValue(q, 1));
+  return out;
 }
 
 std::int32_t SqliteEngine::InsertDocument(
@@ -420,26 +496,20 @@ std::int32_t SqliteEngine::InsertDocument(
     const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   std::int32_t id = 0;
   Transaction([&] {
-    Db().Query("INSERT INTO documents (archive, saved_at, saved_by) VALUES (?1, ?2, ?3)")
+    const Packed packed = Pack(archive, values);
+    Db().Query(
+            "INSERT INTO documents (archive, saved_at, saved_by, content, search_keys) VALUES "
+            "(?1, ?2, ?3, ?4, ?5)")
         .Bind(1, archive)
         .Bind(2, saved_at)
         .Bind(3, user_)
+        .Bind(4, packed.content)
+        .Bind(5, packed.search_keys)
         .Run();
     id = static_cast<std::int32_t>(sqlite3_last_insert_rowid(Db().Handle()));
-    InsertValues(id, archive, values);
+    PutKeys(id, packed, values);
   });
   return id;
-}
-
-void SqliteEngine::InsertValues(std::int32_t id, const std::string& archive,
-                                const std::vector<std::pair<std::string, kvt::Variant>>& values) {
-  for (const auto& [field, value] : values) {
-    auto q = Db().Query(
-        "INSERT INTO document_values (document, field, value, search) VALUES (?1, ?2, ?3, ?4)");
-    q.Bind(1, std::int64_t{id}).Bind(2, field).Bind(3, value);
-    if (auto key = kvtengine::SearchKey(KindOf(archive, field), value)) q.Bind(4, *key);
-    q.Run();
-  }
 }
 
 std::int32_t SqliteEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
@@ -477,16 +547,15 @@ kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
 kvt::ObjectRef SqliteEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) {
   // One statement: the values and their version come from one moment of the file.
   auto q = Db().Query(
-      "SELECT d.version, d.saved_at, d.saved_by, d.change, v.field, v.value FROM documents d "
-      "LEFT JOIN document_values v ON v.document = d.id WHERE d.id = ?1 ORDER BY v.rowid");
+      "SELECT d.version, d.saved_at, d.saved_by, d.change, v.key, v.value FROM documents d "
+      "LEFT JOIN json_each(d.content) v ON 1 WHERE d.id = ?1");
   q.Bind(1, std::int64_t{id});
   auto dict = kvt::Dictionary::Create();
   bool found = false;
   while (q.Step()) {
     if (!found) version = VersionAt(q, 0);
     found = true;
-    const kvt::Variant field = q.Column(4);
-    if (!field.IsNull()) dict->Add(kvt::CStr(field), q.Column(5));
+    if (!q.ColumnIsNull(4)) dict->Add(q.ColumnText(4), ReadJsonValue(q, 5));
   }
   if (!found) kvtengine::ThrowNoDocument(id, kSource);
   return dict;
@@ -525,10 +594,10 @@ kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id)
   auto q = Db().Query(
       "SELECT 0, version, saved_at, saved_by, change, 0, NULL, NULL, 0 FROM document_versions "
       "WHERE document = ?1 UNION ALL SELECT 0, version, saved_at, saved_by, change, 0, NULL, "
-      "NULL, 0 FROM documents WHERE id = ?1 UNION ALL SELECT 1, 0, NULL, NULL, NULL, rowid, "
-      "field, value, 1 FROM document_values WHERE document = ?1 UNION ALL SELECT 2, version, "
-      "NULL, NULL, NULL, position, field, value, present FROM document_changes WHERE document = "
-      "?1 ORDER BY 1, 2, 6");
+      "NULL, 0 FROM documents WHERE id = ?1 UNION ALL SELECT 1, 0, NULL, NULL, NULL, v.id, "
+      "v.key, v.value, 1 FROM documents d, json_each(d.content) v WHERE d.id = ?1 UNION ALL "
+      "SELECT 2, version, NULL, NULL, NULL, position, field, value, present FROM "
+      "document_changes WHERE document = ?1 ORDER BY 1, 2, 6");
   q.Bind(1, std::int64_t{id});
   HistoryRows out;
   while (q.Step()) {
@@ -537,7 +606,7 @@ kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id)
         out.versions.push_back(VersionAt(q, 1));
         break;
       case 1:
-        out.current.emplace_back(q.ColumnText(6), q.Column(7));
+        out.current.emplace_back(q.ColumnText(6), ReadJsonValue(q, 7));
         break;
       default:
         out.changes.push_back({static_cast<std::int32_t>(q.ColumnInt(1)),
@@ -593,7 +662,7 @@ void SqliteEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
     for (std::size_t i = 0; i < kept; ++i) PutVersion(id, archive, rows.versions[i]);
     for (const auto& c : rows.changes) PutChange(id, c);
     if (deleted) {
-      Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
+      DropKeys(id);
       Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
     } else {
       Db().Query(
@@ -650,10 +719,7 @@ std::int32_t SqliteEngine::WriteChange(
     }
     std::vector<std::pair<std::string, kvt::Variant>> old;
     if (!deleted) {
-      auto q =
-          Db().Query("SELECT field, value FROM document_values WHERE document = ?1 ORDER BY rowid");
-      q.Bind(1, key);
-      while (q.Step()) old.emplace_back(q.ColumnText(0), q.Column(1));
+      old = StoredValues(id);
       PutVersion(id, archive, cur);
     }
     static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
@@ -662,64 +728,61 @@ std::int32_t SqliteEngine::WriteChange(
                       bool present) {
       PutChange(id, {cur.version, static_cast<std::int32_t>(position + 1), field, value, present});
     };
-    // The values this version held that the next one changes; then the next one written where
-    // it differs.
-    std::vector<std::pair<std::string, kvt::Variant>> added;
+    // The values this version held that the next one changes; the next one keeps the others
+    // as stored, in their place, and the new fields after them.
+    std::vector<std::pair<std::string, kvt::Variant>> next;
     for (std::size_t i = 0; i < old.size(); ++i) {
       const auto& [field, was] = old[i];
       const kvt::Variant* is = kvtengine::FindValue(now, field);
-      if (is && kvtengine::SameStoredValue(was, *is)) continue;
-      record(i, field, was, true);
-      if (!values || deleted) continue;
-      if (!is) {
-        Db().Query("DELETE FROM document_values WHERE document = ?1 AND field = ?2")
-            .Bind(1, key)
-            .Bind(2, field)
-            .Run();
+      if (is && kvtengine::SameStoredValue(was, *is)) {
+        next.push_back(old[i]);
         continue;
       }
-      auto q = Db().Query(
-          "UPDATE document_values SET value = ?3, search = ?4 WHERE document = ?1 AND field = ?2");
-      q.Bind(1, key).Bind(2, field).Bind(3, *is);
-      if (auto k = kvtengine::SearchKey(KindOf(archive, field), *is)) q.Bind(4, *k);
-      q.Run();
+      record(i, field, was, true);
+      if (is) next.emplace_back(field, *is);
     }
     for (std::size_t i = 0; i < now.size(); ++i) {
       if (kvtengine::FindValue(old, now[i].first)) continue;
       record(i, now[i].first, kvt::Variant::Null(), false);
-      added.push_back(now[i]);
+      next.push_back(now[i]);
     }
     const std::string at = kvtengine::SavedAtNow();
     made = cur.version + 1;
     if (!values) {
-      Db().Query("DELETE FROM document_values WHERE document = ?1").Bind(1, key).Run();
+      DropKeys(id);
       Db().Query("DELETE FROM documents WHERE id = ?1").Bind(1, key).Run();
       PutVersion(id, archive, {made, at, user_, kvtengine::Change::kDelete});
       return;
     }
+    const Packed packed = Pack(archive, next);
     if (deleted) {
       Db().Query(
-              "INSERT INTO documents (id, archive, saved_at, version, saved_by, change) VALUES "
-              "(?1, ?2, ?3, ?4, ?5, ?6)")
+              "INSERT INTO documents (id, archive, saved_at, version, saved_by, change, content, "
+              "search_keys) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)")
           .Bind(1, key)
           .Bind(2, archive)
           .Bind(3, at)
           .Bind(4, std::int64_t{made})
           .Bind(5, user_)
           .Bind(6, std::string(kvtengine::ChangeName(how)))
+          .Bind(7, packed.content)
+          .Bind(8, packed.search_keys)
           .Run();
     } else {
+      DropKeys(id);
       Db().Query(
-              "UPDATE documents SET version = ?2, saved_at = ?3, saved_by = ?4, change = ?5 WHERE "
-              "id = ?1")
+              "UPDATE documents SET version = ?2, saved_at = ?3, saved_by = ?4, change = ?5, "
+              "content = ?6, search_keys = ?7 WHERE id = ?1")
           .Bind(1, key)
           .Bind(2, std::int64_t{made})
           .Bind(3, at)
           .Bind(4, user_)
           .Bind(5, std::string(kvtengine::ChangeName(how)))
+          .Bind(6, packed.content)
+          .Bind(7, packed.search_keys)
           .Run();
     }
-    InsertValues(id, archive, added);
+    PutKeys(id, packed, next);
   });
   return made;
 }
@@ -734,12 +797,16 @@ void GatherDocuments(Statement& q,
   while (q.Step()) {
     const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
     if (!doc || doc->id != id) {
-      if (doc) each(std::move(*doc));
+      std::size_t expected = 0;  // documents of an archive hold alike many values
+      if (doc) {
+        expected = doc->values.size();
+        each(std::move(*doc));
+      }
       doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
+      doc->values.reserve(expected);
       doc->version = static_cast<std::int32_t>(q.ColumnInt(4));
     }
-    const kvt::Variant field = q.Column(2);
-    if (!field.IsNull()) doc->values.emplace_back(kvt::CStr(field), q.Column(3));
+    if (!q.ColumnIsNull(2)) doc->values.emplace_back(q.ColumnText(2), ReadJsonValue(q, 3));
   }
   if (doc) each(std::move(*doc));
 }
@@ -748,40 +815,40 @@ void GatherDocuments(Statement& q,
 
 std::vector<std::int32_t> SqliteEngine::FindDocuments(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& equal) {
-  // From the first value's key entries, each further value probed on the (document, field)
-  // key: the cost follows the documents holding the value, not the archive's size. The key
-  // narrows, the value as stored decides.
-  std::vector<std::optional<std::string>> keys;
-  for (const auto& [field, value] : equal)
-    keys.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
-  std::string sql;
-  if (equal.empty()) {
-    sql = "SELECT d.id FROM documents d WHERE d.archive = ?1 ORDER BY d.id";
-  } else {
-    // Without statistics the planner would start from the archive's documents: the key index
-    // is named and read first.
-    sql =
-        "SELECT d.id FROM document_values v0 INDEXED BY document_values_by_key "
-        "CROSS JOIN documents d ON d.id = v0.document "
-        "WHERE v0.field = ?2 AND v0.search IS ?3 AND v0.value IS ?4 AND d.archive = ?1";
-    for (std::size_t i = 1; i < equal.size(); ++i) {
-      const std::string n = std::to_string(2 + 3 * i);
-      sql +=
-          " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND v.field = ?" +
-          n + " AND v.value IS ?" + std::to_string(4 + 3 * i) + ")";
-    }
-    sql += " ORDER BY d.id";
+  // From the key entries of the first value that has a key, each value probed in the
+  // document's row: the cost follows the documents holding the value, not the archive's size.
+  // The key narrows, the value as stored decides.
+  std::optional<std::size_t> driver;
+  std::optional<std::string> driver_key;
+  for (std::size_t i = 0; i < equal.size() && !driver; ++i) {
+    driver_key = kvtengine::SearchKey(KindOf(archive, equal[i].first), equal[i].second);
+    if (driver_key) driver = i;
   }
+  // Without statistics the planner could start from the archive's documents: the key table
+  // comes first by the join's order.
+  std::string sql = driver ? "SELECT d.id FROM document_keys v0 CROSS JOIN documents d ON d.id = "
+                             "v0.document WHERE v0.field = ?2 AND v0.search = ?3 AND d.archive = ?1"
+                           : "SELECT d.id FROM documents d WHERE d.archive = ?1";
+  for (std::size_t i = 0; i < equal.size(); ++i) {
+    sql += " AND EXISTS (SELECT 1 FROM json_each(d.content) v WHERE v.key = ?" +
+           std::to_string(4 + 2 * i) + " AND v.value IS ?" + std::to_string(5 + 2 * i) + ")";
+  }
+  // A key's entries come in document order: no sorting.
+  sql += driver ? " ORDER BY v0.document" : " ORDER BY d.id";
   auto q = Db().Query(sql);
   q.Bind(1, archive);
+  if (driver) q.Bind(2, equal[*driver].first).Bind(3, *driver_key);
   for (std::size_t i = 0; i < equal.size(); ++i) {
-    const int n = static_cast<int>(2 + 3 * i);
+    const int n = static_cast<int>(4 + 2 * i);
     q.Bind(n, equal[i].first);
-    if (keys[i])
-      q.Bind(n + 1, *keys[i]);
-    else
-      q.Bind(n + 1, kvt::Variant::Null());
-    q.Bind(n + 2, equal[i].second);
+    const kvt::Variant& value = equal[i].second;
+    if (value.IsString() && WrittenAsObject(value.AsString())) {
+      std::string stored;  // as json_each gives the row's object
+      AppendJsonText(stored, value.AsString());
+      q.Bind(n + 1, stored);
+    } else {
+      q.Bind(n + 1, value);
+    }
   }
   std::vector<std::int32_t> out;
   while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
@@ -819,9 +886,9 @@ void SqliteEngine::ReadDocumentsById(
   for (const auto id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
   list += "]";
   auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
-      "LEFT JOIN document_values v ON v.document = d.id "
-      "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id, v.rowid");
+      "SELECT d.id, d.saved_at, v.key, v.value, d.version FROM documents d "
+      "LEFT JOIN json_each(d.content) v ON 1 "
+      "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id");
   q.Bind(1, list);
   GatherDocuments(q, each);
 }
@@ -834,29 +901,75 @@ void SqliteEngine::ReadDocuments(
     const std::string& archive,
     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
   auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.field, v.value, d.version FROM documents d "
-      "LEFT JOIN document_values v ON v.document = d.id WHERE d.archive = ?1 "
-      "ORDER BY d.id, v.rowid");
+      "SELECT d.id, d.saved_at, v.key, v.value, d.version FROM documents d "
+      "LEFT JOIN json_each(d.content) v ON 1 WHERE d.archive = ?1 ORDER BY d.id");
   q.Bind(1, archive);
   GatherDocuments(q, each);
 }
 
+void SqliteEngine::ReadDocumentTexts(
+    const std::string& archive,
+    const std::function<void(const kvtengine::DocumentText& document)>& each) {
+  auto q = Db().Query("SELECT id, saved_at, content FROM documents WHERE archive = ?1 ORDER BY id");
+  q.Bind(1, archive);
+  // A document's names and texts gathered in one buffer, reused: no allocation per value.
+  std::string buffer, decoded;
+  std::vector<std::pair<std::size_t, std::size_t>> ends;  // of each name and text in `buffer`
+  kvtengine::DocumentText doc;
+  while (q.Step()) {
+    doc.id = static_cast<std::int32_t>(q.ColumnInt(0));
+    buffer.clear();
+    ends.clear();
+    const std::string_view content = q.ColumnView(2);
+    if (!ScanDocumentTexts(content, buffer, ends)) {
+      // Not as this engine writes a row (a file from elsewhere): SQLite reads it.
+      auto v = Db().Query("SELECT key, value FROM json_each(?1)");
+      v.Bind(1, content);
+      while (v.Step()) {
+        buffer += v.ColumnView(0);
+        const std::size_t name_end = buffer.size();
+        switch (v.ColumnType(1)) {
+          case SQLITE_NULL:
+            break;
+          case SQLITE_TEXT: {
+            const std::string_view text = v.ColumnView(1);
+            if (DecodeJsonText(text, decoded)) {
+              buffer += decoded;
+            } else {
+              buffer += text;
+            }
+            break;
+          }
+          default:
+            buffer += kvt::JoinText(v.Column(1));
+        }
+        ends.emplace_back(name_end, buffer.size());
+      }
+    }
+    doc.saved_at = q.ColumnView(1);
+    doc.values.clear();
+    const std::string_view all(buffer);
+    std::size_t from = 0;
+    for (const auto& [name_end, text_end] : ends) {
+      doc.values.emplace_back(all.substr(from, name_end - from),
+                              all.substr(name_end, text_end - name_end));
+      from = text_end;
+    }
+    each(doc);
+  }
+}
+
 std::vector<std::string> SqliteEngine::StoredFieldNames() {
-  // A loose scan of the key index: each step seeks the next name.
-  auto q = Db().Query(
-      "WITH RECURSIVE f(name) AS (SELECT (SELECT field FROM document_values INDEXED BY "
-      "document_values_by_key ORDER BY field LIMIT 1) UNION ALL SELECT (SELECT field FROM "
-      "document_values INDEXED BY document_values_by_key WHERE field > f.name ORDER BY field "
-      "LIMIT 1) FROM f WHERE f.name IS NOT NULL) SELECT name FROM f WHERE name IS NOT NULL");
+  auto q = Db().Query("SELECT field FROM document_fields ORDER BY field");
   return Texts(q);
 }
 
 std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& archive) {
-  // A value's rowid grows as a document's values are stored: with the document's id in the
-  // high bits, the smallest key of a name is where it first appears.
+  // A value's place in its row grows as the row is read: with the document's id in the high
+  // bits, the smallest key of a name is where it first appears.
   auto q = Db().Query(
-      "SELECT v.field FROM documents d JOIN document_values v ON v.document = d.id "
-      "WHERE d.archive = ?1 GROUP BY v.field ORDER BY MIN((d.id << 32) + v.rowid)");
+      "SELECT v.key FROM documents d, json_each(d.content) v WHERE d.archive = ?1 GROUP BY v.key "
+      "ORDER BY MIN((d.id << 32) + v.id)");
   q.Bind(1, archive);
   return Texts(q);
 }

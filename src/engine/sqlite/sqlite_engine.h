@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/common/archive_engine.h"
@@ -107,6 +108,9 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   void ReadDocuments(
       const std::string& archive,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
+  void ReadDocumentTexts(
+      const std::string& archive,
+      const std::function<void(const kvtengine::DocumentText& document)>& each) override;
   std::vector<std::string> DocumentFieldNames(const std::string& archive) override;
   std::vector<std::string> StoredFieldNames() override;
   std::vector<std::int32_t> FindDocuments(
@@ -148,9 +152,20 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                            kvtengine::Change how) override;
 
  private:
-  // Stores a document's values with their search keys.
-  void InsertValues(std::int32_t id, const std::string& archive,
-                    const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // A document's values as its row holds them, and the keys of those that have one.
+  struct Packed {
+    std::string content, search_keys;
+    std::vector<std::pair<std::string, std::string>> keys;  // field, key
+  };
+  Packed Pack(const std::string& archive,
+              const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // Writes the document's key entries and notes its field names.
+  void PutKeys(std::int32_t id, const Packed& packed,
+               const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // Removes the key entries of the document as its row holds them now.
+  void DropKeys(std::int32_t id);
+  // The document's values in their order (none when it has no row).
+  std::vector<std::pair<std::string, kvt::Variant>> StoredValues(std::int32_t id);
   // A row of the history: a version replaced, a value a change replaced.
   void PutVersion(std::int32_t id, const std::string& archive, const kvtengine::VersionInfo& v);
   void PutChange(std::int32_t id, const HistoryRows::Changed& c);
@@ -161,6 +176,8 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   bool ever_opened_ = false;
   std::string user_;                // who saves: the operating system's user
   std::int64_t earlier_trips_ = 0;  // those of databases open before
+  // Field names known to be in document_fields (committed, or in the open transaction).
+  std::unordered_set<std::string> noted_fields_;
 };
 
 /// The name the archive application's code knows this engine by.
