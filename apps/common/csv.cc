@@ -103,27 +103,6 @@ CsvTable ParseCsv(std::string_view text) {
   return t;
 }
 
-std::string CsvRow(const std::vector<std::string>& fields, char separator) {
-  std::string out;
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    if (i) out += separator;
-    const std::string& f = fields[i];
-    // Both separators are quoted, whichever is used: a reader that guesses the separator from
-    // the header then finds only the real one outside quotes.
-    if (f.find_first_of("\"\r\n;,") == std::string::npos) {
-      out += f;
-      continue;
-    }
-    out += '"';
-    for (char c : f) {
-      if (c == '"') out += '"';
-      out += c;
-    }
-    out += '"';
-  }
-  return out + "\r\n";
-}
-
 namespace {
 
 // True when the cell, past any leading apostrophes, starts as a formula does.
@@ -134,6 +113,34 @@ bool LooksLikeFormula(std::string_view cell) {
 }
 
 }  // namespace
+
+void AppendCsvCell(std::string& line, std::string_view cell, bool spreadsheet_safe) {
+  const bool formula = spreadsheet_safe && LooksLikeFormula(cell);
+  // Both separators are quoted, whichever is used: a reader that guesses the separator from
+  // the header then finds only the real one outside quotes.
+  if (cell.find_first_of("\"\r\n;,") == std::string_view::npos) {
+    if (formula) line += '\'';
+    line += cell;
+    return;
+  }
+  line += '"';
+  if (formula) line += '\'';
+  for (const char c : cell) {
+    if (c == '"') line += '"';
+    line += c;
+  }
+  line += '"';
+}
+
+std::string CsvRow(const std::vector<std::string>& fields, char separator) {
+  std::string out;
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    if (i) out += separator;
+    AppendCsvCell(out, fields[i], false);
+  }
+  out += "\r\n";
+  return out;
+}
 
 std::string SpreadsheetSafe(std::string cell) {
   if (LooksLikeFormula(cell)) cell.insert(cell.begin(), '\'');

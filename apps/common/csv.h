@@ -45,6 +45,8 @@ CsvTable ParseCsv(std::string_view text);
 /// One row of CSV (ending with "\r\n"), quoting cells that hold a quote, a line end or either
 /// separator.
 std::string CsvRow(const std::vector<std::string>& fields, char separator);
+/// Appends one cell as CsvRow writes it; `spreadsheet_safe`: as SpreadsheetSafe(cell) would be.
+void AppendCsvCell(std::string& line, std::string_view cell, bool spreadsheet_safe);
 
 /// A cell a spreadsheet would take for a formula (it starts with '=', '+', '-', '@', a tab or a
 /// carriage return) with a leading apostrophe, so that it shows as text; a cell that already

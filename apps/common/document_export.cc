@@ -31,20 +31,36 @@ std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archi
   for (const auto& c : columns) row.push_back(cell(c));
   output.Write(CsvRow(row, options.separator));
   std::size_t written = 0;
-  engine.ReadDocuments(archive, [&](kvtengine::StoredDocument&& d) {
-    row.assign(columns.size(), std::string());
-    for (const auto& [field, v] : d.values) {
-      auto it = column_of.find(field);
-      if (it == column_of.end()) {
-        // Stored after the header was written: no column for it. Nothing is written rather
-        // than a value lost.
-        throw kvt::Error(2, "kvtfields",
-                         "a document stored during the export holds a value of '" +
-                             kvt::Printable(field) + "', which has no column: export again");
+  // Each line is written from the document's own texts, nothing copied on the way; a field is
+  // looked up by name only where it stands elsewhere than in the document before.
+  std::vector<std::string_view> cells(columns.size());
+  std::vector<std::pair<std::string, std::size_t>> column_at;  // by place in the document
+  std::string line;
+  engine.ReadDocumentTexts(archive, [&](const kvtengine::DocumentText& d) {
+    std::fill(cells.begin(), cells.end(), std::string_view());
+    for (std::size_t i = 0; i < d.values.size(); ++i) {
+      const auto& [field, text] = d.values[i];
+      if (i >= column_at.size() || column_at[i].first != field) {
+        auto it = column_of.find(std::string(field));
+        if (it == column_of.end()) {
+          // Stored after the header was written: no column for it. Nothing is written rather
+          // than a value lost.
+          throw kvt::Error(2, "kvtfields",
+                           "a document stored during the export holds a value of '" +
+                               kvt::Printable(field) + "', which has no column: export again");
+        }
+        if (i >= column_at.size()) column_at.resize(i + 1);
+        column_at[i] = {std::string(field), it->second};
       }
-      row[it->second] = cell(kvt::JoinText(v));
+      cells[column_at[i].second] = text;
     }
-    output.Write(CsvRow(row, options.separator));
+    line.clear();
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      if (c) line += options.separator;
+      if (!cells[c].empty()) AppendCsvCell(line, cells[c], !options.raw);
+    }
+    line += "\r\n";
+    output.Write(line);
     ++written;
   });
   return written;
