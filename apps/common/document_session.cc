@@ -181,6 +181,7 @@ std::vector<std::string> DocumentSession::MissingRequired() const {
 SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back) {
   SaveOutcome out;
   out.id = id_;
+  checked_values_ = nullptr;
   auto& window = w_.Window();
   auto& errors = w_.Host().Errors();
   // The field being typed in is left as the person would leave it: its checks, case rule and
@@ -252,7 +253,8 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   if (!allow_duplicate) {
     // Every index field filled and equal to a stored document's: probably the same document.
     std::vector<std::pair<std::string, kvt::Variant>> equal;
-    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(fields.FieldsValue());
+    checked_values_ = fields.FieldsValue();
+    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(checked_values_);
     bool all_filled = values != nullptr;
     for (std::int32_t i = 1; i <= fields.Count() && all_filled; ++i) {
       auto field = fields.Item(kvt::Variant(i));
@@ -285,15 +287,17 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
 
 void DocumentSession::Store(SaveOutcome& out, std::int32_t over) {
   auto& fields = w_.Fields();
+  // Nothing runs between the check and the store: the values it read are the form's.
+  const kvt::ObjectRef values = checked_values_ ? checked_values_ : fields.FieldsValue();
+  checked_values_ = nullptr;
   if (id_ == 0) {
-    id_ = w_.Engine().SaveDocument(w_.Archive(), fields.FieldsValue());
+    id_ = w_.Engine().SaveDocument(w_.Archive(), values);
     version_ = 1;
   } else {
     const std::int32_t base = over ? over : version_;
     try {
       version_ = w_.Engine().CorrectDocument(
-          id_, fields.FieldsValue(), base,
-          over ? kvtengine::Change::kOverwrite : kvtengine::Change::kCorrect);
+          id_, values, base, over ? kvtengine::Change::kOverwrite : kvtengine::Change::kCorrect);
     } catch (const kvt::Error& e) {
       if (e.Number() != kvt::kObjectErrorBase + kvtengine::kConflict) throw;
       out.result = SaveOutcome::Result::kConflict;

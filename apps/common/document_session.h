@@ -116,6 +116,8 @@ class DocumentSession {
   kvt::ObjectRef saved_values_;  // the same, as the collection gives and takes them
   std::optional<std::pair<std::int32_t, std::int32_t>> caret_;  // of the field left to save
   bool tracks_ = true;  // keeps the saved values (false: OneSave)
+  // The form's values as the last check read them, for the store that follows it at once.
+  kvt::ObjectRef checked_values_;
 };
 
 }  // namespace kvtapp
