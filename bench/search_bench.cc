@@ -87,8 +87,8 @@ std::vector<Search> Searches(bool pg) {
                                  kvt::Variant(kvt::MakeDate(y, m, d)));
   };
   const std::string from = pg ? "FROM document_values v JOIN documents d ON d.id = v.document "
-                              : "FROM document_values v INDEXED BY document_values_by_key CROSS "
-                                "JOIN documents d ON d.id = v.document ";
+                              : "FROM document_keys v CROSS JOIN documents d ON d.id = "
+                                "v.document ";
   const std::string p1 = pg ? "$1" : "?1", p2 = pg ? "$2" : "?2", p3 = pg ? "$3" : "?3";
   const std::string tail =
       " AND d.archive = 'Fatture' AND v.document > 0 ORDER BY v.document LIMIT 50";
