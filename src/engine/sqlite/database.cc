@@ -391,6 +391,10 @@ void Statement::Run() {
   }
 }
 
+void Statement::Reset() {
+  sqlite3_reset(stmt_);
+}
+
 int Statement::ColumnCount() const {
   return sqlite3_column_count(stmt_);
 }

@@ -115,6 +115,8 @@ class Statement {
   bool Step();
   /// Runs a statement that returns no rows.
   void Run();
+  /// Makes the statement ready to be bound and run again (the same statement for many rows).
+  void Reset();
   int ColumnCount() const;
   kvt::Variant Column(int index) const;
   std::string ColumnText(int index) const;

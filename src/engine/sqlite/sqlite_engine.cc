@@ -451,12 +451,13 @@ SqliteEngine::Packed SqliteEngine::Pack(
 
 void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
                            const std::vector<std::pair<std::string, kvt::Variant>>& values) {
-  for (const auto& [field, key] : packed.keys) {
-    Db().Query("INSERT INTO document_keys (field, search, document) VALUES (?1, ?2, ?3)")
-        .Bind(1, field)
-        .Bind(2, key)
-        .Bind(3, std::int64_t{id})
-        .Run();
+  if (!packed.keys.empty()) {
+    auto q = Db().Query("INSERT INTO document_keys (field, search, document) VALUES (?1, ?2, ?3)");
+    q.Bind(3, std::int64_t{id});
+    for (const auto& [field, key] : packed.keys) {
+      q.Reset();
+      q.Bind(1, field).Bind(2, key).Run();
+    }
   }
   for (const auto& [field, value] : values) {
     if (noted_fields_.contains(field)) continue;
