@@ -1,13 +1,8 @@
 #include "engine/sqlite/database.h"
 
-#include "engine/sqlite/document_json.h"
-
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
-#include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <limits>
 #include <optional>
@@ -61,24 +56,29 @@ void SearchKeyFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
 // kvt_json(value): the value as JSON, as the engine writes a document's values; the schema
 // upgrade moves the values stored before.
 void JsonFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
-  std::string out;
-  switch (sqlite3_value_type(args[0])) {
-    case SQLITE_NULL:
-      out = "null";
-      break;
-    case SQLITE_INTEGER:
-      out = std::to_string(sqlite3_value_int64(args[0]));
-      break;
-    case SQLITE_FLOAT:
-      AppendJsonDouble(out, sqlite3_value_double(args[0]));
-      break;
-    default: {
-      const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
-      AppendJsonText(out, std::string_view(p ? p : "",
-                                           static_cast<std::size_t>(sqlite3_value_bytes(args[0]))));
+  try {
+    std::string out;
+    switch (sqlite3_value_type(args[0])) {
+      case SQLITE_NULL:
+        out = "null";
+        break;
+      case SQLITE_INTEGER:
+        out = std::to_string(sqlite3_value_int64(args[0]));
+        break;
+      case SQLITE_FLOAT:
+        AppendJsonDouble(out, sqlite3_value_double(args[0]));
+        break;
+      default: {
+        const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+        AppendJsonText(
+            out,
+            std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(args[0]))));
+      }
     }
+    sqlite3_result_text64(ctx, out.data(), out.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+  } catch (const std::exception& e) {
+    sqlite3_result_error(ctx, e.what(), -1);
   }
-  sqlite3_result_text64(ctx, out.data(), out.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
 }
 
 // kvt_lower(text): the text in lower case under the runtime's locale.

@@ -49,6 +49,13 @@ namespace {
 constexpr std::string_view kHexOpen = "{\"hex\":\"";
 constexpr std::string_view kHexClose = "\"}";
 constexpr const char* kHexDigits = "0123456789abcdef";
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 }  // namespace
 
 bool WrittenAsObject(std::string_view text) {
@@ -67,19 +74,17 @@ void AppendJsonText(std::string& out, std::string_view text) {
 }
 
 bool DecodeJsonText(std::string_view json_value, std::string& text) {
-  if (!json_value.starts_with(kHexOpen) || !json_value.ends_with(kHexClose)) return false;
+  if (json_value.size() < kHexOpen.size() + kHexClose.size() || !json_value.starts_with(kHexOpen) ||
+      !json_value.ends_with(kHexClose)) {
+    return false;
+  }
   const auto hex =
       json_value.substr(kHexOpen.size(), json_value.size() - kHexOpen.size() - kHexClose.size());
-  auto digit = [](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
   if (hex.size() % 2 != 0) return false;
   std::string out;
   out.reserve(hex.size() / 2);
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = digit(hex[i]), lo = digit(hex[i + 1]);
+    const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
     if (hi < 0 || lo < 0) return false;
     out += static_cast<char>((hi << 4) | lo);
   }
@@ -109,13 +114,6 @@ void AppendJson(std::string& out, const kvt::Variant& value) {
 }
 
 namespace {
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 bool Hex4(std::string_view s, std::size_t& i, unsigned& code) {
   if (i + 4 > s.size()) return false;
