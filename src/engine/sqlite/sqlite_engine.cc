@@ -914,7 +914,7 @@ void SqliteEngine::ReadDocumentTexts(
   auto q = Db().Query("SELECT id, saved_at, content FROM documents WHERE archive = ?1 ORDER BY id");
   q.Bind(1, archive);
   // A document's names and texts gathered in one buffer, reused: no allocation per value.
-  std::string buffer, decoded;
+  std::string buffer;
   std::vector<std::pair<std::size_t, std::size_t>> ends;  // of each name and text in `buffer`
   kvtengine::DocumentText doc;
   while (q.Step()) {
@@ -929,21 +929,7 @@ void SqliteEngine::ReadDocumentTexts(
       while (v.Step()) {
         buffer += v.ColumnView(0);
         const std::size_t name_end = buffer.size();
-        switch (v.ColumnType(1)) {
-          case SQLITE_NULL:
-            break;
-          case SQLITE_TEXT: {
-            const std::string_view text = v.ColumnView(1);
-            if (DecodeJsonText(text, decoded)) {
-              buffer += decoded;
-            } else {
-              buffer += text;
-            }
-            break;
-          }
-          default:
-            buffer += kvt::JoinText(v.Column(1));
-        }
+        buffer += kvt::JoinText(ReadJsonValue(v, 1));
         ends.emplace_back(name_end, buffer.size());
       }
     }
