@@ -6,18 +6,29 @@
 #include <QImage>
 #include <QSet>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "temp_dir.h"
 
 namespace {
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 TEST(DeskDemo, WritesAPictureOfTheFilledFormAfterEachStep) {
   kvt::testing::TempDir dir;
   const std::string shots = dir.File("shots");
-  const std::string command = "cd '" + dir.Path() + "' && QT_QPA_PLATFORM=offscreen '" +
-                              KVTFIELDS_DESK + "' --demo '" + shots + "' > demo.txt 2>&1";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  // Settings and runtime files of its own: a person's, or another run's beside it, are never
+  // read or written.
+  const std::string command =
+      "cd '" + dir.Path() + "' && mkdir -m 700 config runtime && XDG_CONFIG_HOME='" +
+      dir.File("config") + "' XDG_RUNTIME_DIR='" + dir.File("runtime") +
+      "' QT_QPA_PLATFORM=offscreen '" + KVTFIELDS_DESK + "' --demo '" + shots + "' > demo.txt 2>&1";
+  ASSERT_EQ(std::system(command.c_str()), 0) << Slurp(dir.File("demo.txt"));
   const QStringList files = QDir(QString::fromStdString(shots)).entryList({"*.png"}, QDir::Files);
   ASSERT_EQ(files.size(), 8);  // the last one asks about unsaved changes
   QSize size;

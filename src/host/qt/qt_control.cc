@@ -185,7 +185,7 @@ template <class Base>
 class QtText final : public Base, public QtControl {
  public:
   void AttachTo(QtForm& form) override {
-    delete widget_.data();
+    DetachWidget();  // another kind of editor: the old one may be inside its own event
     multi_line_shown_ = Base::MultiLine();
     if (multi_line_shown_) {
       auto* edit = new QPlainTextEdit(Client(form));
@@ -294,27 +294,42 @@ class QtText final : public Base, public QtControl {
 // ---- Code/description combo
 
 // The combo's entries as Qt reads them: straight from the control, no copy, so that a list of
-// thousands of codes costs nothing until the person opens it.
+// thousands of codes costs nothing until the person opens it. The model belongs to the widget,
+// which Qt deletes later than the control may go (a form rebuilt while its old widgets wait for
+// the event loop): it holds the control weakly and answers an empty list once it is gone.
 class EntriesModel final : public QAbstractListModel {
  public:
-  explicit EntriesModel(const CodeCombo& combo, QObject* parent)
+  EntriesModel(const std::shared_ptr<const CodeCombo>& combo, QObject* parent)
       : QAbstractListModel(parent), combo_(combo) {}
   int rowCount(const QModelIndex& parent) const override {
-    return parent.isValid() ? 0 : static_cast<int>(combo_.Entries().size());
+    auto combo = combo_.lock();
+    return parent.isValid() || !combo ? 0 : static_cast<int>(combo->Entries().size());
   }
   QVariant data(const QModelIndex& index, int role) const override {
     if (role != Qt::DisplayRole && role != Qt::EditRole) return {};
+    auto combo = combo_.lock();
+    // A view may ask for a row it counted before the list changed: out of range is no entry.
+    if (!combo || index.row() < 0 ||
+        static_cast<std::size_t>(index.row()) >= combo->Entries().size()) {
+      return {};
+    }
     if (role == Qt::EditRole)
-      return ToQt(combo_.Entries()[static_cast<std::size_t>(index.row())].first);
-    return ToQt(combo_.EntryText(index.row()));
+      return ToQt(combo->Entries()[static_cast<std::size_t>(index.row())].first);
+    return ToQt(combo->EntryText(index.row()));
   }
   void Reset() {
     beginResetModel();
     endResetModel();
   }
+  /// The control is going: the views see an empty list from now on.
+  void Drop() {
+    beginResetModel();
+    combo_.reset();
+    endResetModel();
+  }
 
  private:
-  const CodeCombo& combo_;
+  std::weak_ptr<const CodeCombo> combo_;
 };
 
 class QtCombo final : public CodeCombo, public QtControl {
@@ -327,7 +342,7 @@ class QtCombo final : public CodeCombo, public QtControl {
     box->setMinimumContentsLength(4);
     box->setMaxVisibleItems(20);
     box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
-    model_ = new EntriesModel(*this, box);
+    model_ = new EntriesModel(std::dynamic_pointer_cast<const CodeCombo>(shared_from_this()), box);
     box->setModel(model_);
     // The open list keeps the usual colours when the box takes the focus colour: a list of
     // hundreds of codes all in the highlight would be hard to read.
@@ -400,7 +415,12 @@ class QtCombo final : public CodeCombo, public QtControl {
     const int room = screen ? screen->availableGeometry().width() - 40 : widest + 40;
     box.view()->setMinimumWidth(std::min(widest + 40, room));  // room for the scroll bar
   }
-  EntriesModel* model_ = nullptr;  // owned by the widget
+  QPointer<EntriesModel> model_;  // owned by the widget, which may go first or last
+
+ public:
+  ~QtCombo() override {
+    if (model_) model_->Drop();
+  }
 };
 
 // ---- Date picker
