@@ -71,7 +71,12 @@ void Label::Fit() {
 // ---- Text boxes
 
 void TextBoxBase::Replace(std::string text) {
-  if (text == text_) return;
+  if (text == text_) {
+    // No change, but the caret may have moved (a character typed over the same one selected):
+    // a widget must show it, or it keeps the old selection and the next key replaces it.
+    OnChanged(Aspect::kSelection);
+    return;
+  }
   text_ = std::move(text);
   OnChanged(Aspect::kContent);
   events_.Change.Emit();

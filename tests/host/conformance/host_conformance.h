@@ -530,6 +530,15 @@ TYPED_TEST_P(HostConformance, EditingKeysChangeTheTextOnlyThroughTheControl) {
   kvt::LetProperty(t, id::kTextBoxText, "1");
   this->person_->Type("3");
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "3");
+  // Typed starting with the very character proposed: the caret moves past it all the same.
+  for (const char* typed : {"1", "10", "12", "100"}) {
+    kvt::LetProperty(t, id::kTextBoxText, "");
+    kvt::LetProperty(t, member::kSelStart, 0);
+    kvt::LetProperty(t, id::kTextBoxText, "1");
+    kvt::LetProperty(t, member::kSelLength, 1);
+    this->person_->Type(typed);
+    EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), typed);
+  }
 
   // A value offered under the box replaces the text; leaving with a refusal keeps the focus.
   kvt::CallMethod(t, member::kShowSuggestions,
