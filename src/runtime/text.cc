@@ -5,10 +5,12 @@
 #include <unicode/unistr.h>
 #include <unicode/utf8.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "runtime/error.h"
 
@@ -114,21 +116,35 @@ std::optional<double> ParseLocaleNumber(std::string_view text) {
   }
   std::size_t digits = 0;
   bool last_was_digit = false;
+  // Digits between grouping separators: a separator stands only between digits, and groups
+  // of three digits after the first make it a thousands separator ("1.234.567").
+  std::vector<std::size_t> groups{0};
   while (i < s.size()) {
     if (IsDigit(s[i])) {
       plain.push_back(s[i]);
       ++i;
       ++digits;
+      ++groups.back();
       last_was_digit = true;
     } else if (last_was_digit && !st.grouping.empty() && s.substr(i).starts_with(st.grouping) &&
                i + st.grouping.size() < s.size() && IsDigit(s[i + st.grouping.size()])) {
-      i += st.grouping.size();  // a grouping separator stands only between digits
+      i += st.grouping.size();
+      groups.push_back(0);
       last_was_digit = false;
     } else {
       break;
     }
   }
-  if (i < s.size() && s.substr(i).starts_with(st.decimal)) {
+  const bool regular = groups.front() <= 3 && std::all_of(groups.begin() + 1, groups.end(),
+                                                          [](std::size_t n) { return n == 3; });
+  const bool has_decimal = i < s.size() && s.substr(i).starts_with(st.decimal);
+  if (groups.size() > 1 && !regular) {
+    // Not every three digits, so no thousands separator: one such mark with no decimal part
+    // after it is the other notation's decimal point ("12.50" is twelve and a half, never
+    // 1.250); anything else cannot be read with confidence.
+    if (groups.size() != 2 || has_decimal) return std::nullopt;
+    plain.insert(plain.size() - groups.back(), 1, '.');
+  } else if (has_decimal) {
     i += st.decimal.size();
     plain.push_back('.');
     while (i < s.size() && IsDigit(s[i])) {

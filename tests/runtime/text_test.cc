@@ -43,6 +43,19 @@ TEST_F(TextTest, GroupingSeparatorsStandOnlyBetweenDigits) {
   EXPECT_EQ(ParseLocaleNumber("+,5"), 0.5);
 }
 
+// A clerk who types "12.50" means twelve and a half: a mark that does not group by three is no
+// thousands separator, and one alone is read as the other notation's decimal point.
+TEST_F(TextTest, AMarkThatDoesNotGroupByThreeIsNoThousandsSeparator) {
+  EXPECT_EQ(ParseLocaleNumber("1.234.567"), 1234567.0);
+  EXPECT_EQ(ParseLocaleNumber("1.250"), 1250.0);  // three digits: thousands, as written here
+  EXPECT_EQ(ParseLocaleNumber("12.50"), 12.5);
+  EXPECT_EQ(ParseLocaleNumber("-3.5"), -3.5);
+  EXPECT_EQ(ParseLocaleNumber("1234.567"), 1234.567);
+  EXPECT_FALSE(ParseLocaleNumber("1.2.3").has_value());
+  EXPECT_FALSE(ParseLocaleNumber("12.50,5").has_value());
+  EXPECT_FALSE(ParseLocaleNumber("1.23.456").has_value());
+}
+
 TEST_F(TextTest, AnUnknownLocaleIsRefusedAndTheOldOneKept) {
   EXPECT_EQ(testing::CaptureError([] { SetLocale(""); }).Number(),
             testing::Code(ErrorCode::kInvalidProcedureCall));
