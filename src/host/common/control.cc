@@ -89,7 +89,10 @@ bool Control::HasFocus() const {
 
 void Control::Note(const std::string& text) {
   auto f = form_.Resolve();
-  if (f && f->on_note) f->on_note(*this, text);
+  if (!f) return;
+  f->last_note_ = text;
+  ++f->notes_;
+  if (f->on_note) f->on_note(*this, text);
 }
 
 void Control::SetFocus() {

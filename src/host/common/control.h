@@ -148,8 +148,13 @@ class Control : public kvt::Object {
   virtual bool Insert() { return false; }
   /// Shift+Delete (the combo deletes the code in its box).
   virtual void ShiftDelete() {}
-  /// The focus is about to leave: what the person typed but did not confirm is settled.
-  virtual void Commit() {}
+  /// The focus is about to leave: what the person typed but did not confirm is settled. False
+  /// when it cannot be (text that is no code, a date that does not exist): what was typed stays,
+  /// the control says why (Note) and the focus stays with it.
+  virtual bool Commit() { return true; }
+  /// True while the control holds input the person typed but did not confirm (text in a
+  /// combo's box, a date being typed): unsaved work as much as a changed value.
+  virtual bool Pending() const { return false; }
   /// Widget hook: reads the selection the person made in the widget into the control before
   /// the control is typed into. Without a widget the control's own selection holds.
   virtual void ReadSelection() {}

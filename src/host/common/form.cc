@@ -306,7 +306,7 @@ std::int32_t Form::PreviewKeyPress(std::int32_t character) {
 
 bool Form::Click(const std::shared_ptr<Control>& target) {
   if (!target || active_ == target || !target->CanTakeFocus()) return true;
-  if (active_) active_->Commit();
+  if (active_ && !active_->Commit()) return false;
   return MoveFocus(target);
 }
 
@@ -336,7 +336,7 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
   if (key.Is(kKeyTab)) {
     // Consumed even when a handler fails: the toolkit's own Tab would pass the form's rules.
     consumed = true;
-    if (active_) active_->Commit();
+    if (active_ && !active_->Commit()) return;  // what was typed cannot be taken: it stays
     Tab(key.Shift() || (shift & kShiftMask) != 0);
     return;
   }

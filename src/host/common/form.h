@@ -145,6 +145,10 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   /// Told what a control says to the person about what they typed (a code not in the list):
   /// a window shows it in its status bar.
   std::function<void(Control& control, const std::string& note)> on_note;
+  /// The last thing a control said to the person (on_note), and how many it has said: a caller
+  /// that made a move can tell whether the control explained a refusal.
+  const std::string& LastNote() const { return last_note_; }
+  std::uint64_t NoteCount() const { return notes_; }
   /// The text a window system shows when a handler of the person's input failed.
   static std::string FailureText(const std::exception& e);
 
@@ -190,6 +194,8 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   std::uint64_t next_creation_ = 0;
   std::shared_ptr<Control> active_;
   bool multi_line_takes_enter_ = false;
+  std::string last_note_;
+  std::uint64_t notes_ = 0;
 };
 
 }  // namespace kvthost

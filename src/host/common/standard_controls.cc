@@ -416,7 +416,7 @@ void CodeCombo::EditorKey(const Keystroke& key) {
   }
 }
 
-void CodeCombo::TypedCode(bool add) {
+bool CodeCombo::TypedCode(bool add) {
   const std::string typed = BoxText();
   const auto dash = typed.find(" - ");
   const std::string code = typed.substr(0, dash);
@@ -426,19 +426,21 @@ void CodeCombo::TypedCode(bool add) {
     Choose(code);
   } else if (!listed && add) {
     AddCode(code, descr);
-  } else if (!listed && typed != EntryText(index_)) {
-    ChooseByText(typed);
+  } else if (!listed && typed != EntryText(index_) && !ChooseByText(typed)) {
+    SelectBoxText();  // kept, so that the person corrects it rather than types it again
+    return false;
   }
   ShowChosen();
+  return true;
 }
 
-void CodeCombo::ChooseByText(const std::string& typed) {
+bool CodeCombo::ChooseByText(const std::string& typed) {
   // Many people remember the description, not the code: a code in another letter case, a
   // whole description, or the one entry whose description holds what was typed.
   std::string text = typed;
   while (!text.empty() && text.back() == ' ') text.pop_back();
   while (!text.empty() && text.front() == ' ') text.erase(0, 1);
-  if (text.empty()) return;
+  if (text.empty()) return true;  // nothing typed: the choice stays
   const std::string folded = kvt::ToLower(text);
   std::vector<std::size_t> holding;
   for (std::size_t i = 0; i < entries_.size(); ++i) {
@@ -447,18 +449,18 @@ void CodeCombo::ChooseByText(const std::string& typed) {
     const std::string c = kvt::ToLower(code), d = kvt::ToLower(descr);
     if (c == folded || d == folded) {
       if (code != Value()) Choose(code);
-      return;
+      return true;
     }
     if (d.find(folded) != std::string::npos || c.rfind(folded, 0) == 0) holding.push_back(i);
   }
   if (holding.size() == 1) {
     if (entries_[holding.front()].first != Value()) Choose(entries_[holding.front()].first);
-    return;
+    return true;
   }
   const std::string shown = "\"" + kvt::Printable(text) + "\"";
   if (holding.empty()) {
-    Note("Nessun codice corrisponde a " + shown + ": il campo resta com'era.");
-    return;
+    Note("Nessun codice corrisponde a " + shown + ": correggere, o Esc per il valore di prima.");
+    return false;
   }
   std::string some;
   for (std::size_t k = 0; k < holding.size() && k < 3; ++k) {
@@ -467,10 +469,18 @@ void CodeCombo::ChooseByText(const std::string& typed) {
   if (holding.size() > 3) some += ", ...";
   Note(shown + " corrisponde a " + std::to_string(holding.size()) + " codici (" + some +
        "): sceglierne uno dall'elenco.");
+  return false;
 }
 
 bool CodeCombo::RevertToEntry() {
-  if (locked_ || !Enabled() || Value() == entry_value_ || Find(entry_value_) < 0) return false;
+  if (locked_ || !Enabled()) return false;
+  if (Value() == entry_value_ || Find(entry_value_) < 0) {
+    // Text typed but not taken goes: the box shows the code again.
+    if (BoxText() == EntryText(index_)) return false;
+    ShowChosen();
+    SelectBoxText();
+    return true;
+  }
   Select(Find(entry_value_));
   return true;
 }

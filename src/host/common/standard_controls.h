@@ -216,19 +216,24 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   /// Enter and leaving the combo choose a listed code typed in the box ("code" or "code -
   /// description"), a code in another letter case, a whole description, or the one entry
   /// whose description holds the text; Insert adds one that is not listed; Shift+Delete
-  /// deletes the code there. Other text is dropped, the box shows the chosen entry again and
-  /// the form is told why (none or several codes match).
+  /// deletes the code there. Other text is refused: it stays in the box, selected, the focus
+  /// stays and the form is told why (none or several codes match); Esc brings the code back.
   bool Enter() override {
     Commit();
     return true;
   }
-  void MarkEntry() override { entry_value_ = Value(); }
+  /// Entering the combo selects its box's text, so that a code typed replaces the one shown.
+  void MarkEntry() override {
+    entry_value_ = Value();
+    SelectBoxText();
+  }
   bool RevertToEntry() override;
   bool Insert() override {
     TypedCode(/*add=*/true);
     return true;
   }
-  void Commit() override { TypedCode(/*add=*/false); }
+  bool Commit() override { return TypedCode(/*add=*/false); }
+  bool Pending() const override { return BoxText() != EntryText(index_); }
   void ShiftDelete() override;
 
   kvtfields::InputEvents& Events() override { return events_; }
@@ -236,12 +241,19 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
   std::string Describe() const override;
 
+ protected:
+  /// The whole text of the box is selected: the next character typed replaces it. A widget
+  /// selects its editor's text too.
+  virtual void SelectBoxText() { box_selected_ = true; }
+
  private:
   void Select(std::int32_t index);  // with a Change event when the code changes
   void ShowChosen();                // the box shows the chosen entry again
-  void TypedCode(bool add);
-  // Text that is no listed code: a code in another case, a description or part of one.
-  void ChooseByText(const std::string& typed);
+  // Settles the box's text; false when it names no code (it stays, selected, and is said).
+  bool TypedCode(bool add);
+  // Text that is no listed code: a code in another case, a description or part of one. False
+  // when none or several match.
+  bool ChooseByText(const std::string& typed);
   std::int32_t Find(const std::string& code) const;
   std::vector<std::pair<std::string, std::string>> entries_;
   std::int32_t index_ = -1;

@@ -19,6 +19,7 @@
 #include <QWidgetAction>
 #include <cmath>
 
+#include "host/common/typed_date.h"
 #include "host/qt/qt_form.h"
 #include "host/qt/qt_text.h"
 #include "runtime/class_registry.h"
@@ -361,6 +362,15 @@ class QtCombo final : public CodeCombo, public QtControl {
     ShowAll(*this, {Aspect::kList, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return widget_; }
+  void SelectBoxText() override {
+    CodeCombo::SelectBoxText();
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    if (box && box->lineEdit()) {
+      // Selected from its end back to the start: a narrow box still shows the code.
+      const auto n = static_cast<int>(box->lineEdit()->text().size());
+      box->lineEdit()->setSelection(n, -n);
+    }
+  }
   std::string BoxText() const override {
     auto* box = static_cast<QComboBox*>(widget_.data());
     return box && box->lineEdit() ? FromQt(box->lineEdit()->text()) : EntryText(Position());
@@ -501,6 +511,36 @@ class QtDatePicker final : public DatePicker, public QtControl {
     ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return edit_; }
+  // Leaving: what is in the editor must be a date, or nothing. "2/3/2025" is read as one; a
+  // part missing or a day the month does not have keeps the focus and says why.
+  bool Commit() override {
+    if (!edit_) return true;
+    const std::string text = FromQt(edit_->text());
+    if (text.find_first_not_of(" /") == std::string::npos) {
+      if (CheckBox() && !Value().IsNull()) PickDate(kvt::Variant::Null());
+      Show(Aspect::kContent);  // without a check box there is no "no date": the date again
+      return true;
+    }
+    const TypedDate typed = ReadTypedDate(text);
+    if (!typed.date) {
+      Note(typed.refusal);
+      edit_->selectAll();
+      return false;
+    }
+    const kvt::Variant now = Value();
+    if (now.IsNull() || std::floor(kvt::CDate(now).serial) != typed.date->serial) {
+      PickDate(kvt::Variant(*typed.date));
+    }
+    Show(Aspect::kContent);  // written out whole: 02/03/2025
+    return true;
+  }
+  bool Pending() const override {
+    if (!edit_) return false;
+    const QString text = edit_->text();
+    const kvt::Variant v = Value();
+    const QString shown = v.IsNull() ? QString() : QtDate(v).toString("dd/MM/yyyy");
+    return text != shown && !(shown.isEmpty() && (text.isEmpty() || text == "//"));
+  }
   void Show(Aspect a) {
     if (!widget_ || !edit_) return;
     if (a == Aspect::kAppearance) check_->setVisible(CheckBox());

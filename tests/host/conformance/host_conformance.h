@@ -437,7 +437,8 @@ TYPED_TEST_P(HostConformance, TheComboTakesACodeTypedInItsBoxWithEnterInsertOrSh
 }
 
 // A clerk who remembers the description, or types the code in another case, gets the code;
-// text that matches none or several keeps the choice and the form is told why.
+// text that matches none or several keeps the choice, stays in the box with the focus, and the
+// form is told why; Esc brings the code back.
 TYPED_TEST_P(HostConformance, TheComboFindsACodeByItsDescriptionOrSaysWhyNot) {
   const ObjectRef c = this->AddCombo("C");
   this->Add(kvtfields::kTextBoxClass, "T");
@@ -445,23 +446,36 @@ TYPED_TEST_P(HostConformance, TheComboFindsACodeByItsDescriptionOrSaysWhyNot) {
   auto* form = dynamic_cast<kvthost::Form*>(this->form_.get());
   ASSERT_NE(form, nullptr);
   form->on_note = [&notes](kvthost::Control&, const std::string& note) { notes.push_back(note); };
-  auto leave_with = [&](const char* typed) {
+  auto leave_with = [&](const char* typed, bool leaves = true) {
     this->person_->Focus("C");
     this->person_->Clear();
     this->person_->Type(typed);
-    EXPECT_TRUE(this->person_->Tab()) << typed;
+    EXPECT_EQ(this->person_->Tab(), leaves) << typed;
     return CStr(kvt::GetDefaultValue(c));
   };
   EXPECT_EQ(leave_with("not"), "NC");  // part of "Nota"
   EXPECT_EQ(leave_with("fat"), "FAT");
   EXPECT_EQ(leave_with(" FATTURA "), "FAT");
   EXPECT_TRUE(notes.empty());
-  EXPECT_EQ(leave_with("t"), "");  // both descriptions hold it: as the person cleared it
+  EXPECT_EQ(leave_with("t", false), "");  // both descriptions hold it: as the person cleared it
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0], "\"t\" corrisponde a 2 codici (FAT, NC): sceglierne uno dall'elenco.");
-  EXPECT_EQ(leave_with("proforma"), "");
+  EXPECT_EQ(this->person_->Focused(), "C");
+  EXPECT_EQ(leave_with("proforma", false), "");
   ASSERT_EQ(notes.size(), 2u);
-  EXPECT_EQ(notes[1], "Nessun codice corrisponde a \"proforma\": il campo resta com'era.");
+  EXPECT_EQ(notes[1],
+            "Nessun codice corrisponde a \"proforma\": correggere, o Esc per il valore di prima.");
+  EXPECT_FALSE(this->person_->Tab());                   // still not a code
+  this->person_->PressKey(kvtfields::key::kEscape, 0);  // the code it had when entered
+  EXPECT_TRUE(this->person_->Tab());
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "FAT");
+  // Entered again by keys, what the box shows is selected: a code typed replaces it.
+  kvt::LetProperty(c, id::kComboValue, "FAT");
+  EXPECT_EQ(this->person_->Focused(), "T");
+  this->person_->BackTab();
+  this->person_->Type("nc");
+  EXPECT_TRUE(this->person_->Tab());
+  EXPECT_EQ(CStr(kvt::GetDefaultValue(c)), "NC");
   form->on_note = nullptr;
 }
 
