@@ -1,5 +1,6 @@
 #include "common/document_session.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include "engine/common/engine_error.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
+#include "runtime/platform.h"
 #include "runtime/text.h"
 
 namespace kvtapp {
@@ -31,6 +33,18 @@ bool NonFiniteNumber(const std::string& text) {
 
 bool Empty(const kvt::Variant& v) {
   return v.IsNull() || v.IsEmpty() || (v.IsString() && v.AsString().empty());
+}
+
+// A value as the session compares values: its text, "" for none.
+std::string TextOf(const kvt::Variant& v) {
+  return v.IsNull() || v.IsEmpty() ? std::string() : kvt::JoinText(v);
+}
+
+const std::string* FindIn(const Snapshot& values, const std::string& name) {
+  for (const auto& [n, v] : values) {
+    if (n == name) return &v;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -110,7 +124,8 @@ Snapshot DocumentSession::Values() const {
 }
 
 bool DocumentSession::Modified() const {
-  return Values() != saved_;
+  const auto focused = w_.Window().Active();
+  return (focused && focused->Pending()) || Values() != saved_;
 }
 
 std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures() const {
@@ -195,10 +210,15 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
       caret_.emplace(box->SelStart(), box->SelLength());
     }
     const std::size_t before = errors.Entries().size();
+    const std::uint64_t notes = window.NoteCount();
     if (!window.Click(leave)) {
       const auto& entries = errors.Entries();
       for (std::size_t i = before; i < entries.size(); ++i) {
         out.reasons.emplace_back(entries[i].field, entries[i].message);
+      }
+      // The control itself may have said why (a date that does not exist, text that is no code).
+      if (out.reasons.empty() && window.NoteCount() != notes) {
+        out.reasons.emplace_back(focused->Name(), window.LastNote());
       }
       if (out.reasons.empty()) out.reasons.emplace_back(focused->Name(), "Valore non accettato");
       return out;
@@ -285,24 +305,46 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   return out;
 }
 
-void DocumentSession::Store(SaveOutcome& out, std::int32_t over) {
+kvt::ObjectRef DocumentSession::StoredValues(const kvt::ObjectRef& form_values) const {
+  if (extras_.empty()) return form_values;
+  auto values = kvt::Dictionary::Create();
+  if (auto shown = std::dynamic_pointer_cast<kvt::Dictionary>(form_values)) {
+    for (const auto& [name, v] : shown->Entries()) values->Add(name, v);
+  }
+  for (const auto& [name, v] : extras_) {
+    if (!values->Exists(name)) values->Add(name, v);
+  }
+  return values;
+}
+
+void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Change how) {
   auto& fields = w_.Fields();
   // Nothing runs between the check and the store: the values it read are the form's.
-  const kvt::ObjectRef values = checked_values_ ? checked_values_ : fields.FieldsValue();
+  const kvt::ObjectRef values =
+      StoredValues(checked_values_ ? checked_values_ : fields.FieldsValue());
   checked_values_ = nullptr;
   if (id_ == 0) {
     id_ = w_.Engine().SaveDocument(w_.Archive(), values);
     version_ = 1;
   } else {
-    const std::int32_t base = over ? over : version_;
     try {
-      version_ = w_.Engine().CorrectDocument(
-          id_, values, base, over ? kvtengine::Change::kOverwrite : kvtengine::Change::kCorrect);
+      version_ = w_.Engine().CorrectDocument(id_, values, base, how);
     } catch (const kvt::Error& e) {
       if (e.Number() != kvt::kObjectErrorBase + kvtengine::kConflict) throw;
       out.result = SaveOutcome::Result::kConflict;
       out.conflict = w_.Engine().ConflictSince(id_, version_);
+      conflict_ = out.conflict;
       theirs_ = out.conflict.now.version;
+      // The fields both changed, each its own way: the only ones a person must decide on.
+      const Snapshot now = Values();
+      for (const auto& f : out.conflict.fields) {
+        const std::string* mine = FindIn(now, f.name);
+        const std::string* was = FindIn(saved_, f.name);
+        const std::string theirs = TextOf(f.now);
+        if (mine && was && *mine != *was && *mine != theirs) {
+          out.both_changed.emplace_back(f.name, *mine, theirs);
+        }
+      }
       out.reasons.emplace_back("", ConflictMessage(out.conflict));
       return;
     }
@@ -339,14 +381,72 @@ SaveOutcome DocumentSession::KeepMine() {
   if (theirs_ == 0 || id_ == 0) return Save();
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(true, back);
-  if (out.result == SaveOutcome::Result::kStored) Store(out, theirs_);
+  if (out.result == SaveOutcome::Result::kStored)
+    Store(out, theirs_, kvtengine::Change::kOverwrite);
+  Return(back);
   return out;
 }
 
-SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
+SaveOutcome DocumentSession::Merge(bool mine_where_both) {
+  if (theirs_ == 0 || id_ == 0 || conflict_.now.change == kvtengine::Change::kDelete) {
+    return KeepMine();
+  }
+  // The document now starts from the other version: their values are the baseline, and the
+  // fields this person did not change (or gives up) take them.
+  auto& fields = w_.Fields();
+  const Snapshot now = Values();
+  auto baseline = kvt::Dictionary::Create();
+  if (auto saved = std::dynamic_pointer_cast<kvt::Dictionary>(saved_values_)) {
+    for (const auto& [name, v] : saved->Entries()) baseline->Add(name, v);
+  }
+  bool overwrites = false;
+  for (const auto& f : conflict_.fields) {
+    const kvt::Variant theirs = f.now.IsNull() ? kvt::Variant("") : f.now;
+    const std::string* mine = FindIn(now, f.name);
+    if (!mine) {
+      // Not on this form: this person cannot have changed it.
+      auto it = std::find_if(extras_.begin(), extras_.end(),
+                             [&](const auto& e) { return e.first == f.name; });
+      if (f.now.IsNull()) {
+        if (it != extras_.end()) extras_.erase(it);
+      } else if (it != extras_.end()) {
+        it->second = f.now;
+      } else {
+        extras_.emplace_back(f.name, f.now);
+      }
+      continue;
+    }
+    const std::string* was = FindIn(saved_, f.name);
+    const bool changed_here = was && *mine != *was;
+    // The baseline becomes theirs.
+    if (baseline->Exists(f.name)) {
+      baseline->LetItem(f.name, theirs);
+    } else {
+      baseline->Add(f.name, theirs);
+    }
+    for (auto& [name, text] : saved_) {
+      if (name == f.name) text = TextOf(f.now);
+    }
+    if (changed_here && (*mine == TextOf(f.now) || mine_where_both)) {
+      overwrites = overwrites || *mine != TextOf(f.now);
+      continue;
+    }
+    fields.Item(kvt::Variant(f.name))->LetValue(theirs);
+  }
+  saved_values_ = baseline;
+  version_ = theirs_;
   std::shared_ptr<kvthost::Control> back;
-  SaveOutcome out = Check(allow_duplicate, back);
-  if (out.result == SaveOutcome::Result::kStored && store) Store(out, 0);
+  SaveOutcome out = Check(true, back);
+  if (out.result == SaveOutcome::Result::kStored) {
+    Store(out, version_, overwrites ? kvtengine::Change::kOverwrite : kvtengine::Change::kCorrect);
+    out.merged = out.Stored();
+    if (out.merged) out.conflict = conflict_;  // whose changes were merged, and which
+  }
+  Return(back);
+  return out;
+}
+
+void DocumentSession::Return(const std::shared_ptr<kvthost::Control>& back) {
   // The person goes on where they were, the caret where it was (a missing field has the focus
   // instead).
   if (back && back->CanTakeFocus() && w_.Window().Active() != back && w_.Window().MoveFocus(back)) {
@@ -355,6 +455,15 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
       box->LetSelLength(caret_->second);
     }
   }
+}
+
+SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
+  std::shared_ptr<kvthost::Control> back;
+  SaveOutcome out = Check(allow_duplicate, back);
+  if (out.result == SaveOutcome::Result::kStored && store) {
+    Store(out, version_, kvtengine::Change::kCorrect);
+  }
+  Return(back);
   return out;
 }
 
@@ -367,6 +476,7 @@ void DocumentSession::New() {
   id_ = 0;
   version_ = 0;
   theirs_ = 0;
+  extras_.clear();
   Baseline();
 }
 
@@ -375,14 +485,51 @@ void DocumentSession::Next() {
   fields.CopyPaste(false);  // the retained fields, copied
   New();
   fields.CopyPaste(true);  // and pasted into the new document
+  // The paste leaves the focus after the retained fields; a clerk starts at the first required
+  // field still empty.
+  FocusFirstMissing();
   Baseline();
+}
+
+void DocumentSession::FocusFirstMissing() {
+  auto& fields = w_.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    if (!field->IsRequired() || !Empty(field->Value())) continue;
+    auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl());
+    if (!control || !control->CanTakeFocus() || w_.Window().Active() == control) return;
+    try {
+      w_.Window().MoveFocus(control);
+    } catch (const kvt::Error& e) {
+      // As when the form is built: a script failing as the field is entered is that field's
+      // error, shown, and the document stays usable.
+      kvt::CurrentPlatform().MsgBox(
+          "Errore dello script entrando nel campo " + field->Name() + ": " + e.Description(),
+          kvt::kMsgBoxOkOnly, "");
+    }
+    return;
+  }
 }
 
 void DocumentSession::Open(std::int32_t id, const std::string& form) {
   kvtengine::VersionInfo version;
   auto values = w_.Engine().LoadDocumentAt(id, version);
   w_.UseForm(form.empty() ? entry_form_ : form);
-  w_.Fields().SetFieldsValue(values);
+  // Values under names the form does not show are kept aside, to be stored again as they are.
+  extras_.clear();
+  auto& fields = w_.Fields();
+  auto shown = kvt::Dictionary::Create();
+  if (auto all = std::dynamic_pointer_cast<kvt::Dictionary>(values)) {
+    for (const auto& [name, v] : all->Entries()) {
+      if (fields.Index(name) != 0) {
+        shown->Add(name, v);
+      } else {
+        extras_.emplace_back(name, v);
+      }
+    }
+    values = shown;
+  }
+  fields.SetFieldsValue(values);
   id_ = id;
   version_ = version.version;
   theirs_ = 0;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,10 @@ struct SaveOutcome {
   std::vector<std::pair<std::string, std::string>> reasons;
   std::vector<std::int32_t> duplicates;  // kDuplicate: the stored documents it repeats
   kvtengine::Conflict conflict;          // kConflict: the version stored now, what differs
+  /// kConflict: the fields both people changed, to different values: (name, mine, theirs).
+  /// The other fields either changed merge without a question (Merge).
+  std::vector<std::tuple<std::string, std::string, std::string>> both_changed;
+  bool merged = false;  // kStored: another person's changes were merged into this version
 
   bool Stored() const { return result == Result::kStored; }
   /// The outcome in one Italian text for the person (empty when stored or unchanged).
@@ -78,6 +83,12 @@ class DocumentSession {
   /// Stores the document over the change that made the last Save a conflict ("keep mine"),
   /// recorded as such; the same rules as Save, and a conflict again if yet another came.
   SaveOutcome KeepMine();
+  /// After a conflict with a change (not a deletion): the fields only the other person changed
+  /// take their values, the fields only this one changed keep theirs, and the fields both
+  /// changed (both_changed) keep this person's values when `mine_where_both`, else take the
+  /// other's. Stored over the other version by the same rules as Save (a conflict again if yet
+  /// another change came); kUnchanged when the result is what is stored.
+  SaveOutcome Merge(bool mine_where_both);
   /// Deletes the stored document open for correction and starts a new one; false for a new one.
   /// A change by someone else since it was opened raises kConflict and deletes nothing.
   bool Delete();
@@ -93,6 +104,9 @@ class DocumentSession {
   bool Modified() const;
   /// The values on the form now.
   Snapshot Values() const;
+  /// The stored values under names the form does not show (a field renamed since, or a form
+  /// that shows only some): kept as they are through a correction.
+  const std::vector<std::pair<std::string, kvt::Variant>>& Extras() const { return extras_; }
   /// Why the values on the form break their fields' rules, whoever wrote them (the person, a
   /// script, a paste, a row of a file): one (field, message) each.
   std::vector<std::pair<std::string, std::string>> RuleFailures() const;
@@ -101,12 +115,18 @@ class DocumentSession {
 
  private:
   void Baseline();
+  // Back to where the person was after a save (or the first missing field), the caret too.
+  void Return(const std::shared_ptr<kvthost::Control>& back);
+  // The first required field left empty gets the focus (where a clerk starts a document).
+  void FocusFirstMissing();
+  // The form's values with the extras after them, as they are stored.
+  kvt::ObjectRef StoredValues(const kvt::ObjectRef& form_values) const;
   // Every rule in order; `back` is the field left for the checks, to be focused again.
   SaveOutcome Check(bool allow_duplicate, std::shared_ptr<kvthost::Control>& back);
   Workspace& w_;
   std::string entry_form_;
-  // Writes the checked document: new, a correction from version_, or over `over` (keep mine).
-  void Store(SaveOutcome& out, std::int32_t over);
+  // Writes the checked document: new, or a correction of version `base` made as `how`.
+  void Store(SaveOutcome& out, std::int32_t base, kvtengine::Change how);
   // The conflict in Italian: who, when, and each field by caption with its value then and now.
   std::string ConflictMessage(const kvtengine::Conflict& c);
   std::int32_t id_ = 0;
@@ -118,6 +138,8 @@ class DocumentSession {
   bool tracks_ = true;  // keeps the saved values (false: OneSave)
   // The form's values as the last check read them, for the store that follows it at once.
   kvt::ObjectRef checked_values_;
+  std::vector<std::pair<std::string, kvt::Variant>> extras_;
+  kvtengine::Conflict conflict_;  // the last conflict, for Merge
 };
 
 }  // namespace kvtapp

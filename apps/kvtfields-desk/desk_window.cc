@@ -24,6 +24,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
@@ -518,6 +519,24 @@ std::optional<DeskWindow::Place> DeskWindow::LastPlace() {
   return place;
 }
 
+namespace {
+
+// Scrolls the least that shows `rect` (in the scrolled widget's coordinates) whole; one larger
+// than the view shows its start, where a caption and the beginning of a box are.
+void ShowWhole(QScrollArea& scroll, const QRect& rect) {
+  const QSize view = scroll.viewport()->size();
+  auto follow = [](QScrollBar* bar, int from, int to, int room) {
+    int at = bar->value();
+    if (to > at + room) at = to - room;
+    if (from < at) at = from;
+    bar->setValue(at);
+  };
+  follow(scroll.horizontalScrollBar(), rect.left(), rect.right() + 1, view.width());
+  follow(scroll.verticalScrollBar(), rect.top(), rect.bottom() + 1, view.height());
+}
+
+}  // namespace
+
 void DeskWindow::FollowForm(kvthost::Form& form) {
   auto& errors = work_->Host().Errors();
   errors_seen_ = errors.Entries().size();
@@ -530,10 +549,23 @@ void DeskWindow::FollowForm(kvthost::Form& form) {
     if (list.Entries().size() == errors_seen_ && !noted_) message_->clear();  // stale
     noted_ = false;
     errors_seen_ = list.Entries().size();
-    // The view follows the focus through a form larger than the window.
+    // The view follows the focus through a form larger than the window: the whole box with
+    // its caption, not only the part where the caret is.
     auto* scroll = qobject_cast<QScrollArea*>(centralWidget());
-    auto* q = dynamic_cast<kvthost::qt::QtControl*>(work_->Window().Active().get());
-    if (scroll && q && q->Widget()) scroll->ensureWidgetVisible(q->Widget(), 24, 24);
+    const auto active = work_->Window().Active();
+    auto* q = dynamic_cast<kvthost::qt::QtControl*>(active.get());
+    if (!scroll || !q || !q->Widget() || !scroll->widget()) return;
+    QRect shown(q->Widget()->mapTo(scroll->widget(), QPoint(0, 0)), q->Widget()->size());
+    auto& fields = work_->Fields();
+    if (fields.Index(active->Name()) != 0) {
+      auto* caption = dynamic_cast<kvthost::qt::QtControl*>(
+          fields.Item(kvt::Variant(active->Name()))->LinkedLabel().get());
+      if (caption && caption->Widget() && caption->Widget()->isVisible()) {
+        shown |= QRect(caption->Widget()->mapTo(scroll->widget(), QPoint(0, 0)),
+                       caption->Widget()->size());
+      }
+    }
+    ShowWhole(*scroll, shown.adjusted(-8, -8, 8, 8));
   };
   form.on_note = [this, current](kvthost::Control&, const std::string& note) {
     if (!current()) return;
@@ -765,6 +797,15 @@ void DeskWindow::ShowOutcome(const kvtapp::SaveOutcome& outcome) {
   const std::string id = std::to_string(outcome.id);
   switch (outcome.result) {
     case Result::kStored:
+      if (outcome.merged) {
+        std::string fields;
+        for (const auto& f : outcome.conflict.fields) {
+          fields += (fields.empty() ? "" : ", ") + kvtapp::CaptionOf(work_->Fields(), f.name);
+        }
+        message_->setText(Q("Documento " + id + " corretto insieme alle modifiche di " +
+                            kvtapp::Author(outcome.conflict.now.saved_by) + " (" + fields + ")"));
+        break;
+      }
       message_->setText(Q("Documento " + id + (outcome.corrected ? " corretto" : " salvato")));
       break;
     case Result::kUnchanged:
@@ -837,33 +878,50 @@ void DeskWindow::NextDocument() {
 }
 
 bool DeskWindow::SettleConflict(kvtapp::SaveOutcome& outcome) {
-  // Someone else's change came first: the person decides, knowing whose and what.
+  // Someone else's change came first. Fields only one of the two changed are merged; the person
+  // decides only on the fields both changed, knowing whose and what, and Enter changes nothing.
   const bool deleted = outcome.conflict.now.change == kvtengine::Change::kDelete;
-  const int answer = kvt::CurrentPlatform().MsgBox(
-      outcome.Message() + "\n\nSalvare comunque i tuoi valori?\n\nSì: i tuoi valori diventano la " +
-          "nuova versione (la sua resta nella cronologia).\nNo: " +
-          (deleted ? "lascia il documento eliminato (le tue modifiche si perdono)."
-                   : "mostra i suoi valori (le tue modifiche si perdono).") +
-          "\nAnnulla: resta sul modulo senza salvare.",
-      kvt::kMsgBoxYesNoCancel, "kvtfields");
   const std::int32_t id = session_->Id();
-  if (answer == kvt::kMsgBoxAnswerYes) {
-    outcome = session_->KeepMine();
-    return true;
+  if (!deleted && outcome.both_changed.empty()) {
+    outcome = session_->Merge(/*mine_where_both=*/false);
+    return outcome.result != kvtapp::SaveOutcome::Result::kConflict || SettleConflict(outcome);
+  }
+  const std::string who = kvtapp::Author(outcome.conflict.now.saved_by);
+  std::string prompt;
+  if (deleted) {
+    prompt =
+        outcome.Message() + "\n\nSalvare comunque i tuoi valori?\n\nSì: il documento torna " +
+        "con i tuoi valori (l'eliminazione resta nella cronologia).\nNo: lascia il documento " +
+        "eliminato (le tue modifiche si perdono).\nAnnulla: resta sul modulo senza salvare.";
+  } else {
+    prompt = "Il documento " + std::to_string(id) + " è stato modificato da " + who + " il " +
+             kvtapp::LocalTime(outcome.conflict.now.saved_at) +
+             " dopo che l'hai aperto. Avete cambiato entrambi:";
+    auto shown = [](const std::string& v) {
+      return v.empty() ? std::string("(vuoto)") : "\"" + v + "\"";
+    };
+    for (const auto& [name, mine, theirs] : outcome.both_changed) {
+      prompt += "\n  " + kvtapp::CaptionOf(work_->Fields(), name) + ": tuo " + shown(mine) +
+                ", suo " + shown(theirs);
+    }
+    prompt += "\n\nGli altri campi cambiati da te o da " + who + " vengono uniti.\n\n" +
+              "Sì: per questi campi valgono i tuoi valori.\nNo: per questi campi valgono i " +
+              "suoi.\nAnnulla: resta sul modulo senza salvare.";
+  }
+  const int answer = kvt::CurrentPlatform().MsgBox(
+      prompt, kvt::kMsgBoxYesNoCancel | kvt::kMsgBoxDefaultButton3, "kvtfields");
+  if (answer == kvt::kMsgBoxAnswerYes || (!deleted && answer == kvt::kMsgBoxAnswerNo)) {
+    outcome = deleted ? session_->KeepMine()
+                      : session_->Merge(/*mine_where_both=*/answer == kvt::kMsgBoxAnswerYes);
+    return outcome.result != kvtapp::SaveOutcome::Result::kConflict || SettleConflict(outcome);
   }
   if (answer == kvt::kMsgBoxAnswerNo) {
-    if (deleted) {
-      session_->New();
-      if (walk_) walk_->Forget(id);
-      walk_id_ = -1;
-      MarkRequired();
-      RefreshTitle();
-      message_->setText(Q("Il documento " + std::to_string(id) + " resta eliminato"));
-    } else {
-      OpenStored(id);
-      message_->setText(Q("Documento " + std::to_string(id) + ": i valori salvati da " +
-                          kvtapp::Author(outcome.conflict.now.saved_by)));
-    }
+    session_->New();
+    if (walk_) walk_->Forget(id);
+    walk_id_ = -1;
+    MarkRequired();
+    RefreshTitle();
+    message_->setText(Q("Il documento " + std::to_string(id) + " resta eliminato"));
     return false;
   }
   message_->setText("Documento non salvato: un altro utente lo ha cambiato");
@@ -1370,8 +1428,25 @@ void DeskWindow::OpenStored(std::int32_t id) {
     session_->Open(id, review_form_);
     MarkRequired();
     RefreshTitle();
-    message_->setText(
-        Q("Correzione del documento " + std::to_string(id) + ": Salva registra le correzioni"));
+    std::string said =
+        "Correzione del documento " + std::to_string(id) + ": Salva registra le correzioni";
+    if (!session_->Extras().empty()) {
+      // Values the form has no field for (renamed since, or not on this form) stay stored as they
+      // are; the person is told they exist.
+      std::string extras;
+      for (const auto& [name, v] : session_->Extras()) {
+        std::string text = v.IsNull() || v.IsEmpty() ? std::string() : kvt::JoinText(v);
+        if (kvt::CharLength(text) > 40)
+          text = text.substr(0, kvt::ByteOffsetOfChar(text, 40)) + "…";
+        extras += (extras.empty() ? "" : "; ") + kvt::Printable(name) + " = \"" +
+                  kvt::Printable(text) + "\"";
+      }
+      said += ". Valori fuori dal modulo, conservati: " + extras;
+      message_->setToolTip(Q(said));
+    } else {
+      message_->setToolTip({});
+    }
+    message_->setText(Q(said));
     activateWindow();
     work_->Fields().FocusOnFirstControl();
   } catch (const std::exception& e) {

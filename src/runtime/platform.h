@@ -17,6 +17,13 @@ namespace kvt {
 inline constexpr int kMsgBoxOkOnly = 0;
 inline constexpr int kMsgBoxOkCancel = 1;
 inline constexpr int kMsgBoxYesNoCancel = 3;
+/// Added to the buttons: the second or third button is the default (Enter), not the first.
+inline constexpr int kMsgBoxDefaultButton2 = 256;
+inline constexpr int kMsgBoxDefaultButton3 = 512;
+/// The buttons of a message box without the default-button flags.
+constexpr int MsgBoxButtons(int buttons) {
+  return buttons & 0xF;
+}
 inline constexpr int kMsgBoxAnswerOk = 1;
 inline constexpr int kMsgBoxAnswerCancel = 2;
 inline constexpr int kMsgBoxAnswerYes = 6;

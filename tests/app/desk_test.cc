@@ -144,7 +144,8 @@ TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
   // the number takes the focus, and nothing typed is lost.
   Press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
   auto& q = Person();
-  EXPECT_EQ(q.Focused(), "CodiceFiscale");  // the first field after the retained ones
+  EXPECT_EQ(q.Focused(), "NumeroDocumento");  // the first required field still empty
+  q.Focus("CodiceFiscale");
   q.Type("rssmra80a01h501u");
   Press(Qt::Key_S, Qt::ControlModifier);
   ASSERT_EQ(desktop_->Recorded().size(), 1u);
@@ -353,45 +354,58 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   };
   correct_elsewhere("BETA SRL");
 
-  // This clerk's correction meets theirs: told whose and what, and keeps theirs by choice.
+  // This clerk's correction meets theirs on other fields: both kept, nobody asked.
   auto& q = Person();
   q.Focus("Quantita");
   q.Clear();
   q.Type("2");
   q.Tab();
   desktop_->ClearRecorded();
-  desktop_->answers.push_back(kvt::kMsgBoxAnswerYes);
   Press(Qt::Key_S, Qt::ControlModifier);
-  ASSERT_EQ(desktop_->Recorded().size(), 1u);
-  const std::string asked = desktop_->Recorded()[0].prompt;
-  EXPECT_THAT(asked, ::testing::HasSubstr("è stato modificato da"));
-  EXPECT_THAT(asked, ::testing::HasSubstr("\"ACME\" → \"BETA SRL\""));
-  EXPECT_THAT(asked, ::testing::HasSubstr("Salvare comunque i tuoi valori?"));
-  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME");  // mine, over theirs
-  EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), "2");
-  EXPECT_EQ(other->History(1).back().change, kvtengine::Change::kOverwrite);
+  EXPECT_TRUE(desktop_->Recorded().empty());
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "BETA SRL");  // theirs
+  EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), "2");        // mine
+  EXPECT_EQ(value("Cliente"), "BETA SRL");
+  EXPECT_EQ(other->History(1).back().change, kvtengine::Change::kCorrect);
+  EXPECT_THAT(window_->StatusText().toStdString(),
+              ::testing::HasSubstr("corretto insieme alle modifiche di"));
   EXPECT_FALSE(window_->Session()->Modified());
+  EXPECT_EQ(window_->Session()->Version(), 3);
 
-  // Again, and this time theirs is seen: the form shows their values, nothing of mine stored.
+  // Both change the customer: only that is asked, Enter (the default) stores nothing and the
+  // clerk goes on in the field they were in; then "No" takes theirs there and keeps the note.
   correct_elsewhere("GAMMA SPA");
+  q.Focus("Cliente");
+  q.Clear();
+  q.Type("delta");
   q.Focus("Note");
   q.Type("urgente");
-  q.Tab();
   desktop_->ClearRecorded();
+  Press(Qt::Key_S, Qt::ControlModifier);  // answered by the default: Annulla
+  ASSERT_EQ(desktop_->Recorded().size(), 1u);
+  const auto& asked = desktop_->Recorded()[0];
+  EXPECT_EQ(asked.buttons, kvt::kMsgBoxYesNoCancel | kvt::kMsgBoxDefaultButton3);
+  EXPECT_THAT(asked.prompt, ::testing::HasSubstr("è stato modificato da"));
+  EXPECT_THAT(asked.prompt, ::testing::HasSubstr("Cliente: tuo \"DELTA\", suo \"GAMMA SPA\""));
+  EXPECT_THAT(asked.prompt, ::testing::Not(::testing::HasSubstr("Note")));
+  EXPECT_EQ(q.Focused(), "Note");
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "GAMMA SPA");
+  EXPECT_EQ(window_->Session()->Version(), 3);
   desktop_->answers.push_back(kvt::kMsgBoxAnswerNo);
   Press(Qt::Key_S, Qt::ControlModifier);
   EXPECT_EQ(value("Cliente"), "GAMMA SPA");
-  EXPECT_EQ(value("Note"), "");
-  EXPECT_EQ(window_->Session()->Version(), 4);
-  EXPECT_EQ(kvt::CStr(Stored(1, "Note")), "");
+  EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "GAMMA SPA");
+  EXPECT_EQ(kvt::CStr(Stored(1, "Note")), "urgente");
+  EXPECT_EQ(window_->Session()->Version(), 5);
+  EXPECT_FALSE(window_->Session()->Modified());
 
   // The history shows every version, the changed fields marked with what they held.
   Press(Qt::Key_H, Qt::ControlModifier);
   HistoryDialog* history = window_->History();
   ASSERT_NE(history, nullptr);
-  ASSERT_EQ(history->Versions()->count(), 4);
+  ASSERT_EQ(history->Versions()->count(), 5);
   EXPECT_THAT(history->Versions()->item(0)->text().toStdString(),
-              ::testing::StartsWith("4 · corretto da "));
+              ::testing::StartsWith("5 · corretto da "));
   EXPECT_FALSE(history->RestoreButton()->isEnabled());  // the newest is what is stored
   history->SelectVersion(3);
   QTableWidget* rows = history->Values();
@@ -399,19 +413,20 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   for (int r = 0; r < rows->rowCount(); ++r) {
     if (!rows->item(r, 0)->font().bold()) continue;
     ++marked;
-    if (rows->item(r, 0)->text() == "Cliente") {
-      EXPECT_EQ(rows->item(r, 1)->text(), "ACME");
-      EXPECT_EQ(rows->item(r, 2)->text(), "BETA SRL");
+    if (rows->item(r, 0)->text() == "Quantità") {
+      EXPECT_EQ(rows->item(r, 1)->text(), "2");
+      EXPECT_EQ(rows->item(r, 2)->text().toStdString(),
+                first_quantity.empty() ? "(vuoto)" : first_quantity);
     }
   }
-  EXPECT_EQ(marked, 3);  // the customer, the quantity and the total it made
+  EXPECT_EQ(marked, 2);  // the quantity and the total it made
   history->SelectVersion(1);
   ASSERT_TRUE(history->RestoreButton()->isEnabled());
   QTest::mouseClick(history->RestoreButton(), Qt::LeftButton);
   EXPECT_EQ(kvt::CStr(Stored(1, "Cliente")), "ACME");
   EXPECT_EQ(kvt::CStr(Stored(1, "Quantita")), first_quantity);
-  EXPECT_EQ(window_->Session()->Version(), 5);
-  EXPECT_EQ(history->Versions()->count(), 5);
+  EXPECT_EQ(window_->Session()->Version(), 6);
+  EXPECT_EQ(history->Versions()->count(), 6);
   EXPECT_THAT(window_->StatusText().toStdString(),
               ::testing::HasSubstr("ripristinata la versione 1"));
 
@@ -419,9 +434,9 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   desktop_->answers.push_back(kvt::kMsgBoxAnswerOk);
   ASSERT_TRUE(window_->DeleteDocument());
   EXPECT_EQ(window_->Correcting(), 0);
-  ASSERT_EQ(history->Versions()->count(), 6);
+  ASSERT_EQ(history->Versions()->count(), 7);
   EXPECT_THAT(history->Versions()->item(0)->text().toStdString(),
-              ::testing::StartsWith("6 · eliminato da "));
+              ::testing::StartsWith("7 · eliminato da "));
   history->close();
   window_->ShowDeleted();
   ASSERT_NE(window_->Deleted(), nullptr);
@@ -435,7 +450,7 @@ TEST_P(DeskTest, TwoClerksCorrectingOneDocumentLoseNothingAndTheHistoryBringsItB
   QTest::mouseClick(bring_back, Qt::LeftButton);
   EXPECT_EQ(window_->Correcting(), 1);
   EXPECT_EQ(value("Cliente"), "ACME");
-  EXPECT_EQ(other->CurrentVersion(1).version, 7);
+  EXPECT_EQ(other->CurrentVersion(1).version, 8);
   EXPECT_TRUE(other->DeletedDocuments(sample::kArchive).empty());
 }
 
@@ -605,8 +620,8 @@ TEST_P(DeskTest, TheNavigatorWalksWhatWasFoundOrTheWholeArchive) {
   EXPECT_EQ(window_->Correcting(), 1498);
 }
 
-// A description typed into a combo finds its code; text that finds none is said in the
-// status bar, and stays said after the focus moved on.
+// A description typed into a combo finds its code; text that finds none keeps the focus and is
+// said in the status bar; a code typed over one held replaces it (entering selects it).
 TEST_P(DeskTest, ACodeIsFoundByItsDescriptionAndTextMatchingNoneIsSaid) {
   auto& p = Person();
   auto type = [&] {
@@ -624,12 +639,24 @@ TEST_P(DeskTest, ACodeIsFoundByItsDescriptionAndTextMatchingNoneIsSaid) {
   p.Focus("TipoDocumento");
   p.Clear();
   p.Type("scontrino");
+  EXPECT_FALSE(p.Tab());
+  EXPECT_EQ(p.Focused(), "TipoDocumento");
+  EXPECT_EQ(type(), "");  // as the person cleared it
+  EXPECT_EQ(window_->StatusText().toStdString(),
+            "Nessun codice corrisponde a \"scontrino\": correggere, o Esc per il valore di prima.");
+  Press(Qt::Key_Escape, Qt::NoModifier);  // the code again, and the focus may leave
   EXPECT_TRUE(p.Tab());
   EXPECT_EQ(p.Focused(), "Reparto");
-  EXPECT_EQ(window_->StatusText().toStdString(),
-            "Nessun codice corrisponde a \"scontrino\": il campo resta com'era.");
+  EXPECT_EQ(type(), "FAT");
   p.Tab();  // the next move forgets it
   EXPECT_EQ(window_->StatusText().toStdString(), "");
+  // Tab into the combo holding a code, a code typed: it replaces the one held.
+  p.BackTab();
+  p.BackTab();
+  EXPECT_EQ(p.Focused(), "TipoDocumento");
+  p.Type("nc");
+  EXPECT_TRUE(p.Tab());
+  EXPECT_EQ(type(), "NC");
 }
 
 // Find by form: criteria typed into the form's own fields (text starts with, numbers and dates
@@ -775,6 +802,23 @@ TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus
     p.Tab();  // to the last field, far below
     EXPECT_EQ(p.Focused(), "Campo1000");
     EXPECT_GT(scroll->verticalScrollBar()->value(), 0);
+    // Tabbing through the first rows, each box and its caption are whole in the view.
+    EXPECT_TRUE(p.Focus("Campo1"));
+    for (int i = 1; i <= 12; ++i) {
+      const std::string name = "Campo" + std::to_string(i);
+      ASSERT_EQ(p.Focused(), name);
+      auto field = window.Work()->Fields().Item(kvt::Variant(name));
+      auto* box = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedControl().get());
+      auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+      ASSERT_TRUE(box && caption && box->Widget() && caption->Widget());
+      const QRect view = scroll->viewport()->rect();
+      for (QWidget* w : {box->Widget(), caption->Widget()}) {
+        const QRect at(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(view.contains(at))
+            << name << " " << at.x() << "," << at.y() << " " << at.width() << "x" << at.height();
+      }
+      p.Tab();
+    }
     // The field viewer opens inside the screen and scrolls.
     window.OpenFieldViewer();
     QApplication::processEvents();

@@ -247,6 +247,128 @@ TEST_F(SessionTest, AStoredNoteWithLinesStaysCorrectableOnAOneLineForm) {
   EXPECT_THAT(session.Save().Message(), ::testing::HasSubstr("carattere di controllo (U+000D)"));
 }
 
+// A document stored before a field was renamed or deleted opens, is corrected, and keeps the
+// values under the old names as they were.
+TEST_F(SessionTest, ValuesUnderNamesTheFormDoesNotShowSurviveACorrection) {
+  auto values = kvt::Dictionary::Create();
+  values->Add("NumeroDocumento", "1026");
+  values->Add("DataDocumento", "06/12/2026");
+  values->Add("TipoDocumento", "FAT");
+  values->Add("Cliente", "ACME");
+  values->Add("Item Note", "vecchio campo");
+  values->Add("Sconto", "3");  // a field since deleted
+  const auto id = engine_->SaveDocument(sample::kArchive, values);
+  auto w = Open("");
+  DocumentSession session(*w);
+  session.Open(id, sample::kReviewForm);
+  ASSERT_EQ(session.Extras().size(), 2u);
+  EXPECT_EQ(session.Extras()[0].first, "Item Note");
+  auto& p = w->Person();
+  ASSERT_TRUE(p.Focus("Cliente"));
+  p.Clear();
+  p.Type("acme srl");
+  const SaveOutcome out = session.Save();
+  ASSERT_TRUE(out.Stored()) << out.Message();
+  auto stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(id));
+  EXPECT_EQ(kvt::CStr(stored->Item("Cliente")), "ACME SRL");
+  EXPECT_EQ(kvt::CStr(stored->Item("Item Note")), "vecchio campo");
+  EXPECT_EQ(kvt::CStr(stored->Item("Sconto")), "3");
+  session.New();
+  EXPECT_TRUE(session.Extras().empty());
+}
+
+// Two clerks correct one document: fields only one of them changed merge, the fields both
+// changed are named, and the clerk's answer decides them.
+TEST_F(SessionTest, ACorrectionMeetingAnotherMergesAndAsksOnlyAboutFieldsBothChanged) {
+  auto values = kvt::Dictionary::Create();
+  values->Add("NumeroDocumento", "1026");
+  values->Add("DataDocumento", "06/12/2026");
+  values->Add("TipoDocumento", "FAT");
+  values->Add("Cliente", "ACME");
+  values->Add("Note", "");
+  const auto id = engine_->SaveDocument(sample::kArchive, values);
+  auto other = [&](const char* field, const char* value) {
+    kvtengine::VersionInfo read;
+    auto v = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocumentAt(id, read));
+    v->LetItem(field, kvt::Variant(value));
+    engine_->CorrectDocument(id, v, read.version);
+  };
+  auto w = Open("");
+  DocumentSession session(*w);
+  session.Open(id);
+  auto& p = w->Person();
+  auto stored = [&](const char* field) {
+    return kvt::CStr(
+        std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(id))->Item(field));
+  };
+  other("Cliente", "BETA");
+  ASSERT_TRUE(p.Focus("Note"));
+  p.Type("urgente");
+  SaveOutcome out = session.Save();
+  ASSERT_EQ(out.result, SaveOutcome::Result::kConflict);
+  EXPECT_TRUE(out.both_changed.empty());
+  out = session.Merge(false);
+  ASSERT_TRUE(out.Stored()) << out.Message();
+  EXPECT_TRUE(out.merged);
+  EXPECT_EQ(stored("Cliente"), "BETA");
+  EXPECT_EQ(stored("Note"), "urgente");
+  EXPECT_EQ(engine_->History(id).back().change, kvtengine::Change::kCorrect);
+  EXPECT_FALSE(session.Modified());
+  EXPECT_EQ(p.Focused(), "Note");  // where the clerk was
+
+  other("Cliente", "GAMMA");
+  other("Note", "urgentissimo");
+  ASSERT_TRUE(p.Focus("Cliente"));
+  p.Clear();
+  p.Type("delta");
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  p.Clear();
+  p.Type("1027");
+  out = session.Save();
+  ASSERT_EQ(out.result, SaveOutcome::Result::kConflict);
+  ASSERT_EQ(out.both_changed.size(), 1u);
+  EXPECT_EQ(out.both_changed[0],
+            std::make_tuple(std::string("Cliente"), std::string("DELTA"), std::string("GAMMA")));
+  out = session.Merge(true);
+  ASSERT_TRUE(out.Stored()) << out.Message();
+  EXPECT_EQ(stored("Cliente"), "DELTA");         // mine, where both changed
+  EXPECT_EQ(stored("NumeroDocumento"), "1027");  // mine
+  EXPECT_EQ(stored("Note"), "urgentissimo");     // theirs
+  EXPECT_EQ(engine_->History(id).back().change, kvtengine::Change::kOverwrite);
+
+  // Giving up one's own value where both changed, with nothing else of one's own: nothing new.
+  other("Cliente", "EPSILON");
+  ASSERT_TRUE(p.Focus("Cliente"));
+  p.Clear();
+  p.Type("zeta");
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  const auto versions = engine_->History(id).size();
+  out = session.Save();
+  ASSERT_EQ(out.result, SaveOutcome::Result::kConflict);
+  out = session.Merge(false);
+  EXPECT_EQ(out.result, SaveOutcome::Result::kUnchanged);
+  EXPECT_EQ(engine_->History(id).size(), versions);
+  EXPECT_EQ(kvt::CStr(w->Fields().Item(kvt::Variant("Cliente"))->Value()), "EPSILON");
+  EXPECT_FALSE(session.Modified());
+}
+
+// The next document keeps the retained fields; the clerk starts at the first required field
+// still empty, wherever the paste left the focus.
+TEST_F(SessionTest, TheNextDocumentStartsAtTheFirstEmptyRequiredField) {
+  auto w = Open("");
+  DocumentSession session(*w);
+  auto& p = w->Person();
+  ASSERT_TRUE(p.Focus("TipoDocumento"));
+  p.Choose("NC");
+  ASSERT_TRUE(p.Focus("Cliente"));
+  p.Type("rossi");
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  session.Next();
+  EXPECT_EQ(kvt::CStr(w->Fields().Item(kvt::Variant("Cliente"))->Value()), "ROSSI");
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  EXPECT_FALSE(session.Modified());
+}
+
 // The navigator walks an archive of thousands a page of ids at a time and still knows where
 // every document is; a walk with criteria holds only the documents meeting them.
 TEST_F(SessionTest, AWalkFindsEveryDocumentByPositionAndPositionByDocument) {

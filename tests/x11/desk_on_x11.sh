@@ -175,30 +175,78 @@ keys Return
 expect_title "^Documento 1 - Fatture" "the document found by its number"
 [ "$(count)" = 2 ] || fail "finding and walking changed the documents: $(stored)"
 
-# Another clerk corrects document 1 meanwhile: this clerk's save is refused and says so;
-# Annulla stores nothing, No shows the other clerk's values, Ctrl+H shows the history.
+# Another clerk corrects document 1 meanwhile. Changes to different fields are merged without
+# a question; the same field changed by both is asked about: Enter (Annulla) stores nothing and
+# the clerk goes on typing where they were; Sì keeps this clerk's value there.
 "$cli" documents correct --db "$db" --archive Fatture --form Inserimento --id 1 --version 2 \
   --set 'Cliente=verdi srl' >/dev/null || fail "the other clerk's correction"
 keys End
 type_text "0"
 keys ctrl+s
-expect_title "$box" "the other clerk's change is told"
-keys Escape
-expect_title "^\\* Documento 1 - Fatture" "Annulla stays on the form, unsaved"
-grep -qF '1026;06/12/2026;FAT;;VERDI SRL' <<<"$(stored)" || fail "overwritten: $(stored)"
+expect_title "^Documento 1 - Fatture" "the two corrections merged and stored"
+grep -qF '10260;06/12/2026;FAT;;VERDI SRL' <<<"$(stored)" || fail "not merged: $(stored)"
+"$cli" documents correct --db "$db" --archive Fatture --form Inserimento --id 1 --version 4 \
+  --set 'Cliente=neri spa' >/dev/null || fail "the other clerk's second correction"
+keys Tab Tab Tab Tab  # date, type, department, customer
+type_text "bruni"
 keys ctrl+s
-expect_title "$box" "told again"
-sleep 0.5  # the box gives its first button the focus once shown
-keys Tab Return  # No: their values
-expect_title "^Documento 1 - Fatture" "the form shows the stored document"
-grep -qF '1026;06/12/2026;FAT;;VERDI SRL' <<<"$(stored)" || fail "overwritten: $(stored)"
+expect_title "$box" "the customer both changed is asked about"
+sleep 0.5
+keys Return  # the default: Annulla
+expect_title "^\\* Documento 1 - Fatture" "Annulla stays on the form, unsaved"
+grep -qF '10260;06/12/2026;FAT;;NERI SPA' <<<"$(stored)" || fail "overwritten: $(stored)"
+type_text "x"  # still in the customer's box
+keys ctrl+s
+expect_title "$box" "asked again"
+sleep 0.5
+keys shift+Tab shift+Tab space  # Sì: this clerk's customer
+expect_title "^Documento 1 - Fatture" "stored"
+grep -qF '10260;06/12/2026;FAT;;BRUNIX' <<<"$(stored)" || fail "not this clerk's: $(stored)"
 history=$("$cli" documents history --db "$db" --archive Fatture --id 1)
-grep -qF 'versione 3, corretto da' <<<"$history" || fail "history: $history"
+grep -qF 'versione 4, corretto da' <<<"$history" || fail "history: $history"
+grep -qF "versione 6, corretto sopra un'altra modifica da" <<<"$history" || fail "history: $history"
 keys ctrl+h
 expect_title "^Cronologia del documento 1" "the history window"
 keys alt+c
 expect_title "^Documento 1 - Fatture" "back on the form"
 [ "$(count)" = 2 ] || fail "the conflict changed the documents: $(stored)"
+
+# A new invoice: an impossible date keeps the focus and says why, d/m/yyyy is a date, a code
+# is typed into its combo, a quantity starting with the proposed 1 keeps every digit, and
+# 12.50 is twelve and a half.
+keys ctrl+n
+expect_title "^$main" "a new document"
+type_text "1028"
+keys Tab
+type_text "31022025"
+keys Tab
+sleep 0.3
+type_text "2/3/2025"  # the refused date is selected: typed over
+keys Tab
+type_text "nc"
+keys Tab Tab
+type_text "verdi"
+keys Tab Tab Tab  # tax code, e-mail, quantity
+type_text "12"
+keys Tab
+type_text "12.50"
+keys ctrl+s
+expect_title "^Documento 3 - $main" "the third invoice stored"
+grep -qF '1028;02/03/2025;NC;;VERDI;;;12;12.50;"150,00"' <<<"$(stored)" ||
+  fail "stored: $(stored)"
+
+# The next one for the same customer: the focus starts at the number, and a code typed over
+# the retained one replaces it.
+keys ctrl+shift+n
+expect_title "^$main" "the next document"
+type_text "1029"
+keys Tab
+type_text "03032025"
+keys Tab
+type_text "ddt"
+keys ctrl+s
+expect_title "^Documento 4 - $main" "the fourth invoice stored"
+grep -qF '1029;03/03/2025;DDT;;VERDI;' <<<"$(stored)" || fail "stored: $(stored)"
 
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
@@ -207,5 +255,5 @@ expect_title "$box" "asked before quitting"
 keys Tab Return  # No
 for _ in $(seq 50); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$desk_pid" 2>/dev/null; then fail "the program did not end"; fi
-[ "$(count)" = 2 ] || fail "quitting without saving stored something"
+[ "$(count)" = 4 ] || fail "quitting without saving stored something"
 echo "the clerk's session went as expected"

@@ -36,7 +36,7 @@ void Desktop::Uninstall() {
 
 int Desktop::MsgBox(std::string_view prompt, int buttons, std::string_view title) {
   messages_.push_back(Message{std::string(prompt), buttons, std::string(title)});
-  if (buttons == kvt::kMsgBoxOkOnly) return kvt::kMsgBoxAnswerOk;
+  if (kvt::MsgBoxButtons(buttons) == kvt::kMsgBoxOkOnly) return kvt::kMsgBoxAnswerOk;
   if (answers.empty()) return kvt::kMsgBoxAnswerCancel;
   const int answer = answers.front();
   answers.pop_front();

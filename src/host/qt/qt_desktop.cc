@@ -57,7 +57,7 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
   if (on_message) on_message(m);
   messages_.push_back(m);
   if (mode_ == Messages::kRecord) {
-    if (buttons == kvt::kMsgBoxOkOnly) return kvt::kMsgBoxAnswerOk;
+    if (kvt::MsgBoxButtons(buttons) == kvt::kMsgBoxOkOnly) return kvt::kMsgBoxAnswerOk;
     if (answers.empty()) return kvt::kMsgBoxAnswerCancel;
     const int answer = answers.front();
     answers.pop_front();
@@ -69,7 +69,8 @@ int QtDesktop::MsgBox(std::string_view prompt, int buttons, std::string_view tit
   for (const auto& [button, answer] : shown.answers) {
     if (shown.box->clickedButton() == button) return answer;
   }
-  return buttons == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk : kvt::kMsgBoxAnswerCancel;
+  return kvt::MsgBoxButtons(buttons) == kvt::kMsgBoxOkOnly ? kvt::kMsgBoxAnswerOk
+                                                           : kvt::kMsgBoxAnswerCancel;
 }
 
 void QtDesktop::ShowProblem(std::string_view prompt, std::string_view details,
@@ -90,26 +91,32 @@ QtDesktop::ShownBox QtDesktop::MakeBox(const std::string& prompt, int buttons,
                                        const std::string& title, QWidget* parent) {
   // The buttons in the person's language; Esc is Cancel (or OK when it is the only one).
   ShownBox shown;
+  const int set = kvt::MsgBoxButtons(buttons);
   shown.box = std::make_unique<QMessageBox>(
-      buttons == kvt::kMsgBoxOkOnly ? QMessageBox::Information : QMessageBox::Question, ToQt(title),
+      set == kvt::kMsgBoxOkOnly ? QMessageBox::Information : QMessageBox::Question, ToQt(title),
       ToQt(prompt), QMessageBox::NoButton, parent);
   QMessageBox& box = *shown.box;
   auto add = [&](const char* text, QMessageBox::ButtonRole role, int answer) {
     shown.answers.emplace_back(box.addButton(QString::fromUtf8(text), role), answer);
     return shown.answers.back().first;
   };
-  if (buttons == kvt::kMsgBoxYesNoCancel) {
-    box.setDefaultButton(
-        static_cast<QPushButton*>(add("Sì", QMessageBox::YesRole, kvt::kMsgBoxAnswerYes)));
+  if (set == kvt::kMsgBoxYesNoCancel) {
+    add("Sì", QMessageBox::YesRole, kvt::kMsgBoxAnswerYes);
     add("No", QMessageBox::NoRole, kvt::kMsgBoxAnswerNo);
     box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
-  } else if (buttons == kvt::kMsgBoxOkCancel) {
+  } else if (set == kvt::kMsgBoxOkCancel) {
     add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk);
     box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
-    box.setDefaultButton(static_cast<QPushButton*>(box.escapeButton()));
   } else {
     box.setEscapeButton(add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk));
   }
+  // Enter answers the first button unless told otherwise; OK and Cancel default to Cancel, the
+  // answer that changes nothing.
+  std::size_t chosen = set == kvt::kMsgBoxOkCancel ? 1 : 0;
+  if (buttons & kvt::kMsgBoxDefaultButton2) chosen = 1;
+  if (buttons & kvt::kMsgBoxDefaultButton3) chosen = 2;
+  if (chosen >= shown.answers.size()) chosen = 0;
+  box.setDefaultButton(static_cast<QPushButton*>(shown.answers[chosen].first));
   return shown;
 }
 
