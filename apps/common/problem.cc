@@ -25,6 +25,7 @@ std::string NotAllowed(const std::string& text) {
   if (has("code_lists")) return "modificare le tabelle dei codici";
   if (has("document")) return "modificare i documenti";
   if (has("sys_autocomplete")) return "registrare i valori suggeriti";
+  if (has("roles")) return "impostare i ruoli (lo fa il proprietario del database)";
   return "fare questa operazione sul database";
 }
 

@@ -527,5 +527,123 @@ TEST(PgRoles, ClerksKeepDocumentsReadersReadAndOnlyDesignersChangeTheArchive) {
               ::testing::HasSubstr("permission denied for database"));
 }
 
+// Nobody goes around the history: before the roles are set up no account but the owner reaches
+// the documents, and afterwards every write of a clerk or a designer goes through the server's
+// functions, which set the id, the author and the time themselves and keep every version.
+TEST(PgRoles, NoAccountWritesAroundTheHistory) {
+  KVT_REQUIRE_PG();
+  const std::string where = kvt::testing::FreshPgDatabase();
+  auto owner = PgEngine::Open(where);
+  owner->PutField({.archive = "Fatture", .name = "Cliente"});
+  auto values = kvt::Dictionary::Create();
+  values->Add("Cliente", "Acme");
+  const std::string first = std::to_string(owner->SaveDocument("Fatture", values));
+  for (const char* login : {"elena", "franco"}) {
+    kvtsqlite::Pg(
+        where, std::string("DROP ROLE IF EXISTS ") + login + "; CREATE ROLE " + login + " LOGIN");
+  }
+  auto sql_as = [&](const char* login, const std::string& sql) {
+    return kvtsqlite::Pg(where + " user=" + login, sql);
+  };
+  const std::string change = "SELECT kvt_change_document(" + first +
+                             ", 0, ARRAY['Cliente'], ARRAY['\"Beta\"'], ARRAY[NULL], false, ";
+  const std::string save =
+      "SELECT kvt_save_document('Fatture', ARRAY['Cliente'], ARRAY['\"X\"'], ARRAY[NULL])";
+  const std::vector<std::string> writes = {
+      "INSERT INTO documents (archive, saved_at) VALUES ('Fatture', '2000-01-01T00:00:00Z')",
+      "INSERT INTO documents (id, archive, saved_at) VALUES (1000, 'Fatture', 'x')",
+      "INSERT INTO document_values (document, position, field, value) VALUES (" + first +
+          ", 9, 'Nota', '\"x\"')",
+      "UPDATE documents SET saved_by = 'qualcuno'",
+      "DELETE FROM document_versions",
+      "INSERT INTO document_changes (document, version, position, field, present) VALUES (" +
+          first + ", 1, 1, 'Cliente', false)",
+      "SELECT setval(pg_get_serial_sequence('documents', 'id'), 1000)",
+  };
+  using ::testing::HasSubstr;
+  // Before the roles are set up, right after the archive was made: nothing for a login.
+  EXPECT_THAT(sql_as("elena", change + "'correct')"), HasSubstr("permission denied"));
+  EXPECT_THAT(sql_as("elena", save), HasSubstr("permission denied"));
+  for (const auto& sql : writes) EXPECT_THAT(sql_as("elena", sql), HasSubstr("denied")) << sql;
+
+  owner->SetUpRoles();
+  owner->GrantRole("elena", "kvt_clerk");
+  owner->GrantRole("franco", "kvt_designer");
+  auto clerk = PgEngine::Open(where + " user=elena", false);
+  const std::uint32_t refused = kvt::kObjectErrorBase + kvtengine::kNoPermission;
+  EXPECT_EQ(CaptureError([&] { clerk->SetUpRoles(); }).Number(), refused);  // not "ready"
+  for (const char* login : {"elena", "franco"}) {
+    for (const auto& sql : writes) {
+      EXPECT_THAT(sql_as(login, sql), HasSubstr("permission denied")) << login << ": " << sql;
+    }
+    // Only the kinds of change there are; the time is not the caller's to give.
+    EXPECT_THAT(sql_as(login, change + "E'correct\\n2020-01-01 forged')"),
+                HasSubstr("not a kind of change"));
+    EXPECT_THAT(sql_as(login, change + "'correct', '1999-01-01T00:00:00Z')"),
+                HasSubstr("does not exist"));
+  }
+  EXPECT_EQ(owner->History(std::stoi(first)).size(), 1u);
+
+  // A temporary table named like the history does not catch the replaced version.
+  const std::string db = kvtsqlite::Pg(where, "SELECT current_database()");
+  kvtsqlite::Pg(where, "GRANT TEMPORARY ON DATABASE " + db + " TO elena");
+  auto session = PgDatabase::Open(where + " user=elena", false);
+  session->Execute(
+      "CREATE TEMP TABLE document_versions (document integer, version integer, archive text, "
+      "saved_at text, saved_by text, change text); CREATE TEMP TABLE document_changes "
+      "(document integer, version integer, position integer, field text, value jsonb, present "
+      "boolean)");
+  EXPECT_EQ(session->Query(change + "'correct')").Text(0, 0), "2");
+  const auto history = owner->History(std::stoi(first));
+  ASSERT_EQ(history.size(), 2u);
+  EXPECT_EQ(kvt::CStr(history[0].values[0].second), "Acme");
+  EXPECT_EQ(history[1].saved_by, "elena");
+  EXPECT_THAT(history[1].saved_at, ::testing::MatchesRegex("20[0-9-]{8}T[0-9:]{8}Z"));
+  const auto id = clerk->SaveDocument("Fatture", values);
+  EXPECT_EQ(owner->CurrentVersion(id).saved_by, "elena");
+}
+
+// A database of the version before, its roles set up then (clerks inserting documents, a change
+// function taking its time from the caller): the upgrade takes both away and the clerk goes on
+// through the new functions.
+TEST(PgRoles, AnOlderDatabaseLosesTheWritesAroundTheHistoryWhenUpgraded) {
+  KVT_REQUIRE_PG();
+  const std::string where = kvt::testing::FreshPgDatabase();
+  {
+    auto owner = PgEngine::Open(where);
+    owner->PutField({.archive = "Fatture", .name = "Cliente"});
+    owner->SetUpRoles();
+  }
+  kvtsqlite::Pg(where, "DROP ROLE IF EXISTS ivo; CREATE ROLE ivo LOGIN; GRANT kvt_clerk TO ivo");
+  kvtsqlite::Pg(
+      where,
+      "DROP FUNCTION kvt_save_document(text, text[], text[], text[]); CREATE FUNCTION "
+      "kvt_change_document(p_id integer, p_base integer, p_fields text[], p_values text[], "
+      "p_keys text[], p_delete boolean, p_change text, p_at text) RETURNS integer LANGUAGE sql "
+      "SECURITY DEFINER AS 'SELECT 1'; GRANT EXECUTE ON FUNCTION kvt_change_document(integer, "
+      "integer, text[], text[], text[], boolean, text, text) TO kvt_clerk; GRANT INSERT ON "
+      "documents, document_values TO kvt_clerk; UPDATE kvt_meta SET value = '6' WHERE key = "
+      "'version'");
+  EXPECT_EQ(kvtsqlite::Pg(where + " user=ivo", "SELECT has_table_privilege('documents', 'INSERT')"),
+            "t");
+  PgEngine::Open(where, false);  // the owner opens it: upgraded
+  EXPECT_EQ(kvtsqlite::Pg(where, "SELECT value FROM kvt_meta WHERE key = 'version'"),
+            std::to_string(kvtengine::kSchemaVersion));
+  EXPECT_THAT(kvtsqlite::Pg(where + " user=ivo",
+                            "INSERT INTO documents (archive, saved_at) VALUES ('Fatture', 'x')"),
+              ::testing::HasSubstr("permission denied"));
+  EXPECT_EQ(kvtsqlite::Pg(where, "SELECT count(*) FROM pg_proc WHERE proname = "
+                                 "'kvt_change_document'"),
+            "1");
+  auto clerk = PgEngine::Open(where + " user=ivo", false);
+  EXPECT_TRUE(clerk->AccountRights().documents);
+  auto values = kvt::Dictionary::Create();
+  values->Add("Cliente", "Acme");
+  const auto id = clerk->SaveDocument("Fatture", values);
+  values->LetItem("Cliente", kvt::Variant("Beta"));
+  EXPECT_EQ(clerk->CorrectDocument(id, values, 1), 2);
+  EXPECT_EQ(clerk->History(id).back().saved_by, "ivo");
+}
+
 }  // namespace
 }  // namespace kvtpg

@@ -94,6 +94,9 @@ constexpr const char* kSqliteTo6 =
     "DROP TABLE document_values;";
 // PostgreSQL keeps one row per value.
 constexpr const char* kPgTo6 = "SELECT 1";
+// 7: PostgreSQL writes documents only through its functions (the engine makes them anew);
+// SQLite's layout stays.
+constexpr const char* kTo7 = "SELECT 1";
 
 }  // namespace
 
@@ -106,6 +109,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 3) return dialect == SqlDialect::kSqlite ? kSqliteTo4 : kPgTo4;
   if (from == 4) return dialect == SqlDialect::kSqlite ? kSqliteTo5 : kPgTo5;
   if (from == 5) return dialect == SqlDialect::kSqlite ? kSqliteTo6 : kPgTo6;
+  if (from == 6) return kTo7;
   return kUpgrades[from - 1];
 }
 

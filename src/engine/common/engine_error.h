@@ -32,7 +32,7 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };
@@ -41,7 +41,8 @@ enum class SqlDialect { kSqlite, kPostgres };
 /// the engine then gives each stored value its search key (SQLite: in this SQL, through the
 /// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4). From 4 to 5
 /// PostgreSQL then (re)creates its functions. From 5 to 6 only SQLite's layout changes (through
-/// the connection's kvt_json).
+/// the connection's kvt_json). From 6 to 7 PostgreSQL makes its document functions anew (the
+/// only way an account other than the owner writes documents).
 const char* UpgradeStep(int from, SqlDialect dialect);
 /// PostgreSQL, version 4: the indexes made once the keys are there.
 extern const char* const kPgIndexesOf4;

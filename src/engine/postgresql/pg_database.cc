@@ -301,23 +301,55 @@ std::string Redacted(const std::string& conninfo) {
 
 namespace {
 
-// A change of a document in one statement, so one trip to the server: locks the document (or,
-// when deleted, its last version), refuses a change that did not start from the version stored
-// (KV409) or a document never stored (KV404), keeps the replaced version and the values the
-// change replaces, then writes the new values only where they differ. Returns the new version.
-// It runs with its owner's rights: an account allowed to run it changes documents only through
-// it, so the history cannot be bypassed or rewritten; the author is still the session's user.
-constexpr const char* kChangeFunction = R"sql(
+// The only ways an account other than the owner writes documents, each in one statement (one
+// trip to the server). They run with their owner's rights and take from the caller only what a
+// person may say: the values (with their search keys), the archive of a new document, the
+// version a change started from and what kind of change it is. The id, the time (the server's
+// clock, UTC) and the author (the session's user) are set here, and every replaced version is
+// kept. The search path is fixed, the schema first and pg_temp last, so that no temporary table
+// of the caller's can stand in for one of these; nobody may run them until granted. @SCHEMA@ is
+// the schema, quoted.
+//
+// kvt_change_document locks the document (or, when deleted, its last version), refuses a change
+// that did not start from the version stored (KV409) or a document never stored (KV404), keeps
+// the replaced version and the values the change replaces, then writes the new values only
+// where they differ. Returns the new version.
+constexpr const char* kDocumentFunctions = R"sql(
+CREATE OR REPLACE FUNCTION kvt_now() RETURNS text LANGUAGE sql STABLE
+SET search_path = @SCHEMA@, pg_temp AS $fn$
+  SELECT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
+$fn$;
+
+CREATE OR REPLACE FUNCTION kvt_save_document(p_archive text, p_fields text[], p_values text[],
+    p_keys text[])
+RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = @SCHEMA@, pg_temp AS $fn$
+DECLARE
+  new_id integer;
+BEGIN
+  INSERT INTO documents (archive, saved_at, version, saved_by, change)
+    VALUES (p_archive, kvt_now(), 1, session_user, 'save') RETURNING id INTO new_id;
+  INSERT INTO document_values (document, position, field, value, search)
+    SELECT new_id, t.n, t.f, t.v::jsonb, t.k FROM unnest(p_fields, p_values, p_keys)
+      WITH ORDINALITY AS t(f, v, k, n);
+  RETURN new_id;
+END
+$fn$;
+
 CREATE OR REPLACE FUNCTION kvt_change_document(p_id integer, p_base integer, p_fields text[],
-    p_values text[], p_keys text[], p_delete boolean, p_change text, p_at text)
-RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path FROM CURRENT AS $fn$
+    p_values text[], p_keys text[], p_delete boolean, p_change text)
+RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = @SCHEMA@, pg_temp AS $fn$
 DECLARE
   d documents%ROWTYPE;
   cur integer;
   arch text;
   last_change text;
   deleted boolean := false;
+  at text := kvt_now();
 BEGIN
+  IF p_delete IS NULL OR p_change IS NULL OR (p_delete AND p_change <> 'delete') OR
+     (NOT p_delete AND p_change NOT IN ('correct', 'overwrite', 'restore')) THEN
+    RAISE EXCEPTION 'not a kind of change: %', quote_literal(p_change) USING ERRCODE = '22023';
+  END IF;
   SELECT * INTO d FROM documents WHERE id = p_id FOR UPDATE;
   IF FOUND THEN
     cur := d.version;
@@ -340,6 +372,9 @@ BEGIN
   IF deleted AND p_delete THEN
     RAISE EXCEPTION 'document % is deleted', p_id USING ERRCODE = 'KV404';
   END IF;
+  IF cur >= 2147483647 THEN
+    RAISE EXCEPTION 'document % has no version after %', p_id, cur USING ERRCODE = '22003';
+  END IF;
   IF NOT deleted THEN
     INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
       VALUES (p_id, cur, arch, d.saved_at, d.saved_by, d.change);
@@ -354,15 +389,15 @@ BEGIN
   IF p_delete THEN
     DELETE FROM documents WHERE id = p_id;
     INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
-      VALUES (p_id, cur + 1, arch, p_at, session_user, 'delete');
+      VALUES (p_id, cur + 1, arch, at, session_user, 'delete');
     RETURN cur + 1;
   END IF;
   IF deleted THEN
     INSERT INTO documents (id, archive, saved_at, version, saved_by, change)
-      VALUES (p_id, arch, p_at, cur + 1, session_user, p_change);
+      VALUES (p_id, arch, at, cur + 1, session_user, p_change);
   ELSE
     DELETE FROM document_values WHERE document = p_id AND NOT (field = ANY (p_fields));
-    UPDATE documents SET version = cur + 1, saved_at = p_at, saved_by = session_user,
+    UPDATE documents SET version = cur + 1, saved_at = at, saved_by = session_user,
       change = p_change WHERE id = p_id;
   END IF;
   INSERT INTO document_values AS o (document, position, field, value, search)
@@ -375,6 +410,39 @@ BEGIN
   RETURN cur + 1;
 END
 $fn$;
+
+REVOKE ALL ON FUNCTION kvt_now() FROM PUBLIC;
+REVOKE ALL ON FUNCTION kvt_save_document(text, text[], text[], text[]) FROM PUBLIC;
+REVOKE ALL ON FUNCTION kvt_change_document(integer, integer, text[], text[], text[], boolean,
+    text) FROM PUBLIC;
+)sql";
+
+// Version 7: the change function of before took its time and kind from the caller and was run
+// by anyone; it goes, and whoever could run it may run the new ones. Clerks and designers lose
+// the direct writes into the document tables that went around the history.
+constexpr const char* kTo7Grants = R"sql(
+DO $grants$
+DECLARE
+  r text;
+BEGIN
+  FOREACH r IN ARRAY ARRAY['kvt_designer', 'kvt_clerk'] LOOP
+    IF EXISTS (SELECT FROM pg_roles WHERE rolname = r) THEN
+      EXECUTE format('REVOKE INSERT, UPDATE, DELETE, TRUNCATE ON documents, document_values, '
+                     'document_versions, document_changes, kvt_meta FROM %I', r);
+      IF to_regprocedure('kvt_change_document(integer, integer, text[], text[], text[], boolean, '
+                         'text, text)') IS NOT NULL AND has_function_privilege(r,
+          'kvt_change_document(integer, integer, text[], text[], text[], boolean, text, text)',
+          'EXECUTE') THEN
+        EXECUTE format('GRANT EXECUTE ON FUNCTION kvt_save_document(text, text[], text[], '
+                       'text[]), kvt_change_document(integer, integer, text[], text[], text[], '
+                       'boolean, text), kvt_now() TO %I', r);
+      END IF;
+    END IF;
+  END LOOP;
+END
+$grants$;
+DROP FUNCTION IF EXISTS kvt_change_document(integer, integer, text[], text[], text[], boolean,
+    text, text);
 )sql";
 
 // Contains-searches use a trigram index where the server has the extension and the account may
@@ -430,6 +498,17 @@ void FillSearchKeys(PgDatabase& db) {
   db.Execute(kvtengine::kPgIndexesOf4);
 }
 
+// Makes the document functions in the current schema.
+void MakeDocumentFunctions(PgDatabase& db) {
+  const std::string schema = db.Query("SELECT quote_ident(current_schema())").Text(0, 0);
+  std::string sql = kDocumentFunctions;
+  for (std::size_t at = sql.find("@SCHEMA@"); at != std::string::npos;
+       at = sql.find("@SCHEMA@", at + schema.size())) {
+    sql.replace(at, 8, schema);
+  }
+  db.Execute(sql);
+}
+
 }  // namespace
 
 std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool create) {
@@ -474,7 +553,7 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
       db->Execute(kSchemaLock);
       if (!has_meta()) {  // nobody else made it meanwhile
         db->Execute(kSchemaSql);
-        db->Execute(kChangeFunction);
+        MakeDocumentFunctions(*db);
         TryTrigramIndex(*db);
       }
       db->Execute("COMMIT");
@@ -504,7 +583,8 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
           FillSearchKeys(*db);
           TryTrigramIndex(*db);
         }
-        if (v == 4) db->Execute(kChangeFunction);
+        if (v == 4 || v == 6) MakeDocumentFunctions(*db);
+        if (v == 6) db->Execute(kTo7Grants);
       }
       db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",
                 {std::to_string(kvtengine::kSchemaVersion)});

@@ -298,10 +298,11 @@ std::vector<std::string> PgEngine::ListForms(const std::string& archive) {
 
 kvtengine::ArchiveEngine::Rights PgEngine::AccountRights() {
   const Result r = db_->Query(
-      "SELECT has_table_privilege('documents', 'INSERT') AND has_function_privilege("
-      "'kvt_change_document(integer, integer, text[], text[], text[], boolean, text, text)', "
-      "'EXECUTE'), has_table_privilege('code_lists', 'INSERT'), has_table_privilege("
-      "'field_definitions', 'INSERT') AND has_table_privilege('scripts', 'INSERT')");
+      "SELECT has_function_privilege('kvt_save_document(text, text[], text[], text[])', "
+      "'EXECUTE') AND has_function_privilege('kvt_change_document(integer, integer, text[], "
+      "text[], text[], boolean, text)', 'EXECUTE'), has_table_privilege('code_lists', 'INSERT'), "
+      "has_table_privilege('field_definitions', 'INSERT') AND has_table_privilege('scripts', "
+      "'INSERT')");
   return {r.Text(0, 0) == "t", r.Text(0, 1) == "t", r.Text(0, 2) == "t"};
 }
 
@@ -310,6 +311,8 @@ namespace {
 constexpr const char* kRoles[] = {"kvt_designer", "kvt_clerk", "kvt_reader"};
 
 // Grants as a whole: whatever they were, the roles end up with these and PUBLIC with none.
+// Nobody but the owner writes the document tables: documents are saved, corrected, deleted and
+// restored through the document functions, which keep the history and set author and time.
 constexpr const char* kSetUpRoles = R"sql(
 DO $roles$
 DECLARE
@@ -322,6 +325,7 @@ BEGIN
     END IF;
     EXECUTE format('REVOKE ALL ON ALL TABLES IN SCHEMA %I FROM %I', s, r);
     EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM %I', s, r);
+    EXECUTE format('REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %I FROM %I', s, r);
   END LOOP;
   EXECUTE format('REVOKE ALL ON DATABASE %I FROM PUBLIC', current_database());
   EXECUTE format('GRANT CONNECT ON DATABASE %I TO kvt_designer, kvt_clerk, kvt_reader',
@@ -331,16 +335,12 @@ BEGIN
   EXECUTE format('REVOKE ALL ON ALL TABLES IN SCHEMA %I FROM PUBLIC', s);
   EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM PUBLIC', s);
   EXECUTE format('REVOKE ALL ON ALL FUNCTIONS IN SCHEMA %I FROM PUBLIC', s);
-  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I TO kvt_reader, kvt_clerk', s);
-  EXECUTE format('GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA %I TO '
+  EXECUTE format('GRANT SELECT ON ALL TABLES IN SCHEMA %I TO kvt_reader, kvt_clerk, '
                  'kvt_designer', s);
-  EXECUTE format('GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA %I TO kvt_designer, kvt_clerk',
-                 s);
   EXECUTE format('GRANT EXECUTE ON ALL FUNCTIONS IN SCHEMA %I TO kvt_designer, kvt_clerk', s);
-  -- A clerk's work: new documents, codes and learnt values. Corrections, deletions and
-  -- restores go through kvt_change_document, which keeps the history.
-  GRANT INSERT ON documents, document_values TO kvt_clerk;
-  GRANT INSERT, UPDATE, DELETE ON code_lists, "SYS_AUTOCOMPLETE" TO kvt_clerk;
+  -- A designer changes the archives; a clerk adds codes and learnt values.
+  GRANT INSERT, UPDATE, DELETE ON field_definitions, field_layouts, scripts TO kvt_designer;
+  GRANT INSERT, UPDATE, DELETE ON code_lists, "SYS_AUTOCOMPLETE" TO kvt_designer, kvt_clerk;
 END
 $roles$
 )sql";
@@ -348,7 +348,22 @@ $roles$
 }  // namespace
 
 void PgEngine::SetUpRoles() {
-  Transaction([&] { db_->Execute(kSetUpRoles); });
+  Transaction([&] {
+    // Grants and revokes by anyone else only warn and change nothing: say so instead.
+    const Result owner = db_->Query(
+        "SELECT pg_has_role(current_user, c.relowner, 'USAGE') FROM pg_class c WHERE c.oid = "
+        "'kvt_meta'::regclass");
+    if (owner.Rows() == 0 || owner.Text(0, 0) != "t") {
+      throw kvtengine::EngineError(
+          kvtengine::kNoPermission, kSource,
+          "permission denied to set up roles: only the owner of the tables (" +
+              kvt::Printable(db_->Query("SELECT pg_get_userbyid(relowner) FROM pg_class WHERE "
+                                        "oid = 'kvt_meta'::regclass")
+                                 .Text(0, 0)) +
+              ") may");
+    }
+    db_->Execute(kSetUpRoles);
+  });
 }
 
 void PgEngine::GrantRole(const std::string& user, const std::string& role) {
@@ -416,8 +431,13 @@ std::int32_t PgEngine::InsertDocument(
 }
 
 std::int32_t PgEngine::SaveDocument(const std::string& archive, const kvt::ObjectRef& values) {
-  return InsertDocument(archive, kvtengine::SavedAtNow(),
-                        kvtengine::DocumentValues(values, kSource)->Entries());
+  // Through the server's function: the id, the time and the author are the server's to set.
+  auto arrays = Arrays(archive, kvtengine::DocumentValues(values, kSource)->Entries());
+  const Result r = db_->Query("SELECT kvt_save_document($1, $2, $3, $4)",
+                              {archive, arrays[0], arrays[1], arrays[2]});
+  const auto id = static_cast<std::int32_t>(r.Int(0, 0));
+  Remember(id, archive);
+  return id;
 }
 
 std::int32_t PgEngine::CopyDocument(const std::string& archive,
@@ -591,10 +611,10 @@ std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
                                    kvtengine::Change how) {
   static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
   const auto arrays = Arrays(ArchiveOf(id), values ? *values : kNone);
-  const Result r = db_->Query("SELECT kvt_change_document($1, $2, $3, $4, $5, $6, $7, $8)",
+  const Result r = db_->Query("SELECT kvt_change_document($1, $2, $3, $4, $5, $6, $7)",
                               {std::to_string(id), std::to_string(base), arrays[0], arrays[1],
                                arrays[2], std::string(values ? "f" : "t"),
-                               std::string(kvtengine::ChangeName(how)), kvtengine::SavedAtNow()});
+                               std::string(kvtengine::ChangeName(how))});
   return static_cast<std::int32_t>(r.Int(0, 0));
 }
 
