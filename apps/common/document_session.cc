@@ -60,7 +60,7 @@ std::string CaptionOf(kvtfields::FieldsCollection& fields, const std::string& na
 
 std::string LocalTime(const std::string& utc) {
   std::tm t{};
-  if (!strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &t)) return utc;
+  if (!strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &t)) return kvt::OneLine(utc);
   const std::time_t when = timegm(&t);
   std::tm local{};
   localtime_r(&when, &local);
@@ -70,7 +70,8 @@ std::string LocalTime(const std::string& utc) {
 }
 
 std::string Author(const std::string& saved_by) {
-  return saved_by.empty() ? "utente sconosciuto" : saved_by;
+  // Stored text: no control character or line end reaches a terminal or a dialog as such.
+  return saved_by.empty() ? "utente sconosciuto" : kvt::OneLine(saved_by);
 }
 
 std::string ChangeWord(kvtengine::Change change) {

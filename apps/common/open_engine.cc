@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
 
@@ -17,6 +18,11 @@ std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, b
 
 bool IsServer(const std::string& where) {
   return kvtpg::IsConnectionString(where);
+}
+
+std::string Reopenable(const std::string& where) {
+  if (!kvtpg::IsConnectionString(where)) return std::filesystem::absolute(where).string();
+  return kvtpg::Reopenable(where);
 }
 
 std::string Shown(const std::string& where) {

@@ -16,6 +16,9 @@ std::shared_ptr<kvtengine::ArchiveEngine> OpenEngine(const std::string& where, b
 /// True when `where` names a PostgreSQL database (a URI, or anything with '='), not a file.
 bool IsServer(const std::string& where);
 
+/// `where` as a program keeps it to open it again: a file by its whole path, a connection string
+/// without its password but with every other setting (TLS among them).
+std::string Reopenable(const std::string& where);
 /// `where` as a message may show it: a connection string without its password.
 std::string Shown(const std::string& where);
 /// `where` as a title shows it: a file's name without its folders, a server's database as

@@ -42,6 +42,20 @@ OutputFile::OutputFile(std::string path, const std::vector<std::string>& inputs)
                        "'" + path_ + "' is the file '" + input +
                            "' that this command reads: give another output file");
     }
+    // A database's journal beside it, there now or not: written over, a journal replaces
+    // committed documents when the database is next opened.
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(path_, ec);
+    for (const char* companion : {"-wal", "-shm", "-journal"}) {
+      const std::string journal = input + companion;
+      std::error_code ec2;
+      if (SameFile(path_, journal) ||
+          (!ec && canonical == std::filesystem::weakly_canonical(journal, ec2) && !ec2)) {
+        throw kvt::Error(2, "kvtfields",
+                         "'" + path_ + "' is the journal of the database '" + input +
+                             "': give another output file");
+      }
+    }
   }
   // A link is followed: its target gets the new text, the link stays.
   std::error_code ec;

@@ -334,7 +334,7 @@ void DeskWindow::BuildMenus() {
     const QStringList dbs = RecentDatabases();
     for (int i = 0; i < dbs.size(); ++i) {
       const QString db = dbs[i];
-      recent->addAction(QString("&%1 %2").arg(i + 1).arg(db),
+      recent->addAction(QString("&%1 %2").arg(i + 1).arg(Q(kvtapp::Shown(db.toStdString()))),
                         [this, db] { OpenDatabase(db.toStdString()); });
     }
     if (dbs.isEmpty()) recent->addAction("(nessuno)")->setEnabled(false);
@@ -496,9 +496,14 @@ QStringList DeskWindow::RecentDatabases() {
 }
 
 void DeskWindow::RememberPlace(const std::string& db) {
-  // A file by its whole path (it opens from anywhere); a server without its password.
-  const QString key =
-      kvtapp::IsServer(db) ? Q(kvtapp::Shown(db)) : QFileInfo(Q(db)).absoluteFilePath();
+  // A file by its whole path (it opens from anywhere); a server without its password but with
+  // its other settings: a server reached over verified TLS is reached so again.
+  QString key;
+  try {
+    key = Q(kvtapp::Reopenable(db));
+  } catch (const std::exception&) {
+    return;  // opened, so readable; nothing is kept that could not be opened again
+  }
   QStringList dbs = RecentDatabases();
   dbs.removeAll(key);
   dbs.prepend(key);

@@ -168,14 +168,16 @@ bool IsConflict(const kvt::Error& e) {
   return e.Number() == kvt::kObjectErrorBase + kvtengine::kConflict;
 }
 
-// A version as one line: its number, how it came to be, by whom and when (UTC).
+// A version as one line: its number, how it came to be, by whom and when (UTC). What is stored
+// reaches the terminal with its control characters and line ends written out: a stored text
+// must neither command the terminal nor pass for a line of its own.
 std::string VersionLine(const kvtengine::VersionInfo& v) {
   return "versione " + std::to_string(v.version) + ", " + kvtapp::ChangeWord(v.change) + " da " +
-         kvtapp::Author(v.saved_by) + " il " + v.saved_at;
+         kvtapp::Author(v.saved_by) + " il " + kvt::OneLine(v.saved_at);
 }
 
 std::string Value(const kvt::Variant& v) {
-  return v.IsNull() || v.IsEmpty() ? std::string() : kvt::Printable(kvt::JoinText(v));
+  return v.IsNull() || v.IsEmpty() ? std::string() : kvt::OneLine(kvt::JoinText(v));
 }
 
 int DeleteDocument(const Options& o) {
@@ -201,7 +203,7 @@ int ShowDocument(const Options& o) {
   const auto values = engine->LoadDocumentAt(o.id, version);
   std::printf("documento %d, %s\n", o.id, VersionLine(version).c_str());
   for (const auto& [field, v] : std::dynamic_pointer_cast<kvt::Dictionary>(values)->Entries()) {
-    std::printf("%s=%s\n", kvt::Printable(field).c_str(), Value(v).c_str());
+    std::printf("%s=%s\n", kvt::OneLine(field).c_str(), Value(v).c_str());
   }
   return 0;
 }
@@ -221,10 +223,10 @@ int DocumentHistory(const Options& o) {
       // the line says it; what it took away is the version before
     } else if (!before || before->empty()) {  // the first, or back from a deletion: all of it
       for (const auto& [field, v] : version.values)
-        std::printf("  %s=%s\n", kvt::Printable(field).c_str(), Value(v).c_str());
+        std::printf("  %s=%s\n", kvt::OneLine(field).c_str(), Value(v).c_str());
     } else {
       for (const auto& field : version.changed) {
-        std::printf("  %s: %s -> %s\n", kvt::Printable(field).c_str(),
+        std::printf("  %s: %s -> %s\n", kvt::OneLine(field).c_str(),
                     Value(value_in(*before, field)).c_str(),
                     Value(value_in(version.values, field)).c_str());
       }
@@ -386,7 +388,10 @@ int FindDocuments(const Options& o) {
       if (column_of.emplace(field, columns.size()).second) columns.push_back(field);
     }
   }
-  std::string csv = kvtapp::CsvRow(columns, ';');
+  // Field names are cells too: a spreadsheet would run a name starting with "=" as well.
+  std::vector<std::string> header;
+  for (const auto& c : columns) header.push_back(kvtapp::SpreadsheetSafe(c));
+  std::string csv = kvtapp::CsvRow(header, ';');
   for (const auto& d : page) {
     std::vector<std::string> row(columns.size());
     row[0] = std::to_string(d.id);

@@ -303,6 +303,18 @@ std::string Printable(std::string_view text) {
   return out;
 }
 
+std::string OneLine(std::string_view text) {
+  std::string out;
+  for (char c : Printable(text)) {
+    if (c == '\n') {
+      out += "\\x0A";
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
 std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index) {
   std::size_t i = 0;
   for (std::size_t k = 0; k < index && i < text.size(); ++k) NextCodePoint(text, i);

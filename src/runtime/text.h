@@ -50,6 +50,8 @@ bool IsControlCharacter(char32_t c) noexcept;
 /// The text with every control character but the line feed written visibly (\x1B, \u202E),
 /// so that printing it cannot steer a terminal.
 std::string Printable(std::string_view text);
+/// Printable, and line ends written out too ("\x0A"): a text shown as one line of a listing.
+std::string OneLine(std::string_view text);
 /// Byte offset of character `index` (clamped to the end of the text).
 std::size_t ByteOffsetOfChar(std::string_view text, std::size_t index);
 

@@ -150,6 +150,28 @@ TEST_F(AppTest, CorrectionsAreVersionedAndTheHistoryShowsAndRestoresThem) {
   EXPECT_EQ(RunProgram("documents history --db " + db_ + " --archive Altro --id 1").exit_code, 2);
 }
 
+// What a file from elsewhere stores as author, time, field name or value reaches the terminal
+// written out: no escape sequence retitles or clears it, no line end forges a line.
+TEST_F(AppTest, StoredTextsNeverCommandTheTerminalOrForgeLines) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme"))
+                .exit_code,
+            0);
+  const std::string forged = "\nversione 9, eliminato da mallory";
+  kvtsqlite::SqliteEngine::Open(db_)->Db().Execute(
+      "UPDATE documents SET saved_by = 'x' || char(27) || ']0;preso' || char(7) || '" + forged +
+      "', saved_at = '2026-12-06T10:00:00Z' || char(27) || '[2J' || '" + forged + "'");
+  const std::string on = " --db " + db_ + " --archive Fatture --id 1";
+  for (const char* command : {"documents show", "documents history"}) {
+    const Result r = RunProgram(command + on);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(r.output.find('\x1b'), std::string::npos) << command;
+    EXPECT_EQ(r.output.find('\x07'), std::string::npos) << command;
+    EXPECT_EQ(r.output.find("\nversione 9"), std::string::npos) << command << r.output;
+    EXPECT_THAT(r.output, ::testing::HasSubstr("x\\x1B]0;preso\\x07\\x0Aversione 9")) << command;
+  }
+}
+
 // A stored document in a PDF reads back as on the form: captions, a code with its description,
 // the archive and number at the top, the page at the bottom; a number of another archive or
 // none is refused, and the database is never written over.
@@ -534,6 +556,20 @@ TEST_F(OutputTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
   EXPECT_EQ(ReadFile(db_), before);
   EXPECT_EQ(ReadFile(csv), "NumeroDocumento;TipoDocumento\n12;FAT\n");
   EXPECT_EQ(Documents(), 1);
+  // Nor the database's journal, there or not: written over, it would take documents away.
+  for (const char* companion : {"-wal", "-shm", "-journal"}) {
+    const std::string journal = db_ + companion;
+    for (const std::string& args :
+         {Export("--out " + journal), "documents pdf --db " + db_ +
+                                          " --archive Fatture --form Inserimento --id 1 --out " +
+                                          journal}) {
+      const Result r = RunProgram(args);
+      EXPECT_EQ(r.exit_code, 2) << args << "\n" << r.output;
+      EXPECT_THAT(r.output, ::testing::HasSubstr("is the journal of the database")) << args;
+      EXPECT_FALSE(std::filesystem::exists(journal)) << journal;
+    }
+  }
+  EXPECT_EQ(Documents(), 1);
 }
 
 TEST_F(OutputTest, AFailedWriteExitsTwoAndLeavesTheOldFile) {
@@ -608,6 +644,13 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
   EXPECT_THAT(csv, ::testing::HasSubstr(";VecchioCampo\r\n"));
   EXPECT_THAT(csv, ::testing::HasSubstr(";valore di prima\r\n"));
   EXPECT_THAT(RunProgram(Export("--raw")).output, ::testing::HasSubstr(";=HYPERLINK(1);"));
+  // A found page's header is made safe as its cells are: a name too may start like a formula.
+  auto named = kvt::Dictionary::Create();
+  named->Add("=SOMMA(A1)", kvt::Variant("x"));
+  kvtsqlite::SqliteEngine::Open(db_)->SaveDocument("Fatture", named);
+  const Result found = RunProgram("documents find --db " + db_ + " --archive Fatture");
+  EXPECT_THAT(found.output, ::testing::HasSubstr(";'=SOMMA(A1)\r\n"));
+  EXPECT_THAT(found.output, ::testing::Not(::testing::HasSubstr(";=SOMMA")));
 
   // In again: the marks are gone, the apostrophe typed before '+' is kept.
   const std::string rows =
@@ -616,7 +659,7 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
       "\"'-3\r\n'+x\"\r\n";
   ASSERT_EQ(RunProgram(Import(WriteFile("di-nuovo.csv", rows))).exit_code, 0);
   auto doc = std::dynamic_pointer_cast<kvt::Dictionary>(
-      kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(3));
+      kvtsqlite::SqliteEngine::Open(db_)->LoadDocument(4));
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "=HYPERLINK(1)");
   EXPECT_EQ(kvt::CStr(doc->Item("Note")), "-3\r\n'+x");
 }

@@ -299,6 +299,29 @@ std::string Redacted(const std::string& conninfo) {
                          conninfo);
 }
 
+std::string Reopenable(const std::string& conninfo) {
+  Redacted(conninfo);  // refuses what libpq cannot read, without a password in the message
+  char* err = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &err);
+  PQfreemem(err);
+  if (!options) throw EngineError(kvtengine::kDatabaseError, kSource, "out of memory");
+  std::string out;
+  for (PQconninfoOption* o = options; o->keyword; ++o) {
+    const std::string_view k = o->keyword;
+    if (!o->val || !*o->val || k == "password") continue;
+    // A value in quotes, its quotes and backslashes escaped, as libpq reads keywords.
+    std::string value = "'";
+    for (const char* c = o->val; *c; ++c) {
+      if (*c == '\'' || *c == '\\') value.push_back('\\');
+      value.push_back(*c);
+    }
+    value.push_back('\'');
+    out += (out.empty() ? "" : " ") + std::string(k) + "=" + value;
+  }
+  PQconninfoFree(options);
+  return out;
+}
+
 namespace {
 
 // The only ways an account other than the owner writes documents, each in one statement (one

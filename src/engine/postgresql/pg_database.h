@@ -106,6 +106,11 @@ std::string WithoutPassword(std::string text, const std::string& conninfo);
 /// A text libpq cannot read raises kDatabaseError.
 std::string Redacted(const std::string& conninfo);
 
+/// The connection string without its password but with every other setting it gives (TLS
+/// mode and certificates, timeouts, options), as libpq keywords: what a program keeps to
+/// connect again the same way. A text libpq cannot read raises kDatabaseError.
+std::string Reopenable(const std::string& conninfo);
+
 /// Why PostgreSQL cannot hold `text` as text ("holds the character NUL", "is not valid
 /// UTF-8"), or empty when it can.
 std::string WhyUnstorable(std::string_view text);
