@@ -34,13 +34,14 @@ void CheckText(const kvtengine::ArchiveEngine& to, const std::string& text,
   }
 }
 
+// Every engine keeps a value's bytes as they are (a text with a NUL too); the names must be
+// texts the target holds.
 void CheckValues(const kvtengine::ArchiveEngine& to, const std::string& archive,
                  const kvtengine::StoredDocument& doc) {
   for (const auto& [field, value] : doc.values) {
     const std::string where =
         "archive '" + archive + "', document " + std::to_string(doc.id) + ", field '" + field + "'";
     CheckText(to, field, where + ": the name");
-    if (value.IsString()) CheckText(to, value.AsString(), where + ": the value");
   }
 }
 
@@ -122,7 +123,6 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
           const std::string field =
               where + ", version " + std::to_string(c.version) + ", field '" + c.field + "'";
           CheckText(to, c.field, field + ": the name");
-          if (c.value.IsString()) CheckText(to, c.value.AsString(), field + ": the value");
         }
         to.WriteHistory(copy, rows);
       }

@@ -12,16 +12,9 @@
 #include <map>
 
 #include "runtime/error.h"
+#include "runtime/text.h"
 
 namespace kvt {
-namespace {
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-}  // namespace
 
 std::optional<Uuid> Uuid::Parse(std::string_view text) {
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
@@ -36,7 +29,7 @@ std::optional<Uuid> Uuid::Parse(std::string_view text) {
       ++i;
       continue;
     }
-    const int hi = HexValue(text[i]), lo = HexValue(text[i + 1]);
+    const int hi = HexDigitValue(text[i]), lo = HexDigitValue(text[i + 1]);
     if (hi < 0 || lo < 0) return std::nullopt;
     u.bytes[b++] = static_cast<std::uint8_t>(hi * 16 + lo);
     i += 2;

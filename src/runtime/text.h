@@ -50,6 +50,13 @@ bool IsControlCharacter(char32_t c) noexcept;
 /// The text with every control character but the line feed written visibly (\x1B, \u202E),
 /// so that printing it cannot steer a terminal.
 std::string Printable(std::string_view text);
+/// The value of a hexadecimal digit (either case), or -1 for any other character.
+constexpr int HexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 /// Printable, and line ends written out too ("\x0A"): a text shown as one line of a listing.
 std::string OneLine(std::string_view text);
 /// Byte offset of character `index` (clamped to the end of the text).

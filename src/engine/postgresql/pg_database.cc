@@ -811,9 +811,43 @@ Param ToJson(const kvt::Variant& value) {
   return kvt::QuotedText(kvt::CStr(value));
 }
 
+Param ValueJson(const kvt::Variant& value) {
+  if (!value.IsString() || WhyUnstorable(value.AsString()).empty()) return ToJson(value);
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out = "{\"hex\": \"";
+  for (const unsigned char c : value.AsString()) {
+    out.push_back(kDigits[c >> 4]);
+    out.push_back(kDigits[c & 0xF]);
+  }
+  return out + "\"}";
+}
+
+namespace {
+
+// The bytes of {"hex": "..."} as jsonb writes it back, or nothing when `json` is another text.
+std::optional<std::string> HexObject(std::string_view json) {
+  constexpr std::string_view kOpen = "{\"hex\": \"";
+  if (!json.starts_with(kOpen) || !json.ends_with("\"}")) return std::nullopt;
+  const std::string_view hex = json.substr(kOpen.size(), json.size() - kOpen.size() - 2);
+  if (hex.size() % 2 != 0) return std::nullopt;
+  std::string out;
+  out.reserve(hex.size() / 2);
+  for (std::size_t i = 0; i < hex.size(); i += 2) {
+    const int hi = kvt::HexDigitValue(hex[i]), lo = kvt::HexDigitValue(hex[i + 1]);
+    if (hi < 0 || lo < 0) return std::nullopt;
+    out.push_back(static_cast<char>(hi * 16 + lo));
+  }
+  return out;
+}
+
+}  // namespace
+
 kvt::Variant FromJson(std::string_view json) {
   if (json.empty() || json == "null") return kvt::Variant::Null();
   if (json.front() == '"') return kvt::Variant(JsonString(json));
+  if (json.front() == '{') {
+    if (auto bytes = HexObject(json)) return kvt::Variant(std::move(*bytes));
+  }
   if (json == "true" || json == "false") return kvt::Variant(std::int32_t{json == "true"});
   const bool number = json.front() == '-' || (json.front() >= '0' && json.front() <= '9');
   if (!number) return kvt::Variant(std::string(json));  // arrays and objects put there by hand

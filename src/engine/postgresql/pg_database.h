@@ -118,8 +118,11 @@ std::string WhyUnstorable(std::string_view text);
 /// A value as jsonb text (nullopt for Null and Empty), so that it reads back as the same kind;
 /// booleans are stored as 1 and 0, dates as their text.
 Param ToJson(const kvt::Variant& value);
-/// A jsonb scalar's text read back: strings, whole numbers (Long, Double outside 32 bits),
-/// decimal numbers; JSON null as Null.
+/// A document's value as jsonb text: as ToJson, and a text PostgreSQL cannot hold (a NUL, bytes
+/// that are not UTF-8) as the object {"hex": "..."} of its bytes, as the SQLite engine keeps it.
+Param ValueJson(const kvt::Variant& value);
+/// A jsonb value's text read back: strings, whole numbers (Long, Double outside 32 bits),
+/// decimal numbers, the {"hex": ...} object as the text of its bytes; JSON null as Null.
 kvt::Variant FromJson(std::string_view json);
 /// A text[] literal of the values, for unnest().
 std::string ArrayLiteral(const std::vector<Param>& values);

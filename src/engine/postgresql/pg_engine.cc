@@ -50,16 +50,17 @@ std::vector<Param> PgEngine::Arrays(
     const std::string& archive, const std::vector<std::pair<std::string, kvt::Variant>>& values) {
   std::vector<Param> fields, json, keys;
   for (const auto& [field, value] : values) {
-    if (value.IsString()) {
-      if (const std::string why = WhyUnstorable(value.AsString()); !why.empty()) {
-        throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
-                                     "the value of '" + kvt::Printable(field) +
-                                         "' cannot be stored in PostgreSQL: it " + why);
-      }
+    if (const std::string why = WhyUnstorable(field); !why.empty()) {
+      throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                   "the field name '" + kvt::Printable(field) +
+                                       "' cannot be stored in PostgreSQL: it " + why);
     }
     fields.emplace_back(field);
-    json.push_back(ToJson(value));
-    keys.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
+    // A text PostgreSQL cannot hold is kept as its bytes; it has no search key.
+    json.push_back(ValueJson(value));
+    auto key = kvtengine::SearchKey(KindOf(archive, field), value);
+    if (key && !WhyUnstorable(*key).empty()) key.reset();
+    keys.push_back(std::move(key));
   }
   return {ArrayLiteral(fields), ArrayLiteral(json), ArrayLiteral(keys)};
 }
@@ -565,17 +566,10 @@ void PgEngine::WriteHistory(std::int32_t id, const HistoryRows& rows) {
     how.emplace_back(kvtengine::ChangeName(rows.versions[i].change));
   }
   for (const auto& c : rows.changes) {
-    if (c.value.IsString()) {
-      if (const std::string why = WhyUnstorable(c.value.AsString()); !why.empty()) {
-        throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
-                                     "a former value of '" + kvt::Printable(c.field) +
-                                         "' cannot be stored in PostgreSQL: it " + why);
-      }
-    }
     cv.emplace_back(std::to_string(c.version));
     cp.emplace_back(std::to_string(c.position));
     cf.emplace_back(c.field);
-    cvalue.push_back(ToJson(c.value));
+    cvalue.push_back(ValueJson(c.value));
     cpresent.emplace_back(c.present ? "t" : "f");
   }
   const std::string key = std::to_string(id);
@@ -611,10 +605,10 @@ std::int32_t PgEngine::WriteChange(std::int32_t id, std::int32_t base,
                                    kvtengine::Change how) {
   static const std::vector<std::pair<std::string, kvt::Variant>> kNone;
   const auto arrays = Arrays(ArchiveOf(id), values ? *values : kNone);
-  const Result r = db_->Query("SELECT kvt_change_document($1, $2, $3, $4, $5, $6, $7)",
-                              {std::to_string(id), std::to_string(base), arrays[0], arrays[1],
-                               arrays[2], std::string(values ? "f" : "t"),
-                               std::string(kvtengine::ChangeName(how))});
+  const Result r =
+      db_->Query("SELECT kvt_change_document($1, $2, $3, $4, $5, $6, $7)",
+                 {std::to_string(id), std::to_string(base), arrays[0], arrays[1], arrays[2],
+                  std::string(values ? "f" : "t"), std::string(kvtengine::ChangeName(how))});
   return static_cast<std::int32_t>(r.Int(0, 0));
 }
 
@@ -644,13 +638,15 @@ std::vector<std::int32_t> PgEngine::FindDocuments(
   std::vector<Param> params{archive};
   std::string sql;
   for (const auto& [field, value] : equal) {
-    if (value.IsString() && !WhyUnstorable(value.AsString()).empty()) return {};  // never stored
+    if (!WhyUnstorable(field).empty()) return {};  // never stored
     params.emplace_back(field);
-    params.push_back(ToJson(value));
+    params.push_back(ValueJson(value));
     const std::string f = "$" + std::to_string(params.size() - 1);
     const std::string v = "$" + std::to_string(params.size()) + "::jsonb";
     if (params.size() == 3) {
-      params.push_back(kvtengine::SearchKey(KindOf(archive, field), value));
+      auto key = kvtengine::SearchKey(KindOf(archive, field), value);
+      if (key && !WhyUnstorable(*key).empty()) key.reset();  // stored without one
+      params.push_back(std::move(key));
       sql += " WHERE v0.field = " + f +
              " AND v0.search IS NOT DISTINCT FROM $4 AND v0.value = " + v + " AND d.archive = $1";
     } else {

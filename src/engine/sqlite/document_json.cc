@@ -50,12 +50,6 @@ constexpr std::string_view kHexOpen = "{\"hex\":\"";
 constexpr std::string_view kHexClose = "\"}";
 constexpr const char* kHexDigits = "0123456789abcdef";
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 }  // namespace
 
 bool WrittenAsObject(std::string_view text) {
@@ -84,7 +78,7 @@ bool DecodeJsonText(std::string_view json_value, std::string& text) {
   std::string out;
   out.reserve(hex.size() / 2);
   for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = HexDigit(hex[i]), lo = HexDigit(hex[i + 1]);
+    const int hi = kvt::HexDigitValue(hex[i]), lo = kvt::HexDigitValue(hex[i + 1]);
     if (hi < 0 || lo < 0) return false;
     out += static_cast<char>((hi << 4) | lo);
   }
@@ -119,7 +113,7 @@ bool Hex4(std::string_view s, std::size_t& i, unsigned& code) {
   if (i + 4 > s.size()) return false;
   code = 0;
   for (int k = 0; k < 4; ++k) {
-    const int d = HexDigit(s[i++]);
+    const int d = kvt::HexDigitValue(s[i++]);
     if (d < 0) return false;
     code = code * 16 + static_cast<unsigned>(d);
   }
