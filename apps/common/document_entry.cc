@@ -133,6 +133,12 @@ EntryOutcome& Finish(const SaveOutcome& saved,
                      EntryOutcome& out) {
   for (auto& m : messages()) out.reasons.emplace_back("", std::move(m));
   out.conflict = saved.result == SaveOutcome::Result::kConflict;
+  if (saved.result == SaveOutcome::Result::kUnchanged && out.reasons.empty()) {
+    out.accepted = true;
+    out.unchanged = true;
+    out.version = saved.version;
+    return out;
+  }
   if (saved.result != SaveOutcome::Result::kStored) {
     for (const auto& reason : saved.reasons) out.reasons.push_back(reason);
     if (out.reasons.empty()) out.reasons.emplace_back("", "il documento non si salva");

@@ -26,7 +26,8 @@ struct EntryOutcome {
   bool accepted = false;     // every check passed (with `store` false nothing is stored)
   bool bad_value = false;    // a control refused a value (a code not in its list)
   bool conflict = false;     // the stored document changed since the version corrected
-  std::int32_t version = 0;  // the version stored (1 for a new document)
+  bool unchanged = false;    // a correction that changes nothing: accepted, nothing written
+  std::int32_t version = 0;  // the version stored (1 for a new document), or kept (unchanged)
   /// Why it was refused: the field ("" for the document) and the message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;
 };

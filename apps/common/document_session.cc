@@ -232,6 +232,7 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   }
   if (id_ != 0 && Values() == saved_) {
     out.result = SaveOutcome::Result::kUnchanged;
+    out.version = version_;
     return out;
   }
   auto& fields = w_.Fields();

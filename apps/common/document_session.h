@@ -41,7 +41,7 @@ struct SaveOutcome {
   };
   Result result = Result::kRefused;
   std::int32_t id = 0;
-  std::int32_t version = 0;  // kStored: the version stored
+  std::int32_t version = 0;  // kStored: the version stored; kUnchanged: the version kept
   bool corrected = false;    // kStored: a stored document was corrected, not a new one made
   /// Why it was refused: the field ("" for the document) and an Italian message, in order.
   std::vector<std::pair<std::string, std::string>> reasons;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -50,6 +51,21 @@ constexpr const char* kDefaultDemoDb = "kvtfields-demo.kvtdb";
 struct UsageError {
   std::string message;
 };
+
+// A whole number from `min` to `max`, said plainly when it is not one (CLI11's own message
+// quotes a range of doubles, and a negative number reaches an unsigned option wrapped).
+CLI::Validator Whole(long long min, long long max = 2147483647) {
+  return CLI::Validator(
+      [min, max](std::string& text) -> std::string {
+        long long n = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+        if (ec == std::errc() && end == text.data() + text.size() && n >= min && n <= max)
+          return {};
+        return "'" + text + "' is not a whole number from " + std::to_string(min) + " to " +
+               std::to_string(max);
+      },
+      "");
+}
 
 // What the command line said; each command reads the options it declares.
 struct Options {
@@ -272,6 +288,10 @@ int CorrectDocument(const Options& o) {
     for (const auto& [field, why] : outcome.reasons)
       std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
     return outcome.conflict ? 3 : 1;
+  }
+  if (outcome.unchanged) {
+    std::printf("Documento %d: nessuna modifica, resta alla versione %d\n", o.id, outcome.version);
+    return 0;
   }
   std::printf("Documento %d corretto in %s: versione %d\n%s", o.id, kvtapp::Shown(o.db).c_str(),
               outcome.version, kvt::Printable(kvtapp::DescribeValues(w.Fields())).c_str());
@@ -718,13 +738,15 @@ int main(int argc, char** argv) {
   form(doc_import);
   doc_import->add_flag("--dry-run", o.dry_run, "check every row, store nothing");
   doc_import->add_option("--report", o.report, "write the refused rows here (default: stderr)");
-  doc_import->add_option("--skip", o.skip,
-                         "pass over the first N data rows (stored by an import that stopped)");
+  doc_import
+      ->add_option("--skip", o.skip,
+                   "pass over the first N data rows (stored by an import that stopped)")
+      ->check(Whole(0, 1LL << 40));
   doc_import
       ->add_option("--batch", o.batch,
                    "rows stored to a transaction (default 2000; fewer let other programs write "
                    "sooner, an error loses less work)")
-      ->check(CLI::Range(std::size_t{1}, std::size_t{1000000}));
+      ->check(Whole(1, 1000000));
   doc_import->add_flag("--atomic", o.atomic,
                        "store every row in one transaction: all the accepted rows or none");
   doc_import->add_flag("--allow-duplicates", o.allow_duplicates,
@@ -752,14 +774,15 @@ int main(int argc, char** argv) {
       "back). Exit 3 when it changed since --version: nothing deleted.");
   db(doc_delete);
   archive(doc_delete);
-  doc_delete->add_option("--id", o.id, "the document's number")->required();
-  doc_delete->add_option("--version", o.version, "the version read (default: whichever is stored)");
+  doc_delete->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
+  doc_delete->add_option("--version", o.version, "the version read (default: whichever is stored)")
+      ->check(Whole(1));
 
   auto* doc_show = documents->add_subcommand(
       "show", "Prints a stored document's version and its values, one FIELD=VALUE a line.");
   db(doc_show);
   archive(doc_show);
-  doc_show->add_option("--id", o.id, "the document's number")->required();
+  doc_show->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
 
   auto* doc_correct = documents->add_subcommand(
       "correct",
@@ -769,10 +792,10 @@ int main(int argc, char** argv) {
   db(doc_correct);
   archive(doc_correct);
   form(doc_correct);
-  doc_correct->add_option("--id", o.id, "the document's number")->required();
+  doc_correct->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
   doc_correct->add_option("--version", o.version, "the version the correction starts from")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(Whole(1));
   doc_correct->add_option("--set", sets, "NAME=VALUE, one field's new value (repeat for more)")
       ->required()
       ->expected(1)
@@ -786,7 +809,7 @@ int main(int argc, char** argv) {
       "fields each changed (before -> after).");
   db(doc_history);
   archive(doc_history);
-  doc_history->add_option("--id", o.id, "the document's number")->required();
+  doc_history->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
 
   auto* doc_deleted =
       documents->add_subcommand("deleted", "Lists the archive's deleted documents, newest first.");
@@ -798,17 +821,17 @@ int main(int argc, char** argv) {
       "Makes an older version of a document (or a deleted one's last) its newest version.");
   db(doc_restore);
   archive(doc_restore);
-  doc_restore->add_option("--id", o.id, "the document's number")->required();
+  doc_restore->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
   doc_restore->add_option("--version", o.version, "the version to bring back")
       ->required()
-      ->check(CLI::PositiveNumber);
+      ->check(Whole(1));
 
   auto* doc_pdf = documents->add_subcommand(
       "pdf", "Writes one stored document as a PDF: captions and values as on the form.");
   db(doc_pdf);
   archive(doc_pdf);
   form(doc_pdf);
-  doc_pdf->add_option("--id", o.id, "the document's number")->required();
+  doc_pdf->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
   doc_pdf->add_option("--out", o.out, "the file to write (default: standard output)");
   auto* doc_find = documents->add_subcommand(
       "find", "Prints one page of the documents meeting every --where, as CSV.");
@@ -820,8 +843,9 @@ int main(int argc, char** argv) {
   db(doc_find);
   archive(doc_find);
   doc_find->add_option("--where", o.where, "a search condition (repeat for more)");
-  doc_find->add_option("--limit", o.limit, "documents per page (default 50)");
-  doc_find->add_option("--after", o.after, "the last document number of the page before");
+  doc_find->add_option("--limit", o.limit, "documents per page (default 50)")->check(Whole(1));
+  doc_find->add_option("--after", o.after, "the last document number of the page before")
+      ->check(Whole(0));
   doc_find->add_option("--out", o.out, "the file to write (default: standard output)");
 
   auto* copy = app.add_subcommand(

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "archives/sample_archive.h"
@@ -148,6 +149,36 @@ TEST_F(AppTest, CorrectionsAreVersionedAndTheHistoryShowsAndRestoresThem) {
   EXPECT_EQ(kvt::CStr(doc->Item("Cliente")), "ACME");
   // Another archive's number is no document of this one.
   EXPECT_EQ(RunProgram("documents history --db " + db_ + " --archive Altro --id 1").exit_code, 2);
+}
+
+// Numbers on the command line are whole and in range, said plainly; a correction that changes
+// nothing is said as such, not refused.
+TEST_F(AppTest, NumbersAreCheckedPlainlyAndACorrectionChangingNothingIsSaidSo) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme"))
+                .exit_code,
+            0);
+  const std::string csv = dir_.File("righe.csv");
+  std::ofstream(csv) << "NumeroDocumento;TipoDocumento\n12;FAT\n";
+  const std::string on = " --db " + db_ + " --archive Fatture";
+  for (const std::string& args :
+       {"documents import --form Inserimento --skip -1 " + csv + on,
+        "documents import --form Inserimento --batch 0 " + csv + on,
+        "documents correct --form Inserimento --id 1 --version -1 --set Cliente=x" + on,
+        "documents correct --form Inserimento --id 1 --version 99999999999 --set Cliente=x" + on,
+        "documents show --id 0" + on, "documents restore --id 1 --version 1.5" + on,
+        "documents find --limit 0" + on, "documents find --after -3" + on}) {
+    const Result r = RunProgram(args);
+    EXPECT_EQ(r.exit_code, 2) << args << "\n" << r.output;
+    EXPECT_THAT(r.output, ::testing::HasSubstr("is not a whole number from")) << args;
+    EXPECT_THAT(r.output, ::testing::Not(::testing::HasSubstr("179769"))) << args;
+  }
+  EXPECT_EQ(Documents(), 1);
+  const Result same =
+      RunProgram("documents correct --form Inserimento --id 1 --version 1 --set Cliente=acme" + on);
+  EXPECT_EQ(same.exit_code, 0) << same.output;
+  EXPECT_THAT(same.output, ::testing::HasSubstr("nessuna modifica, resta alla versione 1"));
+  EXPECT_EQ(kvtsqlite::SqliteEngine::Open(db_)->CurrentVersion(1).version, 1);
 }
 
 // What a file from elsewhere stores as author, time, field name or value reaches the terminal
