@@ -227,28 +227,19 @@ int ShowDocument(const Options& o) {
 int DocumentHistory(const Options& o) {
   auto engine = OpenArchiveEngine(o);
   CheckHistoryOf(*engine, o);
-  const auto history = engine->History(o.id);
-  const std::vector<std::pair<std::string, kvt::Variant>>* before = nullptr;
-  for (const auto& version : history) {
+  // One version at a time: a long history of a large document is listed in little memory.
+  engine->WalkHistory(o.id, [](const kvtengine::VersionInfo& version,
+                               const kvtengine::ArchiveEngine::VersionStep& step) {
     std::printf("%s\n", VersionLine(version).c_str());
-    auto value_in = [](const auto& values, const std::string& field) {
-      const kvt::Variant* v = kvtengine::FindValue(values, field);
-      return v ? *v : kvt::Variant::Null();
-    };
-    if (version.change == kvtengine::Change::kDelete) {
-      // the line says it; what it took away is the version before
-    } else if (!before || before->empty()) {  // the first, or back from a deletion: all of it
-      for (const auto& [field, v] : version.values)
+    if (step.first_or_back) {  // the first, or back from a deletion: all of it
+      for (const auto& [field, v] : step.whole)
         std::printf("  %s=%s\n", kvt::OneLine(field).c_str(), Value(v).c_str());
-    } else {
-      for (const auto& field : version.changed) {
-        std::printf("  %s: %s -> %s\n", kvt::OneLine(field).c_str(),
-                    Value(value_in(*before, field)).c_str(),
-                    Value(value_in(version.values, field)).c_str());
-      }
     }
-    before = &version.values;
-  }
+    for (const auto& c : step.changed) {
+      std::printf("  %s: %s -> %s\n", kvt::OneLine(c.field).c_str(), Value(c.before).c_str(),
+                  Value(c.after).c_str());
+    }
+  });
   return 0;
 }
 

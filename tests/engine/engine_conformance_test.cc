@@ -518,6 +518,107 @@ TEST_P(EngineTest, AStaleChangeIsRefusedAndTheHistoryKeepsAndRestoresEveryVersio
   EXPECT_TRUE(engine_->History(id + 50).empty());
 }
 
+// Any version read from the stored rows, one at a time, is the version the whole history holds:
+// fields added and dropped, a deletion and a restore, every base of a conflict, every restore.
+TEST_P(EngineTest, AnyVersionReadFromTheRowsIsTheOneTheWholeHistoryHolds) {
+  engine_->PutField({.archive = "Fatture", .name = "Numero"});
+  engine_->PutField({.archive = "Fatture", .name = "Cliente"});
+  auto doc = [](std::initializer_list<std::pair<const char*, const char*>> values) {
+    auto d = kvt::Dictionary::Create();
+    for (const auto& [f, v] : values) d->Add(f, Variant(v));
+    return d;
+  };
+  const auto id = engine_->SaveDocument("Fatture", doc({{"Numero", "1"}, {"Cliente", "A"}}));
+  engine_->CorrectDocument(id, doc({{"Numero", "1"}, {"Cliente", "B"}, {"Nota", "n"}}), 1);
+  engine_->CorrectDocument(id, doc({{"Cliente", "B"}, {"Nota", "m"}}), 2);
+  engine_->DeleteDocument(id, 3);
+  engine_->RestoreDocument(id, 2, 4);
+  engine_->CorrectDocument(id, doc({{"Numero", "2"}, {"Cliente", "C"}}), 5);
+  const auto history = engine_->History(id);
+  ASSERT_EQ(history.size(), 6u);
+  std::size_t i = 0;
+  engine_->WalkHistory(id, [&](const VersionInfo& v, const ArchiveEngine::VersionStep& step) {
+    SCOPED_TRACE(i);
+    ASSERT_LT(i, history.size());
+    EXPECT_EQ(v.version, history[i].version);
+    EXPECT_EQ(v.change, history[i].change);
+    const bool whole = i == 0 || history[i - 1].change == Change::kDelete;
+    EXPECT_EQ(step.first_or_back, whole && v.change != Change::kDelete);
+    if (step.first_or_back) {
+      EXPECT_EQ(Held(step.whole), Held(history[i].values));
+    }
+    if (!whole && v.change != Change::kDelete) {
+      std::vector<std::string> names;
+      for (const auto& c : step.changed) {
+        names.push_back(c.field);
+        const Variant* before = FindValue(history[i - 1].values, c.field);
+        const Variant* after = FindValue(history[i].values, c.field);
+        EXPECT_EQ(kvt::JoinText(c.before), before ? kvt::JoinText(*before) : "") << c.field;
+        EXPECT_EQ(kvt::JoinText(c.after), after ? kvt::JoinText(*after) : "") << c.field;
+      }
+      EXPECT_EQ(names, history[i].changed);
+    }
+    ++i;
+  });
+  EXPECT_EQ(i, history.size());
+  for (const auto& base : history) {
+    SCOPED_TRACE(base.version);
+    const Conflict c = engine_->ConflictSince(id, base.version);
+    std::string differ;
+    for (const auto& f : c.fields) differ += f.name + ";";
+    std::string expected;
+    for (const auto& [f, v] : base.values) {
+      const Variant* now = FindValue(history.back().values, f);
+      if (!now || !SameStoredValue(v, *now)) expected += f + ";";
+    }
+    for (const auto& [f, v] : history.back().values) {
+      if (!FindValue(base.values, f)) expected += f + ";";
+    }
+    EXPECT_EQ(differ, expected);
+  }
+  EXPECT_EQ(engine_->RestoreDocument(id, 3, 6), 7);
+  EXPECT_EQ(Held(engine_->LoadDocument(id)), Held(history[2].values));
+}
+
+// A history far longer than a person ever makes (a file from elsewhere): read whole it is
+// refused, listed one version at a time it is not.
+TEST_P(EngineTest, AHistoryTooLongToReadWholeIsRefusedButListed) {
+  kvtsqlite::SqliteEngine* lite = dynamic_cast<kvtsqlite::SqliteEngine*>(engine_.get());
+  if (!lite) GTEST_SKIP() << "written straight into the file";
+  auto values = kvt::Dictionary::Create();
+  constexpr int kFields = 600, kVersions = 1800;
+  for (int f = 0; f < kFields; ++f) values->Add("C" + std::to_string(f), Variant(f));
+  const auto id = engine_->SaveDocument("Fatture", values);
+  auto& db = lite->Db();
+  db.Execute("BEGIN");
+  db.Execute("WITH RECURSIVE v(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM v WHERE n < " +
+             std::to_string(kVersions - 1) +
+             ") INSERT INTO document_versions (document, version, archive, saved_at, saved_by, "
+             "change) SELECT " +
+             std::to_string(id) +
+             ", n, 'Fatture', '2026-01-01T00:00:00Z', 'x', CASE n WHEN 1 THEN 'save' ELSE "
+             "'correct' END FROM v; WITH RECURSIVE v(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM "
+             "v WHERE n < " +
+             std::to_string(kVersions - 1) +
+             ") INSERT INTO document_changes (document, version, position, field, value, present) "
+             "SELECT " +
+             std::to_string(id) + ", n, 1, 'C0', n, 1 FROM v");
+  db.Execute("UPDATE documents SET version = " + std::to_string(kVersions) +
+             " WHERE id = " + std::to_string(id));
+  db.Execute("COMMIT");
+  EXPECT_THAT(CaptureError([&] { engine_->History(id); }).Description(),
+              ::testing::HasSubstr("too many to read whole"));
+  int versions = 0;
+  engine_->WalkHistory(id, [&](const VersionInfo&, const ArchiveEngine::VersionStep& step) {
+    if (versions > 0) {
+      EXPECT_EQ(step.changed.size(), 1u);
+    }
+    ++versions;
+  });
+  EXPECT_EQ(versions, kVersions);
+  EXPECT_EQ(engine_->ConflictSince(id, 1).fields.size(), 1u);
+}
+
 TEST_P(EngineTest, DocumentsAreReadInOneOrderedPassWholeAcrossBatches) {
   // 701 documents of 3 values: more rows than one batch of a server's cursor, so that some
   // document's values are split between two batches.

@@ -225,7 +225,27 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// correction from `base` (0: whichever is stored); returns the new version.
   std::int32_t RestoreDocument(std::int32_t id, std::int32_t version, std::int32_t base = 0);
   /// Every version of a document, oldest first, with its values; empty for an id never stored.
+  /// Every version is a whole copy of the values: a history of more than kHistoryValues values
+  /// in all raises kDatabaseError rather than fill the memory (WalkHistory reads any).
   std::vector<DocumentVersion> History(std::int32_t id);
+  /// The most values History gives at once (versions × values).
+  static constexpr std::size_t kHistoryValues = 1'000'000;
+  /// One version as WalkHistory gives it: the fields it changed with their values before and
+  /// after (Null: none), or, for the first version and one back from a deletion, all its values.
+  struct VersionStep {
+    struct Change {
+      std::string field;
+      kvt::Variant before, after;
+    };
+    std::vector<Change> changed;
+    std::vector<std::pair<std::string, kvt::Variant>> whole;  // the first, or after a deletion
+    bool first_or_back = false;
+  };
+  /// Every version of a document, oldest first, one at a time, in memory proportional to what
+  /// is stored (not versions × values): what a listing of the history needs. Empty for an id
+  /// never stored.
+  void WalkHistory(std::int32_t id,
+                   const std::function<void(const VersionInfo&, const VersionStep&)>& visit);
   /// What is stored now against version `base` of the document: for saying why a change that
   /// started from `base` was refused.
   Conflict ConflictSince(std::int32_t id, std::int32_t base);
