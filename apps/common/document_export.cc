@@ -9,17 +9,28 @@
 
 namespace kvtapp {
 
-std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archive,
-                      const std::vector<std::string>& form_fields, const ExportOptions& options,
-                      OutputFile& output) {
+namespace {
+
+// A value under a name the header has no column for.
+struct NoColumn {
+  std::string field;
+};
+
+std::size_t WriteCsv(kvtengine::ArchiveEngine& engine, const std::string& archive,
+                     const std::vector<std::string>& form_fields, const ExportOptions& options,
+                     OutputFile& output, bool read_names) {
   std::vector<std::string> columns = form_fields;
   std::unordered_map<std::string, std::size_t> column_of;
   for (std::size_t c = 0; c < columns.size(); ++c) column_of.emplace(columns[c], c);
   // Values stored under names the form no longer has get columns of their own. Only when some
-  // document anywhere holds such a name is the archive read for them first.
-  const auto stored = engine.StoredFieldNames();
-  if (std::any_of(stored.begin(), stored.end(),
-                  [&](const std::string& n) { return !column_of.contains(n); })) {
+  // document anywhere holds such a name (or the engine's list of names was found short) is
+  // the archive read for them first.
+  if (!read_names) {
+    const auto stored = engine.StoredFieldNames();
+    read_names = std::any_of(stored.begin(), stored.end(),
+                             [&](const std::string& n) { return !column_of.contains(n); });
+  }
+  if (read_names) {
     for (auto& name : engine.DocumentFieldNames(archive)) {
       if (column_of.emplace(name, columns.size()).second) columns.push_back(std::move(name));
     }
@@ -42,13 +53,7 @@ std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archi
       const auto& [field, text] = d.values[i];
       if (i >= column_at.size() || column_at[i].first != field) {
         auto it = column_of.find(std::string(field));
-        if (it == column_of.end()) {
-          // Stored after the header was written: no column for it. Nothing is written rather
-          // than a value lost.
-          throw kvt::Error(2, "kvtfields",
-                           "a document stored during the export holds a value of '" +
-                               kvt::Printable(field) + "', which has no column: export again");
-        }
+        if (it == column_of.end()) throw NoColumn{std::string(field)};
         if (i >= column_at.size()) column_at.resize(i + 1);
         column_at[i] = {std::string(field), it->second};
       }
@@ -64,6 +69,30 @@ std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archi
     ++written;
   });
   return written;
+}
+
+}  // namespace
+
+std::size_t ExportCsv(kvtengine::ArchiveEngine& engine, const std::string& archive,
+                      const std::vector<std::string>& form_fields, const ExportOptions& options,
+                      OutputFile& output) {
+  try {
+    return WriteCsv(engine, archive, form_fields, options, output, false);
+  } catch (const NoColumn& missing) {
+    // The list of names every document holds is short (a file from elsewhere), or a document
+    // was stored meanwhile: once more, the names read from the documents themselves.
+    if (output.StartOver()) {
+      try {
+        return WriteCsv(engine, archive, form_fields, options, output, true);
+      } catch (const NoColumn&) {
+      }
+    }
+    // Nothing is written rather than a value lost.
+    throw kvt::Error(2, "kvtfields",
+                     "a document holds a value of '" + kvt::Printable(missing.field) +
+                         "', which has no column (stored during the export?): export again" +
+                         (output.Name() == "standard output" ? ", to a file with --out" : ""));
+  }
 }
 
 std::size_t ExportJson(kvtengine::ArchiveEngine& engine, const std::string& archive,

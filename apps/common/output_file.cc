@@ -113,6 +113,13 @@ void OutputFile::Write(std::string_view bytes) {
   }
 }
 
+bool OutputFile::StartOver() {
+  if (!file_ || temp_.empty()) return false;
+  if (std::fflush(file_) != 0 || ftruncate(fileno(file_), 0) != 0) Fail("cannot write", errno);
+  std::rewind(file_);
+  return true;
+}
+
 void OutputFile::Commit() {
   if (!file_) Fail("cannot write", EBADF);
   if (std::fflush(file_) != 0 || std::ferror(file_)) Fail("cannot write", errno);

@@ -26,6 +26,9 @@ class OutputFile {
   /// Flushes and closes, then renames the temporary file into place; raises error 2 when
   /// anything failed, leaving the target as it was.
   void Commit();
+  /// Throws away what was written so far, to write it anew; false when it cannot (standard
+  /// output, a device: what was written has gone).
+  bool StartOver();
   /// The name messages use: the path, or "standard output".
   std::string Name() const { return path_.empty() ? "standard output" : path_; }
 

@@ -103,6 +103,16 @@ Problem ProblemOf(const std::exception& e) {
   } else if (Holds(text, {"ran longer", "interrupted", "canceling statement"})) {
     p.happened = "L'operazione richiedeva troppo tempo ed è stata fermata.";
     p.todo = "Riprovare; se si ripete, rivolgersi a chi amministra il database.";
+  } else if (Holds(text, {"is damaged"})) {
+    // "document 3 of '...' is damaged: ..."
+    const auto at = text.find("document ");
+    const std::string which = at == std::string::npos
+                                  ? std::string()
+                                  : " " + text.substr(at + 9, text.find(' ', at + 9) - at - 9);
+    p.happened = "Il documento" + which +
+                 " nel file è danneggiato: non è stato scritto da kvtfields. Gli altri si "
+                 "leggono.";
+    p.todo = "Ripristinare una copia di sicurezza del file, o chiedere chi lo ha modificato.";
   } else if (Holds(text, {"malformed", "corrupt", "not a database"})) {
     p.happened = "Il file del database è danneggiato.";
     p.todo = "Ripristinare una copia di sicurezza; non scrivere altro nel file.";

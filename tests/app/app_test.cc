@@ -695,6 +695,28 @@ TEST_F(OutputTest, CsvCellsASpreadsheetWouldRunComeBackAsTyped) {
   EXPECT_EQ(kvt::CStr(doc->Item("Note")), "-3\r\n'+x");
 }
 
+// A file from elsewhere whose list of stored names is short: the export to a file starts over
+// with the names read from the documents, and gets every value; to standard output, where what
+// was written is gone, it says how to get them all.
+TEST_F(OutputTest, AnExportMeetingANameNotListedStartsOverWithEveryName) {
+  StoreOne();
+  auto values = kvt::Dictionary::Create();
+  values->Add("VecchioCampo", kvt::Variant("valore di prima"));
+  kvtsqlite::SqliteEngine::Open(db_)->SaveDocument("Fatture", values);
+  kvtsqlite::SqliteEngine::Open(db_)->Db().Execute(
+      "DELETE FROM document_fields WHERE field = 'VecchioCampo'");
+  const std::string out = dir_.File("fuori.csv");
+  const Result r = RunProgram(Export("--out " + out));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  const std::string csv = ReadFile(out);
+  EXPECT_THAT(csv, ::testing::HasSubstr(";VecchioCampo\r\n"));
+  EXPECT_THAT(csv, ::testing::HasSubstr(";valore di prima\r\n"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 3);  // the header once, two documents
+  const Result piped = RunProgram(Export(""));
+  EXPECT_EQ(piped.exit_code, 2);
+  EXPECT_THAT(piped.output, ::testing::HasSubstr("export again, to a file with --out"));
+}
+
 TEST_F(OutputTest, UnknownFormsAndInvisibleCharactersAreRefused) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"show --db " + db_ + " --archive Fatture --form Nessuno", "has no form 'Nessuno'"},

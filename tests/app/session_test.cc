@@ -436,6 +436,14 @@ TEST(ProblemTest, DatabaseFailuresAreToldInItalianWithTheOriginalKeptApart) {
   EXPECT_EQ(p.happened, "Il server del database non risponde o il collegamento si è interrotto.");
   EXPECT_THAT(p.details, ::testing::Not(::testing::HasSubstr("password=")));
 
+  p = told([] {
+    throw kvtengine::EngineError(kvtengine::kDatabaseError, "kvtDBEngine.DBEngine",
+                                 "document 3 of 'f.kvtdb' is damaged: its values are not JSON");
+  });
+  EXPECT_EQ(p.happened,
+            "Il documento 3 nel file è danneggiato: non è stato scritto da kvtfields. Gli altri si "
+            "leggono.");
+
   p = told([] { throw std::bad_alloc(); });
   EXPECT_EQ(p.happened, "Il programma ha incontrato un errore interno.");
   EXPECT_FALSE(p.todo.empty());

@@ -289,6 +289,118 @@ TEST(DocumentRows, TheExportReadsEveryRowAsSqliteDoes) {
               ::testing::HasSubstr("JSON"));
 }
 
+// A file from elsewhere may hold a document this program never writes: every read that meets it
+// names it and says what is wrong with it, and no row is taken for another.
+TEST(DocumentRows, ADamagedDocumentIsNamedByEveryReadAndNeverTakenForAnother) {
+  kvt::testing::TempDir dir;
+  const std::string path = dir.File("danni.kvtdb");
+  {
+    auto e = SqliteEngine::Open(path);
+    e->PutField({.archive = "A", .name = "Cliente"});
+    for (const char* customer : {"Uno", "Due", "Tre", "Quattro"}) {
+      auto d = kvt::Dictionary::Create();
+      d->Add("Cliente", Variant(customer));
+      e->SaveDocument("A", d);
+    }
+  }
+  const std::vector<std::pair<std::string, std::string>> damages = {
+      {"content = '{\"Cliente\":'", "not readable (not JSON)"},
+      {"content = '[\"Tre\"]'", "not a set of named values"},
+      {"content = '\"Tre\"'", "not a set of named values"},
+      {"content = '{\"Cliente\":\"Tre\",\"Cliente\":\"Altro\"}'", "more than once"},
+      {"version = 2147483648", "version is outside"},
+      {"content = json_object('Cliente', printf('%.*c', 40000000, 'x'))", "longer than 32 MiB"},
+  };
+  for (const auto& [damage, why] : damages) {
+    SCOPED_TRACE(damage);
+    const std::string copy = dir.File("copia.kvtdb");
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
+    Sql(copy, "UPDATE documents SET " + damage + " WHERE id = 3");
+    auto e = SqliteEngine::Open(copy, false);
+    auto said = [&](const std::function<void()>& read) {
+      const std::string d = CaptureError(read).Description();
+      EXPECT_THAT(d, ::testing::HasSubstr("document 3 of"));
+      EXPECT_THAT(d, ::testing::HasSubstr(why));
+    };
+    said([&] { e->LoadDocument(3); });
+    said([&] { e->ReadDocuments("A", [](auto&&) {}); });
+    if (!damage.starts_with("version")) {  // the export reads no versions
+      said([&] { e->ReadDocumentTexts("A", [](const auto&) {}); });
+    }
+    said([&] { e->History(3); });
+    EXPECT_EQ(
+        kvt::CStr(std::dynamic_pointer_cast<kvt::Dictionary>(e->LoadDocument(2))->Item("Cliente")),
+        "Due");
+  }
+  {
+    // Search keys that cannot be read: the searches that meet them and the corrections say so.
+    const std::string copy = dir.File("chiavi.kvtdb");
+    std::filesystem::copy_file(path, copy);
+    Sql(copy, "UPDATE documents SET search_keys = '{' WHERE id = 3");
+    auto e = SqliteEngine::Open(copy, false);
+    auto d = kvt::Dictionary::Create();
+    d->Add("Cliente", Variant("Nuovo"));
+    for (const auto& read : std::vector<std::function<void()>>{
+             [&] {
+               e->SearchDocuments("A", {{"", kvtengine::Criterion::Op::kContains, "e", ""}}, 0, 10);
+             },
+             [&] { e->CorrectDocument(3, d, 1); }}) {
+      EXPECT_THAT(CaptureError(read).Description(),
+                  ::testing::HasSubstr("document 3 of '" + copy +
+                                       "' is damaged: its search keys are not readable"));
+    }
+    EXPECT_EQ(e->CurrentVersion(3).version, 1);
+  }
+  // A number beyond 32 bits is no other document's.
+  Sql(path, "UPDATE documents SET id = 4294967299 WHERE id = 3");
+  auto e = SqliteEngine::Open(path, false);
+  EXPECT_EQ(CaptureError([&] { e->LoadDocument(3); }).Number(), 9u);
+  EXPECT_THAT(CaptureError([&] { e->ReadDocuments("A", [](auto&&) {}); }).Description(),
+              ::testing::HasSubstr("document 4294967299 of"));
+  // The last version number: read, never wrapped to a negative one.
+  Sql(path, "UPDATE documents SET id = 3, version = 2147483647 WHERE id = 4294967299");
+  e = SqliteEngine::Open(path, false);
+  kvtengine::VersionInfo version;
+  e->LoadDocumentAt(3, version);
+  EXPECT_EQ(version.version, 2147483647);
+  auto d = kvt::Dictionary::Create();
+  d->Add("Cliente", Variant("Nuovo"));
+  EXPECT_THAT(CaptureError([&] { e->CorrectDocument(3, d, 2147483647); }).Description(),
+              ::testing::HasSubstr("has reached the last version number"));
+  EXPECT_EQ(e->CurrentVersion(3).version, 2147483647);
+}
+
+// Nothing in a file's schema runs somebody else's SQL on a save: an index over an expression, a
+// virtual table, a check, a generated column or a default computed are refused as the file is
+// opened, and the file is left as it was.
+TEST(DocumentRows, AFileWhoseSchemaComputesOnEveryWriteIsRefused) {
+  kvt::testing::TempDir dir;
+  const std::string path = dir.File("schema.kvtdb");
+  SqliteEngine::Open(path);
+  for (const std::string& sql : {
+           std::string("CREATE INDEX documents_archive2 ON documents (length(printf('%.*c', "
+                       "100000000, 'x')))"),
+           std::string("CREATE INDEX documents_archive2 ON documents (archive) WHERE "
+                       "length(printf('%.*c', 100000000, 'x')) > 0"),
+           std::string("CREATE TABLE extra (a CHECK (length(randomblob(100000000)) > 0))"),
+           std::string(
+               "ALTER TABLE documents ADD COLUMN g AS (printf('%.*c', 100000000, 'x')) VIRTUAL"),
+           std::string("CREATE TABLE altro (a TEXT DEFAULT (randomblob(1000000)))"),
+       }) {
+    SCOPED_TRACE(sql);
+    const std::string copy = dir.File("copia.kvtdb");
+    std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
+    Sql(copy, sql);
+    const std::string before = ReadAll(copy);
+    EXPECT_THAT(CaptureError([&] { SqliteEngine::Open(copy, false); }),
+                ErrorIs(kvt::kObjectErrorBase + kNotOurDatabase, "that kvtfields did not make"));
+    EXPECT_EQ(ReadAll(copy), before);
+  }
+  // Its own indexes, quoted and spaced as they were made, and a harmless table of someone's.
+  Sql(path, "CREATE TABLE appunti (testo TEXT DEFAULT 'nessuno', n INTEGER DEFAULT -1)");
+  EXPECT_NO_THROW(SqliteEngine::Open(path, false));
+}
+
 // Runs SQL on a PostgreSQL database; the first value of the first row.
 std::string Pg(const std::string& conninfo, const std::string& sql) {
   PGconn* c = PQconnectdb(conninfo.c_str());
@@ -632,8 +744,9 @@ TEST(PgRoles, AnOlderDatabaseLosesTheWritesAroundTheHistoryWhenUpgraded) {
   EXPECT_THAT(kvtsqlite::Pg(where + " user=ivo",
                             "INSERT INTO documents (archive, saved_at) VALUES ('Fatture', 'x')"),
               ::testing::HasSubstr("permission denied"));
-  EXPECT_EQ(kvtsqlite::Pg(where, "SELECT count(*) FROM pg_proc WHERE proname = "
-                                 "'kvt_change_document'"),
+  EXPECT_EQ(kvtsqlite::Pg(where,
+                          "SELECT count(*) FROM pg_proc WHERE proname = "
+                          "'kvt_change_document'"),
             "1");
   auto clerk = PgEngine::Open(where + " user=ivo", false);
   EXPECT_TRUE(clerk->AccountRights().documents);

@@ -322,7 +322,11 @@ DECLARE
 BEGIN
   FOREACH r IN ARRAY ARRAY['kvt_designer', 'kvt_clerk', 'kvt_reader'] LOOP
     IF NOT EXISTS (SELECT FROM pg_roles WHERE rolname = r) THEN
-      EXECUTE format('CREATE ROLE %I NOLOGIN', r);
+      BEGIN
+        EXECUTE format('CREATE ROLE %I NOLOGIN', r);
+      EXCEPTION WHEN duplicate_object OR unique_violation THEN
+        NULL;  -- made meanwhile by a setup of another database of the server
+      END;
     END IF;
     EXECUTE format('REVOKE ALL ON ALL TABLES IN SCHEMA %I FROM %I', s, r);
     EXECUTE format('REVOKE ALL ON ALL SEQUENCES IN SCHEMA %I FROM %I', s, r);

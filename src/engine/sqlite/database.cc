@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <limits>
@@ -18,6 +20,98 @@ extern const char* const kSchemaSql;
 namespace {
 
 constexpr const char* kSchemaName = "kvtfields";
+
+// A CREATE statement as compared: letter case and blanks do not count, string literals do.
+std::string Normalized(std::string_view sql) {
+  std::string out;
+  bool blank = false;
+  for (std::size_t i = 0; i < sql.size(); ++i) {
+    const char c = sql[i];
+    if (c == '\'') {  // a literal, as it is
+      const std::size_t end = sql.find('\'', i + 1);
+      const std::size_t to = end == std::string_view::npos ? sql.size() : end + 1;
+      out.append(sql.substr(i, to - i));
+      i = to - 1;
+      blank = false;
+      continue;
+    }
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      blank = true;
+      continue;
+    }
+    const bool mark = std::string_view("(),=").find(c) != std::string_view::npos;
+    if (blank && !mark && !out.empty() &&
+        std::string_view("(,=").find(out.back()) == std::string_view::npos) {
+      out.push_back(' ');
+    }
+    blank = false;
+    out.push_back(c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c);
+  }
+  return out;
+}
+
+// Every index this program has ever made, as SQLite keeps its statement.
+bool OurIndex(std::string_view sql) {
+  static const std::vector<std::string> ours = [] {
+    std::vector<std::string> out;
+    for (const char* s :
+         {"CREATE INDEX documents_archive ON documents (archive)",
+          "CREATE INDEX field_definitions_order ON field_definitions (archive, position)",
+          "CREATE INDEX field_definitions_order ON field_definitions (archive, position, cod)",
+          "CREATE INDEX field_definitions_folded ON field_definitions (archive, lower(cod))",
+          "CREATE INDEX document_values_by_value ON document_values (field, value)",
+          "CREATE INDEX document_values_by_key ON document_values (field, search, document)",
+          "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded)",
+          "CREATE INDEX \"SYS_AUTOCOMPLETE_recent\" ON \"SYS_AUTOCOMPLETE\" (last_used)",
+          "CREATE INDEX document_versions_deleted ON document_versions (archive, document) "
+          "WHERE change = 'delete'"}) {
+      out.push_back(Normalized(s));
+    }
+    return out;
+  }();
+  return std::find(ours.begin(), ours.end(), Normalized(sql)) != ours.end();
+}
+
+// The word of a table's statement that would make SQLite compute something on every write (a
+// CHECK, a generated column, a default that is an expression), or empty. Quoted names,
+// literals and comments are passed over.
+std::string ComputedPart(std::string_view sql) {
+  std::string last;
+  for (std::size_t i = 0; i < sql.size();) {
+    const char c = sql[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      const std::size_t end = sql.find(close, i + 1);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+      last.clear();
+      continue;
+    }
+    if (sql.substr(i, 2) == "--") {
+      const std::size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end + 1;
+      continue;
+    }
+    if (sql.substr(i, 2) == "/*") {
+      const std::size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+      continue;
+    }
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_') {
+      std::string word;
+      while (i < sql.size() &&
+             (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '_')) {
+        word.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(sql[i++]))));
+      }
+      if (word == "check" || word == "generated" || word == "as") return word;
+      last = word;
+      continue;
+    }
+    if (c == '(' && last == "default") return "default (...)";
+    if (c != ' ' && c != '\t' && c != '\n' && c != '\r') last.clear();
+    ++i;
+  }
+  return {};
+}
 
 kvt::Variant ValueOf(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
@@ -159,6 +253,9 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
   sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
   sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
   sqlite3_progress_handler(raw, 10000, &Database::Progress, db.get());
+  // No text in a file is read whole past this size: a value that large was not typed into a
+  // form (a field holds 32,767 characters), and reading it would take the memory many times.
+  sqlite3_limit(raw, SQLITE_LIMIT_LENGTH, kMaxTextBytes);
   // Only this program's own statements call them: no schema or file can (DIRECTONLY).
   constexpr int kOwn = SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_DIRECTONLY;
   sqlite3_create_function(raw, "kvt_search_key", 3, kOwn, nullptr, &SearchKeyFunction, nullptr,
@@ -217,6 +314,31 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
                                              "the " + q.ColumnText(0) + " '" +
                                              kvt::Printable(q.ColumnText(1)) +
                                              "' that kvtfields did not make");
+    }
+  }
+  // Nor indexes over anything but its columns, virtual tables, or tables that compute on
+  // write: somebody else's expression runs on every save (a 200 KB file made one save take
+  // 700 MB), or SQL of theirs behind a table's name.
+  {
+    auto q = db->Query(
+        "SELECT type, name, sql FROM sqlite_master WHERE sql IS NOT NULL AND type IN ('index', "
+        "'table') ORDER BY name");
+    while (q.Step()) {
+      const std::string type = q.ColumnText(0), name = q.ColumnText(1), sql = q.ColumnText(2);
+      std::string why;
+      if (type == "index" && !OurIndex(sql)) {
+        why = "the index '" + kvt::Printable(name) + "'";
+      } else if (type == "table" && Normalized(sql).starts_with("create virtual")) {
+        why = "the virtual table '" + kvt::Printable(name) + "'";
+      } else if (type == "table") {
+        if (const std::string part = ComputedPart(sql); !part.empty()) {
+          why = "the table '" + kvt::Printable(name) + "' computing on every write (" + part + ")";
+        }
+      }
+      if (!why.empty()) {
+        throw EngineError(kNotOurDatabase, "'" + path + "' is not a kvtfields database: it holds " +
+                                               why + " that kvtfields did not make");
+      }
     }
   }
   std::string schema, version;

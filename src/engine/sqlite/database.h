@@ -33,6 +33,9 @@ using kvtengine::kNotOurDatabase;
 
 kvt::Error EngineError(std::uint32_t n, std::string description);
 
+/// The longest text or row the engine reads from a file (32 MiB); a longer one is an error.
+inline constexpr int kMaxTextBytes = 32 << 20;
+
 class Statement;
 
 /// A value AppendJson wrote, from json_each's value column of `q`.

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <optional>
 #include <unordered_set>
 
@@ -15,6 +16,21 @@
 
 namespace kvtsqlite {
 namespace {
+
+// A number a row holds where the engine keeps 32 bits (an id, a version, a position): one out of
+// range was not written by it, and is refused rather than taken for another.
+std::int32_t Number32(std::int64_t n) {
+  if (n < 1 || n > std::numeric_limits<std::int32_t>::max()) {
+    throw EngineError(kDatabaseError, "a number out of range: " + std::to_string(n));
+  }
+  return static_cast<std::int32_t>(n);
+}
+
+// A value of json_each over a document's row: a name (a text key), else the row is no object
+// (an array's keys are numbers, a single value has none).
+bool NamedValue(const Statement& q, int key_column) {
+  return q.ColumnType(key_column) == SQLITE_TEXT;
+}
 
 // The first column of every row, as text.
 std::vector<std::string> Texts(Statement& q) {
@@ -468,12 +484,15 @@ void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
 
 void SqliteEngine::DropKeys(std::int32_t id) {
   std::vector<std::pair<std::string, std::string>> keys;
-  {
+  Reading({.id = id}, [&] {
     auto q = Db().Query(
         "SELECT k.key, k.value FROM documents d, json_each(d.search_keys) k WHERE d.id = ?1");
     q.Bind(1, std::int64_t{id});
-    while (q.Step()) keys.emplace_back(q.ColumnText(0), kvt::CStr(ReadJsonValue(q, 1)));
-  }
+    while (q.Step()) {
+      if (!NamedValue(q, 0)) Damaged(id);
+      keys.emplace_back(q.ColumnText(0), kvt::CStr(ReadJsonValue(q, 1)));
+    }
+  });
   for (const auto& [field, key] : keys) {
     Db().Query("DELETE FROM document_keys WHERE field = ?1 AND search = ?2 AND document = ?3")
         .Bind(1, field)
@@ -484,11 +503,17 @@ void SqliteEngine::DropKeys(std::int32_t id) {
 }
 
 std::vector<std::pair<std::string, kvt::Variant>> SqliteEngine::StoredValues(std::int32_t id) {
-  auto q =
-      Db().Query("SELECT v.key, v.value FROM documents d, json_each(d.content) v WHERE d.id = ?1");
-  q.Bind(1, std::int64_t{id});
   std::vector<std::pair<std::string, kvt::Variant>> out;
-  while (q.Step()) out.emplace_back(q.ColumnText(0), ReadJsonValue(q, 1));
+  Reading({.id = id}, [&] {
+    auto q = Db().Query(
+        "SELECT v.key, v.value FROM documents d, json_each(d.content) v WHERE d.id = ?1");
+    q.Bind(1, std::int64_t{id});
+    std::unordered_set<std::string> named;
+    while (q.Step()) {
+      if (!NamedValue(q, 0) || !named.insert(q.ColumnText(0)).second) Damaged(id);
+      out.emplace_back(q.ColumnText(0), ReadJsonValue(q, 1));
+    }
+  });
   return out;
 }
 
@@ -534,8 +559,8 @@ namespace {
 
 // Columns version, saved_at, saved_by, change from `first` on.
 kvtengine::VersionInfo VersionAt(const Statement& q, int first) {
-  return {static_cast<std::int32_t>(q.ColumnInt(first)), q.ColumnText(first + 1),
-          q.ColumnText(first + 2), kvtengine::ChangeNamed(q.ColumnText(first + 3))};
+  return {Number32(q.ColumnInt(first)), q.ColumnText(first + 1), q.ColumnText(first + 2),
+          kvtengine::ChangeNamed(q.ColumnText(first + 3))};
 }
 
 }  // namespace
@@ -547,17 +572,21 @@ kvt::ObjectRef SqliteEngine::LoadDocument(std::int32_t id) {
 
 kvt::ObjectRef SqliteEngine::LoadDocumentAt(std::int32_t id, kvtengine::VersionInfo& version) {
   // One statement: the values and their version come from one moment of the file.
-  auto q = Db().Query(
-      "SELECT d.version, d.saved_at, d.saved_by, d.change, v.key, v.value FROM documents d "
-      "LEFT JOIN json_each(d.content) v ON 1 WHERE d.id = ?1");
-  q.Bind(1, std::int64_t{id});
   auto dict = kvt::Dictionary::Create();
   bool found = false;
-  while (q.Step()) {
-    if (!found) version = VersionAt(q, 0);
-    found = true;
-    if (!q.ColumnIsNull(4)) dict->Add(q.ColumnText(4), ReadJsonValue(q, 5));
-  }
+  Reading({.id = id}, [&] {
+    auto q = Db().Query(
+        "SELECT d.version, d.saved_at, d.saved_by, d.change, v.key, v.value, v.type FROM "
+        "documents d LEFT JOIN json_each(d.content) v ON 1 WHERE d.id = ?1");
+    q.Bind(1, std::int64_t{id});
+    while (q.Step()) {
+      if (!found) version = VersionAt(q, 0);
+      found = true;
+      if (q.ColumnIsNull(6)) continue;  // no values
+      if (!NamedValue(q, 4) || dict->Exists(q.ColumnText(4))) Damaged(id);
+      dict->Add(q.ColumnText(4), ReadJsonValue(q, 5));
+    }
+  });
   if (!found) kvtengine::ThrowNoDocument(id, kSource);
   return dict;
 }
@@ -568,10 +597,12 @@ kvtengine::ArchiveEngine::Rights SqliteEngine::AccountRights() {
 }
 
 kvtengine::VersionInfo SqliteEngine::CurrentVersion(std::int32_t id) {
-  auto q = Db().Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1");
-  q.Bind(1, std::int64_t{id});
-  if (!q.Step()) kvtengine::ThrowNoDocument(id, kSource);
-  return VersionAt(q, 0);
+  return Reading({.id = id}, [&] {
+    auto q = Db().Query("SELECT version, saved_at, saved_by, change FROM documents WHERE id = ?1");
+    q.Bind(1, std::int64_t{id});
+    if (!q.Step()) kvtengine::ThrowNoDocument(id, kSource);
+    return VersionAt(q, 0);
+  });
 }
 
 std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> SqliteEngine::DeletedDocuments(
@@ -585,36 +616,39 @@ std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> SqliteEngine::Delet
       "v.document DESC");
   q.Bind(1, archive);
   std::vector<std::pair<std::int32_t, kvtengine::VersionInfo>> out;
-  while (q.Step()) out.emplace_back(static_cast<std::int32_t>(q.ColumnInt(0)), VersionAt(q, 1));
+  while (q.Step()) out.emplace_back(Number32(q.ColumnInt(0)), VersionAt(q, 1));
   return out;
 }
 
 kvtengine::ArchiveEngine::HistoryRows SqliteEngine::ReadHistory(std::int32_t id) {
   // One statement, so one snapshot of the file (and no write lock: a read-only file has a
   // history too): versions, the newest values and the changes, told apart by the first column.
-  auto q = Db().Query(
-      "SELECT 0, version, saved_at, saved_by, change, 0, NULL, NULL, 0 FROM document_versions "
-      "WHERE document = ?1 UNION ALL SELECT 0, version, saved_at, saved_by, change, 0, NULL, "
-      "NULL, 0 FROM documents WHERE id = ?1 UNION ALL SELECT 1, 0, NULL, NULL, NULL, v.id, "
-      "v.key, v.value, 1 FROM documents d, json_each(d.content) v WHERE d.id = ?1 UNION ALL "
-      "SELECT 2, version, NULL, NULL, NULL, position, field, value, present FROM "
-      "document_changes WHERE document = ?1 ORDER BY 1, 2, 6");
-  q.Bind(1, std::int64_t{id});
   HistoryRows out;
-  while (q.Step()) {
-    switch (q.ColumnInt(0)) {
-      case 0:
-        out.versions.push_back(VersionAt(q, 1));
-        break;
-      case 1:
-        out.current.emplace_back(q.ColumnText(6), ReadJsonValue(q, 7));
-        break;
-      default:
-        out.changes.push_back({static_cast<std::int32_t>(q.ColumnInt(1)),
-                               static_cast<std::int32_t>(q.ColumnInt(5)), q.ColumnText(6),
-                               q.Column(7), q.ColumnInt(8) != 0});
+  Reading({.id = id}, [&] {
+    auto q = Db().Query(
+        "SELECT 0, version, saved_at, saved_by, change, 0, NULL, NULL, 0 FROM document_versions "
+        "WHERE document = ?1 UNION ALL SELECT 0, version, saved_at, saved_by, change, 0, NULL, "
+        "NULL, 0 FROM documents WHERE id = ?1 UNION ALL SELECT 1, 0, NULL, NULL, NULL, v.id, "
+        "v.key, v.value, 1 FROM documents d, json_each(d.content) v WHERE d.id = ?1 UNION ALL "
+        "SELECT 2, version, NULL, NULL, NULL, position, field, value, present FROM "
+        "document_changes WHERE document = ?1 ORDER BY 1, 2, 6");
+    q.Bind(1, std::int64_t{id});
+    std::unordered_set<std::string> named;
+    while (q.Step()) {
+      switch (q.ColumnInt(0)) {
+        case 0:
+          out.versions.push_back(VersionAt(q, 1));
+          break;
+        case 1:
+          if (!NamedValue(q, 6) || !named.insert(q.ColumnText(6)).second) Damaged(id);
+          out.current.emplace_back(q.ColumnText(6), ReadJsonValue(q, 7));
+          break;
+        default:
+          out.changes.push_back({Number32(q.ColumnInt(1)), Number32(q.ColumnInt(5)),
+                                 q.ColumnText(6), q.Column(7), q.ColumnInt(8) != 0});
+      }
     }
-  }
+  });
   return out;
 }
 
@@ -690,7 +724,7 @@ std::int32_t SqliteEngine::WriteChange(
     std::string archive;
     kvtengine::VersionInfo cur;
     bool deleted = false;
-    {
+    Reading({.id = id}, [&] {
       auto q = Db().Query(
           "SELECT archive, version, saved_at, saved_by, change FROM documents WHERE id = ?1");
       q.Bind(1, key);
@@ -707,6 +741,12 @@ std::int32_t SqliteEngine::WriteChange(
         cur = VersionAt(last, 1);
         deleted = true;
       }
+    });
+    if (cur.version == std::numeric_limits<std::int32_t>::max()) {
+      throw EngineError(kDatabaseError, "document " + std::to_string(id) +
+                                            " has reached the last version number (" +
+                                            std::to_string(cur.version) +
+                                            "): it can be read, not changed");
     }
     if (base != 0 && base != cur.version) {
       throw kvtengine::EngineError(kvtengine::kConflict, kSource,
@@ -790,13 +830,17 @@ std::int32_t SqliteEngine::WriteChange(
 
 namespace {
 
-// Rows of (id, saved_at, field, value, version) in id order, one document to `each` as its rows
-// end.
+// Rows of (id, saved_at, field, value, version, type) in id order, one document to `each` as
+// its rows end; a row that is no document as the engine writes one goes to `damaged`.
 void GatherDocuments(Statement& q,
-                     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
+                     const std::function<void(kvtengine::StoredDocument&& document)>& each,
+                     const std::function<void(std::int64_t id)>& damaged) {
   std::optional<kvtengine::StoredDocument> doc;  // the one being read
+  std::unordered_set<std::string> names;         // its names, once it has many
   while (q.Step()) {
-    const auto id = static_cast<std::int32_t>(q.ColumnInt(0));
+    const std::int64_t row = q.ColumnInt(0);
+    if (row < 1 || row > std::numeric_limits<std::int32_t>::max()) damaged(row);
+    const auto id = static_cast<std::int32_t>(row);
     if (!doc || doc->id != id) {
       std::size_t expected = 0;  // documents of an archive hold alike many values
       if (doc) {
@@ -805,9 +849,25 @@ void GatherDocuments(Statement& q,
       }
       doc.emplace(kvtengine::StoredDocument{id, q.ColumnText(1), {}});
       doc->values.reserve(expected);
-      doc->version = static_cast<std::int32_t>(q.ColumnInt(4));
+      doc->version = Number32(q.ColumnInt(4));
+      names.clear();
     }
-    if (!q.ColumnIsNull(2)) doc->values.emplace_back(q.ColumnText(2), ReadJsonValue(q, 3));
+    if (q.ColumnIsNull(5)) continue;  // no values
+    if (!NamedValue(q, 2)) damaged(row);
+    std::string name = q.ColumnText(2);
+    // Each name once: a few values are compared in place, many through a set.
+    constexpr std::size_t kFew = 32;
+    if (doc->values.size() < kFew) {
+      for (const auto& [field, v] : doc->values) {
+        if (field == name) damaged(row);
+      }
+    } else {
+      if (names.empty()) {
+        for (const auto& [field, v] : doc->values) names.insert(field);
+      }
+      if (!names.insert(name).second) damaged(row);
+    }
+    doc->values.emplace_back(std::move(name), ReadJsonValue(q, 3));
   }
   if (doc) each(std::move(*doc));
 }
@@ -852,7 +912,9 @@ std::vector<std::int32_t> SqliteEngine::FindDocuments(
     }
   }
   std::vector<std::int32_t> out;
-  while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
+  Reading({.archive = archive}, [&] {
+    while (q.Step()) out.push_back(Number32(q.ColumnInt(0)));
+  });
   return out;
 }
 
@@ -863,7 +925,9 @@ std::vector<std::int32_t> SqliteEngine::SearchDocuments(
                                           KeyConditions(archive, criteria), after, limit, false);
   auto q = Prepared(Db(), sql);
   std::vector<std::int32_t> out;
-  while (q.Step()) out.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
+  Reading({.archive = archive}, [&] {
+    while (q.Step()) out.push_back(Number32(q.ColumnInt(0)));
+  });
   return out;
 }
 
@@ -871,11 +935,13 @@ std::int64_t SqliteEngine::CountDocuments(const std::string& archive,
                                           const std::vector<kvtengine::Criterion>& criteria) {
   const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
                                           KeyConditions(archive, criteria), 0, 0, true);
-  auto q = Prepared(Db(), sql);
-  q.Step();
-  const std::int64_t n = q.ColumnInt(0);
-  q.Run();
-  return n;
+  return Reading({.archive = archive}, [&] {
+    auto q = Prepared(Db(), sql);
+    q.Step();
+    const std::int64_t n = q.ColumnInt(0);
+    q.Run();
+    return n;
+  });
 }
 
 void SqliteEngine::ReadDocumentsById(
@@ -886,12 +952,14 @@ void SqliteEngine::ReadDocumentsById(
   std::string list = "[";
   for (const auto id : ids) list += (list.size() > 1 ? "," : "") + std::to_string(id);
   list += "]";
-  auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.key, v.value, d.version FROM documents d "
-      "LEFT JOIN json_each(d.content) v ON 1 "
-      "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id");
-  q.Bind(1, list);
-  GatherDocuments(q, each);
+  Reading({}, [&] {
+    auto q = Db().Query(
+        "SELECT d.id, d.saved_at, v.key, v.value, d.version, v.type FROM documents d "
+        "LEFT JOIN json_each(d.content) v ON 1 "
+        "WHERE d.id IN (SELECT value FROM json_each(?1)) ORDER BY d.id");
+    q.Bind(1, list);
+    GatherDocuments(q, each, [this](std::int64_t id) { Damaged(id); });
+  });
 }
 
 std::int64_t SqliteEngine::RoundTrips() const {
@@ -901,49 +969,72 @@ std::int64_t SqliteEngine::RoundTrips() const {
 void SqliteEngine::ReadDocuments(
     const std::string& archive,
     const std::function<void(kvtengine::StoredDocument&& document)>& each) {
-  auto q = Db().Query(
-      "SELECT d.id, d.saved_at, v.key, v.value, d.version FROM documents d "
-      "LEFT JOIN json_each(d.content) v ON 1 WHERE d.archive = ?1 ORDER BY d.id");
-  q.Bind(1, archive);
-  GatherDocuments(q, each);
+  Reading({.archive = archive}, [&] {
+    auto q = Db().Query(
+        "SELECT d.id, d.saved_at, v.key, v.value, d.version, v.type FROM documents d "
+        "LEFT JOIN json_each(d.content) v ON 1 WHERE d.archive = ?1 ORDER BY d.id");
+    q.Bind(1, archive);
+    GatherDocuments(q, each, [this](std::int64_t id) { Damaged(id); });
+  });
 }
 
 void SqliteEngine::ReadDocumentTexts(
     const std::string& archive,
     const std::function<void(const kvtengine::DocumentText& document)>& each) {
-  auto q = Db().Query("SELECT id, saved_at, content FROM documents WHERE archive = ?1 ORDER BY id");
-  q.Bind(1, archive);
-  // A document's names and texts gathered in one buffer, reused: no allocation per value.
-  std::string buffer;
-  std::vector<std::pair<std::size_t, std::size_t>> ends;  // of each name and text in `buffer`
-  kvtengine::DocumentText doc;
-  while (q.Step()) {
-    doc.id = static_cast<std::int32_t>(q.ColumnInt(0));
-    buffer.clear();
-    ends.clear();
-    const std::string_view content = q.ColumnView(2);
-    if (!ScanDocumentTexts(content, buffer, ends)) {
-      // Not as this engine writes a row (a file from elsewhere): SQLite reads it.
-      auto v = Db().Query("SELECT key, value FROM json_each(?1)");
-      v.Bind(1, content);
-      while (v.Step()) {
-        buffer += v.ColumnView(0);
-        const std::size_t name_end = buffer.size();
-        buffer += kvt::JoinText(ReadJsonValue(v, 1));
-        ends.emplace_back(name_end, buffer.size());
+  Reading({.archive = archive}, [&] {
+    auto q =
+        Db().Query("SELECT id, saved_at, content FROM documents WHERE archive = ?1 ORDER BY id");
+    q.Bind(1, archive);
+    // A document's names and texts gathered in one buffer, reused: no allocation per value.
+    std::string buffer;
+    std::vector<std::pair<std::size_t, std::size_t>> ends;  // of each name and text in `buffer`
+    std::unordered_set<std::string_view> names;
+    kvtengine::DocumentText doc;
+    while (q.Step()) {
+      const std::int64_t row = q.ColumnInt(0);
+      if (row < 1 || row > std::numeric_limits<std::int32_t>::max()) Damaged(row);
+      doc.id = static_cast<std::int32_t>(row);
+      buffer.clear();
+      ends.clear();
+      const std::string_view content = q.ColumnView(2);
+      if (!ScanDocumentTexts(content, buffer, ends)) {
+        // Not as this engine writes a row (a file from elsewhere): SQLite reads it.
+        auto v = Db().Query("SELECT key, value FROM json_each(?1)");
+        v.Bind(1, content);
+        while (v.Step()) {
+          if (!NamedValue(v, 0)) Damaged(row);
+          buffer += v.ColumnView(0);
+          const std::size_t name_end = buffer.size();
+          buffer += kvt::JoinText(ReadJsonValue(v, 1));
+          ends.emplace_back(name_end, buffer.size());
+        }
       }
+      doc.saved_at = q.ColumnView(1);
+      doc.values.clear();
+      const std::string_view all(buffer);
+      std::size_t from = 0;
+      for (const auto& [name_end, text_end] : ends) {
+        doc.values.emplace_back(all.substr(from, name_end - from),
+                                all.substr(name_end, text_end - name_end));
+        from = text_end;
+      }
+      // Each name once: a few compared in place, many through a set.
+      constexpr std::size_t kFew = 32;
+      if (doc.values.size() < kFew) {
+        for (std::size_t i = 1; i < doc.values.size(); ++i) {
+          for (std::size_t j = 0; j < i; ++j) {
+            if (doc.values[i].first == doc.values[j].first) Damaged(row);
+          }
+        }
+      } else {
+        names.clear();
+        for (const auto& [name, text] : doc.values) {
+          if (!names.insert(name).second) Damaged(row);
+        }
+      }
+      each(doc);
     }
-    doc.saved_at = q.ColumnView(1);
-    doc.values.clear();
-    const std::string_view all(buffer);
-    std::size_t from = 0;
-    for (const auto& [name_end, text_end] : ends) {
-      doc.values.emplace_back(all.substr(from, name_end - from),
-                              all.substr(name_end, text_end - name_end));
-      from = text_end;
-    }
-    each(doc);
-  }
+  });
 }
 
 std::vector<std::string> SqliteEngine::StoredFieldNames() {
@@ -954,11 +1045,78 @@ std::vector<std::string> SqliteEngine::StoredFieldNames() {
 std::vector<std::string> SqliteEngine::DocumentFieldNames(const std::string& archive) {
   // A value's place in its row grows as the row is read: with the document's id in the high
   // bits, the smallest key of a name is where it first appears.
-  auto q = Db().Query(
-      "SELECT v.key FROM documents d, json_each(d.content) v WHERE d.archive = ?1 GROUP BY v.key "
-      "ORDER BY MIN((d.id << 32) + v.id)");
-  q.Bind(1, archive);
-  return Texts(q);
+  return Reading({.archive = archive}, [&] {
+    auto q = Db().Query(
+        "SELECT v.key FROM documents d, json_each(d.content) v WHERE d.archive = ?1 GROUP BY "
+        "v.key ORDER BY MIN((d.id << 32) + v.id)");
+    q.Bind(1, archive);
+    return Texts(q);
+  });
+}
+
+void SqliteEngine::ThrowIfDamaged(const Scope& scope) {
+  // Every way a row can differ from what this engine writes, first found first; the reason in
+  // the words of the message.
+  static constexpr const char* kWhy =
+      "CASE WHEN id < 1 OR id > 2147483647 THEN 'its number is outside 1 to 2147483647' "
+      "WHEN version < 1 OR version > 2147483647 THEN 'its version is outside 1 to 2147483647' "
+      "WHEN EXISTS (SELECT 1 FROM document_versions v WHERE v.document = d.id AND (v.version < "
+      "1 OR v.version > 2147483647)) OR EXISTS (SELECT 1 FROM document_changes c WHERE "
+      "c.document = d.id AND (c.version < 1 OR c.version > 2147483647 OR c.position < 1 OR "
+      "c.position > 2147483647)) THEN 'its history holds a number outside 1 to 2147483647' "
+      "WHEN typeof(content) <> 'text' OR NOT json_valid(content) THEN 'its values are not "
+      "readable (not JSON)' WHEN json_type(content) <> 'object' THEN 'its values are not a set "
+      "of named values' WHEN typeof(search_keys) <> 'text' OR NOT json_valid(search_keys) OR "
+      "json_type(search_keys) <> 'object' THEN 'its search keys are not readable' WHEN (SELECT "
+      "count(*) <> count(DISTINCT key) FROM json_each(content)) THEN 'it holds a field''s value "
+      "more than once' END";
+  std::string where = " FROM documents d WHERE 1";
+  if (scope.id) where += " AND d.id = ?1";
+  if (scope.archive) where += scope.id ? " AND d.archive = ?2" : " AND d.archive = ?1";
+  auto bind = [&](Statement& q) {
+    int n = 1;
+    if (scope.id) q.Bind(n++, *scope.id);
+    if (scope.archive) q.Bind(n, *scope.archive);
+  };
+  std::int64_t id = 0;
+  std::string why;
+  try {
+    auto q = Db().Query(std::string("SELECT id, ") + kWhy + " AS why" + where +
+                        " AND why IS NOT NULL ORDER BY id LIMIT 1");
+    bind(q);
+    if (q.Step()) {
+      id = q.ColumnInt(0);
+      why = q.ColumnText(1);
+    }
+  } catch (const kvt::Error&) {
+    // A text too long to read stops the whole look: each document is looked at alone.
+    auto ids = Db().Query("SELECT id" + where + " ORDER BY id");
+    bind(ids);
+    while (why.empty() && ids.Step()) {
+      const std::int64_t one = ids.ColumnInt(0);
+      try {
+        auto q = Db().Query(std::string("SELECT ") + kWhy + " FROM documents d WHERE id = ?1");
+        q.Bind(1, one);
+        if (q.Step() && !q.ColumnIsNull(0)) why = q.ColumnText(0);
+      } catch (const kvt::Error&) {
+        why = "its values are longer than " + std::to_string(kMaxTextBytes >> 20) +
+              " MiB, more than a form holds";
+      }
+      if (!why.empty()) id = one;
+    }
+  }
+  if (why.empty()) return;
+  throw EngineError(kDatabaseError, "document " + std::to_string(id) + " of '" + Db().Path() +
+                                        "' is damaged: " + why +
+                                        " (it was not written by kvtfields); nothing was read "
+                                        "past it");
+}
+
+void SqliteEngine::Damaged(std::int64_t id) {
+  ThrowIfDamaged({.id = id});
+  throw EngineError(kDatabaseError, "document " + std::to_string(id) + " of '" + Db().Path() +
+                                        "' is damaged: it is not a set of named values, each "
+                                        "once (it was not written by kvtfields)");
 }
 
 std::vector<kvtengine::StoredDocument> SqliteEngine::ListDocuments(const std::string& archive) {

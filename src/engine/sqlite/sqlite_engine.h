@@ -171,6 +171,27 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   void PutChange(std::int32_t id, const HistoryRows::Changed& c);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // The documents a read covers: one, an archive's, or every one.
+  struct Scope {
+    std::optional<std::int64_t> id = std::nullopt;
+    std::optional<std::string> archive = std::nullopt;
+  };
+  // Runs a read of `scope`. A file from elsewhere may hold a row this engine never writes (not
+  // JSON, no object, a field twice, a number out of range, a text too long to read): a failure
+  // it explains is said naming that document, not SQLite's words about the whole read.
+  template <class F>
+  auto Reading(const Scope& scope, F&& read) -> decltype(read()) {
+    try {
+      return read();
+    } catch (const kvt::Error& e) {
+      if (e.Number() == kvt::kObjectErrorBase + kDatabaseError) ThrowIfDamaged(scope);
+      throw;
+    }
+  }
+  // Raises kDatabaseError naming the first damaged document of `scope`; returns when none is.
+  void ThrowIfDamaged(const Scope& scope);
+  // Raises it for document `id`, found damaged while reading: why, when the row says it.
+  [[noreturn]] void Damaged(std::int64_t id);
   std::shared_ptr<Database> db_;
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;
