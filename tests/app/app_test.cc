@@ -440,6 +440,9 @@ TEST_F(AppTest, RolesAreSetUpByCommandAndARefusalIsSaidInItalian) {
   EXPECT_THAT(RunProgram("roles setup --db " + db_).output, ::testing::HasSubstr("is a file"));
 
   auto as = [&](const char* login) { return "'" + where + " user=" + login + "'"; };
+  r = RunProgram("roles setup --db " + as("impiegata_cli"));  // not the owner: refused, not "ready"
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di impostare i ruoli"));
   r = RunProgram("documents delete --archive Fatture --id 1 --db " + as("lettore_cli"));
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di modificare i documenti."));
