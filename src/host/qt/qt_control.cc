@@ -5,6 +5,7 @@
 #include <QCalendarWidget>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QCompleter>
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHBoxLayout>
@@ -14,10 +15,12 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QStyleOptionComboBox>
 #include <QTextBlock>
 #include <QToolButton>
 #include <QWidgetAction>
 #include <cmath>
+#include <functional>
 
 #include "host/common/typed_date.h"
 #include "host/qt/qt_form.h"
@@ -333,28 +336,38 @@ class EntriesModel final : public QAbstractListModel {
   std::weak_ptr<const CodeCombo> combo_;
 };
 
+// A combo box that asks before its list opens: the list is fitted to its entries then, not
+// while a form of hundreds of combos is built (measuring every entry of every list cost more
+// than building the form).
+class CodeBox final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> before_popup;
+
+  void showPopup() override {
+    if (before_popup) before_popup();
+    QComboBox::showPopup();
+  }
+  // A few characters wide, never measured over the entries. (Qt's own policy for that makes
+  // the popup's list at once, for every combo of the form.)
+  QSize sizeHint() const override {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QFontMetrics metrics = fontMetrics();
+    const QSize text(metrics.horizontalAdvance(QLatin1Char('x')) * 4, metrics.height());
+    return style()->sizeFromContents(QStyle::CT_ComboBox, &option, text, this);
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+};
+
 class QtCombo final : public CodeCombo, public QtControl {
  public:
   void AttachTo(QtForm& form) override {
-    auto* box = new QComboBox(Client(form));
-    box->setEditable(true);
-    box->setInsertPolicy(QComboBox::NoInsert);
-    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    box->setMinimumContentsLength(4);
-    box->setMaxVisibleItems(20);
-    box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
+    auto* box = new CodeBox(Client(form));
+    box->before_popup = Handler(*this, [](QtCombo& me) { me.FitList(); });
     model_ = new EntriesModel(std::dynamic_pointer_cast<const CodeCombo>(shared_from_this()), box);
     box->setModel(model_);
-    // The open list keeps the usual colours when the box takes the focus colour: a list of
-    // hundreds of codes all in the highlight would be hard to read.
-    for (QWidget* list : {static_cast<QWidget*>(box->view()), box->view()->parentWidget()}) {
-      if (!list) continue;
-      QPalette colours = list->palette();
-      for (auto role : {QPalette::Base, QPalette::Window, QPalette::Text, QPalette::WindowText}) {
-        colours.setColor(role, colours.color(role));  // set: no longer inherited from the box
-      }
-      list->setPalette(colours);
-    }
+    MakeEditable(*box, true);
     widget_ = box;
     auto with = [this](auto f) { return Handler(*this, f); };
     QObject::connect(box, &QComboBox::activated, box,
@@ -381,12 +394,8 @@ class QtCombo final : public CodeCombo, public QtControl {
     if (a == Aspect::kList || a == Aspect::kAppearance) {
       const QSignalBlocker block(box);
       model_->Reset();
-      if (a == Aspect::kList) FitListWidth(*box);
-      box->setEditable(!Locked());
-      if (box->lineEdit()) {
-        box->lineEdit()->setContextMenuPolicy(Qt::NoContextMenu);
-        box->setInsertPolicy(QComboBox::NoInsert);
-      }
+      if (a == Aspect::kList) fitted_ = false;  // fitted again when the list opens
+      MakeEditable(*box, !Locked());
     }
     if (a == Aspect::kList || a == Aspect::kAppearance || a == Aspect::kSelection) {
       const QSignalBlocker block(box);
@@ -412,6 +421,54 @@ class QtCombo final : public CodeCombo, public QtControl {
     }
     Show(Aspect::kSelection);  // a locked combo shows its code again
   }
+  // Entering the combo completes codes as they are typed; the completer learns the list then,
+  // not while the form is built.
+  void MarkEntry() override {
+    CodeCombo::MarkEntry();
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    QCompleter* completer = box && box->lineEdit() ? box->lineEdit()->completer() : nullptr;
+    if (completer && completer->model() != model_) completer->setModel(model_);
+  }
+  // The box takes typed codes through an editor of its own. Qt's own way to make a combo
+  // editable builds a completer over the whole list at once (milliseconds a combo, seconds for
+  // a form of hundreds); this editor's completer is empty until the combo is entered.
+  void MakeEditable(QComboBox& box, bool editable) {
+    if (!editable || box.lineEdit()) {
+      box.setEditable(editable);
+      return;
+    }
+    auto* edit = new QLineEdit(&box);
+    edit->setContextMenuPolicy(Qt::NoContextMenu);  // edits go through the control
+    auto* completer = new QCompleter(edit);
+    completer->setCaseSensitivity(Qt::CaseInsensitive);
+    completer->setCompletionMode(QCompleter::InlineCompletion);
+    edit->setCompleter(completer);
+    box.setLineEdit(edit);
+    box.setInsertPolicy(QComboBox::NoInsert);
+  }
+  // The popup's list is made by Qt when first asked for: it is set up as it first opens, so
+  // that a form of hundreds of combos makes none of them.
+  void FitList() {
+    auto* box = static_cast<QComboBox*>(widget_.data());
+    if (!box || fitted_) return;
+    if (!popup_ready_) {
+      box->setMaxVisibleItems(20);
+      // The open list keeps the usual colours when the box has the focus colour: a list of
+      // hundreds of codes all in the highlight would be hard to read.
+      const QPalette usual = box->parentWidget() ? box->parentWidget()->palette() : QPalette();
+      for (QWidget* list : {static_cast<QWidget*>(box->view()), box->view()->parentWidget()}) {
+        if (!list) continue;
+        QPalette colours = list->palette();
+        for (auto role : {QPalette::Base, QPalette::Window, QPalette::Text, QPalette::WindowText}) {
+          colours.setColor(role, usual.color(role));  // set: no longer inherited from the box
+        }
+        list->setPalette(colours);
+      }
+      popup_ready_ = true;
+    }
+    FitListWidth(*box);
+    fitted_ = true;
+  }
   // The open list as wide as its longest "code - description" (within the screen), so that
   // codes that start alike can be told apart by their descriptions.
   void FitListWidth(QComboBox& box) {
@@ -426,6 +483,8 @@ class QtCombo final : public CodeCombo, public QtControl {
     box.view()->setMinimumWidth(std::min(widest + 40, room));  // room for the scroll bar
   }
   QPointer<EntriesModel> model_;  // owned by the widget, which may go first or last
+  bool fitted_ = false;           // the open list is as wide as the entries it holds now
+  bool popup_ready_ = false;      // the open list is set up
 
  public:
   ~QtCombo() override {
