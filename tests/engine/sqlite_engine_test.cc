@@ -311,7 +311,8 @@ TEST(DocumentRows, ADamagedDocumentIsNamedByEveryReadAndNeverTakenForAnother) {
       {"version = 2147483648", "version is outside"},
       {"content = json_object('Cliente', printf('%.*c', 40000000, 'x'))", "longer than 32 MiB"},
   };
-  for (const auto& [damage, why] : damages) {
+  for (const auto& entry : damages) {
+    const std::string damage = entry.first, why = entry.second;  // (named, for the lambdas)
     SCOPED_TRACE(damage);
     const std::string copy = dir.File("copia.kvtdb");
     std::filesystem::copy_file(path, copy, std::filesystem::copy_options::overwrite_existing);
