@@ -922,15 +922,19 @@ bool DeskWindow::SettleConflict(kvtapp::SaveOutcome& outcome) {
   }
   if (answer == kvt::kMsgBoxAnswerNo) {
     session_->New();
-    if (walk_) walk_->Forget(id);
-    walk_id_ = -1;
-    MarkRequired();
-    RefreshTitle();
-    message_->setText(Q("Il documento " + std::to_string(id) + " resta eliminato"));
+    LeftBehind(id, "Il documento " + std::to_string(id) + " resta eliminato");
     return false;
   }
   message_->setText("Documento non salvato: un altro utente lo ha cambiato");
   return false;
+}
+
+void DeskWindow::LeftBehind(std::int32_t id, const std::string& said) {
+  if (walk_) walk_->Forget(id);
+  walk_id_ = -1;
+  MarkRequired();
+  RefreshTitle();
+  message_->setText(Q(said));
 }
 
 bool DeskWindow::MayLeaveDocument() {
@@ -965,11 +969,7 @@ bool DeskWindow::DeleteDocument() {
   if (answer != kvt::kMsgBoxAnswerOk) return false;
   try {
     session_->Delete();
-    if (walk_) walk_->Forget(id);
-    walk_id_ = -1;
-    MarkRequired();
-    RefreshTitle();
-    message_->setText(Q("Documento " + std::to_string(id) + " eliminato"));
+    LeftBehind(id, "Documento " + std::to_string(id) + " eliminato");
     RefreshHistory(id);
     return true;
   } catch (const std::exception& e) {

@@ -140,6 +140,8 @@ class DeskWindow final : public QMainWindow {
   // A save refused because someone else changed the document: asks whether to keep mine (the
   // outcome of storing it), see theirs, or stay; false when nothing was stored.
   bool SettleConflict(kvtapp::SaveOutcome& outcome);
+  // A deleted document left the form (a new one is there): out of the walk, said so.
+  void LeftBehind(std::int32_t id, const std::string& said);
   void RefreshHistory(std::int32_t id);
   void Open(const std::string& db);
   void ShowForm();

@@ -113,6 +113,14 @@ class SessionTest : public ::testing::Test {
     return out.empty() ? "refused without a reason" : out;
   }
   int Count() { return engine_->DocumentCount(sample::kArchive); }
+  // The customer typed anew on the form, then saved.
+  static SaveOutcome RetypeCustomer(Workspace& w, DocumentSession& session) {
+    auto& p = w.Person();
+    EXPECT_TRUE(p.Focus("Cliente"));
+    p.Clear();
+    p.Type("acme srl");
+    return session.Save();
+  }
 
   kvt::testing::TempDir dir_;
   std::shared_ptr<kvthost::Desktop> desktop_;
@@ -234,11 +242,7 @@ TEST_F(SessionTest, AStoredNoteWithLinesStaysCorrectableOnAOneLineForm) {
   auto w = Open("");
   DocumentSession session(*w);
   session.Open(id, sample::kReviewForm);
-  auto& p = w->Person();
-  ASSERT_TRUE(p.Focus("Cliente"));
-  p.Clear();
-  p.Type("acme srl");
-  const SaveOutcome out = session.Save();
+  const SaveOutcome out = RetypeCustomer(*w, session);
   ASSERT_TRUE(out.Stored()) << out.Message();
   auto stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(id));
   EXPECT_EQ(kvt::CStr(stored->Item("Note")), "riga uno\r\nriga due");
@@ -263,11 +267,7 @@ TEST_F(SessionTest, ValuesUnderNamesTheFormDoesNotShowSurviveACorrection) {
   session.Open(id, sample::kReviewForm);
   ASSERT_EQ(session.Extras().size(), 2u);
   EXPECT_EQ(session.Extras()[0].first, "Item Note");
-  auto& p = w->Person();
-  ASSERT_TRUE(p.Focus("Cliente"));
-  p.Clear();
-  p.Type("acme srl");
-  const SaveOutcome out = session.Save();
+  const SaveOutcome out = RetypeCustomer(*w, session);
   ASSERT_TRUE(out.Stored()) << out.Message();
   auto stored = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(id));
   EXPECT_EQ(kvt::CStr(stored->Item("Cliente")), "ACME SRL");
