@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <vector>
 
+#include "runtime/text.h"
+
 namespace kvthost {
 namespace {
 
@@ -31,7 +33,7 @@ int ThisCentury() {
 }  // namespace
 
 TypedDate ReadTypedDate(std::string_view text) {
-  const std::string kIncomplete =
+  static constexpr const char* kIncomplete =
       "Data incompleta: scrivere giorno, mese e anno (gg/mm/aaaa), o cancellarla.";
   // The parts: runs of digits, split at '/' (or any other mark a person may use: '.', '-').
   std::vector<std::string> parts(1);
@@ -43,7 +45,7 @@ TypedDate ReadTypedDate(std::string_view text) {
       parts.emplace_back();
       separated = true;
     } else if (c != ' ') {
-      return Refused("\"" + std::string(text) + "\" non è una data (gg/mm/aaaa).");
+      return Refused("\"" + kvt::Printable(text) + "\" non è una data (gg/mm/aaaa).");
     }
   }
   if (!separated) {
