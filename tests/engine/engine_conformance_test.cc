@@ -1,6 +1,8 @@
 // What every database engine must do, run on each engine: SQLite on a file, PostgreSQL on a
 // new database of the test server. Then what several people at once need, on two real
 // connections to one PostgreSQL database.
+#include <signal.h>
+
 #include <algorithm>
 #include <atomic>
 #include <functional>
@@ -12,6 +14,7 @@
 
 #include "archives/sample_archive.h"
 #include "engine/common/forwarding_engine.h"
+#include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
@@ -797,6 +800,58 @@ TEST_F(TwoClients, DocumentsSavedAtOnceAreAllKeptAndTheStoreLearnsFromBoth) {
   EXPECT_EQ(acme_uses, 2 * kEach);
 }
 
+// Two restores of one deleted document: the second waits for the first, and before it runs on
+// (its server process held still here) a third person deletes the document again. The second
+// must read what landed meanwhile and be refused as a conflict, not write over the first
+// restore's kept values.
+TEST_F(TwoClients, AChangeThatWaitedReadsWhatLandedMeanwhile) {
+  const std::int32_t id = a_->SaveDocument("Fatture", Invoice("Start", 1));
+  const std::int32_t deleted = a_->DeleteDocument(id, 1);
+  auto watch = kvtpg::PgDatabase::Open(where_, false);
+  auto c = kvtpg::PgEngine::Open(where_);
+  std::thread second, third;
+  std::atomic<long> second_error = 0;
+  pid_t held = 0;
+  std::int32_t restored = 0;
+  a_->Transaction([&] {
+    restored = a_->RestoreDocument(id, 1, deleted);
+    second = std::thread([&] {
+      try {
+        b_->RestoreDocument(id, 1, deleted);
+      } catch (const kvt::Error& e) {
+        second_error = e.Number();
+      }
+    });
+    for (int i = 0; i < 1000 && !held; ++i) {
+      const auto r = watch->Query(
+          "SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND "
+          "wait_event_type = 'Lock'");
+      if (r.Rows() == 1) held = static_cast<pid_t>(r.Int(0, 0));
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (held) ::kill(held, SIGSTOP);
+  });
+  ASSERT_NE(held, 0) << "the second restore never waited";
+  std::atomic<long> third_error = 0;
+  third = std::thread([&] {
+    try {
+      c->DeleteDocument(id, restored);
+    } catch (const kvt::Error& e) {
+      third_error = e.Number();
+    }
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ::kill(held, SIGCONT);
+  second.join();
+  third.join();
+  EXPECT_EQ(second_error, kvt::kObjectErrorBase + kConflict);
+  EXPECT_EQ(third_error, 0);
+  std::string changes;
+  for (const auto& v : b_->History(id))
+    changes += std::string(kvtengine::ChangeName(v.change)) + ";";
+  EXPECT_EQ(changes, "save;delete;restore;delete;");
+}
+
 // Many people correcting and deleting the same few documents at once: every change either
 // lands whole on the version it started from or is refused as a conflict, and the history ends
 // up holding exactly the changes that landed, in order.
@@ -841,7 +896,12 @@ TEST_F(TwoClients, ConcurrentCorrectionsAndDeletionsLoseNothing) {
         std::lock_guard lock(m);
         landed[id].push_back({v, Change::kCorrect, Held(values->Entries())});
       } catch (const kvt::Error& err) {
-        (err.Number() == kvt::kObjectErrorBase + kConflict ? refused : other_errors)++;
+        if (err.Number() == kvt::kObjectErrorBase + kConflict) {
+          ++refused;
+        } else {
+          ++other_errors;
+          ADD_FAILURE() << err.Number() << " " << err.Source() << ": " << err.Description();
+        }
       }
     }
   };

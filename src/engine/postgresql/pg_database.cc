@@ -333,7 +333,7 @@ namespace {
 // of the caller's can stand in for one of these; nobody may run them until granted. @SCHEMA@ is
 // the schema, quoted.
 //
-// kvt_change_document locks the document (or, when deleted, its last version), refuses a change
+// kvt_change_document takes the document's lock (the same for a deleted one), refuses a change
 // that did not start from the version stored (KV409) or a document never stored (KV404), keeps
 // the replaced version and the values the change replaces, then writes the new values only
 // where they differ. Returns the new version.
@@ -373,6 +373,10 @@ BEGIN
      (NOT p_delete AND p_change NOT IN ('correct', 'overwrite', 'restore')) THEN
     RAISE EXCEPTION 'not a kind of change: %', quote_literal(p_change) USING ERRCODE = '22023';
   END IF;
+  -- One change of a document at a time, and every statement after this one reads what the
+  -- change before it wrote: a row lock alone lets a waiter go on with the deleted version it
+  -- found before a restore and a deletion landed meanwhile.
+  PERFORM pg_advisory_xact_lock(hashtext(current_schema()), p_id);
   SELECT * INTO d FROM documents WHERE id = p_id FOR UPDATE;
   IF FOUND THEN
     cur := d.version;
