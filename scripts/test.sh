@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, then the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, then each libFuzzer target for 30 s on its seed corpus.
+# UndefinedBehaviorSanitizer build, the sessions on threads under ThreadSanitizer, then each
+# libFuzzer target for 30 s on its seed corpus.
 # Tests labelled "slow" run in the release build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -15,5 +16,10 @@ ctest --preset release -j "$jobs"
 cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -LE slow
+
+# Sessions on threads of their own, under ThreadSanitizer: only the test that runs them.
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j "$jobs" --target two_sessions_test
+ctest --preset tsan -j "$jobs" -R '^TwoSessions[.]'
 
 scripts/fuzz.sh 30

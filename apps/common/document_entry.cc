@@ -156,6 +156,7 @@ EntryOutcome& Finish(const SaveOutcome& saved,
 EntryOutcome EnterDocument(Workspace& w, const Values& values,
                            const std::function<std::vector<std::string>()>& messages, bool store,
                            bool allow_duplicates) {
+  auto in = w.Enter();
   EntryOutcome out;
   if (!EnterValues(w, values, messages, out)) return out;
   // The rules every program shares: required fields, every value against its field, duplicates.
@@ -167,6 +168,7 @@ EntryOutcome CorrectStoredDocument(Workspace& w, std::int32_t id, std::int32_t v
                                    const Values& values,
                                    const std::function<std::vector<std::string>()>& messages,
                                    bool allow_duplicates) {
+  auto in = w.Enter();
   EntryOutcome out;
   DocumentSession session(w);
   session.Open(id, w.FormName());
@@ -181,6 +183,7 @@ void ImportRows(
     const std::function<void(std::size_t, const std::vector<std::pair<std::string, std::string>>&)>&
         refused,
     const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
+  auto in = w.Enter();
   result = ImportResult{};
   if (rows.empty()) return;
   std::size_t at = 1;
@@ -205,6 +208,7 @@ void ImportRows(
     const std::function<void(std::size_t, const std::vector<std::pair<std::string, std::string>>&)>&
         refused,
     const std::function<void(std::size_t, std::size_t)>& progress, ImportResult& result) {
+  auto in = w.Enter();
   result = ImportResult{};
   // Nobody watches the form while the rows go in: no suggestions are looked up as values are
   // pasted (with many learnt values, each lookup would cost more than the row).

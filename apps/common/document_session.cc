@@ -109,6 +109,7 @@ void DocumentSession::Baseline() {
 }
 
 void DocumentSession::Revert() {
+  auto in = w_.Enter();
   if (saved_values_) w_.Fields().SetFieldsValue(saved_values_);
   saved_ = Values();
 }
@@ -380,6 +381,7 @@ std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
 }
 
 SaveOutcome DocumentSession::KeepMine() {
+  auto in = w_.Enter();
   if (theirs_ == 0 || id_ == 0) return Save();
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(true, back);
@@ -390,6 +392,7 @@ SaveOutcome DocumentSession::KeepMine() {
 }
 
 SaveOutcome DocumentSession::Merge(bool mine_where_both) {
+  auto in = w_.Enter();
   if (theirs_ == 0 || id_ == 0 || conflict_.now.change == kvtengine::Change::kDelete) {
     return KeepMine();
   }
@@ -460,6 +463,7 @@ void DocumentSession::Return(const std::shared_ptr<kvthost::Control>& back) {
 }
 
 SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
+  auto in = w_.Enter();
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(allow_duplicate, back);
   if (out.result == SaveOutcome::Result::kStored && store) {
@@ -470,6 +474,7 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
 }
 
 void DocumentSession::New() {
+  auto in = w_.Enter();
   if (w_.FormName() != entry_form_) {
     w_.UseForm(entry_form_);
   } else {
@@ -483,6 +488,7 @@ void DocumentSession::New() {
 }
 
 void DocumentSession::Next() {
+  auto in = w_.Enter();
   auto& fields = w_.Fields();
   fields.CopyPaste(false);  // the retained fields, copied
   New();
@@ -494,6 +500,7 @@ void DocumentSession::Next() {
 }
 
 void DocumentSession::FocusFirstMissing() {
+  auto in = w_.Enter();
   auto& fields = w_.Fields();
   for (std::int32_t i = 1; i <= fields.Count(); ++i) {
     auto field = fields.Item(kvt::Variant(i));
@@ -514,6 +521,7 @@ void DocumentSession::FocusFirstMissing() {
 }
 
 void DocumentSession::Open(std::int32_t id, const std::string& form) {
+  auto in = w_.Enter();
   kvtengine::VersionInfo version;
   auto values = w_.Engine().LoadDocumentAt(id, version);
   w_.UseForm(form.empty() ? entry_form_ : form);
@@ -539,6 +547,7 @@ void DocumentSession::Open(std::int32_t id, const std::string& form) {
 }
 
 bool DocumentSession::Delete() {
+  auto in = w_.Enter();
   if (id_ == 0) return false;
   w_.Engine().DeleteDocument(id_, version_);
   New();

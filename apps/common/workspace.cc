@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <mutex>
 
 #include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
@@ -52,14 +53,20 @@ std::string Draw(const kvthost::Control& c) {
 
 }  // namespace
 
-Workspace::Workspace(PersonOn person_on) : person_on_(std::move(person_on)) {
-  kvtaddons::RegisterAutoCompleterClass();
-  kvtaddons::RegisterResizerClass();
-  kvtlua::RegisterScriptEngineClass();
-  kvtsqlite::RegisterEngineClass();
+Workspace::Workspace(PersonOn person_on, std::shared_ptr<kvt::Platform> platform)
+    : person_on_(std::move(person_on)), platform_(std::move(platform)) {
+  // The outside classes are the process's, whichever session comes first.
+  static std::once_flag registered;
+  std::call_once(registered, [] {
+    kvtaddons::RegisterAutoCompleterClass();
+    kvtaddons::RegisterResizerClass();
+    kvtlua::RegisterScriptEngineClass();
+    kvtsqlite::RegisterEngineClass();
+  });
 }
 
 Workspace::~Workspace() {
+  auto in = Enter();  // unloading runs the form's events
   person_.reset();
   viewer_.reset();  // unloads the window
   fields_.reset();
@@ -76,6 +83,7 @@ void Workspace::Open(const std::string& path, bool create) {
 }
 
 void Workspace::Build(const std::string& archive, const std::string& form) {
+  auto in = Enter();
   if (!engine_->HasArchive(archive)) {
     throw kvt::Error(2, "kvtfields", "the database has no archive '" + archive + "'");
   }
@@ -105,6 +113,7 @@ void Workspace::Build(const std::string& archive, const std::string& form) {
 }
 
 void Workspace::Rebuild() {
+  auto in = Enter();
   if (fields_->Count() > 0) viewer_->ControlsUnload();
   fields_->RemoveAll();
   fields_->FillCollection(archive_, form_, window_);

@@ -14,6 +14,7 @@
 #include "host/common/standard_controls.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"
+#include "runtime/platform.h"
 
 namespace kvtapp {
 
@@ -21,9 +22,14 @@ class Workspace {
  public:
   /// The person of the window system in use, acting on a form.
   using PersonOn = std::function<std::unique_ptr<kvthost::IPerson>(std::shared_ptr<kvthost::Form>)>;
-  /// Registers the outside classes; opens nothing yet. The window system must be installed.
-  explicit Workspace(PersonOn person_on);
+  /// Registers the outside classes (once a process); opens nothing yet. `platform` is the
+  /// session's window system, entered around each call; none: the one in use.
+  explicit Workspace(PersonOn person_on, std::shared_ptr<kvt::Platform> platform = nullptr);
   ~Workspace();
+
+  /// Makes this session's platform the one reached until the scope ends: a front end enters
+  /// it around each call of its own into the session's work.
+  kvt::PlatformScope Enter() const { return kvt::PlatformScope(platform_); }
 
   /// Opens the database (a file or a PostgreSQL connection string); `create` makes it, with the
   /// sample archive, when it is missing or empty.
@@ -66,6 +72,7 @@ class Workspace {
   std::shared_ptr<kvtfields::FieldViewer> viewer_;
   std::shared_ptr<kvthost::Form> window_;
   PersonOn person_on_;
+  std::shared_ptr<kvt::Platform> platform_;
   std::int32_t built_ = 0;
   std::function<void(int, int)> progress_;
   std::unique_ptr<kvthost::IPerson> person_;

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -64,12 +65,18 @@ void ClassRegistry::Register(std::string_view prog_id, const Uuid& clsid, Factor
     throw RuntimeError(ErrorCode::kInvalidProcedureCall,
                        "class registration needs a name and a factory");
   }
-  Unregister(prog_id);
+  std::unique_lock hold(lock_);
+  UnregisterLocked(prog_id);
   by_prog_id_[std::string(prog_id)] = Entry{std::string(prog_id), clsid, std::move(factory)};
   if (!clsid.IsNil()) by_clsid_[clsid] = std::string(prog_id);
 }
 
 void ClassRegistry::Unregister(std::string_view prog_id) {
+  std::unique_lock hold(lock_);
+  UnregisterLocked(prog_id);
+}
+
+void ClassRegistry::UnregisterLocked(std::string_view prog_id) {
   auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return;
   if (!it->second.clsid.IsNil()) by_clsid_.erase(it->second.clsid);
@@ -77,16 +84,19 @@ void ClassRegistry::Unregister(std::string_view prog_id) {
 }
 
 bool ClassRegistry::IsRegistered(std::string_view prog_id) const {
+  std::shared_lock hold(lock_);
   return by_prog_id_.contains(prog_id);
 }
 
 std::optional<Uuid> ClassRegistry::ClassIdOf(std::string_view prog_id) const {
+  std::shared_lock hold(lock_);
   auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return std::nullopt;
   return it->second.clsid;
 }
 
 std::optional<ClassRegistry::Entry> ClassRegistry::Lookup(std::string_view prog_id) const {
+  std::shared_lock hold(lock_);
   auto it = by_prog_id_.find(prog_id);
   if (it == by_prog_id_.end()) return std::nullopt;
   return it->second;
@@ -95,10 +105,18 @@ std::optional<ClassRegistry::Entry> ClassRegistry::Lookup(std::string_view prog_
 namespace {
 
 // Libraries opened for their classes stay loaded for the life of the process: objects they
-// made may still be in use anywhere.
-std::map<std::string, void*>& OpenLibraries() {
+// made may still be in use anywhere. Any session's thread may open one.
+void* OpenLibrary(const std::string& path, std::string& why) {
+  static std::mutex lock;
   static std::map<std::string, void*> libraries;
-  return libraries;
+  std::lock_guard hold(lock);
+  void*& handle = libraries[path];
+  if (!handle) handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!handle) {
+    const char* error = dlerror();
+    why = error ? error : "unknown reason";
+  }
+  return handle;
 }
 
 // An object of a class that a library registered per user serves; null when none does.
@@ -106,13 +124,11 @@ ObjectRef CreateFromUserRegistry(std::string_view prog_id, const Uuid* clsid) {
   for (const UserClassEntry& e : ReadUserRegistry()) {
     const bool match = clsid ? e.clsid == *clsid : EqualsIgnoreCase(e.prog_id, prog_id);
     if (!match) continue;
-    void*& handle = OpenLibraries()[e.library];
-    if (!handle) handle = dlopen(e.library.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string why;
+    void* handle = OpenLibrary(e.library, why);
     if (!handle) {
-      const char* why = dlerror();
-      throw RuntimeError(ErrorCode::kCannotCreateObject, "class '" + e.prog_id + "': cannot load " +
-                                                             e.library + ": " +
-                                                             (why ? why : "unknown reason"));
+      throw RuntimeError(ErrorCode::kCannotCreateObject,
+                         "class '" + e.prog_id + "': cannot load " + e.library + ": " + why);
     }
     auto get = reinterpret_cast<DllGetClassObjectFn>(dlsym(handle, "DllGetClassObject"));
     if (!get) {
@@ -135,16 +151,21 @@ ObjectRef CreateFromUserRegistry(std::string_view prog_id, const Uuid* clsid) {
 
 ObjectRef ClassRegistry::Create(std::string_view id) const {
   if (auto clsid = Uuid::Parse(id)) return Create(*clsid);
-  auto it = by_prog_id_.find(id);
-  if (it != by_prog_id_.end()) return it->second.factory();
+  // The factory runs outside the lock: it may register a class of its own.
+  if (auto entry = Lookup(id)) return entry->factory();
   if (ObjectRef made = CreateFromUserRegistry(id, nullptr)) return made;
   throw RuntimeError(ErrorCode::kCannotCreateObject,
                      "class '" + std::string(id) + "' is not registered");
 }
 
 ObjectRef ClassRegistry::Create(const Uuid& clsid) const {
-  auto it = by_clsid_.find(clsid);
-  if (it != by_clsid_.end()) return by_prog_id_.at(it->second).factory();
+  Factory factory;
+  {
+    std::shared_lock hold(lock_);
+    auto it = by_clsid_.find(clsid);
+    if (it != by_clsid_.end()) factory = by_prog_id_.at(it->second).factory;
+  }
+  if (factory) return factory();
   if (ObjectRef made = CreateFromUserRegistry({}, &clsid)) return made;
   throw RuntimeError(ErrorCode::kCannotCreateObject,
                      "class " + clsid.ToString() + " is not registered");

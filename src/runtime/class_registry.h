@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <optional>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -61,6 +62,10 @@ class ClassRegistry {
   std::optional<Entry> Lookup(std::string_view prog_id) const;
 
  private:
+  void UnregisterLocked(std::string_view prog_id);
+
+  // Sessions on threads of their own create objects while another registers a class.
+  mutable std::shared_mutex lock_;
   std::unordered_map<std::string, Entry, IgnoreCaseHash, IgnoreCaseEqual> by_prog_id_;
   std::map<Uuid, std::string> by_clsid_;
 };

@@ -3,6 +3,7 @@
 // its own Platform; the default records what it was asked and shows nothing.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -56,19 +57,35 @@ class Platform {
   virtual void Post(std::function<void()> work) { work(); }
   /// False while nobody looks at the windows (a batch of documents entered by the program):
   /// what only helps a person, such as suggestions while typing, is not looked up then.
+  /// Each session has its own: a batch entered in one leaves another's suggestions on.
   bool Attended() const { return attended_; }
   void SetAttended(bool attended) { attended_ = attended; }
 
  private:
-  bool attended_ = true;
+  std::atomic<bool> attended_ = true;
 };
 
-/// The platform in use; the recording default until a window system installs another.
+/// The platform in use: the session's this thread works for (PlatformScope), otherwise the
+/// process's, which is the recording default until a window system installs another.
 Platform& CurrentPlatform();
 /// The platform in use, shared: what a worker thread posts its answer to.
 std::shared_ptr<Platform> CurrentPlatformRef();
-/// Installs a platform (null puts the recording default back); returns the previous one.
+/// Installs the process's platform (null puts the recording default back); returns the
+/// previous one. A session's own platform is set with PlatformScope instead.
 std::shared_ptr<Platform> SetPlatform(std::shared_ptr<Platform> platform);
+
+/// Makes `platform` the one this thread reaches for the life of this object (null: the one
+/// in use stays). A host opens one around each message of a session it handles; scopes nest.
+class PlatformScope {
+ public:
+  explicit PlatformScope(std::shared_ptr<Platform> platform);
+  ~PlatformScope();
+  PlatformScope(const PlatformScope&) = delete;
+  PlatformScope& operator=(const PlatformScope&) = delete;
+
+ private:
+  std::shared_ptr<Platform> previous_;
+};
 
 /// The default platform: records message boxes and keystrokes; cannot create windows.
 class RecordingPlatform : public Platform {

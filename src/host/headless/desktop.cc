@@ -22,9 +22,13 @@ void RegisterControlClasses() {
 
 }  // namespace
 
-std::shared_ptr<Desktop> Desktop::Install() {
+std::shared_ptr<Desktop> Desktop::Create() {
   RegisterControlClasses();
-  auto desktop = std::make_shared<Desktop>();
+  return std::make_shared<Desktop>();
+}
+
+std::shared_ptr<Desktop> Desktop::Install() {
+  auto desktop = Create();
   desktop->previous_ = kvt::SetPlatform(desktop);
   return desktop;
 }
@@ -77,6 +81,7 @@ const kvt::ClassInfo& User::StaticClass() {
 }
 
 bool User::Focus(const std::string& control_name) {
+  auto in = Enter();
   auto c = form_->FindControl(control_name);
   if (!c) {
     throw kvt::Error(kControlNotFound, kHostSource, "Control '" + control_name + "' not found");
@@ -86,19 +91,23 @@ bool User::Focus(const std::string& control_name) {
 }
 
 bool User::Tab() {
+  auto in = Enter();
   const auto before = form_->Active();
   form_->PressKey(kKeyTab);
   return form_->Active() != before;
 }
 bool User::BackTab() {
+  auto in = Enter();
   const auto before = form_->Active();
   form_->PressKey(kKeyTab, kShiftMask);
   return form_->Active() != before;
 }
 void User::Type(const std::string& text) {
+  auto in = Enter();
   form_->TypeText(text);
 }
 void User::PressKey(std::int16_t key_code, std::int16_t shift) {
+  auto in = Enter();
   form_->PressKey(key_code, shift);
 }
 
@@ -113,6 +122,7 @@ std::shared_ptr<T> User::FocusedAs(const char* what) const {
 }
 
 void User::Clear() {
+  auto in = Enter();
   // The keys a person presses: select all and Backspace; the link has no selection.
   if (auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active())) {
     form_->PressKey(kvtfields::key::kA, kCtrlMask);  // select all
@@ -131,6 +141,7 @@ void User::Clear() {
 }
 
 void User::Paste(const std::string& text) {
+  auto in = Enter();
   auto box = std::dynamic_pointer_cast<TextBoxBase>(form_->Active());
   if (!box) {
     throw kvt::RuntimeError(kvt::ErrorCode::kInvalidProcedureCall,
@@ -142,9 +153,11 @@ void User::Paste(const std::string& text) {
 }
 
 void User::PickDate(const kvt::Variant& date) {
+  auto in = Enter();
   FocusedAs<DatePicker>("a date picker")->PickDate(date);
 }
 void User::Choose(const std::string& code) {
+  auto in = Enter();
   FocusedAs<CodeCombo>("a combo")->Choose(code);
 }
 namespace {
@@ -159,19 +172,23 @@ void TypeIntoBox(Form& form, const std::string& text) {
 }  // namespace
 
 void User::AddCode(const std::string& code, const std::string& description) {
+  auto in = Enter();
   if (FocusedAs<CodeCombo>("a combo")->Locked()) return;
   TypeIntoBox(*form_, description.empty() ? code : code + " - " + description);
   form_->PressKey(kvtfields::key::kInsert);
 }
 void User::DeleteCode(const std::string& code) {
+  auto in = Enter();
   if (FocusedAs<CodeCombo>("a combo")->Locked()) return;
   TypeIntoBox(*form_, code);
   form_->PressKey(kvtfields::key::kDelete, kShiftMask);
 }
 void User::Browse(const std::string& path) {
+  auto in = Enter();
   FocusedAs<FileLinker>("a file link")->Browse(path);
 }
 void User::AcceptSuggestion(std::int32_t index) {
+  auto in = Enter();
   FocusedAs<TextBoxBase>("a text box")->AcceptSuggestion(index);
 }
 

@@ -21,6 +21,9 @@ class Desktop final : public kvt::Platform {
   /// Registers the control classes, installs a new desktop as the process's platform and
   /// returns it. The previous platform comes back when the returned desktop is uninstalled.
   static std::shared_ptr<Desktop> Install();
+  /// Registers the control classes and returns a new desktop of one session, not installed:
+  /// its person and its workspace enter it (kvt::PlatformScope) around what they do.
+  static std::shared_ptr<Desktop> Create();
   /// Puts back the platform that was current before Install.
   void Uninstall();
 
@@ -54,7 +57,10 @@ class User final : public kvt::Object, public IPerson {
   KVT_OBJECT()
 
  public:
-  explicit User(std::shared_ptr<Form> form) : form_(std::move(form)) {}
+  /// `session`: the desktop of the person's session, entered around each action; none: the
+  /// platform in use.
+  explicit User(std::shared_ptr<Form> form, std::weak_ptr<kvt::Platform> session = {})
+      : form_(std::move(form)), session_(std::move(session)) {}
 
   bool Focus(const std::string& control_name) override;
   bool Tab() override;
@@ -74,7 +80,9 @@ class User final : public kvt::Object, public IPerson {
  private:
   template <class T>
   std::shared_ptr<T> FocusedAs(const char* what) const;
+  kvt::PlatformScope Enter() const { return kvt::PlatformScope(session_.lock()); }
   std::shared_ptr<Form> form_;
+  std::weak_ptr<kvt::Platform> session_;
 };
 
 }  // namespace kvthost

@@ -3,20 +3,22 @@
 // holds one LiveObject member.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 
 namespace kvtfields::internal {
 
 class LiveObject {
  public:
-  LiveObject() noexcept { ++count_; }
-  LiveObject(const LiveObject&) noexcept { ++count_; }
-  LiveObject& operator=(const LiveObject&) noexcept = default;
-  ~LiveObject() { --count_; }
-  static std::size_t Count() noexcept { return count_; }
+  LiveObject() noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
+  LiveObject(const LiveObject&) noexcept { count_.fetch_add(1, std::memory_order_relaxed); }
+  LiveObject& operator=(const LiveObject&) noexcept { return *this; }
+  ~LiveObject() { count_.fetch_sub(1, std::memory_order_relaxed); }
+  static std::size_t Count() noexcept { return count_.load(std::memory_order_relaxed); }
 
  private:
-  static inline std::size_t count_ = 0;  // one UI thread: no lock
+  // Sessions may live on threads of their own; the count is read from any of them.
+  static inline std::atomic<std::size_t> count_ = 0;
 };
 
 }  // namespace kvtfields::internal
