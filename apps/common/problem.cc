@@ -67,6 +67,10 @@ Problem ProblemOf(const std::exception& e) {
       p.happened = "Non hai il permesso di " + NotAllowed(text) + ".";
       p.todo = "Chiedere il permesso a chi gestisce il database.";
       return p;
+    case kvtengine::kNoArchive:
+      p.happened = "Il database non contiene l'archivio richiesto.";
+      p.todo = "Scegliere un archivio con File > Scegli archivio.";
+      return p;
     case kvtengine::kBadDefinition:
     case kvtengine::kBadFilter:
       p.happened = "Le definizioni dei campi dell'archivio contengono un errore.";
@@ -119,9 +123,6 @@ Problem ProblemOf(const std::exception& e) {
   } else if (Holds(text, {"has no fields"})) {
     p.happened = "L'archivio non ha campi, oppure questo database non lo contiene.";
     p.todo = "Scegliere un altro archivio con File > Scegli archivio.";
-  } else if (Holds(text, {"has no archive"})) {
-    p.happened = "Il database non contiene l'archivio richiesto.";
-    p.todo = "Scegliere un archivio con File > Scegli archivio.";
   } else {
     p.happened = kvtengine::IsEngineError(*err) ? "Il database ha rifiutato l'operazione."
                                                 : "L'operazione non è riuscita.";

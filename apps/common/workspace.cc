@@ -9,6 +9,7 @@
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
 #include "common/progress_engine.h"
+#include "engine/common/engine_error.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
@@ -85,7 +86,7 @@ void Workspace::Open(const std::string& path, bool create) {
 void Workspace::Build(const std::string& archive, const std::string& form) {
   auto in = Enter();
   if (!engine_->HasArchive(archive)) {
-    throw kvt::Error(2, "kvtfields", "the database has no archive '" + archive + "'");
+    kvtengine::ThrowNoArchive(archive, "kvtfields");
   }
   archive_ = archive;
   form_ = form;

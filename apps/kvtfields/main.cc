@@ -175,7 +175,7 @@ void CheckHistoryOf(kvtengine::ArchiveEngine& engine, const Options& o) {
 std::shared_ptr<kvtengine::ArchiveEngine> OpenArchiveEngine(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   if (!engine->HasArchive(o.archive)) {
-    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+    kvtengine::ThrowNoArchive(o.archive, "kvtfields");
   }
   return engine;
 }
@@ -360,8 +360,7 @@ int DocumentPdf(const Options& o) {
 int ExportDocuments(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   const auto names = engine->GetFormFields(o.archive);
-  if (names.empty())
-    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+  if (names.empty()) kvtengine::ThrowNoArchive(o.archive, "kvtfields");
   kvtapp::OutputFile output(o.out, {o.db});
   if (o.format == "csv") {
     kvtapp::ExportCsv(*engine, o.archive, names, {o.separator[0], o.raw}, output);
@@ -380,7 +379,7 @@ int FindDocuments(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   const auto names = engine->GetFormFields(o.archive);
   if (names.empty()) {
-    throw kvt::Error(2, "kvtfields", "the database has no archive '" + o.archive + "'");
+    kvtengine::ThrowNoArchive(o.archive, "kvtfields");
   }
   std::vector<kvtengine::Criterion> criteria;
   for (const auto& w : o.where) criteria.push_back(kvtengine::ParseCriterion(w, "kvtfields"));

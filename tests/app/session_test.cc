@@ -444,6 +444,14 @@ TEST(ProblemTest, DatabaseFailuresAreToldInItalianWithTheOriginalKeptApart) {
             "Il documento 3 nel file è danneggiato: non è stato scritto da kvtfields. Gli altri si "
             "leggono.");
 
+  // Known by its number, whatever the words (an archive named like another error's text).
+  p = told([&] {
+    Workspace w([](auto) { return nullptr; });
+    w.Open(dir.File("f.kvtdb"), true);
+    w.Build("is damaged", "Inserimento");
+  });
+  EXPECT_EQ(p.happened, "Il database non contiene l'archivio richiesto.");
+
   p = told([] { throw std::bad_alloc(); });
   EXPECT_EQ(p.happened, "Il programma ha incontrato un errore interno.");
   EXPECT_FALSE(p.todo.empty());

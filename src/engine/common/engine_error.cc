@@ -9,6 +9,10 @@ kvt::Error EngineError(std::uint32_t n, const char* source, std::string descript
   return kvt::ObjectError(n, source, std::move(description));
 }
 
+void ThrowNoArchive(const std::string& archive, const char* source) {
+  throw EngineError(kNoArchive, source, "the database has no archive '" + archive + "'");
+}
+
 namespace {
 
 // From version 1 on, one entry per version.

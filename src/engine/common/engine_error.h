@@ -19,16 +19,19 @@ enum : std::uint32_t {
   kNewerSchema = 774,     // written by a newer program: this one would damage it
   kConflict = 775,        // the document changed since it was read: nothing was written
   kNoPermission = 776,    // the account may not do this: nothing was written
+  kNoArchive = 777,       // the database holds no archive of that name
 };
 
 /// An engine error with its number, the engine's source name and a description.
 kvt::Error EngineError(std::uint32_t n, const char* source, std::string description);
+/// Raises kNoArchive: the database has no archive named `archive`.
+[[noreturn]] void ThrowNoArchive(const std::string& archive, const char* source);
 
 /// True when `e` is one of the engines' errors above: the database failed or refused, not a
 /// value.
 inline bool IsEngineError(const kvt::Error& e) noexcept {
   return e.Number() >= kvt::kObjectErrorBase + kDatabaseError &&
-         e.Number() <= kvt::kObjectErrorBase + kNoPermission;
+         e.Number() <= kvt::kObjectErrorBase + kNoArchive;
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
