@@ -822,7 +822,7 @@ TEST_F(TwoClients, AChangeThatWaitedReadsWhatLandedMeanwhile) {
         second_error = e.Number();
       }
     });
-    for (int i = 0; i < 1000 && !held; ++i) {
+    for (int i = 0; i < 3000 && !held; ++i) {  // up to 30 s on a busy machine
       const auto r = watch->Query(
           "SELECT pid FROM pg_stat_activity WHERE datname = current_database() AND "
           "wait_event_type = 'Lock'");

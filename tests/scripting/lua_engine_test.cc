@@ -184,7 +184,9 @@ TEST_F(LuaEngineTest, RunawayAndHostileScriptsEndQuicklyAndLeaveTheEngineUsable)
     const auto number =
         CaptureError([&] { engine_->FieldEnter("Campo", value, poker_ref); }).Number();
     EXPECT_THAT(numbers, ::testing::Contains(number)) << body;
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2500)) << body;
+    // Not a speed check (the limit is 1 s, and a busy machine under the sanitizers takes
+    // seconds more to unwind 1.6 GB): a script the limits miss would run on far past this.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30)) << body;
     Variant v;
     engine_->FieldExit("Campo", v, fields_);  // the next event runs normally
     EXPECT_EQ(CStr(v), "ok") << body;

@@ -9,6 +9,7 @@
 
 #include "engine/common/archive_engine.h"
 #include "engine/common/document_search.h"
+#include "engine/common/json_text.h"
 #include "runtime/text.h"
 
 namespace kvtpg {
@@ -37,76 +38,6 @@ kvt::Variant WholeNumber(std::int64_t v) {
     return kvt::Variant(static_cast<std::int32_t>(v));
   }
   return kvt::Variant(static_cast<double>(v));
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out.push_back(static_cast<char>(cp));
-  } else if (cp < 0x800) {
-    out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else if (cp < 0x10000) {
-    out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  } else {
-    out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-    out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-  }
-}
-
-std::uint32_t Hex4(std::string_view s, std::size_t at) {
-  std::uint32_t v = 0;
-  if (at + 4 > s.size()) return 0xFFFD;
-  std::from_chars(s.data() + at, s.data() + at + 4, v, 16);
-  return v;
-}
-
-std::string JsonString(std::string_view json) {
-  std::string out;
-  out.reserve(json.size());
-  for (std::size_t i = 1; i + 1 < json.size(); ++i) {
-    const char c = json[i];
-    if (c != '\\') {
-      out.push_back(c);
-      continue;
-    }
-    const char e = json[++i];
-    switch (e) {
-      case 'n':
-        out.push_back('\n');
-        break;
-      case 't':
-        out.push_back('\t');
-        break;
-      case 'r':
-        out.push_back('\r');
-        break;
-      case 'b':
-        out.push_back('\b');
-        break;
-      case 'f':
-        out.push_back('\f');
-        break;
-      case 'u': {
-        std::uint32_t cp = Hex4(json, i + 1);
-        i += 4;
-        if (cp >= 0xD800 && cp < 0xDC00 && i + 6 < json.size() && json[i + 1] == '\\' &&
-            json[i + 2] == 'u') {
-          const std::uint32_t low = Hex4(json, i + 3);
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-          i += 6;
-        }
-        AppendUtf8(out, cp);
-        break;
-      }
-      default:
-        out.push_back(e);  // " \ /
-    }
-  }
-  return out;
 }
 
 }  // namespace
@@ -817,12 +748,8 @@ Param ToJson(const kvt::Variant& value) {
 
 Param ValueJson(const kvt::Variant& value) {
   if (!value.IsString() || WhyUnstorable(value.AsString()).empty()) return ToJson(value);
-  static constexpr char kDigits[] = "0123456789abcdef";
   std::string out = "{\"hex\": \"";
-  for (const unsigned char c : value.AsString()) {
-    out.push_back(kDigits[c >> 4]);
-    out.push_back(kDigits[c & 0xF]);
-  }
+  kvtengine::AppendHex(out, value.AsString());
   return out + "\"}";
 }
 
@@ -832,14 +759,9 @@ namespace {
 std::optional<std::string> HexObject(std::string_view json) {
   constexpr std::string_view kOpen = "{\"hex\": \"";
   if (!json.starts_with(kOpen) || !json.ends_with("\"}")) return std::nullopt;
-  const std::string_view hex = json.substr(kOpen.size(), json.size() - kOpen.size() - 2);
-  if (hex.size() % 2 != 0) return std::nullopt;
   std::string out;
-  out.reserve(hex.size() / 2);
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = kvt::HexDigitValue(hex[i]), lo = kvt::HexDigitValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    out.push_back(static_cast<char>(hi * 16 + lo));
+  if (!kvtengine::ReadHex(json.substr(kOpen.size(), json.size() - kOpen.size() - 2), out)) {
+    return std::nullopt;
   }
   return out;
 }
@@ -848,7 +770,15 @@ std::optional<std::string> HexObject(std::string_view json) {
 
 kvt::Variant FromJson(std::string_view json) {
   if (json.empty() || json == "null") return kvt::Variant::Null();
-  if (json.front() == '"') return kvt::Variant(JsonString(json));
+  if (json.front() == '"') {
+    // The server writes valid JSON; a string it could not have written stays as it is.
+    std::string text;
+    std::size_t at = 0;
+    if (kvtengine::ReadJsonString(json, at, text) && at == json.size()) {
+      return kvt::Variant(std::move(text));
+    }
+    return kvt::Variant(std::string(json));
+  }
   if (json.front() == '{') {
     if (auto bytes = HexObject(json)) return kvt::Variant(std::move(*bytes));
   }

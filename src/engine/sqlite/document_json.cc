@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "engine/common/json_text.h"
 #include "runtime/text.h"
 #include "runtime/variant.h"
 
@@ -48,7 +49,6 @@ void AppendJsonName(std::string& out, std::string_view name) {
 namespace {
 constexpr std::string_view kHexOpen = "{\"hex\":\"";
 constexpr std::string_view kHexClose = "\"}";
-constexpr const char* kHexDigits = "0123456789abcdef";
 
 }  // namespace
 
@@ -59,11 +59,7 @@ bool WrittenAsObject(std::string_view text) {
 void AppendJsonText(std::string& out, std::string_view text) {
   if (!WrittenAsObject(text)) return AppendJsonName(out, text);
   out += kHexOpen;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    out += kHexDigits[b >> 4];
-    out += kHexDigits[b & 15];
-  }
+  kvtengine::AppendHex(out, text);
   out += kHexClose;
 }
 
@@ -72,18 +68,9 @@ bool DecodeJsonText(std::string_view json_value, std::string& text) {
       !json_value.ends_with(kHexClose)) {
     return false;
   }
-  const auto hex =
-      json_value.substr(kHexOpen.size(), json_value.size() - kHexOpen.size() - kHexClose.size());
-  if (hex.size() % 2 != 0) return false;
-  std::string out;
-  out.reserve(hex.size() / 2);
-  for (std::size_t i = 0; i < hex.size(); i += 2) {
-    const int hi = kvt::HexDigitValue(hex[i]), lo = kvt::HexDigitValue(hex[i + 1]);
-    if (hi < 0 || lo < 0) return false;
-    out += static_cast<char>((hi << 4) | lo);
-  }
-  text = std::move(out);
-  return true;
+  return kvtengine::ReadHex(
+      json_value.substr(kHexOpen.size(), json_value.size() - kHexOpen.size() - kHexClose.size()),
+      text);
 }
 
 void AppendJson(std::string& out, const kvt::Variant& value) {
@@ -108,93 +95,6 @@ void AppendJson(std::string& out, const kvt::Variant& value) {
 }
 
 namespace {
-
-bool Hex4(std::string_view s, std::size_t& i, unsigned& code) {
-  if (i + 4 > s.size()) return false;
-  code = 0;
-  for (int k = 0; k < 4; ++k) {
-    const int d = kvt::HexDigitValue(s[i++]);
-    if (d < 0) return false;
-    code = code * 16 + static_cast<unsigned>(d);
-  }
-  return true;
-}
-
-void AppendUtf8(std::string& out, unsigned cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-// The JSON string at s[i] ('"') decoded onto `out`, `i` past it. False for what SQLite could
-// read otherwise: a NUL (it cuts the text there), a lone surrogate, a raw control character.
-bool ScanString(std::string_view s, std::size_t& i, std::string& out) {
-  ++i;
-  while (i < s.size()) {
-    const std::size_t j = s.find_first_of("\"\\", i);
-    if (j == std::string_view::npos) return false;
-    const auto plain = s.substr(i, j - i);
-    if (std::any_of(plain.begin(), plain.end(),
-                    [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-      return false;
-    }
-    out += plain;
-    i = j + 1;
-    if (s[j] == '"') return true;
-    if (i >= s.size()) return false;
-    const char c = s[i++];
-    switch (c) {
-      case '"':
-      case '\\':
-      case '/':
-        out += c;
-        break;
-      case 'b':
-        out += '\b';
-        break;
-      case 'f':
-        out += '\f';
-        break;
-      case 'n':
-        out += '\n';
-        break;
-      case 'r':
-        out += '\r';
-        break;
-      case 't':
-        out += '\t';
-        break;
-      case 'u': {
-        unsigned cp = 0;
-        if (!Hex4(s, i, cp) || cp == 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
-        if (cp >= 0xD800 && cp <= 0xDBFF) {
-          unsigned low = 0;
-          if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u') return false;
-          i += 2;
-          if (!Hex4(s, i, low) || low < 0xDC00 || low > 0xDFFF) return false;
-          cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-        }
-        AppendUtf8(out, cp);
-        break;
-      }
-      default:
-        return false;
-    }
-  }
-  return false;
-}
 
 // The JSON number at s[i] as the text of the value SQLite's json_each gives (a whole number
 // that fits 64 bits an integer, anything else a double), `i` past it.
@@ -254,12 +154,12 @@ bool ScanDocumentTexts(std::string_view s, std::string& buffer,
   ++i;
   if (s[i] == '}') return i + 1 == s.size() ? true : fail();
   while (true) {
-    if (i >= s.size() || s[i] != '"' || !ScanString(s, i, buffer)) return fail();
+    if (i >= s.size() || s[i] != '"' || !kvtengine::ReadJsonString(s, i, buffer)) return fail();
     const std::size_t name_end = buffer.size();
     if (i >= s.size() || s[i++] != ':' || i >= s.size()) return fail();
     const char c = s[i];
     if (c == '"') {
-      if (!ScanString(s, i, buffer)) return fail();
+      if (!kvtengine::ReadJsonString(s, i, buffer)) return fail();
       // A plain string that reads as the hex object is decoded elsewhere: left to SQLite.
       if (std::string_view(buffer).substr(name_end).starts_with(kHexOpen)) return fail();
     } else if (c == '{') {
