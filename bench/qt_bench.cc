@@ -20,6 +20,7 @@
 #include "host/common/coordinator.h"
 #include "host/qt/qt_control.h"
 #include "host/qt/qt_desktop.h"
+#include "host/qt/qt_person.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/viewer/field_viewer.h"
 #include "quiet.h"

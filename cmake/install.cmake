@@ -14,6 +14,7 @@ set(kvt_exported
   kvt_host_common:host_common:kvt_host_common
   kvt_host_headless:host_headless:kvt_host_headless
   kvt_host_qt:host_qt:kvt_host_qt
+  kvt_host_qt_person:host_qt_person:kvt_host_qt_person
   kvt_addons:addons:kvt_addons
   kvt_scripting_lua:scripting_lua:kvt_scripting_lua
   kvt_archives:archives:kvt_archives

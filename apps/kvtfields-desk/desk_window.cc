@@ -42,6 +42,7 @@
 #include "common/output_file.h"
 #include "common/problem.h"
 #include "host/qt/qt_control.h"
+#include "host/qt/qt_person.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"

@@ -17,6 +17,7 @@
 #include "host/common/coordinator.h"
 #include "host/qt/qt_control.h"
 #include "host/qt/qt_desktop.h"
+#include "host/qt/qt_person.h"
 #include "kvtfields/collection/fields_collection.h"
 #include "kvtfields/contracts/host.h"
 #include "kvtfields/viewer/field_viewer.h"
@@ -198,6 +199,14 @@ TEST_F(QtE2E, APersonEntersTheSampleDocumentWithKeysAndClicksOnly) {
   p.PressKey(kvthost::kKeyReturn, kvthost::kCtrlMask);
   EXPECT_EQ(menu_, (std::vector<std::string>{"miSalva", "miNuovo"}));
   EXPECT_EQ(Shown("NumeroDocumento"), "");  // Enter never arrives as a character
+
+  // Set to move on, Enter is a Tab the desktop sends to the focused widget.
+  coordinator_->Settings().SaveSetting("Settings", "keyreturn", kvt::Variant(1));
+  p.Type("1234");
+  p.PressKey(kvthost::kKeyReturn, 0);
+  Settle();
+  EXPECT_EQ(Focused(), "DataDocumento");
+  EXPECT_EQ(Shown("NumeroDocumento"), "1234");
 }
 
 TEST_F(QtE2E, AClickOnAnotherFieldWhileTheNumberIsRefusedLeavesTheFocusWhereItIs) {

@@ -5,6 +5,7 @@
 #include "host/common/coordinator.h"
 #include "host/conformance/host_conformance.h"
 #include "host/qt/qt_desktop.h"
+#include "host/qt/qt_person.h"
 
 namespace kvthost {
 namespace {

@@ -1,5 +1,6 @@
-// The Qt desktop: the platform services on Qt (message boxes, the Tab keystroke, new windows)
-// and the person who works on a form with real input events.
+// The Qt desktop: the platform services on Qt (message boxes, the Tab keystroke, new windows).
+// It serves one person: it is installed as the process's platform. The person who works on a
+// form with real input events is in qt_person.h.
 #pragma once
 
 #include <QMessageBox>
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "host/common/person.h"
 #include "host/qt/qt_form.h"
 #include "runtime/platform.h"
 #include "runtime/weak_ref.h"
@@ -69,33 +69,6 @@ class QtDesktop final : public kvt::Platform {
   std::shared_ptr<kvt::Platform> previous_;
   kvt::WeakRef<QtForm> active_;
   std::vector<Message> messages_;
-};
-
-/// The person at the keyboard and mouse of one form: every action is a real Qt input event
-/// (clicks, key presses, typed text) delivered to the control's widget.
-class QtPerson final : public IPerson {
- public:
-  explicit QtPerson(std::shared_ptr<QtForm> form) : form_(std::move(form)) {}
-
-  bool Focus(const std::string& control_name) override;
-  bool Tab() override;
-  bool BackTab() override;
-  void Type(const std::string& text) override;
-  void Clear() override;
-  void Paste(const std::string& text) override;
-  void PressKey(std::int16_t key_code, std::int16_t shift) override;
-  void PickDate(const kvt::Variant& date) override;
-  void Choose(const std::string& code) override;
-  void AddCode(const std::string& code, const std::string& description) override;
-  void DeleteCode(const std::string& code) override;
-  void Browse(const std::string& path) override;
-  void AcceptSuggestion(std::int32_t index) override;
-  std::string Focused() const override;
-
- private:
-  QWidget* FocusedWidget() const;  // the focused control's editor, else the window
-  void LookAtWindow() const;
-  std::shared_ptr<QtForm> form_;
 };
 
 }  // namespace kvthost::qt
