@@ -3,12 +3,12 @@
 // in the current folder, made then). With --demo
 // DIR it plays the demo session on the window system in use (offscreen on a server), prints
 // the form after each step and saves a picture of the window in DIR.
+#include <CLI/CLI.hpp>
 #include <QApplication>
 #include <QDir>
 #include <QPainter>
 #include <QSaveFile>
 #include <cstdio>
-#include <cstring>
 #include <string>
 
 #include "archives/sample_archive.h"
@@ -21,15 +21,6 @@
 #include "runtime/object.h"
 
 namespace {
-
-constexpr const char* kUsage =
-    "usage: kvtfields-desk [--db DATABASE] [--archive NAME] [--form NAME] [--demo DIR]\n"
-    "  (none)          the database, archive and form used last\n"
-    "  --db DATABASE   a file (default kvtfields-demo.kvtdb, the sample, made when missing) or\n"
-    "                  a PostgreSQL connection string (postgresql://user@host/database)\n"
-    "  --archive NAME  the archive to enter documents into (default Fatture)\n"
-    "  --form NAME     its entry form (default Inserimento)\n"
-    "  --demo DIR      play the demo session, print each step and save its picture in DIR\n";
 
 constexpr const char* kDefaultDb = "kvtfields-demo.kvtdb";  // the sample, made when missing
 
@@ -133,34 +124,29 @@ int Demo(const Options& o) {
 
 int main(int argc, char** argv) {
   Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string a = argv[i];
-    auto value = [&](std::string& into) {
-      if (i + 1 >= argc) {
-        std::fprintf(stderr, "kvtfields-desk: %s needs a value\n%s", a.c_str(), kUsage);
-        std::exit(2);
-      }
-      into = argv[++i];
-    };
-    if (a == "--help" || a == "-h") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (a == "--db") {
-      value(o.db);
-      o.given = true;
-    } else if (a == "--archive") {
-      value(o.archive);
-      o.given = true;
-    } else if (a == "--form") {
-      value(o.form);
-      o.given = true;
-    } else if (a == "--demo") {
-      value(o.demo);
-    } else {
-      std::fprintf(stderr, "kvtfields-desk: unknown argument '%s'\n%s", a.c_str(), kUsage);
-      return 2;
-    }
+  CLI::App cli{
+      "kvtfields-desk: the desktop program. With no arguments it opens the database, "
+      "archive and form used last.",
+      "kvtfields-desk"};
+  const auto* db = cli.add_option("--db", o.db,
+                                  "a file (default kvtfields-demo.kvtdb, the sample, made when "
+                                  "missing) or a PostgreSQL connection string "
+                                  "(postgresql://user@host/database)");
+  const auto* archive = cli.add_option("--archive", o.archive,
+                                       "the archive to enter documents into (default Fatture)");
+  const auto* form = cli.add_option("--form", o.form, "its entry form (default Inserimento)");
+  cli.add_option("--demo", o.demo,
+                 "play the demo session, print each step and save its picture in DIR")
+      ->type_name("DIR");
+  try {
+    cli.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return cli.exit(e);
+  } catch (const CLI::ParseError& e) {
+    std::fprintf(stderr, "kvtfields-desk: %s (try --help)\n", e.what());
+    return 2;
   }
+  o.given = db->count() + archive->count() + form->count() > 0;
   QApplication app(argc, argv);
   QApplication::setApplicationName("kvtfields");
   kvtdesk::SpeakItalian();  // without Qt's translations its own buttons stay in English
