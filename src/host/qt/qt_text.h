@@ -1,10 +1,11 @@
-// Text positions between the controls and Qt: the controls count code points and keep line
-// ends as "\r\n"; Qt counts UTF-16 units and shows "\n".
+// Text between the controls and Qt; positions convert with host/common/text_positions.h.
 #pragma once
 
 #include <QString>
 #include <cstdint>
 #include <string>
+
+#include "host/common/text_positions.h"
 
 namespace kvthost::qt {
 
@@ -17,9 +18,5 @@ inline std::string FromQt(const QString& s) {
 }
 /// The control's text as a widget shows it ("\r\n" becomes "\n").
 QString ShownText(const std::string& text);
-/// A control position (code points, "\r\n" counting two) as a position in ShownText.
-int ShownPosition(const std::string& text, std::int32_t chars);
-/// A position in ShownText as a control position.
-std::int32_t ControlPosition(const std::string& text, int shown);
 
 }  // namespace kvthost::qt
