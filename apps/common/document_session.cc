@@ -110,6 +110,7 @@ void DocumentSession::Baseline() {
 
 void DocumentSession::Revert() {
   auto in = w_.Enter();
+  duplicate_.reset();
   if (saved_values_) w_.Fields().SetFieldsValue(saved_values_);
   saved_ = Values();
 }
@@ -465,7 +466,17 @@ void DocumentSession::Return(const std::shared_ptr<kvthost::Control>& back) {
 SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
   auto in = w_.Enter();
   std::shared_ptr<kvthost::Control> back;
-  SaveOutcome out = Check(allow_duplicate, back);
+  SaveOutcome out;
+  const auto focused = w_.Window().Active();
+  if (allow_duplicate && duplicate_ && checked_values_ && w_.Intact() &&
+      !(focused && focused->Pending()) && Values() == *duplicate_) {
+    out.id = id_;
+    out.result = SaveOutcome::Result::kStored;  // everything else passed when it was checked
+  } else {
+    out = Check(allow_duplicate, back);
+  }
+  duplicate_.reset();
+  if (out.result == SaveOutcome::Result::kDuplicate) duplicate_ = Values();
   if (out.result == SaveOutcome::Result::kStored && store) {
     Store(out, version_, kvtengine::Change::kCorrect);
   }
@@ -475,6 +486,7 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
 
 void DocumentSession::New() {
   auto in = w_.Enter();
+  duplicate_.reset();
   if (w_.FormName() != entry_form_) {
     w_.UseForm(entry_form_);
   } else {
@@ -489,6 +501,7 @@ void DocumentSession::New() {
 
 void DocumentSession::Next() {
   auto in = w_.Enter();
+  duplicate_.reset();
   auto& fields = w_.Fields();
   fields.CopyPaste(false);  // the retained fields, copied
   New();
@@ -522,6 +535,7 @@ void DocumentSession::FocusFirstMissing() {
 
 void DocumentSession::Open(std::int32_t id, const std::string& form) {
   auto in = w_.Enter();
+  duplicate_.reset();
   kvtengine::VersionInfo version;
   auto values = w_.Engine().LoadDocumentAt(id, version);
   w_.UseForm(form.empty() ? entry_form_ : form);

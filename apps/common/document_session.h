@@ -77,6 +77,8 @@ class DocumentSession {
   /// missing required field, then (new documents) the probable duplicate. A document stored
   /// already and not changed since is not stored again.
   /// With `store` false everything is decided and nothing written (kStored: would be stored).
+  /// A duplicate the person confirms (`allow_duplicate` after a kDuplicate), nothing changed
+  /// since, is stored as it was checked, without leaving the field and checking all again.
   SaveOutcome Save(bool allow_duplicate = false, bool store = true);
   /// Puts every field back to the document's last saved (or first shown) values.
   void Revert();
@@ -138,6 +140,8 @@ class DocumentSession {
   bool tracks_ = true;  // keeps the saved values (false: OneSave)
   // The form's values as the last check read them, for the store that follows it at once.
   kvt::ObjectRef checked_values_;
+  // The form as the last Save found it a probable duplicate; nothing when it was not one.
+  std::optional<Snapshot> duplicate_;
   std::vector<std::pair<std::string, kvt::Variant>> extras_;
   kvtengine::Conflict conflict_;  // the last conflict, for Merge
 };

@@ -229,6 +229,57 @@ TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   EXPECT_FALSE(session.Delete());  // a new document is not stored: nothing to delete
 }
 
+// A probable duplicate the person confirms is stored as it was checked: the field is not left
+// and checked a second time. Changed meanwhile, the document is checked again whole.
+TEST_F(SessionTest, AConfirmedDuplicateIsStoredWithoutCheckingItAgain) {
+  auto w = Open("");
+  ASSERT_NE(EnterDocument(*w, kInvoice, Messages(), true, false).stored, 0);
+  w->Rebuild();
+  DocumentSession session(*w);
+  auto& p = w->Person();
+  auto type_invoice = [&] {
+    for (const auto& [field, value] : kInvoice) {
+      ASSERT_TRUE(p.Focus(field));
+      if (field == "DataDocumento") {
+        p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 6)));
+      } else if (field == "TipoDocumento") {
+        p.Choose(value);
+      } else {
+        p.Clear();
+        p.Type(value);
+      }
+    }
+  };
+  int left = 0;  // the focused field's checks as the save leaves it
+  kvt::Subscription watch;
+  auto count_leaving = [&] {  // on the customer's box of the form now built
+    watch = w->Window().FindControl("Cliente")->FocusEvents()->Validate.Subscribe(
+        [&](bool&) { ++left; });
+  };
+  count_leaving();
+  type_invoice();
+  EXPECT_EQ(session.Save().result, SaveOutcome::Result::kDuplicate);
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(p.Focused(), "Cliente");
+  const SaveOutcome stored = session.Save(/*allow_duplicate=*/true);
+  ASSERT_TRUE(stored.Stored()) << stored.Message();
+  EXPECT_EQ(left, 1);
+  EXPECT_EQ(Count(), 2);
+  EXPECT_FALSE(session.Modified());
+
+  session.New();
+  count_leaving();
+  type_invoice();
+  EXPECT_EQ(session.Save().result, SaveOutcome::Result::kDuplicate);
+  p.Type(" bis");  // typed after the question: checked again, the new text stored
+  left = 0;
+  const SaveOutcome again = session.Save(true);
+  ASSERT_TRUE(again.Stored()) << again.Message();
+  EXPECT_EQ(left, 1);
+  auto values = std::dynamic_pointer_cast<kvt::Dictionary>(engine_->LoadDocument(again.id));
+  EXPECT_EQ(kvt::CStr(values->Item("Cliente")), "BETA SRL BIS");
+}
+
 // A note typed with lines on the entry form is corrected on the review form, which shows it on
 // one line: the stored lines are kept; a line end typed there is still refused.
 TEST_F(SessionTest, AStoredNoteWithLinesStaysCorrectableOnAOneLineForm) {
