@@ -27,6 +27,7 @@
 #include "runtime/event_source.h"
 #include "runtime/marshal.h"
 #include "runtime/object.h"
+#include "runtime/platform.h"
 #include "runtime/record_set.h"
 #include "test_support.h"
 
@@ -645,6 +646,43 @@ TYPED_TEST_P(HostConformance, ControlsThatOutliveTheirFormAnswerWithAClearError)
   EXPECT_EQ(CStr(kvt::GetProperty(t, id::kTextBoxText)), "dopo");
 }
 
+// The platform seam as the component reaches it (kvt::CurrentPlatform()): Tab sent to the
+// active window moves its focus as the person's Tab does; work posted runs on the windows'
+// thread after what runs there now (at once where nothing runs later by itself); a box only
+// informing answers OK and a question nobody answers gives Cancel, the answer that changes
+// nothing; Attended is the platform's; a new window is a form, hidden, named as asked.
+TYPED_TEST_P(HostConformance, ThePlatformTabsPostsAsksAndMakesWindows) {
+  this->Add(kvtfields::kTextBoxClass, "A");
+  this->Add(kvtfields::kTextBoxClass, "B");
+  ASSERT_TRUE(this->person_->Focus("A"));
+  kvt::Platform& platform = kvt::CurrentPlatform();
+  platform.SendTab();
+  this->host_.Settle();
+  EXPECT_EQ(this->person_->Focused(), "B");
+
+  std::vector<int> ran;
+  platform.Post([&] { ran.push_back(1); });
+  ran.push_back(0);
+  this->host_.Settle();
+  EXPECT_EQ(ran, platform.PostsWork() ? (std::vector<int>{0, 1}) : (std::vector<int>{1, 0}));
+
+  EXPECT_EQ(platform.MsgBox("Fatto", kvt::kMsgBoxOkOnly, ""), kvt::kMsgBoxAnswerOk);
+  EXPECT_EQ(platform.MsgBox("Salvare?", kvt::kMsgBoxYesNoCancel, ""), kvt::kMsgBoxAnswerCancel);
+  EXPECT_EQ(platform.MsgBox("Procedere?", kvt::kMsgBoxOkCancel, ""), kvt::kMsgBoxAnswerCancel);
+
+  EXPECT_TRUE(platform.Attended());
+  platform.SetAttended(false);
+  EXPECT_FALSE(kvt::CurrentPlatform().Attended());
+  platform.SetAttended(true);
+
+  const ObjectRef window = platform.CreateWindow("frmAltro");
+  ASSERT_NE(window, nullptr);
+  EXPECT_EQ(CStr(kvt::GetProperty(window, member::kName)), "frmAltro");
+  EXPECT_FALSE(kvt::CBool(kvt::GetProperty(window, member::kVisible)));
+  EXPECT_NE(kvt::CObj(kvt::GetProperty(window, member::kControls)), nullptr);
+  kvt::CallMethod(window, member::kUnload);
+}
+
 REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind,
                             FocusLeavesThroughValidateThenLostThenGot,
                             ARefusingValidationKeepsTheFocusWhereverThePersonGoes,
@@ -662,6 +700,7 @@ REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsId
                             KeyPreviewSeesKeysFirstAndMaySwallowThem,
                             TheStatusBarIsReachedByNameAndShowsItsHelpPanel,
                             TheControlsCollectionRefusesDuplicatesAndUnknownNames,
-                            ControlsThatOutliveTheirFormAnswerWithAClearError);
+                            ControlsThatOutliveTheirFormAnswerWithAClearError,
+                            ThePlatformTabsPostsAsksAndMakesWindows);
 
 }  // namespace kvthost::conformance
