@@ -20,7 +20,7 @@ bool Hex4(std::string_view s, std::size_t& i, char32_t& code) {
 
 }  // namespace
 
-bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out) {
+bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out, bool keep_nul) {
   if (i >= s.size() || s[i] != '"') return false;
   ++i;
   while (i < s.size()) {
@@ -59,7 +59,9 @@ bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out) {
         break;
       case 'u': {
         char32_t cp = 0;
-        if (!Hex4(s, i, cp) || cp == 0 || (cp >= 0xDC00 && cp <= 0xDFFF)) return false;
+        if (!Hex4(s, i, cp) || (cp == 0 && !keep_nul) || (cp >= 0xDC00 && cp <= 0xDFFF)) {
+          return false;
+        }
         if (cp >= 0xD800 && cp <= 0xDBFF) {
           char32_t low = 0;
           if (i + 2 > s.size() || s[i] != '\\' || s[i + 1] != 'u') return false;
@@ -67,7 +69,11 @@ bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out) {
           if (!Hex4(s, i, low) || low < 0xDC00 || low > 0xDFFF) return false;
           cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
         }
-        kvt::AppendCodePoint(out, cp);
+        if (cp == 0) {
+          out += '\0';
+        } else {
+          kvt::AppendCodePoint(out, cp);
+        }
         break;
       }
       default:

@@ -10,8 +10,8 @@ namespace kvtengine {
 
 /// Decodes the JSON string that starts at s[i] (its opening quote) onto `out` and moves `i`
 /// past its closing quote. False for what is no JSON string or what a database would cut or
-/// change: a NUL (\u0000), a lone surrogate, a raw control character.
-bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out);
+/// change: a lone surrogate, a raw control character, and a NUL (\u0000) unless `keep_nul`.
+bool ReadJsonString(std::string_view s, std::size_t& i, std::string& out, bool keep_nul = false);
 
 /// Appends each byte as two lower-case hexadecimal digits.
 void AppendHex(std::string& out, std::string_view bytes);

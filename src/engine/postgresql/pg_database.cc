@@ -771,10 +771,11 @@ std::optional<std::string> HexObject(std::string_view json) {
 kvt::Variant FromJson(std::string_view json) {
   if (json.empty() || json == "null") return kvt::Variant::Null();
   if (json.front() == '"') {
-    // The server writes valid JSON; a string it could not have written stays as it is.
+    // The server writes valid JSON; a string it could not have written stays as it is. A NUL
+    // is read back as written (the server refuses to store one; values keep it as hex).
     std::string text;
     std::size_t at = 0;
-    if (kvtengine::ReadJsonString(json, at, text) && at == json.size()) {
+    if (kvtengine::ReadJsonString(json, at, text, /*keep_nul=*/true) && at == json.size()) {
       return kvt::Variant(std::move(text));
     }
     return kvt::Variant(std::string(json));
