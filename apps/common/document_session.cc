@@ -126,9 +126,13 @@ Snapshot DocumentSession::Values() const {
   return out;
 }
 
-bool DocumentSession::Modified() const {
+bool DocumentSession::InputPending() const {
   const auto focused = w_.Window().Active();
-  return (focused && focused->Pending()) || Values() != saved_;
+  return focused && focused->Pending();
+}
+
+bool DocumentSession::Modified() const {
+  return InputPending() || Values() != saved_;
 }
 
 std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures() const {
@@ -467,9 +471,8 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
   auto in = w_.Enter();
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out;
-  const auto focused = w_.Window().Active();
-  if (allow_duplicate && duplicate_ && checked_values_ && w_.Intact() &&
-      !(focused && focused->Pending()) && Values() == *duplicate_) {
+  if (allow_duplicate && duplicate_ && checked_values_ && w_.Intact() && !InputPending() &&
+      Values() == *duplicate_) {
     out.id = id_;
     out.result = SaveOutcome::Result::kStored;  // everything else passed when it was checked
   } else {

@@ -129,6 +129,8 @@ class DocumentSession {
   std::string entry_form_;
   // Writes the checked document: new, or a correction of version `base` made as `how`.
   void Store(SaveOutcome& out, std::int32_t base, kvtengine::Change how);
+  // Input typed into the focused control and not settled yet.
+  bool InputPending() const;
   // The conflict in Italian: who, when, and each field by caption with its value then and now.
   std::string ConflictMessage(const kvtengine::Conflict& c);
   std::int32_t id_ = 0;

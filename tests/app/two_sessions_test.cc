@@ -90,20 +90,17 @@ TEST_F(TwoSessions, KeysFocusTabsAndMessagesStayInTheirOwnSession) {
   // session whose change it was.
   a.Messages();
   b.Messages();
-  ASSERT_TRUE(a.Person().Focus("Quantita"));
-  a.Person().Type("2");
-  a.Person().Tab();
-  const auto shown = a.Messages();
-  EXPECT_FALSE(shown.empty());
-  EXPECT_THAT(shown, ::testing::Each(::testing::HasSubstr("Unable to find Totale")));
-  EXPECT_THAT(b.Messages(), ::testing::IsEmpty());
-  ASSERT_TRUE(b.Person().Focus("Quantita"));
-  b.Person().Type("3");
-  b.Person().Tab();
-  const auto b_shown = b.Messages();
-  EXPECT_FALSE(b_shown.empty());
-  EXPECT_THAT(b_shown, ::testing::Each(::testing::HasSubstr("Unable to find Totale")));
-  EXPECT_THAT(a.Messages(), ::testing::IsEmpty());
+  auto quantity_in = [](Clerk& typing, Clerk& other, const char* quantity) {
+    ASSERT_TRUE(typing.Person().Focus("Quantita"));
+    typing.Person().Type(quantity);
+    typing.Person().Tab();
+    const auto shown = typing.Messages();
+    EXPECT_FALSE(shown.empty());
+    EXPECT_THAT(shown, ::testing::Each(::testing::HasSubstr("Unable to find Totale")));
+    EXPECT_THAT(other.Messages(), ::testing::IsEmpty());
+  };
+  quantity_in(a, b, "2");
+  quantity_in(b, a, "3");
   EXPECT_EQ(a.Text("Quantita"), "2");
   EXPECT_EQ(b.Text("Quantita"), "3");
 }
