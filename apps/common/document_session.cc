@@ -104,8 +104,33 @@ DocumentSession::DocumentSession(Workspace& w, OneSave)
     : w_(w), entry_form_(w.FormName()), tracks_(false) {}
 
 void DocumentSession::Baseline() {
-  saved_ = Values();
-  saved_values_ = w_.Fields().FieldsValue();
+  const FormRead& now = Read();
+  saved_ = now.texts;
+  saved_values_ = now.values;
+}
+
+const DocumentSession::FormRead& DocumentSession::Read() const {
+  // Within one save the controls tell every change: a read is taken again only after one.
+  if (reuse_ && read_.values && read_.at == w_.Window().ChangeCount()) return read_;
+  ++reads_;
+  FormRead out;
+  out.at = w_.Window().ChangeCount();
+  auto values = kvt::Dictionary::Create();
+  auto& fields = w_.Fields();
+  const std::int32_t count = fields.Count();
+  out.raw.reserve(static_cast<std::size_t>(count));
+  out.texts.reserve(static_cast<std::size_t>(count));
+  for (std::int32_t i = 1; i <= count; ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    kvt::Variant v = field->Value();
+    std::string name = field->Name();
+    out.texts.emplace_back(name, v.IsNull() ? std::string() : kvt::JoinText(v));
+    values->Add(name, v);
+    out.raw.push_back(std::move(v));
+  }
+  out.values = std::move(values);
+  read_ = std::move(out);
+  return read_;
 }
 
 void DocumentSession::Revert() {
@@ -116,14 +141,7 @@ void DocumentSession::Revert() {
 }
 
 Snapshot DocumentSession::Values() const {
-  Snapshot out;
-  auto& fields = w_.Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    auto field = fields.Item(kvt::Variant(i));
-    const kvt::Variant v = field->Value();
-    out.emplace_back(field->Name(), v.IsNull() ? std::string() : kvt::JoinText(v));
-  }
-  return out;
+  return Read().texts;
 }
 
 bool DocumentSession::InputPending() const {
@@ -132,19 +150,25 @@ bool DocumentSession::InputPending() const {
 }
 
 bool DocumentSession::Modified() const {
-  return InputPending() || Values() != saved_;
+  return InputPending() || Read().texts != saved_;
 }
 
 std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures() const {
+  return RuleFailures(Read());
+}
+
+std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures(
+    const FormRead& now) const {
   std::vector<std::pair<std::string, std::string>> out;
   auto& fields = w_.Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+  const std::int32_t count = std::min<std::int32_t>(fields.Count(), now.raw.size());
+  for (std::int32_t i = 1; i <= count; ++i) {
     auto field = fields.Item(kvt::Variant(i));
     const std::int32_t kind = field->ControlType(std::nullopt);
     if (kind == kvtfields::kCalendar) continue;  // a date or none: the picker holds nothing else
-    const kvt::Variant v = field->Value();
-    if (v.IsNull()) continue;
-    const std::string text = kvt::JoinText(v);
+    const auto at = static_cast<std::size_t>(i - 1);
+    if (now.raw[at].IsNull()) continue;
+    const std::string& text = now.texts[at].second;
     const std::string name = field->Name();
     const std::string shown = "Il campo \"" + Caption(*field) + "\"";
     const kvt::ObjectRef control = field->LinkedControl();
@@ -191,11 +215,18 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures()
 }
 
 std::vector<std::string> DocumentSession::MissingRequired() const {
+  return MissingRequired(Read());
+}
+
+std::vector<std::string> DocumentSession::MissingRequired(const FormRead& now) const {
   std::vector<std::string> out;
   auto& fields = w_.Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+  const std::int32_t count = std::min<std::int32_t>(fields.Count(), now.raw.size());
+  for (std::int32_t i = 1; i <= count; ++i) {
     auto field = fields.Item(kvt::Variant(i));
-    if (field->IsRequired() && Empty(field->Value())) out.push_back(Caption(*field));
+    if (field->IsRequired() && Empty(now.raw[static_cast<std::size_t>(i - 1)])) {
+      out.push_back(Caption(*field));
+    }
   }
   return out;
 }
@@ -236,7 +267,7 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
     out.reasons.emplace_back("", "Lo script dell'archivio ha tolto i campi del modulo.");
     return out;
   }
-  if (id_ != 0 && Values() == saved_) {
+  if (id_ != 0 && Read().texts == saved_) {
     out.result = SaveOutcome::Result::kUnchanged;
     out.version = version_;
     return out;
@@ -252,9 +283,11 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
       out.reasons.emplace_back(entries[i].field, entries[i].message);
     }
   }
-  for (auto& failure : RuleFailures()) out.reasons.push_back(std::move(failure));
+  // What the rules and the store see: the form after the collection's check moved the focus.
+  const FormRead& now = Read();
+  for (auto& failure : RuleFailures(now)) out.reasons.push_back(std::move(failure));
   // Every missing field at once, dates included, so that one attempt shows them all.
-  const auto missing = MissingRequired();
+  const auto missing = MissingRequired(now);
   if (!missing.empty()) {
     std::string list;
     for (const auto& caption : missing) list += (list.empty() ? "" : ", ") + caption;
@@ -264,9 +297,9 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
     // The collection's check passes over a date; the person is taken to the first missing
     // field all the same.
     if (complete) {
-      for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+      for (std::int32_t i = 1; i <= fields.Count() && i <= std::ssize(now.raw); ++i) {
         auto field = fields.Item(kvt::Variant(i));
-        if (!field->IsRequired() || !Empty(field->Value())) continue;
+        if (!field->IsRequired() || !Empty(now.raw[static_cast<std::size_t>(i - 1)])) continue;
         if (auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl())) {
           back = std::move(control);
           caret_.reset();
@@ -278,11 +311,11 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
   if (!complete && out.reasons.empty())
     out.reasons.emplace_back("", "Il documento non è completo.");
   if (!out.reasons.empty()) return out;
+  checked_values_ = now.values;
   if (!allow_duplicate) {
     // Every index field filled and equal to a stored document's: probably the same document.
     std::vector<std::pair<std::string, kvt::Variant>> equal;
-    checked_values_ = fields.FieldsValue();
-    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(checked_values_);
+    auto values = std::dynamic_pointer_cast<kvt::Dictionary>(now.values);
     bool all_filled = values != nullptr;
     for (std::int32_t i = 1; i <= fields.Count() && all_filled; ++i) {
       auto field = fields.Item(kvt::Variant(i));
@@ -329,7 +362,7 @@ void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Chan
   auto& fields = w_.Fields();
   // Nothing runs between the check and the store: the values it read are the form's.
   const kvt::ObjectRef values =
-      StoredValues(checked_values_ ? checked_values_ : fields.FieldsValue());
+      StoredValues(checked_values_ ? checked_values_ : Read().values);
   checked_values_ = nullptr;
   if (id_ == 0) {
     id_ = w_.Engine().SaveDocument(w_.Archive(), values);
@@ -387,6 +420,7 @@ std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
 
 SaveOutcome DocumentSession::KeepMine() {
   auto in = w_.Enter();
+  const ReadOnce once(*this);
   if (theirs_ == 0 || id_ == 0) return Save();
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(true, back);
@@ -398,6 +432,7 @@ SaveOutcome DocumentSession::KeepMine() {
 
 SaveOutcome DocumentSession::Merge(bool mine_where_both) {
   auto in = w_.Enter();
+  const ReadOnce once(*this);
   if (theirs_ == 0 || id_ == 0 || conflict_.now.change == kvtengine::Change::kDelete) {
     return KeepMine();
   }
@@ -469,6 +504,7 @@ void DocumentSession::Return(const std::shared_ptr<kvthost::Control>& back) {
 
 SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
   auto in = w_.Enter();
+  const ReadOnce once(*this);
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out;
   if (allow_duplicate && duplicate_ && checked_values_ && w_.Intact() && !InputPending() &&

@@ -114,8 +114,36 @@ class DocumentSession {
   std::vector<std::pair<std::string, std::string>> RuleFailures() const;
   /// The captions of the required fields left empty, in form order (dates included).
   std::vector<std::string> MissingRequired() const;
+  /// How many times the form's values were read, field by field (a save reads them once).
+  std::uint64_t FormReads() const { return reads_; }
 
  private:
+  // The form's values in one pass: as the collection gives and takes them, raw and as text.
+  struct FormRead {
+    kvt::ObjectRef values;
+    std::vector<kvt::Variant> raw;  // in form order
+    Snapshot texts;
+    std::uint64_t at = 0;  // the form's change count when read
+  };
+  // Reads the form; within a save (ReadOnce), the last read while no control changed since.
+  const FormRead& Read() const;
+  // A save's reads of the form: one, unless a script or the person changed it meanwhile.
+  class ReadOnce {
+   public:
+    explicit ReadOnce(const DocumentSession& s) : s_(s), was_(s.reuse_) { s_.reuse_ = true; }
+    ~ReadOnce() {
+      s_.reuse_ = was_;
+      if (!was_) s_.read_ = {};
+    }
+    ReadOnce(const ReadOnce&) = delete;
+    ReadOnce& operator=(const ReadOnce&) = delete;
+
+   private:
+    const DocumentSession& s_;
+    bool was_;
+  };
+  std::vector<std::pair<std::string, std::string>> RuleFailures(const FormRead& now) const;
+  std::vector<std::string> MissingRequired(const FormRead& now) const;
   void Baseline();
   // Back to where the person was after a save (or the first missing field), the caret too.
   void Return(const std::shared_ptr<kvthost::Control>& back);
@@ -146,6 +174,9 @@ class DocumentSession {
   std::optional<Snapshot> duplicate_;
   std::vector<std::pair<std::string, kvt::Variant>> extras_;
   kvtengine::Conflict conflict_;  // the last conflict, for Merge
+  mutable FormRead read_;
+  mutable bool reuse_ = false;
+  mutable std::uint64_t reads_ = 0;
 };
 
 }  // namespace kvtapp

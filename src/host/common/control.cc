@@ -22,18 +22,18 @@ const kvt::ClassInfo& Font::StaticClass() {
 void Control::LetWidth(std::int32_t v) {
   if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   width_ = v;
-  OnChanged(Aspect::kGeometry);
+  NotifyChanged(Aspect::kGeometry);
 }
 
 void Control::LetHeight(std::int32_t v) {
   if (v < 0) throw kvt::Error(kInvalidPropertyValue, kHostSource, "Invalid property value: size");
   height_ = v;
-  OnChanged(Aspect::kGeometry);
+  NotifyChanged(Aspect::kGeometry);
 }
 
 void Control::LetVisible(bool v) {
   visible_ = v;
-  OnChanged(Aspect::kVisible);
+  NotifyChanged(Aspect::kVisible);
   if (!v) {
     // A hidden control cannot keep the focus.
     if (auto f = form_.Resolve(); f && f->Active().get() == this) f->SetActive(nullptr);
@@ -47,7 +47,7 @@ void Control::LetEnabled(bool v) {
     if (auto f = form_.Resolve(); f && f->Active().get() == this) f->SetActive(nullptr);
   }
   OnEnabledChanged();
-  OnChanged(Aspect::kEnabled);
+  NotifyChanged(Aspect::kEnabled);
 }
 
 std::int16_t Control::TabIndex() const {
@@ -85,6 +85,14 @@ kvt::ObjectRef Control::Parent() const {
 bool Control::HasFocus() const {
   auto f = form_.Resolve();
   return f && f->Active().get() == this;
+}
+
+void Control::NotifyChanged(Aspect aspect) {
+  if (auto f = form_.Resolve()) {
+    ++f->changes_;
+    if (f->on_control_changed) f->on_control_changed(*this, aspect);
+  }
+  OnChanged(aspect);
 }
 
 void Control::Note(const std::string& text) {

@@ -79,17 +79,17 @@ class Control : public kvt::Object {
   std::string ToolTipText() const { return tool_tip_; }
   void LetToolTipText(const std::string& v) {
     tool_tip_ = v;
-    OnChanged(Aspect::kToolTip);
+    NotifyChanged(Aspect::kToolTip);
   }
   std::int32_t Left() const { return left_; }
   void LetLeft(std::int32_t v) {
     left_ = v;
-    OnChanged(Aspect::kGeometry);
+    NotifyChanged(Aspect::kGeometry);
   }
   std::int32_t Top() const { return top_; }
   void LetTop(std::int32_t v) {
     top_ = v;
-    OnChanged(Aspect::kGeometry);
+    NotifyChanged(Aspect::kGeometry);
   }
   std::int32_t Width() const { return width_; }
   virtual void LetWidth(std::int32_t v);
@@ -108,12 +108,12 @@ class Control : public kvt::Object {
   std::int32_t BackColor() const { return back_color_; }
   void LetBackColor(std::int32_t v) {
     back_color_ = v;
-    OnChanged(Aspect::kColors);
+    NotifyChanged(Aspect::kColors);
   }
   std::int32_t ForeColor() const { return fore_color_; }
   void LetForeColor(std::int32_t v) {
     fore_color_ = v;
-    OnChanged(Aspect::kColors);
+    NotifyChanged(Aspect::kColors);
   }
   kvt::ObjectRef Font() const;
   /// The form, or Nothing once the control was removed from it.
@@ -168,9 +168,9 @@ class Control : public kvt::Object {
   virtual bool RevertToEntry() { return false; }
   /// One line describing the control's state for a text picture of the form.
   virtual std::string Describe() const { return {}; }
-  /// Tells the window system that an aspect changed (objects that belong to the control, such
-  /// as its font or a status bar's panels, call it).
-  void NotifyChanged(Aspect aspect) { OnChanged(aspect); }
+  /// Tells the form's followers, then the window system, that an aspect changed (objects that
+  /// belong to the control, such as its font or a status bar's panels, call it too).
+  void NotifyChanged(Aspect aspect);
 
   template <class C>
   static kvt::ClassBuilder<C>& DescribeCommon(kvt::ClassBuilder<C>& b) {

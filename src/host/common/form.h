@@ -149,6 +149,12 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   /// that made a move can tell whether the control explained a refusal.
   const std::string& LastNote() const { return last_note_; }
   std::uint64_t NoteCount() const { return notes_; }
+  /// Told after an aspect of one of the form's controls changed (a front end that follows the
+  /// form, such as a modified mark, needs no polling).
+  std::function<void(Control& control, Control::Aspect aspect)> on_control_changed;
+  /// How many changes the form's controls have told: what was read at one count is still what
+  /// the controls show while the count stays.
+  std::uint64_t ChangeCount() const { return changes_; }
   /// The text a window system shows when a handler of the person's input failed.
   static std::string FailureText(const std::exception& e);
 
@@ -196,6 +202,7 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   bool multi_line_takes_enter_ = false;
   std::string last_note_;
   std::uint64_t notes_ = 0;
+  std::uint64_t changes_ = 0;
 };
 
 }  // namespace kvthost

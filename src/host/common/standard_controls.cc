@@ -45,20 +45,20 @@ const kvt::ClassInfo& Label::StaticClass() {
 
 void Label::LetCaption(const std::string& v) {
   caption_ = v;
-  OnChanged(Aspect::kContent);
+  NotifyChanged(Aspect::kContent);
   Fit();
 }
 
 void Label::LetAutoSize(bool v) {
   auto_size_ = v;
-  OnChanged(Aspect::kAppearance);
+  NotifyChanged(Aspect::kAppearance);
   Fit();
 }
 
 void Label::LetBackStyle(std::int16_t v) {
   if (v != 0 && v != 1) InvalidValue("BackStyle");
   back_style_ = v;
-  OnChanged(Aspect::kAppearance);
+  NotifyChanged(Aspect::kAppearance);
 }
 
 void Label::Fit() {
@@ -74,11 +74,11 @@ void TextBoxBase::Replace(std::string text) {
   if (text == text_) {
     // No change, but the caret may have moved (a character typed over the same one selected):
     // a widget must show it, or it keeps the old selection and the next key replaces it.
-    OnChanged(Aspect::kSelection);
+    NotifyChanged(Aspect::kSelection);
     return;
   }
   text_ = std::move(text);
-  OnChanged(Aspect::kContent);
+  NotifyChanged(Aspect::kContent);
   events_.Change.Emit();
 }
 
@@ -90,18 +90,18 @@ void TextBoxBase::LetText(const std::string& v) {
   undo_.clear();  // the person's edits undo back to what the program wrote, not past it
   sel_start_ = 0;
   sel_length_ = 0;
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
   Replace(v);
   if (whole && sel_length_ == 0 && text_ == v) {
     sel_length_ = static_cast<std::int32_t>(kvt::CharLength(text_));
-    OnChanged(Aspect::kSelection);
+    NotifyChanged(Aspect::kSelection);
   }
 }
 
 void TextBoxBase::LetMaxLength(std::int16_t v) {
   if (v < 0) InvalidValue("MaxLength");
   max_length_ = v;
-  OnChanged(Aspect::kAppearance);
+  NotifyChanged(Aspect::kAppearance);
 }
 
 void TextBoxBase::LetSelStart(std::int32_t v) {
@@ -109,13 +109,13 @@ void TextBoxBase::LetSelStart(std::int32_t v) {
   sel_start_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)));
   sel_length_ = 0;
   typing_run_ = false;
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
 }
 
 void TextBoxBase::LetSelLength(std::int32_t v) {
   if (v < 0) InvalidValue("SelLength");
   sel_length_ = std::min(v, static_cast<std::int32_t>(kvt::CharLength(text_)) - sel_start_);
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
 }
 
 std::string TextBoxBase::SelText() const {
@@ -186,7 +186,7 @@ bool TextBoxBase::Undo() {
   sel_start_ = caret;
   sel_length_ = 0;
   Replace(std::move(text));
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
   return true;
 }
 
@@ -201,7 +201,7 @@ bool TextBoxBase::RevertToEntry() {
   sel_start_ = 0;
   sel_length_ = static_cast<std::int32_t>(kvt::CharLength(entry_text_));
   Replace(entry_text_);
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
   return true;
 }
 
@@ -375,14 +375,14 @@ void CodeCombo::Select(std::int32_t index) {
   index_ = index;
   box_text_ = EntryText(index_);
   box_selected_ = false;
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
   if (Value() != before) events_.Change.Emit();
 }
 
 void CodeCombo::ShowChosen() {
   box_text_ = EntryText(index_);
   box_selected_ = false;
-  OnChanged(Aspect::kSelection);
+  NotifyChanged(Aspect::kSelection);
 }
 
 std::string CodeCombo::EntryText(std::int32_t index) const {
@@ -530,7 +530,7 @@ void CodeCombo::Refill() {
   const std::int32_t keep = Find(selected);
   index_ = keep >= 0 ? keep : (have_empty_ ? 0 : -1);  // refilling is no change of the person's
   box_text_ = EntryText(index_);
-  OnChanged(Aspect::kList);
+  NotifyChanged(Aspect::kList);
 }
 
 void CodeCombo::Choose(const std::string& code) {
@@ -593,7 +593,7 @@ void DatePicker::LetValue(const kvt::Variant& v) {
   has_date_ = has;
   date_ = d;
   if (changed) {
-    OnChanged(Aspect::kContent);
+    NotifyChanged(Aspect::kContent);
     events_.Change.Emit();
   }
 }
@@ -645,13 +645,13 @@ const kvt::ClassInfo& FileLinker::StaticClass() {
 void FileLinker::LetText(const std::string& v) {
   if (v == text_) return;
   text_ = v;
-  OnChanged(Aspect::kContent);
+  NotifyChanged(Aspect::kContent);
   events_.Change.Emit();
 }
 
 void FileLinker::LetLocked(bool v) {
   locked_ = v;
-  OnChanged(Aspect::kAppearance);
+  NotifyChanged(Aspect::kAppearance);
   LetEnabled(!v);  // a locked link cannot be followed or changed
 }
 

@@ -57,12 +57,12 @@ class TextBoxBase : public Control {
   bool MultiLine() const { return multi_line_; }
   void LetMultiLine(bool v) {
     multi_line_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   bool Locked() const { return locked_; }
   void LetLocked(bool v) {
     locked_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   /// Selection, in characters.
   std::int32_t SelStart() const { return sel_start_; }
@@ -74,7 +74,7 @@ class TextBoxBase : public Control {
   std::vector<std::string> Suggestions() const { return suggestions_; }
   void ShowSuggestions(const std::vector<std::string>& values) {
     suggestions_ = values;
-    OnChanged(Aspect::kList);
+    NotifyChanged(Aspect::kList);
   }
   /// The person accepts an offered value: it replaces the text.
   void AcceptSuggestion(std::int32_t index);
@@ -176,18 +176,18 @@ class CodeCombo : public Control, public kvtfields::ICodeComboControl {
   bool Locked() const { return locked_; }
   void LetLocked(bool v) {
     locked_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   bool VisibleDescription() const { return visible_description_; }
   void LetVisibleDescription(bool v) {
     visible_description_ = v;
     box_text_ = EntryText(index_);
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   std::int32_t Behavior() const { return behavior_; }
   void LetBehavior(std::int32_t v) {
     behavior_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   bool HaveEmptyElement() const { return have_empty_; }
   void LetHaveEmptyElement(bool v) { have_empty_ = v; }
@@ -285,17 +285,17 @@ class DatePicker : public Control, public kvtfields::IDatePickerControl {
   std::int32_t Format() const { return format_; }
   void LetFormat(std::int32_t v) {
     format_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   std::string CustomFormat() const { return custom_format_; }
   void LetCustomFormat(const std::string& v) {
     custom_format_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   bool CheckBox() const { return check_box_; }
   void LetCheckBox(bool v) {
     check_box_ = v;
-    OnChanged(Aspect::kAppearance);
+    NotifyChanged(Aspect::kAppearance);
   }
   /// The date as the picker shows it ("" for no date); writing it reads a date ("" is Null).
   std::string Text() const;
