@@ -107,6 +107,42 @@ void DocumentSession::Baseline() {
   const FormRead& now = Read();
   saved_ = now.texts;
   saved_values_ = now.values;
+  Rebase();
+}
+
+void DocumentSession::Rebase(bool compare) {
+  differing_.clear();
+  index_.clear();
+  auto& fields = w_.Fields();
+  if (compare) {
+    const Snapshot& now = Read().texts;
+    for (std::size_t i = 0; i < now.size() && i < saved_.size(); ++i) {
+      if (now[i] != saved_[i]) differing_.insert(i);
+    }
+  }
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    if (auto c = std::dynamic_pointer_cast<kvthost::Control>(
+            fields.Item(kvt::Variant(i))->LinkedControl())) {
+      index_.emplace(c->Name(), static_cast<std::size_t>(i - 1));
+    }
+  }
+}
+
+bool DocumentSession::FollowChange(const kvthost::Control& control) {
+  const auto it = index_.find(control.Name());
+  if (it != index_.end() && it->second < saved_.size()) {
+    auto& fields = w_.Fields();
+    const auto at = static_cast<std::int32_t>(it->second) + 1;
+    if (at <= fields.Count()) {
+      const kvt::Variant v = fields.Item(kvt::Variant(at))->Value();
+      if ((v.IsNull() ? std::string() : kvt::JoinText(v)) != saved_[it->second].second) {
+        differing_.insert(it->second);
+      } else {
+        differing_.erase(it->second);
+      }
+    }
+  }
+  return Followed();
 }
 
 const DocumentSession::FormRead& DocumentSession::Read() const {
@@ -138,6 +174,7 @@ void DocumentSession::Revert() {
   duplicate_.reset();
   if (saved_values_) w_.Fields().SetFieldsValue(saved_values_);
   saved_ = Values();
+  Rebase();
 }
 
 Snapshot DocumentSession::Values() const {
@@ -361,38 +398,47 @@ kvt::ObjectRef DocumentSession::StoredValues(const kvt::ObjectRef& form_values) 
 void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Change how) {
   auto& fields = w_.Fields();
   // Nothing runs between the check and the store: the values it read are the form's.
-  const kvt::ObjectRef values =
-      StoredValues(checked_values_ ? checked_values_ : Read().values);
+  const kvt::ObjectRef values = StoredValues(checked_values_ ? checked_values_ : Read().values);
   checked_values_ = nullptr;
-  if (id_ == 0) {
-    id_ = w_.Engine().SaveDocument(w_.Archive(), values);
-    version_ = 1;
-  } else {
-    try {
-      version_ = w_.Engine().CorrectDocument(id_, values, base, how);
-    } catch (const kvt::Error& e) {
-      if (e.Number() != kvt::kObjectErrorBase + kvtengine::kConflict) throw;
-      out.result = SaveOutcome::Result::kConflict;
-      out.conflict = w_.Engine().ConflictSince(id_, version_);
-      conflict_ = out.conflict;
-      theirs_ = out.conflict.now.version;
-      // The fields both changed, each its own way: the only ones a person must decide on.
-      const Snapshot now = Values();
-      for (const auto& f : out.conflict.fields) {
-        const std::string* mine = FindIn(now, f.name);
-        const std::string* was = FindIn(saved_, f.name);
-        const std::string theirs = TextOf(f.now);
-        if (mine && was && *mine != *was && *mine != theirs) {
-          out.both_changed.emplace_back(f.name, *mine, theirs);
-        }
-      }
-      out.reasons.emplace_back("", ConflictMessage(out.conflict));
-      return;
+  // A new document and what its fields learn from it (the values they will suggest) are one
+  // transaction: stored together or neither, written to the disk once. A correction is written
+  // on its own: whether it met another clerk's change is read after the refusal, which a
+  // transaction the server refused could not do.
+  std::int32_t id = id_, version = version_;
+  try {
+    if (id == 0) {
+      w_.Engine().Transaction([&] {
+        id = w_.Engine().SaveDocument(w_.Archive(), values);
+        version = 1;
+        fields.AfterSave();
+      });
+    } else {
+      version = w_.Engine().CorrectDocument(id, values, base, how);
     }
-    out.corrected = true;
+  } catch (const kvt::Error& e) {
+    if (id_ == 0 || e.Number() != kvt::kObjectErrorBase + kvtengine::kConflict) throw;
+    out.result = SaveOutcome::Result::kConflict;
+    out.conflict = w_.Engine().ConflictSince(id_, version_);
+    conflict_ = out.conflict;
+    theirs_ = out.conflict.now.version;
+    // The fields both changed, each its own way: the only ones a person must decide on.
+    const Snapshot now = Values();
+    for (const auto& f : out.conflict.fields) {
+      const std::string* mine = FindIn(now, f.name);
+      const std::string* was = FindIn(saved_, f.name);
+      const std::string theirs = TextOf(f.now);
+      if (mine && was && *mine != *was && *mine != theirs) {
+        out.both_changed.emplace_back(f.name, *mine, theirs);
+      }
+    }
+    out.reasons.emplace_back("", ConflictMessage(out.conflict));
+    return;
   }
+  out.corrected = id_ != 0;
+  id_ = id;
+  version_ = version;
+  if (out.corrected) fields.AfterSave();
   theirs_ = 0;
-  fields.AfterSave();
   out.id = id_;
   out.version = version_;
   if (tracks_) Baseline();
@@ -479,6 +525,7 @@ SaveOutcome DocumentSession::Merge(bool mine_where_both) {
     fields.Item(kvt::Variant(f.name))->LetValue(theirs);
   }
   saved_values_ = baseline;
+  Rebase(/*compare=*/true);
   version_ = theirs_;
   std::shared_ptr<kvthost::Control> back;
   SaveOutcome out = Check(true, back);

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -114,6 +116,11 @@ class DocumentSession {
   std::vector<std::pair<std::string, std::string>> RuleFailures() const;
   /// The captions of the required fields left empty, in form order (dates included).
   std::vector<std::string> MissingRequired() const;
+  /// Follows a change of one of the form's controls; true while the form holds changes not
+  /// stored as far as the changes followed since the last baseline say (Modified reads all).
+  bool FollowChange(const kvthost::Control& control);
+  /// The same without a change: what the changes followed since the last baseline say.
+  bool Followed() const { return !differing_.empty() || InputPending(); }
   /// How many times the form's values were read, field by field (a save reads them once).
   std::uint64_t FormReads() const { return reads_; }
 
@@ -145,6 +152,8 @@ class DocumentSession {
   std::vector<std::pair<std::string, std::string>> RuleFailures(const FormRead& now) const;
   std::vector<std::string> MissingRequired(const FormRead& now) const;
   void Baseline();
+  // The fields' places by control, and (`compare`) which differ from saved_, just set.
+  void Rebase(bool compare = false);
   // Back to where the person was after a save (or the first missing field), the caret too.
   void Return(const std::shared_ptr<kvthost::Control>& back);
   // The first required field left empty gets the focus (where a clerk starts a document).
@@ -173,7 +182,9 @@ class DocumentSession {
   // The form as the last Save found it a probable duplicate; nothing when it was not one.
   std::optional<Snapshot> duplicate_;
   std::vector<std::pair<std::string, kvt::Variant>> extras_;
-  kvtengine::Conflict conflict_;  // the last conflict, for Merge
+  kvtengine::Conflict conflict_;                        // the last conflict, for Merge
+  std::unordered_map<std::string, std::size_t> index_;  // a field's control name: its place
+  std::set<std::size_t> differing_;  // the places of the fields that differ from saved_
   mutable FormRead read_;
   mutable bool reuse_ = false;
   mutable std::uint64_t reads_ = 0;
