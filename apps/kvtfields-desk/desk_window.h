@@ -1,6 +1,7 @@
 // The desktop program's main window: one archive's entry form, built by the library, with the
 // commands a person who types documents needs (new, save, next document with the retained
-// values, find and correct a stored document, the field viewer), on the Qt window system.
+// values, find and correct a stored document, the field viewer), on the Qt window system. What
+// the commands do is the entry session's; the window draws it and asks its questions.
 #pragma once
 
 #include <QComboBox>
@@ -14,9 +15,8 @@
 #include <optional>
 #include <string>
 
-#include "common/document_session.h"
-#include "common/document_walk.h"
-#include "common/workspace.h"
+#include "common/entry_session.h"
+#include "find_dialog.h"
 #include "history_dialog.h"
 #include "host/qt/qt_desktop.h"
 #include "print/document_print.h"
@@ -25,8 +25,6 @@ class QAction;
 class QLabel;
 
 namespace kvtdesk {
-
-class DocumentsModel;
 
 class DeskWindow final : public QMainWindow {
  public:
@@ -93,32 +91,27 @@ class DeskWindow final : public QMainWindow {
   /// Opens `archive`'s `form` in the database open; on failure the form open stays.
   bool OpenArchive(const std::string& archive, const std::string& form);
 
-  kvtapp::Workspace* Work() const { return work_.get(); }
+  kvtapp::Workspace* Work() const { return entry_.Work(); }
   /// The id of the stored document on the form, 0 while it is new.
-  std::int32_t Correcting() const { return session_ ? session_->Id() : 0; }
+  std::int32_t Correcting() const { return entry_.Id(); }
   /// The document session on the form (null before a database opened).
-  kvtapp::DocumentSession* Session() const { return session_.get(); }
+  kvtapp::DocumentSession* Session() const { return entry_.Document(); }
+  /// The entry session the window shows.
+  kvtapp::EntrySession& Entry() { return entry_; }
   QDialog* FindDialog() const { return find_; }
-  QTableView* DocumentTable() const { return table_; }
-  QLineEdit* DocumentFilter() const { return filter_; }
+  QTableView* DocumentTable() const { return find_ ? find_->Table() : nullptr; }
+  QLineEdit* DocumentFilter() const { return find_ ? find_->Filter() : nullptr; }
   /// Where the search looks: every field, or one chosen.
-  QComboBox* DocumentSearchField() const { return search_field_; }
-  /// The find-by-form input of a field: a line for text, numbers and dates, a list of codes for
-  /// a combo.
-  struct CriterionInput {
-    std::string field;
-    kvtengine::SearchKind kind;
-    QPointer<QLineEdit> text;
-    QPointer<QComboBox> codes;
-  };
-  const std::vector<CriterionInput>& CriteriaInputs() const { return criteria_inputs_; }
+  QComboBox* DocumentSearchField() const { return find_ ? find_->SearchField() : nullptr; }
+  using CriterionInput = kvtdesk::FindDialog::CriterionInput;
+  const std::vector<CriterionInput>& CriteriaInputs() const;
   /// Pulisci: every criterion taken away (every document found).
   void ClearCriteria();
   /// Sorts what was found by a column (0: the number) as its field's kind orders, in `order`
   /// or else the other way from the last sort by it. False when there are too many to sort.
   bool SortFound(int column, std::optional<Qt::SortOrder> order = std::nullopt);
   /// How many documents the search found.
-  QString FoundText() const;
+  QString FoundText() const { return find_ ? find_->FoundText() : QString(); }
   /// The message in the status bar.
   QString StatusText() const;
   /// How many times the progress of building a form was shown (forms of many fields only).
@@ -129,81 +122,46 @@ class DeskWindow final : public QMainWindow {
 
  private:
   void BuildMenus();
-  void FollowForm(kvthost::Form& form);
+  // Shows what a command of the session came to: its notice, each question asked in turn, then
+  // the window drawn again. Returns whether the command did what was asked.
+  bool Run(kvtapp::Reply reply);
+  void Show(const kvtapp::Notice& notice);
+  // The title, the status line, the navigator and the marks, as the session has them now.
+  void Redraw();
+  void ShowStatus();
+  void FollowFocus();
   void CloseFieldViewer();
   void MarkRequired();
   // Offers only what the account may do (a reader: no saving, deleting or restoring).
   void ApplyRights();
-  // The status bar says what this account may not do with documents ("salvarli").
-  void SayReadOnly(const char* refused);
-  void ShowOutcome(const kvtapp::SaveOutcome& outcome);
-  // A save refused because someone else changed the document: asks whether to keep mine (the
-  // outcome of storing it), see theirs, or stay; false when nothing was stored.
-  bool SettleConflict(kvtapp::SaveOutcome& outcome);
-  // A deleted document left the form (a new one is there): out of the walk, said so.
-  void LeftBehind(std::int32_t id, const std::string& said);
   void RefreshHistory(std::int32_t id);
   void Open(const std::string& db);
   void ShowForm();
   void ReleaseForm();
   void ShowError(const std::string& what, const std::string& todo);
-  // An operation that failed with `e`: `what` failed, then why and what to do in Italian
-  // (`todo` when the error does not say better), the original error under the details.
   void ShowFailure(const std::string& what, const std::exception& e, const std::string& todo);
-  void RefreshTitle();
   void ShowProgress(int done, int total);
   // Puts the database first among the recent ones and remembers the place (LastPlace).
   void RememberPlace(const std::string& db);
-  // Searches what the find dialog says; false when the database failed (said already).
-  bool RunSearch();
-  // A criterion on `field` ("" any) as a person writes it: "da..a" a range, * anywhere, text
-  // starting with it, a number or date equal to it.
-  kvtengine::Criterion CriterionOf(const std::string& field, std::string text);
-  // Why the engine refused one of `criteria` (a date that is none), in Italian, by caption.
-  std::string RefusedCriterion(const std::vector<kvtengine::Criterion>& criteria);
-  // The navigator's walk (every document of the archive unless a search set one).
-  kvtapp::DocumentWalk& Walk();
-  // Shows where the document on the form is in the walk, and what the navigator may do.
-  void RefreshPosition();
-  // A new document: the walk of the whole archive is counted again when next needed.
-  void ForgetWalkOfAll();
   // What Print and ExportPdf put on paper; nullopt when the person declined or it failed.
   std::optional<std::vector<kvtprint::PrintedDocument>> ToPrint(bool found);
-  // Opens a stored document for correction without asking (the caller asked).
-  void OpenStored(std::int32_t id);
 
-  std::string db_;
   std::string archive_;
   std::string entry_form_;
-  std::string review_form_ = "Consultazione";
-  std::unique_ptr<kvtapp::Workspace> work_;
+  kvtapp::EntrySession entry_;
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
-  std::unique_ptr<kvtapp::DocumentSession> session_;
-  std::size_t errors_seen_ = 0;  // error-list entries when the focus last moved or was kept
-  bool modified_shown_ = false;
-  bool noted_ = false;  // a control's note is in the status bar, said as its field was left
+  std::uint64_t marked_ = 0;                        // the form whose required fields were marked
   int progress_shown_ = 0;
   bool make_sample_ = false;  // only for the database the window was opened on
   QPointer<QLabel> message_;
   QPointer<QProgressDialog> progress_;
   QPointer<QWidget> viewer_frame_;  // the field viewer's scrolling window
-  QPointer<QDialog> find_;
+  QPointer<kvtdesk::FindDialog> find_;
   QPointer<HistoryDialog> history_;
   QPointer<QAction> save_action_, delete_action_;
-  kvtengine::ArchiveEngine::Rights rights_;  // of the account, read when a form opens
   QPointer<DeletedDialog> deleted_;
-  QPointer<QTableView> table_;
-  QPointer<QLineEdit> filter_;
-  QPointer<QComboBox> search_field_;
-  QPointer<QLabel> found_;
-  std::vector<CriterionInput> criteria_inputs_;
-  DocumentsModel* documents_ = nullptr;  // owned by the find dialog
-  std::unique_ptr<kvtapp::DocumentWalk> walk_;
-  std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
-  std::int64_t walk_index_ = -1;  // its place in the walk, -1 when not in it (new)
   QPointer<QLabel> position_;
   QAction* steps_[4] = {};
-  bool sized_ = false;  // its columns fitted to the first page
 };
 
 /// Qt's own words (standard buttons, the file dialog) in Italian, from Qt's translations;
