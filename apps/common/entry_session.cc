@@ -213,9 +213,7 @@ Reply EntrySession::Leave(std::function<Reply()> then) {
   } catch (const std::exception&) {
     return then();  // a form that cannot be read holds nothing to save
   }
-  return Ask({"salva-modifiche",
-              "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.",
-              kvt::kMsgBoxYesNoCancel},
+  return Ask({"salva-modifiche", kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel},
              [this, then = std::move(then)](int answer) -> Reply {
                if (answer == kvt::kMsgBoxAnswerNo) return then();
                if (answer != kvt::kMsgBoxAnswerYes) return Done(false);

@@ -18,6 +18,10 @@
 
 namespace kvtapp {
 
+/// The question asked before unsaved changes would be lost.
+inline constexpr const char* kSaveChangesQuestion =
+    "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.";
+
 /// Something only the person decides; the front end asks it and gives the answer to Answer.
 struct Question {
   std::string id;    // which one: "salva-modifiche", "doppione", "conflitto", "elimina", "stampa"

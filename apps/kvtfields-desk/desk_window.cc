@@ -1,48 +1,30 @@
 #include "desk_window.h"
 
-#include <QAbstractTableModel>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QComboBox>
 #include <QDialog>
 #include <QFileDialog>
-#include <QFileInfo>
-#include <QGridLayout>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QInputDialog>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QLibraryInfo>
 #include <QLineEdit>
-#include <QLocale>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
-#include <QTableView>
-#include <QTimer>
 #include <QToolBar>
-#include <QTranslator>
-#include <QVBoxLayout>
 
 #include <map>
 #include <optional>
 
-#include "archives/sample_archive.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "host/qt/qt_control.h"
-#include "host/qt/qt_person.h"
-#include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
 #include "runtime/text.h"
@@ -53,98 +35,6 @@ namespace {
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
-}
-
-// What Enter does, kept per user: 1 moves to the next field, 0 saves.
-int KeyReturnSetting() {
-  return QSettings("kvtfields", "kvtfields-desk").value("Settings/keyreturn", 1).toInt();
-}
-
-// The window reads the setting through its coordinator, as the field viewer does.
-void ApplySettings(kvtapp::Workspace& w) {
-  w.Host().Settings().SaveSetting("Settings", "keyreturn", kvt::Variant(KeyReturnSetting()));
-  w.Window().SetMultiLineTakesEnter(true);  // a memo still takes its lines
-}
-
-}  // namespace
-
-bool SpeakItalian() {
-  auto* app = QCoreApplication::instance();
-  if (!app) return false;
-  auto* words = new QTranslator(app);
-  if (!words->load(QLocale(QLocale::Italian, QLocale::Italy), "qtbase", "_",
-                   QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    delete words;
-    return false;
-  }
-  QCoreApplication::installTranslator(words);
-  return true;
-}
-
-void MarkRequiredFields(kvtapp::Workspace& w) {
-  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
-  if (!form || !form->ClientArea()) return;
-  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtRequiredMark")) delete old;
-  auto& fields = w.Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    auto field = fields.Item(kvt::Variant(i));
-    if (!field->IsRequired()) continue;
-    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
-    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
-    if (!label || label->isHidden()) continue;
-    auto* mark = new QLabel("*", form->ClientArea());
-    mark->setObjectName("kvtRequiredMark");
-    mark->setStyleSheet("color: #c00000; font-weight: bold;");
-    mark->setToolTip("Campo obbligatorio");
-    mark->setAccessibleName("obbligatorio");
-    // Just before the caption, where a reader's eye starts.
-    mark->setContentsMargins(0, 0, 0, 0);
-    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance('*') + 1);
-    mark->move(std::max(0, label->x() - mark->width() - 1), label->y());
-    mark->show();
-  }
-}
-
-// What a screen reader says of each input: its field's caption as the name, the description
-// as the description; the caption is the input's buddy (a click or its mnemonic leads there).
-void NameInputs(kvtapp::Workspace& w) {
-  auto& fields = w.Fields();
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    auto field = fields.Item(kvt::Variant(i));
-    auto* input = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedControl().get());
-    QWidget* widget = input ? input->FocusWidget() : nullptr;
-    if (!widget) continue;
-    const std::string caption = kvtapp::Caption(*field);
-    widget->setAccessibleName(Q(caption));
-    widget->setAccessibleDescription(Q(field->Descr()));
-    auto* label_control = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
-    if (auto* label = label_control ? qobject_cast<QLabel*>(label_control->Widget()) : nullptr) {
-      label->setBuddy(widget);
-    }
-  }
-}
-
-kvtapp::Workspace::PersonOn QtPersonOn() {
-  return [](std::shared_ptr<kvthost::Form> form) -> std::unique_ptr<kvthost::IPerson> {
-    return std::make_unique<kvthost::qt::QtPerson>(
-        std::dynamic_pointer_cast<kvthost::qt::QtForm>(std::move(form)));
-  };
-}
-
-namespace {
-
-// Scrolls the least that shows `rect` (in the scrolled widget's coordinates) whole; one larger
-// than the view shows its start, where a caption and the beginning of a box are.
-void ShowWhole(QScrollArea& scroll, const QRect& rect) {
-  const QSize view = scroll.viewport()->size();
-  auto follow = [](QScrollBar* bar, int from, int to, int room) {
-    int at = bar->value();
-    if (to > at + room) at = to - room;
-    if (from < at) at = from;
-    bar->setValue(at);
-  };
-  follow(scroll.horizontalScrollBar(), rect.left(), rect.right() + 1, view.width());
-  follow(scroll.verticalScrollBar(), rect.top(), rect.bottom() + 1, view.height());
 }
 
 }  // namespace

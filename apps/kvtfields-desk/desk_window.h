@@ -16,6 +16,7 @@
 #include <string>
 
 #include "common/entry_session.h"
+#include "desk_form.h"
 #include "find_dialog.h"
 #include "history_dialog.h"
 #include "host/qt/qt_desktop.h"
@@ -163,20 +164,5 @@ class DeskWindow final : public QMainWindow {
   QPointer<QLabel> position_;
   QAction* steps_[4] = {};
 };
-
-/// Qt's own words (standard buttons, the file dialog) in Italian, from Qt's translations;
-/// false when they are not installed (Debian's qt6-translations-l10n).
-bool SpeakItalian();
-
-/// The person of the Qt window system, for the workspace.
-kvtapp::Workspace::PersonOn QtPersonOn();
-
-/// The question asked before unsaved changes would be lost.
-inline constexpr const char* kSaveChangesQuestion =
-    "Salvare le modifiche?\n\nIl documento sul modulo contiene modifiche non salvate.";
-
-/// Puts a red asterisk beside the caption of every required field of the workspace's form
-/// (again after each rebuild); the captions' own text stays as the library set it.
-void MarkRequiredFields(kvtapp::Workspace& w);
 
 }  // namespace kvtdesk

@@ -98,7 +98,7 @@ int Demo(const Options& o) {
       // What the desk asks before a change typed into the form would be lost.
       w.Person().Type("7");
       auto shown = kvthost::qt::QtDesktop::MakeBox(
-          kvtdesk::kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel, "kvtfields", form->Window());
+          kvtapp::kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel, "kvtfields", form->Window());
       shown.box->show();
       QApplication::processEvents();
       QPixmap picture = form->Window()->grab();
@@ -111,7 +111,7 @@ int Demo(const Options& o) {
       painter.end();
       const std::string title = "Nuovo documento con modifiche non salvate: la domanda";
       const std::string file = save(picture, title);
-      std::printf("\n== %s\n[domanda] %s   [%s]\n", title.c_str(), kvtdesk::kSaveChangesQuestion,
+      std::printf("\n== %s\n[domanda] %s   [%s]\n", title.c_str(), kvtapp::kSaveChangesQuestion,
                   file.c_str());
     }
     if (shots_failed && result == 0) result = 2;
