@@ -52,6 +52,7 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   form->by_name_.emplace(std::string_view(control->name_), control);
   const double last = form->tab_order_.empty() ? 0.0 : form->tab_order_.rbegin()->first;
   form->PlaceInTabOrder(*control, last + 1.0);  // a new control comes last
+  ++form->changes_;  // a follower of the form sees it came
   form->OnControlAdded(*control);
   return made;
 }
@@ -181,6 +182,7 @@ void Form::Detach(std::shared_ptr<Control> c) {
   tab_order_.erase(c->tab_key_);
   by_creation_.erase(c->creation_);
   c->form_.Reset();
+  ++changes_;
   OnControlRemoved(*c);
 }
 

@@ -12,12 +12,15 @@
 // control interfaces, the form's key events and the person.
 #pragma once
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "host/common/control_view.h"
 #include "host/common/form.h"
 #include "host/common/person.h"
 #include "host/common/units.h"
@@ -683,6 +686,66 @@ TYPED_TEST_P(HostConformance, ThePlatformTabsPostsAsksAndMakesWindows) {
   kvt::CallMethod(window, member::kUnload);
 }
 
+TYPED_TEST_P(HostConformance, TheControlViewShowsTheSameFormAfterTheSameKeys) {
+  const ObjectRef label = this->Add(kvtfields::kLabelClass, "L");
+  kvt::LetProperty(label, member::kCaption, "Note:");
+  const ObjectRef t = this->Add(kvtfields::kTextBoxClass, "T");
+  kvt::LetProperty(t, member::kMultiLine, true);
+  this->AddCombo("C");
+  auto form = std::dynamic_pointer_cast<kvthost::Form>(this->form_);
+  ASSERT_NE(form, nullptr);
+  FormViewer viewer(form);
+  const FormView first = viewer.Snapshot();
+  ASSERT_EQ(first.controls.size(), 3u);
+  EXPECT_EQ(first.controls[0].kind, ControlView::Kind::kLabel);
+  EXPECT_EQ(first.controls[0].text, "Note:");
+  EXPECT_EQ(first.controls[1].kind, ControlView::Kind::kText);
+  EXPECT_TRUE(first.controls[1].multi_line);
+  EXPECT_EQ(first.controls[2].kind, ControlView::Kind::kCombo);
+  EXPECT_EQ(first.controls[2].entries_total, 3);
+  EXPECT_EQ(first.controls[2].entries[1], (std::pair<std::string, std::string>{"FAT", "Fattura"}));
+  EXPECT_TRUE(viewer.Changes().Empty());
+
+  // Two characters outside the BMP and a line end: the renderer counts UTF-16 units and "\n".
+  this->person_->Focus("T");
+  this->person_->Type("\xF0\x9F\x98\x80\xF0\x9F\x98\x80\nb");
+  this->host_.Settle();
+  FormViewer::Delta d = viewer.Changes();
+  EXPECT_EQ(d.active, std::optional<std::string>("T"));
+  ASSERT_EQ(d.changed.size(), 1u);
+  const ControlView& typed = d.changed[0];
+  EXPECT_EQ(typed.name, "T");
+  EXPECT_TRUE(typed.focused);
+  EXPECT_EQ(typed.text, "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\nb");
+  EXPECT_EQ(typed.sel_start, 6);
+  EXPECT_EQ(typed.sel_length, 0);
+  const ControlView own = ViewOf(*form->FindControl("T"), TextUnits::kControl);
+  EXPECT_EQ(own.text, "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\r\nb");
+  EXPECT_EQ(own.sel_start, 5);
+  EXPECT_TRUE(viewer.Changes().Empty());
+
+  this->person_->Focus("C");
+  this->person_->Choose("NC");
+  kvt::LetProperty(label, member::kCaption, "Annotazioni:");
+  this->host_.Settle();
+  d = viewer.Changes();
+  EXPECT_EQ(d.active, std::optional<std::string>("C"));
+  std::map<std::string, ControlView> changed;
+  for (const auto& v : d.changed) changed.emplace(v.name, v);
+  ASSERT_EQ(changed.size(), 3u);
+  EXPECT_EQ(changed["L"].text, "Annotazioni:");
+  EXPECT_FALSE(changed["T"].focused);
+  EXPECT_TRUE(changed["C"].focused);
+  EXPECT_EQ(changed["C"].text, "NC - Nota");  // as the box shows it
+  EXPECT_EQ(changed["C"].list_index, 2);
+
+  kvt::CallMethod(this->Controls(), member::kRemove, "L");
+  this->host_.Settle();
+  d = viewer.Changes();
+  EXPECT_EQ(d.removed, std::vector<std::string>{"L"});
+  EXPECT_TRUE(d.changed.empty());
+}
+
 REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsIdAndKind,
                             FocusLeavesThroughValidateThenLostThenGot,
                             ARefusingValidationKeepsTheFocusWhereverThePersonGoes,
@@ -701,6 +764,7 @@ REGISTER_TYPED_TEST_SUITE_P(HostConformance, EveryDeclaredMemberIsThereWithItsId
                             TheStatusBarIsReachedByNameAndShowsItsHelpPanel,
                             TheControlsCollectionRefusesDuplicatesAndUnknownNames,
                             ControlsThatOutliveTheirFormAnswerWithAClearError,
-                            ThePlatformTabsPostsAsksAndMakesWindows);
+                            ThePlatformTabsPostsAsksAndMakesWindows,
+                            TheControlViewShowsTheSameFormAfterTheSameKeys);
 
 }  // namespace kvthost::conformance
