@@ -4,7 +4,7 @@
 #include <string>
 
 #include "archives/sample_archive.h"
-#include "common/document_session.h"
+#include "common/entry_session.h"
 #include "runtime/dictionary.h"
 #include "runtime/text.h"
 
@@ -19,9 +19,9 @@ std::string DescribeValues(kvtfields::FieldsCollection& fields) {
   return out;
 }
 
-int PlayDemo(Workspace& w, const std::function<void(const std::string& title)>& step) {
+int PlayDemo(EntrySession& e, const std::function<void(const std::string& title)>& step) {
+  auto& w = *e.Work();
   auto& p = w.Person();
-  DocumentSession session(w);
   step("Nuovo documento: il cursore e' sul primo campo");
 
   p.Type("12");
@@ -57,21 +57,21 @@ int PlayDemo(Workspace& w, const std::function<void(const std::string& title)>& 
   p.Tab();
   step("Quantita' 3 e prezzo 12,50: lo script calcola il totale");
 
-  const SaveOutcome saved = session.Save();
-  if (!saved.Stored()) {
-    step("Documento rifiutato: " + saved.Message());
+  const Reply saved = e.Save();
+  if (!saved.done) {
+    step("Documento rifiutato: " + (saved.notice ? saved.notice->text : e.Status()));
     return 1;
   }
-  std::printf("\n== Salvato il documento %d:\n%s", saved.id, DescribeValues(w.Fields()).c_str());
+  std::printf("\n== Salvato il documento %d:\n%s", e.Id(), DescribeValues(w.Fields()).c_str());
 
   p.PressKey(67, 6);  // Ctrl+Alt+C: copy the retained fields
-  session.New();
+  if (!e.New().done) return 1;
   p.PressKey(86, 6);  // Ctrl+Alt+V: paste them into the next document
   step("Documento successivo: Ctrl+Alt+C poi Ctrl+Alt+V riportano i campi ritenuti");
 
-  const SaveOutcome early = session.Save();
-  if (!early.Stored()) {
-    std::printf("\n[rifiutato] %s\n", early.Message().c_str());
+  const Reply early = e.Save();
+  if (!early.done) {
+    std::printf("\n[rifiutato] %s\n", early.notice ? early.notice->text.c_str() : "");
     step("Salvataggio subito: i campi obbligatori vuoti vengono elencati tutti insieme");
   }
   std::printf("\nDocumenti nell'archivio %s: %d\n", w.Archive().c_str(),

@@ -6,13 +6,13 @@
 #include <functional>
 #include <string>
 
-#include "common/workspace.h"
+#include "common/entry_session.h"
 
 namespace kvtapp {
 
-/// Plays the session on `w` (built on the sample archive's entry form); `step` is called
-/// after each step with its title. Returns 0 when the document was stored, 1 otherwise.
-int PlayDemo(Workspace& w, const std::function<void(const std::string& title)>& step);
+/// Plays the session on `e` (open on the sample archive's entry form); `step` is called after
+/// each step with its title. Returns 0 when the document was stored, 1 otherwise.
+int PlayDemo(EntrySession& e, const std::function<void(const std::string& title)>& step);
 
 /// The collection's values, one "    name = value" line each.
 std::string DescribeValues(kvtfields::FieldsCollection& fields);

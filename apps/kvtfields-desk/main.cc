@@ -55,12 +55,12 @@ int Demo(const Options& o) {
   };
   int result = 0;
   {
-    kvtapp::Workspace w(kvtdesk::QtPersonOn());
-    w.Open(o.db, /*create=*/true);
+    kvtapp::EntrySession e(kvtdesk::QtPersonOn());
     std::printf("kvtfields-desk %s: demo on %s, archive %s, form %s, pictures in %s\n",
                 kvtfields::FileVersion(), kvtapp::Shown(o.db).c_str(), o.archive.c_str(),
                 o.form.c_str(), o.demo.c_str());
-    w.Build(o.archive, o.form);
+    e.Open(o.db, o.archive, o.form, /*create=*/true);
+    kvtapp::Workspace& w = *e.Work();
     auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
     // The pictures show the error list's latest message in a panel of the status bar.
     const kvt::ObjectRef panels = kvt::CObj(kvt::GetProperty(form->FindControl("SB"), "Panels"));
@@ -71,7 +71,7 @@ int Demo(const Options& o) {
     form->Show();
     form->Window()->activateWindow();
     QApplication::processEvents();
-    w.Fields().FocusOnFirstControl();
+    e.Start();
     QDir().mkpath(QString::fromStdString(o.demo));
     int n = 0;
     bool shots_failed = false;
@@ -86,7 +86,7 @@ int Demo(const Options& o) {
       }
       return file;
     };
-    result = kvtapp::PlayDemo(w, [&](const std::string& title) {
+    result = kvtapp::PlayDemo(e, [&](const std::string& title) {
       kvtdesk::MarkRequiredFields(w);  // as the desk shows its forms
       QApplication::processEvents();
       const std::string file = save(form->Window()->grab(), title);
@@ -94,11 +94,13 @@ int Demo(const Options& o) {
       std::fflush(stdout);
       kvt::LetProperty(error_panel, "Text", "");
     });
-    if (result == 0) {
-      // What the desk asks before a change typed into the form would be lost.
-      w.Person().Type("7");
-      auto shown = kvthost::qt::QtDesktop::MakeBox(
-          kvtapp::kSaveChangesQuestion, kvt::kMsgBoxYesNoCancel, "kvtfields", form->Window());
+    // What the desk asks before a change typed into the form would be lost.
+    if (result == 0) w.Person().Type("7");
+    const kvtapp::Reply asked = result == 0 ? e.New() : kvtapp::Reply{};
+    if (result == 0 && !asked.question) result = 1;  // the change was lost without a question
+    if (asked.question) {
+      auto shown = kvthost::qt::QtDesktop::MakeBox(asked.question->text, asked.question->buttons,
+                                                   "kvtfields", form->Window());
       shown.box->show();
       QApplication::processEvents();
       QPixmap picture = form->Window()->grab();
@@ -111,8 +113,9 @@ int Demo(const Options& o) {
       painter.end();
       const std::string title = "Nuovo documento con modifiche non salvate: la domanda";
       const std::string file = save(picture, title);
-      std::printf("\n== %s\n[domanda] %s   [%s]\n", title.c_str(), kvtapp::kSaveChangesQuestion,
+      std::printf("\n== %s\n[domanda] %s   [%s]\n", title.c_str(), asked.question->text.c_str(),
                   file.c_str());
+      (void)e.Answer(kvt::kMsgBoxAnswerCancel);  // the document stays as it is
     }
     if (shots_failed && result == 0) result = 2;
   }

@@ -137,12 +137,12 @@ void BuildNamedForm(kvtapp::Workspace& w, const Options& o) {
 int Demo(const Options& o) {
   const std::string db = o.db.empty() ? kDefaultDemoDb : o.db;
   Headless host;
-  kvtapp::Workspace w(host.PersonOn());
-  w.Open(db, /*create=*/true);
+  kvtapp::EntrySession e(host.PersonOn());
   std::printf("%s: demo on %s, archive %s, form %s\n", kVersion.c_str(), kvtapp::Shown(db).c_str(),
               kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
-  w.Build(kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm);
-  return kvtapp::PlayDemo(w, [&](const std::string& title) { Step(w, title); });
+  e.Open(db, kvtarchive::sample::kArchive, kvtarchive::sample::kEntryForm, /*create=*/true);
+  e.Start();
+  return kvtapp::PlayDemo(e, [&](const std::string& title) { Step(*e.Work(), title); });
 }
 
 int Show(const Options& o) {
