@@ -14,17 +14,29 @@
 
 namespace kvtapp {
 
-std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
-  std::vector<std::string> problems;
+namespace {
+
+// What entering `values` as given could not carry: the facts, worded by whoever tells them.
+struct ValueProblem {
+  enum class Kind { kNoField, kTwice, kControl, kTooLong, kOneLine };
+  Kind kind;
+  std::string name;
+  char32_t character = 0;  // kControl
+  std::int32_t max = 0;    // kTooLong
+};
+
+std::vector<ValueProblem> FindProblems(Workspace& w, const Values& values) {
+  using Kind = ValueProblem::Kind;
+  std::vector<ValueProblem> problems;
   std::set<std::string> seen;
   auto& fields = w.Fields();
   for (const auto& [name, value] : values) {
     if (fields.Index(name) == 0) {
-      problems.push_back("archive '" + w.Archive() + "' has no field '" + name + "'");
+      problems.push_back({Kind::kNoField, name});
       continue;
     }
     if (!seen.insert(name).second) {
-      problems.push_back("field '" + name + "' is given twice");
+      problems.push_back({Kind::kTwice, name});
       continue;
     }
     // A line end may be written "\n" or "\r\n" (a stored multi-line text comes out so).
@@ -36,10 +48,7 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
       if (kvt::IsControlCharacter(c) && !line_end) control_character = c;
     }
     if (control_character) {
-      char code[16];
-      std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(*control_character));
-      problems.push_back("the value of '" + name + "' contains a control character (" + code +
-                         (*control_character == U'\t' ? ", a tab" : "") + ")");
+      problems.push_back({Kind::kControl, name, *control_character});
       continue;
     }
     auto field = fields.Item(kvt::Variant(name));
@@ -53,17 +62,76 @@ std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
         length += value[i] == '\n' && (i == 0 || value[i - 1] != '\r') ? 1 : 0;
       }
       if (max > 0 && length > static_cast<std::size_t>(max)) {
-        problems.push_back("the value of '" + name + "' is longer than its " + std::to_string(max) +
-                           " characters");
+        problems.push_back({Kind::kTooLong, name, 0, max});
         continue;
       }
     }
     if (value.find('\n') != std::string::npos &&
         !(text && kvt::CBool(kvt::GetProperty(control, "MultiLine")))) {
-      problems.push_back("'" + name + "' holds one line: its value has a line end");
+      problems.push_back({Kind::kOneLine, name});
     }
   }
   return problems;
+}
+
+// A row's problems as the rest of its refusal says them: in Italian, by caption, in the rules'
+// own words where the save would say the same.
+std::vector<std::string> RowProblems(Workspace& w, const Values& values) {
+  using Kind = ValueProblem::Kind;
+  std::vector<std::string> out;
+  for (const auto& p : FindProblems(w, values)) {
+    const std::string caption = p.kind == Kind::kNoField ? p.name : CaptionOf(w.Fields(), p.name);
+    switch (p.kind) {
+      case Kind::kNoField:
+        out.push_back("L'archivio " + w.Archive() + " non ha il campo \"" + p.name + "\"");
+        break;
+      case Kind::kTwice:
+        out.push_back("Il campo \"" + caption + "\" è dato due volte");
+        break;
+      case Kind::kControl:
+        out.push_back(ControlCharacterText(caption, p.character));
+        break;
+      case Kind::kTooLong:
+        out.push_back(TooLongText(caption, p.max));
+        break;
+      case Kind::kOneLine:
+        out.push_back("Il campo \"" + caption + "\" ha una riga sola: il valore va a capo");
+        break;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<std::string> CheckValues(Workspace& w, const Values& values) {
+  using Kind = ValueProblem::Kind;
+  std::vector<std::string> out;
+  for (const auto& p : FindProblems(w, values)) {
+    switch (p.kind) {
+      case Kind::kNoField:
+        out.push_back("archive '" + w.Archive() + "' has no field '" + p.name + "'");
+        break;
+      case Kind::kTwice:
+        out.push_back("field '" + p.name + "' is given twice");
+        break;
+      case Kind::kControl: {
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(p.character));
+        out.push_back("the value of '" + p.name + "' contains a control character (" + code +
+                      (p.character == U'\t' ? ", a tab" : "") + ")");
+        break;
+      }
+      case Kind::kTooLong:
+        out.push_back("the value of '" + p.name + "' is longer than its " + std::to_string(p.max) +
+                      " characters");
+        break;
+      case Kind::kOneLine:
+        out.push_back("'" + p.name + "' holds one line: its value has a line end");
+        break;
+    }
+  }
+  return out;
 }
 
 namespace {
@@ -227,11 +295,11 @@ void ImportRows(
   auto one_row = [&] {
     Values values;
     std::vector<std::string> problems;
-    if (row.size() > header.size()) problems.push_back("more cells than columns");
+    if (row.size() > header.size()) problems.push_back("La riga ha più celle che colonne");
     for (std::size_t c = 0; c < row.size() && c < header.size(); ++c) {
       if (!row[c].empty()) values.emplace_back(header[c], row[c]);
     }
-    for (auto& p : CheckValues(w, values)) problems.push_back(std::move(p));
+    for (auto& p : RowProblems(w, values)) problems.push_back(std::move(p));
     EntryOutcome outcome;
     if (problems.empty()) {
       // The same form for every row: emptied, its messages forgotten.

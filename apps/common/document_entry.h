@@ -18,7 +18,8 @@ using Values = std::vector<std::pair<std::string, std::string>>;  // field name,
 
 /// Why values cannot be entered as given (an unknown field, a field given twice, a value longer
 /// than its field, a control character, a line end in a one-line field): one line each, empty
-/// when they can.
+/// when they can; in English, as the command line's other errors. A row of ImportRows is
+/// refused for the same reasons in Italian, in the words the rules use at a save.
 std::vector<std::string> CheckValues(Workspace& w, const Values& values);
 
 struct EntryOutcome {

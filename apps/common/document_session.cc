@@ -58,6 +58,14 @@ std::string CaptionOf(kvtfields::FieldsCollection& fields, const std::string& na
   return fields.Index(name) != 0 ? Caption(*fields.Item(kvt::Variant(name))) : name;
 }
 
+std::string TooLongText(const std::string& caption, std::int32_t max) {
+  return "Il campo \"" + caption + "\" ammette al massimo " + std::to_string(max) + " caratteri";
+}
+
+std::string ControlCharacterText(const std::string& caption, char32_t c) {
+  return "Il campo \"" + caption + "\" contiene un carattere di controllo (" + CodePoint(c) + ")";
+}
+
 std::string LocalTime(const std::string& utc) {
   std::tm t{};
   if (!strptime(utc.c_str(), "%Y-%m-%dT%H:%M:%SZ", &t)) return kvt::OneLine(utc);
@@ -225,8 +233,7 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures(
       const char32_t c = kvt::NextCodePoint(text, at);
       const bool line_end = c == U'\r' || c == U'\n';
       if (kvt::IsControlCharacter(c) && !(line_end && (multi_line || as_stored()))) {
-        out.emplace_back(name,
-                         shown + " contiene un carattere di controllo (" + CodePoint(c) + ")");
+        out.emplace_back(name, ControlCharacterText(Caption(*field), c));
         refused = true;
       }
     }
@@ -238,8 +245,7 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures(
                                                           : text;
     if (field->MaxLen() > 0 &&
         kvt::CharLength(stored) > static_cast<std::size_t>(field->MaxLen())) {
-      out.emplace_back(
-          name, shown + " ammette al massimo " + std::to_string(field->MaxLen()) + " caratteri");
+      out.emplace_back(name, TooLongText(Caption(*field), field->MaxLen()));
     }
     for (auto& [message, kind_of_rule] : field->TextRuleFailures(text)) {
       out.emplace_back(name, std::move(message));

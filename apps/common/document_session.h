@@ -22,6 +22,11 @@ std::string Caption(kvtfields::FieldType& field);
 /// The caption of the form's field named `name`; the name itself when the form has none.
 std::string CaptionOf(kvtfields::FieldsCollection& fields, const std::string& name);
 
+/// Why a value breaks its field's rules, as a refusal says it: longer than the field takes, or
+/// holding a control character (U+XXXX).
+std::string TooLongText(const std::string& caption, std::int32_t max);
+std::string ControlCharacterText(const std::string& caption, char32_t c);
+
 /// A time stored in UTC (ISO 8601) as a person here reads it: "06/12/2026 17:05", local time.
 std::string LocalTime(const std::string& utc);
 /// Who made a version, for a person: the account, or "utente sconosciuto".

@@ -740,7 +740,8 @@ TEST_F(OutputTest, UnknownFormsAndInvisibleCharactersAreRefused) {
                                   "NumeroDocumento;TipoDocumento;Cliente\n2027;FAT;a\xe2\x80\xae"
                                   "b\n")));
   EXPECT_EQ(r.exit_code, 1) << r.output;
-  EXPECT_THAT(r.output, ::testing::HasSubstr("riga 1: the value of 'Cliente' contains a control"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("riga 1: Il campo \"Cliente\" contiene un carattere "
+                                             "di controllo (U+202E)"));
   EXPECT_EQ(Documents(), 0);
 }
 

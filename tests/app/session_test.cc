@@ -180,6 +180,31 @@ TEST_F(SessionTest, EnterAndImportStoreAndRefuseByTheSameRules) {
   }
 }
 
+TEST_F(SessionTest, ARowThatCannotBeEnteredAsGivenIsRefusedInTheRulesWords) {
+  auto w = Open("");
+  const std::vector<std::vector<std::string>> rows = {
+      {"NumeroDocumento", "CodiceFiscale", "Cliente", "Email", "Nessuno"},
+      {"2027", std::string(17, 'X'), "a\tb", "a\nb", ""},
+      {"2028", "", "", "", "x"},
+      {"2029", "", "", "", "", "in più"}};
+  std::vector<std::string> said;
+  ImportResult result;
+  ImportRows(
+      *w, rows, Messages(), {},
+      [&](std::size_t row, const auto& why) {
+        for (const auto& [field, text] : why) said.push_back(std::to_string(row) + ": " + text);
+      },
+      nullptr, result);
+  EXPECT_THAT(said, ::testing::ElementsAre(
+                        "1: Il campo \"Codice fiscale\" ammette al massimo 16 caratteri",
+                        "1: Il campo \"Cliente\" contiene un carattere di controllo (U+0009)",
+                        "1: Il campo \"E-mail\" ha una riga sola: il valore va a capo",
+                        "2: L'archivio Fatture non ha il campo \"Nessuno\"",
+                        "3: La riga ha più celle che colonne"));
+  EXPECT_EQ(result.refused, 3u);
+  EXPECT_EQ(Count(), 0);
+}
+
 TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   auto w = Open("");
   DocumentSession session(*w);
