@@ -126,6 +126,8 @@ class DocumentSession {
   bool FollowChange(const kvthost::Control& control);
   /// The same without a change: what the changes followed since the last baseline say.
   bool Followed() const { return !differing_.empty() || InputPending(); }
+  /// Compares every field with the saved values again (changes went unfollowed meanwhile).
+  void Resync() { Rebase(/*compare=*/true); }
   /// How many times the form's values were read, field by field (a save reads them once).
   std::uint64_t FormReads() const { return reads_; }
 

@@ -124,6 +124,7 @@ void EntrySession::Start() {
 
 void EntrySession::Built() {
   ++built_;
+  mark_stale_ = false;  // a new baseline: whatever went unfollowed before no longer counts
   RefreshMark();
 }
 
@@ -160,6 +161,12 @@ void EntrySession::Follow(kvthost::Form& form) {
     if (a != kvthost::Control::Aspect::kContent && a != kvthost::Control::Aspect::kSelection) {
       return;
     }
+    // Nobody draws the mark (a batch entering rows): it is worked out when asked for.
+    if (!on_changed) {
+      mark_stale_ = true;
+      return;
+    }
+    if (mark_stale_) Remark();
     bool mark = modified_mark_;
     try {
       mark = document_->FollowChange(c);
@@ -173,20 +180,33 @@ void EntrySession::Follow(kvthost::Form& form) {
   };
 }
 
-void EntrySession::RefreshMark() {
-  // As the controls' changes were followed: no read of the whole form.
+void EntrySession::RefreshMark() const {
+  if (mark_stale_ && !on_changed) return;  // nobody draws it: worked out when asked for
+  Remark();
+}
+
+void EntrySession::Remark() const {
+  // As the controls' changes were followed: no read of the whole form, unless changes went
+  // unfollowed meanwhile.
   try {
+    if (mark_stale_ && document_) document_->Resync();
+    mark_stale_ = false;
     modified_mark_ = document_ && document_->Followed();
   } catch (const std::exception&) {
     modified_mark_ = false;  // a form that cannot be read holds nothing to save
   }
 }
 
+bool EntrySession::ModifiedMark() const {
+  if (mark_stale_) Remark();
+  return modified_mark_;
+}
+
 std::string EntrySession::Title() const {
   if (!work_) return "kvtfields";
   std::string title = archive_ + " - " + work_->FormName() + " - " + ShortName(db_);
   if (Id()) title = "Documento " + std::to_string(Id()) + " - " + title;
-  if (modified_mark_) title = "* " + title;  // unsaved changes
+  if (ModifiedMark()) title = "* " + title;  // unsaved changes
   return title;
 }
 

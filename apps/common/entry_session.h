@@ -113,8 +113,9 @@ class EntrySession {
 
   /// The window's title: document, archive, form, database; "* " first with unsaved changes.
   std::string Title() const;
-  /// True when the document holds changes not stored, as the mark last followed them.
-  bool ModifiedMark() const { return modified_mark_; }
+  /// True when the document holds changes not stored, as the controls' changes say (followed
+  /// one by one while on_changed listens, worked out when asked otherwise).
+  bool ModifiedMark() const;
   /// Where the document is in the walk; nothing when the database cannot say.
   Position Where();
   const std::string& Status() const { return status_; }
@@ -163,7 +164,9 @@ class EntrySession {
   void Built();
   DocumentWalk& Walk();
   void ForgetWalkOfAll();
-  void RefreshMark();
+  // The mark as the followed changes say, or (nobody listening) left to be worked out.
+  void RefreshMark() const;
+  void Remark() const;
 
   Workspace::PersonOn person_on_;
   std::shared_ptr<kvt::Platform> platform_;
@@ -177,7 +180,8 @@ class EntrySession {
   std::uint64_t built_ = 0;
   std::size_t errors_seen_ = 0;  // error-list entries when the focus last moved or was kept
   bool noted_ = false;  // a control's note is in the status line, said as its field was left
-  bool modified_mark_ = false;
+  mutable bool modified_mark_ = false;
+  mutable bool mark_stale_ = false;  // changes came while nobody followed them
   std::unique_ptr<DocumentWalk> walk_;
   std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
   std::int64_t walk_index_ = -1;  // its place in the walk, -1 when not in it (new)

@@ -28,6 +28,7 @@
 #include "common/document_entry.h"
 #include "common/document_export.h"
 #include "common/document_session.h"
+#include "common/entry_session.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "common/problem.h"
@@ -118,11 +119,10 @@ void Step(kvtapp::Workspace& w, const std::string& title) {
   std::fflush(stdout);
 }
 
-// Builds the form a command names; a form the archive does not have is refused, not built
-// with made-up layouts.
-void BuildNamedForm(kvtapp::Workspace& w, const Options& o) {
-  if (w.Engine().HasArchive(o.archive)) {
-    const auto forms = w.Engine().ListForms(o.archive);
+// A form the archive does not have is refused, not built with made-up layouts.
+void CheckNamedForm(kvtengine::ArchiveEngine& engine, const Options& o) {
+  if (engine.HasArchive(o.archive)) {
+    const auto forms = engine.ListForms(o.archive);
     if (std::find(forms.begin(), forms.end(), o.form) == forms.end()) {
       std::string known;
       for (const auto& f : forms) known += (known.empty() ? "" : ", ") + f;
@@ -131,7 +131,22 @@ void BuildNamedForm(kvtapp::Workspace& w, const Options& o) {
                            (known.empty() ? "it has no forms" : "its forms: " + known) + ")");
     }
   }
+}
+
+// Builds the form a command names.
+void BuildNamedForm(kvtapp::Workspace& w, const Options& o) {
+  CheckNamedForm(w.Engine(), o);
   w.Build(o.archive, o.form);
+}
+
+// A clerk's session on the form a command names, as the desk has one: `enter`, `correct` and
+// `documents import` work through it.
+std::unique_ptr<kvtapp::EntrySession> OpenNamedForm(const Headless& host, const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  CheckNamedForm(*engine, o);
+  auto e = std::make_unique<kvtapp::EntrySession>(host.PersonOn());
+  e->Open(std::move(engine), o.archive, o.form);
+  return e;
 }
 
 int Demo(const Options& o) {
@@ -261,9 +276,8 @@ int RestoreDocument(const Options& o) {
 int CorrectDocument(const Options& o) {
   if (o.sets.empty()) throw UsageError{"nothing to correct: give --set NAME=VALUE"};
   Headless host;
-  kvtapp::Workspace w(host.PersonOn());
-  w.Open(o.db, /*create=*/false);
-  BuildNamedForm(w, o);
+  const auto e = OpenNamedForm(host, o);
+  kvtapp::Workspace& w = *e->Work();
   CheckDocumentOf(w.Engine(), o);
   if (const auto problems = kvtapp::CheckValues(w, o.sets); !problems.empty()) {
     throw UsageError{problems.front()};
@@ -292,9 +306,8 @@ int CorrectDocument(const Options& o) {
 int Enter(const Options& o) {
   if (o.sets.empty()) throw UsageError{"nothing to enter: give --set NAME=VALUE"};
   Headless host;
-  kvtapp::Workspace w(host.PersonOn());
-  w.Open(o.db, /*create=*/false);
-  BuildNamedForm(w, o);
+  const auto e = OpenNamedForm(host, o);
+  kvtapp::Workspace& w = *e->Work();
   // What cannot be stored as given is refused before anything is typed.
   if (const auto problems = kvtapp::CheckValues(w, o.sets); !problems.empty()) {
     throw UsageError{problems.front()};
@@ -450,9 +463,8 @@ int ImportDocuments(const Options& o) {
   if (!o.report.empty()) report.emplace(o.report, std::vector<std::string>{o.db, file});
 
   Headless host;
-  kvtapp::Workspace w(host.PersonOn());
-  w.Open(o.db, /*create=*/false);
-  BuildNamedForm(w, o);  // once: every row is entered on the same form
+  const auto e = OpenNamedForm(host, o);  // once: every row is entered on the same form
+  kvtapp::Workspace& w = *e->Work();
   for (const auto& name : header) {
     if (w.Fields().Index(name) == 0) {
       throw kvt::Error(
