@@ -9,6 +9,8 @@
 #include "archives/sample_archive.h"
 #include "common/document_entry.h"
 #include "common/document_session.h"
+#include "common/entry_session.h"
+#include "common/open_engine.h"
 #include "common/workspace.h"
 #include "host/headless/desktop.h"
 #include "runtime/platform.h"
@@ -142,6 +144,69 @@ TEST_F(TwoSessions, AnImportInOneLeavesTheOtherSuggestionsOn) {
   EXPECT_EQ(offered, std::vector<std::string>(3, "ACME S.P.A."));
   EXPECT_TRUE(a.desktop->Attended());  // back when the import ends
   EXPECT_TRUE(b.Messages().empty());
+}
+
+// A hundred clerks on one engine, each in an entry session of its own, typing an invoice a
+// key at a time in turn and saving: each stores its own document, sees its own unsaved mark
+// and its own questions, and nothing of another's.
+TEST_F(TwoSessions, AHundredEntrySessionsSideBySideKeepTheirOwnWork) {
+  constexpr int kClerks = 100;
+  const std::string file = dir_.File("office.kvtdb");
+  { Clerk maker(file); }  // makes the archive
+  const auto engine = OpenEngine(file, false);
+  std::vector<std::shared_ptr<kvthost::Desktop>> desktops;
+  std::vector<std::unique_ptr<EntrySession>> clerks;
+  for (int c = 0; c < kClerks; ++c) {
+    desktops.push_back(kvthost::Desktop::Create());
+    std::weak_ptr<kvt::Platform> session = desktops.back();
+    clerks.push_back(std::make_unique<EntrySession>(
+        [session](std::shared_ptr<kvthost::Form> f) -> std::unique_ptr<kvthost::IPerson> {
+          return std::make_unique<kvthost::User>(std::move(f), session);
+        },
+        desktops.back()));
+    clerks.back()->Open(engine, sample::kArchive, sample::kEntryForm);
+    clerks.back()->Start();
+  }
+  auto person = [&](int c) -> kvthost::IPerson& { return clerks[c]->Work()->Person(); };
+  const std::string number = "3000";
+  for (std::size_t k = 0; k < number.size(); ++k) {
+    for (int c = 0; c < kClerks; ++c) {
+      person(c).Type(k + 1 < number.size() ? number.substr(k, 1) : std::to_string(c % 10));
+    }
+  }
+  for (int c = 0; c < kClerks; c += 2) {  // half of them go on and save
+    ASSERT_TRUE(person(c).Focus("DataDocumento"));
+    person(c).PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 7)));
+    ASSERT_TRUE(person(c).Focus("TipoDocumento"));
+    person(c).Choose("FAT");
+    ASSERT_TRUE(person(c).Focus("Cliente"));
+    person(c).Type("cliente " + std::to_string(c));
+  }
+  for (int c = 0; c < kClerks; ++c) {
+    EXPECT_TRUE(clerks[c]->ModifiedMark()) << c;
+    const Reply r = clerks[c]->Save();
+    if (c % 2 == 0) {
+      // Every tenth typed the same number: a probable duplicate, asked of that clerk alone.
+      if (r.question) {
+        EXPECT_EQ(r.question->id, "doppione") << c;
+        EXPECT_TRUE(clerks[c]->Answer(kvt::kMsgBoxAnswerOk).done) << c;
+      } else {
+        EXPECT_TRUE(r.done) << c;
+      }
+      EXPECT_FALSE(clerks[c]->ModifiedMark()) << c;
+      EXPECT_EQ(
+          kvt::JoinText(kvt::GetProperty(engine->LoadDocument(clerks[c]->Id()), "Item", "Cliente")),
+          "CLIENTE " + std::to_string(c));
+    } else {
+      EXPECT_FALSE(r.done) << c;
+      ASSERT_TRUE(r.notice) << c;
+      EXPECT_THAT(r.notice->text, ::testing::HasSubstr("Data documento")) << c;
+      EXPECT_TRUE(clerks[c]->ModifiedMark()) << c;
+    }
+    EXPECT_FALSE(clerks[c]->Asking()) << c;
+    EXPECT_TRUE(desktops[c]->Messages().empty()) << c;
+  }
+  EXPECT_EQ(engine->DocumentCount(sample::kArchive), kClerks / 2);
 }
 
 // Sessions on threads of their own, each storing documents into its own file at once: each
