@@ -214,6 +214,7 @@ std::vector<std::pair<std::string, std::string>> DocumentSession::RuleFailures(
     const auto at = static_cast<std::size_t>(i - 1);
     if (now.raw[at].IsNull()) continue;
     const std::string& text = now.texts[at].second;
+    if (text.empty()) continue;  // breaks no rule: the required check is apart
     const std::string name = field->Name();
     const std::string shown = "Il campo \"" + Caption(*field) + "\"";
     const kvt::ObjectRef control = field->LinkedControl();
