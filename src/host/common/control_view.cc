@@ -30,11 +30,24 @@ void ViewText(const TextBoxBase& box, TextUnits units, ControlView& v) {
     v.sel_length = box.SelLength();
     return;
   }
-  v.text = Shown(text);
-  const int start = ShownPosition(text, box.SelStart());
-  v.sel_start = start;
-  v.sel_length = ShownPosition(text, box.SelStart() + box.SelLength()) - start;
+  TextShown shown = ShownTextOf(box);
+  v.text = std::move(shown.text);
+  v.sel_start = shown.sel_start;
+  v.sel_length = shown.sel_length;
 }
+
+}  // namespace
+
+TextShown ShownTextOf(const TextBoxBase& box) {
+  const std::string text = box.Text();
+  TextShown out;
+  out.text = Shown(text);
+  out.sel_start = ShownPosition(text, box.SelStart());
+  out.sel_length = ShownPosition(text, box.SelStart() + box.SelLength()) - out.sel_start;
+  return out;
+}
+
+namespace {
 
 void ViewCombo(const CodeCombo& combo, std::size_t first, std::size_t page, ControlView& v) {
   v.text = combo.BoxText();

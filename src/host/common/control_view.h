@@ -55,6 +55,15 @@ struct FormView {
   std::vector<ControlView> controls;  // in the form's order
 };
 
+class TextBoxBase;
+/// A text box's text and selection as a renderer shows them: the part of its view a widget
+/// draws on every key.
+struct TextShown {
+  std::string text;                            // line ends "\n"
+  std::int32_t sel_start = 0, sel_length = 0;  // UTF-16 units
+};
+TextShown ShownTextOf(const TextBoxBase& box);
+
 /// `c` as it is now; a combo's entries from `first`, `page` of them at the most.
 ControlView ViewOf(const Control& c, TextUnits units, std::size_t first = 0,
                    std::size_t page = 100);

@@ -22,6 +22,7 @@
 #include <cmath>
 #include <functional>
 
+#include "host/common/control_view.h"
 #include "host/common/typed_date.h"
 #include "host/qt/qt_form.h"
 #include "host/qt/qt_text.h"
@@ -226,7 +227,6 @@ class QtText final : public Base, public QtControl {
   void Show(Aspect a) {
     QWidget* w = widget_;
     if (!w) return;
-    const std::string text = Base::Text();
     if (a == Aspect::kAppearance && Base::MultiLine() != multi_line_shown_) {
       if (QtForm* f = FormOf(*this)) {
         const bool had_focus = w->hasFocus();
@@ -236,28 +236,29 @@ class QtText final : public Base, public QtControl {
       }
       return;
     }
+    // What the widget shows is the control's view: text and selection as a renderer counts.
+    const bool text_changed = a == Aspect::kContent || a == Aspect::kSelection;
+    const TextShown shown = text_changed ? ShownTextOf(*this) : TextShown{};
     if (auto* line = qobject_cast<QLineEdit*>(w)) {
-      if (a == Aspect::kContent && line->text() != ShownText(text)) line->setText(ShownText(text));
+      if (a == Aspect::kContent && line->text() != ToQt(shown.text))
+        line->setText(ToQt(shown.text));
       if (a == Aspect::kAppearance) line->setReadOnly(Base::Locked());
-      if (a == Aspect::kSelection || a == Aspect::kContent) {
-        const int s = ShownPosition(text, Base::SelStart());
-        const int e = ShownPosition(text, Base::SelStart() + Base::SelLength());
-        if (e > s) {
-          line->setSelection(s, e - s);
+      if (text_changed) {
+        if (shown.sel_length > 0) {
+          line->setSelection(shown.sel_start, shown.sel_length);
         } else {
-          line->setCursorPosition(s);
+          line->setCursorPosition(shown.sel_start);
         }
       }
     } else if (auto* plain = qobject_cast<QPlainTextEdit*>(w)) {
-      if (a == Aspect::kContent && plain->toPlainText() != ShownText(text)) {
-        plain->setPlainText(ShownText(text));
+      if (a == Aspect::kContent && plain->toPlainText() != ToQt(shown.text)) {
+        plain->setPlainText(ToQt(shown.text));
       }
       if (a == Aspect::kAppearance) plain->setReadOnly(Base::Locked());
-      if (a == Aspect::kSelection || a == Aspect::kContent) {
+      if (text_changed) {
         QTextCursor cur = plain->textCursor();
-        cur.setPosition(ShownPosition(text, Base::SelStart()));
-        cur.setPosition(ShownPosition(text, Base::SelStart() + Base::SelLength()),
-                        QTextCursor::KeepAnchor);
+        cur.setPosition(shown.sel_start);
+        cur.setPosition(shown.sel_start + shown.sel_length, QTextCursor::KeepAnchor);
         plain->setTextCursor(cur);
       }
     }

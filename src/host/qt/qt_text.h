@@ -1,4 +1,5 @@
-// Text between the controls and Qt; positions convert with host/common/text_positions.h.
+// Text between the controls and Qt; what a widget shows of a text box comes from its view
+// (host/common/control_view.h), positions convert with host/common/text_positions.h.
 #pragma once
 
 #include <QString>
@@ -16,7 +17,5 @@ inline std::string FromQt(const QString& s) {
   const QByteArray b = s.toUtf8();
   return std::string(b.constData(), static_cast<std::size_t>(b.size()));
 }
-/// The control's text as a widget shows it ("\r\n" becomes "\n").
-QString ShownText(const std::string& text);
 
 }  // namespace kvthost::qt
