@@ -33,10 +33,21 @@ class FailingEngine final : public kvtengine::ForwardingEngine {
   int Calls() const { return static_cast<int>(calls.size()); }
   std::string failed;              // the call that was failed
   std::vector<std::string> calls;  // every call since it was armed, in order
+  // A transaction begun inside another joins it: named apart, so that a test finds the outer
+  // ones (a batch's commits) among a document's own.
+  void Transaction(const std::function<void()>& work) override {
+    ++depth_;
+    struct Leave {
+      int& depth;
+      ~Leave() { --depth; }
+    } leave{depth_};
+    ForwardingEngine::Transaction(work);
+  }
 
  protected:
   void Before(const char* call) override {
-    calls.emplace_back(call);
+    calls.emplace_back(
+        depth_ > 1 && std::string_view(call) == "Transaction" ? "Transaction (joined)" : call);
     if (Calls() != fail_at_) return;
     failed = call;
     throw kvtengine::EngineError(kvtengine::kDatabaseError, "FailingEngine",
@@ -45,6 +56,7 @@ class FailingEngine final : public kvtengine::ForwardingEngine {
 
  private:
   int fail_at_ = 0;
+  int depth_ = 0;
 };
 
 // Everything a database holds, as text: definitions, layouts, codes, scripts, documents.
