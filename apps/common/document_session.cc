@@ -120,18 +120,22 @@ void DocumentSession::Baseline() {
 
 void DocumentSession::Rebase(bool compare) {
   differing_.clear();
-  index_.clear();
   auto& fields = w_.Fields();
+  // The fields' places by control change only when the form is built again.
+  if (indexed_ != std::make_pair(w_.Builds(), fields.Count())) {
+    index_.clear();
+    for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+      if (auto c = std::dynamic_pointer_cast<kvthost::Control>(
+              fields.Item(kvt::Variant(i))->LinkedControl())) {
+        index_.emplace(c->Name(), static_cast<std::size_t>(i - 1));
+      }
+    }
+    indexed_ = {w_.Builds(), fields.Count()};
+  }
   if (compare) {
     const Snapshot& now = Read().texts;
     for (std::size_t i = 0; i < now.size() && i < saved_.size(); ++i) {
       if (now[i] != saved_[i]) differing_.insert(i);
-    }
-  }
-  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
-    if (auto c = std::dynamic_pointer_cast<kvthost::Control>(
-            fields.Item(kvt::Variant(i))->LinkedControl())) {
-      index_.emplace(c->Name(), static_cast<std::size_t>(i - 1));
     }
   }
 }

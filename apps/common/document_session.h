@@ -189,8 +189,9 @@ class DocumentSession {
   // The form as the last Save found it a probable duplicate; nothing when it was not one.
   std::optional<Snapshot> duplicate_;
   std::vector<std::pair<std::string, kvt::Variant>> extras_;
-  kvtengine::Conflict conflict_;                        // the last conflict, for Merge
-  std::unordered_map<std::string, std::size_t> index_;  // a field's control name: its place
+  kvtengine::Conflict conflict_;                               // the last conflict, for Merge
+  std::unordered_map<std::string, std::size_t> index_;         // a field's control name: its place
+  std::pair<std::uint64_t, std::int32_t> indexed_{~0ull, -1};  // the build and fields it is of
   std::set<std::size_t> differing_;  // the places of the fields that differ from saved_
   mutable FormRead read_;
   mutable bool reuse_ = false;

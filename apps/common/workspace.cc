@@ -119,6 +119,7 @@ void Workspace::Rebuild() {
   fields_->RemoveAll();
   fields_->FillCollection(archive_, form_, window_);
   built_ = fields_->Count();
+  ++builds_;
   viewer_->ControlsLoad();
   fields_->SortTab(1);  // after txtLostFocus
   try {

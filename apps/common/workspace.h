@@ -49,6 +49,9 @@ class Workspace {
   /// False when the form no longer holds the fields it was built with (a script removed
   /// them): such a document must not be saved.
   bool Intact() const { return fields_ && fields_->Count() == built_; }
+  /// How many times fields were built on the form: what was learnt of its controls holds while
+  /// this stays.
+  std::uint64_t Builds() const { return builds_; }
 
   /// The form as text: captions and controls at their places, values, the focused field,
   /// the status-bar help and the error list.
@@ -74,6 +77,7 @@ class Workspace {
   PersonOn person_on_;
   std::shared_ptr<kvt::Platform> platform_;
   std::int32_t built_ = 0;
+  std::uint64_t builds_ = 0;
   std::function<void(int, int)> progress_;
   std::unique_ptr<kvthost::IPerson> person_;
   std::string archive_;
