@@ -37,7 +37,7 @@ bool Empty(const kvt::Variant& v) {
 
 // A value as the session compares values: its text, "" for none.
 std::string TextOf(const kvt::Variant& v) {
-  return v.IsNull() || v.IsEmpty() ? std::string() : kvt::JoinText(v);
+  return kvt::JoinText(v);  // Null and Empty as ""
 }
 
 const std::string* FindIn(const Snapshot& values, const std::string& name) {
@@ -147,7 +147,7 @@ bool DocumentSession::FollowChange(const kvthost::Control& control) {
     const auto at = static_cast<std::int32_t>(it->second) + 1;
     if (at <= fields.Count()) {
       const kvt::Variant v = fields.Item(kvt::Variant(at))->Value();
-      if ((v.IsNull() ? std::string() : kvt::JoinText(v)) != saved_[it->second].second) {
+      if (TextOf(v) != saved_[it->second].second) {
         differing_.insert(it->second);
       } else {
         differing_.erase(it->second);
@@ -172,7 +172,7 @@ const DocumentSession::FormRead& DocumentSession::Read() const {
     auto field = fields.Item(kvt::Variant(i));
     kvt::Variant v = field->Value();
     std::string name = field->Name();
-    out.texts.emplace_back(name, v.IsNull() ? std::string() : kvt::JoinText(v));
+    out.texts.emplace_back(name, TextOf(v));
     values->Add(name, v);
     out.raw.push_back(std::move(v));
   }

@@ -596,7 +596,7 @@ Reply EntrySession::OpenStored(std::int32_t id) {
       // they are; the person is told they exist.
       std::string extras;
       for (const auto& [name, v] : document_->Extras()) {
-        std::string text = v.IsNull() || v.IsEmpty() ? std::string() : kvt::JoinText(v);
+        std::string text = kvt::JoinText(v);  // Null and Empty as ""
         if (kvt::CharLength(text) > 40)
           text = text.substr(0, kvt::ByteOffsetOfChar(text, 40)) + "…";
         extras += (extras.empty() ? "" : "; ") + kvt::Printable(name) + " = \"" +
