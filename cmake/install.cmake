@@ -8,6 +8,7 @@ set(kvt_exported
   kvt_runtime:runtime:kvt_runtime
   kvt_contracts:contracts:kvt_contracts
   kvtfields:fields:kvt_fields
+  kvt_engine_files:engine_files:kvt_engine_files
   kvt_engine_common:engine_common:kvt_engine_common
   kvt_engine_sqlite:engine_sqlite:kvt_engine_sqlite
   kvt_engine_postgresql:engine_postgresql:kvt_engine_postgresql

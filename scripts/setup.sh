@@ -13,6 +13,7 @@ packages=(
   libpq-dev postgresql-15
   xvfb xdotool openbox
   qt6-translations-l10n poppler-utils
+  libssl-dev libmagic-dev qt6-pdf-dev qt6-image-formats-plugins
 )
 
 missing=()

@@ -23,6 +23,8 @@ std::string NotAllowed(const std::string& text) {
   if (has("field_definitions") || has("field_layouts"))
     return "modificare le definizioni dell'archivio";
   if (has("code_lists")) return "modificare le tabelle dei codici";
+  if (has("stored_files") || has("file_pieces") || has("file_uploads"))
+    return "archiviare i file dei documenti";
   if (has("document")) return "modificare i documenti";
   if (has("sys_autocomplete")) return "registrare i valori suggeriti";
   if (has("roles")) return "impostare i ruoli (lo fa il proprietario del database)";
@@ -70,6 +72,12 @@ Problem ProblemOf(const std::exception& e) {
     case kvtengine::kNoArchive:
       p.happened = "Il database non contiene l'archivio richiesto.";
       p.todo = "Scegliere un archivio con File > Scegli archivio.";
+      return p;
+    case kvtengine::kBadFile:
+      p.happened = "Un file archiviato manca o non è più quello archiviato: non viene usato.";
+      p.todo =
+          "Ripristinare il database da una copia di sicurezza (archive check-files lo "
+          "controlla tutto).";
       return p;
     case kvtengine::kBadDefinition:
     case kvtengine::kBadFilter:

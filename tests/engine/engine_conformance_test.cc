@@ -13,9 +13,12 @@
 #include <thread>
 
 #include "archives/sample_archive.h"
+#include "engine/common/file_store.h"
 #include "engine/common/forwarding_engine.h"
+#include "engine/files/sha256.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
+#include "engine/sqlite/database.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "runtime/platform.h"
@@ -88,12 +91,19 @@ class EngineDriver {
   virtual void MakeDatabase() = 0;
   /// A connection to it, as one person's program has; each call a new one.
   virtual std::shared_ptr<ArchiveEngine> Connect() = 0;
+  /// Changes the first byte of every kept file's first piece behind the engine's back, as a
+  /// failing disk or a hand on the database would.
+  virtual void FlipFirstBytes() = 0;
 };
 
 class SqliteDriver : public EngineDriver {
  public:
   void MakeDatabase() override { path_ = dir_.File("archivio.kvtdb"); }
   std::shared_ptr<ArchiveEngine> Connect() override { return kvtsqlite::SqliteEngine::Open(path_); }
+  void FlipFirstBytes() override {
+    kvtsqlite::Database::Open(path_, false)
+        ->Execute("UPDATE file_pieces SET bytes = zeroblob(1) || substr(bytes, 2) WHERE seq = 0");
+  }
 
  private:
   kvt::testing::TempDir dir_;
@@ -107,6 +117,10 @@ class PgDriver final : public EngineDriver {
   }
   void MakeDatabase() override { where_ = kvt::testing::FreshPgDatabase(); }
   std::shared_ptr<ArchiveEngine> Connect() override { return kvtpg::PgEngine::Open(where_); }
+  void FlipFirstBytes() override {
+    kvtpg::PgDatabase::Open(where_, false)
+        ->Execute("UPDATE file_pieces SET bytes = set_byte(bytes, 0, 0) WHERE seq = 0");
+  }
 
  private:
   std::string where_;
@@ -725,6 +739,73 @@ TEST_P(EngineTest, TheSnapshotIsNeverOlderThanTheBuildAndFollowsCodeChanges) {
   EXPECT_EQ(during.find("NEW="), std::string::npos);  // read in one go when the build began
   // Asked again, the list is no longer part of the build: it comes from the database.
   EXPECT_NE(Codes(CodeList(filter)).find("NEW="), std::string::npos);
+}
+
+// A file made of `pieces` whole pieces and a bit, a PDF by its first bytes, none of them 0.
+std::string PdfBytes(std::size_t pieces) {
+  std::string bytes = "%PDF-1.4\n1 0 obj << /Type /Pages /Kids [] /Count 3 >> endobj\n";
+  for (std::size_t i = 0; bytes.size() < pieces * kvtfiles::kPieceBytes + 77; ++i) {
+    bytes += static_cast<char>('a' + i % 26);
+  }
+  return bytes + "\n%%EOF\n";
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+  ASSERT_EQ(std::fclose(f), 0);
+}
+
+std::string ReadBack(ArchiveEngine& e, const std::string& sha) {
+  std::string out;
+  ReadKeptFile(e, sha, "documento 1, campo Allegato", [&](std::string_view p) { out += p; });
+  return out;
+}
+
+TEST_P(EngineTest, FilesAreKeptOnceReadBackCheckedAndNeverHalfKept) {
+  kvt::testing::TempDir dir;
+  const std::string bytes = PdfBytes(2);
+  WriteFile(dir.File("fattura.pdf"), bytes);
+  WriteFile(dir.File("copia.pdf"), bytes);
+  const kvtfiles::StoredFile f = KeepFile(*engine_, dir.File("fattura.pdf"));
+  EXPECT_EQ(f.sha256, kvtfiles::Sha256Of(bytes));
+  EXPECT_EQ(f.size, static_cast<std::int64_t>(bytes.size()));
+  EXPECT_EQ(f.media_type, "application/pdf");
+  EXPECT_EQ(f.pages, 3);
+  // The same bytes under another name are the same kept file.
+  EXPECT_EQ(KeepFile(*engine_, dir.File("copia.pdf")).name, "copia.pdf");
+  std::vector<kvtfiles::StoredFile> kept;
+  const auto second = Connect();
+  second->ListFiles([&](const kvtfiles::StoredFile& k) { kept.push_back(k); });
+  ASSERT_EQ(kept.size(), 1u);
+  EXPECT_EQ(kept[0].name, "fattura.pdf");
+  EXPECT_EQ(kept[0].pages, 3);
+  EXPECT_EQ(ReadBack(*second, f.sha256), bytes);
+
+  // Nothing is kept of a file refused or of a transaction that fails after it.
+  WriteFile(dir.File("vuoto.pdf"), "");
+  EXPECT_THAT(CaptureError([&] { KeepFile(*engine_, dir.File("vuoto.pdf")); }),
+              ErrorIs(kvt::kObjectErrorBase + kFileRefused, "vuoto"));
+  WriteFile(dir.File("altro.pdf"), PdfBytes(1));
+  EXPECT_THROW(engine_->Transaction([&] {
+    KeepFile(*engine_, dir.File("altro.pdf"));
+    throw std::runtime_error("the document's save failed");
+  }),
+               std::runtime_error);
+  EXPECT_FALSE(engine_->FindFile(kvtfiles::Sha256Of(PdfBytes(1)), kept[0]));
+  // A file chosen and changed since is refused, not kept under the digest it had.
+  EXPECT_THAT(
+      CaptureError([&] { KeepFile(*engine_, dir.File("altro.pdf"), kvtfiles::Sha256Of("prima")); }),
+      ErrorIs(kvt::kObjectErrorBase + kFileRefused, "cambiato"));
+
+  // Damaged bytes are never taken as the file: the read fails naming document and field.
+  driver_->FlipFirstBytes();
+  const kvt::Error e = CaptureError([&] { ReadBack(*Connect(), f.sha256); });
+  EXPECT_THAT(e, ErrorIs(kvt::kObjectErrorBase + kBadFile, "danneggiato"));
+  EXPECT_NE(e.Description().find("documento 1, campo Allegato"), std::string::npos);
+  EXPECT_THAT(CaptureError([&] { ReadBack(*engine_, std::string(64, 'a')); }),
+              ErrorIs(kvt::kObjectErrorBase + kBadFile, "manca"));
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -14,6 +14,7 @@
 
 #include "engine/common/code_filter.h"
 #include "engine/common/document_search.h"
+#include "engine/files/stored_file.h"
 #include "kvtfields/contracts/db_engine.h"
 #include "kvtfields/contracts/script_source.h"
 #include "runtime/dictionary.h"
@@ -294,6 +295,22 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::int64_t RoundTrips() const = 0;
   /// Stores a document as it was stored elsewhere (its time of saving kept); returns its id.
   virtual std::int32_t CopyDocument(const std::string& archive, const StoredDocument& document) = 0;
+
+  // The documents' files, kept by the archive under their SHA-256; file_store.h stores and
+  // reads them checked.
+  /// Keeps the bytes `next` gives, piece by piece until an empty piece, as one file; `seal`, called
+  /// after the last piece, says what they were (SHA-256, size, media type, name). In one
+  /// transaction, or the caller's. False, and nothing more kept, when the archive holds a file
+  /// of that SHA-256 already; what `next` or `seal` raise leaves nothing kept.
+  virtual bool PutFile(const std::function<std::string_view()>& next,
+                       const std::function<kvtfiles::StoredFile()>& seal) = 0;
+  /// What the archive keeps of the file `sha256`; false when it keeps none.
+  virtual bool FindFile(const std::string& sha256, kvtfiles::StoredFile& file) = 0;
+  /// The bytes kept of file `sha256` (FindFile found it), piece by piece, as stored: unchecked.
+  virtual void ReadFilePieces(const std::string& sha256,
+                              const std::function<void(std::string_view piece)>& each) = 0;
+  /// Every kept file, in SHA-256 order, read a few at a time.
+  virtual void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) = 0;
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

@@ -101,6 +101,26 @@ constexpr const char* kPgTo6 = "SELECT 1";
 // 7: PostgreSQL writes documents only through its functions (the engine makes them anew);
 // SQLite's layout stays.
 constexpr const char* kTo7 = "SELECT 1";
+// 8: the documents' files (a test may upgrade a newer database set back: the tables may be there).
+constexpr const char* kSqliteTo8 =
+    "CREATE TABLE IF NOT EXISTS stored_files (sha256 TEXT PRIMARY KEY, upload INTEGER NOT NULL, "
+    "size INTEGER "
+    "NOT NULL, pieces INTEGER NOT NULL, media_type TEXT NOT NULL, pages INTEGER NOT NULL, name "
+    "TEXT NOT NULL, stored_at TEXT NOT NULL, stored_by TEXT NOT NULL) WITHOUT ROWID;"
+    "CREATE TABLE IF NOT EXISTS file_pieces (upload INTEGER NOT NULL, seq INTEGER NOT NULL, bytes "
+    "BLOB NOT "
+    "NULL, PRIMARY KEY (upload, seq));";
+constexpr const char* kPgTo8 =
+    "CREATE SEQUENCE IF NOT EXISTS file_uploads;"
+    "CREATE TABLE IF NOT EXISTS stored_files (sha256 text COLLATE \"C\" PRIMARY KEY, upload bigint "
+    "NOT NULL, "
+    "size bigint NOT NULL, pieces integer NOT NULL, media_type text NOT NULL, pages integer NOT "
+    "NULL, name text NOT NULL, stored_at text NOT NULL, stored_by text NOT NULL DEFAULT "
+    "session_user);"
+    "CREATE TABLE IF NOT EXISTS file_pieces (upload bigint NOT NULL, seq integer NOT NULL, bytes "
+    "bytea NOT "
+    "NULL, PRIMARY KEY (upload, seq));"
+    "ALTER TABLE file_pieces ALTER COLUMN bytes SET STORAGE EXTERNAL;";
 
 }  // namespace
 
@@ -114,6 +134,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 4) return dialect == SqlDialect::kSqlite ? kSqliteTo5 : kPgTo5;
   if (from == 5) return dialect == SqlDialect::kSqlite ? kSqliteTo6 : kPgTo6;
   if (from == 6) return kTo7;
+  if (from == 7) return dialect == SqlDialect::kSqlite ? kSqliteTo8 : kPgTo8;
   return kUpgrades[from - 1];
 }
 

@@ -20,6 +20,8 @@ enum : std::uint32_t {
   kConflict = 775,        // the document changed since it was read: nothing was written
   kNoPermission = 776,    // the account may not do this: nothing was written
   kNoArchive = 777,       // the database holds no archive of that name
+  kBadFile = 778,         // a kept file is missing or its bytes are not what was stored
+  kFileRefused = 779,     // a file to keep cannot be read whole as it is: nothing was kept
 };
 
 /// An engine error with its number, the engine's source name and a description.
@@ -31,11 +33,11 @@ kvt::Error EngineError(std::uint32_t n, const char* source, std::string descript
 /// value.
 inline bool IsEngineError(const kvt::Error& e) noexcept {
   return e.Number() >= kvt::kObjectErrorBase + kDatabaseError &&
-         e.Number() <= kvt::kObjectErrorBase + kNoArchive;
+         e.Number() <= kvt::kObjectErrorBase + kFileRefused;
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 7;
+inline constexpr int kSchemaVersion = 8;
 
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };
@@ -45,7 +47,7 @@ enum class SqlDialect { kSqlite, kPostgres };
 /// connection's own functions; PostgreSQL: afterwards, then FinishUpgradeTo4). From 4 to 5
 /// PostgreSQL then (re)creates its functions. From 5 to 6 only SQLite's layout changes (through
 /// the connection's kvt_json). From 6 to 7 PostgreSQL makes its document functions anew (the
-/// only way an account other than the owner writes documents).
+/// only way an account other than the owner writes documents). 8 keeps the documents' files.
 const char* UpgradeStep(int from, SqlDialect dialect);
 /// PostgreSQL, version 4: the indexes made once the keys are there.
 extern const char* const kPgIndexesOf4;

@@ -35,6 +35,24 @@ void ForwardingEngine::PutScript(const std::string& script_set, const std::strin
   Before("PutScript");
   inner_->PutScript(script_set, source);
 }
+bool ForwardingEngine::PutFile(const std::function<std::string_view()>& next,
+                               const std::function<kvtfiles::StoredFile()>& seal) {
+  Before("PutFile");
+  return inner_->PutFile(next, seal);
+}
+bool ForwardingEngine::FindFile(const std::string& sha256, kvtfiles::StoredFile& file) {
+  Before("FindFile");
+  return inner_->FindFile(sha256, file);
+}
+void ForwardingEngine::ReadFilePieces(const std::string& sha256,
+                                      const std::function<void(std::string_view piece)>& each) {
+  Before("ReadFilePieces");
+  inner_->ReadFilePieces(sha256, each);
+}
+void ForwardingEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
+  Before("ListFiles");
+  inner_->ListFiles(each);
+}
 bool ForwardingEngine::HasArchive(const std::string& archive) {
   Before("HasArchive");
   return inner_->HasArchive(archive);

@@ -33,6 +33,12 @@ class ForwardingEngine : public ArchiveEngine {
   std::vector<std::string> ListAllArchives() override;
   std::vector<std::string> ListForms(const std::string& archive) override;
   void Transaction(const std::function<void()>& work) override;
+  bool PutFile(const std::function<std::string_view()>& next,
+               const std::function<kvtfiles::StoredFile()>& seal) override;
+  bool FindFile(const std::string& sha256, kvtfiles::StoredFile& file) override;
+  void ReadFilePieces(const std::string& sha256,
+                      const std::function<void(std::string_view piece)>& each) override;
+  void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;

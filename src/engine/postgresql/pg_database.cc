@@ -624,6 +624,23 @@ Result PgDatabase::Query(const std::string& sql, const std::vector<Param>& param
   return result;
 }
 
+Result PgDatabase::QueryBytes(const std::string& sql, const std::vector<Param>& params,
+                              std::optional<std::string_view> bytes, bool binary_result) {
+  auto values = Values(params);
+  std::vector<int> lengths(values.size(), 0), formats(values.size(), 0);
+  if (bytes) {
+    values.push_back(bytes->data());
+    lengths.push_back(static_cast<int>(bytes->size()));
+    formats.push_back(1);
+  }
+  ++trips_;
+  kvtengine::CountRoundTrip();
+  Result result(PQexecParams(conn_, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                             values.data(), lengths.data(), formats.data(), binary_result ? 1 : 0));
+  if (!Succeeded(result)) Fail("query failed", result.Get());
+  return result;
+}
+
 std::vector<Result> PgDatabase::QueryAll(const std::vector<Statement>& statements) {
   std::vector<std::vector<const char*>> values;
   for (const auto& s : statements) values.push_back(Values(s.params));

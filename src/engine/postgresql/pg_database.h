@@ -73,6 +73,11 @@ class PgDatabase {
   /// Runs several statements in one trip to the server (one pipeline), their results in order;
   /// the first that fails raises.
   std::vector<Result> QueryAll(const std::vector<Statement>& statements);
+  /// Runs one statement unprepared, with `bytes` as one more parameter after `params`, passed as
+  /// binary (bytea, not copied into text); `binary_result`: the columns come back as binary
+  /// (a bytea's raw bytes).
+  Result QueryBytes(const std::string& sql, const std::vector<Param>& params,
+                    std::optional<std::string_view> bytes, bool binary_result);
   /// The requests sent to the server since connecting (each a round trip).
   std::int64_t RoundTrips() const { return trips_; }
   /// Nesting depth of Transaction; 0 outside one.

@@ -346,6 +346,9 @@ BEGIN
   -- A designer changes the archives; a clerk adds codes and learnt values.
   GRANT INSERT, UPDATE, DELETE ON field_definitions, field_layouts, scripts TO kvt_designer;
   GRANT INSERT, UPDATE, DELETE ON code_lists, "SYS_AUTOCOMPLETE" TO kvt_designer, kvt_clerk;
+  -- Files are added, never rewritten nor deleted.
+  GRANT INSERT ON stored_files, file_pieces TO kvt_designer, kvt_clerk;
+  GRANT USAGE ON SEQUENCE file_uploads TO kvt_designer, kvt_clerk;
 END
 $roles$
 )sql";
@@ -776,6 +779,91 @@ void PgEngine::PutLearnt(const LearntValue& l) {
       "$3, $4, $5) ON CONFLICT (key, value) DO UPDATE SET uses = excluded.uses, "
       "last_used = excluded.last_used",
       {l.key, l.value, std::to_string(l.uses), std::to_string(l.last_used), kvt::ToLower(l.value)});
+}
+
+bool PgEngine::PutFile(const std::function<std::string_view()>& next,
+                       const std::function<kvtfiles::StoredFile()>& seal) {
+  bool kept = false;
+  // One transaction: a failure, or a server gone halfway, leaves no piece behind; a file
+  // already kept is taken back whole by the rollback of its own savepoint.
+  Transaction([&] {
+    db_->Execute("SAVEPOINT put_file");
+    try {
+      const std::string upload = db_->Query("SELECT nextval('file_uploads')").Text(0, 0);
+      std::int64_t seq = 0;
+      for (std::string_view piece = next(); !piece.empty(); piece = next()) {
+        db_->QueryBytes("INSERT INTO file_pieces (upload, seq, bytes) VALUES ($1, $2, $3)",
+                        {upload, std::to_string(seq++)}, piece, false);
+      }
+      const kvtfiles::StoredFile f = seal();
+      const Result r = db_->Query(
+          "INSERT INTO stored_files (sha256, upload, size, pieces, media_type, pages, name, "
+          "stored_at) VALUES ($1, $2, $3, $4, $5, $6, $7, to_char(now() AT TIME ZONE 'UTC', "
+          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')) ON CONFLICT (sha256) DO NOTHING RETURNING 1",
+          {f.sha256, upload, std::to_string(f.size), std::to_string(seq), f.media_type,
+           std::to_string(f.pages), f.name});
+      if (r.Rows() == 0) {
+        db_->Execute("ROLLBACK TO SAVEPOINT put_file; RELEASE SAVEPOINT put_file");
+        return;
+      }
+      db_->Execute("RELEASE SAVEPOINT put_file");
+      kept = true;
+    } catch (...) {
+      try {
+        db_->Execute("ROLLBACK TO SAVEPOINT put_file; RELEASE SAVEPOINT put_file");
+      } catch (const kvt::Error&) {
+        // the connection is gone: the transaction goes with it
+      }
+      throw;
+    }
+  });
+  return kept;
+}
+
+namespace {
+constexpr const char* kFileColumns =
+    "SELECT sha256, size, media_type, pages, name, stored_at, stored_by FROM stored_files";
+
+kvtfiles::StoredFile FileRow(const Result& r, int row) {
+  return {r.Text(row, 0), r.Int(row, 1),  r.Text(row, 2), static_cast<std::int32_t>(r.Int(row, 3)),
+          r.Text(row, 4), r.Text(row, 5), r.Text(row, 6)};
+}
+}  // namespace
+
+bool PgEngine::FindFile(const std::string& sha256, kvtfiles::StoredFile& file) {
+  const Result r = db_->Query(std::string(kFileColumns) + " WHERE sha256 = $1", {sha256});
+  if (r.Rows() == 0) return false;
+  file = FileRow(r, 0);
+  return true;
+}
+
+void PgEngine::ReadFilePieces(const std::string& sha256,
+                              const std::function<void(std::string_view piece)>& each) {
+  const Result f =
+      db_->Query("SELECT upload, pieces FROM stored_files WHERE sha256 = $1", {sha256});
+  if (f.Rows() == 0) return;
+  const std::string upload = f.Text(0, 0);
+  const std::int64_t pieces = f.Int(0, 1);
+  // A piece a trip, as binary: one piece in memory at a time, whatever the file's size.
+  for (std::int64_t seq = 0; seq < pieces; ++seq) {
+    const Result p = db_->QueryBytes("SELECT bytes FROM file_pieces WHERE upload = $1 AND seq = $2",
+                                     {upload, std::to_string(seq)}, std::nullopt, true);
+    if (p.Rows() == 0) return;  // a piece gone: the check of what was read says so
+    each(std::string_view(PQgetvalue(p.Get(), 0, 0),
+                          static_cast<std::size_t>(PQgetlength(p.Get(), 0, 0))));
+  }
+}
+
+void PgEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
+  // A page at a time by key: the list of a large archive never sits in memory whole.
+  std::string after;
+  for (;;) {
+    const Result r = db_->Query(
+        std::string(kFileColumns) + " WHERE sha256 > $1 ORDER BY sha256 LIMIT 1000", {after});
+    for (int i = 0; i < r.Rows(); ++i) each(FileRow(r, i));
+    if (r.Rows() < 1000) return;
+    after = r.Text(r.Rows() - 1, 0);
+  }
 }
 
 }  // namespace kvtpg

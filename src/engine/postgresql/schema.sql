@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '7');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '8');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -117,3 +117,26 @@ CREATE TABLE document_changes (
   present          boolean NOT NULL,
   PRIMARY KEY (document, version, field)
 );
+
+-- The documents' files, as in the SQLite engine: each kept once under the SHA-256 of its bytes,
+-- its bytes the `pieces` pieces of `upload` (1 MiB each), written in the transaction that
+-- stores the document naming them. Accounts add files; nobody but the owner rewrites them.
+CREATE SEQUENCE file_uploads;
+CREATE TABLE stored_files (
+  sha256           text COLLATE "C" PRIMARY KEY,
+  upload           bigint NOT NULL,
+  size             bigint NOT NULL,
+  pieces           integer NOT NULL,
+  media_type       text NOT NULL,
+  pages            integer NOT NULL,
+  name             text NOT NULL,
+  stored_at        text NOT NULL,
+  stored_by        text NOT NULL DEFAULT session_user
+);
+CREATE TABLE file_pieces (
+  upload           bigint NOT NULL,
+  seq              integer NOT NULL,
+  bytes            bytea NOT NULL,
+  PRIMARY KEY (upload, seq)
+);
+ALTER TABLE file_pieces ALTER COLUMN bytes SET STORAGE EXTERNAL;

@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '7');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '8');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -126,3 +126,25 @@ CREATE TABLE document_changes (
   present          INTEGER NOT NULL,
   PRIMARY KEY (document, version, field)
 ) WITHOUT ROWID;
+
+-- The documents' files, each kept once under the SHA-256 of its bytes and never rewritten: a
+-- file-link value "sha256:<digest>/<name>" names one. The bytes are the `pieces` pieces of
+-- `upload` in `file_pieces` (1 MiB each), written in the transaction that stores the document
+-- naming them, so one backup of this file holds every document with its file.
+CREATE TABLE stored_files (
+  sha256           TEXT PRIMARY KEY,
+  upload           INTEGER NOT NULL,
+  size             INTEGER NOT NULL,
+  pieces           INTEGER NOT NULL,
+  media_type       TEXT NOT NULL,
+  pages            INTEGER NOT NULL,
+  name             TEXT NOT NULL,
+  stored_at        TEXT NOT NULL,
+  stored_by        TEXT NOT NULL
+) WITHOUT ROWID;
+CREATE TABLE file_pieces (
+  upload           INTEGER NOT NULL,
+  seq              INTEGER NOT NULL,
+  bytes            BLOB NOT NULL,
+  PRIMARY KEY (upload, seq)
+);

@@ -1158,4 +1158,97 @@ void RegisterEngineClass() {
                                           [] { return std::make_shared<SqliteEngine>(); });
 }
 
+bool SqliteEngine::PutFile(const std::function<std::string_view()>& next,
+                           const std::function<kvtfiles::StoredFile()>& seal) {
+  bool kept = false;
+  // One transaction: a failure or a crash anywhere leaves no piece behind, and a file already
+  // kept is taken back whole by the rollback of its own savepoint.
+  Transaction([&] {
+    Database& db = Db();
+    db.Execute("SAVEPOINT put_file");
+    try {
+      auto last = db.Query("SELECT coalesce(max(upload), 0) + 1 FROM file_pieces");
+      last.Step();
+      const std::int64_t upload = last.ColumnInt(0);
+      std::int64_t seq = 0;
+      for (std::string_view piece = next(); !piece.empty(); piece = next()) {
+        db.Query("INSERT INTO file_pieces (upload, seq, bytes) VALUES (?1, ?2, ?3)")
+            .Bind(1, upload)
+            .Bind(2, seq++)
+            .BindBlob(3, piece)
+            .Run();
+      }
+      const kvtfiles::StoredFile f = seal();
+      auto known = db.Query("SELECT 1 FROM stored_files WHERE sha256 = ?1");
+      known.Bind(1, f.sha256);
+      if (known.Step()) {
+        known.Reset();
+        db.Execute("ROLLBACK TO put_file; RELEASE put_file");
+        return;
+      }
+      known.Reset();
+      db.Query(
+            "INSERT INTO stored_files (sha256, upload, size, pieces, media_type, pages, name, "
+            "stored_at, stored_by) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
+          .Bind(1, f.sha256)
+          .Bind(2, upload)
+          .Bind(3, f.size)
+          .Bind(4, seq)
+          .Bind(5, f.media_type)
+          .Bind(6, std::int64_t{f.pages})
+          .Bind(7, f.name)
+          .Bind(8, kvtengine::SavedAtNow())
+          .Bind(9, user_)
+          .Run();
+      db.Execute("RELEASE put_file");
+      kept = true;
+    } catch (...) {
+      sqlite3_exec(db.Handle(), "ROLLBACK TO put_file; RELEASE put_file", nullptr, nullptr,
+                   nullptr);
+      throw;
+    }
+  });
+  return kept;
+}
+
+namespace {
+constexpr const char* kFileColumns =
+    "sha256, size, media_type, pages, name, stored_at, stored_by FROM stored_files";
+
+kvtfiles::StoredFile FileRow(const Statement& q) {
+  kvtfiles::StoredFile f;
+  f.sha256 = q.ColumnText(0);
+  f.size = q.ColumnInt(1);
+  f.media_type = q.ColumnText(2);
+  f.pages = static_cast<std::int32_t>(q.ColumnInt(3));
+  f.name = q.ColumnText(4);
+  f.stored_at = q.ColumnText(5);
+  f.stored_by = q.ColumnText(6);
+  return f;
+}
+}  // namespace
+
+bool SqliteEngine::FindFile(const std::string& sha256, kvtfiles::StoredFile& file) {
+  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " WHERE sha256 = ?1");
+  q.Bind(1, sha256);
+  if (!q.Step()) return false;
+  file = FileRow(q);
+  return true;
+}
+
+void SqliteEngine::ReadFilePieces(const std::string& sha256,
+                                  const std::function<void(std::string_view piece)>& each) {
+  // Only the pieces the file was sealed with: a piece added to its upload later is no part of it.
+  auto q = Db().Query(
+      "SELECT p.bytes FROM stored_files f JOIN file_pieces p ON p.upload = f.upload AND p.seq < "
+      "f.pieces WHERE f.sha256 = ?1 ORDER BY p.seq");
+  q.Bind(1, sha256);
+  while (q.Step()) each(q.ColumnBlob(0));
+}
+
+void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
+  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY sha256");
+  while (q.Step()) each(FileRow(q));
+}
+
 }  // namespace kvtsqlite

@@ -126,6 +126,12 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
       const std::vector<std::int32_t>& ids,
       const std::function<void(kvtengine::StoredDocument&& document)>& each) override;
   std::int64_t RoundTrips() const override;
+  bool PutFile(const std::function<std::string_view()>& next,
+               const std::function<kvtfiles::StoredFile()>& seal) override;
+  bool FindFile(const std::string& sha256, kvtfiles::StoredFile& file) override;
+  void ReadFilePieces(const std::string& sha256,
+                      const std::function<void(std::string_view piece)>& each) override;
+  void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;
