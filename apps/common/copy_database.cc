@@ -1,14 +1,44 @@
 #include "common/copy_database.h"
 
-#include <algorithm>
-#include <limits>
+#include <stdlib.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <limits>
+#include <optional>
+
+#include "common/output_file.h"
+#include "engine/common/file_store.h"
 #include "runtime/record_set.h"
 #include "runtime/text.h"
 
 namespace kvtapp {
 
 namespace {
+
+// A new folder only this process writes in, for files on their way between two databases;
+// removed with what is in it however the copy ends.
+class PrivateFolder {
+ public:
+  PrivateFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "kvtfields-copy-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) {
+      throw kvt::Error(2, "kvtfields", "cannot make a folder for the files being copied");
+    }
+    path_ = pattern;
+  }
+  ~PrivateFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  PrivateFolder(const PrivateFolder&) = delete;
+  PrivateFolder& operator=(const PrivateFolder&) = delete;
+  const std::filesystem::path& Path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
 
 kvtengine::FieldDefinition Definition(kvtengine::ArchiveEngine& e, const std::string& archive,
                                       const std::string& name) {
@@ -134,6 +164,22 @@ CopyReport CopyDatabase(kvtengine::ArchiveEngine& from, kvtengine::ArchiveEngine
       to.PutScript(set, source);
       ++report.scripts;
     }
+    // The documents' files, each read checked into a private folder and kept from there: one
+    // piece in memory at a time, whatever its size.
+    std::optional<PrivateFolder> folder;
+    from.ListFiles([&](const kvtfiles::StoredFile& f) {
+      if (!folder) folder.emplace();
+      const std::string name = f.name.empty() || f.name == "." || f.name == ".." ? "file" : f.name;
+      const std::string path = (folder->Path() / name).string();
+      {
+        OutputFile out(path, {});
+        kvtengine::ReadKeptFile(from, f.sha256, "", [&](std::string_view p) { out.Write(p); });
+        out.Commit();
+      }
+      kvtengine::KeepFile(to, path, f.sha256);
+      std::filesystem::remove(path);
+      ++report.files;
+    });
     for (const auto& learnt : from.ListLearnt()) {
       CheckText(to, learnt.key, "the autocomplete key '" + learnt.key + "'");
       CheckText(to, learnt.value, "an autocomplete value of '" + learnt.key + "'");

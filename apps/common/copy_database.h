@@ -17,7 +17,7 @@ struct CopyReport {
     std::size_t deleted = 0;  // deleted documents, kept in the history
   };
   std::vector<Archive> archives;
-  std::size_t scripts = 0, learnt = 0;
+  std::size_t scripts = 0, learnt = 0, files = 0;
 };
 
 /// Copies every archive (definitions, layouts, code lists; an archive whose fields were

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "common/document_files.h"
 #include "engine/common/engine_error.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
@@ -417,13 +418,21 @@ void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Chan
   // transaction the server refused could not do.
   std::int32_t id = id_, version = version_;
   try {
+    // The files the document names are kept with it, in its transaction: both or neither.
     if (id == 0) {
       w_.Engine().Transaction([&] {
+        KeepNamedFiles(w_, values);
         id = w_.Engine().SaveDocument(w_.Archive(), values);
         version = 1;
         fields.AfterSave();
       });
+    } else if (NamesChosenFiles(w_, values)) {
+      w_.Engine().Transaction([&] {
+        KeepNamedFiles(w_, values);
+        version = w_.Engine().CorrectDocument(id, values, base, how);
+      });
     } else {
+      KeepNamedFiles(w_, values);  // only checks that the files named are kept
       version = w_.Engine().CorrectDocument(id, values, base, how);
     }
   } catch (const kvt::Error& e) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <unordered_map>
 
 #include "engine/common/archive_engine.h"
 #include "host/common/coordinator.h"
@@ -67,6 +68,16 @@ class Workspace {
   kvthost::Form& Window() { return *window_; }
   const std::string& Archive() const { return archive_; }
   const std::string& FormName() const { return form_; }
+  /// Notes that the person chose the file at `path`, whose SHA-256 is `sha256`: it is kept when
+  /// a document naming it is saved.
+  void NoteChosenFile(const std::string& sha256, const std::string& path) {
+    chosen_files_[sha256] = path;
+  }
+  /// The path of a chosen file, or null when none of that SHA-256 was chosen.
+  const std::string* ChosenFile(const std::string& sha256) const {
+    const auto it = chosen_files_.find(sha256);
+    return it == chosen_files_.end() ? nullptr : &it->second;
+  }
 
  private:
   std::shared_ptr<kvtengine::ArchiveEngine> engine_;
@@ -82,6 +93,7 @@ class Workspace {
   std::unique_ptr<kvthost::IPerson> person_;
   std::string archive_;
   std::string form_;
+  std::unordered_map<std::string, std::string> chosen_files_;  // SHA-256 → path
 };
 
 }  // namespace kvtapp

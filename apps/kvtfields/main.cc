@@ -27,6 +27,7 @@
 #include "common/demo_session.h"
 #include "common/document_entry.h"
 #include "common/document_export.h"
+#include "common/document_files.h"
 #include "common/document_session.h"
 #include "common/entry_session.h"
 #include "common/open_engine.h"
@@ -86,6 +87,7 @@ struct Options {
   std::int32_t after = 0;          // the last id of the page before
   std::size_t skip = 0;            // data rows of an import already stored by an earlier run
   std::size_t batch = 2000;        // data rows of an import to a transaction
+  std::string field;               // a file-link field
 };
 
 // The headless window system for the life of a command.
@@ -301,6 +303,130 @@ int CorrectDocument(const Options& o) {
   std::printf("Documento %d corretto in %s: versione %d\n%s", o.id, kvtapp::Shown(o.db).c_str(),
               outcome.version, kvt::Printable(kvtapp::DescribeValues(w.Fields())).c_str());
   return 0;
+}
+
+// The file-link field `name` of the built form; any other field is refused.
+void CheckFileField(kvtapp::Workspace& w, const std::string& name) {
+  for (std::int32_t i = 1; i <= w.Fields().Count(); ++i) {
+    auto f = w.Fields().Item(kvt::Variant(i));
+    if (f->Name() != name) continue;
+    if (f->ControlType(std::nullopt) == kvtfields::kFileLinker) return;
+    throw kvt::Error(2, "kvtfields", "field '" + name + "' is no file-link field");
+  }
+  throw kvt::Error(2, "kvtfields", "the form has no field '" + kvt::Printable(name) + "'");
+}
+
+std::string Size(std::int64_t bytes) {
+  char text[32];
+  if (bytes < 1024) return std::to_string(bytes) + " byte";
+  if (bytes < (1 << 20)) {
+    std::snprintf(text, sizeof text, "%.1f KB", static_cast<double>(bytes) / 1024);
+  } else {
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1 << 20));
+  }
+  std::string out = text;
+  std::replace(out.begin(), out.end(), '.', ',');
+  return out;
+}
+
+std::string Describe(const kvtfiles::StoredFile& f) {
+  std::string out = "\"" + kvt::OneLine(f.name) + "\" (" + Size(f.size) + ", " + f.media_type;
+  if (f.pages > 0) out += ", " + std::to_string(f.pages) + (f.pages == 1 ? " pagina" : " pagine");
+  return out + ", sha256 " + f.sha256 + ")";
+}
+
+int AttachFile(Options o) {
+  Headless host;
+  if (o.form.empty()) {  // the archive's first form: the field is the same on all of them
+    const auto forms = OpenArchiveEngine(o)->ListForms(o.archive);
+    if (forms.empty()) throw kvt::Error(2, "kvtfields", "archive '" + o.archive + "' has no form");
+    o.form = forms.front();
+  }
+  const auto e = OpenNamedForm(host, o);
+  kvtapp::Workspace& w = *e->Work();
+  CheckDocumentOf(w.Engine(), o);
+  CheckFileField(w, o.field);
+  if (o.file.empty()) {  // the path the field held before the archive kept files
+    const auto values = std::dynamic_pointer_cast<kvt::Dictionary>(w.Engine().LoadDocument(o.id));
+    const kvt::Variant held = values->Exists(o.field) ? values->Item(o.field) : kvt::Variant();
+    o.file = held.IsNull() || held.IsEmpty() ? std::string() : kvt::JoinText(held);
+    if (o.file.empty()) throw UsageError{"the field holds no path: give --file PATH"};
+    if (kvtfiles::ParseFileRef(o.file)) {
+      std::printf("Documento %d: il campo %s nomina già un file archiviato\n", o.id,
+                  kvt::OneLine(o.field).c_str());
+      return 0;
+    }
+  }
+  kvtfiles::StoredFile facts;
+  const std::string ref = kvtapp::ChooseFile(w, o.file, &facts);
+  const kvtapp::EntryOutcome outcome = kvtapp::CorrectStoredDocument(
+      w, o.id, o.version, {{o.field, ref}}, host.TakeMessages(), o.allow_duplicates);
+  if (!outcome.accepted) {
+    std::fprintf(stderr, "Documento %s:\n", outcome.conflict ? "non salvato" : "rifiutato");
+    for (const auto& [field, why] : outcome.reasons)
+      std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
+    return outcome.conflict ? 3 : 1;
+  }
+  if (outcome.unchanged) {
+    std::printf("Documento %d: il campo %s ha già il file %s\n", o.id,
+                kvt::OneLine(o.field).c_str(), Describe(facts).c_str());
+    return 0;
+  }
+  std::printf("Documento %d: file %s archiviato nel campo %s, versione %d\n", o.id,
+              Describe(facts).c_str(), kvt::OneLine(o.field).c_str(), outcome.version);
+  return 0;
+}
+
+int WriteFileOut(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  CheckDocumentOf(*engine, o);
+  kvtengine::VersionInfo at;
+  const auto values = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocumentAt(o.id, at));
+  const kvt::Variant held = values->Exists(o.field) ? values->Item(o.field) : kvt::Variant();
+  const std::string text = held.IsNull() || held.IsEmpty() ? "" : kvt::JoinText(held);
+  const auto ref = kvtfiles::ParseFileRef(text);
+  if (!ref) {
+    throw kvt::Error(2, "kvtfields",
+                     "document " + std::to_string(o.id) + ", field '" + kvt::Printable(o.field) +
+                         "' names no kept file" +
+                         (text.empty() ? "" : " (it holds '" + kvt::Printable(text) + "')"));
+  }
+  const std::string whose = "documento " + std::to_string(o.id) + ", campo " + o.field;
+  const kvtfiles::StoredFile f = kvtapp::WriteKeptFile(*engine, ref->sha256, whose, o.out, {o.db});
+  if (!o.out.empty()) {
+    std::printf("Scritto %s: file %s del documento %d, controllato\n", o.out.c_str(),
+                Describe(f).c_str(), o.id);
+  }
+  return 0;
+}
+
+int CheckFiles(const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  if (!o.archive.empty() && !engine->HasArchive(o.archive)) {
+    kvtengine::ThrowNoArchive(o.archive, "kvtfields");
+  }
+  const bool terminal = isatty(fileno(stderr)) != 0;
+  int shown = -1;
+  const kvtapp::FileCheck check =
+      kvtapp::CheckKeptFiles(*engine, o.archive, [&](std::int64_t done, std::int64_t total) {
+        const int bar = total > 0 ? static_cast<int>(30 * done / total) : 30;
+        if (!terminal || bar == shown) return;
+        shown = bar;
+        std::fprintf(stderr, "\r[%s%s] %s", std::string(bar, '#').c_str(),
+                     std::string(30 - bar, '.').c_str(), Size(done).c_str());
+      });
+  if (terminal && shown >= 0) std::fputc('\n', stderr);
+  for (const auto& p : check.problems) {
+    std::string where = p.document == 0
+                            ? "nessun documento attuale"
+                            : "archivio " + kvt::OneLine(p.archive) + ", documento " +
+                                  std::to_string(p.document) + ", campo " + kvt::OneLine(p.field);
+    std::printf("%s: file \"%s\" (sha256 %s) %s\n", where.c_str(), kvt::OneLine(p.name).c_str(),
+                p.sha256.c_str(), p.why.c_str());
+  }
+  std::printf("%lld file controllati (%s), %zu problemi\n", static_cast<long long>(check.files),
+              Size(check.bytes).c_str(), check.problems.size());
+  return check.problems.empty() ? 0 : 1;
 }
 
 int Enter(const Options& o) {
@@ -579,7 +705,7 @@ int Copy(const Options& o) {
         "deleted, in the history)\n",
         a.name.c_str(), a.fields, a.forms, a.layouts, a.codes, a.documents, a.deleted);
   }
-  std::printf("  %zu scripts, %zu autocomplete values\n", r.scripts, r.learnt);
+  std::printf("  %zu scripts, %zu autocomplete values, %zu files\n", r.scripts, r.learnt, r.files);
   return 0;
 }
 
@@ -708,7 +834,7 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
   auto* archives = app.add_subcommand(
-      "archive", "archive files: check, import, export (docs/archive-format.md)");
+      "archive", "archive files: check, import, export (docs/archive-format.md); check-files");
   archives->require_subcommand(1);
   auto* check = archives->add_subcommand(
       "check",
@@ -724,10 +850,17 @@ int main(int argc, char** argv) {
   archive(exporter);
   exporter->add_option("--out", o.out, "the file to write (default: standard output)");
 
+  auto* check_files = archives->add_subcommand(
+      "check-files",
+      "Reads every kept file again and compares it with its SHA-256: each damaged or missing "
+      "file by archive, document and field; exit 1 if any.");
+  db(check_files);
+  check_files->add_option("--archive", o.archive, "only the files this archive's documents name");
+
   auto* documents = app.add_subcommand(
       "documents",
-      "documents: import from CSV, export to CSV or JSON, find, show, correct, delete, history, "
-      "deleted, restore, pdf");
+      "documents: import from CSV, export to CSV or JSON, find, show, correct, attach, file, "
+      "delete, history, deleted, restore, pdf");
   documents->require_subcommand(1);
   auto* doc_import = documents->add_subcommand(
       "import",
@@ -805,6 +938,34 @@ int main(int argc, char** argv) {
   doc_correct->add_flag("--allow-duplicates", o.allow_duplicates,
                         "store it even when its index fields equal another document's");
 
+  auto* doc_attach = documents->add_subcommand(
+      "attach",
+      "Keeps a file in the archive and names it in a document's file-link field: a new version "
+      "of the document, file and version stored together. Exit 3 when someone changed it since "
+      "--version (nothing written).");
+  db(doc_attach);
+  archive(doc_attach);
+  doc_attach->add_option("--form", o.form, "the form (default: the archive's first)");
+  doc_attach->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
+  doc_attach->add_option("--field", o.field, "the file-link field")->required();
+  doc_attach->add_option("--file", o.file,
+                         "the file (default: the path the field holds, as kept before the "
+                         "archive kept files)");
+  doc_attach->add_option("--version", o.version, "the version the change starts from")
+      ->required()
+      ->check(Whole(1));
+  doc_attach->add_flag("--allow-duplicates", o.allow_duplicates,
+                       "store it even when its index fields equal another document's");
+
+  auto* doc_file = documents->add_subcommand(
+      "file", "Writes the file a document's file-link field names, checked against its SHA-256.");
+  db(doc_file);
+  archive(doc_file);
+  doc_file->add_option("--id", o.id, "the document's number")->required()->check(Whole(1));
+  doc_file->add_option("--field", o.field, "the file-link field")->required();
+  doc_file->add_option("--out", o.out,
+                       "the file to write, whole or not at all (default: standard output)");
+
   auto* doc_history = documents->add_subcommand(
       "history",
       "Prints every version of a document, deleted ones too: who, when (UTC), how, and the "
@@ -851,7 +1012,7 @@ int main(int argc, char** argv) {
   doc_find->add_option("--out", o.out, "the file to write (default: standard output)");
 
   auto* copy = app.add_subcommand(
-      "copy", "copy archives, scripts, code lists, autocomplete values and documents");
+      "copy", "copy archives, scripts, code lists, autocomplete values, documents and their files");
   copy->footer(
       "Copies everything the first database holds into the second, in one transaction of the "
       "second: a file into a PostgreSQL database (postgresql://user@host/db), or back. An "
@@ -930,6 +1091,9 @@ int main(int argc, char** argv) {
     if (*doc_delete) return DeleteDocument(o);
     if (*doc_show) return ShowDocument(o);
     if (*doc_correct) return CorrectDocument(o);
+    if (*doc_attach) return AttachFile(o);
+    if (*doc_file) return WriteFileOut(o);
+    if (*check_files) return CheckFiles(o);
     if (*doc_history) return DocumentHistory(o);
     if (*doc_deleted) return DeletedDocuments(o);
     if (*doc_restore) return RestoreDocument(o);

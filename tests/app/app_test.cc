@@ -12,6 +12,7 @@
 #include "archives/sample_archive.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
+#include "engine/sqlite/database.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
@@ -464,6 +465,74 @@ TEST_F(AppTest, RolesAreSetUpByCommandAndARefusalIsSaidInItalian) {
                 .exit_code,
             0);
   EXPECT_EQ(kvtpg::PgEngine::Open(where, false)->DocumentCount("Fatture"), 2);
+
+  // A clerk adds a file, a reader reads it and adds none, nobody rewrites one.
+  const std::string scan = dir_.File("scan.pdf");
+  std::ofstream(scan) << "%PDF-1.4\n%%EOF\n";
+  const std::string doc1 = " --archive Fatture --id 1 --field Allegato";
+  r = RunProgram("documents attach --version 1 --file " + scan + doc1 + " --db " +
+                 as("impiegata_cli"));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  std::ofstream(scan + ".2") << "%PDF-1.4\n%altra\n%%EOF\n";
+  r = RunProgram("documents attach --version 2 --file " + scan + ".2" + doc1 + " --db " +
+                 as("lettore_cli"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("Non hai il permesso di"));
+  r = RunProgram("documents file --out " + dir_.File("back.pdf") + doc1 + " --db " +
+                 as("lettore_cli"));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  auto clerk = kvtpg::PgDatabase::Open(where + " user=impiegata_cli", false);
+  EXPECT_THROW(clerk->Execute("UPDATE file_pieces SET bytes = 'x'"), kvt::Error);
+  EXPECT_THROW(clerk->Execute("DELETE FROM stored_files"), kvt::Error);
+}
+
+// A scan kept with its document: attached as a new version, written back checked, every kept
+// file read again by the fixity check, which names the document of a byte gone bad.
+TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme --set Allegato=" +
+                             dir_.File("vecchia.pdf")))
+                .exit_code,
+            0);
+  const std::string scan = dir_.File("vecchia.pdf");
+  std::ofstream(scan) << "%PDF-1.4\n1 0 obj << /Type /Pages /Count 4 >> endobj\n%%EOF\n";
+  const std::string on = " --db " + db_ + " --archive Fatture --id 1 --field ";
+  // The path the field held before the archive kept files is taken in.
+  Result r = RunProgram("documents attach --version 1" + on + "Allegato");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("4 pagine"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("versione 2"));
+  EXPECT_EQ(RunProgram("documents attach --version 2 --file " + scan + on + "Cliente").exit_code,
+            2);
+  r = RunProgram("documents attach --version 1 --file " + db_ + on + "Allegato");
+  EXPECT_EQ(r.exit_code, 3) << r.output;  // read before the attachment: nothing written
+  r = RunProgram("documents history --db " + db_ + " --archive Fatture --id 1");
+  EXPECT_THAT(r.output, ::testing::HasSubstr("/vecchia.pdf\n"));
+  EXPECT_EQ(RunProgram("documents file --out " + db_ + on + "Allegato").exit_code, 2);
+  r = RunProgram("documents file --out " + dir_.File("back.pdf") + on + "Allegato");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  std::ifstream back(dir_.File("back.pdf"));
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(back), {}),
+            "%PDF-1.4\n1 0 obj << /Type /Pages /Count 4 >> endobj\n%%EOF\n");
+  EXPECT_EQ(RunProgram("archive check-files --db " + db_).exit_code, 0);
+  // A copy of the database carries the files its documents name.
+  const std::string copy = dir_.File("copia.kvtdb");
+  ASSERT_EQ(RunProgram("copy --from " + db_ + " --to " + copy).exit_code, 0);
+  r = RunProgram("documents file --db " + copy + " --archive Fatture --id 1 --field Allegato");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::StartsWith("%PDF-1.4\n"));
+
+  kvtsqlite::Database::Open(db_, false)
+      ->Execute("UPDATE file_pieces SET bytes = zeroblob(1) || substr(bytes, 2)");
+  r = RunProgram("archive check-files --db " + db_ + " --archive Fatture");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("archivio Fatture, documento 1, campo Allegato: file "
+                                             "\"vecchia.pdf\""));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("danneggiato"));
+  std::filesystem::remove(dir_.File("back.pdf"));
+  r = RunProgram("documents file --out " + dir_.File("back.pdf") + on + "Allegato");
+  EXPECT_EQ(r.exit_code, 2);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("documento 1, campo Allegato"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("back.pdf")));  // no wrong bytes handed on
 }
 
 // A shared archive on the office's server, used by name on the command line.

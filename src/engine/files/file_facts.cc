@@ -80,9 +80,18 @@ void PdfPageCounter::Scan(std::string_view w) {
       ++p, ++digits;
     }
     if (digits == 0 || n > kMaxPdfPages || n <= pages_) continue;
+    // The object holding this /Count: from its "obj" to its "endobj", each within reach. An
+    // outline's /Count beside a page node is another object's.
     const std::size_t from = at > kNodeReach ? at - kNodeReach : 0;
-    const std::size_t to = std::min(w.size(), at + kNodeReach);
-    if (HasPagesType(w.substr(from, to - from))) pages_ = static_cast<std::int32_t>(n);
+    const std::string_view before = w.substr(from, at - from);
+    const std::size_t obj = before.rfind("obj");
+    if (obj == std::string_view::npos || (obj >= 3 && before.substr(obj - 3, 3) == "end")) continue;
+    const std::string_view after = w.substr(at, std::min(w.size() - at, kNodeReach));
+    const std::size_t end = after.find("endobj");
+    if (HasPagesType(before.substr(obj)) ||
+        HasPagesType(after.substr(0, end == std::string_view::npos ? after.size() : end))) {
+      pages_ = static_cast<std::int32_t>(n);
+    }
   }
 }
 

@@ -1,0 +1,131 @@
+#include "common/document_files.h"
+
+#include <map>
+#include <set>
+
+#include "common/output_file.h"
+#include "engine/common/engine_error.h"
+#include "engine/common/file_store.h"
+#include "runtime/dictionary.h"
+#include "runtime/text.h"
+
+namespace kvtapp {
+namespace {
+
+constexpr const char* kSource = "kvtfields.Files";
+
+// The files a document's values name, with the field naming each.
+template <class Each>
+void ForEachRef(const kvt::ObjectRef& values, const Each& each) {
+  const auto dict = std::dynamic_pointer_cast<kvt::Dictionary>(values);
+  if (!dict) return;
+  for (const auto& [field, v] : dict->Entries()) {
+    if (v.Type() != kvt::VarType::kString) continue;
+    if (const auto ref = kvtfiles::ParseFileRef(v.AsString())) each(field, *ref);
+  }
+}
+
+}  // namespace
+
+std::string ChooseFile(Workspace& w, const std::string& path, kvtfiles::StoredFile* facts) {
+  kvtfiles::StoredFile f = kvtengine::ReadFileFacts(path);
+  w.NoteChosenFile(f.sha256, path);
+  const std::string ref = kvtfiles::FileRefText({f.sha256, f.name});
+  if (facts) *facts = std::move(f);
+  return ref;
+}
+
+bool NamesChosenFiles(const Workspace& w, const kvt::ObjectRef& values) {
+  bool any = false;
+  ForEachRef(values, [&](const std::string&, const kvtfiles::FileRef& ref) {
+    any = any || w.ChosenFile(ref.sha256) != nullptr;
+  });
+  return any;
+}
+
+void KeepNamedFiles(Workspace& w, const kvt::ObjectRef& values) {
+  ForEachRef(values, [&](const std::string& field, const kvtfiles::FileRef& ref) {
+    if (const std::string* path = w.ChosenFile(ref.sha256)) {
+      kvtengine::KeepFile(w.Engine(), *path, ref.sha256);
+      return;
+    }
+    kvtfiles::StoredFile kept;
+    if (!w.Engine().FindFile(ref.sha256, kept)) {
+      throw kvtengine::EngineError(kvtengine::kBadFile, kSource,
+                                   "Il campo \"" + kvt::Printable(field) + "\" nomina il file \"" +
+                                       kvt::Printable(ref.name) +
+                                       "\", che l'archivio non contiene: sceglierlo di nuovo");
+    }
+  });
+}
+
+kvtfiles::StoredFile WriteKeptFile(kvtengine::ArchiveEngine& engine, const std::string& sha256,
+                                   const std::string& whose, const std::string& out,
+                                   const std::vector<std::string>& inputs) {
+  OutputFile file(out, inputs);
+  const kvtfiles::StoredFile f =
+      kvtengine::ReadKeptFile(engine, sha256, whose, [&](std::string_view p) { file.Write(p); });
+  file.Commit();  // only bytes that matched their SHA-256 reach the target
+  return f;
+}
+
+FileCheck CheckKeptFiles(kvtengine::ArchiveEngine& engine, const std::string& archive,
+                         const std::function<void(std::int64_t, std::int64_t)>& progress) {
+  // Who names each file: the current values of the documents, one ordered pass per archive.
+  struct Namer {
+    std::string archive, field;
+    std::int32_t document;
+  };
+  std::map<std::string, std::vector<Namer>> named;
+  std::map<std::string, std::string> names;
+  const std::vector<std::string> archives =
+      archive.empty() ? engine.ListAllArchives() : std::vector<std::string>{archive};
+  for (const auto& a : archives) {
+    engine.ReadDocumentTexts(a, [&](const kvtengine::DocumentText& d) {
+      for (const auto& [field, text] : d.values) {
+        if (const auto ref = kvtfiles::ParseFileRef(text)) {
+          named[ref->sha256].push_back({a, std::string(field), d.id});
+          names.emplace(ref->sha256, ref->name);
+        }
+      }
+    });
+  }
+  // What to read: every kept file, or those the archive names.
+  std::vector<kvtfiles::StoredFile> files;
+  std::set<std::string> kept;
+  engine.ListFiles([&](const kvtfiles::StoredFile& f) {
+    kept.insert(f.sha256);
+    if (archive.empty() || named.count(f.sha256)) files.push_back(f);
+  });
+  FileCheck check;
+  auto report = [&](const std::string& sha, const std::string& name, const std::string& why) {
+    const auto it = named.find(sha);
+    if (it == named.end()) {
+      check.problems.push_back({sha, name, why, "", "", 0});
+      return;
+    }
+    for (const auto& n : it->second)
+      check.problems.push_back({sha, name, why, n.archive, n.field, n.document});
+  };
+  for (const auto& [sha, who] : named) {
+    if (!kept.count(sha)) report(sha, names[sha], "manca dall'archivio");
+  }
+  std::int64_t total = 0, done = 0;
+  for (const auto& f : files) total += f.size;
+  for (const auto& f : files) {
+    try {
+      kvtengine::ReadKeptFile(engine, f.sha256, "", [&](std::string_view p) {
+        done += static_cast<std::int64_t>(p.size());
+        if (progress) progress(done, total);
+      });
+    } catch (const kvt::Error& e) {
+      if (e.Number() != kvt::kObjectErrorBase + kvtengine::kBadFile) throw;
+      report(f.sha256, f.name, "è danneggiato: i suoi byte non sono quelli archiviati");
+    }
+    ++check.files;
+    check.bytes += f.size;
+  }
+  return check;
+}
+
+}  // namespace kvtapp

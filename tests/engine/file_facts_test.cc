@@ -1,0 +1,82 @@
+// What is read off a file's bytes: the reference a field keeps, the media type by content, and
+// pages counted from bytes that may lie.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "engine/files/file_facts.h"
+#include "engine/files/stored_file.h"
+
+namespace kvtfiles {
+namespace {
+
+TEST(FileRef, OnlyADigestAndANameAreAKeptFileAndPathsStayPaths) {
+  const std::string sha(64, 'c');
+  const auto ref = ParseFileRef("sha256:" + sha + "/scansioni/fattura 12.pdf");
+  ASSERT_TRUE(ref);
+  EXPECT_EQ(ref->sha256, sha);
+  EXPECT_EQ(ref->name, "scansioni/fattura 12.pdf");
+  EXPECT_EQ(FileRefText(*ref), "sha256:" + sha + "/scansioni/fattura 12.pdf");
+  for (const std::string& path :
+       {std::string("C:\\scansioni\\fattura.pdf"), std::string("/home/ufficio/fattura.pdf"),
+        "sha256:" + std::string(63, 'c') + "/x", "sha256:" + std::string(64, 'C') + "/x",
+        "sha256:" + sha, "sha256:" + sha + "x"}) {
+    EXPECT_FALSE(ParseFileRef(path)) << path;
+  }
+  EXPECT_EQ(BaseName("C:\\scansioni\\fattura.pdf"), "fattura.pdf");
+  EXPECT_EQ(BaseName("/home/a/b.tif"), "b.tif");
+}
+
+TEST(FileFacts, TheMediaTypeComesFromTheBytesNotTheName) {
+  EXPECT_EQ(MediaTypeOf("%PDF-1.7\n%\xE2\xE3\xCF\xD3\n"), "application/pdf");
+  EXPECT_EQ(MediaTypeOf(std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16)), "image/png");
+  EXPECT_EQ(MediaTypeOf(""), "application/x-empty");
+}
+
+TEST(FileFacts, PdfPagesAreTheRootCountWhereverThePiecesAreCut) {
+  const std::string pdf =
+      "%PDF-1.4\n1 0 obj << /Type /Outlines /Count 40 >> endobj\n"  // no page node
+      "2 0 obj << /Type /Pages /Kids [3 0 R 4 0 R] /Count 12 >> endobj\n"
+      "3 0 obj << /Type /Pages /Parent 2 0 R /Count 5 >> endobj\n"
+      "4 0 obj << /Type /Page /Parent 2 0 R >> endobj\n%%EOF\n";
+  for (std::size_t piece : {std::size_t{1}, std::size_t{7}, std::size_t{64}, pdf.size()}) {
+    PdfPageCounter c;
+    for (std::size_t at = 0; at < pdf.size(); at += piece)
+      c.Feed(std::string_view(pdf).substr(at, piece));
+    EXPECT_EQ(c.Pages(), 12) << "pieces of " << piece;
+  }
+  PdfPageCounter huge;  // a count no real file has is not believed
+  huge.Feed("<< /Type /Pages /Count 99999999999 >>");
+  EXPECT_EQ(huge.Pages(), 0);
+}
+
+TEST(FileFacts, TiffPagesFollowTheDirectoriesAndStopAtALoopOrTheEnd) {
+  // Little-endian header, then three directories of no entries: 8 → 14 → 20 → 0.
+  auto tiff = [](std::uint32_t last_next) {
+    std::string t("II*\0\x08\0\0\0", 8);
+    for (std::uint32_t next : {14u, 20u, last_next}) {
+      t += std::string("\0\0", 2);
+      for (int i = 0; i < 4; ++i) t += static_cast<char>((next >> (8 * i)) & 0xff);
+    }
+    return t;
+  };
+  auto pages = [](const std::string& t) {
+    return TiffPages(
+        [&](std::uint64_t at, char* out, std::size_t n) -> std::size_t {
+          if (at >= t.size()) return 0;
+          const std::size_t got = std::min(n, t.size() - static_cast<std::size_t>(at));
+          std::memcpy(out, t.data() + at, got);
+          return got;
+        },
+        t.size());
+  };
+  EXPECT_EQ(pages(tiff(0)), 3);
+  EXPECT_EQ(pages(tiff(8)), 3);         // back to the first: a loop, not pages without end
+  EXPECT_EQ(pages(tiff(1u << 30)), 3);  // past the end of the file
+  EXPECT_EQ(pages("MM\0*"), 0);
+  EXPECT_EQ(pages("%PDF-1.4"), 0);
+}
+
+}  // namespace
+}  // namespace kvtfiles
