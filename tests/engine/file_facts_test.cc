@@ -6,6 +6,8 @@
 #include <string>
 
 #include "engine/files/file_facts.h"
+#include "engine/files/hash_pipe.h"
+#include "engine/files/sha256.h"
 #include "engine/files/stored_file.h"
 
 namespace kvtfiles {
@@ -76,6 +78,25 @@ TEST(FileFacts, TiffPagesFollowTheDirectoriesAndStopAtALoopOrTheEnd) {
   EXPECT_EQ(pages(tiff(1u << 30)), 3);  // past the end of the file
   EXPECT_EQ(pages("MM\0*"), 0);
   EXPECT_EQ(pages("%PDF-1.4"), 0);
+}
+
+// Files one after another, more bytes than the pipe holds at once: each digest is its own file's.
+TEST(HashPipe, EachFileGetsItsOwnDigestInOrderWhateverIsQueued) {
+  HashPipe pipe;
+  std::vector<std::string> files;
+  std::vector<std::future<std::string>> digests;
+  for (int i = 0; i < 6; ++i) {
+    std::string bytes(3 * HashPipe::kMaxQueued / 4 + static_cast<std::size_t>(i), 'a');
+    bytes[static_cast<std::size_t>(i)] = 'b';
+    for (std::size_t at = 0; at < bytes.size(); at += 1 << 20) {
+      pipe.Add(std::string_view(bytes).substr(at, 1 << 20));
+    }
+    digests.push_back(pipe.End());
+    files.push_back(std::move(bytes));
+  }
+  digests.push_back(pipe.End());  // a file of no bytes
+  for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(digests[i].get(), Sha256Of(files[i]));
+  EXPECT_EQ(digests.back().get(), Sha256Of(""));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "engine/common/engine_error.h"
 #include "engine/files/file_facts.h"
+#include "engine/files/hash_pipe.h"
 #include "engine/files/sha256.h"
 #include "runtime/text.h"
 
@@ -146,14 +147,15 @@ kvtfiles::StoredFile ReadKeptFile(ArchiveEngine& engine, const std::string& sha2
     throw EngineError(kBadFile, kSource,
                       "Il file sha256 " + sha256 + named + " manca dall'archivio");
   }
-  kvtfiles::Sha256 hash;
+  // Hashed beside the reading: the check costs little more than the read.
+  kvtfiles::HashPipe hash;
   std::int64_t size = 0;
   engine.ReadFilePieces(sha256, [&](std::string_view piece) {
     size += static_cast<std::int64_t>(piece.size());
-    hash.Update(piece);
+    hash.Add(piece);
     each(piece);
   });
-  if (size != f.size || hash.HexDigest() != sha256) {
+  if (size != f.size || hash.End().get() != sha256) {
     throw EngineError(kBadFile, kSource,
                       "Il file \"" + kvt::Printable(f.name) + "\"" + named +
                           " è danneggiato: i suoi byte non sono quelli archiviati (sha256 " +
