@@ -405,6 +405,12 @@ int CheckFiles(const Options& o) {
   if (!o.archive.empty() && !engine->HasArchive(o.archive)) {
     kvtengine::ThrowNoArchive(o.archive, "kvtfields");
   }
+  if (const std::int64_t orphans = engine->CollectOrphanFiles(); orphans > 0) {
+    std::printf(
+        "%lld file mai archiviati (lasciati da un arresto o da un salvataggio fallito) "
+        "rimossi\n",
+        static_cast<long long>(orphans));
+  }
   const bool terminal = isatty(fileno(stderr)) != 0;
   int shown = -1;
   const kvtapp::FileCheck check =

@@ -311,6 +311,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
                               const std::function<void(std::string_view piece)>& each) = 0;
   /// Every kept file, in SHA-256 order, read a few at a time.
   virtual void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) = 0;
+  /// Removes what a crash or a failed save left of files never kept; returns how many. An
+  /// engine that keeps files inside its transactions leaves none.
+  virtual std::int64_t CollectOrphanFiles() { return 0; }
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

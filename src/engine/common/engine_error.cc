@@ -103,13 +103,9 @@ constexpr const char* kPgTo6 = "SELECT 1";
 constexpr const char* kTo7 = "SELECT 1";
 // 8: the documents' files (a test may upgrade a newer database set back: the tables may be there).
 constexpr const char* kSqliteTo8 =
-    "CREATE TABLE IF NOT EXISTS stored_files (sha256 TEXT PRIMARY KEY, upload INTEGER NOT NULL, "
-    "size INTEGER "
-    "NOT NULL, pieces INTEGER NOT NULL, media_type TEXT NOT NULL, pages INTEGER NOT NULL, name "
-    "TEXT NOT NULL, stored_at TEXT NOT NULL, stored_by TEXT NOT NULL) WITHOUT ROWID;"
-    "CREATE TABLE IF NOT EXISTS file_pieces (upload INTEGER NOT NULL, seq INTEGER NOT NULL, bytes "
-    "BLOB NOT "
-    "NULL, PRIMARY KEY (upload, seq));";
+    "CREATE TABLE IF NOT EXISTS stored_files (sha256 TEXT PRIMARY KEY, size INTEGER NOT NULL, "
+    "media_type TEXT NOT NULL, pages INTEGER NOT NULL, name TEXT NOT NULL, stored_at TEXT NOT "
+    "NULL, stored_by TEXT NOT NULL) WITHOUT ROWID;";
 constexpr const char* kPgTo8 =
     "CREATE SEQUENCE IF NOT EXISTS file_uploads;"
     "CREATE TABLE IF NOT EXISTS stored_files (sha256 text COLLATE \"C\" PRIMARY KEY, upload bigint "

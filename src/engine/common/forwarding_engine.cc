@@ -53,6 +53,10 @@ void ForwardingEngine::ListFiles(const std::function<void(const kvtfiles::Stored
   Before("ListFiles");
   inner_->ListFiles(each);
 }
+std::int64_t ForwardingEngine::CollectOrphanFiles() {
+  Before("CollectOrphanFiles");
+  return inner_->CollectOrphanFiles();
+}
 bool ForwardingEngine::HasArchive(const std::string& archive) {
   Before("HasArchive");
   return inner_->HasArchive(archive);

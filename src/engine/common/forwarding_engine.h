@@ -39,6 +39,7 @@ class ForwardingEngine : public ArchiveEngine {
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
+  std::int64_t CollectOrphanFiles() override;
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;

@@ -470,13 +470,6 @@ Statement& Statement::Bind(int index, std::string_view text) {
   return *this;
 }
 
-Statement& Statement::BindBlob(int index, std::string_view bytes) {
-  if (sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_STATIC) != SQLITE_OK) {
-    Fail(db_->db_, "cannot bind a value");
-  }
-  return *this;
-}
-
 Statement& Statement::Bind(int index, std::int64_t number) {
   if (sqlite3_bind_int64(stmt_, index, number) != SQLITE_OK) Fail(db_->db_, "cannot bind a value");
   return *this;
@@ -544,12 +537,6 @@ std::int64_t Statement::ColumnInt(int index) const {
 
 std::string_view Statement::ColumnView(int index) const {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
-  return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)))
-           : std::string_view();
-}
-
-std::string_view Statement::ColumnBlob(int index) const {
-  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
   return p ? std::string_view(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)))
            : std::string_view();
 }

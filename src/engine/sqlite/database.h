@@ -114,8 +114,6 @@ class Statement {
   }
   Statement& Bind(int index, std::int64_t number);
   Statement& Bind(int index, const kvt::Variant& value);
-  /// Binds bytes as a blob, not copied: they must outlive the step.
-  Statement& BindBlob(int index, std::string_view bytes);
   /// Advances to the next row; false when there is none.
   bool Step();
   /// Runs a statement that returns no rows.
@@ -131,8 +129,6 @@ class Statement {
   int ColumnType(int index) const;
   /// The column's text, valid until the next step.
   std::string_view ColumnView(int index) const;
-  /// The column's bytes as a blob, valid until the next step.
-  std::string_view ColumnBlob(int index) const;
   /// Every remaining row as an in-memory record set.
   std::shared_ptr<kvt::RecordSet> ToRecordSet();
 

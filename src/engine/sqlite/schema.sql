@@ -128,23 +128,15 @@ CREATE TABLE document_changes (
 ) WITHOUT ROWID;
 
 -- The documents' files, each kept once under the SHA-256 of its bytes and never rewritten: a
--- file-link value "sha256:<digest>/<name>" names one. The bytes are the `pieces` pieces of
--- `upload` in `file_pieces` (1 MiB each), written in the transaction that stores the document
--- naming them, so one backup of this file holds every document with its file.
+-- file-link value "sha256:<digest>/<name>" names one. The bytes are a file of that name in the
+-- folder beside this one ("<database>.files/<first two digits>/<digest>"), written and synced
+-- before the transaction that adds its row here commits: this table is the folder's index.
 CREATE TABLE stored_files (
   sha256           TEXT PRIMARY KEY,
-  upload           INTEGER NOT NULL,
   size             INTEGER NOT NULL,
-  pieces           INTEGER NOT NULL,
   media_type       TEXT NOT NULL,
   pages            INTEGER NOT NULL,
   name             TEXT NOT NULL,
   stored_at        TEXT NOT NULL,
   stored_by        TEXT NOT NULL
 ) WITHOUT ROWID;
-CREATE TABLE file_pieces (
-  upload           INTEGER NOT NULL,
-  seq              INTEGER NOT NULL,
-  bytes            BLOB NOT NULL,
-  PRIMARY KEY (upload, seq)
-);

@@ -423,11 +423,16 @@ void SqliteEngine::Transaction(const std::function<void()>& work) {
   // Inside a transaction already: the work joins it, and the outer one decides.
   if (sqlite3_get_autocommit(db.Handle()) == 0) return work();
   db.Execute("BEGIN IMMEDIATE");
+  sealed_.clear();
   try {
     work();
     db.Execute("COMMIT");
+    sealed_.clear();
   } catch (...) {
     sqlite3_exec(db.Handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    // The files only this transaction's rows named go with them.
+    for (const auto& path : sealed_) ::unlink(path.c_str());
+    sealed_.clear();
     DropSnapshot();         // it may hold codes the rollback took back
     noted_fields_.clear();  // and names noted in it
     throw;
@@ -1158,55 +1163,39 @@ void RegisterEngineClass() {
                                           [] { return std::make_shared<SqliteEngine>(); });
 }
 
+FileFolder SqliteEngine::Files() const {
+  return FileFolder(Db().Path() + ".files");
+}
+
 bool SqliteEngine::PutFile(const std::function<std::string_view()>& next,
                            const std::function<kvtfiles::StoredFile()>& seal) {
   bool kept = false;
-  // One transaction: a failure or a crash anywhere leaves no piece behind, and a file already
-  // kept is taken back whole by the rollback of its own savepoint.
+  // Under the write lock: the file is written and synced into the folder before its row is
+  // added, so no row ever names bytes that are not there; a transaction rolled back takes the
+  // files it named back out (a crash leaves at most an orphan, which check-files collects).
   Transaction([&] {
-    Database& db = Db();
-    db.Execute("SAVEPOINT put_file");
-    try {
-      auto last = db.Query("SELECT coalesce(max(upload), 0) + 1 FROM file_pieces");
-      last.Step();
-      const std::int64_t upload = last.ColumnInt(0);
-      std::int64_t seq = 0;
-      for (std::string_view piece = next(); !piece.empty(); piece = next()) {
-        db.Query("INSERT INTO file_pieces (upload, seq, bytes) VALUES (?1, ?2, ?3)")
-            .Bind(1, upload)
-            .Bind(2, seq++)
-            .BindBlob(3, piece)
-            .Run();
-      }
-      const kvtfiles::StoredFile f = seal();
-      auto known = db.Query("SELECT 1 FROM stored_files WHERE sha256 = ?1");
-      known.Bind(1, f.sha256);
-      if (known.Step()) {
-        known.Reset();
-        db.Execute("ROLLBACK TO put_file; RELEASE put_file");
-        return;
-      }
-      known.Reset();
-      db.Query(
-            "INSERT INTO stored_files (sha256, upload, size, pieces, media_type, pages, name, "
-            "stored_at, stored_by) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)")
-          .Bind(1, f.sha256)
-          .Bind(2, upload)
-          .Bind(3, f.size)
-          .Bind(4, seq)
-          .Bind(5, f.media_type)
-          .Bind(6, std::int64_t{f.pages})
-          .Bind(7, f.name)
-          .Bind(8, kvtengine::SavedAtNow())
-          .Bind(9, user_)
-          .Run();
-      db.Execute("RELEASE put_file");
-      kept = true;
-    } catch (...) {
-      sqlite3_exec(db.Handle(), "ROLLBACK TO put_file; RELEASE put_file", nullptr, nullptr,
-                   nullptr);
-      throw;
-    }
+    const FileFolder folder = Files();
+    FileFolder::Writer writer(folder);
+    for (std::string_view piece = next(); !piece.empty(); piece = next()) writer.Write(piece);
+    const kvtfiles::StoredFile f = seal();
+    auto known = Db().Query("SELECT 1 FROM stored_files WHERE sha256 = ?1");
+    known.Bind(1, f.sha256);
+    if (known.Step()) return;
+    known.Reset();
+    writer.Seal(f.sha256);
+    sealed_.push_back(folder.PathOf(f.sha256));
+    Db().Query(
+            "INSERT INTO stored_files (sha256, size, media_type, pages, name, stored_at, "
+            "stored_by) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)")
+        .Bind(1, f.sha256)
+        .Bind(2, f.size)
+        .Bind(3, f.media_type)
+        .Bind(4, std::int64_t{f.pages})
+        .Bind(5, f.name)
+        .Bind(6, kvtengine::SavedAtNow())
+        .Bind(7, user_)
+        .Run();
+    kept = true;
   });
   return kept;
 }
@@ -1238,17 +1227,29 @@ bool SqliteEngine::FindFile(const std::string& sha256, kvtfiles::StoredFile& fil
 
 void SqliteEngine::ReadFilePieces(const std::string& sha256,
                                   const std::function<void(std::string_view piece)>& each) {
-  // Only the pieces the file was sealed with: a piece added to its upload later is no part of it.
-  auto q = Db().Query(
-      "SELECT p.bytes FROM stored_files f JOIN file_pieces p ON p.upload = f.upload AND p.seq < "
-      "f.pieces WHERE f.sha256 = ?1 ORDER BY p.seq");
-  q.Bind(1, sha256);
-  while (q.Step()) each(q.ColumnBlob(0));
+  const FileFolder folder = Files();
+  if (!folder.Read(sha256, each)) {
+    throw kvtengine::EngineError(
+        kvtengine::kBadFile, kSource,
+        "Il file sha256 " + sha256 + " manca dalla cartella " + folder.Root());
+  }
 }
 
 void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
   auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY sha256");
   while (q.Step()) each(FileRow(q));
+}
+
+std::int64_t SqliteEngine::CollectOrphanFiles() {
+  std::int64_t removed = 0;
+  Transaction([&] {  // the write lock: no writer is between its file and its row
+    removed = Files().RemoveOrphans([&](const std::string& sha256) {
+      auto q = Db().Query("SELECT 1 FROM stored_files WHERE sha256 = ?1");
+      q.Bind(1, sha256);
+      return q.Step();
+    });
+  });
+  return removed;
 }
 
 }  // namespace kvtsqlite

@@ -14,6 +14,7 @@
 #include "engine/common/archive_engine.h"
 #include "engine/common/lookup_worker.h"
 #include "engine/sqlite/database.h"
+#include "engine/sqlite/file_folder.h"
 #include "kvtfields/contracts/autocomplete_store.h"
 #include "runtime/dictionary.h"
 
@@ -132,6 +133,9 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
+  std::int64_t CollectOrphanFiles() override;
+  /// The folder beside the database that holds its documents' files.
+  FileFolder Files() const;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;
@@ -201,8 +205,9 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   std::shared_ptr<Database> db_;
   std::shared_ptr<kvtsqlite::Connection> connection_;
   bool ever_opened_ = false;
-  std::string user_;                // who saves: the operating system's user
-  std::int64_t earlier_trips_ = 0;  // those of databases open before
+  std::string user_;                 // who saves: the operating system's user
+  std::vector<std::string> sealed_;  // files named by the open transaction's new rows
+  std::int64_t earlier_trips_ = 0;   // those of databases open before
   // Field names known to be in document_fields (committed, or in the open transaction).
   std::unordered_set<std::string> noted_fields_;
 };
