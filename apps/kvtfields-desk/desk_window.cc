@@ -3,11 +3,15 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
+#include <QDockWidget>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QProgressDialog>
@@ -22,6 +26,7 @@
 #include <map>
 #include <optional>
 
+#include "common/document_files.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "host/qt/qt_control.h"
@@ -47,12 +52,16 @@ DeskWindow::DeskWindow(std::string db, std::string archive, std::string form, bo
   setWindowTitle("kvtfields");
   message_ = new QLabel(this);
   statusBar()->addWidget(message_, 1);
+  BuildPreview();
   BuildMenus();
   entry_.on_progress = [this](int done, int total) { ShowProgress(done, total); };
   entry_.on_status = [this] { ShowStatus(); };
   entry_.on_focus_moved = [this] { FollowFocus(); };
   // The unsaved-changes mark follows the controls' changes as the person types.
-  entry_.on_changed = [this] { setWindowTitle(Q(entry_.Title())); };
+  entry_.on_changed = [this] {
+    setWindowTitle(Q(entry_.Title()));
+    UpdatePreview();
+  };
   // The old form leaves its frame before its workspace goes, which closes it.
   entry_.on_replacing = [this] { ReleaseForm(); };
   OpenDatabase(db);
@@ -117,6 +126,101 @@ void DeskWindow::Redraw() {
   position_->setText(Q(at.text));
   const bool can[] = {at.first, at.previous, at.next, at.last};
   for (int i = 0; i < 4; ++i) steps_[i]->setEnabled(can[i]);
+  UpdatePreview();
+}
+
+void DeskWindow::BuildPreview() {
+  preview_ = new PreviewPane(this);
+  preview_dock_ = new QDockWidget("Anteprima", this);
+  preview_dock_->setObjectName("anteprima");  // its place and size are remembered by name
+  preview_dock_->setWidget(preview_);
+  preview_dock_->setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
+  addDockWidget(Qt::RightDockWidgetArea, preview_dock_);
+  resizeDocks({preview_dock_}, {420}, Qt::Horizontal);
+  setAcceptDrops(true);
+  restoreState(QSettings("kvtfields", "kvtfields-desk").value("Window/state").toByteArray());
+}
+
+std::shared_ptr<kvthost::FileLinker> DeskWindow::FileLink(std::string* name) const {
+  if (!Work()) return nullptr;
+  auto& fields = Work()->Fields();
+  std::shared_ptr<kvthost::FileLinker> first;
+  const auto active = Work()->Window().Active();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    auto link = std::dynamic_pointer_cast<kvthost::FileLinker>(field->LinkedControl());
+    if (!link) continue;
+    if (link == active || !first) {
+      first = link;
+      if (name) *name = field->Name();
+      if (link == active) break;
+    }
+  }
+  return first;
+}
+
+void DeskWindow::KeepPickedFiles() {
+  auto& fields = Work()->Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    auto link = std::dynamic_pointer_cast<kvthost::FileLinker>(field->LinkedControl());
+    if (!link) continue;
+    link->SetChooser([this](const std::string& path) -> std::optional<std::string> {
+      try {
+        return kvtapp::ChooseFile(*Work(), path);
+      } catch (const std::exception& e) {
+        ShowFailure("Il file non si può allegare.", e,
+                    "Scegliere un altro file, o controllare che si possa leggere.");
+        return std::nullopt;
+      }
+    });
+  }
+}
+
+bool DeskWindow::AttachFile(const std::string& path) {
+  std::string name;
+  auto link = FileLink(&name);
+  if (!link) {
+    ShowError("Il modulo non ha un campo per i file.", "Allegare il file da un altro modulo.");
+    return false;
+  }
+  const std::string before = link->Text();
+  if (Work()->Window().Active() != link) Work()->Person().Focus(name);
+  link->Browse(path);
+  Redraw();
+  return link->Text() != before || kvtfiles::ParseFileRef(link->Text()).has_value();
+}
+
+void DeskWindow::UpdatePreview() {
+  if (!preview_ || !Work()) return;
+  std::string name;
+  auto link = FileLink(&name);
+  const auto ref = link ? kvtfiles::ParseFileRef(link->Text()) : std::nullopt;
+  const std::string whose =
+      (entry_.Id() ? "documento " + std::to_string(entry_.Id()) + ", " : std::string()) + "campo " +
+      name;
+  // A file picked is shown from where it is until the save keeps it.
+  std::string chosen;
+  if (ref) {
+    kvtfiles::StoredFile kept;
+    const std::string* path = Work()->ChosenFile(ref->sha256);
+    if (path && !Work()->Engine().FindFile(ref->sha256, kept)) chosen = *path;
+  }
+  preview_->ShowFile(entry_.Database(), ref, whose, chosen);
+}
+
+void DeskWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls() && event->mimeData()->urls().size() == 1 &&
+      event->mimeData()->urls().front().isLocalFile()) {
+    event->acceptProposedAction();
+  }
+}
+
+void DeskWindow::dropEvent(QDropEvent* event) {
+  const auto urls = event->mimeData()->urls();
+  if (urls.size() != 1 || !urls.front().isLocalFile()) return;
+  event->acceptProposedAction();
+  AttachFile(urls.front().toLocalFile().toStdString());
 }
 
 bool DeskWindow::OpenArchive(const std::string& archive, const std::string& form) {
@@ -204,6 +308,7 @@ void DeskWindow::ApplyRights() {
 void DeskWindow::MarkRequired() {
   MarkRequiredFields(*Work());
   NameInputs(*Work());
+  KeepPickedFiles();
   marked_ = entry_.FormsBuilt();
 }
 
@@ -264,6 +369,7 @@ void DeskWindow::Correct(std::int32_t id) {
 
 void DeskWindow::closeEvent(QCloseEvent* event) {
   if (MayLeaveDocument()) {
+    QSettings("kvtfields", "kvtfields-desk").setValue("Window/state", saveState());
     event->accept();
   } else {
     event->ignore();
@@ -357,6 +463,11 @@ void DeskWindow::BuildMenus() {
   doc->addAction("&Annulla modifiche", QKeySequence(Qt::Key_Escape), [this] { UndoChanges(); });
   delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
+  doc->addAction("Allega &file...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] {
+    if (!Work()) return;
+    const QString path = QFileDialog::getOpenFileName(this, "Allega un file al documento");
+    if (!path.isEmpty()) AttachFile(path.toStdString());
+  });
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
   // The record navigator: in the menu and a toolbar, with keys a text box leaves alone.
   doc->addSeparator();
@@ -400,6 +511,21 @@ void DeskWindow::BuildMenus() {
   view->addAction("&Cronologia del documento...", QKeySequence(Qt::CTRL | Qt::Key_H),
                   [this] { ShowHistory(); });
   view->addAction("Documenti &eliminati...", [this] { ShowDeleted(); });
+  view->addSeparator();
+  QAction* pane = preview_dock_->toggleViewAction();
+  pane->setText("&Anteprima del file");
+  pane->setShortcut(QKeySequence(Qt::Key_F9));
+  view->addAction(pane);
+  view->addAction("Pagina s&uccessiva", QKeySequence(Qt::ALT | Qt::Key_PageDown),
+                  [this] { preview_->NextPage(); });
+  view->addAction("Pagina p&recedente", QKeySequence(Qt::ALT | Qt::Key_PageUp),
+                  [this] { preview_->PreviousPage(); });
+  view->addAction("&Ingrandisci", QKeySequence(Qt::CTRL | Qt::Key_Plus),
+                  [this] { preview_->ZoomIn(); });
+  view->addAction("&Riduci", QKeySequence(Qt::CTRL | Qt::Key_Minus),
+                  [this] { preview_->ZoomOut(); });
+  view->addAction("A&datta alla larghezza", QKeySequence(Qt::CTRL | Qt::Key_0),
+                  [this] { preview_->FitWidth(); });
 }
 
 void DeskWindow::ChooseArchive() {

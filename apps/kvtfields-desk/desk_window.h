@@ -20,9 +20,11 @@
 #include "find_dialog.h"
 #include "history_dialog.h"
 #include "host/qt/qt_desktop.h"
+#include "preview_pane.h"
 #include "print/document_print.h"
 
 class QAction;
+class QDockWidget;
 class QLabel;
 
 namespace kvtdesk {
@@ -92,6 +94,14 @@ class DeskWindow final : public QMainWindow {
   /// Opens `archive`'s `form` in the database open; on failure the form open stays.
   bool OpenArchive(const std::string& archive, const std::string& form);
 
+  /// Documento > Allega file: keeps the file at `path` with the document, named in the focused
+  /// file-link field (or the form's first), as the field's "..." does; false when the form has
+  /// none or the file cannot be kept (said already).
+  bool AttachFile(const std::string& path);
+  /// The pane that shows the document's file beside the form.
+  PreviewPane* Preview() const { return preview_; }
+  QDockWidget* PreviewDock() const { return preview_dock_; }
+
   kvtapp::Workspace* Work() const { return entry_.Work(); }
   /// The id of the stored document on the form, 0 while it is new.
   std::int32_t Correcting() const { return entry_.Id(); }
@@ -120,6 +130,8 @@ class DeskWindow final : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void BuildMenus();
@@ -133,6 +145,13 @@ class DeskWindow final : public QMainWindow {
   void FollowFocus();
   void CloseFieldViewer();
   void MarkRequired();
+  // The file-link fields turn a file picked into a reference to it kept with the document.
+  void KeepPickedFiles();
+  // The file-link field a file picked goes to: the focused one, or the form's first; null.
+  std::shared_ptr<kvthost::FileLinker> FileLink(std::string* name = nullptr) const;
+  // The preview follows the file the document names.
+  void UpdatePreview();
+  void BuildPreview();
   // Offers only what the account may do (a reader: no saving, deleting or restoring).
   void ApplyRights();
   void RefreshHistory(std::int32_t id);
@@ -163,6 +182,8 @@ class DeskWindow final : public QMainWindow {
   QPointer<DeletedDialog> deleted_;
   QPointer<QLabel> position_;
   QAction* steps_[4] = {};
+  QPointer<PreviewPane> preview_;
+  QDockWidget* preview_dock_ = nullptr;
 };
 
 }  // namespace kvtdesk

@@ -657,7 +657,8 @@ void FileLinker::LetLocked(bool v) {
 
 void FileLinker::Browse(const std::string& path) {
   if (locked_ || !Enabled()) return;
-  LetText(path);
+  if (!chooser_) return LetText(path);
+  if (const auto link = chooser_(path)) LetText(*link);
 }
 
 bool FileLinker::RevertToEntry() {

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -332,8 +333,12 @@ class FileLinker : public Control, public kvtfields::IFileLinkerControl {
   void LetText(const std::string& v);
   bool Locked() const { return locked_; }
   void LetLocked(bool v);
-  /// The person picks a file.
+  /// The person picks a file: the link becomes what the chooser makes of its path (the path
+  /// itself without one); a chooser that gives nothing leaves the link as it was.
   void Browse(const std::string& path);
+  using Chooser = std::function<std::optional<std::string>(const std::string& path)>;
+  /// What a program makes of a file picked (a reference to the file kept by its archive).
+  void SetChooser(Chooser chooser) { chooser_ = std::move(chooser); }
 
   kvtfields::InputEvents& Events() override { return events_; }
   kvtfields::InputEvents* FocusEvents() override { return &events_; }
@@ -347,6 +352,7 @@ class FileLinker : public Control, public kvtfields::IFileLinkerControl {
   std::string entry_text_;
   std::string text_;
   bool locked_ = false;
+  Chooser chooser_;
   kvtfields::InputEvents events_;
 };
 

@@ -1,0 +1,75 @@
+// The document's file beside the form: a PDF's or an image's pages (TIFF's too), or for any
+// other file its name, size and an "Apri" button. The file is read from the archive checked,
+// and its pages drawn, on a thread of the pane's own with a connection of its own: the form
+// never waits for a page, and a file that is damaged, huge or hostile only gets a message.
+#pragma once
+
+#include <QImage>
+#include <QLabel>
+#include <QPointer>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "engine/files/stored_file.h"
+
+namespace kvtdesk {
+
+class PreviewWorker;
+
+class PreviewPane final : public QWidget {
+ public:
+  explicit PreviewPane(QWidget* parent = nullptr);
+  ~PreviewPane() override;
+
+  /// Shows the file `ref` names in the database `db` (a file or a connection string, opened
+  /// again by the pane's thread), or, while it is only `chosen` and not kept yet, the file
+  /// there; `whose` names it in messages. Nothing: the pane says the document has no file.
+  void ShowFile(const std::string& db, const std::optional<kvtfiles::FileRef>& ref,
+                const std::string& whose, const std::string& chosen = {});
+  void NextPage();
+  void PreviousPage();
+  void ZoomIn();
+  void ZoomOut();
+  /// The page as wide as the pane.
+  void FitWidth();
+  /// Opens a read-only copy of the file with the system's program for its type.
+  void OpenOutside();
+
+  /// The page shown (0: the first), the pages there are (0: none shown), and what the pane
+  /// says above the page.
+  int Page() const { return page_; }
+  int Pages() const { return pages_; }
+  QString Caption() const { return caption_->text(); }
+  /// The picture of the page shown (null while none is).
+  QImage Picture() const { return picture_; }
+  /// Called on the UI thread each time a page has been drawn or a message shown.
+  std::function<void()> on_shown;
+
+ private:
+  void Request();
+  void Shown(std::uint64_t generation, const QImage& page, int pages, const QString& caption,
+             const QString& local);
+  int TargetWidth() const;
+
+  std::unique_ptr<PreviewWorker> worker_;
+  QLabel* caption_;
+  QScrollArea* scroll_;
+  QLabel* page_view_;
+  QPushButton* open_;
+  std::string db_, whose_, chosen_;
+  std::optional<kvtfiles::FileRef> ref_;
+  std::uint64_t generation_ = 0;
+  int page_ = 0, pages_ = 0;
+  double zoom_ = 0;  // 0: as wide as the pane
+  QImage picture_;
+  QString local_;  // the checked copy the pane's thread made
+};
+
+}  // namespace kvtdesk

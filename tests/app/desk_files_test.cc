@@ -1,0 +1,177 @@
+// A scan kept with its invoice in the desk: attached while typing, seen beside the form as it
+// is typed, followed by the navigator, opened from another clerk's program; and files that
+// cannot be shown only say so.
+#include <QApplication>
+#include <QDockWidget>
+#include <QPageSize>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QTest>
+#include <fstream>
+
+#include "archives/sample_archive.h"
+#include "common/document_files.h"
+#include "common/open_engine.h"
+#include "desk_window.h"
+#include "engine/files/sha256.h"
+#include "host/qt/qt_desktop.h"
+#include "pg_test_server.h"
+#include "runtime/dictionary.h"
+#include "temp_dir.h"
+#include "test_support.h"
+
+namespace kvtdesk {
+namespace {
+
+namespace sample = kvtarchive::sample;
+using kvthost::qt::QtDesktop;
+
+// A PDF of `pages` A4 pages, each saying its number.
+void WritePdf(const QString& path, int pages) {
+  QPdfWriter pdf(path);
+  pdf.setPageSize(QPageSize(QPageSize::A4));
+  QPainter p(&pdf);
+  for (int i = 1; i <= pages; ++i) {
+    if (i > 1) pdf.newPage();
+    p.setFont(QFont("DejaVu Sans", 28));
+    p.drawText(QRect(0, 0, pdf.width(), pdf.height() / 3), Qt::AlignCenter,
+               QString("Fattura 1026 - pagina %1").arg(i));
+  }
+}
+
+// PNG's CRC-32 of a chunk's type and data, so that an edited header still reads as valid.
+std::uint32_t Crc32(const char* bytes, std::size_t n) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (std::size_t i = 0; i < n; ++i) {
+    crc ^= static_cast<unsigned char>(bytes[i]);
+    for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+  }
+  return ~crc;
+}
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DeskFilesTest : public ::testing::TestWithParam<bool> {
+ protected:
+  void SetUp() override {
+    if (GetParam()) {
+      KVT_REQUIRE_PG();
+      db_ = kvt::testing::FreshPgDatabase();
+    }
+    sample::CreateSampleArchive(*kvtapp::OpenEngine(db_, /*create=*/true));
+    desktop_ = QtDesktop::Install(QtDesktop::Messages::kRecord);
+    window_ = std::make_unique<DeskWindow>(db_, sample::kArchive, sample::kEntryForm);
+    window_->resize(1200, 700);
+    window_->PreviewDock()->show();
+    window_->show();
+    QApplication::processEvents();
+  }
+  void TearDown() override {
+    window_.reset();
+    QApplication::processEvents();
+    if (desktop_) desktop_->Uninstall();
+  }
+  // What the preview says once its thread has answered.
+  std::string PreviewSays(const std::string& part, DeskWindow* w = nullptr) {
+    w = w ? w : window_.get();
+    (void)QTest::qWaitFor(
+        [&] { return w->Preview()->Caption().contains(QString::fromStdString(part)); }, 10000);
+    return w->Preview()->Caption().toStdString();
+  }
+  std::string LastMessage() {
+    return desktop_->Recorded().empty() ? "" : desktop_->Recorded().back().prompt;
+  }
+
+  kvt::testing::TempDir dir_;
+  std::string db_ = dir_.File("fatture.kvtdb");
+  std::shared_ptr<QtDesktop> desktop_;
+  std::unique_ptr<DeskWindow> window_;
+};
+
+TEST_P(DeskFilesTest, AScanIsKeptWithItsInvoiceSeenWhileTypingAndOpenedElsewhere) {
+  const std::string scan = dir_.File("scansione 1026.pdf");
+  WritePdf(QString::fromStdString(scan), 3);
+  auto& p = window_->Work()->Person();
+  p.Type("1026");
+  p.Tab();
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+  p.Tab();
+  p.Choose("FAT");
+  ASSERT_TRUE(window_->AttachFile(scan));
+  EXPECT_THAT(PreviewSays("pagina 1 di 3"), ::testing::HasSubstr("scansione 1026.pdf"));
+  EXPECT_FALSE(window_->Preview()->Picture().isNull());
+  // Typing goes on while pages are drawn; the next page is asked for by key.
+  p.Focus("Cliente");
+  p.Type("acme");
+  window_->Preview()->NextPage();
+  PreviewSays("pagina 2 di 3");
+  const QImage grabbed = window_->grab().toImage();
+  grabbed.save(QString::fromStdString(dir_.File("desk-preview.png")));
+  if (const char* keep = std::getenv("KVT_DESK_PREVIEW_PNG")) grabbed.save(keep);
+  ASSERT_TRUE(window_->Save()) << LastMessage();
+  const std::int32_t id = window_->Correcting();
+
+  // A new document has no file; the navigator brings the invoice and its scan back.
+  window_->NewDocument();
+  PreviewSays("Nessun file");
+  window_->Move(DeskWindow::Step::kLast);
+  PreviewSays("pagina 1 di 3");
+
+  // Another clerk's program (on PostgreSQL another computer) opens the same bytes.
+  DeskWindow other(db_, sample::kArchive, sample::kReviewForm);
+  other.Correct(id);
+  PreviewSays("pagina 1 di 3", &other);
+  auto engine = kvtapp::OpenEngine(db_, false);
+  const auto values = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(id));
+  const auto ref = kvtfiles::ParseFileRef(kvt::JoinText(values->Item("Allegato")));
+  ASSERT_TRUE(ref);
+  kvtapp::WriteKeptFile(*engine, ref->sha256, "", dir_.File("back.pdf"), {});
+  EXPECT_EQ(Bytes(dir_.File("back.pdf")), Bytes(scan));
+}
+
+TEST_P(DeskFilesTest, FilesThatCannotBeKeptOrShownOnlySaySo) {
+  // Nothing to keep: refused, the field as it was.
+  const std::string empty = dir_.File("vuoto.pdf");
+  std::ofstream(empty).flush();
+  EXPECT_FALSE(window_->AttachFile(empty));
+  EXPECT_THAT(LastMessage(), ::testing::HasSubstr("non si può allegare"));
+  EXPECT_EQ(window_->Preview()->Caption().toStdString(), "Nessun file");
+
+  // A PDF that is not one: kept as the person chose it, shown as damaged.
+  const std::string broken = dir_.File("rotto.pdf");
+  std::ofstream(broken) << "%PDF-1.7\n1 0 obj << /Type /Pages /Kids [1 0 R] /Count 1 >>\n";
+  ASSERT_TRUE(window_->AttachFile(broken));
+  EXPECT_THAT(PreviewSays("danneggiato"), ::testing::HasSubstr("rotto.pdf"));
+
+  // An image whose header claims 100,000 × 100,000 pixels is never decoded.
+  QImage small(8, 8, QImage::Format_RGB32);
+  small.fill(Qt::white);
+  const QString png = QString::fromStdString(dir_.File("enorme.png"));
+  ASSERT_TRUE(small.save(png));
+  {
+    std::string bytes = Bytes(png.toStdString());
+    const char huge[8] = {0x00, 0x01, static_cast<char>(0x86), static_cast<char>(0xA0),
+                          0x00, 0x01, static_cast<char>(0x86), static_cast<char>(0xA0)};
+    bytes.replace(16, 8, huge, 8);                           // IHDR's width and height
+    const std::uint32_t crc = Crc32(bytes.data() + 12, 17);  // "IHDR" and its 13 bytes
+    for (int i = 0; i < 4; ++i) bytes[29 + i] = static_cast<char>(crc >> (24 - 8 * i));
+    std::ofstream(png.toStdString(), std::ios::binary) << bytes;
+  }
+  ASSERT_TRUE(window_->AttachFile(png.toStdString()));
+  EXPECT_THAT(PreviewSays("troppo grande"), ::testing::HasSubstr("100000 × 100000"));
+
+  // Any other file: its name and size, and Apri.
+  const std::string text = dir_.File("nota.txt");
+  std::ofstream(text) << "Consegna il lunedì.\n";
+  ASSERT_TRUE(window_->AttachFile(text));
+  EXPECT_THAT(PreviewSays("nessuna anteprima"), ::testing::HasSubstr("nota.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, DeskFilesTest, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "PostgreSql" : "File"; });
+
+}  // namespace
+}  // namespace kvtdesk
