@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <optional>
 #include <set>
+#include <unordered_set>
 
+#include "common/document_files.h"
 #include "common/document_session.h"
 #include "engine/common/engine_error.h"
 #include "runtime/error.h"
@@ -292,12 +295,35 @@ void ImportRows(
   while (r < options.skip && (more = next(row))) ++r;
   result.skipped = r;
   result.committed_through = r;
+  // The file-link fields, whose cells name files to keep when the import is told so.
+  std::unordered_set<std::string> file_fields;
+  if (options.files_from) {
+    for (std::int32_t i = 1; i <= w.Fields().Count(); ++i) {
+      auto field = w.Fields().Item(kvt::Variant(i));
+      if (field->ControlType(std::nullopt) == kvtfields::kFileLinker)
+        file_fields.insert(field->Name());
+    }
+  }
   auto one_row = [&] {
     Values values;
     std::vector<std::string> problems;
     if (row.size() > header.size()) problems.push_back("La riga ha più celle che colonne");
     for (std::size_t c = 0; c < row.size() && c < header.size(); ++c) {
-      if (!row[c].empty()) values.emplace_back(header[c], row[c]);
+      if (row[c].empty()) continue;
+      if (!file_fields.count(header[c])) {
+        values.emplace_back(header[c], row[c]);
+        continue;
+      }
+      const std::filesystem::path named(row[c]);
+      const std::string path = named.is_absolute()
+                                   ? row[c]
+                                   : (std::filesystem::path(*options.files_from) / named).string();
+      try {
+        values.emplace_back(header[c], ChooseFile(w, path));
+      } catch (const kvt::Error& e) {
+        if (e.Number() != kvt::kObjectErrorBase + kvtengine::kFileRefused) throw;
+        problems.push_back(e.Description());
+      }
     }
     for (auto& p : RowProblems(w, values)) problems.push_back(std::move(p));
     EntryOutcome outcome;

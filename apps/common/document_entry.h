@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -69,6 +70,9 @@ struct ImportOptions {
   /// Rows to a transaction unless atomic: a couple of thousand are a fraction of a second of
   /// writing, and a commit writes the index pages those rows share once.
   std::size_t rows_per_commit = 2000;
+  /// When set, a file-link field's cell names a file (relative to this folder unless absolute)
+  /// kept with its row's document; a file that cannot be kept refuses the row.
+  std::optional<std::string> files_from;
 };
 
 /// Enters every data row of a table (the first row names the fields) on the workspace's form,

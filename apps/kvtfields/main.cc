@@ -88,6 +88,7 @@ struct Options {
   std::size_t skip = 0;            // data rows of an import already stored by an earlier run
   std::size_t batch = 2000;        // data rows of an import to a transaction
   std::string field;               // a file-link field
+  std::string files_from;          // an import's folder of files named by file-link cells
 };
 
 // The headless window system for the life of a command.
@@ -618,6 +619,7 @@ int ImportDocuments(const Options& o) {
   options.atomic = o.atomic;
   options.rows_per_commit = o.batch;
   options.allow_duplicates = o.allow_duplicates;
+  if (!o.files_from.empty()) options.files_from = o.files_from;
   kvtapp::ImportResult result;
   try {
     kvtapp::ImportRows(
@@ -893,6 +895,10 @@ int main(int argc, char** argv) {
   doc_import->add_flag("--allow-duplicates", o.allow_duplicates,
                        "store rows whose index fields equal a stored document's (without it "
                        "such a row is refused as a probable duplicate)");
+  doc_import->add_option("--files-from", o.files_from,
+                         "the cells of file-link fields name files in this folder (or absolute "
+                         "paths), kept in the archive with their rows; a file that cannot be "
+                         "kept refuses its row");
   doc_import->add_flag("--raw", o.raw,
                        "take cells as they are (without it, the apostrophe export puts before "
                        "=, +, -, @ is removed)");

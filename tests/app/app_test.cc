@@ -545,6 +545,27 @@ TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
   EXPECT_FALSE(std::filesystem::exists(dir_.File("back.pdf")));  // no wrong bytes handed on
 }
 
+// A day's scans come in with their rows: each row's file kept with its document, a row whose
+// file is missing refused with the others stored.
+TEST_F(AppTest, ImportedRowsBringTheirFilesAndAMissingFileRefusesItsRow) {
+  std::filesystem::create_directories(dir_.File("scansioni"));
+  std::ofstream(dir_.File("scansioni/f2027.pdf")) << "%PDF-1.4\n%a\n%%EOF\n";
+  const std::string csv = dir_.File("oggi.csv");
+  std::ofstream(csv) << "NumeroDocumento;DataDocumento;TipoDocumento;Cliente;Allegato\n"
+                        "2027;06/12/2026;FAT;Acme;f2027.pdf\n"
+                        "2028;06/12/2026;FAT;Beta;f2028.pdf\n";
+  const Result r = RunProgram("documents import " + csv + " --db " + db_ +
+                              " --archive Fatture --form Inserimento --files-from " +
+                              dir_.File("scansioni"));
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("riga 2"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("f2028.pdf\" non si può leggere"));
+  EXPECT_EQ(Documents(), 1);
+  const Result back = RunProgram("documents file --db " + db_ +
+                                 " --archive Fatture --id 1 --field Allegato");
+  EXPECT_EQ(back.output, "%PDF-1.4\n%a\n%%EOF\n");
+}
+
 // A shared archive on the office's server, used by name on the command line.
 TEST_F(AppTest, ArchivesGoToPostgreSqlAndBackWithEverythingTheyHold) {
   KVT_REQUIRE_PG();
