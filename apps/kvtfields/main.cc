@@ -22,6 +22,7 @@
 
 #include "archives/archive_file.h"
 #include "archives/sample_archive.h"
+#include "common/archive_bag.h"
 #include "common/copy_database.h"
 #include "common/csv.h"
 #include "common/demo_session.h"
@@ -436,6 +437,31 @@ int CheckFiles(const Options& o) {
   return check.problems.empty() ? 0 : 1;
 }
 
+int ExportBag(const Options& o) {
+  auto engine = OpenArchiveEngine(o);
+  const kvtapp::BagReport r = kvtapp::ExportBag(*engine, o.archive, o.out);
+  std::printf(
+      "Archivio %s scritto in %s: %zu documenti, %zu eliminati, %zu file (%lld file, "
+      "%s nel bag)\n",
+      kvt::OneLine(o.archive).c_str(), o.out.c_str(), r.documents, r.deleted, r.files,
+      static_cast<long long>(r.payload_files), Size(r.payload_bytes).c_str());
+  return 0;
+}
+
+int ImportBag(const Options& o) {
+  const kvtapp::BagReport r = kvtapp::ImportBag(o.file, o.db);
+  std::printf("Bag %s importato in %s: %zu documenti, %zu eliminati, %zu file\n", o.file.c_str(),
+              kvtapp::Shown(o.db).c_str(), r.documents, r.deleted, r.files);
+  return 0;
+}
+
+int CheckBag(const Options& o) {
+  const auto problems = kvtapp::CheckBag(o.file);
+  for (const auto& p : problems) std::printf("%s: %s\n", o.file.c_str(), kvt::OneLine(p).c_str());
+  if (problems.empty()) std::printf("%s: un bag valido\n", o.file.c_str());
+  return problems.empty() ? 0 : 1;
+}
+
 int Enter(const Options& o) {
   if (o.sets.empty()) throw UsageError{"nothing to enter: give --set NAME=VALUE"};
   Headless host;
@@ -842,7 +868,9 @@ int main(int argc, char** argv) {
       ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
 
   auto* archives = app.add_subcommand(
-      "archive", "archive files: check, import, export (docs/archive-format.md); check-files");
+      "archive",
+      "archive files: check, import, export (docs/archive-format.md); check-files; export-bag, "
+      "import-bag, check-bag");
   archives->require_subcommand(1);
   auto* check = archives->add_subcommand(
       "check",
@@ -864,6 +892,25 @@ int main(int argc, char** argv) {
       "file by archive, document and field; exit 1 if any.");
   db(check_files);
   check_files->add_option("--archive", o.archive, "only the files this archive's documents name");
+
+  auto* export_bag = archives->add_subcommand(
+      "export-bag",
+      "Writes the archive whole as a BagIt bag (RFC 8493) in a new folder: definitions, every "
+      "document with every version, every file, all listed with their SHA-256.");
+  db(export_bag);
+  archive(export_bag);
+  export_bag->add_option("--out", o.out, "the new folder")->required();
+  auto* import_bag = archives->add_subcommand(
+      "import-bag", "Makes a new database from a bag export-bag wrote, in one transaction.");
+  import_bag->add_option("BAG", o.file, "the bag's folder")->required();
+  import_bag
+      ->add_option("--db", o.db,
+                   "the new database: a file not there yet, or an empty "
+                   "PostgreSQL database")
+      ->required();
+  auto* check_bag = archives->add_subcommand(
+      "check-bag", "Checks a bag as RFC 8493 says: every problem on a line; exit 1 if any.");
+  check_bag->add_option("BAG", o.file, "the bag's folder")->required();
 
   auto* documents = app.add_subcommand(
       "documents",
@@ -1106,6 +1153,9 @@ int main(int argc, char** argv) {
     if (*doc_attach) return AttachFile(o);
     if (*doc_file) return WriteFileOut(o);
     if (*check_files) return CheckFiles(o);
+    if (*export_bag) return ExportBag(o);
+    if (*import_bag) return ImportBag(o);
+    if (*check_bag) return CheckBag(o);
     if (*doc_history) return DocumentHistory(o);
     if (*doc_deleted) return DeletedDocuments(o);
     if (*doc_restore) return RestoreDocument(o);

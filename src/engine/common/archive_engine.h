@@ -299,7 +299,8 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   // The documents' files, kept by the archive under their SHA-256; file_store.h stores and
   // reads them checked.
   /// Keeps the bytes `next` gives, piece by piece until an empty piece, as one file; `seal`, called
-  /// after the last piece, says what they were (SHA-256, size, media type, name). In one
+  /// after the last piece, says what they were (SHA-256, size, media type, name; a time and
+  /// account of its own when it was kept elsewhere before, else now and this account). In one
   /// transaction, or the caller's. False, and nothing more kept, when the archive holds a file
   /// of that SHA-256 already; what `next` or `seal` raise leaves nothing kept.
   virtual bool PutFile(const std::function<std::string_view()>& next,

@@ -110,8 +110,10 @@ kvtfiles::StoredFile ReadFileFacts(const std::string& path) {
   return reader.Facts();
 }
 
-kvtfiles::StoredFile KeepFile(ArchiveEngine& engine, const std::string& path,
-                              const std::string& expect) {
+namespace {
+
+kvtfiles::StoredFile Keep(ArchiveEngine& engine, const std::string& path, const std::string& expect,
+                          const kvtfiles::StoredFile* was) {
   kvtfiles::StoredFile kept;
   if (!expect.empty() && engine.FindFile(expect, kept)) {
     kept.name = kvtfiles::BaseName(path);
@@ -125,6 +127,11 @@ kvtfiles::StoredFile KeepFile(ArchiveEngine& engine, const std::string& path,
                                       if (!expect.empty() && facts.sha256 != expect) {
                                         Refuse(path, "è cambiato da quando è stato scelto");
                                       }
+                                      if (was) {
+                                        facts.name = was->name;
+                                        facts.stored_at = was->stored_at;
+                                        facts.stored_by = was->stored_by;
+                                      }
                                       return facts;
                                     });
   // Kept before under the same digest: a different size there means damaged bytes, which no
@@ -136,6 +143,18 @@ kvtfiles::StoredFile KeepFile(ArchiveEngine& engine, const std::string& path,
                           ") ma i byte archiviati sono danneggiati");
   }
   return facts;
+}
+
+}  // namespace
+
+kvtfiles::StoredFile KeepFile(ArchiveEngine& engine, const std::string& path,
+                              const std::string& expect) {
+  return Keep(engine, path, expect, nullptr);
+}
+
+kvtfiles::StoredFile KeepFileAs(ArchiveEngine& engine, const std::string& path,
+                                const kvtfiles::StoredFile& was) {
+  return Keep(engine, path, was.sha256, &was);
 }
 
 kvtfiles::StoredFile ReadKeptFile(ArchiveEngine& engine, const std::string& sha256,

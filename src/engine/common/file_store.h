@@ -22,6 +22,9 @@ inline constexpr std::int64_t kMaxFileBytes = std::int64_t{2} << 30;
 /// kMaxFileBytes or changes while it is read raises kFileRefused and keeps nothing.
 kvtfiles::StoredFile KeepFile(ArchiveEngine& engine, const std::string& path,
                               const std::string& expect = {});
+/// The same for a file that was kept elsewhere before: its name, time and account are `was`'s.
+kvtfiles::StoredFile KeepFileAs(ArchiveEngine& engine, const std::string& path,
+                                const kvtfiles::StoredFile& was);
 
 /// The SHA-256, size, media type and pages of the file at `path`, read once, nothing kept; what
 /// a person chose, named in the form before the document is saved. Raises as KeepFile.

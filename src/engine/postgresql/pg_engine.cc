@@ -798,10 +798,13 @@ bool PgEngine::PutFile(const std::function<std::string_view()>& next,
       const kvtfiles::StoredFile f = seal();
       const Result r = db_->Query(
           "INSERT INTO stored_files (sha256, upload, size, pieces, media_type, pages, name, "
-          "stored_at) VALUES ($1, $2, $3, $4, $5, $6, $7, to_char(now() AT TIME ZONE 'UTC', "
-          "'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')) ON CONFLICT (sha256) DO NOTHING RETURNING 1",
+          "stored_at, stored_by) VALUES ($1, $2, $3, $4, $5, $6, $7, coalesce($8, "
+          "to_char(now() AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"Z\"')), "
+          "coalesce($9, session_user)) ON CONFLICT (sha256) DO NOTHING RETURNING 1",
           {f.sha256, upload, std::to_string(f.size), std::to_string(seq), f.media_type,
-           std::to_string(f.pages), f.name});
+           std::to_string(f.pages), f.name,
+           f.stored_at.empty() ? Param() : Param(f.stored_at),
+           f.stored_at.empty() ? Param() : Param(f.stored_by)});
       if (r.Rows() == 0) {
         db_->Execute("ROLLBACK TO SAVEPOINT put_file; RELEASE SAVEPOINT put_file");
         return;

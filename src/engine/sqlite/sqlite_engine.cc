@@ -1192,8 +1192,8 @@ bool SqliteEngine::PutFile(const std::function<std::string_view()>& next,
         .Bind(3, f.media_type)
         .Bind(4, std::int64_t{f.pages})
         .Bind(5, f.name)
-        .Bind(6, kvtengine::SavedAtNow())
-        .Bind(7, user_)
+        .Bind(6, f.stored_at.empty() ? kvtengine::SavedAtNow() : f.stored_at)
+        .Bind(7, f.stored_at.empty() ? user_ : f.stored_by)
         .Run();
     kept = true;
   });
