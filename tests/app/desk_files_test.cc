@@ -13,6 +13,7 @@
 #include "common/document_files.h"
 #include "common/open_engine.h"
 #include "desk_window.h"
+#include "document_generator.h"
 #include "engine/files/sha256.h"
 #include "host/qt/qt_desktop.h"
 #include "pg_test_server.h"
@@ -162,6 +163,17 @@ TEST_P(DeskFilesTest, FilesThatCannotBeKeptOrShownOnlySaySo) {
   }
   ASSERT_TRUE(window_->AttachFile(png.toStdString()));
   EXPECT_THAT(PreviewSays("troppo grande"), ::testing::HasSubstr("100000 × 100000"));
+
+  // A scan of two pages, as a multi-page TIFF: its pages turned by key.
+  kvttestdata::Document two = kvttestdata::MakeDocument(1, 1);
+  for (int n = 1; two.pages < 2; ++n) two = kvttestdata::MakeDocument(1, 3 * n + 1);
+  const std::string tiff = dir_.File(two.stem + ".tif");
+  kvttestdata::WriteTiff(kvttestdata::Scan(two, 200, 3), 200, tiff);
+  ASSERT_TRUE(window_->AttachFile(tiff));
+  EXPECT_THAT(PreviewSays("pagina 1 di 2"), ::testing::HasSubstr("image/tiff"));
+  window_->Preview()->NextPage();
+  PreviewSays("pagina 2 di 2");
+  EXPECT_FALSE(window_->Preview()->Picture().isNull());
 
   // Any other file: its name and size, and Apri.
   const std::string text = dir_.File("nota.txt");
