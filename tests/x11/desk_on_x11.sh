@@ -248,6 +248,22 @@ keys ctrl+s
 expect_title "^Documento 4 - $main" "the fourth invoice stored"
 grep -qF '1029;03/03/2025;DDT;;VERDI;' <<<"$(stored)" || fail "stored: $(stored)"
 
+# A scan kept with the fourth invoice: Ctrl+Shift+A, its path typed into the file dialog; the
+# pane shows it, Ctrl+S stores invoice and file together, and the same bytes come back.
+"$cli" documents pdf --db "$db" --archive Fatture --form Inserimento --id 1 \
+  --out "$work/scansione 1029.pdf" >/dev/null || fail "the scan to attach"
+keys ctrl+shift+a
+expect_title "^Allega un file" "the file dialog"
+type_text "$work/scansione 1029.pdf"
+keys Return
+expect_title "^\\* Documento 4 - $main" "the file picked into the form"
+keys ctrl+s
+expect_title "^Documento 4 - $main" "the invoice stored with its file"
+[ -n "${KVT_X11_SHOT:-}" ] && { sleep 1; import -window root "$KVT_X11_SHOT" 2>/dev/null || true; }
+"$cli" documents file --db "$db" --archive Fatture --id 4 --field Allegato --out "$work/back.pdf" \
+  >/dev/null || fail "the kept file: $("$cli" documents show --db "$db" --archive Fatture --id 4)"
+cmp -s "$work/scansione 1029.pdf" "$work/back.pdf" || fail "the kept file is not the one picked"
+
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
 keys ctrl+q
