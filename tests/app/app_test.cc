@@ -513,6 +513,18 @@ TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
   std::ifstream back(dir_.File("back.pdf"));
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(back), {}),
             "%PDF-1.4\n1 0 obj << /Type /Pages /Count 4 >> endobj\n%%EOF\n");
+  // A disk full halfway through keeping a file: exit 2, no new version, no bytes left behind.
+  std::ofstream(dir_.File("grande.pdf")) << "%PDF-1.4\n" << std::string(3 << 20, 'x');
+  r = RunOnFullDisk(
+      1024, "documents attach --version 2 --file " + dir_.File("grande.pdf") + on + "Allegato");
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_THAT(RunProgram("documents show --db " + db_ + " --archive Fatture --id 1").output,
+              ::testing::HasSubstr("versione 2,"));
+  std::size_t in_folder = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(db_ + ".files"))
+    in_folder += e.is_regular_file();
+  EXPECT_EQ(in_folder, 1u);
+
   // What a crash leaves between a file and its row is collected, what is kept stays.
   std::filesystem::create_directories(db_ + ".files/ab");
   std::ofstream(db_ + ".files/ab/" + std::string(64, 'a')) << "orfano";
@@ -564,8 +576,7 @@ TEST_F(AppTest, AnArchiveGoesOutAsABagAndComesBackTheSame) {
   const std::string set = "--set DataDocumento=06/12/2026 --set TipoDocumento=FAT ";
   ASSERT_EQ(RunProgram(Enter(set + "--set NumeroDocumento=2027 --set Cliente=Acme")).exit_code, 0);
   ASSERT_EQ(RunProgram(Enter(set + "--set NumeroDocumento=2028 --set Cliente=Beta")).exit_code, 0);
-  ASSERT_EQ(RunProgram(Enter(set + "--set NumeroDocumento=2029 --set Cliente=Gamma")).exit_code,
-            0);
+  ASSERT_EQ(RunProgram(Enter(set + "--set NumeroDocumento=2029 --set Cliente=Gamma")).exit_code, 0);
   std::ofstream(dir_.File("fattura 2027.pdf")) << "%PDF-1.4\n%a\n%%EOF\n";
   const std::string db = " --db " + db_ + " --archive Fatture";
   ASSERT_EQ(RunProgram("documents attach --id 1 --field Allegato --version 1 --file '" +
@@ -574,7 +585,8 @@ TEST_F(AppTest, AnArchiveGoesOutAsABagAndComesBackTheSame) {
             0);
   ASSERT_EQ(RunProgram("documents delete --id 2" + db).exit_code, 0);
   ASSERT_EQ(RunProgram("documents correct --form Inserimento --id 3 --version 1 --set 'Note=a "
-                       "capo\\nriga'" + db)
+                       "capo\\nriga'" +
+                       db)
                 .exit_code,
             0);
   const std::string bag = dir_.File("bag"), again = dir_.File("bag2"), copy = dir_.File("c.kvtdb");
@@ -613,15 +625,15 @@ TEST_F(AppTest, ImportedRowsBringTheirFilesAndAMissingFileRefusesItsRow) {
   std::ofstream(csv) << "NumeroDocumento;DataDocumento;TipoDocumento;Cliente;Allegato\n"
                         "2027;06/12/2026;FAT;Acme;f2027.pdf\n"
                         "2028;06/12/2026;FAT;Beta;f2028.pdf\n";
-  const Result r = RunProgram("documents import " + csv + " --db " + db_ +
-                              " --archive Fatture --form Inserimento --files-from " +
-                              dir_.File("scansioni"));
+  const Result r =
+      RunProgram("documents import " + csv + " --db " + db_ +
+                 " --archive Fatture --form Inserimento --files-from " + dir_.File("scansioni"));
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_THAT(r.output, ::testing::HasSubstr("riga 2"));
   EXPECT_THAT(r.output, ::testing::HasSubstr("f2028.pdf\" non si può leggere"));
   EXPECT_EQ(Documents(), 1);
-  const Result back = RunProgram("documents file --db " + db_ +
-                                 " --archive Fatture --id 1 --field Allegato");
+  const Result back =
+      RunProgram("documents file --db " + db_ + " --archive Fatture --id 1 --field Allegato");
   EXPECT_EQ(back.output, "%PDF-1.4\n%a\n%%EOF\n");
 }
 

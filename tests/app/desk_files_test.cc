@@ -147,6 +147,15 @@ TEST_P(DeskFilesTest, FilesThatCannotBeKeptOrShownOnlySaySo) {
   ASSERT_TRUE(window_->AttachFile(broken));
   EXPECT_THAT(PreviewSays("danneggiato"), ::testing::HasSubstr("rotto.pdf"));
 
+  // A page tree that is its own child and claims 100,000 pages: shown as damaged or as what
+  // it holds, never a hang.
+  const std::string bomb = dir_.File("bomba.pdf");
+  std::ofstream(bomb) << "%PDF-1.7\n1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj\n"
+                         "2 0 obj << /Type /Pages /Kids [2 0 R] /Count 100000 >> endobj\n"
+                         "trailer << /Root 1 0 R >>\n%%EOF\n";
+  ASSERT_TRUE(window_->AttachFile(bomb));
+  EXPECT_THAT(PreviewSays("bomba.pdf ("), ::testing::HasSubstr("application/pdf"));
+
   // An image whose header claims 100,000 × 100,000 pixels is never decoded.
   QImage small(8, 8, QImage::Format_RGB32);
   small.fill(Qt::white);

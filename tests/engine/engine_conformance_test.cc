@@ -801,6 +801,27 @@ TEST_P(EngineTest, FilesAreKeptOnceReadBackCheckedAndNeverHalfKept) {
                std::runtime_error);
   EXPECT_FALSE(engine_->FindFile(kvtfiles::Sha256Of(PdfBytes(1)), kept[0]));
   EXPECT_EQ(engine_->CollectOrphanFiles(), 0);  // the rollback took its bytes back too
+  // Larger than the archive keeps (a sparse file: nothing is read), or a read that fails
+  // halfway, as a disk or a server gone would: refused, nothing kept, nothing left behind.
+  {
+    std::ofstream(dir.File("enorme.pdf")).flush();
+    std::filesystem::resize_file(dir.File("enorme.pdf"), std::uintmax_t{5} << 30);
+    EXPECT_THAT(CaptureError([&] { KeepFile(*engine_, dir.File("enorme.pdf")); }),
+                ErrorIs(kvt::kObjectErrorBase + kFileRefused, "supera i 2 GB"));
+    int pieces = 0;
+    const std::string piece(kvtfiles::kPieceBytes, 'x');
+    EXPECT_THROW(engine_->PutFile(
+                     [&]() -> std::string_view {
+                       if (++pieces == 3) throw std::runtime_error("the disk went away");
+                       return piece;
+                     },
+                     [] { return kvtfiles::StoredFile{}; }),
+                 std::runtime_error);
+    std::size_t now = 0;
+    engine_->ListFiles([&](const kvtfiles::StoredFile&) { ++now; });
+    EXPECT_EQ(now, 1u);
+    EXPECT_EQ(engine_->CollectOrphanFiles(), 0);
+  }
   // A file chosen and changed since is refused, not kept under the digest it had.
   EXPECT_THAT(
       CaptureError([&] { KeepFile(*engine_, dir.File("altro.pdf"), kvtfiles::Sha256Of("prima")); }),
