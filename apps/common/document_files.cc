@@ -38,6 +38,11 @@ std::string ChooseFile(Workspace& w, const std::string& path, kvtfiles::StoredFi
   return ref;
 }
 
+std::string ShownValue(const std::string& text) {
+  const auto ref = kvtfiles::ParseFileRef(text);
+  return ref ? ref->name + " (sha256 " + ref->sha256.substr(0, 12) + ")" : text;
+}
+
 bool NamesChosenFiles(const Workspace& w, const kvt::ObjectRef& values) {
   bool any = false;
   ForEachRef(values, [&](const std::string&, const kvtfiles::FileRef& ref) {

@@ -19,6 +19,10 @@ namespace kvtapp {
 std::string ChooseFile(Workspace& w, const std::string& path,
                        kvtfiles::StoredFile* facts = nullptr);
 
+/// A value as a person reads it: a kept file's reference as its name and the start of its
+/// SHA-256 ("fattura.pdf (sha256 1a2b3c4d5e6f)"), any other text as it is.
+std::string ShownValue(const std::string& text);
+
 /// Keeps every chosen file that `values` names; a value naming a file neither chosen nor kept
 /// raises kBadFile: no document names bytes the archive does not hold. Runs in the save's
 /// transaction.

@@ -10,6 +10,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "common/document_files.h"
 #include "common/document_session.h"
 #include "runtime/text.h"
 
@@ -22,7 +23,7 @@ QString Q(const std::string& s) {
 
 QString Shown(const kvt::Variant* v) {
   if (!v || v->IsNull() || v->IsEmpty()) return {};
-  return Q(kvt::JoinText(*v));
+  return Q(kvtapp::ShownValue(kvt::JoinText(*v)));  // a file by its name, not its reference
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
+#include <QTableWidget>
 #include <QTest>
 #include <fstream>
 
@@ -114,6 +115,26 @@ TEST_P(DeskFilesTest, AScanIsKeptWithItsInvoiceSeenWhileTypingAndOpenedElsewhere
   if (const char* keep = std::getenv("KVT_DESK_PREVIEW_PNG")) grabbed.save(keep);
   ASSERT_TRUE(window_->Save()) << LastMessage();
   const std::int32_t id = window_->Correcting();
+
+  // Another scan makes a new version; the history names each version's file by its name and
+  // brings the first one back.
+  const std::string second = dir_.File("scansione 1026 bis.pdf");
+  WritePdf(QString::fromStdString(second), 1);
+  ASSERT_TRUE(window_->AttachFile(second));
+  PreviewSays("pagina 1 di 1");
+  ASSERT_TRUE(window_->Save()) << LastMessage();
+  window_->ShowHistory();
+  ASSERT_NE(window_->History(), nullptr);
+  QString cells;
+  const QTableWidget* table = window_->History()->Values();
+  for (int r = 0; r < table->rowCount(); ++r) {
+    for (int c = 0; c < table->columnCount(); ++c) {
+      if (table->item(r, c)) cells += table->item(r, c)->text() + "|";
+    }
+  }
+  EXPECT_TRUE(cells.contains("scansione 1026 bis.pdf (sha256 ")) << cells.toStdString();
+  ASSERT_TRUE(window_->RestoreVersion(id, 1, 2));
+  EXPECT_THAT(PreviewSays("pagina 1 di 3"), ::testing::HasSubstr("scansione 1026.pdf"));
 
   // A new document has no file; the navigator brings the invoice and its scan back.
   window_->NewDocument();
