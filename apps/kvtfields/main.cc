@@ -277,6 +277,20 @@ int RestoreDocument(const Options& o) {
   return 0;
 }
 
+// A correction that was not stored, said as such: a value that cannot be entered raises (exit
+// 2); a refusal by the rules is exit 1, another clerk's change since the version read exit 3.
+std::optional<int> NotStored(const kvtapp::EntryOutcome& outcome) {
+  if (outcome.bad_value) {
+    const auto& [field, why] = outcome.reasons.front();
+    throw kvt::Error(2, "kvtfields", "field '" + field + "': " + why);
+  }
+  if (outcome.accepted) return std::nullopt;
+  std::fprintf(stderr, "Documento %s:\n", outcome.conflict ? "non salvato" : "rifiutato");
+  for (const auto& [field, why] : outcome.reasons)
+    std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
+  return outcome.conflict ? 3 : 1;
+}
+
 int CorrectDocument(const Options& o) {
   if (o.sets.empty()) throw UsageError{"nothing to correct: give --set NAME=VALUE"};
   Headless host;
@@ -288,16 +302,7 @@ int CorrectDocument(const Options& o) {
   }
   const kvtapp::EntryOutcome outcome = kvtapp::CorrectStoredDocument(
       w, o.id, o.version, o.sets, host.TakeMessages(), o.allow_duplicates);
-  if (outcome.bad_value) {
-    const auto& [field, why] = outcome.reasons.front();
-    throw kvt::Error(2, "kvtfields", "field '" + field + "': " + why);
-  }
-  if (!outcome.accepted) {
-    std::fprintf(stderr, "Documento %s:\n", outcome.conflict ? "non salvato" : "rifiutato");
-    for (const auto& [field, why] : outcome.reasons)
-      std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
-    return outcome.conflict ? 3 : 1;
-  }
+  if (const auto code = NotStored(outcome)) return *code;
   if (outcome.unchanged) {
     std::printf("Documento %d: nessuna modifica, resta alla versione %d\n", o.id, outcome.version);
     return 0;
@@ -363,12 +368,7 @@ int AttachFile(Options o) {
   const std::string ref = kvtapp::ChooseFile(w, o.file, &facts);
   const kvtapp::EntryOutcome outcome = kvtapp::CorrectStoredDocument(
       w, o.id, o.version, {{o.field, ref}}, host.TakeMessages(), o.allow_duplicates);
-  if (!outcome.accepted) {
-    std::fprintf(stderr, "Documento %s:\n", outcome.conflict ? "non salvato" : "rifiutato");
-    for (const auto& [field, why] : outcome.reasons)
-      std::fprintf(stderr, "  %s\n", kvt::Printable(why).c_str());
-    return outcome.conflict ? 3 : 1;
-  }
+  if (const auto code = NotStored(outcome)) return *code;
   if (outcome.unchanged) {
     std::printf("Documento %d: il campo %s ha già il file %s\n", o.id,
                 kvt::OneLine(o.field).c_str(), Describe(facts).c_str());
