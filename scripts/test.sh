@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the release build, then the AddressSanitizer +
-# UndefinedBehaviorSanitizer build, the sessions on threads under ThreadSanitizer, then each
-# libFuzzer target for 30 s on its seed corpus.
+# UndefinedBehaviorSanitizer build, the sessions and the file hashing on threads under
+# ThreadSanitizer, then each libFuzzer target for 30 s on its seed corpus.
 # Tests labelled "slow" run in the release build only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -17,9 +17,10 @@ cmake --preset asan >/dev/null
 cmake --build --preset asan -j "$jobs"
 ctest --preset asan -j "$jobs" -LE slow
 
-# Sessions on threads of their own, under ThreadSanitizer: only the test that runs them.
+# Sessions on threads of their own, and files hashed on a thread beside their reading, under
+# ThreadSanitizer: only the tests that run them.
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j "$jobs" --target two_sessions_test
-ctest --preset tsan -j "$jobs" -R '^TwoSessions[.]'
+cmake --build --preset tsan -j "$jobs" --target two_sessions_test files_test
+ctest --preset tsan -j "$jobs" -R '^(TwoSessions|HashPipe)[.]'
 
 scripts/fuzz.sh 30
