@@ -139,12 +139,14 @@ FileCheck CheckKeptFiles(kvtengine::ArchiveEngine& engine, const std::string& ar
   for (const auto& f : files) {
     std::int64_t size = 0;
     try {
-      engine.ReadFilePieces(f.sha256, [&](std::string_view p) {
-        size += static_cast<std::int64_t>(p.size());
-        pipe.Add(p);
-        done += static_cast<std::int64_t>(p.size());
-        if (progress) progress(done, total);
-      });
+      engine.ReadFileBuffers(
+          f.sha256, [&] { return pipe.Spare(); },
+          [&](std::string&& p) {
+            size += static_cast<std::int64_t>(p.size());
+            done += static_cast<std::int64_t>(p.size());
+            pipe.Add(std::move(p));
+            if (progress) progress(done, total);
+          });
     } catch (...) {
       pipe.End();  // what was added of this file is no part of the next one
       throw;

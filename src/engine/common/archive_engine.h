@@ -310,6 +310,16 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// The bytes kept of file `sha256` (FindFile found it), piece by piece, as stored: unchecked.
   virtual void ReadFilePieces(const std::string& sha256,
                               const std::function<void(std::string_view piece)>& each) = 0;
+  /// ReadFilePieces with each piece read into a buffer `spare` gives (one the caller is done
+  /// with, or empty) and handed over whole: a caller that keeps pieces takes them uncopied.
+  virtual void ReadFileBuffers(const std::string& sha256, const std::function<std::string()>& spare,
+                               const std::function<void(std::string&& piece)>& each) {
+    ReadFilePieces(sha256, [&](std::string_view piece) {
+      std::string buffer = spare();
+      buffer.assign(piece);
+      each(std::move(buffer));
+    });
+  }
   /// Every kept file, in SHA-256 order, read a few at a time.
   virtual void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) = 0;
   /// Removes what a crash or a failed save left of files never kept; returns how many. An

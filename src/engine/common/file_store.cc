@@ -169,11 +169,13 @@ kvtfiles::StoredFile ReadKeptFile(ArchiveEngine& engine, const std::string& sha2
   // Hashed beside the reading: the check costs little more than the read.
   kvtfiles::HashPipe hash;
   std::int64_t size = 0;
-  engine.ReadFilePieces(sha256, [&](std::string_view piece) {
-    size += static_cast<std::int64_t>(piece.size());
-    hash.Add(piece);
-    each(piece);
-  });
+  engine.ReadFileBuffers(
+      sha256, [&] { return hash.Spare(); },
+      [&](std::string&& piece) {
+        size += static_cast<std::int64_t>(piece.size());
+        each(piece);
+        hash.Add(std::move(piece));
+      });
   if (size != f.size || hash.End().get() != sha256) {
     throw EngineError(kBadFile, kSource,
                       "Il file \"" + kvt::Printable(f.name) + "\"" + named +

@@ -53,6 +53,12 @@ void ForwardingEngine::ListFiles(const std::function<void(const kvtfiles::Stored
   Before("ListFiles");
   inner_->ListFiles(each);
 }
+void ForwardingEngine::ReadFileBuffers(const std::string& sha256,
+                                       const std::function<std::string()>& spare,
+                                       const std::function<void(std::string&& piece)>& each) {
+  Before("ReadFileBuffers");
+  inner_->ReadFileBuffers(sha256, spare, each);
+}
 std::int64_t ForwardingEngine::CollectOrphanFiles() {
   Before("CollectOrphanFiles");
   return inner_->CollectOrphanFiles();

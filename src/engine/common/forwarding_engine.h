@@ -38,6 +38,8 @@ class ForwardingEngine : public ArchiveEngine {
   bool FindFile(const std::string& sha256, kvtfiles::StoredFile& file) override;
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
+  void ReadFileBuffers(const std::string& sha256, const std::function<std::string()>& spare,
+                       const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;

@@ -14,18 +14,26 @@ HashPipe::~HashPipe() {
 }
 
 void HashPipe::Add(std::string_view piece) {
+  std::string buffer = Spare();
+  buffer.assign(piece);
+  Add(std::move(buffer));
+}
+
+void HashPipe::Add(std::string&& piece) {
   std::unique_lock lock(m_);
   room_.wait(lock, [&] { return queued_ == 0 || queued_ + piece.size() <= kMaxQueued; });
-  std::string buffer;
-  if (!spare_.empty()) {
-    buffer = std::move(spare_.back());
-    spare_.pop_back();
-  }
-  buffer.assign(piece);
   queued_ += piece.size();
-  tasks_.push_back({std::move(buffer), nullptr});
+  tasks_.push_back({std::move(piece), nullptr});
   lock.unlock();
   work_.notify_one();
+}
+
+std::string HashPipe::Spare() {
+  std::lock_guard lock(m_);
+  if (spare_.empty()) return {};
+  std::string buffer = std::move(spare_.back());
+  spare_.pop_back();
+  return buffer;
 }
 
 std::future<std::string> HashPipe::End() {
@@ -59,7 +67,7 @@ void HashPipe::Run() {
       ends_.pop_front();  // the oldest end is this one: ends are hashed in order
     } else {
       queued_ -= task.bytes.size();
-      if (spare_.size() < 4) spare_.push_back(std::move(task.bytes));
+      if (spare_.size() < 10) spare_.push_back(std::move(task.bytes));  // a queue's worth
       room_.notify_all();
     }
   }

@@ -26,6 +26,10 @@ class HashPipe {
 
   /// Adds the next bytes of the current file (copied; waits while kMaxQueued bytes are queued).
   void Add(std::string_view piece);
+  /// The same without a copy: the piece is the pipe's from now on.
+  void Add(std::string&& piece);
+  /// A buffer to read the next piece into: one the pipe is done with, or a new one.
+  std::string Spare();
   /// Ends the current file: its digest (64 hex digits) once every piece is hashed. The next
   /// Add starts another file.
   std::future<std::string> End();

@@ -81,6 +81,17 @@ void FileFolder::Writer::Seal(const std::string& sha256) {
 
 bool FileFolder::Read(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) const {
+  std::string piece;
+  return Read(
+      sha256, [&] { return std::move(piece); },
+      [&](std::string&& got) {
+        each(got);
+        piece = std::move(got);
+      });
+}
+
+bool FileFolder::Read(const std::string& sha256, const std::function<std::string()>& spare,
+                      const std::function<void(std::string&& piece)>& each) const {
   const std::string path = PathOf(sha256);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
@@ -91,13 +102,20 @@ bool FileFolder::Read(const std::string& sha256,
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
-  std::string piece(kvtfiles::kPieceBytes, '\0');
   for (;;) {
-    const ssize_t n = ::read(fd, piece.data(), piece.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) Fail("cannot read", path, errno);
-    if (n == 0) return true;
-    each(std::string_view(piece.data(), static_cast<std::size_t>(n)));
+    std::string piece = spare();
+    piece.resize(kvtfiles::kPieceBytes);
+    std::size_t got = 0;
+    while (got < piece.size()) {
+      const ssize_t n = ::read(fd, piece.data() + got, piece.size() - got);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) Fail("cannot read", path, errno);
+      if (n == 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    if (got == 0) return true;
+    piece.resize(got);
+    each(std::move(piece));
   }
 }
 

@@ -40,6 +40,9 @@ class FileFolder {
   /// Gives the file's bytes piece by piece; false when the folder has no file of that name.
   bool Read(const std::string& sha256,
             const std::function<void(std::string_view piece)>& each) const;
+  /// The same, each piece read into a buffer `spare` gives and handed over.
+  bool Read(const std::string& sha256, const std::function<std::string()>& spare,
+            const std::function<void(std::string&& piece)>& each) const;
   /// Removes the files `kept` says are not kept and what writers left half-written; returns
   /// how many. Only while no writer can be at work (under the database's write lock).
   std::int64_t RemoveOrphans(const std::function<bool(const std::string& sha256)>& kept) const;

@@ -1235,6 +1235,17 @@ void SqliteEngine::ReadFilePieces(const std::string& sha256,
   }
 }
 
+void SqliteEngine::ReadFileBuffers(const std::string& sha256,
+                                   const std::function<std::string()>& spare,
+                                   const std::function<void(std::string&& piece)>& each) {
+  const FileFolder folder = Files();
+  if (!folder.Read(sha256, spare, each)) {
+    throw kvtengine::EngineError(
+        kvtengine::kBadFile, kSource,
+        "Il file sha256 " + sha256 + " manca dalla cartella " + folder.Root());
+  }
+}
+
 void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
   auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY sha256");
   while (q.Step()) each(FileRow(q));

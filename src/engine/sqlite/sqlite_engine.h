@@ -132,6 +132,8 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   bool FindFile(const std::string& sha256, kvtfiles::StoredFile& file) override;
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
+  void ReadFileBuffers(const std::string& sha256, const std::function<std::string()>& spare,
+                       const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
   /// The folder beside the database that holds its documents' files.
