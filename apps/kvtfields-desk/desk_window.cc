@@ -193,9 +193,32 @@ bool DeskWindow::AttachFile(const std::string& path) {
 
 void DeskWindow::UpdatePreview() {
   if (!preview_ || !Work()) return;
-  std::string name;
-  auto link = FileLink(&name);
-  const auto ref = link ? kvtfiles::ParseFileRef(link->Text()) : std::nullopt;
+  // Called at every change the person makes: only the form's file links are looked at, found
+  // once per build of the form, and the rest only when what they hold changed.
+  if (links_built_ != entry_.FormsBuilt()) {
+    links_.clear();
+    auto& fields = Work()->Fields();
+    for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+      auto field = fields.Item(kvt::Variant(i));
+      if (auto link = std::dynamic_pointer_cast<kvthost::FileLinker>(field->LinkedControl()))
+        links_.emplace_back(link, field->Name());
+    }
+    links_built_ = entry_.FormsBuilt();
+    shown_link_.clear();
+  }
+  // The first file link holding a kept or picked file.
+  std::string name, text;
+  for (const auto& [weak, field] : links_) {
+    const auto link = weak.lock();
+    if (!link || !kvtfiles::ParseFileRef(link->Text())) continue;
+    name = field;
+    text = link->Text();
+    break;
+  }
+  const std::string shown = entry_.Database() + "\n" + std::to_string(entry_.Id()) + "\n" + text;
+  if (shown == shown_link_) return;
+  shown_link_ = shown;
+  const auto ref = kvtfiles::ParseFileRef(text);
   const std::string whose =
       (entry_.Id() ? "documento " + std::to_string(entry_.Id()) + ", " : std::string()) + "campo " +
       name;

@@ -184,6 +184,11 @@ class DeskWindow final : public QMainWindow {
   QAction* steps_[4] = {};
   QPointer<PreviewPane> preview_;
   QDockWidget* preview_dock_ = nullptr;
+  // The form's file-link controls with their fields (found once per build), and what the
+  // preview was last asked to show.
+  std::vector<std::pair<std::weak_ptr<kvthost::FileLinker>, std::string>> links_;
+  std::uint64_t links_built_ = 0;
+  std::string shown_link_;
 };
 
 }  // namespace kvtdesk

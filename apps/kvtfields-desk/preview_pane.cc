@@ -284,7 +284,10 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   });
 }
 
-PreviewPane::~PreviewPane() = default;
+// The thread ends first, while the pane is whole: no answer of its can reach a pane going.
+PreviewPane::~PreviewPane() {
+  worker_.reset();
+}
 
 void PreviewPane::ShowFile(const std::string& db, const std::optional<kvtfiles::FileRef>& ref,
                            const std::string& whose, const std::string& chosen) {
