@@ -172,6 +172,13 @@ kvt::Variant ValueOf(const toml::node* node) {
   Fail("versioni.toml: a value of unknown kind '" + kind + "'");
 }
 
+// An entry of versioni.toml that must be a table: a bag made by hand is refused, not trusted.
+const toml::table& TableOf(const toml::node& node, const char* what) {
+  const toml::table* t = node.as_table();
+  if (!t) Fail(std::string("versioni.toml: ") + what + " is not a table");
+  return *t;
+}
+
 std::string Str(const toml::table& t, const char* key) {
   const toml::node* n = t.get(key);
   return n ? n->value_or(std::string()) : std::string();
@@ -426,9 +433,11 @@ BagReport ImportBag(const std::string& dir, const std::string& db) {
     kvtarchive::ImportArchive(*engine, read.archive, /*replace=*/false);
     if (const toml::array* files = versions["file"].as_array()) {
       for (const auto& node : *files) {
-        const toml::table& f = *node.as_table();
+        const toml::table& f = TableOf(node, "a file");
         const std::string path = Str(f, "percorso");
-        if (path.find("..") != std::string::npos) Fail("versioni.toml: a file outside the bag");
+        // Only a file of the bag's own: never one elsewhere on this computer.
+        if (path.rfind("file/", 0) != 0 || path.find("..") != std::string::npos)
+          Fail("versioni.toml: a file outside the bag's data/file/: " + kvt::OneLine(path));
         kvtfiles::StoredFile was;
         was.sha256 = Str(f, "sha256");
         was.name = Str(f, "nome");
@@ -441,11 +450,11 @@ BagReport ImportBag(const std::string& dir, const std::string& db) {
     const toml::array* documents = versions["documento"].as_array();
     if (!documents) return;
     for (const auto& node : *documents) {
-      const toml::table& d = *node.as_table();
+      const toml::table& d = TableOf(node, "a document");
       kvtengine::ArchiveEngine::HistoryRows rows;
       if (const toml::array* vs = d["versioni"].as_array()) {
         for (const auto& v : *vs) {
-          const toml::table& t = *v.as_table();
+          const toml::table& t = TableOf(v, "a version");
           rows.versions.push_back({static_cast<std::int32_t>(Int(t, "versione")),
                                    Str(t, "salvato_il"), Str(t, "salvato_da"),
                                    kvtengine::ChangeNamed(Str(t, "modifica"))});
@@ -453,13 +462,13 @@ BagReport ImportBag(const std::string& dir, const std::string& db) {
       }
       if (const toml::array* vs = d["valori"].as_array()) {
         for (const auto& v : *vs) {
-          const toml::table& t = *v.as_table();
+          const toml::table& t = TableOf(v, "a value");
           rows.current.emplace_back(Str(t, "campo"), ValueOf(t.get("valore")));
         }
       }
       if (const toml::array* cs = d["cambi"].as_array()) {
         for (const auto& c : *cs) {
-          const toml::table& t = *c.as_table();
+          const toml::table& t = TableOf(c, "a change");
           rows.changes.push_back({static_cast<std::int32_t>(Int(t, "versione")),
                                   static_cast<std::int32_t>(Int(t, "posizione")), Str(t, "campo"),
                                   ValueOf(t.get("valore")),

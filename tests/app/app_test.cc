@@ -11,6 +11,7 @@
 #include <string>
 
 #include "archives/sample_archive.h"
+#include "engine/files/sha256.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
@@ -614,6 +615,29 @@ TEST_F(AppTest, AnArchiveGoesOutAsABagAndComesBackTheSame) {
   EXPECT_THAT(r.output, ::testing::HasSubstr("data/nota.txt is in data/ but not in the manifest"));
   EXPECT_EQ(RunProgram("archive import-bag " + bag + " --db " + dir_.File("d.kvtdb")).exit_code, 2);
   EXPECT_FALSE(std::filesystem::exists(dir_.File("d.kvtdb")));
+
+  // A bag made by hand, valid by its manifests, that names a file elsewhere on this computer:
+  // refused, nothing read from there.
+  auto files = Tree(again);
+  std::string& versions = files["data/versioni.toml"];
+  const auto at = versions.find("'file/fattura 2027.pdf'");
+  ASSERT_NE(at, std::string::npos);
+  versions.replace(at, 23, "'/etc/hostname'");
+  std::ofstream(again + "/data/versioni.toml", std::ios::binary) << versions;
+  std::string manifest;
+  for (const auto& [path, bytes] : files) {
+    if (path.rfind("data/", 0) == 0) manifest += kvtfiles::Sha256Of(bytes) + "  " + path + "\n";
+  }
+  std::ofstream(again + "/manifest-sha256.txt", std::ios::binary) << manifest;
+  std::ofstream(again + "/tagmanifest-sha256.txt", std::ios::binary)
+      << kvtfiles::Sha256Of(files["bag-info.txt"]) << "  bag-info.txt\n"
+      << kvtfiles::Sha256Of(files["bagit.txt"]) << "  bagit.txt\n"
+      << kvtfiles::Sha256Of(manifest) << "  manifest-sha256.txt\n";
+  EXPECT_EQ(RunProgram("archive check-bag " + again).exit_code, 0);
+  r = RunProgram("archive import-bag " + again + " --db " + dir_.File("e.kvtdb"));
+  EXPECT_EQ(r.exit_code, 2) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("outside the bag"));
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("e.kvtdb")));
 }
 
 // A day's scans come in with their rows: each row's file kept with its document, a row whose
