@@ -541,6 +541,18 @@ TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
   // The limit is for one step: the connection stays usable.
   auto q = db->Query("SELECT count(*) FROM kvt_meta");
   EXPECT_TRUE(q.Step());
+
+  // A kept file's row naming a path, not a digest: never read from outside the files' folder.
+  const std::string files = dir.File("file.kvtdb");
+  sample::CreateSampleArchive(*SqliteEngine::Open(files));
+  Sql(files,
+      "INSERT INTO stored_files VALUES ('../../../../dev/zero', 1, 'application/pdf', 1, 'x', "
+      "'2026-01-01T00:00:00Z', '')");
+  const auto engine = SqliteEngine::Open(files, false);
+  EXPECT_THAT(CaptureError([&] {
+                engine->ReadFilePieces("../../../../dev/zero", [](auto) {});
+              }).Description(),
+              ::testing::HasSubstr("manca"));
 }
 
 }  // namespace

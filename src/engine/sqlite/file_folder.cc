@@ -92,6 +92,8 @@ bool FileFolder::Read(const std::string& sha256,
 
 bool FileFolder::Read(const std::string& sha256, const std::function<std::string()>& spare,
                       const std::function<void(std::string&& piece)>& each) const {
+  // A name from a database file made elsewhere is untrusted: only a digest names a file here.
+  if (!kvtfiles::IsSha256(sha256)) return false;
   const std::string path = PathOf(sha256);
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
