@@ -557,6 +557,17 @@ TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
   EXPECT_EQ(r.exit_code, 2);
   EXPECT_THAT(r.output, ::testing::HasSubstr("documento 1, campo Allegato"));
   EXPECT_FALSE(std::filesystem::exists(dir_.File("back.pdf")));  // no wrong bytes handed on
+
+  // Bytes gone from the disk altogether are named too, and the check goes on.
+  std::vector<std::filesystem::path> kept;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(db_ + ".files")) {
+    if (e.is_regular_file()) kept.push_back(e.path());
+  }
+  for (const auto& path : kept) std::filesystem::remove(path);
+  r = RunProgram("archive check-files --db " + db_);
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("documento 1, campo Allegato: file \"vecchia.pdf\""));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("manca"));
 }
 
 // Every file of a folder with its bytes, by path: two bags compared whole.
