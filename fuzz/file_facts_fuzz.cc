@@ -1,10 +1,8 @@
 // A document's file from anywhere: its pages are counted (a PDF in pieces of any size, a TIFF's
 // chain of directories) without a hang, a crash or a count out of bounds, and a reference text
 // reads back as written.
-#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -19,13 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (std::size_t at = 0; at < size; at += piece) pdf.Feed(bytes.substr(at, piece));
   if (pdf.Pages() < 0 || pdf.Pages() > 10'000'000) __builtin_trap();
 
-  const auto read_at = [&](std::uint64_t offset, char* out, std::size_t n) -> std::size_t {
-    if (offset >= size) return 0;
-    const std::size_t got = std::min<std::size_t>(n, size - offset);
-    std::memcpy(out, data + offset, got);
-    return got;
-  };
-  const std::int32_t tiff = kvtfiles::TiffPages(read_at, size);
+  const std::int32_t tiff = kvtfiles::TiffPages(kvtfiles::ReadAtBytes(bytes), size);
   if (tiff < 0 || tiff > kvtfiles::kMaxTiffPages) __builtin_trap();
 
   if (const auto ref = kvtfiles::ParseFileRef(bytes)) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <QImageReader>
-#include <cstring>
 #include <fstream>
 
 #include "document_generator.h"
@@ -42,14 +41,7 @@ TEST(DocumentGenerator, PdfsAndScansHaveTheirPagesAndLookScanned) {
     const std::string pdf = Bytes(w.pdf), scan = Bytes(w.scan);
     EXPECT_EQ(kvtfiles::MediaTypeOf(pdf.substr(0, 4096)), "application/pdf");
     EXPECT_EQ(kvtfiles::MediaTypeOf(scan.substr(0, 4096)), "image/tiff");
-    const std::int32_t pages = kvtfiles::TiffPages(
-        [&](std::uint64_t at, char* out, std::size_t n) -> std::size_t {
-          if (at >= scan.size()) return 0;
-          const std::size_t got = std::min(n, scan.size() - static_cast<std::size_t>(at));
-          std::memcpy(out, scan.data() + at, got);
-          return got;
-        },
-        scan.size());
+    const std::int32_t pages = kvtfiles::TiffPages(kvtfiles::ReadAtBytes(scan), scan.size());
     EXPECT_EQ(pages, w.document.pages) << w.scan;
     two_pages = two_pages || pages == 2;
     QImageReader reader(QString::fromStdString(w.scan));

@@ -2,7 +2,6 @@
 // pages counted from bytes that may lie.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "engine/files/file_facts.h"
@@ -63,16 +62,7 @@ TEST(FileFacts, TiffPagesFollowTheDirectoriesAndStopAtALoopOrTheEnd) {
     }
     return t;
   };
-  auto pages = [](const std::string& t) {
-    return TiffPages(
-        [&](std::uint64_t at, char* out, std::size_t n) -> std::size_t {
-          if (at >= t.size()) return 0;
-          const std::size_t got = std::min(n, t.size() - static_cast<std::size_t>(at));
-          std::memcpy(out, t.data() + at, got);
-          return got;
-        },
-        t.size());
-  };
+  auto pages = [](const std::string& t) { return TiffPages(ReadAtBytes(t), t.size()); };
   EXPECT_EQ(pages(tiff(0)), 3);
   EXPECT_EQ(pages(tiff(8)), 3);         // back to the first: a loop, not pages without end
   EXPECT_EQ(pages(tiff(1u << 30)), 3);  // past the end of the file

@@ -95,6 +95,15 @@ void PdfPageCounter::Scan(std::string_view w) {
   }
 }
 
+ReadAt ReadAtBytes(std::string_view bytes) {
+  return [bytes](std::uint64_t offset, char* out, std::size_t n) -> std::size_t {
+    if (offset >= bytes.size()) return 0;
+    const std::size_t got = std::min<std::size_t>(n, bytes.size() - offset);
+    std::memcpy(out, bytes.data() + offset, got);
+    return got;
+  };
+}
+
 std::int32_t TiffPages(const ReadAt& read_at, std::uint64_t size) {
   unsigned char h[8];
   if (size < 8 || read_at(0, reinterpret_cast<char*>(h), 8) != 8) return 0;

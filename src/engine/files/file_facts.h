@@ -29,6 +29,8 @@ class PdfPageCounter {
 
 /// Reads up to `n` bytes at `offset` into `out`; returns how many it read.
 using ReadAt = std::function<std::size_t(std::uint64_t offset, char* out, std::size_t n)>;
+/// A ReadAt over bytes in memory (which must outlive it).
+ReadAt ReadAtBytes(std::string_view bytes);
 /// The pages of a TIFF file of `size` bytes (its chain of image directories, a loop or an
 /// offset outside the file ending it), or 0 when it is no TIFF; at most kMaxTiffPages.
 std::int32_t TiffPages(const ReadAt& read_at, std::uint64_t size);
