@@ -21,6 +21,7 @@
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
+#include "desk_fixture.h"
 #include "desk_window.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
@@ -39,25 +40,14 @@ namespace sample = kvtarchive::sample;
 using kvthost::qt::QtDesktop;
 
 // The same session on a file and on a shared PostgreSQL database.
-class DeskTest : public ::testing::TestWithParam<bool> {
+class DeskTest : public DeskOnSample {
  protected:
   void SetUp() override {
-    if (GetParam()) {
-      KVT_REQUIRE_PG();
-      db_ = kvt::testing::FreshPgDatabase();
-    }
-    sample::CreateSampleArchive(*kvtapp::OpenEngine(db_, /*create=*/true));
-    desktop_ = QtDesktop::Install(QtDesktop::Messages::kRecord);
-    window_ = std::make_unique<DeskWindow>(db_, sample::kArchive, sample::kEntryForm);
-    window_->resize(900, 560);
+    OpenDesk(900, 560);
+    if (!window_) return;  // skipped: no PostgreSQL server
     window_->show();
     window_->activateWindow();
     QApplication::processEvents();
-  }
-  void TearDown() override {
-    window_.reset();
-    QApplication::processEvents();
-    if (desktop_) desktop_->Uninstall();
   }
 
   kvthost::IPerson& Person() { return window_->Work()->Person(); }
@@ -92,11 +82,6 @@ class DeskTest : public ::testing::TestWithParam<bool> {
     auto engine = kvtapp::OpenEngine(db_, false);
     return std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(id))->Item(field);
   }
-
-  kvt::testing::TempDir dir_;
-  std::string db_ = dir_.File("fatture.kvtdb");
-  std::shared_ptr<QtDesktop> desktop_;
-  std::unique_ptr<DeskWindow> window_;
 };
 
 TEST_P(DeskTest, APersonEntersTwoDocumentsThenFindsAndCorrectsTheFirst) {
