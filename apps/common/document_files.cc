@@ -9,6 +9,7 @@
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
 #include "engine/files/hash_pipe.h"
+#include "engine/files/pieces.h"
 #include "runtime/dictionary.h"
 #include "runtime/text.h"
 
@@ -121,34 +122,42 @@ FileCheck CheckKeptFiles(kvtengine::ArchiveEngine& engine, const std::string& ar
   std::int64_t total = 0, done = 0;
   for (const auto& f : files) total += f.size;
   // Each file's bytes are hashed on the pipe's thread while the next ones are read: the check
-  // goes at the pace of the slower of the two, not of both one after the other.
+  // goes at the pace of the slower of the two, not of both one after the other. The digests of
+  // a large file's pieces, which its reads are checked against, are worked out by the reading
+  // thread meanwhile.
   struct Pending {
     const kvtfiles::StoredFile* file;
     std::int64_t size;
     std::future<std::string> digest;
+    std::string piece_digests;
   };
   std::deque<Pending> pending;
   auto settle = [&] {
     Pending& p = pending.front();
-    if (p.size != p.file->size || p.digest.get() != p.file->sha256) {
+    if (p.size != p.file->size || p.digest.get() != p.file->sha256 ||
+        (!p.piece_digests.empty() && p.piece_digests != p.file->piece_digests)) {
       report(p.file->sha256, p.file->name, "è danneggiato: i suoi byte non sono quelli archiviati");
     }
     pending.pop_front();
   };
   kvtfiles::HashPipe pipe;
+  kvtfiles::PieceDigests pieces;
   for (const auto& f : files) {
     std::int64_t size = 0;
+    const bool listed = kvtfiles::PieceDigestsFit(f.piece_digests, f.size);
     try {
       engine.ReadFileBuffers(
           f.sha256, [&] { return pipe.Spare(); },
           [&](std::string&& p) {
             size += static_cast<std::int64_t>(p.size());
             done += static_cast<std::int64_t>(p.size());
+            if (listed) pieces.Add(p);
             pipe.Add(std::move(p));
             if (progress) progress(done, total);
           });
     } catch (const kvt::Error& e) {
       pipe.End();  // what was added of this file is no part of the next one
+      pieces.End();
       if (e.Number() != kvt::kObjectErrorBase + kvtengine::kBadFile) throw;
       report(f.sha256, f.name, "manca dall'archivio: i suoi byte non ci sono più");
       ++check.files;
@@ -157,7 +166,7 @@ FileCheck CheckKeptFiles(kvtengine::ArchiveEngine& engine, const std::string& ar
       pipe.End();
       throw;
     }
-    pending.push_back({&f, size, pipe.End()});
+    pending.push_back({&f, size, pipe.End(), listed ? pieces.End() : std::string()});
     if (pending.size() > 16) settle();
     ++check.files;
     check.bytes += f.size;

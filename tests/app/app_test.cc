@@ -14,6 +14,7 @@
 #include "engine/files/sha256.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
+#include "engine/sqlite/database.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "pg_test_server.h"
 #include "temp_dir.h"
@@ -568,6 +569,28 @@ TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_THAT(r.output, ::testing::HasSubstr("documento 1, campo Allegato: file \"vecchia.pdf\""));
   EXPECT_THAT(r.output, ::testing::HasSubstr("manca"));
+}
+
+// A large file is checked by its pieces when read; the fixity check checks the file's own digest
+// and the pieces' alike, so that what a read refuses the check names.
+TEST_F(AppTest, TheFixityCheckNamesALargeFileWhosePiecesListWentBad) {
+  ASSERT_EQ(RunProgram(Enter("--set NumeroDocumento=2027 --set DataDocumento=06/12/2026 "
+                             "--set TipoDocumento=FAT --set Cliente=Acme"))
+                .exit_code,
+            0);
+  std::ofstream(dir_.File("grande.pdf")) << "%PDF-1.4\n" << std::string(3 << 20, 'x');
+  const std::string on = " --db " + db_ + " --archive Fatture --id 1 --field Allegato";
+  ASSERT_EQ(
+      RunProgram("documents attach --version 1 --file " + dir_.File("grande.pdf") + on).exit_code,
+      0);
+  Result r = RunProgram("archive check-files --db " + db_);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  kvtsqlite::Database::Open(db_)->Execute(
+      "UPDATE file_piece_digests SET digests = zeroblob(length(digests))");
+  r = RunProgram("archive check-files --db " + db_);
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("documento 1, campo Allegato: file \"grande.pdf\""));
+  EXPECT_EQ(RunProgram("documents file --out " + dir_.File("back.pdf") + on).exit_code, 2);
 }
 
 // Every file of a folder with its bytes, by path: two bags compared whole.

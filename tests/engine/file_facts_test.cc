@@ -6,6 +6,7 @@
 
 #include "engine/files/file_facts.h"
 #include "engine/files/hash_pipe.h"
+#include "engine/files/pieces.h"
 #include "engine/files/sha256.h"
 #include "engine/files/stored_file.h"
 
@@ -87,6 +88,62 @@ TEST(HashPipe, EachFileGetsItsOwnDigestInOrderWhateverIsQueued) {
   digests.push_back(pipe.End());  // a file of no bytes
   for (std::size_t i = 0; i < files.size(); ++i) EXPECT_EQ(digests[i].get(), Sha256Of(files[i]));
   EXPECT_EQ(digests.back().get(), Sha256Of(""));
+}
+
+// Bytes of 3 whole pieces and a bit, no two pieces alike.
+std::string FourPieces() {
+  std::string bytes(3 * kPieceBytes + 1234, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 7919) >> 9);
+  return bytes;
+}
+
+// What a check by pieces hands on from `bytes` given in parts of `cut` bytes, and whether it
+// ended well.
+std::pair<std::string, bool> CheckedRead(const std::string& digests, std::int64_t size,
+                                         const std::string& bytes, std::size_t cut) {
+  std::string out;
+  PieceCheck check(digests, size, [&](std::string_view p) {
+    EXPECT_LE(p.size(), kPieceBytes);
+    out += p;
+  });
+  for (std::size_t at = 0; at < bytes.size(); at += cut) {
+    std::string part = check.Spare();
+    part.assign(bytes, at, cut);
+    if (!check.Add(std::move(part))) return {out, false};
+  }
+  return {out, check.End()};
+}
+
+TEST(PieceCheck, CheckedPiecesAreHandedOnInOrderAndNothingFromTheFirstBadOne) {
+  const std::string bytes = FourPieces();
+  const auto size = static_cast<std::int64_t>(bytes.size());
+  PieceDigests list;
+  for (std::size_t at = 0; at < bytes.size(); at += 100000) {
+    list.Add(std::string_view(bytes).substr(at, 100000));
+  }
+  const std::string digests = list.End();
+  ASSERT_EQ(digests.size(), 4 * kDigestBytes);
+  EXPECT_EQ(digests.substr(3 * kDigestBytes), Sha256Bytes(bytes.substr(3 * kPieceBytes)));
+  EXPECT_TRUE(PieceDigestsFit(digests, size));
+  EXPECT_FALSE(PieceDigestsFit(digests, size + static_cast<std::int64_t>(kPieceBytes)));
+  EXPECT_FALSE(PieceDigestsFit(Sha256Bytes("x"), 1));  // one piece: its digest is the file's
+
+  // Read in whole pieces, or cut anywhere: the same bytes in the same order.
+  for (std::size_t cut : {kPieceBytes, std::size_t{65536}, kPieceBytes + 1, std::size_t{999}}) {
+    const auto [out, good] = CheckedRead(digests, size, bytes, cut);
+    EXPECT_TRUE(good) << cut;
+    EXPECT_TRUE(out == bytes) << cut;
+  }
+  // A byte gone bad in the third piece: the two before are handed on, nothing after them.
+  std::string bad = bytes;
+  bad[2 * kPieceBytes + 10] ^= 1;
+  const auto [out, good] = CheckedRead(digests, size, bad, kPieceBytes);
+  EXPECT_FALSE(good);
+  EXPECT_TRUE(out == bytes.substr(0, 2 * kPieceBytes));
+  // A byte short or a byte more than the file has is not the file.
+  EXPECT_FALSE(CheckedRead(digests, size, bytes.substr(0, bytes.size() - 1), kPieceBytes).second);
+  EXPECT_FALSE(CheckedRead(digests, size, bytes + "x", kPieceBytes).second);
+  EXPECT_FALSE(CheckedRead(digests, size, bytes.substr(0, 2 * kPieceBytes), kPieceBytes).second);
 }
 
 }  // namespace

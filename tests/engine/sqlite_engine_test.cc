@@ -7,6 +7,8 @@
 
 #include "archives/sample_archive.h"
 #include "engine/common/code_filter.h"
+#include "engine/common/file_store.h"
+#include "engine/files/pieces.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
 #include "pg_test_server.h"
@@ -553,6 +555,62 @@ TEST(UntrustedFileTest, TriggersAndViewsAreRefusedAndEveryQueryIsBounded) {
                 engine->ReadFilePieces("../../../../dev/zero", [](auto) {});
               }).Description(),
               ::testing::HasSubstr("manca"));
+}
+
+// A large file is read checked piece by piece against digests kept with it: only checked bytes
+// are handed on; a database from before those digests is checked against the file's own; a
+// list gone bad is no way round the check.
+TEST(SqliteFilesTest, ALargeFileIsReadCheckedPieceByPiece) {
+  using kvtfiles::kPieceBytes;
+  kvt::testing::TempDir dir;
+  const std::string db = dir.File("pezzi.kvtdb");
+  std::string bytes(3 * kPieceBytes + 99, '\0');
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>((i * 131) >> 7);
+  std::ofstream(dir.File("grande.tif"), std::ios::binary) << bytes;
+  const std::string sha =
+      kvtengine::KeepFile(*SqliteEngine::Open(db), dir.File("grande.tif")).sha256;
+  // The error a checked read ends with ("" for none), and what it handed on.
+  auto read = [&](std::string& out) -> std::string {
+    out.clear();
+    try {
+      kvtengine::ReadKeptFile(*SqliteEngine::Open(db, false), sha, "documento 7",
+                              [&](std::string_view p) { out += p; });
+    } catch (const kvt::Error& e) {
+      EXPECT_EQ(e.Number(), kvt::kObjectErrorBase + kvtengine::kBadFile);
+      return e.Description();
+    }
+    return "";
+  };
+  const std::string kept = SqliteEngine::Open(db, false)->Files().PathOf(sha);
+  auto flip = [&](std::size_t at) {
+    std::fstream f(kept, std::ios::in | std::ios::out | std::ios::binary);
+    f.seekg(static_cast<std::streamoff>(at));
+    const char c = static_cast<char>(f.get());
+    f.seekp(static_cast<std::streamoff>(at));
+    f.put(static_cast<char>(c ^ 1));
+  };
+  kvtfiles::StoredFile f;
+  ASSERT_TRUE(SqliteEngine::Open(db, false)->FindFile(sha, f));
+  EXPECT_TRUE(kvtfiles::PieceDigestsFit(f.piece_digests, f.size));
+  std::string out;
+  EXPECT_EQ(read(out), "");
+  EXPECT_TRUE(out == bytes);
+
+  flip(kPieceBytes + 5);  // in the second piece
+  EXPECT_THAT(read(out), ::testing::HasSubstr("\"grande.tif\" (documento 7) è danneggiato"));
+  EXPECT_TRUE(out == bytes.substr(0, kPieceBytes));
+  flip(kPieceBytes + 5);
+
+  // A list gone bad with the bytes sound: refused all the same.
+  Sql(db, "UPDATE file_piece_digests SET digests = zeroblob(128)");
+  EXPECT_THAT(read(out), ::testing::HasSubstr("danneggiato"));
+  EXPECT_TRUE(out.empty());
+  // Kept before the lists were: the file's own digest is checked, at the end of the read.
+  Sql(db, "DELETE FROM file_piece_digests");
+  EXPECT_EQ(read(out), "");
+  EXPECT_TRUE(out == bytes);
+  flip(3 * kPieceBytes);
+  EXPECT_THAT(read(out), ::testing::HasSubstr("danneggiato"));
 }
 
 }  // namespace

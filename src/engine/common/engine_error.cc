@@ -118,6 +118,12 @@ constexpr const char* kPgTo8 =
     "NULL, PRIMARY KEY (upload, seq));"
     "ALTER TABLE file_pieces ALTER COLUMN bytes SET STORAGE EXTERNAL;";
 
+// 9: the digests of a large file's pieces, for reads checked on several cores (SQLite; on
+// PostgreSQL every read is checked against the file's own digest).
+constexpr const char* kSqliteTo9 =
+    "CREATE TABLE IF NOT EXISTS file_piece_digests (sha256 TEXT PRIMARY KEY, digests BLOB NOT "
+    "NULL) WITHOUT ROWID;";
+
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -131,6 +137,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 5) return dialect == SqlDialect::kSqlite ? kSqliteTo6 : kPgTo6;
   if (from == 6) return kTo7;
   if (from == 7) return dialect == SqlDialect::kSqlite ? kSqliteTo8 : kPgTo8;
+  if (from == 8) return dialect == SqlDialect::kSqlite ? kSqliteTo9 : "SELECT 1";
   return kUpgrades[from - 1];
 }
 

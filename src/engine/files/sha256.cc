@@ -26,16 +26,22 @@ void Sha256::Update(std::string_view bytes) {
   if (!bytes.empty()) EVP_DigestUpdate(ctx_->md, bytes.data(), bytes.size());
 }
 
-std::string Sha256::HexDigest() {
+std::string Sha256::Digest() {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int n = 0;
   EVP_DigestFinal_ex(ctx_->md, digest, &n);
   EVP_DigestInit_ex(ctx_->md, EVP_sha256(), nullptr);
+  return std::string(reinterpret_cast<const char*>(digest), n);
+}
+
+std::string Sha256::HexDigest() {
   static constexpr char kHex[] = "0123456789abcdef";
-  std::string out(2 * n, '0');
-  for (unsigned int i = 0; i < n; ++i) {
-    out[2 * i] = kHex[digest[i] >> 4];
-    out[2 * i + 1] = kHex[digest[i] & 15];
+  const std::string digest = Digest();
+  std::string out(2 * digest.size(), '0');
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const auto b = static_cast<unsigned char>(digest[i]);
+    out[2 * i] = kHex[b >> 4];
+    out[2 * i + 1] = kHex[b & 15];
   }
   return out;
 }
@@ -44,6 +50,15 @@ std::string Sha256Of(std::string_view bytes) {
   Sha256 h;
   h.Update(bytes);
   return h.HexDigest();
+}
+
+std::string Sha256Bytes(std::string_view bytes) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int n = 0;
+  if (EVP_Digest(bytes.data(), bytes.size(), digest, &n, EVP_sha256(), nullptr) != 1) {
+    throw std::runtime_error("SHA-256 is not available");
+  }
+  return std::string(reinterpret_cast<const char*>(digest), n);
 }
 
 bool IsSha256(std::string_view text) {

@@ -18,6 +18,8 @@ class Sha256 {
   void Update(std::string_view bytes);
   /// The digest of everything added, as 64 lower-case hex digits; starts over after.
   std::string HexDigest();
+  /// The same as 32 bytes.
+  std::string Digest();
 
  private:
   struct Context;
@@ -26,6 +28,8 @@ class Sha256 {
 
 /// The SHA-256 of `bytes` as 64 lower-case hex digits.
 std::string Sha256Of(std::string_view bytes);
+/// The SHA-256 of `bytes` as 32 bytes.
+std::string Sha256Bytes(std::string_view bytes);
 /// True when `text` is 64 lower-case hex digits.
 bool IsSha256(std::string_view text);
 

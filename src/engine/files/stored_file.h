@@ -19,6 +19,9 @@ struct StoredFile {
   std::string name;        // the name it was first stored under (no folder)
   std::string stored_at;   // UTC, ISO 8601
   std::string stored_by;   // the account that stored it; empty: unknown
+  // The SHA-256 of each kPieceBytes piece, 32 bytes apiece, for a file of more than one piece:
+  // a read checks its pieces on several cores at once. Empty: the whole digest is checked.
+  std::string piece_digests;
 };
 
 /// The size of the pieces a file is stored and read in: a file never sits in memory whole.

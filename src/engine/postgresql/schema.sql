@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '8');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '9');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,

@@ -470,6 +470,14 @@ Statement& Statement::Bind(int index, std::string_view text) {
   return *this;
 }
 
+Statement& Statement::BindBlob(int index, std::string_view bytes) {
+  if (sqlite3_bind_blob64(stmt_, index, bytes.data(), bytes.size(), SQLITE_TRANSIENT) !=
+      SQLITE_OK) {
+    Fail(db_->db_, "cannot bind a value");
+  }
+  return *this;
+}
+
 Statement& Statement::Bind(int index, std::int64_t number) {
   if (sqlite3_bind_int64(stmt_, index, number) != SQLITE_OK) Fail(db_->db_, "cannot bind a value");
   return *this;
@@ -527,6 +535,12 @@ kvt::Variant Statement::Column(int index) const {
 
 std::string Statement::ColumnText(int index) const {
   const auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, index));
+  return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)))
+           : std::string();
+}
+
+std::string Statement::ColumnBlob(int index) const {
+  const auto* p = static_cast<const char*>(sqlite3_column_blob(stmt_, index));
   return p ? std::string(p, static_cast<std::size_t>(sqlite3_column_bytes(stmt_, index)))
            : std::string();
 }

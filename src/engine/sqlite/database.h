@@ -113,6 +113,8 @@ class Statement {
     return Bind(index, std::string_view(text));
   }
   Statement& Bind(int index, std::int64_t number);
+  /// Binds bytes as a BLOB.
+  Statement& BindBlob(int index, std::string_view bytes);
   Statement& Bind(int index, const kvt::Variant& value);
   /// Advances to the next row; false when there is none.
   bool Step();
@@ -123,6 +125,8 @@ class Statement {
   int ColumnCount() const;
   kvt::Variant Column(int index) const;
   std::string ColumnText(int index) const;
+  /// A BLOB column's bytes (empty for NULL).
+  std::string ColumnBlob(int index) const;
   std::int64_t ColumnInt(int index) const;
   bool ColumnIsNull(int index) const;
   /// SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB or SQLITE_NULL.

@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '8');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '9');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -139,4 +139,11 @@ CREATE TABLE stored_files (
   name             TEXT NOT NULL,
   stored_at        TEXT NOT NULL,
   stored_by        TEXT NOT NULL
+) WITHOUT ROWID;
+
+-- The SHA-256 of each 1 MiB piece of a file of more pieces than one (32 bytes apiece), worked out
+-- from the same bytes as its name: a read checks the pieces on several cores at once.
+CREATE TABLE file_piece_digests (
+  sha256           TEXT PRIMARY KEY,
+  digests          BLOB NOT NULL
 ) WITHOUT ROWID;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <unordered_set>
 
+#include "engine/files/pieces.h"
 #include "runtime/class_builder.h"
 #include "runtime/class_registry.h"
 #include "runtime/platform.h"
@@ -1195,6 +1196,12 @@ bool SqliteEngine::PutFile(const std::function<std::string_view()>& next,
         .Bind(6, f.stored_at.empty() ? kvtengine::SavedAtNow() : f.stored_at)
         .Bind(7, f.stored_at.empty() ? user_ : f.stored_by)
         .Run();
+    if (kvtfiles::PieceDigestsFit(f.piece_digests, f.size)) {
+      Db().Query("INSERT INTO file_piece_digests (sha256, digests) VALUES (?1, ?2)")
+          .Bind(1, f.sha256)
+          .BindBlob(2, f.piece_digests)
+          .Run();
+    }
     kept = true;
   });
   return kept;
@@ -1202,7 +1209,8 @@ bool SqliteEngine::PutFile(const std::function<std::string_view()>& next,
 
 namespace {
 constexpr const char* kFileColumns =
-    "sha256, size, media_type, pages, name, stored_at, stored_by FROM stored_files";
+    "f.sha256, size, media_type, pages, name, stored_at, stored_by, digests FROM stored_files f "
+    "LEFT JOIN file_piece_digests d ON d.sha256 = f.sha256";
 
 kvtfiles::StoredFile FileRow(const Statement& q) {
   kvtfiles::StoredFile f;
@@ -1213,12 +1221,13 @@ kvtfiles::StoredFile FileRow(const Statement& q) {
   f.name = q.ColumnText(4);
   f.stored_at = q.ColumnText(5);
   f.stored_by = q.ColumnText(6);
+  f.piece_digests = q.ColumnBlob(7);
   return f;
 }
 }  // namespace
 
 bool SqliteEngine::FindFile(const std::string& sha256, kvtfiles::StoredFile& file) {
-  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " WHERE sha256 = ?1");
+  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " WHERE f.sha256 = ?1");
   q.Bind(1, sha256);
   if (!q.Step()) return false;
   file = FileRow(q);
@@ -1247,7 +1256,7 @@ void SqliteEngine::ReadFileBuffers(const std::string& sha256,
 }
 
 void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
-  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY sha256");
+  auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY f.sha256");
   while (q.Step()) each(FileRow(q));
 }
 
