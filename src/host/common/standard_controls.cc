@@ -124,6 +124,12 @@ std::string TextBoxBase::SelText() const {
   return text_.substr(from, to - from);
 }
 
+void TextBoxBase::MarkSuggestion(std::int32_t step) {
+  const auto n = static_cast<std::int32_t>(suggestions_.size());
+  marked_ = std::clamp(marked_ + step, std::int32_t{-1}, n - 1);
+  NotifyChanged(Aspect::kList);
+}
+
 void TextBoxBase::AcceptSuggestion(std::int32_t index) {
   if (index < 0 || static_cast<std::size_t>(index) >= suggestions_.size()) {
     throw kvt::RuntimeError(kvt::ErrorCode::kSubscriptOutOfRange, "suggestion", kSource);
@@ -131,6 +137,7 @@ void TextBoxBase::AcceptSuggestion(std::int32_t index) {
   if (locked_ || !Enabled()) return;
   std::string chosen = suggestions_[static_cast<std::size_t>(index)];
   suggestions_.clear();
+  marked_ = -1;
   Edited();
   sel_start_ = static_cast<std::int32_t>(kvt::CharLength(chosen));
   sel_length_ = 0;

@@ -75,8 +75,13 @@ class TextBoxBase : public Control {
   std::vector<std::string> Suggestions() const { return suggestions_; }
   void ShowSuggestions(const std::vector<std::string>& values) {
     suggestions_ = values;
+    marked_ = -1;
     NotifyChanged(Aspect::kList);
   }
+  /// The offered value the person marked by keys (Down, Up), -1 for none.
+  std::int32_t MarkedSuggestion() const { return marked_; }
+  /// Moves the mark one value down (+1) or up (-1); above the first there is no mark.
+  void MarkSuggestion(std::int32_t step);
   /// The person accepts an offered value: it replaces the text.
   void AcceptSuggestion(std::int32_t index);
   /// The person pastes text over the selection: one change; cut at MaxLength; line ends become
@@ -130,6 +135,7 @@ class TextBoxBase : public Control {
   std::int32_t sel_start_ = 0;
   std::int32_t sel_length_ = 0;
   std::vector<std::string> suggestions_;
+  std::int32_t marked_ = -1;
 };
 
 /// "ZulMultiLineTextBox.MultiLineTextBox": the text box of text fields.

@@ -283,6 +283,8 @@ class QtText final : public Base, public QtControl {
     const QRect g = widget_->geometry();
     list_->setGeometry(g.left(), g.bottom() + 1, g.width(),
                        std::min<int>(static_cast<int>(values.size()), 8) * 18 + 4);
+    // The mark follows the keys; the list never takes the focus from the box.
+    list_->setCurrentRow(Base::MarkedSuggestion());
     list_->setVisible(!values.empty());
     list_->raise();
   }
