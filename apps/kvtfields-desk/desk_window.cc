@@ -29,6 +29,7 @@
 #include "common/document_files.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
+#include "host/common/standard_controls.h"
 #include "host/qt/qt_control.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
@@ -383,7 +384,27 @@ bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int3
 }
 
 void DeskWindow::UndoChanges() {
+  // Values offered under the box go first: Esc closes them and keeps what was typed.
+  if (Work()) {
+    if (auto box = std::dynamic_pointer_cast<kvthost::TextBoxBase>(Work()->WindowRef()->Active());
+        box && !box->Suggestions().empty()) {
+      box->ShowSuggestions({});
+      return;
+    }
+  }
   Run(entry_.Undo());
+}
+
+void DeskWindow::PutToday() {
+  auto picker = Work()
+                    ? std::dynamic_pointer_cast<kvthost::DatePicker>(Work()->WindowRef()->Active())
+                    : nullptr;
+  if (!picker) {
+    entry_.SetStatus("La data di oggi va in un campo data: entrare prima nella data");
+    ShowStatus();
+    return;
+  }
+  picker->PickDate(kvt::Variant(kvt::Today()));
 }
 
 void DeskWindow::Correct(std::int32_t id) {
@@ -465,7 +486,7 @@ void DeskWindow::BuildMenus() {
     }
     if (dbs.isEmpty()) recent->addAction("(nessuno)")->setEnabled(false);
   });
-  file->addAction("Scegli a&rchivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
+  file->addAction("Scegli ar&chivio...", QKeySequence(Qt::CTRL | Qt::Key_R),
                   [this] { ChooseArchive(); });
   file->addSeparator();
   file->addAction("&Stampa documento...", QKeySequence::Print, [this] { Print(false); });
@@ -481,9 +502,11 @@ void DeskWindow::BuildMenus() {
   QMenu* doc = menuBar()->addMenu("&Documento");
   doc->addAction("&Nuovo", QKeySequence::New, [this] { NewDocument(); });
   save_action_ = doc->addAction("&Salva", QKeySequence::Save, [this] { Save(); });
-  doc->addAction("Documento s&uccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+  doc->addAction("Documento su&ccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                  [this] { NextDocument(); });
   doc->addAction("&Annulla modifiche", QKeySequence(Qt::Key_Escape), [this] { UndoChanges(); });
+  doc->addAction("Data di &oggi", QKeySequence(Qt::CTRL | Qt::Key_Semicolon),
+                 [this] { PutToday(); });
   delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
   doc->addAction("Allega &file...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] {
@@ -508,7 +531,7 @@ void DeskWindow::BuildMenus() {
        QStyle::SP_MediaSkipBackward},
       {Step::kPrevious, "Documento p&recedente", QKeySequence(Qt::CTRL | Qt::Key_PageUp),
        QStyle::SP_MediaSeekBackward},
-      {Step::kNext, "Documento s&eguente", QKeySequence(Qt::CTRL | Qt::Key_PageDown),
+      {Step::kNext, "Documento se&guente", QKeySequence(Qt::CTRL | Qt::Key_PageDown),
        QStyle::SP_MediaSeekForward},
       {Step::kLast, "&Ultimo documento", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_PageDown),
        QStyle::SP_MediaSkipForward},
@@ -541,7 +564,7 @@ void DeskWindow::BuildMenus() {
   view->addAction(pane);
   view->addAction("Pagina s&uccessiva", QKeySequence(Qt::ALT | Qt::Key_PageDown),
                   [this] { preview_->NextPage(); });
-  view->addAction("Pagina p&recedente", QKeySequence(Qt::ALT | Qt::Key_PageUp),
+  view->addAction("Pagina &precedente", QKeySequence(Qt::ALT | Qt::Key_PageUp),
                   [this] { preview_->PreviousPage(); });
   view->addAction("&Ingrandisci", QKeySequence(Qt::CTRL | Qt::Key_Plus),
                   [this] { preview_->ZoomIn(); });

@@ -84,6 +84,8 @@ class DeskWindow final : public QMainWindow {
   /// Esc: the focused field back to its value on entry; when it has it, the whole document
   /// back to its last saved state.
   void UndoChanges();
+  /// Ctrl+;: today's date into the focused date field (the status line says where it goes).
+  void PutToday();
   /// File > Impostazioni: what Enter does (move to the next field, or save).
   void ChooseSettings();
   /// True when the document on the form may be left: nothing unsaved, or the person answered

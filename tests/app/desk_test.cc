@@ -2,6 +2,7 @@
 // the retained values), a refused save and its fix, the first document found in the list,
 // corrected and saved; then the database is checked.
 #include <array>
+#include <map>
 
 #include <QAbstractItemView>
 #include <QAccessible>
@@ -11,6 +12,7 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
@@ -27,6 +29,7 @@
 #include "engine/postgresql/pg_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
 #include "host/common/coordinator.h"
+#include "host/common/standard_controls.h"
 #include "host/qt/qt_control.h"
 #include "pg_test_server.h"
 #include "runtime/dictionary.h"
@@ -320,6 +323,121 @@ TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuesti
   window_->Correct(1);
   EXPECT_TRUE(window_->DeleteDocument());
   EXPECT_EQ(documents(), 0);
+}
+
+// The values offered under a box are a clerk's by keys: Down and Up move through them, Enter or
+// Tab takes the one marked, Esc closes them, and what was typed is never lost on the way.
+TEST_P(DeskTest, SuggestionsAreTakenByKeysAndWhatWasTypedStays) {
+  TypeFirstInvoiceAndSave();
+  auto box = [&] {
+    return std::dynamic_pointer_cast<kvthost::TextBoxBase>(
+        window_->Work()->WindowRef()->FindControl("Cliente"));
+  };
+  auto offered = [&] {
+    (void)QTest::qWaitFor([&] { return !box()->Suggestions().empty(); }, 2000);
+    return box()->Suggestions();
+  };
+  window_->NewDocument();
+  auto& p = Person();
+  auto type_ac = [&] {
+    p.Focus("Cliente");
+    p.Clear();
+    p.Type("ac");
+    return offered() == std::vector<std::string>{"ACME"};
+  };
+  // Esc closes the list and leaves what was typed; a second Esc would take the field back.
+  ASSERT_TRUE(type_ac());
+  Press(Qt::Key_Escape, Qt::NoModifier);
+  EXPECT_TRUE(box()->Suggestions().empty());
+  EXPECT_EQ(box()->Text(), "ac");
+  // Marked and unmarked again: Tab goes on with what was typed.
+  ASSERT_TRUE(type_ac());
+  Press(Qt::Key_Down, Qt::NoModifier);
+  Press(Qt::Key_Up, Qt::NoModifier);
+  Press(Qt::Key_Tab, Qt::NoModifier);
+  EXPECT_NE(p.Focused(), "Cliente");
+  EXPECT_EQ(box()->Text(), "AC");
+  // Down marks the first (the list shows it, the box keeps the focus); Enter takes it.
+  ASSERT_TRUE(type_ac());
+  Press(Qt::Key_Down, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "Cliente");
+  auto* view = dynamic_cast<kvthost::qt::QtControl*>(box().get())->SuggestionList();
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(view->currentRow(), 0);
+  Press(Qt::Key_Down, Qt::NoModifier);  // there is no second: the mark stays
+  Press(Qt::Key_Return, Qt::NoModifier);
+  EXPECT_EQ(box()->Text(), "ACME");
+  // Tab takes the marked one and goes on.
+  ASSERT_TRUE(type_ac());
+  Press(Qt::Key_Down, Qt::NoModifier);
+  Press(Qt::Key_Tab, Qt::NoModifier);
+  EXPECT_EQ(box()->Text(), "ACME");
+  EXPECT_NE(p.Focused(), "Cliente");
+}
+
+// A date by keys: Ctrl+; today, + and - a day later and earlier (from today when empty).
+TEST_P(DeskTest, ADateIsTodayAndMovesADayByKeys) {
+  auto picker = std::dynamic_pointer_cast<kvthost::DatePicker>(
+      window_->Work()->WindowRef()->FindControl("DataDocumento"));
+  ASSERT_NE(picker, nullptr);
+  auto& p = Person();
+  ASSERT_TRUE(p.Focus("DataDocumento"));
+  p.Clear();
+  const double today = kvt::Today().serial;
+  auto shown = [&] { return picker->Value().IsNull() ? 0.0 : picker->Value().AsDate().serial; };
+  Press(Qt::Key_Plus, Qt::NoModifier);
+  EXPECT_EQ(shown(), today + 1);
+  Press(Qt::Key_Semicolon, Qt::ControlModifier);
+  EXPECT_EQ(shown(), today);
+  Press(Qt::Key_Minus, Qt::NoModifier);
+  Press(Qt::Key_Minus, Qt::NoModifier);
+  EXPECT_EQ(shown(), today - 2);
+  EXPECT_TRUE(window_->windowTitle().startsWith("* ")) << "a date by keys is the person's change";
+  // Elsewhere Ctrl+; changes nothing and says where it goes.
+  ASSERT_TRUE(p.Focus("Cliente"));
+  Press(Qt::Key_Semicolon, Qt::ControlModifier);
+  EXPECT_EQ(window_->StatusText().toStdString(),
+            "La data di oggi va in un campo data: entrare prima nella data");
+  EXPECT_EQ(shown(), today - 2);
+}
+
+// Every item of a menu is reached by its own letter (no two items of one menu share one), and
+// every answer of a question by its initial.
+TEST_P(DeskTest, MenuItemsAndAnswersAreReachedByTheirLetters) {
+  for (const auto& [key, answer] :
+       {std::pair{Qt::Key_S, kvt::kMsgBoxAnswerYes}, std::pair{Qt::Key_N, kvt::kMsgBoxAnswerNo},
+        std::pair{Qt::Key_A, kvt::kMsgBoxAnswerCancel}}) {
+    auto shown = QtDesktop::MakeBox("Salvare le modifiche?", kvt::kMsgBoxYesNoCancel, "kvtfields",
+                                    window_.get());
+    shown.box->show();
+    QTest::keyClick(shown.box.get(), key);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return shown.box->clickedButton() != nullptr; }, 2000));
+    for (const auto& [button, given] : shown.answers) {
+      if (button == shown.box->clickedButton()) EXPECT_EQ(given, answer) << key;
+    }
+  }
+  std::vector<QMenu*> menus;
+  for (QAction* top : window_->menuBar()->actions()) {
+    if (top->menu()) menus.push_back(top->menu());
+  }
+  ASSERT_FALSE(menus.empty());
+  for (std::size_t i = 0; i < menus.size(); ++i) {
+    std::map<QChar, QString> seen;
+    for (QAction* a : menus[i]->actions()) {
+      if (a->isSeparator()) continue;
+      if (a->menu()) menus.push_back(a->menu());
+      const QString text = a->text();
+      const qsizetype at = text.indexOf('&');
+      EXPECT_TRUE(at >= 0 && at + 1 < text.size())
+          << menus[i]->title().toStdString() << ": \"" << text.toStdString() << "\" has no letter";
+      if (at < 0 || at + 1 >= text.size()) continue;
+      const QChar letter = text[at + 1].toLower();
+      EXPECT_FALSE(seen.count(letter))
+          << menus[i]->title().toStdString() << ": \"" << text.toStdString() << "\" and \""
+          << seen[letter].toStdString() << "\"";
+      seen[letter] = text;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),

@@ -1,6 +1,7 @@
 #include "host/common/form.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "host/common/standard_controls.h"
 #include "runtime/class_registry.h"
@@ -52,7 +53,7 @@ kvt::ObjectRef ControlsCollection::Add(const std::string& class_name, const std:
   form->by_name_.emplace(std::string_view(control->name_), control);
   const double last = form->tab_order_.empty() ? 0.0 : form->tab_order_.rbegin()->first;
   form->PlaceInTabOrder(*control, last + 1.0);  // a new control comes last
-  ++form->changes_;  // a follower of the form sees it came
+  ++form->changes_;                             // a follower of the form sees it came
   form->OnControlAdded(*control);
   return made;
 }
@@ -325,6 +326,25 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
       return;
     }
   }
+  // Values offered under a text box are the person's by keys before the window sees them:
+  // Down and Up mark one, Esc closes them, Enter or Tab takes the one marked and goes on.
+  if (auto* box = dynamic_cast<TextBoxBase*>(control); box && control == active_.get() &&
+                                                       !box->Suggestions().empty() &&
+                                                       (key.shift & (kCtrlMask | kAltMask)) == 0) {
+    if (key.Is(kvtfields::key::kDown) || key.Is(kvtfields::key::kUp)) {
+      consumed = true;
+      box->MarkSuggestion(key.Is(kvtfields::key::kDown) ? 1 : -1);
+      return;
+    }
+    if (key.Is(kvtfields::key::kEscape)) {
+      consumed = true;
+      box->ShowSuggestions({});
+      return;
+    }
+    if ((key.Is(kKeyReturn) || key.Is(kKeyTab)) && box->MarkedSuggestion() >= 0) {
+      box->AcceptSuggestion(box->MarkedSuggestion());
+    }
+  }
   std::int16_t shift = key.shift;
   const auto focused_before = active_;
   if (key.code != 0 && PreviewKeyDown(key.code, shift) == 0) {
@@ -364,6 +384,14 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
       if (!consumed) consumed = control->Enter();
     } else if (!command && printable) {
       consumed = PreviewKeyPress(static_cast<std::int32_t>(typed)) == 0;
+      auto* picker = dynamic_cast<DatePicker*>(control);
+      if (!consumed && picker && (typed == U'+' || typed == U'-')) {
+        // A day later or earlier, from today when there is no date yet.
+        consumed = true;
+        const kvt::Variant v = picker->Value();
+        const double day = std::floor(v.IsNull() ? kvt::Today().serial : v.AsDate().serial);
+        picker->PickDate(kvt::Variant(kvt::Date{day + (typed == U'+' ? 1 : -1)}));
+      }
     }
     return;
   }

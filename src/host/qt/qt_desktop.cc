@@ -67,7 +67,8 @@ void QtDesktop::ShowProblem(std::string_view prompt, std::string_view details,
 
 QtDesktop::ShownBox QtDesktop::MakeBox(const std::string& prompt, int buttons,
                                        const std::string& title, QWidget* parent) {
-  // The buttons in the person's language; Esc is Cancel (or OK when it is the only one).
+  // The buttons in the person's language, each answered by its letter too (S, N, A, O); Esc is
+  // Cancel (or OK when it is the only one).
   ShownBox shown;
   const int set = kvt::MsgBoxButtons(buttons);
   shown.box = std::make_unique<QMessageBox>(
@@ -79,14 +80,14 @@ QtDesktop::ShownBox QtDesktop::MakeBox(const std::string& prompt, int buttons,
     return shown.answers.back().first;
   };
   if (set == kvt::kMsgBoxYesNoCancel) {
-    add("Sì", QMessageBox::YesRole, kvt::kMsgBoxAnswerYes);
-    add("No", QMessageBox::NoRole, kvt::kMsgBoxAnswerNo);
-    box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
+    add("&Sì", QMessageBox::YesRole, kvt::kMsgBoxAnswerYes);
+    add("&No", QMessageBox::NoRole, kvt::kMsgBoxAnswerNo);
+    box.setEscapeButton(add("&Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
   } else if (set == kvt::kMsgBoxOkCancel) {
-    add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk);
-    box.setEscapeButton(add("Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
+    add("&OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk);
+    box.setEscapeButton(add("&Annulla", QMessageBox::RejectRole, kvt::kMsgBoxAnswerCancel));
   } else {
-    box.setEscapeButton(add("OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk));
+    box.setEscapeButton(add("&OK", QMessageBox::AcceptRole, kvt::kMsgBoxAnswerOk));
   }
   // Enter answers the first button unless told otherwise; OK and Cancel default to Cancel, the
   // answer that changes nothing.
