@@ -413,7 +413,9 @@ TEST_P(DeskTest, MenuItemsAndAnswersAreReachedByTheirLetters) {
     QTest::keyClick(shown.box.get(), key);
     ASSERT_TRUE(QTest::qWaitFor([&] { return shown.box->clickedButton() != nullptr; }, 2000));
     for (const auto& [button, given] : shown.answers) {
-      if (button == shown.box->clickedButton()) EXPECT_EQ(given, answer) << key;
+      if (button == shown.box->clickedButton()) {
+        EXPECT_EQ(given, answer) << key;
+      }
     }
   }
   std::vector<QMenu*> menus;
