@@ -624,19 +624,55 @@ void DocumentSession::FocusFirstMissing() {
   for (std::int32_t i = 1; i <= fields.Count(); ++i) {
     auto field = fields.Item(kvt::Variant(i));
     if (!field->IsRequired() || !Empty(field->Value())) continue;
-    auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl());
-    if (!control || !control->CanTakeFocus() || w_.Window().Active() == control) return;
-    try {
-      w_.Window().MoveFocus(control);
-    } catch (const kvt::Error& e) {
-      // As when the form is built: a script failing as the field is entered is that field's
-      // error, shown, and the document stays usable.
-      kvt::CurrentPlatform().MsgBox(
-          "Errore dello script entrando nel campo " + field->Name() + ": " + e.Description(),
-          kvt::kMsgBoxOkOnly, "");
-    }
+    FocusField(field);
     return;
   }
+}
+
+bool DocumentSession::FocusField(const std::shared_ptr<kvtfields::FieldType>& field) {
+  auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl());
+  if (!control || !control->CanTakeFocus()) return false;
+  if (w_.Window().Active() == control) return true;
+  try {
+    return w_.Window().MoveFocus(control);
+  } catch (const kvt::Error& e) {
+    // As when the form is built: a script failing as the field is entered is that field's
+    // error, shown, and the document stays usable.
+    kvt::CurrentPlatform().MsgBox(
+        "Errore dello script entrando nel campo " + field->Name() + ": " + e.Description(),
+        kvt::kMsgBoxOkOnly, "");
+    return false;
+  }
+}
+
+bool DocumentSession::FocusFirstField() {
+  auto in = w_.Enter();
+  auto& fields = w_.Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl());
+    if (control && control->CanTakeFocus()) return FocusField(field);
+  }
+  return false;
+}
+
+bool DocumentSession::FocusNextMissing() {
+  auto in = w_.Enter();
+  auto& fields = w_.Fields();
+  const std::int32_t n = fields.Count();
+  // Where the focus is now: the search starts after it.
+  std::int32_t at = 0;
+  for (std::int32_t i = 1; i <= n; ++i) {
+    if (fields.Item(kvt::Variant(i))->LinkedControl() == w_.Window().Active()) at = i;
+  }
+  for (std::int32_t k = 1; k <= n; ++k) {
+    auto field = fields.Item(kvt::Variant((at + k - 1) % n + 1));
+    if (!field->IsRequired() || !Empty(field->Value())) continue;
+    auto control = std::dynamic_pointer_cast<kvthost::Control>(field->LinkedControl());
+    if (!control || !control->CanTakeFocus() || control == w_.Window().Active()) continue;
+    return FocusField(field);
+  }
+  return false;
 }
 
 void DocumentSession::Open(std::int32_t id, const std::string& form) {

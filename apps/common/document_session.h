@@ -128,6 +128,12 @@ class DocumentSession {
   bool Followed() const { return !differing_.empty() || InputPending(); }
   /// Compares every field with the saved values again (changes went unfollowed meanwhile).
   void Resync() { Rebase(/*compare=*/true); }
+  /// The focus to the form's first field that takes it; false when it stayed (the field left
+  /// refused, or there is none).
+  bool FocusFirstField();
+  /// The focus to the next required field still empty after the focused one, from the first
+  /// again at the end; false when none is left (or the field left refused).
+  bool FocusNextMissing();
   /// How many times the form's values were read, field by field (a save reads them once).
   std::uint64_t FormReads() const { return reads_; }
 
@@ -165,6 +171,8 @@ class DocumentSession {
   void Return(const std::shared_ptr<kvthost::Control>& back);
   // The first required field left empty gets the focus (where a clerk starts a document).
   void FocusFirstMissing();
+  // Moves the focus to `field`'s control as the person would; a failing script there is shown.
+  bool FocusField(const std::shared_ptr<kvtfields::FieldType>& field);
   // The form's values with the extras after them, as they are stored.
   kvt::ObjectRef StoredValues(const kvt::ObjectRef& form_values) const;
   // Every rule in order; `back` is the field left for the checks, to be focused again.

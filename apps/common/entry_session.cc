@@ -466,6 +466,26 @@ Reply EntrySession::Undo() {
   }
 }
 
+Reply EntrySession::FirstField() {
+  if (!work_ || !document_) return {};
+  try {
+    return document_->FocusFirstField() ? Done() : Reply{};
+  } catch (const std::exception& e) {
+    return Shown(Failure("Il primo campo non si raggiunge.", e, "Tab."));
+  }
+}
+
+Reply EntrySession::NextMissing() {
+  if (!work_ || !document_) return {};
+  try {
+    if (document_->FocusNextMissing()) return Done();
+    if (document_->MissingRequired().empty()) SetStatus("Nessun campo obbligatorio è vuoto");
+    return {};
+  } catch (const std::exception& e) {
+    return Shown(Failure("Il campo obbligatorio vuoto non si raggiunge.", e, "Tab."));
+  }
+}
+
 void EntrySession::ForgetWalkOfAll() {
   // Counted again when next needed: other people may have stored documents since.
   if (walk_ && walk_->Criteria().empty() && !walk_->Given()) walk_.reset();

@@ -89,6 +89,10 @@ class EntrySession {
   Reply Delete();  // asks "elimina" first
   /// Esc: the focused field back to its value on entry; when it has it, the whole document.
   Reply Undo();
+  /// The focus to the form's first field (Ctrl+Home).
+  Reply FirstField();
+  /// The focus to the next required field still empty; the status line says when none is.
+  Reply NextMissing();
   Reply Move(Step step);
   /// Opens stored document `id` for correction on the review form.
   Reply Correct(std::int32_t id);

@@ -505,6 +505,10 @@ void DeskWindow::BuildMenus() {
   doc->addAction("Documento su&ccessivo", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
                  [this] { NextDocument(); });
   doc->addAction("&Annulla modifiche", QKeySequence(Qt::Key_Escape), [this] { UndoChanges(); });
+  doc->addAction("Pr&imo campo", QKeySequence(Qt::CTRL | Qt::Key_Home),
+                 [this] { Run(entry_.FirstField()); });
+  doc->addAction("Campo obbligatorio &mancante", QKeySequence(Qt::Key_F8),
+                 [this] { Run(entry_.NextMissing()); });
   doc->addAction("Data di &oggi", QKeySequence(Qt::CTRL | Qt::Key_Semicolon),
                  [this] { PutToday(); });
   delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });

@@ -375,6 +375,30 @@ TEST_P(DeskTest, SuggestionsAreTakenByKeysAndWhatWasTypedStays) {
   EXPECT_NE(p.Focused(), "Cliente");
 }
 
+// Where a clerk starts, by keys: Ctrl+Home the first field, F8 the next required one still
+// empty (round to the first), and the status line says when none is left.
+TEST_P(DeskTest, TheFirstFieldAndTheMissingOnesAreAKeyAway) {
+  auto& p = Person();
+  ASSERT_TRUE(p.Focus("Note"));
+  Press(Qt::Key_F8, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  p.Type("1026");
+  Press(Qt::Key_F8, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "DataDocumento");
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+  Press(Qt::Key_F8, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "TipoDocumento");
+  p.Choose("FAT");
+  Press(Qt::Key_F8, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "Cliente");
+  p.Type("acme");
+  Press(Qt::Key_Home, Qt::ControlModifier);
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  Press(Qt::Key_F8, Qt::NoModifier);
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");  // none is left: the focus stays
+  EXPECT_EQ(window_->StatusText().toStdString(), "Nessun campo obbligatorio è vuoto");
+}
+
 // A date by keys: Ctrl+; today, + and - a day later and earlier (from today when empty).
 TEST_P(DeskTest, ADateIsTodayAndMovesADayByKeys) {
   auto picker = std::dynamic_pointer_cast<kvthost::DatePicker>(

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QVBoxLayout>
 
 #include "host/qt/qt_control.h"
@@ -32,6 +33,18 @@ class QtForm::Filter final : public QObject {
           return false;
         }
         return form_.OnKey(control.get(), static_cast<QKeyEvent&>(*event));
+      }
+      case QEvent::ShortcutOverride: {
+        // Ctrl+Home and Ctrl+End are the window's (first field, ...): a one-line box loses
+        // nothing, its Home and End do the same.
+        const auto& key = static_cast<QKeyEvent&>(*event);
+        if (key.modifiers() == Qt::ControlModifier &&
+            (key.key() == Qt::Key_Home || key.key() == Qt::Key_End) &&
+            qobject_cast<QLineEdit*>(watched) && form_.ControlOf(watched)) {
+          event->ignore();
+          return true;
+        }
+        return false;
       }
       case QEvent::MouseButtonPress:
       case QEvent::MouseButtonDblClick: {
