@@ -5,6 +5,8 @@
 
 #include "common/open_engine.h"
 #include "common/problem.h"
+#include "host/common/standard_controls.h"
+#include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
 #include "runtime/text.h"
@@ -483,6 +485,58 @@ Reply EntrySession::NextMissing() {
     return {};
   } catch (const std::exception& e) {
     return Shown(Failure("Il campo obbligatorio vuoto non si raggiunge.", e, "Tab."));
+  }
+}
+
+Reply EntrySession::CopyPrevious() {
+  if (!work_ || !document_) return {};
+  try {
+    auto in = work_->Enter();
+    const auto control = work_->Window().Active();
+    std::shared_ptr<kvtfields::FieldType> field;
+    auto& fields = work_->Fields();
+    for (std::int32_t i = 1; i <= fields.Count() && !field; ++i) {
+      auto f = fields.Item(kvt::Variant(i));
+      if (control && f->LinkedControl() == control) field = f;
+    }
+    if (!field) {
+      SetStatus("Il valore del documento precedente va in un campo: entrare prima nel campo");
+      return {};
+    }
+    if (std::dynamic_pointer_cast<kvthost::FileLinker>(control)) {
+      SetStatus("Un file si allega con Documento > Allega file");
+      return {};
+    }
+    auto& walk = Walk();
+    (void)Where();
+    const std::int32_t before = walk_index_ < 0 ? walk.Last() : walk.At(walk_index_ - 1);
+    if (before == 0) {
+      SetStatus("Non c'è un documento precedente da cui copiare");
+      return {};
+    }
+    const auto values =
+        std::dynamic_pointer_cast<kvt::Dictionary>(work_->Engine().LoadDocument(before));
+    const kvt::Variant value =
+        values && values->Exists(field->Name()) ? values->Item(field->Name()) : kvt::Variant();
+    const bool empty = value.IsNull() || value.IsEmpty() || kvt::CStr(value).empty();
+    // Through the control, as the person would: its rules, case and scripts apply.
+    auto& person = work_->Person();
+    if (std::dynamic_pointer_cast<kvthost::DatePicker>(control)) {
+      person.PickDate(empty ? kvt::Variant::Null() : value);
+    } else if (std::dynamic_pointer_cast<kvthost::CodeCombo>(control)) {
+      if (empty) {
+        person.Clear();
+      } else {
+        person.Choose(kvt::CStr(value));
+      }
+    } else {
+      person.Clear();
+      if (!empty) person.Paste(kvt::CStr(value));
+    }
+    SetStatus("\"" + field->Label() + "\" come nel documento precedente");
+    return Done();
+  } catch (const std::exception& e) {
+    return Shown(Failure("Il valore del documento precedente non si copia.", e, "Scriverlo."));
   }
 }
 

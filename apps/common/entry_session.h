@@ -93,6 +93,9 @@ class EntrySession {
   Reply FirstField();
   /// The focus to the next required field still empty; the status line says when none is.
   Reply NextMissing();
+  /// Ctrl+': the focused field takes its value in the document before (on the navigator; from
+  /// a new document, the last one stored), as the person would type or choose it.
+  Reply CopyPrevious();
   Reply Move(Step step);
   /// Opens stored document `id` for correction on the review form.
   Reply Correct(std::int32_t id);

@@ -509,6 +509,8 @@ void DeskWindow::BuildMenus() {
                  [this] { Run(entry_.FirstField()); });
   doc->addAction("Campo obbligatorio &mancante", QKeySequence(Qt::Key_F8),
                  [this] { Run(entry_.NextMissing()); });
+  doc->addAction("Valore del &documento precedente", QKeySequence(Qt::CTRL | Qt::Key_Apostrophe),
+                 [this] { Run(entry_.CopyPrevious()); });
   doc->addAction("Data di &oggi", QKeySequence(Qt::CTRL | Qt::Key_Semicolon),
                  [this] { PutToday(); });
   delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });

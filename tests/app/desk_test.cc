@@ -399,6 +399,34 @@ TEST_P(DeskTest, TheFirstFieldAndTheMissingOnesAreAKeyAway) {
   EXPECT_EQ(window_->StatusText().toStdString(), "Nessun campo obbligatorio è vuoto");
 }
 
+// Ctrl+' takes the focused field's value in the document before, through the field's own
+// rules: from a new one the last stored, while correcting the one before on the navigator.
+TEST_P(DeskTest, AFieldTakesItsValueInTheDocumentBeforeByAKey) {
+  TypeFirstInvoiceAndSave();
+  window_->NewDocument();
+  auto& p = Person();
+  auto copy_into = [&](const std::string& field) {
+    EXPECT_TRUE(p.Focus(field));
+    Press(Qt::Key_Apostrophe, Qt::ControlModifier);
+    p.Tab();
+  };
+  copy_into("DataDocumento");
+  copy_into("TipoDocumento");
+  copy_into("Cliente");
+  p.Focus("NumeroDocumento");
+  p.Type("1027");
+  ASSERT_TRUE(window_->Save());
+  EXPECT_EQ(kvt::CStr(Stored(2, "Cliente")), "ACME");
+  EXPECT_EQ(kvt::CStr(Stored(2, "TipoDocumento")), "FAT");
+  EXPECT_EQ(kvt::CStr(Stored(2, "DataDocumento")), "05/12/2026");
+  // The first document has none before it: nothing changes, and the status line says so.
+  window_->Move(DeskWindow::Step::kFirst);
+  p.Focus("Cliente");
+  Press(Qt::Key_Apostrophe, Qt::ControlModifier);
+  EXPECT_EQ(window_->StatusText().toStdString(), "Non c'è un documento precedente da cui copiare");
+  EXPECT_FALSE(window_->windowTitle().startsWith("* "));
+}
+
 // A date by keys: Ctrl+; today, + and - a day later and earlier (from today when empty).
 TEST_P(DeskTest, ADateIsTodayAndMovesADayByKeys) {
   auto picker = std::dynamic_pointer_cast<kvthost::DatePicker>(
