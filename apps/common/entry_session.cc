@@ -105,6 +105,12 @@ void EntrySession::Install(std::unique_ptr<Workspace> next, const std::string& d
     SetStatus(e.message);
     if (on_status) on_status();
   };
+  work_->OnRefused([this](const std::string& why) {
+    SetStatus(why);
+    noted_ = true;  // stays while the clerk is in the field
+    if (on_status) on_status();
+    if (on_refused) on_refused(why);
+  });
   Follow(work_->Window());
   document_ = std::make_unique<DocumentSession>(*work_);
   walk_.reset();

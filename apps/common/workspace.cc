@@ -119,6 +119,7 @@ void Workspace::Rebuild() {
   fields_->RemoveAll();
   fields_->FillCollection(archive_, form_, window_);
   built_ = fields_->Count();
+  RefuseWhatFieldsCannotHold();
   ++builds_;
   viewer_->ControlsLoad();
   fields_->SortTab(1);  // after txtLostFocus
@@ -132,6 +133,25 @@ void Workspace::Rebuild() {
     kvt::CurrentPlatform().MsgBox(
         "Errore dello script entrando nel campo " + field + ": " + e.Description(),
         kvt::kMsgBoxOkOnly, "");
+  }
+}
+
+void Workspace::RefuseWhatFieldsCannotHold() {
+  refusals_.clear();
+  for (std::int32_t i = 1; i <= fields_->Count(); ++i) {
+    auto field = fields_->Item(kvt::Variant(i));
+    auto box = std::dynamic_pointer_cast<kvthost::TextBoxBase>(field->LinkedControl());
+    if (!box || field->DataFormat() != 1) continue;
+    // A letter never makes a number (but the exponent's e): refused as it is typed, not after
+    // the clerk typed on. The field's own check on leaving stays the rule.
+    box->RefuseTyped(
+        [](char32_t c) {
+          return ((c >= U'a' && c <= U'z') || (c >= U'A' && c <= U'Z')) && c != U'e' && c != U'E';
+        },
+        "Il campo \"" + field->Label() + "\" ammette solo valori numerici");
+    refusals_.push_back(box->Refused.Subscribe([this](const std::string& why) {
+      if (on_refused_) on_refused_(why);
+    }));
   }
 }
 

@@ -73,6 +73,10 @@ class Workspace {
   void NoteChosenFile(const std::string& sha256, const std::string& path) {
     chosen_files_[sha256] = path;
   }
+  /// Told why a typed character was refused (a letter in a numbers-only field).
+  void OnRefused(std::function<void(const std::string& why)> refused) {
+    on_refused_ = std::move(refused);
+  }
   /// The path of a chosen file, or null when none of that SHA-256 was chosen.
   const std::string* ChosenFile(const std::string& sha256) const {
     const auto it = chosen_files_.find(sha256);
@@ -80,6 +84,8 @@ class Workspace {
   }
 
  private:
+  // Text boxes of numbers-only fields refuse letters as they are typed.
+  void RefuseWhatFieldsCannotHold();
   std::shared_ptr<kvtengine::ArchiveEngine> engine_;
   std::shared_ptr<kvthost::Coordinator> coordinator_;
   std::shared_ptr<kvtfields::FieldsCollection> fields_;
@@ -94,6 +100,8 @@ class Workspace {
   std::string archive_;
   std::string form_;
   std::unordered_map<std::string, std::string> chosen_files_;  // SHA-256 → path
+  std::function<void(const std::string&)> on_refused_;
+  std::vector<kvt::Subscription> refusals_;
 };
 
 }  // namespace kvtapp

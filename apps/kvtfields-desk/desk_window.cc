@@ -22,6 +22,7 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QToolTip>
 
 #include <map>
 #include <optional>
@@ -57,6 +58,12 @@ DeskWindow::DeskWindow(std::string db, std::string archive, std::string form, bo
   BuildMenus();
   entry_.on_progress = [this](int done, int total) { ShowProgress(done, total); };
   entry_.on_status = [this] { ShowStatus(); };
+  // Where the eye is: a key refused is said beside the field as well as in the status line.
+  entry_.on_refused = [](const std::string& why) {
+    if (QWidget* w = QApplication::focusWidget()) {
+      QToolTip::showText(w->mapToGlobal(QPoint(0, w->height())), Q(why), w);
+    }
+  };
   entry_.on_focus_moved = [this] { FollowFocus(); };
   // The unsaved-changes mark follows the controls' changes as the person types.
   entry_.on_changed = [this] {

@@ -20,6 +20,7 @@
 #include <QScrollBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QToolTip>
 
 #include "archives/sample_archive.h"
 #include "common/open_engine.h"
@@ -220,8 +221,9 @@ TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuesti
       window_->findChildren<QLabel*>("kvtRequiredMark");  // number, date, type, customer
   EXPECT_EQ(required_marks.size(), 4);
 
-  // Ctrl+S while a bad number is being typed: its checks refuse, the focus stays.
-  p.Type("9x");
+  // Ctrl+S while a bad number is in the box (pasted: typed, the letter is refused at once): its
+  // checks refuse, the focus stays.
+  p.Paste("9x");
   Press(Qt::Key_S, Qt::ControlModifier);
   ASSERT_EQ(desktop_->Recorded().size(), 1u);
   EXPECT_THAT(desktop_->Recorded()[0].prompt, ::testing::HasSubstr("solo valori numerici"));
@@ -425,6 +427,21 @@ TEST_P(DeskTest, AFieldTakesItsValueInTheDocumentBeforeByAKey) {
   Press(Qt::Key_Apostrophe, Qt::ControlModifier);
   EXPECT_EQ(window_->StatusText().toStdString(), "Non c'è un documento precedente da cui copiare");
   EXPECT_FALSE(window_->windowTitle().startsWith("* "));
+}
+
+// A letter typed into a numbers-only field is refused as it is typed, said beside the field and
+// in the status line; the digits typed around it stay.
+TEST_P(DeskTest, ALetterInANumberIsRefusedAsItIsTyped) {
+  auto& p = Person();
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  p.Type("10x26");
+  auto box = std::dynamic_pointer_cast<kvthost::TextBoxBase>(
+      window_->Work()->WindowRef()->FindControl("NumeroDocumento"));
+  EXPECT_EQ(box->Text(), "1026");
+  const std::string why = "Il campo \"Numero documento\" ammette solo valori numerici";
+  EXPECT_EQ(window_->StatusText().toStdString(), why);
+  EXPECT_EQ(QToolTip::text().toStdString(), why);
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
 }
 
 // A date by keys: Ctrl+; today, + and - a day later and earlier (from today when empty).

@@ -239,7 +239,7 @@ TEST_F(SessionTest, ASavedDocumentIsCorrectedNotRepeatedAndCanBeDeleted) {
   // A field whose checks refuse keeps the focus: nothing is stored.
   ASSERT_TRUE(p.Focus("NumeroDocumento"));
   p.Clear();
-  p.Type("9x");
+  p.Paste("9x");  // typed, the letter would be refused at once; pasted, the field's check says so
   const SaveOutcome refused = session.Save();
   EXPECT_EQ(refused.result, SaveOutcome::Result::kRefused);
   EXPECT_THAT(refused.Message(), ::testing::HasSubstr("ammette solo valori numerici"));

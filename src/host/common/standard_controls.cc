@@ -251,6 +251,10 @@ void TextBoxBase::TypeCharacter(char32_t c) {
     }
     return;
   }
+  if (c >= 32 && refuses_ && refuses_(c)) {
+    Refused.Emit(refusal_);
+    return;
+  }
   if (c == U'\r') {
     if (!multi_line_) return;  // a single-line box ignores Enter
     insert = "\r\n";

@@ -84,6 +84,14 @@ class TextBoxBase : public Control {
   void MarkSuggestion(std::int32_t step);
   /// The person accepts an offered value: it replaces the text.
   void AcceptSuggestion(std::int32_t index);
+  /// Characters the box refuses as they are typed (its field can never hold them), and why;
+  /// a refused character is told to Refused and leaves the text as it was.
+  void RefuseTyped(std::function<bool(char32_t)> refuses, std::string reason) {
+    refuses_ = std::move(refuses);
+    refusal_ = std::move(reason);
+  }
+  /// Told the reason when a typed character was refused.
+  kvt::EventSource<const std::string&> Refused;
   /// The person pastes text over the selection: one change; cut at MaxLength; line ends become
   /// "\r\n" in a multi-line box and end the text in a single-line one.
   void PasteText(const std::string& text);
@@ -136,6 +144,8 @@ class TextBoxBase : public Control {
   std::int32_t sel_length_ = 0;
   std::vector<std::string> suggestions_;
   std::int32_t marked_ = -1;
+  std::function<bool(char32_t)> refuses_;
+  std::string refusal_;
 };
 
 /// "ZulMultiLineTextBox.MultiLineTextBox": the text box of text fields.
