@@ -1,5 +1,7 @@
 #include "common/document_files.h"
 
+#include <sys/stat.h>
+
 #include <deque>
 #include <future>
 #include <map>
@@ -32,6 +34,21 @@ void ForEachRef(const kvt::ObjectRef& values, const Each& each) {
 }  // namespace
 
 std::string ChooseFile(Workspace& w, const std::string& path, kvtfiles::StoredFile* facts) {
+  // The open database's own files are never read from here: closing them would drop SQLite's
+  // locks on the database for this whole program (they are the process's, not a handle's).
+  struct stat chosen {};
+  if (::stat(path.c_str(), &chosen) == 0) {
+    const std::string db = w.Engine().Where();
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
+      struct stat own {};
+      if (::stat((db + suffix).c_str(), &own) == 0 && own.st_dev == chosen.st_dev &&
+          own.st_ino == chosen.st_ino) {
+        throw kvtengine::EngineError(kvtengine::kFileRefused, "kvtfields",
+                                     "Il file \"" + kvt::Printable(path) +
+                                         "\" è il database aperto: non si archivia in se stesso");
+      }
+    }
+  }
   kvtfiles::StoredFile f = kvtengine::ReadFileFacts(path);
   w.NoteChosenFile(f.sha256, path);
   const std::string ref = kvtfiles::FileRefText({f.sha256, f.name});

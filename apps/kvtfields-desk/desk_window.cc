@@ -6,7 +6,6 @@
 #include <QDockWidget>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -30,6 +29,7 @@
 #include "common/document_files.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
+#include "file_dialogs.h"
 #include "host/common/standard_controls.h"
 #include "host/qt/qt_control.h"
 #include "runtime/error.h"
@@ -459,8 +459,8 @@ bool DeskWindow::SortFound(int column, std::optional<Qt::SortOrder> order) {
 void DeskWindow::BuildMenus() {
   QMenu* file = menuBar()->addMenu("&File");
   file->addAction("&Apri database...", QKeySequence::Open, [this] {
-    const QString path = QFileDialog::getOpenFileName(this, "Apri database", QString(),
-                                                      "Archivi kvtfields (*.kvtdb);;Tutti (*)");
+    const QString path =
+        ChooseFileToOpen(this, "Apri database", "Archivi kvtfields (*.kvtdb);;Tutti (*)");
     if (!path.isEmpty()) OpenDatabase(path.toStdString());
   });
   file->addAction("Apri database di re&te...", [this] {
@@ -499,7 +499,7 @@ void DeskWindow::BuildMenus() {
   file->addAction("&Stampa documento...", QKeySequence::Print, [this] { Print(false); });
   file->addAction("Esporta documento in &PDF...", [this] {
     const QString path =
-        QFileDialog::getSaveFileName(this, "Esporta PDF", "documento.pdf", "Documenti PDF (*.pdf)");
+        ChooseFileToSave(this, "Esporta PDF", "documento.pdf", "Documenti PDF (*.pdf)");
     if (!path.isEmpty()) ExportPdf(path.toStdString(), false);
   });
   file->addSeparator();
@@ -524,7 +524,7 @@ void DeskWindow::BuildMenus() {
   doc->addSeparator();
   doc->addAction("Allega &file...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] {
     if (!Work()) return;
-    const QString path = QFileDialog::getOpenFileName(this, "Allega un file al documento");
+    const QString path = ChooseFileToOpen(this, "Allega un file al documento");
     if (!path.isEmpty()) AttachFile(path.toStdString());
   });
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });

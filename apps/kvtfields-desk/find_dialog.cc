@@ -1,7 +1,6 @@
 #include "find_dialog.h"
 
 #include <QAbstractTableModel>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -15,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "file_dialogs.h"
 #include "host/common/standard_controls.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
@@ -261,7 +261,7 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   QObject::connect(print, &QPushButton::clicked, this, [this] { hooks_.print(); });
   QObject::connect(pdf, &QPushButton::clicked, this, [this] {
     const QString path =
-        QFileDialog::getSaveFileName(this, "Esporta PDF", "documenti.pdf", "Documenti PDF (*.pdf)");
+        ChooseFileToSave(this, "Esporta PDF", "documenti.pdf", "Documenti PDF (*.pdf)");
     if (!path.isEmpty()) hooks_.pdf(path.toStdString());
   });
   auto* clear = new QPushButton("Pu&lisci", this);

@@ -505,8 +505,16 @@ TEST_F(AppTest, FilesAreKeptWithTheirDocumentAndAByteGoneBadIsNamed) {
   EXPECT_THAT(r.output, ::testing::HasSubstr("versione 2"));
   EXPECT_EQ(RunProgram("documents attach --version 2 --file " + scan + on + "Cliente").exit_code,
             2);
-  r = RunProgram("documents attach --version 1 --file " + db_ + on + "Allegato");
+  std::ofstream(dir_.File("altra.pdf")) << "%PDF-1.4\n%altra\n%%EOF\n";
+  r = RunProgram("documents attach --version 1 --file " + dir_.File("altra.pdf") + on + "Allegato");
   EXPECT_EQ(r.exit_code, 3) << r.output;  // read before the attachment: nothing written
+  // The database itself (or its log) is never read as a document's file.
+  for (const std::string& own : {db_, db_ + "-wal"}) {
+    if (!std::filesystem::exists(own)) continue;
+    r = RunProgram("documents attach --version 2 --file " + own + on + "Allegato");
+    EXPECT_EQ(r.exit_code, 2) << r.output;
+    EXPECT_THAT(r.output, ::testing::HasSubstr("è il database aperto")) << own;
+  }
   r = RunProgram("documents history --db " + db_ + " --archive Fatture --id 1");
   EXPECT_THAT(r.output, ::testing::HasSubstr("/vecchia.pdf\n"));
   EXPECT_EQ(RunProgram("documents file --out " + db_ + on + "Allegato").exit_code, 2);
