@@ -115,6 +115,7 @@ void EntrySession::Install(std::unique_ptr<Workspace> next, const std::string& d
   document_ = std::make_unique<DocumentSession>(*work_);
   walk_.reset();
   walk_id_ = -1;
+  last_stored_ = 0;
   modified_mark_ = false;
   Built();
 }
@@ -328,6 +329,7 @@ Reply EntrySession::AfterSave(SaveOutcome outcome, const std::function<Reply(boo
     walk_id_ = outcome.id;
     walk_index_ = walk_->Count() - 1;
   }
+  if (outcome.Stored()) last_stored_ = outcome.id;
   Reply shown = Stored(outcome);
   RefreshMark();
   const bool saved = outcome.Stored() || outcome.result == SaveOutcome::Result::kUnchanged;
@@ -513,9 +515,17 @@ Reply EntrySession::CopyPrevious() {
       SetStatus("Un file si allega con Documento > Allega file");
       return {};
     }
+    // From a new document: the one this session stored last, else the archive's last.
     auto& walk = Walk();
     (void)Where();
-    const std::int32_t before = walk_index_ < 0 ? walk.Last() : walk.At(walk_index_ - 1);
+    std::int32_t before = 0;
+    if (walk_index_ >= 0) {
+      before = walk.At(walk_index_ - 1);
+    } else if (Id() == 0 && last_stored_ != 0) {
+      before = last_stored_;
+    } else if (Id() == 0) {
+      before = walk.Last();
+    }
     if (before == 0) {
       SetStatus("Non c'è un documento precedente da cui copiare");
       return {};

@@ -97,7 +97,8 @@ class EntrySession {
   /// The focus to the next required field still empty; the status line says when none is.
   Reply NextMissing();
   /// Ctrl+': the focused field takes its value in the document before (on the navigator; from
-  /// a new document, the last one stored), as the person would type or choose it.
+  /// a new document, the one this session stored last, else the archive's last), as the person
+  /// would type or choose it.
   Reply CopyPrevious();
   Reply Move(Step step);
   /// Opens stored document `id` for correction on the review form.
@@ -194,6 +195,7 @@ class EntrySession {
   mutable bool mark_stale_ = false;  // changes came while nobody followed them
   std::unique_ptr<DocumentWalk> walk_;
   std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
+  std::int32_t last_stored_ = 0;  // the document this session stored last (Ctrl+')
   std::int64_t walk_index_ = -1;  // its place in the walk, -1 when not in it (new)
 };
 

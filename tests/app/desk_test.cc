@@ -369,6 +369,7 @@ TEST_P(DeskTest, SuggestionsAreTakenByKeysAndWhatWasTypedStays) {
   Press(Qt::Key_Down, Qt::NoModifier);  // there is no second: the mark stays
   Press(Qt::Key_Return, Qt::NoModifier);
   EXPECT_EQ(box()->Text(), "ACME");
+  EXPECT_FALSE(view->isVisible());  // taken: the list goes
   // Tab takes the marked one and goes on.
   ASSERT_TRUE(type_ac());
   Press(Qt::Key_Down, Qt::NoModifier);

@@ -80,7 +80,8 @@ for _ in $(seq 50); do
 done
 expect_title "^$main" "the desk starts on the entry form"
 
-# Ctrl+S while the number being typed breaks its rules: refused, nothing stored.
+# Ctrl+S while the number being typed breaks its rules (the x refused as it is typed, 9 too
+# short): refused, nothing stored.
 type_text "9x"
 keys ctrl+s
 expect_title "$box" "the refusal is shown"
@@ -264,6 +265,20 @@ expect_title "^Documento 4 - $main" "the invoice stored with its file"
   >/dev/null || fail "the kept file: $("$cli" documents show --db "$db" --archive Fatture --id 4)"
 cmp -s "$work/scansione 1029.pdf" "$work/back.pdf" || fail "the kept file is not the one picked"
 
+# A fifth by the keys a clerk expects: a letter in the number refused as it is typed, F8 to the
+# next required field still empty, Ctrl+; today's date and - a day before, the type as in the
+# document before (Ctrl+'), the customer from the values offered (Down, then Enter takes it).
+keys ctrl+n
+expect_title "^$main" "a new document"
+type_text "10x30"
+keys F8 ctrl+semicolon minus F8 ctrl+apostrophe F8
+type_text "bru"
+sleep 0.5  # the values offered come from the background
+keys Down Return ctrl+s
+expect_title "^Documento 5 - $main" "the fifth invoice stored"
+grep -qF "1030;$(date -d yesterday +%d/%m/%Y);DDT;;BRUNIX;" <<<"$(stored)" ||
+  fail "stored: $(stored)"
+
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
 keys ctrl+q
@@ -271,5 +286,5 @@ expect_title "$box" "asked before quitting"
 keys Tab Return  # No
 for _ in $(seq 50); do kill -0 "$desk_pid" 2>/dev/null || break; sleep 0.1; done
 if kill -0 "$desk_pid" 2>/dev/null; then fail "the program did not end"; fi
-[ "$(count)" = 4 ] || fail "quitting without saving stored something"
+[ "$(count)" = 5 ] || fail "quitting without saving stored something"
 echo "the clerk's session went as expected"

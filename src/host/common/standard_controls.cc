@@ -138,6 +138,7 @@ void TextBoxBase::AcceptSuggestion(std::int32_t index) {
   std::string chosen = suggestions_[static_cast<std::size_t>(index)];
   suggestions_.clear();
   marked_ = -1;
+  NotifyChanged(Aspect::kList);  // the list under the box goes
   Edited();
   sel_start_ = static_cast<std::int32_t>(kvt::CharLength(chosen));
   sel_length_ = 0;
