@@ -402,6 +402,16 @@ void DeskWindow::UndoChanges() {
   Run(entry_.Undo());
 }
 
+void DeskWindow::PlaceOnScreen() {
+  const QByteArray left =
+      QSettings("kvtfields", "kvtfields-desk").value("Window/geometry").toByteArray();
+  if (!left.isEmpty() && restoreGeometry(left)) return;
+  const QRect screen =
+      (this->screen() ? this->screen() : QApplication::primaryScreen())->availableGeometry();
+  resize(screen.width() * 9 / 10, screen.height() * 9 / 10);
+  move(screen.center() - rect().center());
+}
+
 void DeskWindow::PutToday() {
   auto picker = Work()
                     ? std::dynamic_pointer_cast<kvthost::DatePicker>(Work()->WindowRef()->Active())
@@ -420,7 +430,9 @@ void DeskWindow::Correct(std::int32_t id) {
 
 void DeskWindow::closeEvent(QCloseEvent* event) {
   if (MayLeaveDocument()) {
-    QSettings("kvtfields", "kvtfields-desk").setValue("Window/state", saveState());
+    QSettings settings("kvtfields", "kvtfields-desk");
+    settings.setValue("Window/state", saveState());
+    settings.setValue("Window/geometry", saveGeometry());
     event->accept();
   } else {
     event->ignore();

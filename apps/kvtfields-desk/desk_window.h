@@ -41,6 +41,8 @@ class DeskWindow final : public QMainWindow {
   /// The databases opened last, the latest first (a server's without its password), as File >
   /// Database recenti offers them.
   static QStringList RecentDatabases();
+  /// Sized and placed as the person left it, or the first time to most of the screen it is on.
+  void PlaceOnScreen();
   /// Where the person worked last: the database (as RecentDatabases names it), the archive
   /// and the form; nothing before a first form opened.
   struct Place {

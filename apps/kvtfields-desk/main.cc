@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     int code = 0;
     {
       kvtdesk::DeskWindow window(o.db, o.archive, o.form, /*make_sample=*/o.db == kDefaultDb);
-      window.resize(900, 560);
+      window.PlaceOnScreen();
       window.show();
       code = QApplication::exec();
     }

@@ -445,6 +445,24 @@ TEST_P(DeskTest, ALetterInANumberIsRefusedAsItIsTyped) {
   EXPECT_EQ(p.Focused(), "NumeroDocumento");
 }
 
+// The window takes most of the screen it is on the first time, and comes back as it was left.
+TEST_P(DeskTest, TheWindowTakesMostOfItsScreenAndComesBackAsItWasLeft) {
+  {
+    DeskWindow first(db_, sample::kArchive, sample::kEntryForm);
+    first.PlaceOnScreen();
+    const QRect screen = first.screen()->availableGeometry();
+    EXPECT_GE(first.width(), screen.width() * 8 / 10);
+    EXPECT_GE(first.height(), screen.height() * 8 / 10);
+    first.show();
+    first.resize(640, 480);
+    QApplication::processEvents();
+    EXPECT_TRUE(first.close());
+  }
+  DeskWindow again(db_, sample::kArchive, sample::kEntryForm);
+  again.PlaceOnScreen();
+  EXPECT_EQ(again.size(), QSize(640, 480));
+}
+
 // A date by keys: Ctrl+; today, + and - a day later and earlier (from today when empty).
 TEST_P(DeskTest, ADateIsTodayAndMovesADayByKeys) {
   auto picker = std::dynamic_pointer_cast<kvthost::DatePicker>(
