@@ -465,6 +465,12 @@ Reply EntrySession::Undo() {
   if (!work_ || !document_) return {};
   try {
     auto in = work_->Enter();
+    // Values offered under the box go first: closed, and what was typed stays.
+    if (auto box = std::dynamic_pointer_cast<kvthost::TextBoxBase>(work_->Window().Active());
+        box && !box->Suggestions().empty()) {
+      box->ShowSuggestions({});
+      return Done();
+    }
     if (work_->Window().RevertFocused()) return Done();  // the field back to its value on entry
     if (!document_->Modified()) return {};
     document_->Revert();

@@ -90,7 +90,8 @@ class EntrySession {
   Reply Next();
   Reply Save();
   Reply Delete();  // asks "elimina" first
-  /// Esc: the focused field back to its value on entry; when it has it, the whole document.
+  /// Esc: the values offered under the focused box closed; else the focused field back to its
+  /// value on entry; when it has it, the whole document.
   Reply Undo();
   /// The focus to the form's first field (Ctrl+Home).
   Reply FirstField();

@@ -391,14 +391,6 @@ bool DeskWindow::RestoreVersion(std::int32_t id, std::int32_t version, std::int3
 }
 
 void DeskWindow::UndoChanges() {
-  // Values offered under the box go first: Esc closes them and keeps what was typed.
-  if (Work()) {
-    if (auto box = std::dynamic_pointer_cast<kvthost::TextBoxBase>(Work()->WindowRef()->Active());
-        box && !box->Suggestions().empty()) {
-      box->ShowSuggestions({});
-      return;
-    }
-  }
   Run(entry_.Undo());
 }
 
