@@ -26,6 +26,10 @@ struct SampleFile {
   ~SampleFile() {
     engine.reset();
     for (const char* suffix : {"", "-wal", "-shm"}) std::filesystem::remove(path + suffix);
+    // The documents' files and their pictures are kept beside the database.
+    std::error_code ignored;
+    for (const char* suffix : {".files", ".pdfs"})
+      std::filesystem::remove_all(path + suffix, ignored);
   }
   SampleFile(const SampleFile&) = delete;
   SampleFile& operator=(const SampleFile&) = delete;
