@@ -610,12 +610,36 @@ void DocumentSession::Next() {
   duplicate_.reset();
   auto& fields = w_.Fields();
   fields.CopyPaste(false);  // the retained fields, copied
+  // The pinned ones too, those the archive does not retain already.
+  std::vector<std::pair<std::string, std::string>> pinned;
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto field = fields.Item(kvt::Variant(i));
+    if (!pinned_.count(field->Name()) || field->IsRetainInMemory()) continue;
+    const kvt::Variant v = field->Value();
+    if (!v.IsNull() && !v.IsEmpty()) pinned.emplace_back(field->Name(), kvt::JoinText(v));
+  }
   New();
   fields.CopyPaste(true);  // and pasted into the new document
+  for (const auto& [name, text] : pinned) {
+    // Straight into the control, as the retained values are: as they were, no script runs.
+    const std::int32_t at = fields.Index(name);
+    if (at == 0) continue;
+    if (auto control = fields.Item(kvt::Variant(at))->LinkedControl()) {
+      kvt::LetProperty(control, "Text", text);
+    }
+  }
   // The paste leaves the focus after the retained fields; a clerk starts at the first required
   // field still empty.
   FocusFirstMissing();
   Baseline();
+}
+
+void DocumentSession::Pin(const std::string& name, bool on) {
+  if (on) {
+    pinned_.insert(name);
+  } else {
+    pinned_.erase(name);
+  }
 }
 
 void DocumentSession::FocusFirstMissing() {

@@ -75,8 +75,13 @@ class DocumentSession {
 
   /// An empty form for a new document (the archive's entry form).
   void New();
-  /// The next document: a new one holding the retained fields' values.
+  /// The next document: a new one holding the retained and the pinned fields' values.
   void Next();
+  /// Pins field `name` for the session (`on`) or lets it go: a pinned field keeps its value
+  /// into the next document, as the archive's retained ones do.
+  void Pin(const std::string& name, bool on);
+  /// The pinned fields' names (those the form does not show are kept and skipped).
+  const std::set<std::string>& Pinned() const { return pinned_; }
   /// Opens a stored document for correction on `form` (the entry form when empty).
   void Open(std::int32_t id, const std::string& form = {});
   /// Saves the document on the form, in this order: the focused field's exit checks, the
@@ -200,6 +205,7 @@ class DocumentSession {
   kvtengine::Conflict conflict_;                               // the last conflict, for Merge
   std::unordered_map<std::string, std::size_t> index_;         // a field's control name: its place
   std::pair<std::uint64_t, std::int32_t> indexed_{~0ull, -1};  // the build and fields it is of
+  std::set<std::string> pinned_;
   std::set<std::size_t> differing_;  // the places of the fields that differ from saved_
   mutable FormRead read_;
   mutable bool reuse_ = false;

@@ -507,12 +507,7 @@ Reply EntrySession::CopyPrevious() {
   try {
     auto in = work_->Enter();
     const auto control = work_->Window().Active();
-    std::shared_ptr<kvtfields::FieldType> field;
-    auto& fields = work_->Fields();
-    for (std::int32_t i = 1; i <= fields.Count() && !field; ++i) {
-      auto f = fields.Item(kvt::Variant(i));
-      if (control && f->LinkedControl() == control) field = f;
-    }
+    const auto field = FocusedField();
     if (!field) {
       SetStatus("Il valore del documento precedente va in un campo: entrare prima nel campo");
       return {};
@@ -559,6 +554,45 @@ Reply EntrySession::CopyPrevious() {
     return Done();
   } catch (const std::exception& e) {
     return Shown(Failure("Il valore del documento precedente non si copia.", e, "Scriverlo."));
+  }
+}
+
+std::shared_ptr<kvtfields::FieldType> EntrySession::FocusedField() {
+  const auto control = work_->Window().Active();
+  if (!control) return nullptr;
+  auto& fields = work_->Fields();
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    auto f = fields.Item(kvt::Variant(i));
+    if (f->LinkedControl() == control) return f;
+  }
+  return nullptr;
+}
+
+Reply EntrySession::TogglePin() {
+  if (!work_ || !document_) return {};
+  try {
+    auto in = work_->Enter();
+    const auto field = FocusedField();
+    if (!field) {
+      SetStatus("Si mantiene il campo in cui si è: entrare prima nel campo");
+      return {};
+    }
+    const std::string caption = "\"" + Caption(*field) + "\"";
+    if (field->IsRetainInMemory()) {
+      SetStatus(caption + " passa già al documento successivo: lo riporta l'archivio");
+      return {};
+    }
+    if (std::dynamic_pointer_cast<kvthost::FileLinker>(field->LinkedControl())) {
+      SetStatus("Un file non passa al documento successivo: si allega a ciascuno");
+      return {};
+    }
+    const bool on = !document_->Pinned().count(field->Name());
+    document_->Pin(field->Name(), on);
+    SetStatus(on ? caption + " mantenuto: passa ai documenti successivi"
+                 : caption + " non più mantenuto");
+    return Done();
+  } catch (const std::exception& e) {
+    return Shown(Failure("Il campo non si mantiene.", e, "Riscriverlo nel documento successivo."));
   }
 }
 

@@ -101,6 +101,9 @@ class EntrySession {
   /// a new document, the one this session stored last, else the archive's last), as the person
   /// would type or choose it.
   Reply CopyPrevious();
+  /// Pins the focused field for this session, or lets it go when pinned: its value goes into
+  /// each next document (Next) beside the archive's retained fields.
+  Reply TogglePin();
   Reply Move(Step step);
   /// Opens stored document `id` for correction on the review form.
   Reply Correct(std::int32_t id);
@@ -173,6 +176,8 @@ class EntrySession {
   // A deleted document left the form (a new one is there): out of the walk, said so.
   void LeftBehind(std::int32_t id, const std::string& said);
   void Follow(kvthost::Form& form);
+  // The field of the focused control, null when the focus is on none.
+  std::shared_ptr<kvtfields::FieldType> FocusedField();
   void Built();
   DocumentWalk& Walk();
   void ForgetWalkOfAll();

@@ -69,6 +69,32 @@ void MarkRequiredFields(kvtapp::Workspace& w) {
   }
 }
 
+void MarkPinnedFields(kvtapp::Workspace& w, const std::set<std::string>& pinned) {
+  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
+  if (!form || !form->ClientArea()) return;
+  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtPinnedMark")) delete old;
+  auto& fields = w.Fields();
+  for (const std::string& name : pinned) {
+    const std::int32_t at = fields.Index(name);
+    if (at == 0) continue;
+    auto field = fields.Item(kvt::Variant(at));
+    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
+    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
+    if (!label || label->isHidden()) continue;
+    auto* mark = new QLabel(QString(QChar(0x2193)), form->ClientArea());
+    mark->setObjectName("kvtPinnedMark");
+    mark->setStyleSheet("color: #0050c0; font-weight: bold;");
+    mark->setToolTip("Mantenuto: passa al documento successivo (F7 per lasciarlo)");
+    mark->setAccessibleName("mantenuto");
+    mark->setContentsMargins(0, 0, 0, 0);
+    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance(QChar(0x2193)) + 1);
+    // Before the caption and its required mark, if any.
+    const int star = field->IsRequired() ? mark->fontMetrics().horizontalAdvance('*') + 2 : 0;
+    mark->move(std::max(0, label->x() - star - mark->width() - 1), label->y());
+    mark->show();
+  }
+}
+
 void NameInputs(kvtapp::Workspace& w) {
   auto& fields = w.Fields();
   for (std::int32_t i = 1; i <= fields.Count(); ++i) {

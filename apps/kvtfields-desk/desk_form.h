@@ -5,6 +5,8 @@
 
 #include <QRect>
 #include <QScrollArea>
+#include <set>
+#include <string>
 
 #include "common/workspace.h"
 
@@ -20,6 +22,10 @@ kvtapp::Workspace::PersonOn QtPersonOn();
 /// Puts a red asterisk beside the caption of every required field of the workspace's form
 /// (again after each rebuild); the captions' own text stays as the library set it.
 void MarkRequiredFields(kvtapp::Workspace& w);
+
+/// Puts a blue arrow before the caption of each field of `pinned` on the workspace's form,
+/// taking away those of fields no longer pinned.
+void MarkPinnedFields(kvtapp::Workspace& w, const std::set<std::string>& pinned);
 
 /// Names each input for a screen reader (its field's caption and description); the caption is
 /// the input's buddy (a click or its mnemonic leads there).

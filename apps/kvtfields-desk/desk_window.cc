@@ -129,6 +129,11 @@ void DeskWindow::Redraw() {
   setWindowTitle(Q(entry_.Title()));
   ShowStatus();
   if (marked_ != entry_.FormsBuilt()) MarkRequired();
+  if (entry_.Document() && (pins_marked_.first != entry_.FormsBuilt() ||
+                            pins_marked_.second != entry_.Document()->Pinned())) {
+    MarkPinnedFields(*Work(), entry_.Document()->Pinned());
+    pins_marked_ = {entry_.FormsBuilt(), entry_.Document()->Pinned()};
+  }
   if (!position_) return;
   const auto at = entry_.Where();
   position_->setText(Q(at.text));
@@ -524,6 +529,8 @@ void DeskWindow::BuildMenus() {
                  [this] { Run(entry_.CopyPrevious()); });
   doc->addAction("Data di &oggi", QKeySequence(Qt::CTRL | Qt::Key_Semicolon),
                  [this] { PutToday(); });
+  doc->addAction("Mantieni il &valore nel successivo", QKeySequence(Qt::Key_F7),
+                 [this] { Run(entry_.TogglePin()); });
   delete_action_ = doc->addAction("&Elimina documento...", [this] { DeleteDocument(); });
   doc->addSeparator();
   doc->addAction("Allega &file...", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_A), [this] {

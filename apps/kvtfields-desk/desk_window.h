@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "common/entry_session.h"
@@ -175,6 +176,7 @@ class DeskWindow final : public QMainWindow {
   kvtapp::EntrySession entry_;
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
   std::uint64_t marked_ = 0;                        // the form whose required fields were marked
+  std::pair<std::uint64_t, std::set<std::string>> pins_marked_;  // the form and pins marked
   int progress_shown_ = 0;
   bool make_sample_ = false;  // only for the database the window was opened on
   QPointer<QLabel> message_;

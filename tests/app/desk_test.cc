@@ -430,6 +430,28 @@ TEST_P(DeskTest, AFieldTakesItsValueInTheDocumentBeforeByAKey) {
   EXPECT_FALSE(window_->windowTitle().startsWith("* "));
 }
 
+// F7 pins the focused field: marked before its caption, carried into each next document (the
+// form built again keeps the mark), let go by F7 again.
+TEST_P(DeskTest, APinnedFieldIsMarkedAndCarriedIntoTheNextDocument) {
+  auto& p = Person();
+  auto marks = [&] { return window_->findChildren<QLabel*>("kvtPinnedMark").size(); };
+  ASSERT_TRUE(p.Focus("Email"));
+  p.Type("ufficio@acme.it");
+  Press(Qt::Key_F7, Qt::NoModifier);
+  EXPECT_EQ(marks(), 1);
+  ASSERT_TRUE(p.Focus("NumeroDocumento"));
+  TypeFirstInvoiceAndSave();
+  Press(Qt::Key_N, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(kvt::JoinText(window_->Work()->Fields().Item(kvt::Variant("Email"))->Value()),
+            "ufficio@acme.it");
+  EXPECT_EQ(marks(), 1);
+  EXPECT_EQ(p.Focused(), "NumeroDocumento");
+  ASSERT_TRUE(p.Focus("Email"));
+  Press(Qt::Key_F7, Qt::NoModifier);
+  EXPECT_EQ(marks(), 0);
+  EXPECT_EQ(window_->StatusText().toStdString(), "\"E-mail\" non più mantenuto");
+}
+
 // A letter typed into a numbers-only field is refused as it is typed, said beside the field and
 // in the status line; the digits typed around it stay.
 TEST_P(DeskTest, ALetterInANumberIsRefusedAsItIsTyped) {

@@ -2,6 +2,8 @@
 // as data, and nothing reaches a message box (the session's or the process's).
 #include <gmock/gmock.h>
 
+#include <set>
+
 #include "archives/sample_archive.h"
 #include "common/entry_session.h"
 #include "common/open_engine.h"
@@ -175,6 +177,53 @@ TEST_F(EntrySessionTest, EscPutsBackTheFieldThenTheDocument) {
   EXPECT_EQ(e.Status(), "Modifiche annullate");
   EXPECT_FALSE(e.ModifiedMark());
   EXPECT_FALSE(e.Undo().done);  // nothing left to put back
+}
+
+TEST_F(EntrySessionTest, PinnedFieldsGoIntoEachNextDocumentUntilLetGo) {
+  auto& e = *e_;
+  auto focused = [&](const char* field) {
+    return e.Work()->Window().Active() ==
+           e.Work()->Fields().Item(kvt::Variant(field))->LinkedControl();
+  };
+  Fill(e, "6060", "omega");
+  Person(e).Focus("Prezzo");
+  Person(e).Type("12,50");
+  EXPECT_TRUE(e.TogglePin().done);
+  EXPECT_EQ(e.Status(), "\"Prezzo unitario\" mantenuto: passa ai documenti successivi");
+  // The archive's retained fields and files are not the clerk's to pin.
+  Person(e).Focus("Cliente");
+  EXPECT_FALSE(e.TogglePin().done);
+  EXPECT_THAT(e.Status(), HasSubstr("lo riporta l'archivio"));
+  Person(e).Focus("Allegato");
+  EXPECT_FALSE(e.TogglePin().done);
+  EXPECT_EQ(e.Document()->Pinned(), std::set<std::string>{"Prezzo"});
+
+  ASSERT_TRUE(e.Save().done);
+  ASSERT_TRUE(e.Next().done);
+  EXPECT_EQ(Value(e, "Prezzo"), "12,50");
+  EXPECT_EQ(Value(e, "Cliente"), "OMEGA");  // retained beside it
+  EXPECT_EQ(Value(e, "Quantita"), "");
+  EXPECT_FALSE(e.ModifiedMark());           // carried, not typed
+  EXPECT_TRUE(focused("NumeroDocumento"));  // where the clerk starts
+
+  // Carried on, stored with the next, then let go.
+  Person(e).Type("6061");
+  Person(e).Focus("DataDocumento");
+  Person(e).PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 8)));
+  ASSERT_TRUE(e.Save().done);
+  EXPECT_EQ(Stored(2, "Prezzo"), "12,50");
+  Person(e).Focus("Prezzo");
+  EXPECT_TRUE(e.TogglePin().done);
+  EXPECT_EQ(e.Status(), "\"Prezzo unitario\" non più mantenuto");
+  ASSERT_TRUE(e.Next().done);
+  EXPECT_EQ(Value(e, "Prezzo"), "");
+  EXPECT_EQ(Value(e, "Cliente"), "OMEGA");
+  // A new document is empty whatever is pinned.
+  Person(e).Focus("Email");
+  Person(e).Type("a@b.it");
+  EXPECT_TRUE(e.TogglePin().done);
+  EXPECT_TRUE(e.New().done || e.Answer(kvt::kMsgBoxAnswerNo).done);
+  EXPECT_EQ(Value(e, "Email"), "");
 }
 
 TEST_F(EntrySessionTest, TheNavigatorWalksAndFindsByWhatTheClerkTypes) {
