@@ -8,6 +8,8 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
+# The builds take some 2 GB together: said first, so that a full disk is not a mystery later.
+echo "free disk: $(df -h --output=avail . | tail -n1 | tr -d ' ')"
 
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
