@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcut>
 #include <QSettings>
 #include <QStatusBar>
 #include <QStyle>
@@ -870,6 +871,10 @@ void DeskWindow::OpenFieldViewer() {
     frame->resize(std::min(want.width(), screen.width() * 9 / 10),
                   std::min(want.height(), screen.height() * 9 / 10));
     frame->move(screen.topLeft() + QPoint(24, 24));
+    // Esc closes it, as a clerk closes any window of a look; the viewer's own keys are others.
+    auto* close = new QShortcut(QKeySequence(Qt::Key_Escape), frame);
+    close->setContext(Qt::WindowShortcut);
+    QObject::connect(close, &QShortcut::activated, frame, &QWidget::close);
     viewer_frame_ = frame;
     frame->show();
   } catch (const std::exception& e) {

@@ -1053,6 +1053,12 @@ TEST(DeskLargeForms, AThousandFieldFormShowsItsProgressAndTheViewFollowsTheFocus
     ASSERT_NE(viewer, nullptr);
     EXPECT_LE(viewer->height(), screen.height());
     EXPECT_LE(viewer->width(), screen.width());
+    // Esc in one of its boxes closes it.
+    viewer->activateWindow();
+    QApplication::processEvents();
+    QWidget* box = viewer->focusWidget() ? viewer->focusWidget() : viewer;
+    QTest::keyClick(box, Qt::Key_Escape);
+    EXPECT_FALSE(viewer->isVisible());
   }
   desktop->Uninstall();
 }
