@@ -268,7 +268,20 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   clear->setAutoDefault(false);
   clear->setToolTip("Toglie ogni criterio: tutti i documenti");
   QObject::connect(clear, &QPushButton::clicked, this, [this] { ClearCriteria(); });
+  // Sorting by keys: the list's current column (Left and Right choose it), again the other way;
+  // the list keeps the focus, to walk it and open with Enter.
+  auto* sort = new QPushButton("&Ordina per la colonna", this);
+  sort->setAutoDefault(false);
+  sort->setToolTip(
+      "Ordina per la colonna della cella corrente dell'elenco (frecce sinistra e destra per "
+      "sceglierla); di nuovo, al contrario");
+  QObject::connect(sort, &QPushButton::clicked, this, [this] {
+    const QModelIndex current = table_->currentIndex();
+    SortFound(current.isValid() ? current.column() : 0);
+    table_->setFocus();
+  });
   actions->addWidget(clear);
+  actions->addWidget(sort);
   actions->addStretch(1);
   actions->addWidget(print);
   actions->addWidget(pdf);
@@ -282,8 +295,9 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
     QWidget::setTabOrder(previous, next);
     previous = next;
   }
-  for (QWidget* next : {static_cast<QWidget*>(table_), static_cast<QWidget*>(clear),
-                        static_cast<QWidget*>(print), static_cast<QWidget*>(pdf)}) {
+  for (QWidget* next :
+       {static_cast<QWidget*>(table_), static_cast<QWidget*>(clear), static_cast<QWidget*>(sort),
+        static_cast<QWidget*>(print), static_cast<QWidget*>(pdf)}) {
     QWidget::setTabOrder(previous, next);
     previous = next;
   }
