@@ -17,8 +17,8 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
-#include <QShortcut>
 #include <QSettings>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
