@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <chrono>
 
 namespace kvthost {
 namespace {
@@ -20,6 +21,13 @@ TEST(TypedDateTest, DayMonthAndYearAreReadWithOrWithoutSeparators) {
   const std::string century = Read("01/01/00").substr(6, 2);
   EXPECT_EQ(Read("6/12/26"), "06/12/" + century + "26");
   EXPECT_EQ(Read("061226"), "06/12/" + century + "26");
+  // The year left out is this year's, whether the mask leaves the last separator or not.
+  using namespace std::chrono;
+  const std::string year =
+      std::to_string(static_cast<int>(year_month_day{floor<days>(system_clock::now())}.year()));
+  EXPECT_EQ(Read("5/12"), "05/12/" + year);
+  EXPECT_EQ(Read(" 5 /12/    "), "05/12/" + year);
+  EXPECT_THAT(Read("31/2"), ::testing::HasSubstr("non esiste"));
 }
 
 TEST(TypedDateTest, APartMissingOrADayTheMonthHasNotIsRefusedWithItsReason) {
@@ -30,8 +38,7 @@ TEST(TypedDateTest, APartMissingOrADayTheMonthHasNotIsRefusedWithItsReason) {
   EXPECT_THAT(Read("0/04/2025"), HasSubstr("non esiste"));
   EXPECT_THAT(Read("12/13/2025"), HasSubstr("il mese va da 1 a 12"));
   EXPECT_THAT(Read("01/01/0000"), HasSubstr("l'anno va da 100 a 9999"));
-  for (const char* partial :
-       {"2/3/", "2/3/202", "2//2025", "/3/2025", "12", "1/2/3/4", "123/4/2025"}) {
+  for (const char* partial : {"2/3/202", "2//2025", "/3/2025", "12", "1/2/3/4", "123/4/2025"}) {
     EXPECT_THAT(Read(partial), HasSubstr("Data incompleta")) << partial;
   }
   EXPECT_THAT(Read("2/marzo/2025"), HasSubstr("non è una data"));

@@ -10,7 +10,8 @@ source "$(dirname "$0")/x11_desk.sh"
 today=$(date +%d/%m/%Y)
 # kind (new: Ctrl+N, next: Ctrl+Shift+N), number, type ("" kept), customer as typed ("" kept;
 # "ros>" the first of the values offered for "ros"), customer as stored, quantity (1: the one
-# the form proposes), price ("" carried: the clerk pinned it in the first invoice).
+# the form proposes), price ("" carried: the clerk pinned it in the first invoice), date as
+# typed ("" today, by Ctrl+;; "d/m" this year).
 day=(
   "new 2001 fat|rossi srl|ROSSI SRL|3|12,50"
   "next 2002 |||2|"
@@ -18,8 +19,8 @@ day=(
   "next 2004 |||5|"
   "new 2005 nc|ros>|ROSSI SRL|1|12,50"
   "next 2006 fat|||4|"
-  "new 2007 ddt|verdi snc|VERDI SNC|10|3,20"
-  "next 2008 |||12|"
+  "new 2007 ddt|verdi snc|VERDI SNC|10|3,20|4/12"
+  "next 2008 |||12||4/12"
   "new 2009 fat|bia>|BIANCHI SPA|2|40,00"
   "next 2010 |||1|"
   "new 2011 fat|neri spa|NERI SPA|6|7,75"
@@ -41,7 +42,7 @@ type_code=""
 customer=""
 price=""
 for line in "${day[@]}"; do
-  IFS='|' read -r head typed_customer stored_customer quantity typed_price <<<"$line"
+  IFS='|' read -r head typed_customer stored_customer quantity typed_price typed_date <<<"$line"
   read -r kind number typed_type <<<"$head"
   before=$keystrokes
   if [ "$kind" = new ]; then
@@ -51,7 +52,15 @@ for line in "${day[@]}"; do
   fi
   expect_title "^$main" "invoice $number begun"
   type_text "$number"  # the focus starts on the first required field still empty
-  keys Tab ctrl+semicolon Tab  # the date: today
+  keys Tab
+  if [ -n "$typed_date" ]; then
+    type_text "$typed_date"
+    day_stored=$(printf '%02d/%02d/%s' "${typed_date%/*}" "${typed_date#*/}" "$(date +%Y)")
+  else
+    keys ctrl+semicolon
+    day_stored=$today
+  fi
+  keys Tab
   if [ -n "$typed_type" ]; then
     type_text "$typed_type"
     type_code=${typed_type^^}
@@ -86,7 +95,7 @@ for line in "${day[@]}"; do
   stored_count=$((stored_count + 1))
   expect_title "^Documento $stored_count - $main" "invoice $number stored"
   took=$((keystrokes - before))
-  want="$number;$today;$type_code;;$customer;;;$quantity;\"$price\""
+  want="$number;$day_stored;$type_code;;$customer;;;$quantity;\"$price\""
   grep -qF -- "$want" <<<"$(stored)" || fail "invoice $number: expected $want in $(stored)"
   echo "fattura $number ($kind): $took tasti"
   if [ "$kind" = new ]; then new_counts+=("$took"); else next_counts+=("$took"); fi

@@ -24,10 +24,15 @@ TypedDate Refused(std::string why) {
   return {std::nullopt, std::move(why)};
 }
 
+int ThisYear();
 int ThisCentury() {
+  return ThisYear() / 100 * 100;
+}
+
+int ThisYear() {
   using namespace std::chrono;
   const year_month_day today{floor<days>(system_clock::now())};
-  return static_cast<int>(today.year()) / 100 * 100;
+  return static_cast<int>(today.year());
 }
 
 }  // namespace
@@ -53,6 +58,11 @@ TypedDate ReadTypedDate(std::string_view text) {
     const std::string digits = parts.front();
     if (digits.size() != 6 && digits.size() != 8) return Refused(kIncomplete);
     parts = {digits.substr(0, 2), digits.substr(2, 2), digits.substr(4)};
+  }
+  // Day and month alone ("5/12", or "5/12/" as the mask leaves it): this year.
+  if (separated && (parts.size() == 2 || (parts.size() == 3 && parts[2].empty()))) {
+    parts.resize(2);
+    parts.push_back(std::to_string(ThisYear()));
   }
   if (parts.size() != 3) return Refused(kIncomplete);
   for (const auto& part : parts) {
