@@ -602,6 +602,8 @@ void DocumentSession::New() {
   version_ = 0;
   theirs_ = 0;
   extras_.clear();
+  // Where a clerk starts; a row of a batch has nobody to start.
+  if (tracks_) FocusFirstMissing();
   Baseline();
 }
 

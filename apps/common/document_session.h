@@ -73,7 +73,8 @@ class DocumentSession {
   struct OneSave {};
   DocumentSession(Workspace& w, OneSave);
 
-  /// An empty form for a new document (the archive's entry form).
+  /// An empty form for a new document (the archive's entry form), the focus on the first
+  /// required field still empty.
   void New();
   /// The next document: a new one holding the retained and the pinned fields' values.
   void Next();

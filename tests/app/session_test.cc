@@ -445,6 +445,24 @@ TEST_F(SessionTest, TheNextDocumentStartsAtTheFirstEmptyRequiredField) {
   EXPECT_FALSE(session.Modified());
 }
 
+// A new document starts where a clerk starts too: at the first required field, not the first.
+TEST_F(SessionTest, ANewDocumentStartsAtTheFirstRequiredField) {
+  sample::CreateScaledArchive(*engine_, "Scala", 10);  // Campo7 the first required
+  auto w = std::make_unique<Workspace>(
+      [](std::shared_ptr<kvthost::Form> f) -> std::unique_ptr<kvthost::IPerson> {
+        return std::make_unique<kvthost::User>(std::move(f));
+      });
+  w->Use(engine_);
+  w->Build("Scala", sample::kEntryForm);
+  DocumentSession session(*w);
+  auto& p = w->Person();
+  ASSERT_TRUE(p.Focus("Campo2"));
+  p.Type("x");
+  session.New();
+  EXPECT_EQ(p.Focused(), "Campo7");
+  EXPECT_FALSE(session.Modified());
+}
+
 // The navigator walks an archive of thousands a page of ids at a time and still knows where
 // every document is; a walk with criteria holds only the documents meeting them.
 TEST_F(SessionTest, AWalkFindsEveryDocumentByPositionAndPositionByDocument) {
