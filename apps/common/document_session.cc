@@ -8,6 +8,7 @@
 
 #include "common/document_files.h"
 #include "engine/common/engine_error.h"
+#include "host/common/standard_controls.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/platform.h"
@@ -383,11 +384,12 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
       out.result = SaveOutcome::Result::kDuplicate;
       std::string fields_shown;
       for (const auto& [name, v] : equal) {
-        fields_shown += (fields_shown.empty() ? "" : ", ") + name + " = " + kvt::JoinText(v);
+        fields_shown += (fields_shown.empty() ? "" : ", ") + CaptionOf(w_.Fields(), name) + " = " +
+                        kvt::JoinText(v);
       }
       out.reasons.emplace_back("", "Esiste già un documento con gli stessi valori (" +
-                                       fields_shown + "): il documento " +
-                                       std::to_string(out.duplicates.front()) + ".");
+                                       fields_shown + "): il n. " +
+                                       std::to_string(out.duplicates.front()) + " dell'archivio.");
       return out;
     }
   }
@@ -464,11 +466,47 @@ void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Chan
   if (tracks_) Baseline();
 }
 
+std::string DocumentSession::Named(std::int32_t id) const {
+  const std::string by_id = "documento " + std::to_string(id);
+  try {
+    auto in = w_.Enter();
+    auto& fields = w_.Fields();
+    std::shared_ptr<kvt::Dictionary> stored;
+    if (id != id_) {
+      stored = std::dynamic_pointer_cast<kvt::Dictionary>(w_.Engine().LoadDocument(id));
+      if (!stored) return by_id;
+    }
+    // The number or code first, then the date: "1030 del 06/12/2026".
+    std::string texts, dates;
+    for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+      auto field = fields.Item(kvt::Variant(i));
+      if (!field->IsIndex()) continue;
+      const kvt::Variant v = !stored                         ? field->Value()
+                             : stored->Exists(field->Name()) ? stored->Item(field->Name())
+                                                             : kvt::Variant();
+      const std::string shown = v.IsNull() || v.IsEmpty() ? "" : kvt::JoinText(v);
+      if (shown.empty()) continue;
+      if (std::dynamic_pointer_cast<kvthost::DatePicker>(field->LinkedControl())) {
+        dates += " del " + shown;
+      } else {
+        texts += " " + shown;
+      }
+    }
+    if (texts.empty() && dates.empty()) return by_id;
+    return "documento" + texts + dates;
+  } catch (const std::exception&) {
+    return by_id;  // a name is a courtesy: the message it goes into matters more
+  }
+}
+
+std::string DocumentSession::NamedFirst(std::int32_t id) const {
+  return "D" + Named(id).substr(1);
+}
+
 std::string DocumentSession::ConflictMessage(const kvtengine::Conflict& c) {
   const bool deleted = c.now.change == kvtengine::Change::kDelete;
-  std::string out = "Il documento " + std::to_string(id_) + " è stato " +
-                    (deleted ? "eliminato" : "modificato") + " da " + Author(c.now.saved_by) +
-                    " il " + LocalTime(c.now.saved_at) +
+  std::string out = "Il " + Named(id_) + " è stato " + (deleted ? "eliminato" : "modificato") +
+                    " da " + Author(c.now.saved_by) + " il " + LocalTime(c.now.saved_at) +
                     " dopo che l'hai aperto: non è stato salvato nulla.";
   auto& fields = w_.Fields();
   auto shown = [](const kvt::Variant& v) {

@@ -140,6 +140,12 @@ class DocumentSession {
   /// The focus to the next required field still empty after the focused one, from the first
   /// again at the end; false when none is left (or the field left refused).
   bool FocusNextMissing();
+  /// Document `id` as the clerk knows it, by the archive's index fields: "documento 1030 del
+  /// 06/12/2026" (the one on the form by its values now, another as stored); "documento 5"
+  /// when they are empty or cannot be read.
+  std::string Named(std::int32_t id) const;
+  /// The same with a capital letter, to begin a sentence.
+  std::string NamedFirst(std::int32_t id) const;
   /// How many times the form's values were read, field by field (a save reads them once).
   std::uint64_t FormReads() const { return reads_; }
 

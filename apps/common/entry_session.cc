@@ -341,7 +341,7 @@ Reply EntrySession::AfterSave(SaveOutcome outcome, const std::function<Reply(boo
 
 Reply EntrySession::Stored(const SaveOutcome& outcome) {
   using Result = SaveOutcome::Result;
-  const std::string id = std::to_string(outcome.id);
+  const std::string named = document_->NamedFirst(outcome.id);
   switch (outcome.result) {
     case Result::kStored:
       if (outcome.merged) {
@@ -349,14 +349,15 @@ Reply EntrySession::Stored(const SaveOutcome& outcome) {
         for (const auto& f : outcome.conflict.fields) {
           fields += (fields.empty() ? "" : ", ") + CaptionOf(work_->Fields(), f.name);
         }
-        SetStatus("Documento " + id + " corretto insieme alle modifiche di " +
+        SetStatus(named + " corretto insieme alle modifiche di " +
                   Author(outcome.conflict.now.saved_by) + " (" + fields + ")");
         break;
       }
-      SetStatus("Documento " + id + (outcome.corrected ? " corretto" : " salvato"));
+      SetStatus(named + (outcome.corrected ? " corretto" : " salvato"));
       break;
     case Result::kUnchanged:
-      SetStatus("Nessuna modifica da salvare: il documento " + id + " è già salvato");
+      SetStatus("Nessuna modifica da salvare: il " + document_->Named(outcome.id) +
+                " è già salvato");
       break;
     case Result::kRefused:
     case Result::kDuplicate:
@@ -385,7 +386,7 @@ Reply EntrySession::SettleConflict(SaveOutcome outcome,
         "con i tuoi valori (l'eliminazione resta nella cronologia).\nNo: lascia il documento " +
         "eliminato (le tue modifiche si perdono).\nAnnulla: resta sul modulo senza salvare.";
   } else {
-    prompt = "Il documento " + std::to_string(id) + " è stato modificato da " + who + " il " +
+    prompt = "Il " + document_->Named(id) + " è stato modificato da " + who + " il " +
              LocalTime(outcome.conflict.now.saved_at) +
              " dopo che l'hai aperto. Avete cambiato entrambi:";
     auto shown = [](const std::string& v) {
@@ -410,8 +411,9 @@ Reply EntrySession::SettleConflict(SaveOutcome outcome,
                              then);
           }
           if (answer == kvt::kMsgBoxAnswerNo) {
+            const std::string named = document_->Named(id);
             document_->New();
-            LeftBehind(id, "Il documento " + std::to_string(id) + " resta eliminato");
+            LeftBehind(id, "Il " + named + " resta eliminato");
             return then(false);
           }
         } catch (const std::exception& e) {
@@ -441,24 +443,23 @@ Reply EntrySession::Delete() {
     SetStatus("Il documento non è ancora salvato: non c'è niente da eliminare");
     return {};
   }
-  return Ask(
-      {"elimina",
-       "Eliminare il documento " + std::to_string(id) +
-           "?\n\nResterà nella cronologia: Visualizza > Documenti eliminati lo ripristina.",
-       kvt::kMsgBoxOkCancel},
-      [this, id](int answer) -> Reply {
-        if (answer != kvt::kMsgBoxAnswerOk) return {};
-        try {
-          document_->Delete();
-          LeftBehind(id, "Documento " + std::to_string(id) + " eliminato");
-          Reply r = Done();
-          r.touched = id;
-          return r;
-        } catch (const std::exception& e) {
-          return Shown(Failure("Il documento " + std::to_string(id) + " non è stato eliminato.", e,
-                               "Riprovare."));
-        }
-      });
+  const std::string named = document_->Named(id);
+  return Ask({"elimina",
+              "Eliminare il " + named +
+                  "?\n\nResterà nella cronologia: Visualizza > Documenti eliminati lo ripristina.",
+              kvt::kMsgBoxOkCancel},
+             [this, id, named](int answer) -> Reply {
+               if (answer != kvt::kMsgBoxAnswerOk) return {};
+               try {
+                 document_->Delete();
+                 LeftBehind(id, "D" + named.substr(1) + " eliminato");
+                 Reply r = Done();
+                 r.touched = id;
+                 return r;
+               } catch (const std::exception& e) {
+                 return Shown(Failure("Il " + named + " non è stato eliminato.", e, "Riprovare."));
+               }
+             });
 }
 
 Reply EntrySession::Undo() {
@@ -719,8 +720,7 @@ Reply EntrySession::OpenStored(std::int32_t id) {
     auto in = work_->Enter();
     document_->Open(id, review_form_);
     Built();
-    std::string said =
-        "Correzione del documento " + std::to_string(id) + ": Salva registra le correzioni";
+    std::string said = "Correzione del " + document_->Named(id) + ": Salva registra le correzioni";
     if (!document_->Extras().empty()) {
       // Values the form has no field for (renamed since, or not on this form) stay stored as
       // they are; the person is told they exist.
@@ -764,7 +764,7 @@ Reply EntrySession::Restore(std::int32_t id, std::int32_t version, std::int32_t 
       ForgetWalkOfAll();         // a deleted one is back among the archive's documents
       Reply r = OpenStored(id);  // a failure to open it is said; the version is back all the same
       r.done = true;
-      SetStatus("Documento " + std::to_string(id) + ": ripristinata la versione " +
+      SetStatus(document_->NamedFirst(id) + ": ripristinata la versione " +
                 std::to_string(version) + " (ora versione " + std::to_string(made) + ")");
       r.touched = id;
       return r;

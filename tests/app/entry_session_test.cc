@@ -85,7 +85,8 @@ TEST_F(EntrySessionTest, ADuplicateIsAQuestionAndASaveReadsTheFormOnce) {
   EXPECT_FALSE(r.question);
   EXPECT_EQ(r.touched, 1);
   EXPECT_EQ(e.Document()->FormReads() - reads, 1u);
-  EXPECT_EQ(e.Status(), "Documento 1 salvato");
+  // Named as the clerk knows it, by its number and date; the title keeps its place.
+  EXPECT_EQ(e.Status(), "Documento 2027 del 07/12/2026 salvato");
   EXPECT_FALSE(e.ModifiedMark());
   EXPECT_THAT(e.Title(), StartsWith("Documento 1 - "));
 
@@ -98,6 +99,8 @@ TEST_F(EntrySessionTest, ADuplicateIsAQuestionAndASaveReadsTheFormOnce) {
   EXPECT_EQ(r.question->id, "doppione");
   EXPECT_EQ(r.question->buttons, kvt::kMsgBoxOkCancel);
   EXPECT_THAT(r.question->text, HasSubstr("Salvare comunque questo documento?"));
+  EXPECT_THAT(r.question->text,
+              HasSubstr("(Numero documento = 2027, Data documento = 07/12/2026): il n. 1"));
   EXPECT_TRUE(e.Asking());
   r = e.Answer(kvt::kMsgBoxAnswerCancel);
   EXPECT_FALSE(r.done);
@@ -109,7 +112,7 @@ TEST_F(EntrySessionTest, ADuplicateIsAQuestionAndASaveReadsTheFormOnce) {
   r = e.Answer(kvt::kMsgBoxAnswerOk);
   EXPECT_TRUE(r.done);
   EXPECT_EQ(e.Document()->FormReads() - before, 1u);  // checked once, when it was asked
-  EXPECT_EQ(e.Status(), "Documento 2 salvato");
+  EXPECT_EQ(e.Status(), "Documento 2027 del 07/12/2026 salvato");
   EXPECT_EQ(Stored(), 2);
   EXPECT_FALSE(e.Asking());
 }
@@ -246,7 +249,8 @@ TEST_F(EntrySessionTest, TheNavigatorWalksAndFindsByWhatTheClerkTypes) {
   EXPECT_EQ(at.text, "1 di 3");
   EXPECT_FALSE(at.first || at.previous);
   EXPECT_TRUE(at.next && at.last);
-  EXPECT_THAT(e.Status(), StartsWith("Correzione del documento 1"));
+  EXPECT_EQ(e.Status(),
+            "Correzione del documento 1001 del 07/12/2026: Salva registra le correzioni");
   EXPECT_TRUE(e.Move(Step::kNext).done);
   EXPECT_EQ(e.Where().text, "2 di 3");
   // A change asks before the navigator leaves it.
@@ -313,7 +317,8 @@ TEST_F(EntrySessionTest, TwoClerksChangingOneFieldAreAskedWhoseValueHolds) {
   EXPECT_TRUE(r.done);
   EXPECT_EQ(r.touched, 1);
   EXPECT_EQ(Stored(1, "Cliente"), "MINE");
-  EXPECT_THAT(e_->Status(), StartsWith("Documento 1 corretto insieme alle modifiche di"));
+  EXPECT_THAT(e_->Status(), StartsWith("Documento 7007 del 07/12/2026 corretto insieme alle "
+                                       "modifiche di"));
 }
 
 }  // namespace
