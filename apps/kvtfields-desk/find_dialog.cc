@@ -6,6 +6,7 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -301,7 +302,10 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
     QWidget::setTabOrder(previous, next);
     previous = next;
   }
-  resize(760, 420);
+  // As tall as the screen allows: the list shows as many documents as fit.
+  const QRect screen =
+      parent && parent->screen() ? parent->screen()->availableGeometry() : QRect(0, 0, 1024, 768);
+  resize(std::min(900, screen.width() * 9 / 10), std::max(420, screen.height() * 8 / 10));
   // A search per pause in typing, not per key.
   auto* pause = new QTimer(this);
   pause->setSingleShot(true);

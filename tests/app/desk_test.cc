@@ -898,6 +898,10 @@ TEST_P(DeskTest, DocumentsAreFoundByTypingIntoTheFormAndSortedByKind) {
   }
   Press(Qt::Key_F, Qt::ControlModifier);
   ASSERT_EQ(window_->FoundText(), "4 documenti");
+  // As tall as the screen allows, the list taking what the criteria leave.
+  const QRect screen = window_->FindDialog()->screen()->availableGeometry();
+  EXPECT_GE(window_->FindDialog()->height(), screen.height() * 3 / 4) << screen.height();
+  EXPECT_GE(window_->DocumentTable()->height(), window_->FindDialog()->height() / 3);
   auto input = [&](const char* field) {
     for (const auto& in : window_->CriteriaInputs()) {
       if (in.field == field) return in;
