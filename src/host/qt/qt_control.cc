@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFontMetrics>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -506,6 +507,8 @@ constexpr const char* kDateMask = "99/99/9999; ";
 class DateEditor final : public QLineEdit {
  public:
   using QLineEdit::QLineEdit;
+  /// Called for F4 or Alt+Down: the calendar, as a combo opens its list.
+  std::function<void()> on_calendar;
   void ShowDate(const QString& shown) {
     if (shown.isEmpty() && !hasFocus()) {
       setInputMask(QString());
@@ -525,6 +528,15 @@ class DateEditor final : public QLineEdit {
   void focusOutEvent(QFocusEvent* e) override {
     QLineEdit::focusOutEvent(e);
     if (text() == "//") setInputMask(QString());
+  }
+  void keyPressEvent(QKeyEvent* e) override {
+    const bool open =
+        e->key() == Qt::Key_F4 || (e->key() == Qt::Key_Down && e->modifiers() == Qt::AltModifier);
+    if (open && on_calendar) {
+      on_calendar();
+      return;
+    }
+    QLineEdit::keyPressEvent(e);
   }
 };
 
@@ -550,6 +562,7 @@ class QtDatePicker final : public DatePicker, public QtControl {
     pick->setPopupMode(QToolButton::InstantPopup);
     auto* menu = new QMenu(pick);
     auto* calendar = new QCalendarWidget(menu);
+    calendar->setLocale(QLocale(QLocale::Italian, QLocale::Italy));  // months and days as typed
     auto* action = new QWidgetAction(menu);
     action->setDefaultWidget(calendar);
     menu->addAction(action);
@@ -570,6 +583,20 @@ class QtDatePicker final : public DatePicker, public QtControl {
                        menu->hide();
                        me.PickDate(kvt::Variant(kvt::MakeDate(d.year(), d.month(), d.day())));
                      }));
+    // By keys: F4 opens it on the date shown (today when none), the arrows move the day,
+    // Enter picks it and goes back to the editor, Esc closes it and changes nothing.
+    QObject::connect(calendar, &QCalendarWidget::activated, frame,
+                     with([menu](QtDatePicker& me, QDate d) {
+                       menu->hide();
+                       me.PickDate(kvt::Variant(kvt::MakeDate(d.year(), d.month(), d.day())));
+                       if (me.edit_) me.edit_->setFocus(Qt::PopupFocusReason);
+                     }));
+    edit_->on_calendar = with([menu, calendar, pick](QtDatePicker& me) {
+      const kvt::Variant v = me.Value();
+      calendar->setSelectedDate(v.IsNull() ? QDate::currentDate() : QtDate(v));
+      menu->popup(pick->mapToGlobal(QPoint(0, pick->height())));
+      calendar->setFocus(Qt::PopupFocusReason);
+    });
     ShowAll(*this, {Aspect::kContent, Aspect::kAppearance});
   }
   QWidget* FocusWidget() const override { return edit_; }
