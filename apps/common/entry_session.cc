@@ -156,6 +156,7 @@ void EntrySession::Follow(kvthost::Form& form) {
     SetStatus(note);
     noted_ = true;  // said as the field is left: the move that follows keeps it
     if (on_status) on_status();
+    if (on_refused) on_refused(note);  // why the field keeps the focus, where the eye is
   };
   form.on_focus_refused = [this, current](kvthost::Control&) {
     if (!current()) return;
@@ -164,6 +165,7 @@ void EntrySession::Follow(kvthost::Form& form) {
     if (list.Entries().size() == errors_seen_) SetStatus("Valore non accettato");
     errors_seen_ = list.Entries().size();
     if (on_status) on_status();
+    if (on_refused) on_refused(status_);
   };
   form.on_control_changed = [this, current](kvthost::Control& c, kvthost::Control::Aspect a) {
     if (!current() || !document_) return;

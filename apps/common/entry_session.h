@@ -80,8 +80,8 @@ class EntrySession {
   std::function<void()> on_focus_moved;
   /// Told when the unsaved-changes mark may have changed (Modified), as the person types.
   std::function<void()> on_changed;
-  /// Told why a key typed was refused (a letter in a numbers-only field), also in the status
-  /// line: a window shows it beside the field too.
+  /// Told why a key typed was refused (a letter in a numbers-only field) or the focused field
+  /// refused to be left, also in the status line: a window shows it beside the field too.
   std::function<void(const std::string& why)> on_refused;
 
   /// The commands. Those that leave the document ask "salva-modifiche" first when it holds

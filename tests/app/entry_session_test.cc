@@ -7,6 +7,8 @@
 #include "archives/sample_archive.h"
 #include "common/entry_session.h"
 #include "common/open_engine.h"
+#include "host/common/keystroke.h"
+#include "host/common/units.h"
 #include "host/headless/desktop.h"
 #include "runtime/platform.h"
 #include "temp_dir.h"
@@ -227,6 +229,40 @@ TEST_F(EntrySessionTest, PinnedFieldsGoIntoEachNextDocumentUntilLetGo) {
   EXPECT_TRUE(e.TogglePin().done);
   EXPECT_TRUE(e.New().done || e.Answer(kvt::kMsgBoxAnswerNo).done);
   EXPECT_EQ(Value(e, "Email"), "");
+}
+
+// A clerk typing ahead: "9", Tab (too short: the number keeps the focus), then the date. What
+// was typed before the refusal could be seen does not pile into the number; what comes after
+// it does, and the reason is told where the eye is.
+TEST_F(EntrySessionTest, KeysTypedAheadOfARefusalDoNotPileIntoTheRefusedField) {
+  auto& e = *e_;
+  std::string said;
+  e.on_refused = [&](const std::string& why) { said = why; };
+  auto& form = e.Work()->Window();
+  auto press = [&](kvthost::Keystroke k, std::uint64_t at) {
+    k.at_ms = at;
+    form.PressKeystroke(k);
+  };
+  auto type = [&](const std::string& text, std::uint64_t at) {
+    for (char c : text) press(kvthost::TypingKeystroke(static_cast<char32_t>(c)), at += 40);
+  };
+  Person(e).Focus("NumeroDocumento");
+  type("9", 1000);
+  press(kvthost::PressedKeystroke(kvthost::kKeyTab, 0), 1100);
+  EXPECT_FALSE(said.empty());
+  type("0612", 1100);  // typed ahead: dropped
+  EXPECT_EQ(Value(e, "NumeroDocumento"), "9");
+  type("12", 1600);  // after the refusal was seen
+  EXPECT_EQ(Value(e, "NumeroDocumento"), "912");
+  press(kvthost::PressedKeystroke(kvthost::kKeyTab, 0), 1700);  // taken: on to the date
+  EXPECT_EQ(form.Active(), e.Work()->Fields().Item(kvt::Variant("DataDocumento"))->LinkedControl());
+  // Keys with no time (a program typing) are never dropped.
+  Person(e).Focus("NumeroDocumento");
+  Person(e).Clear();
+  type("7", 0);
+  press(kvthost::PressedKeystroke(kvthost::kKeyTab, 0), 0);
+  Person(e).Type("77");
+  EXPECT_EQ(Value(e, "NumeroDocumento"), "777");
 }
 
 TEST_F(EntrySessionTest, TheNavigatorWalksAndFindsByWhatTheClerkTypes) {

@@ -147,7 +147,7 @@ type_text "1028"
 keys Tab
 type_text "31022025"
 keys Tab
-sleep 0.3
+sleep 0.6  # read why: keys typed sooner would be dropped as typed ahead of the refusal
 type_text "2/3/2025"  # the refused date is selected: typed over
 keys Tab
 type_text "nc"

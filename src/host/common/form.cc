@@ -255,6 +255,7 @@ bool Form::MoveFocus(const std::shared_ptr<Control>& target) {
       bool cancel = false;
       ev->Validate.Emit(cancel);
       if (cancel) {
+        RefusedLeaving();
         if (on_focus_refused) on_focus_refused(*leaving);
         return false;  // the control keeps the focus
       }
@@ -313,8 +314,40 @@ bool Form::Click(const std::shared_ptr<Control>& target) {
   return MoveFocus(target);
 }
 
+namespace {
+// Less than a person takes to see a refusal and type again: what comes sooner was typed ahead.
+constexpr std::uint64_t kTypeAheadMs = 400;
+}  // namespace
+
+void Form::RefusedLeaving() {
+  if (key_at_ == 0 || !active_) return;
+  refused_ = active_;
+  refused_at_ = key_at_;
+}
+
+bool Form::TypedAhead(const Keystroke& key, const Control* control) const {
+  if (key.at_ms == 0 || key.Command() || key.text.empty() || !control) return false;
+  const char32_t c = key.Character();
+  if (c < 32 || kvt::IsControlCharacter(c)) return false;
+  return refused_.lock().get() == control && control == active_.get() && key.at_ms >= refused_at_ &&
+         key.at_ms - refused_at_ < kTypeAheadMs;
+}
+
 void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
   consumed = false;
+  // A key a handler sends meanwhile (Enter made a Tab) counts as pressed with this one.
+  struct KeyTime {
+    std::uint64_t& at;
+    std::uint64_t was;
+    ~KeyTime() { at = was; }
+  } key_time{key_at_, key_at_};
+  if (key.at_ms != 0) key_at_ = key.at_ms;
+  if (TypedAhead(key, control)) {
+    // Typed before the person could see why the field keeps the focus: meant for the next
+    // field, not this one.
+    consumed = true;
+    return;
+  }
   if (multi_line_takes_enter_ && key.Is(kKeyReturn) && key.shift == 0 && control &&
       control == active_.get()) {
     // Before key preview: a window that turns Enter into Tab or Save must not take the
@@ -358,7 +391,10 @@ void Form::RouteKey(const Keystroke& key, Control* control, bool& consumed) {
   if (key.Is(kKeyTab)) {
     // Consumed even when a handler fails: the toolkit's own Tab would pass the form's rules.
     consumed = true;
-    if (active_ && !active_->Commit()) return;  // what was typed cannot be taken: it stays
+    if (active_ && !active_->Commit()) {
+      RefusedLeaving();
+      return;  // what was typed cannot be taken: it stays
+    }
     Tab(key.Shift() || (shift & kShiftMask) != 0);
     return;
   }

@@ -181,6 +181,11 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   void SetTabIndex(Control& c, std::int16_t index);
   void PlaceInTabOrder(Control& c, double key);
   void Detach(std::shared_ptr<Control> c);  // by value: c may live in the lists it leaves
+  // The focused control refused to be left by the key being routed: what was typed ahead of
+  // the refusal must not pile into it.
+  void RefusedLeaving();
+  // True for a character typed ahead of a refusal to leave `control` (see RouteKey).
+  bool TypedAhead(const Keystroke& key, const Control* control) const;
 
   std::string name_;
   std::string caption_;
@@ -199,6 +204,9 @@ class Form : public kvt::Object, public kvtfields::IWindowKeys {
   std::map<double, Control*> tab_order_;
   std::uint64_t next_creation_ = 0;
   std::shared_ptr<Control> active_;
+  std::uint64_t key_at_ = 0;        // when the key being routed was pressed (0: none, unknown)
+  std::weak_ptr<Control> refused_;  // the control that last refused to be left by a key
+  std::uint64_t refused_at_ = 0;    // when that key was pressed
   bool multi_line_takes_enter_ = false;
   std::string last_note_;
   std::uint64_t notes_ = 0;

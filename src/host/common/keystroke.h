@@ -23,6 +23,8 @@ struct Keystroke {
   EditCommand command = EditCommand::kNone;
   /// For kPaste: the text on the clipboard.
   std::string pasted;
+  /// When it was pressed, in ms of the window system's clock; 0 when unknown.
+  std::uint64_t at_ms = 0;
 
   bool Is(std::int16_t key) const { return code == key; }
   /// The first character typed, 0 for none.

@@ -27,6 +27,7 @@ Keystroke KeystrokeOf(const QKeyEvent& event) {
   k.code = VirtualKey(event);
   k.shift = ShiftOf(event.modifiers());
   k.text = event.text().toStdU32String();
+  k.at_ms = event.timestamp();
   if (event.matches(QKeySequence::Paste)) {
     k.command = EditCommand::kPaste;
     k.pasted = FromQt(QApplication::clipboard()->text());
