@@ -308,7 +308,11 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
       if (out.reasons.empty() && window.NoteCount() != notes) {
         out.reasons.emplace_back(focused->Name(), window.LastNote());
       }
-      if (out.reasons.empty()) out.reasons.emplace_back(focused->Name(), "Valore non accettato");
+      if (out.reasons.empty()) {
+        out.reasons.emplace_back(focused->Name(),
+                                 "Valore non accettato nel campo \"" +
+                                     CaptionOf(w_.Fields(), focused->Name()) + "\"");
+      }
       return out;
     }
     back = focused;

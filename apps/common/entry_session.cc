@@ -162,7 +162,11 @@ void EntrySession::Follow(kvthost::Form& form) {
     if (!current()) return;
     // A refusal without a message of its own (a script's check) still says why the focus stays.
     auto& list = work_->Host().Errors();
-    if (list.Entries().size() == errors_seen_) SetStatus("Valore non accettato");
+    if (list.Entries().size() == errors_seen_) {
+      const auto field = FocusedField();
+      SetStatus(field ? "Valore non accettato nel campo \"" + Caption(*field) + "\""
+                      : std::string("Valore non accettato"));
+    }
     errors_seen_ = list.Entries().size();
     if (on_status) on_status();
     if (on_refused) on_refused(status_);

@@ -280,7 +280,7 @@ TEST_P(DeskTest, NothingIsStoredThatTheRulesRefuseAndNothingIsLostWithoutAQuesti
   p.Clear();
   p.Type("20000");
   EXPECT_FALSE(p.Tab());
-  EXPECT_EQ(window_->StatusText(), "Valore non accettato");
+  EXPECT_EQ(window_->StatusText(), "Valore non accettato nel campo \"Quantità\"");
   // Esc: the field as it was on entry; Esc again: the document as it was saved.
   Press(Qt::Key_Escape, {});
   EXPECT_EQ(value("Quantita"), "3");
