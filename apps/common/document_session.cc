@@ -309,9 +309,9 @@ SaveOutcome DocumentSession::Check(bool allow_duplicate, std::shared_ptr<kvthost
         out.reasons.emplace_back(focused->Name(), window.LastNote());
       }
       if (out.reasons.empty()) {
-        out.reasons.emplace_back(focused->Name(),
-                                 "Valore non accettato nel campo \"" +
-                                     CaptionOf(w_.Fields(), focused->Name()) + "\"");
+        out.reasons.emplace_back(
+            focused->Name(),
+            "Valore non accettato nel campo \"" + CaptionOf(w_.Fields(), focused->Name()) + "\"");
       }
       return out;
     }
