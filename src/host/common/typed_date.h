@@ -16,8 +16,8 @@ struct TypedDate {
 };
 
 /// Reads "d/m/yyyy", "d/m/yy" (the current century), "d/m" (the current year) or the digits
-/// without separators (6 or 8: ddmmyy, ddmmyyyy). A part missing or a day the month does not have is refused with
-/// its reason; blanks around the text and around the separators are ignored.
+/// without separators (6 or 8: ddmmyy, ddmmyyyy). A part missing or a day the month does not
+/// have is refused with its reason; blanks around the text and the separators are ignored.
 TypedDate ReadTypedDate(std::string_view text);
 
 }  // namespace kvthost
