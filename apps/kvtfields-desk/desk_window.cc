@@ -597,6 +597,14 @@ void DeskWindow::BuildMenus() {
                   [this] { preview_->ZoomOut(); });
   view->addAction("A&datta alla larghezza", QKeySequence(Qt::CTRL | Qt::Key_0),
                   [this] { preview_->FitWidth(); });
+  // The pane's Apri, by keys: the pane takes no focus (the keys stay with the form).
+  view->addAction("Apri il file &fuori dal programma",
+                  QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this] {
+                    if (!preview_->OpenOutside()) {
+                      entry_.SetStatus("Nessun file da aprire: il documento non ne ha");
+                      ShowStatus();
+                    }
+                  });
 }
 
 void DeskWindow::ChooseArchive() {

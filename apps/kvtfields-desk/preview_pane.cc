@@ -363,8 +363,10 @@ void PreviewPane::FitWidth() {
   Request();
 }
 
-void PreviewPane::OpenOutside() {
-  if (!local_.isEmpty()) QDesktopServices::openUrl(QUrl::fromLocalFile(local_));
+bool PreviewPane::OpenOutside() {
+  if (local_.isEmpty()) return false;
+  QDesktopServices::openUrl(QUrl::fromLocalFile(local_));
+  return true;
 }
 
 }  // namespace kvtdesk

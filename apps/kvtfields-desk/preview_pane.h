@@ -39,8 +39,9 @@ class PreviewPane final : public QWidget {
   void ZoomOut();
   /// The page as wide as the pane.
   void FitWidth();
-  /// Opens a read-only copy of the file with the system's program for its type.
-  void OpenOutside();
+  /// Opens a read-only copy of the file with the system's program for its type; false when
+  /// the pane shows none.
+  bool OpenOutside();
 
   /// The page shown (0: the first), the pages there are (0: none shown), and what the pane
   /// says above the page.

@@ -453,6 +453,12 @@ TEST_P(DeskTest, APinnedFieldIsMarkedAndCarriedIntoTheNextDocument) {
   EXPECT_EQ(window_->StatusText().toStdString(), "\"E-mail\" non più mantenuto");
 }
 
+// The file pane's Apri has a key too (the pane takes no focus); without a file it says so.
+TEST_P(DeskTest, TheFileIsOpenedOutsideByAKey) {
+  Press(Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  EXPECT_EQ(window_->StatusText().toStdString(), "Nessun file da aprire: il documento non ne ha");
+}
+
 // A letter typed into a numbers-only field is refused as it is typed, said beside the field and
 // in the status line; the digits typed around it stay.
 TEST_P(DeskTest, ALetterInANumberIsRefusedAsItIsTyped) {
