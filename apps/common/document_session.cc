@@ -707,7 +707,7 @@ bool DocumentSession::FocusField(const std::shared_ptr<kvtfields::FieldType>& fi
     // As when the form is built: a script failing as the field is entered is that field's
     // error, shown, and the document stays usable.
     kvt::CurrentPlatform().MsgBox(
-        "Errore dello script entrando nel campo " + field->Name() + ": " + e.Description(),
+        "Errore dello script entrando nel campo \"" + Caption(*field) + "\": " + e.Description(),
         kvt::kMsgBoxOkOnly, "");
     return false;
   }

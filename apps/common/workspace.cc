@@ -1,5 +1,7 @@
 #include "common/workspace.h"
 
+#include "common/document_session.h"
+
 #include <algorithm>
 #include <map>
 #include <mutex>
@@ -7,6 +9,7 @@
 #include "addons/autocomplete/store_auto_completer.h"
 #include "addons/layout/resizer.h"
 #include "archives/sample_archive.h"
+#include "common/document_session.h"
 #include "common/open_engine.h"
 #include "common/progress_engine.h"
 #include "engine/common/engine_error.h"
@@ -129,9 +132,9 @@ void Workspace::Rebuild() {
     // The form is built: a script failing as its first field is entered is that field's
     // error, shown as any event's error is, and the form stays usable.
     const auto focused = window_->Active();
-    const std::string field = focused ? focused->Name() : std::string("?");
+    const std::string field = focused ? CaptionOf(*fields_, focused->Name()) : std::string("?");
     kvt::CurrentPlatform().MsgBox(
-        "Errore dello script entrando nel campo " + field + ": " + e.Description(),
+        "Errore dello script entrando nel campo \"" + field + "\": " + e.Description(),
         kvt::kMsgBoxOkOnly, "");
   }
 }

@@ -306,7 +306,7 @@ TEST_F(AppTest, NothingIsStoredThatWasNotAskedForOrAfterAFailedScript) {
        "--set Quantita=2", 1, "Unable to find"},
       // A script failing on the first field is that field's error; the form stays usable.
       {"function ingresso(n) error('rotto') end", "", 1,
-       "Errore dello script entrando nel campo NumeroDocumento: Fatture:1: rotto"},
+       "Errore dello script entrando nel campo \"Numero documento\": Fatture:1: rotto"},
       // A check that empties the form leaves nothing to store.
       {"function valida(n, v, c) c:RemoveAll() end", "", 1, "tolto i campi"},
   };

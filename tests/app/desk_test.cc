@@ -1162,8 +1162,9 @@ TEST(DeskErrors, AFailingScriptOnTheFirstFieldLeavesTheFormUsable) {
   {
     DeskWindow window(dir.File("a.kvtdb"), sample::kArchive, sample::kEntryForm);
     ASSERT_EQ(desktop->Recorded().size(), 1u);
-    EXPECT_THAT(desktop->Recorded()[0].prompt,
-                ::testing::HasSubstr("Errore dello script entrando nel campo NumeroDocumento"));
+    EXPECT_THAT(
+        desktop->Recorded()[0].prompt,
+        ::testing::HasSubstr("Errore dello script entrando nel campo \"Numero documento\""));
     EXPECT_THAT(desktop->Recorded()[0].prompt, ::testing::Not(::testing::HasSubstr("non si apre")));
     ASSERT_NE(window.Work(), nullptr);
     auto& p = window.Work()->Person();
