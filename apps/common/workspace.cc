@@ -1,7 +1,5 @@
 #include "common/workspace.h"
 
-#include "common/document_session.h"
-
 #include <algorithm>
 #include <map>
 #include <mutex>
