@@ -4,6 +4,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QPushButton>
 #include <QScreen>
@@ -308,6 +309,7 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   resize(std::min(900, screen.width() * 9 / 10), std::max(420, screen.height() * 8 / 10));
   // A search per pause in typing, not per key.
   auto* pause = new QTimer(this);
+  pause->setObjectName("kvtSearchPause");
   pause->setSingleShot(true);
   pause->setInterval(250);
   QObject::connect(pause, &QTimer::timeout, this, [this] { RunSearch(); });
@@ -339,11 +341,30 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
     open();
   };
   QObject::connect(filter_.data(), &QLineEdit::returnPressed, this, search_and_open);
+  filter_->installEventFilter(this);
   for (const auto& input : inputs_) {
     if (input.text) {
       QObject::connect(input.text.data(), &QLineEdit::returnPressed, this, search_and_open);
+      input.text->installEventFilter(this);
     }
   }
+}
+
+bool FindDialog::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() == Qt::Key_Down && key->modifiers() == Qt::NoModifier) {
+      // From what was typed to what it found, without tabbing past every criterion; what was
+      // typed last is searched first.
+      if (auto* pause = findChild<QTimer*>("kvtSearchPause"); pause && pause->isActive()) {
+        pause->stop();
+        RunSearch();
+      }
+      if (documents_->rowCount({}) > 0) table_->setFocus(Qt::TabFocusReason);
+      return true;
+    }
+  }
+  return QDialog::eventFilter(watched, event);
 }
 
 void FindDialog::Open() {
@@ -411,6 +432,8 @@ bool FindDialog::RunSearch() {
     sized_ = true;
   }
   table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);  // entry order
+  // The first document current: the list is walked by keys from there, Enter opens it.
+  if (documents_->rowCount({}) > 0) table_->setCurrentIndex(documents_->index(0, 0));
   const auto total = documents_->Total();
   found_->setText(QLocale(QLocale::Italian, QLocale::Italy).toString(total) +
                   (total == 1 ? " documento" : " documenti"));

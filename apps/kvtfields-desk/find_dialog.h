@@ -23,6 +23,8 @@ class DocumentsModel;
 
 class FindDialog final : public QDialog {
  public:
+  // Down in the search box or a criterion goes to the list.
+  bool eventFilter(QObject* watched, QEvent* event) override;
   /// What the dialog asks of the window around it.
   struct Hooks {
     /// Opens document `id` of those found by `criteria` (`sorted`: in this order).

@@ -205,6 +205,24 @@ expect_title "^Documento 5 - $main" "the fifth invoice stored"
 grep -qF "1030;$(date -d yesterday +%d/%m/%Y);DDT;;BRUNIX;" <<<"$(stored)" ||
   fail "stored: $(stored)"
 
+# The field viewer by F11, closed by Esc.
+keys F11
+expect_title "^Visualizzatore campi" "the field viewer"
+keys Escape
+expect_title "^Documento 5 - $main" "the viewer closed, back on the form"
+
+# Trova by keys: all documents (Pulisci), Down from the search box to the list, sorted by the
+# number (Right to its column, Alt+O), the first row opened by Enter: 1027 is the smallest
+# number, the second document.
+keys ctrl+f
+expect_title "^Trova documenti" "the find dialog"
+keys alt+l
+sleep 0.3  # Pulisci's click is animated: it searches, then puts the focus in the search box
+keys Down Right alt+o
+sleep 0.3  # so is Ordina's
+keys Return
+expect_title "^Documento 2 - Fatture" "the document with the smallest number"
+
 # Quitting with unsaved work asks too; No drops it and the program ends.
 type_text "777"
 keys ctrl+q
