@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QComboBox>
+#include <QDialog>
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -577,6 +578,30 @@ TEST_P(DeskTest, MenuItemsAndAnswersAreReachedByTheirLetters) {
       seen[letter] = text;
     }
   }
+  // So is every button of the desk's own dialogs (Trova, the history).
+  TypeFirstInvoiceAndSave();
+  Press(Qt::Key_H, Qt::ControlModifier);
+  Press(Qt::Key_F, Qt::ControlModifier);
+  int dialogs = 0;
+  for (QWidget* top : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(top);
+    if (!dialog || !dialog->isVisible()) continue;
+    ++dialogs;
+    std::map<QChar, QString> seen;
+    for (auto* button : dialog->findChildren<QPushButton*>()) {
+      if (!button->isVisible()) continue;
+      const QString text = button->text();
+      const qsizetype at = text.indexOf('&');
+      ASSERT_TRUE(at >= 0 && at + 1 < text.size())
+          << dialog->windowTitle().toStdString() << ": \"" << text.toStdString() << "\"";
+      const QChar letter = text[at + 1].toLower();
+      EXPECT_FALSE(seen.count(letter))
+          << dialog->windowTitle().toStdString() << ": \"" << text.toStdString() << "\" and \""
+          << seen[letter].toStdString() << "\"";
+      seen[letter] = text;
+    }
+  }
+  EXPECT_EQ(dialogs, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Databases, DeskTest, ::testing::Values(false, true),
