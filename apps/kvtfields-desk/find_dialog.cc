@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
+#include <QShortcutEvent>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -23,6 +24,24 @@
 
 namespace kvtdesk {
 namespace {
+
+// A button whose letter (Alt+letter) acts at once, as a menu item's does: Qt's own animates a
+// click for a tenth of a second, and keys typed meanwhile would go where the click then moves
+// the focus from.
+class KeyButton final : public QPushButton {
+ public:
+  using QPushButton::QPushButton;
+
+ protected:
+  bool event(QEvent* e) override {
+    if (e->type() == QEvent::Shortcut && !static_cast<QShortcutEvent*>(e)->isAmbiguous() &&
+        isEnabled()) {
+      click();
+      return true;
+    }
+    return QPushButton::event(e);
+  }
+};
 
 QString Q(const std::string& s) {
   return QString::fromStdString(s);
@@ -256,8 +275,8 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   column->addWidget(table_, 1);
   // What was found, on paper or in a PDF.
   auto* actions = new QHBoxLayout();
-  auto* print = new QPushButton("&Stampa...", this);
-  auto* pdf = new QPushButton("Esporta &PDF...", this);
+  auto* print = new KeyButton("&Stampa...", this);
+  auto* pdf = new KeyButton("Esporta &PDF...", this);
   print->setAutoDefault(false);
   pdf->setAutoDefault(false);
   QObject::connect(print, &QPushButton::clicked, this, [this] { hooks_.print(); });
@@ -266,13 +285,13 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
         ChooseFileToSave(this, "Esporta PDF", "documenti.pdf", "Documenti PDF (*.pdf)");
     if (!path.isEmpty()) hooks_.pdf(path.toStdString());
   });
-  auto* clear = new QPushButton("Pu&lisci", this);
+  auto* clear = new KeyButton("Pu&lisci", this);
   clear->setAutoDefault(false);
   clear->setToolTip("Toglie ogni criterio: tutti i documenti");
   QObject::connect(clear, &QPushButton::clicked, this, [this] { ClearCriteria(); });
   // Sorting by keys: the list's current column (Left and Right choose it), again the other way;
   // the list keeps the focus, to walk it and open with Enter.
-  auto* sort = new QPushButton("&Ordina per la colonna", this);
+  auto* sort = new KeyButton("&Ordina per la colonna", this);
   sort->setAutoDefault(false);
   sort->setToolTip(
       "Ordina per la colonna della cella corrente dell'elenco (frecce sinistra e destra per "
