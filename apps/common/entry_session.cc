@@ -449,16 +449,18 @@ Reply EntrySession::Delete() {
     SetStatus("Il documento non è ancora salvato: non c'è niente da eliminare");
     return {};
   }
+  // Named now: once deleted, the document is no longer there to read its name from.
   const std::string named = document_->Named(id);
+  const std::string named_first = document_->NamedFirst(id);
   return Ask({"elimina",
               "Eliminare il " + named +
                   "?\n\nResterà nella cronologia: Visualizza > Documenti eliminati lo ripristina.",
               kvt::kMsgBoxOkCancel},
-             [this, id, named](int answer) -> Reply {
+             [this, id, named, named_first](int answer) -> Reply {
                if (answer != kvt::kMsgBoxAnswerOk) return {};
                try {
                  document_->Delete();
-                 LeftBehind(id, "D" + named.substr(1) + " eliminato");
+                 LeftBehind(id, named_first + " eliminato");
                  Reply r = Done();
                  r.touched = id;
                  return r;

@@ -45,54 +45,63 @@ bool SpeakItalian() {
   return true;
 }
 
-void MarkRequiredFields(kvtapp::Workspace& w) {
+namespace {
+
+// A mark beside the captions of some of the form's fields, drawn again from nothing each time.
+struct Mark {
+  const char* name;  // the marks' object name, to take the old ones away
+  QString text;
+  const char* color;
+  const char* tip;
+  const char* spoken;  // for a screen reader
+};
+
+// Puts `mark` before the shown caption of each field `wanted` picks; `room` is the space kept
+// between the mark and the caption for another mark (the required one).
+template <class Wanted, class Room>
+void MarkFields(kvtapp::Workspace& w, const Mark& m, Wanted wanted, Room room) {
   auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
   if (!form || !form->ClientArea()) return;
-  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtRequiredMark")) delete old;
+  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>(m.name)) delete old;
   auto& fields = w.Fields();
   for (std::int32_t i = 1; i <= fields.Count(); ++i) {
     auto field = fields.Item(kvt::Variant(i));
-    if (!field->IsRequired()) continue;
+    if (!wanted(*field)) continue;
     auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
     auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
     if (!label || label->isHidden()) continue;
-    auto* mark = new QLabel("*", form->ClientArea());
-    mark->setObjectName("kvtRequiredMark");
-    mark->setStyleSheet("color: #c00000; font-weight: bold;");
-    mark->setToolTip("Campo obbligatorio");
-    mark->setAccessibleName("obbligatorio");
+    auto* mark = new QLabel(m.text, form->ClientArea());
+    mark->setObjectName(m.name);
+    mark->setStyleSheet(QString("color: %1; font-weight: bold;").arg(m.color));
+    mark->setToolTip(m.tip);
+    mark->setAccessibleName(m.spoken);
     // Just before the caption, where a reader's eye starts.
     mark->setContentsMargins(0, 0, 0, 0);
-    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance('*') + 1);
-    mark->move(std::max(0, label->x() - mark->width() - 1), label->y());
+    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance(m.text) + 1);
+    mark->move(std::max(0, label->x() - room(*field, *mark) - mark->width() - 1), label->y());
     mark->show();
   }
 }
 
+}  // namespace
+
+void MarkRequiredFields(kvtapp::Workspace& w) {
+  MarkFields(
+      w, {"kvtRequiredMark", "*", "#c00000", "Campo obbligatorio", "obbligatorio"},
+      [](kvtfields::FieldType& f) { return f.IsRequired(); },
+      [](kvtfields::FieldType&, QLabel&) { return 0; });
+}
+
 void MarkPinnedFields(kvtapp::Workspace& w, const std::set<std::string>& pinned) {
-  auto form = std::dynamic_pointer_cast<kvthost::qt::QtForm>(w.WindowRef());
-  if (!form || !form->ClientArea()) return;
-  for (QLabel* old : form->ClientArea()->findChildren<QLabel*>("kvtPinnedMark")) delete old;
-  auto& fields = w.Fields();
-  for (const std::string& name : pinned) {
-    const std::int32_t at = fields.Index(name);
-    if (at == 0) continue;
-    auto field = fields.Item(kvt::Variant(at));
-    auto* caption = dynamic_cast<kvthost::qt::QtControl*>(field->LinkedLabel().get());
-    auto* label = caption ? qobject_cast<QLabel*>(caption->Widget()) : nullptr;
-    if (!label || label->isHidden()) continue;
-    auto* mark = new QLabel(QString(QChar(0x2193)), form->ClientArea());
-    mark->setObjectName("kvtPinnedMark");
-    mark->setStyleSheet("color: #0050c0; font-weight: bold;");
-    mark->setToolTip("Mantenuto: passa al documento successivo (F7 per lasciarlo)");
-    mark->setAccessibleName("mantenuto");
-    mark->setContentsMargins(0, 0, 0, 0);
-    mark->setFixedWidth(mark->fontMetrics().horizontalAdvance(QChar(0x2193)) + 1);
-    // Before the caption and its required mark, if any.
-    const int star = field->IsRequired() ? mark->fontMetrics().horizontalAdvance('*') + 2 : 0;
-    mark->move(std::max(0, label->x() - star - mark->width() - 1), label->y());
-    mark->show();
-  }
+  MarkFields(
+      w,
+      {"kvtPinnedMark", QString(QChar(0x2193)), "#0050c0",
+       "Mantenuto: passa al documento successivo (F7 per lasciarlo)", "mantenuto"},
+      [&](kvtfields::FieldType& f) { return pinned.count(f.Name()) != 0; },
+      // Before the required mark, if any.
+      [](kvtfields::FieldType& f, QLabel& mark) {
+        return f.IsRequired() ? mark.fontMetrics().horizontalAdvance('*') + 2 : 0;
+      });
 }
 
 void NameInputs(kvtapp::Workspace& w) {
