@@ -84,6 +84,7 @@ struct Options {
   std::int32_t id = 0;             // a stored document
   std::int32_t version = 0;        // a version of it (0: whichever is stored)
   std::vector<std::string> where;  // search criteria as written
+  std::string text;                // words on the pages of the documents' files
   std::int32_t limit = 50;         // a page of found documents
   std::int32_t after = 0;          // the last id of the page before
   std::size_t skip = 0;            // data rows of an import already stored by an earlier run
@@ -555,6 +556,12 @@ int FindDocuments(const Options& o) {
   }
   std::vector<kvtengine::Criterion> criteria;
   for (const auto& w : o.where) criteria.push_back(kvtengine::ParseCriterion(w, "kvtfields"));
+  if (!o.text.empty()) {
+    kvtengine::Criterion words;
+    words.op = kvtengine::Criterion::Op::kWords;
+    words.value = o.text;
+    criteria.push_back(std::move(words));
+  }
   // One more than the page: whether a next page exists comes with it.
   auto ids = engine->SearchDocuments(o.archive, criteria, o.after, o.limit + 1);
   const bool more = ids.size() > static_cast<std::size_t>(o.limit);
@@ -1065,6 +1072,8 @@ int main(int argc, char** argv) {
   db(doc_find);
   archive(doc_find);
   doc_find->add_option("--where", o.where, "a search condition (repeat for more)");
+  doc_find->add_option("--text", o.text,
+                       "words on the pages of its files: every word, \"a phrase\", a prefix*");
   doc_find->add_option("--limit", o.limit, "documents per page (default 50)")->check(Whole(1));
   doc_find->add_option("--after", o.after, "the last document number of the page before")
       ->check(Whole(0));

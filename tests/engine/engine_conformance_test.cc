@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "archives/sample_archive.h"
@@ -834,6 +835,94 @@ TEST_P(EngineTest, FilesAreKeptOnceReadBackCheckedAndNeverHalfKept) {
   EXPECT_NE(e.Description().find("documento 1, campo Allegato"), std::string::npos);
   EXPECT_THAT(CaptureError([&] { ReadBack(*engine_, std::string(64, 'a')); }),
               ErrorIs(kvt::kObjectErrorBase + kBadFile, "manca"));
+}
+
+// A reading of one page whose words are `text`'s, boxes side by side.
+kvtfiles::FileReading ReadingOf(const std::string& text, const std::string& reader = "prova 1") {
+  kvtfiles::FileReading r{reader, "2026-12-07T10:00:00Z", "", {{2480, 3508, {}}}};
+  std::istringstream words(text);
+  std::int32_t x = 100;
+  for (std::string w; words >> w; x += 200) r.pages[0].words.push_back({x, 300, 180, 40, 91, w});
+  return r;
+}
+
+TEST_P(EngineTest, DocumentsAreFoundByTheWordsOnTheirFilesPagesWithTheirFields) {
+  kvt::testing::TempDir dir;
+  engine_->PutField({.archive = "Fatture", .name = "Numero"});
+  engine_->PutField({.archive = "Fatture", .name = "File"});
+  std::vector<std::string> sha;
+  for (int i = 0; i < 3; ++i) {
+    WriteFile(dir.File("f.pdf"), PdfBytes(i));
+    sha.push_back(KeepFile(*engine_, dir.File("f.pdf")).sha256);
+  }
+  std::vector<std::int32_t> ids;
+  for (int i = 0; i < 4; ++i) {
+    auto d = kvt::Dictionary::Create();
+    d->Add("Numero", Variant(std::to_string(100 + i)));
+    if (i < 3) d->Add("File", Variant("sha256:" + sha[static_cast<std::size_t>(i)] + "/f.pdf"));
+    ids.push_back(engine_->SaveDocument("Fatture", d));
+  }
+  // Not read yet: nothing to find, and every file waits for the reader.
+  EXPECT_EQ(engine_->FilesToRead("prova 1", "", 10).size(), 3u);
+  kvtfiles::FileReading back;
+  EXPECT_FALSE(engine_->FindReading(sha[0], back));
+  engine_->KeepReading(sha[0], ReadingOf("Fattura n. 100 Carta intestata perché consegnata"));
+  engine_->KeepReading(sha[1], ReadingOf("Documento di trasporto carta"));
+  engine_->KeepReading(sha[2], ReadingOf("Lettera \"quoted\" OR NOT fatturazione"));
+  EXPECT_TRUE(engine_->FilesToRead("prova 1", "", 10).empty());
+  EXPECT_EQ(engine_->FilesToRead("prova 2", sha[0] < sha[1] ? sha[0] : sha[1], 10).size(),
+            static_cast<std::size_t>(std::count_if(
+                sha.begin(), sha.end(), [&](auto& s) { return s > std::min(sha[0], sha[1]); })));
+  ASSERT_TRUE(Connect()->FindReading(sha[0], back));
+  ASSERT_EQ(back.pages.size(), 1u);
+  EXPECT_EQ(back.pages[0].words.size(), 7u);
+  EXPECT_EQ(back.pages[0].words[6].text, "consegnata");
+  EXPECT_EQ(back.pages[0].words[6].x, 1300);
+  EXPECT_EQ(back.reader, "prova 1");
+
+  using Op = kvtengine::Criterion::Op;
+  auto find = [&](const std::string& words, std::vector<kvtengine::Criterion> c = {}) {
+    c.push_back({"", Op::kWords, words, ""});
+    return engine_->SearchDocuments("Fatture", c, 0, 50);
+  };
+  auto pick = [&](std::initializer_list<int> which) {
+    std::vector<std::int32_t> out;
+    for (int i : which) out.push_back(ids[static_cast<std::size_t>(i)]);
+    return out;
+  };
+  // Any letter case and accent; every word; a phrase in its order; a prefix.
+  EXPECT_EQ(find("CARTA"), pick({0, 1}));
+  EXPECT_EQ(find("perche"), pick({0}));
+  EXPECT_EQ(find("carta trasporto"), pick({1}));
+  EXPECT_EQ(find("\"carta intestata\""), pick({0}));
+  EXPECT_TRUE(find("\"intestata carta\"").empty());
+  EXPECT_EQ(find("fattur*"), pick({0, 2}));
+  // The search's own operators are words like any other: nothing breaks the query.
+  EXPECT_EQ(find("OR NOT"), pick({2}));
+  EXPECT_EQ(find("quoted*) OR (x"), std::vector<std::int32_t>{});
+  EXPECT_EQ(CaptureError([&] { find(" \"\" *"); }).Number(), 5u);
+  // With the fields' criteria, paged and counted in the same query.
+  EXPECT_EQ(find("carta", {{"Numero", Op::kEqual, "101", ""}}), pick({1}));
+  const std::vector<kvtengine::Criterion> both = {{"", Op::kWords, "carta", ""}};
+  EXPECT_EQ(engine_->SearchDocuments("Fatture", both, ids[0], 50), pick({1}));
+  EXPECT_EQ(engine_->CountDocuments("Fatture", both), 2);
+
+  // Read again by another reader: the new words are found, the old ones no more.
+  engine_->KeepReading(sha[1], ReadingOf("Bolla di consegna", "prova 2"));
+  EXPECT_EQ(find("carta"), pick({0}));
+  EXPECT_EQ(find("bolla"), pick({1}));
+  // A correction naming another file is found by that file's words; a deletion by none.
+  auto changed = kvt::Dictionary::Create();
+  changed->Add("Numero", "103");
+  changed->Add("File", Variant("sha256:" + sha[1] + "/f.pdf"));
+  engine_->CorrectDocument(ids[3], changed, 1);
+  EXPECT_EQ(find("bolla"), pick({1, 3}));
+  engine_->DeleteDocument(ids[1], 1);
+  EXPECT_EQ(find("bolla"), pick({3}));
+  // A reading is kept only of a file the archive keeps.
+  EXPECT_EQ(
+      CaptureError([&] { engine_->KeepReading(std::string(64, 'a'), ReadingOf("x")); }).Number(),
+      kvt::kObjectErrorBase + kBadFile);
 }
 
 INSTANTIATE_TEST_SUITE_P(

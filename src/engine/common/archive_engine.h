@@ -14,6 +14,7 @@
 
 #include "engine/common/code_filter.h"
 #include "engine/common/document_search.h"
+#include "engine/files/page_text.h"
 #include "engine/files/stored_file.h"
 #include "kvtfields/contracts/db_engine.h"
 #include "kvtfields/contracts/script_source.h"
@@ -325,6 +326,17 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// Removes what a crash or a failed save left of files never kept; returns how many. An
   /// engine that keeps files inside its transactions leaves none.
   virtual std::int64_t CollectOrphanFiles() { return 0; }
+
+  // What was read off the kept files' pages (page_text.h), once per file and reader.
+  /// Keeps `reading` of file `sha256` (FindFile found it) in place of an earlier one; its words
+  /// are searched from then on. In one transaction, or the caller's.
+  virtual void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) = 0;
+  /// The reading kept of file `sha256`; false when it was never read.
+  virtual bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) = 0;
+  /// Kept files that `reader` has not read (never read, or by another reader), in SHA-256 order
+  /// after `after`, at most `limit`.
+  virtual std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
+                                               int limit) = 0;
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

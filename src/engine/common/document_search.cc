@@ -1,8 +1,10 @@
 #include "engine/common/document_search.h"
 
 #include <bit>
+#include <cctype>
 #include <cmath>
 
+#include "engine/files/page_text.h"
 #include "runtime/error.h"
 #include "runtime/text.h"
 
@@ -124,9 +126,58 @@ Criterion ParseCriterion(std::string_view text, const char* source) {
   return c;
 }
 
+std::vector<WordTerm> ParseWords(std::string_view text, const char* source) {
+  std::vector<WordTerm> out;
+  // Letters and digits make words; anything else parts them (as the indexes read the pages).
+  auto words_of = [](std::string_view part) {
+    std::vector<std::string> words;
+    std::string word;
+    for (const char ch : part) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 0x80 || std::isalnum(c)) {
+        word += ch;
+      } else if (!word.empty()) {
+        words.push_back(std::move(word));
+        word.clear();
+      }
+    }
+    if (!word.empty()) words.push_back(std::move(word));
+    return words;
+  };
+  for (std::size_t i = 0; i < text.size();) {
+    if (text[i] == '"') {
+      const std::size_t end = text.find('"', i + 1);
+      const std::string_view inside =
+          text.substr(i + 1, end == std::string_view::npos ? std::string_view::npos : end - i - 1);
+      std::string phrase;
+      for (const auto& w : words_of(inside)) phrase += (phrase.empty() ? "" : " ") + w;
+      if (!phrase.empty()) out.push_back({phrase, true, false});
+      i = end == std::string_view::npos ? text.size() : end + 1;
+      continue;
+    }
+    std::size_t end = i;
+    while (end < text.size() && text[end] != ' ' && text[end] != '"') ++end;
+    const std::string_view token = text.substr(i, end - i);
+    const bool prefix = token.ends_with('*');
+    const auto words = words_of(token);
+    for (std::size_t w = 0; w < words.size(); ++w) {
+      out.push_back({words[w], false, prefix && w + 1 == words.size()});
+    }
+    i = end == i ? i + 1 : end;
+  }
+  if (out.empty()) throw Refused(source, "'" + std::string(text) + "' holds no word to search for");
+  return out;
+}
+
 KeyCondition KeyConditionOf(const Criterion& c, SearchKind kind, const char* source) {
   KeyCondition k;
   k.field = c.field;
+  if (c.op == Criterion::Op::kWords) {
+    k.field.clear();
+    k.op = KeyCondition::Op::kWords;
+    k.words = ParseWords(c.value, source);
+    return k;
+  }
   const bool text = kind == SearchKind::kText;
   const std::string what = kind == SearchKind::kDate ? "a date" : "a number";
   auto number = [&](const std::string& v) {
@@ -163,6 +214,8 @@ KeyCondition KeyConditionOf(const Criterion& c, SearchKind kind, const char* sou
         k.high = c.to.empty() ? std::string(kNumberTop) : number(c.to);
       }
       break;
+    case Criterion::Op::kWords:  // above
+      break;
   }
   if (c.field.empty() && k.op != KeyCondition::Op::kContains) {
     throw Refused(source, "only a search for a text may look in every field");
@@ -181,6 +234,36 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   };
   const std::string archive_param = param(archive);
   // The condition on the values of alias `v`.
+  // The documents naming a kept file whose pages hold the words: each term a parameter, its
+  // own characters taken literally.
+  auto words_condition = [&](const KeyCondition& k) -> std::string {
+    std::string match;
+    if (lite) {
+      for (const WordTerm& t : k.words) {
+        if (!match.empty()) match += ' ';
+        match += '"';
+        for (const char ch : t.text) match += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+        match += t.prefix ? "\"*" : "\"";
+      }
+      return "d.id IN (SELECT l.document FROM file_words w JOIN file_readings r ON r.id = "
+             "w.rowid JOIN document_files l ON l.sha256 = r.sha256 WHERE file_words MATCH " +
+             param(match) + ")";
+    }
+    for (const WordTerm& t : k.words) {
+      if (!match.empty()) match += " && ";
+      const std::string folded = kvtfiles::FoldAccents(t.text);
+      if (t.phrase) {
+        match += "phraseto_tsquery('italian', " + param(folded) + ")";
+      } else if (t.prefix) {
+        match += "to_tsquery('italian', " + param(folded + ":*") + ")";
+      } else {
+        match += "plainto_tsquery('italian', " + param(folded) + ")";
+      }
+    }
+    return "d.id IN (SELECT l.document FROM file_readings r JOIN document_files l ON l.sha256 = "
+           "r.sha256 WHERE r.words @@ (" +
+           match + "))";
+  };
   auto condition = [&](const KeyCondition& k, const std::string& v) {
     std::string sql = k.field.empty() ? "" : v + ".field = " + param(k.field) + " AND ";
     switch (k.op) {
@@ -188,6 +271,8 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
         return sql + v + ".search = " + param(k.low);
       case KeyCondition::Op::kBetween:
         return sql + v + ".search BETWEEN " + param(k.low) + " AND " + param(k.high);
+      case KeyCondition::Op::kWords:
+        return words_condition(k);
       case KeyCondition::Op::kContains: {
         // A number's or date's key is no text; in every field they are searched as written
         // ("1026", "12/2026"): their stored value holds what is typed. (SQLite searches every
@@ -210,6 +295,7 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   };
   // SQLite: the condition on a document's own keys, read from its row.
   auto probe_row = [&](const KeyCondition& k) {
+    if (k.op == KeyCondition::Op::kWords) return words_condition(k);
     std::string sql = k.field.empty() ? "" : "v.key = " + param(k.field) + " AND ";
     switch (k.op) {
       case KeyCondition::Op::kEqual:
@@ -217,6 +303,8 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
         break;
       case KeyCondition::Op::kBetween:
         sql += "v.value BETWEEN " + param(k.low) + " AND " + param(k.high);
+        break;
+      case KeyCondition::Op::kWords:  // above
         break;
       case KeyCondition::Op::kContains: {
         const std::string text = param(k.low);
@@ -255,6 +343,10 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   }
   for (std::size_t i = 0; i < conditions.size(); ++i) {
     if (driver && i == *driver) continue;
+    if (conditions[i].op == KeyCondition::Op::kWords) {
+      sql += " AND " + words_condition(conditions[i]);
+      continue;
+    }
     sql += lite ? " AND " + probe_row(conditions[i])
                 : " AND EXISTS (SELECT 1 FROM document_values v WHERE v.document = d.id AND " +
                       condition(conditions[i], "v") + ")";

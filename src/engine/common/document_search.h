@@ -30,8 +30,8 @@ std::optional<std::string> SearchKey(SearchKind kind, const kvt::Variant& value)
 
 /// One condition of a search, as a person writes it.
 struct Criterion {
-  enum class Op { kEqual, kPrefix, kContains, kRange };
-  std::string field;  // empty: any field (contains only)
+  enum class Op { kEqual, kPrefix, kContains, kRange, kWords };
+  std::string field;  // empty: any field (contains only); kWords: always empty
   Op op = Op::kEqual;
   std::string value;  // kRange: the lower end, empty when open
   std::string to;     // kRange: the upper end, empty when open
@@ -41,12 +41,23 @@ struct Criterion {
 /// (a range, ends included); anything else raises 5 from `source`.
 Criterion ParseCriterion(std::string_view text, const char* source);
 
+/// A word a person searches the documents' pages for.
+struct WordTerm {
+  std::string text;     // one word, or the words of a phrase
+  bool phrase = false;  // the words in this order, next to each other
+  bool prefix = false;  // any word starting with `text`
+};
+/// The terms of a words search, as a person writes it: words (every one must be on the pages),
+/// "a phrase in quotes", a prefix* ; none raises 5 from `source`.
+std::vector<WordTerm> ParseWords(std::string_view text, const char* source);
+
 /// A criterion as a condition on the stored keys.
 struct KeyCondition {
-  enum class Op { kEqual, kBetween, kContains };
+  enum class Op { kEqual, kBetween, kContains, kWords };
   std::string field;  // empty: any field
   Op op = Op::kEqual;
-  std::string low, high;  // kEqual: low; kBetween: low ≤ key ≤ high; kContains: low
+  std::string low, high;        // kEqual: low; kBetween: low ≤ key ≤ high; kContains: low
+  std::vector<WordTerm> words;  // kWords: on the pages of a file the document names
 };
 
 /// The key condition of `c` on a field of kind `kind`; a value the field cannot hold (a number

@@ -124,6 +124,38 @@ constexpr const char* kSqliteTo9 =
     "CREATE TABLE IF NOT EXISTS file_piece_digests (sha256 TEXT PRIMARY KEY, digests BLOB NOT "
     "NULL) WITHOUT ROWID;";
 
+// 10: what was read off the files' pages, their words searched, and the files each document
+// names (the documents stored before linked to theirs).
+constexpr const char* kSqliteTo10 =
+    "CREATE TABLE IF NOT EXISTS file_readings (id INTEGER PRIMARY KEY, sha256 TEXT NOT NULL "
+    "UNIQUE, reader TEXT NOT NULL, read_at TEXT NOT NULL, failure TEXT NOT NULL);"
+    "CREATE TABLE IF NOT EXISTS file_pages (sha256 TEXT NOT NULL, page INTEGER NOT NULL, width "
+    "INTEGER NOT NULL, height INTEGER NOT NULL, words TEXT NOT NULL, PRIMARY KEY (sha256, page)) "
+    "WITHOUT ROWID;"
+    "DROP TABLE IF EXISTS file_words;"
+    "CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics "
+    "2');"
+    "DELETE FROM file_readings;"
+    "DELETE FROM file_pages;"
+    "CREATE TABLE IF NOT EXISTS document_files (document INTEGER NOT NULL, sha256 TEXT NOT NULL, "
+    "PRIMARY KEY (document, sha256)) WITHOUT ROWID;"
+    "CREATE INDEX IF NOT EXISTS document_files_by_file ON document_files (sha256, document);"
+    "INSERT OR IGNORE INTO document_files (document, sha256) SELECT d.id, "
+    "kvt_file_sha256(j.value) FROM documents d, json_each(d.content) j WHERE j.type = 'text' AND "
+    "kvt_file_sha256(j.value) IS NOT NULL;";
+constexpr const char* kPgTo10 =
+    "CREATE TABLE IF NOT EXISTS file_readings (sha256 text COLLATE \"C\" PRIMARY KEY, reader "
+    "text NOT NULL, read_at text NOT NULL, failure text NOT NULL, words tsvector NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS file_readings_words ON file_readings USING gin (words);"
+    "CREATE TABLE IF NOT EXISTS file_pages (sha256 text COLLATE \"C\" NOT NULL, page integer NOT "
+    "NULL, width integer NOT NULL, height integer NOT NULL, words text NOT NULL, PRIMARY KEY "
+    "(sha256, page));"
+    "CREATE TABLE IF NOT EXISTS document_files (document integer NOT NULL, sha256 text COLLATE "
+    "\"C\" NOT NULL, PRIMARY KEY (document, sha256));"
+    "CREATE INDEX IF NOT EXISTS document_files_by_file ON document_files (sha256, document);"
+    "INSERT INTO document_files (document, sha256) SELECT DISTINCT v.document, substr(v.value "
+    "#>> '{}', 8, 64) FROM document_values v WHERE jsonb_typeof(v.value) = 'string' AND "
+    "(v.value #>> '{}') ~ '^sha256:[0-9a-f]{64}/' ON CONFLICT DO NOTHING;";
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -138,6 +170,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 6) return kTo7;
   if (from == 7) return dialect == SqlDialect::kSqlite ? kSqliteTo8 : kPgTo8;
   if (from == 8) return dialect == SqlDialect::kSqlite ? kSqliteTo9 : "SELECT 1";
+  if (from == 9) return dialect == SqlDialect::kSqlite ? kSqliteTo10 : kPgTo10;
   return kUpgrades[from - 1];
 }
 

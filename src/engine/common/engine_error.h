@@ -37,7 +37,7 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 9;
+inline constexpr int kSchemaVersion = 10;
 
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };

@@ -63,6 +63,20 @@ std::int64_t ForwardingEngine::CollectOrphanFiles() {
   Before("CollectOrphanFiles");
   return inner_->CollectOrphanFiles();
 }
+void ForwardingEngine::KeepReading(const std::string& sha256,
+                                   const kvtfiles::FileReading& reading) {
+  Before("KeepReading");
+  inner_->KeepReading(sha256, reading);
+}
+bool ForwardingEngine::FindReading(const std::string& sha256, kvtfiles::FileReading& reading) {
+  Before("FindReading");
+  return inner_->FindReading(sha256, reading);
+}
+std::vector<std::string> ForwardingEngine::FilesToRead(const std::string& reader,
+                                                       const std::string& after, int limit) {
+  Before("FilesToRead");
+  return inner_->FilesToRead(reader, after, limit);
+}
 bool ForwardingEngine::HasArchive(const std::string& archive) {
   Before("HasArchive");
   return inner_->HasArchive(archive);

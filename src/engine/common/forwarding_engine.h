@@ -42,6 +42,10 @@ class ForwardingEngine : public ArchiveEngine {
                        const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
+  void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
+  std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
+                                       int limit) override;
   std::int32_t SaveDocument(const std::string& archive, const kvt::ObjectRef& values) override;
   std::int32_t DocumentCount(const std::string& archive) override;
   kvt::ObjectRef LoadDocument(std::int32_t id) override;

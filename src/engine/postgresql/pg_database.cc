@@ -274,6 +274,15 @@ SET search_path = @SCHEMA@, pg_temp AS $fn$
   SELECT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
 $fn$;
 
+-- The kept files a document's values name ("sha256:<digest>/<name>"), linked to it.
+CREATE OR REPLACE FUNCTION kvt_link_files(p_id integer, p_values text[]) RETURNS void
+LANGUAGE sql SET search_path = @SCHEMA@, pg_temp AS $fn$
+  INSERT INTO document_files (document, sha256)
+    SELECT DISTINCT p_id, substr(t.v::jsonb #>> '{}', 8, 64) FROM unnest(p_values) AS t(v)
+    WHERE jsonb_typeof(t.v::jsonb) = 'string' AND (t.v::jsonb #>> '{}') ~ '^sha256:[0-9a-f]{64}/'
+  ON CONFLICT DO NOTHING
+$fn$;
+
 CREATE OR REPLACE FUNCTION kvt_save_document(p_archive text, p_fields text[], p_values text[],
     p_keys text[])
 RETURNS integer LANGUAGE plpgsql SECURITY DEFINER SET search_path = @SCHEMA@, pg_temp AS $fn$
@@ -285,6 +294,7 @@ BEGIN
   INSERT INTO document_values (document, position, field, value, search)
     SELECT new_id, t.n, t.f, t.v::jsonb, t.k FROM unnest(p_fields, p_values, p_keys)
       WITH ORDINALITY AS t(f, v, k, n);
+  PERFORM kvt_link_files(new_id, p_values);
   RETURN new_id;
 END
 $fn$;
@@ -344,6 +354,7 @@ BEGIN
     FULL JOIN (SELECT t.f, t.v::jsonb AS v, t.n FROM unnest(p_fields, p_values)
                WITH ORDINALITY AS t(f, v, n)) n ON n.f = o.field
     WHERE o.field IS NULL OR n.f IS NULL OR o.value IS DISTINCT FROM n.v;
+  DELETE FROM document_files WHERE document = p_id;
   IF p_delete THEN
     DELETE FROM documents WHERE id = p_id;
     INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
@@ -365,11 +376,13 @@ BEGIN
       value = excluded.value, search = excluded.search
     WHERE o.value IS DISTINCT FROM excluded.value OR o.position <> excluded.position
       OR o.search IS DISTINCT FROM excluded.search;
+  PERFORM kvt_link_files(p_id, p_values);
   RETURN cur + 1;
 END
 $fn$;
 
 REVOKE ALL ON FUNCTION kvt_now() FROM PUBLIC;
+REVOKE ALL ON FUNCTION kvt_link_files(integer, text[]) FROM PUBLIC;
 REVOKE ALL ON FUNCTION kvt_save_document(text, text[], text[], text[]) FROM PUBLIC;
 REVOKE ALL ON FUNCTION kvt_change_document(integer, integer, text[], text[], text[], boolean,
     text) FROM PUBLIC;

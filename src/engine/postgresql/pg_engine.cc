@@ -349,6 +349,8 @@ BEGIN
   -- Files are added, never rewritten nor deleted.
   GRANT INSERT ON stored_files, file_pieces TO kvt_designer, kvt_clerk;
   GRANT USAGE ON SEQUENCE file_uploads TO kvt_designer, kvt_clerk;
+  -- What is read off the files' pages is worked out again by whoever reads them first.
+  GRANT INSERT, UPDATE, DELETE ON file_readings, file_pages TO kvt_designer, kvt_clerk;
 END
 $roles$
 )sql";
@@ -431,7 +433,8 @@ std::int32_t PgEngine::InsertDocument(
       "WITH d AS (INSERT INTO documents (archive, saved_at) VALUES ($1, $2) RETURNING id), "
       "v AS (INSERT INTO document_values (document, position, field, value, search) "
       "SELECT d.id, t.n, t.f, t.v::jsonb, t.k FROM d, unnest($3::text[], $4::text[], "
-      "$5::text[]) WITH ORDINALITY AS t(f, v, k, n)) SELECT id FROM d",
+      "$5::text[]) WITH ORDINALITY AS t(f, v, k, n)), l AS (SELECT kvt_link_files(d.id, "
+      "$4::text[]) FROM d) SELECT id FROM d, (SELECT count(*) FROM l) AS c",
       {archive, saved_at, arrays[0], arrays[1], arrays[2]});
   const auto id = static_cast<std::int32_t>(r.Int(0, 0));
   Remember(id, archive);
@@ -856,6 +859,74 @@ void PgEngine::ReadFilePieces(const std::string& sha256,
     each(std::string_view(PQgetvalue(p.Get(), 0, 0),
                           static_cast<std::size_t>(PQgetlength(p.Get(), 0, 0))));
   }
+}
+
+void PgEngine::KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) {
+  std::vector<Param> widths, heights, words;
+  for (const auto& p : reading.pages) {
+    widths.emplace_back(std::to_string(p.width));
+    heights.emplace_back(std::to_string(p.height));
+    words.emplace_back(kvtfiles::EncodeWords(p.words));
+  }
+  Transaction([&] {
+    // Accents are taken off here, as from what is searched: the Italian stems do not.
+    const Result r = db_->Query(
+        "INSERT INTO file_readings (sha256, reader, read_at, failure, words) SELECT sha256, $2, "
+        "$3, $4, to_tsvector('italian', $5) FROM stored_files WHERE sha256 = $1 ON CONFLICT "
+        "(sha256) DO UPDATE SET reader = excluded.reader, read_at = excluded.read_at, failure = "
+        "excluded.failure, words = excluded.words RETURNING 1",
+        {sha256, reading.reader, reading.read_at, reading.failure,
+         kvtfiles::FoldAccents(kvtfiles::SearchedText(reading))});
+    if (r.Rows() == 0) {
+      throw kvtengine::EngineError(
+          kvtengine::kBadFile, kSource,
+          "Il file sha256 " + kvt::Printable(sha256) + " manca dall'archivio");
+    }
+    db_->Query("DELETE FROM file_pages WHERE sha256 = $1", {sha256});
+    if (!words.empty()) {
+      db_->Query(
+          "INSERT INTO file_pages (sha256, page, width, height, words) SELECT $1, t.n, t.w, t.h, "
+          "t.words FROM unnest($2::integer[], $3::integer[], $4::text[]) WITH ORDINALITY AS "
+          "t(w, h, words, n)",
+          {sha256, ArrayLiteral(widths), ArrayLiteral(heights), ArrayLiteral(words)});
+    }
+  });
+}
+
+bool PgEngine::FindReading(const std::string& sha256, kvtfiles::FileReading& reading) {
+  const Result r = db_->Query(
+      "SELECT reader, read_at, failure, NULL, NULL, NULL, NULL FROM file_readings WHERE sha256 = "
+      "$1 UNION ALL SELECT NULL, NULL, NULL, page, width, height, words FROM file_pages WHERE "
+      "sha256 = $1 ORDER BY 4 NULLS FIRST",
+      {sha256});
+  if (r.Rows() == 0 || r.IsNull(0, 0)) return false;
+  reading = {};
+  reading.reader = r.Text(0, 0);
+  reading.read_at = r.Text(0, 1);
+  reading.failure = r.Text(0, 2);
+  for (int i = 1; i < r.Rows(); ++i) {
+    kvtfiles::PageText p;
+    p.width = static_cast<std::int32_t>(r.Int(i, 4));
+    p.height = static_cast<std::int32_t>(r.Int(i, 5));
+    if (r.Int(i, 3) != i || !kvtfiles::DecodeWords(r.Text(i, 6), p.words)) {
+      throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                   "le parole lette dal file sha256 " + kvt::Printable(sha256) +
+                                       " sono danneggiate (pagina " + r.Text(i, 3) + ")");
+    }
+    reading.pages.push_back(std::move(p));
+  }
+  return true;
+}
+
+std::vector<std::string> PgEngine::FilesToRead(const std::string& reader, const std::string& after,
+                                               int limit) {
+  const Result r = db_->Query(
+      "SELECT f.sha256 FROM stored_files f LEFT JOIN file_readings r ON r.sha256 = f.sha256 "
+      "WHERE f.sha256 > $1 AND (r.reader IS NULL OR r.reader <> $2) ORDER BY f.sha256 LIMIT $3",
+      {after, reader, std::to_string(limit)});
+  std::vector<std::string> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(r.Text(i, 0));
+  return out;
 }
 
 void PgEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {

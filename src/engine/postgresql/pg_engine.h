@@ -123,6 +123,10 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
+  void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
+  std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
+                                       int limit) override;
   std::int32_t CopyDocument(const std::string& archive,
                             const kvtengine::StoredDocument& document) override;
   std::vector<std::pair<std::string, std::string>> ListScripts() override;

@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '9');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '10');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -140,3 +140,29 @@ CREATE TABLE file_pieces (
   PRIMARY KEY (upload, seq)
 );
 ALTER TABLE file_pieces ALTER COLUMN bytes SET STORAGE EXTERNAL;
+
+-- What was read off a kept file's pages, once (as in the SQLite engine), and its words as
+-- searched: Italian stems, accents taken off before.
+CREATE TABLE file_readings (
+  sha256           text COLLATE "C" PRIMARY KEY,
+  reader           text NOT NULL,
+  read_at          text NOT NULL,
+  failure          text NOT NULL,
+  words            tsvector NOT NULL
+);
+CREATE INDEX file_readings_words ON file_readings USING gin (words);
+CREATE TABLE file_pages (
+  sha256           text COLLATE "C" NOT NULL,
+  page             integer NOT NULL,
+  width            integer NOT NULL,
+  height           integer NOT NULL,
+  words            text NOT NULL,
+  PRIMARY KEY (sha256, page)
+);
+-- The kept files each stored document names, found both ways; the document functions keep it.
+CREATE TABLE document_files (
+  document         integer NOT NULL,
+  sha256           text COLLATE "C" NOT NULL,
+  PRIMARY KEY (document, sha256)
+);
+CREATE INDEX document_files_by_file ON document_files (sha256, document);

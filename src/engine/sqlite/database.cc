@@ -11,6 +11,7 @@
 
 #include "engine/common/archive_engine.h"
 #include "engine/common/document_search.h"
+#include "engine/files/stored_file.h"
 #include "runtime/text.h"
 
 namespace kvtsqlite {
@@ -50,6 +51,11 @@ std::string Normalized(std::string_view sql) {
   return out;
 }
 
+// The one virtual table this program makes, as SQLite keeps its statement.
+constexpr const char* kFileWordsTable =
+    "CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics "
+    "2')";
+
 // Every index this program has ever made, as SQLite keeps its statement.
 bool OurIndex(std::string_view sql) {
   static const std::vector<std::string> ours = [] {
@@ -64,7 +70,8 @@ bool OurIndex(std::string_view sql) {
           "CREATE INDEX \"SYS_AUTOCOMPLETE_folded\" ON \"SYS_AUTOCOMPLETE\" (key, folded)",
           "CREATE INDEX \"SYS_AUTOCOMPLETE_recent\" ON \"SYS_AUTOCOMPLETE\" (last_used)",
           "CREATE INDEX document_versions_deleted ON document_versions (archive, document) "
-          "WHERE change = 'delete'"}) {
+          "WHERE change = 'delete'",
+          "CREATE INDEX document_files_by_file ON document_files (sha256, document)"}) {
       out.push_back(Normalized(s));
     }
     return out;
@@ -175,6 +182,15 @@ void JsonFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
   }
 }
 
+// kvt_file_sha256(value): the SHA-256 of the kept file a value names, or NULL; the schema
+// upgrade links the documents stored before to their files.
+void FileShaFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
+  const auto* p = reinterpret_cast<const char*>(sqlite3_value_text(args[0]));
+  const auto ref = kvtfiles::ParseFileRef(
+      std::string_view(p ? p : "", static_cast<std::size_t>(sqlite3_value_bytes(args[0]))));
+  ResultText(ctx, ref ? std::optional<std::string>(ref->sha256) : std::nullopt);
+}
+
 // kvt_lower(text): the text in lower case under the runtime's locale.
 void LowerFunction(sqlite3_context* ctx, int, sqlite3_value** args) {
   try {
@@ -262,6 +278,8 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
                           nullptr);
   sqlite3_create_function(raw, "kvt_lower", 1, kOwn, nullptr, &LowerFunction, nullptr, nullptr);
   sqlite3_create_function(raw, "kvt_json", 1, kOwn, nullptr, &JsonFunction, nullptr, nullptr);
+  sqlite3_create_function(raw, "kvt_file_sha256", 1, kOwn, nullptr, &FileShaFunction, nullptr,
+                          nullptr);
 
   auto count_tables = [&] {
     try {
@@ -328,7 +346,8 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
       std::string why;
       if (type == "index" && !OurIndex(sql)) {
         why = "the index '" + kvt::Printable(name) + "'";
-      } else if (type == "table" && Normalized(sql).starts_with("create virtual")) {
+      } else if (type == "table" && Normalized(sql).starts_with("create virtual") &&
+                 Normalized(sql) != Normalized(kFileWordsTable)) {
         why = "the virtual table '" + kvt::Printable(name) + "'";
       } else if (type == "table") {
         if (const std::string part = ComputedPart(sql); !part.empty()) {

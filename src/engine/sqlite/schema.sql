@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '9');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '10');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -147,3 +147,31 @@ CREATE TABLE file_piece_digests (
   sha256           TEXT PRIMARY KEY,
   digests          BLOB NOT NULL
 ) WITHOUT ROWID;
+
+-- What was read off a kept file's pages, once: by which reader and when, or why it could not be
+-- read (`failure`, empty when read). `id` is the file's row in `file_words`.
+CREATE TABLE file_readings (
+  id               INTEGER PRIMARY KEY,
+  sha256           TEXT NOT NULL UNIQUE,
+  reader           TEXT NOT NULL,
+  read_at          TEXT NOT NULL,
+  failure          TEXT NOT NULL
+);
+-- Each page's words with their boxes, a line per word ("x y width height confidence text").
+CREATE TABLE file_pages (
+  sha256           TEXT NOT NULL,
+  page             INTEGER NOT NULL,
+  width            INTEGER NOT NULL,
+  height           INTEGER NOT NULL,
+  words            TEXT NOT NULL,
+  PRIMARY KEY (sha256, page)
+) WITHOUT ROWID;
+-- A read file's words as searched, whatever their accents.
+CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics 2');
+-- The kept files each stored document names, found both ways.
+CREATE TABLE document_files (
+  document         INTEGER NOT NULL,
+  sha256           TEXT NOT NULL,
+  PRIMARY KEY (document, sha256)
+) WITHOUT ROWID;
+CREATE INDEX document_files_by_file ON document_files (sha256, document);

@@ -481,6 +481,16 @@ void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
       q.Bind(1, field).Bind(2, key).Run();
     }
   }
+  // The kept files the document names, so that their words find it.
+  for (const auto& [field, value] : values) {
+    if (!value.IsString()) continue;
+    if (auto ref = kvtfiles::ParseFileRef(value.AsString())) {
+      Db().Query("INSERT OR IGNORE INTO document_files (document, sha256) VALUES (?1, ?2)")
+          .Bind(1, std::int64_t{id})
+          .Bind(2, ref->sha256)
+          .Run();
+    }
+  }
   for (const auto& [field, value] : values) {
     if (noted_fields_.contains(field)) continue;
     Db().Query("INSERT OR IGNORE INTO document_fields (field) VALUES (?1)").Bind(1, field).Run();
@@ -499,6 +509,7 @@ void SqliteEngine::DropKeys(std::int32_t id) {
       keys.emplace_back(q.ColumnText(0), kvt::CStr(ReadJsonValue(q, 1)));
     }
   });
+  Db().Query("DELETE FROM document_files WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
   for (const auto& [field, key] : keys) {
     Db().Query("DELETE FROM document_keys WHERE field = ?1 AND search = ?2 AND document = ?3")
         .Bind(1, field)
@@ -1253,6 +1264,98 @@ void SqliteEngine::ReadFileBuffers(const std::string& sha256,
         kvtengine::kBadFile, kSource,
         "Il file sha256 " + sha256 + " manca dalla cartella " + folder.Root());
   }
+}
+
+void SqliteEngine::KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) {
+  Transaction([&] {
+    if (auto known = Db().Query("SELECT 1 FROM stored_files WHERE sha256 = ?1");
+        !known.Bind(1, sha256).Step()) {
+      throw kvtengine::EngineError(
+          kvtengine::kBadFile, kSource,
+          "Il file sha256 " + kvt::Printable(sha256) + " manca dall'archivio");
+    }
+    std::int64_t id = 0;
+    {
+      auto q = Db().Query("SELECT id FROM file_readings WHERE sha256 = ?1");
+      q.Bind(1, sha256);
+      if (q.Step()) id = q.ColumnInt(0);
+    }
+    if (id != 0) {
+      Db().Query("DELETE FROM file_words WHERE rowid = ?1").Bind(1, id).Run();
+      Db().Query("DELETE FROM file_pages WHERE sha256 = ?1").Bind(1, sha256).Run();
+      Db().Query("UPDATE file_readings SET reader = ?2, read_at = ?3, failure = ?4 WHERE id = ?1")
+          .Bind(1, id)
+          .Bind(2, reading.reader)
+          .Bind(3, reading.read_at)
+          .Bind(4, reading.failure)
+          .Run();
+    } else {
+      Db().Query(
+              "INSERT INTO file_readings (sha256, reader, read_at, failure) VALUES (?1, ?2, ?3, "
+              "?4)")
+          .Bind(1, sha256)
+          .Bind(2, reading.reader)
+          .Bind(3, reading.read_at)
+          .Bind(4, reading.failure)
+          .Run();
+      id = sqlite3_last_insert_rowid(Db().Handle());
+    }
+    auto page = Db().Query(
+        "INSERT INTO file_pages (sha256, page, width, height, words) VALUES (?1, ?2, ?3, ?4, ?5)");
+    for (std::size_t i = 0; i < reading.pages.size(); ++i) {
+      const auto& p = reading.pages[i];
+      page.Reset();
+      page.Bind(1, sha256)
+          .Bind(2, static_cast<std::int64_t>(i + 1))
+          .Bind(3, std::int64_t{p.width})
+          .Bind(4, std::int64_t{p.height})
+          .Bind(5, kvtfiles::EncodeWords(p.words))
+          .Run();
+    }
+    Db().Query("INSERT INTO file_words (rowid, words) VALUES (?1, ?2)")
+        .Bind(1, id)
+        .Bind(2, kvtfiles::SearchedText(reading))
+        .Run();
+  });
+}
+
+bool SqliteEngine::FindReading(const std::string& sha256, kvtfiles::FileReading& reading) {
+  auto q = Db().Query("SELECT reader, read_at, failure FROM file_readings WHERE sha256 = ?1");
+  q.Bind(1, sha256);
+  if (!q.Step()) return false;
+  reading = {};
+  reading.reader = q.ColumnText(0);
+  reading.read_at = q.ColumnText(1);
+  reading.failure = q.ColumnText(2);
+  q.Reset();
+  auto pages = Db().Query(
+      "SELECT page, width, height, words FROM file_pages WHERE sha256 = ?1 ORDER BY page");
+  pages.Bind(1, sha256);
+  while (pages.Step()) {
+    kvtfiles::PageText p;
+    p.width = static_cast<std::int32_t>(pages.ColumnInt(1));
+    p.height = static_cast<std::int32_t>(pages.ColumnInt(2));
+    if (pages.ColumnInt(0) != static_cast<std::int64_t>(reading.pages.size() + 1) ||
+        !kvtfiles::DecodeWords(pages.ColumnView(3), p.words)) {
+      throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                   "le parole lette dal file sha256 " + kvt::Printable(sha256) +
+                                       " sono danneggiate (pagina " +
+                                       std::to_string(pages.ColumnInt(0)) + ")");
+    }
+    reading.pages.push_back(std::move(p));
+  }
+  return true;
+}
+
+std::vector<std::string> SqliteEngine::FilesToRead(const std::string& reader,
+                                                   const std::string& after, int limit) {
+  auto q = Db().Query(
+      "SELECT f.sha256 FROM stored_files f LEFT JOIN file_readings r ON r.sha256 = f.sha256 "
+      "WHERE f.sha256 > ?1 AND (r.reader IS NULL OR r.reader <> ?2) ORDER BY f.sha256 LIMIT ?3");
+  q.Bind(1, after).Bind(2, reader).Bind(3, std::int64_t{limit});
+  std::vector<std::string> out;
+  while (q.Step()) out.push_back(q.ColumnText(0));
+  return out;
 }
 
 void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {

@@ -136,6 +136,10 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                        const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
+  void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
+  std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
+                                       int limit) override;
   /// The folder beside the database that holds its documents' files.
   FileFolder Files() const;
   std::int32_t CopyDocument(const std::string& archive,
