@@ -15,6 +15,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <CLI/CLI.hpp>
@@ -40,6 +41,7 @@
 #include "host/headless/desktop.h"
 #include "kvtfields/kvtfields.h"
 #include "print/document_print.h"
+#include "reading/page_reading.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
 #include "runtime/record_set.h"
@@ -85,6 +87,7 @@ struct Options {
   std::int32_t version = 0;        // a version of it (0: whichever is stored)
   std::vector<std::string> where;  // search criteria as written
   std::string text;                // words on the pages of the documents' files
+  int workers = 0;                 // files read at once (0: one per core)
   std::int32_t limit = 50;         // a page of found documents
   std::int32_t after = 0;          // the last id of the page before
   std::size_t skip = 0;            // data rows of an import already stored by an earlier run
@@ -400,6 +403,27 @@ int WriteFileOut(const Options& o) {
     std::printf("Scritto %s: file %s del documento %d, controllato\n", o.out.c_str(),
                 Describe(f).c_str(), o.id);
   }
+  return 0;
+}
+
+// Reads the pages of every kept file not read by this reader yet (all of them after a new
+// model), keeping each as it is done: stopped, it goes on where it stopped when run again.
+int ReindexFiles(const Options& o) {
+  const int workers = o.workers > 0
+                          ? o.workers
+                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  kvtapp::OpenEngine(o.db, /*create=*/false);  // a database that cannot be opened says so first
+  kvtread::PageReading reading([&] { return kvtapp::OpenEngine(o.db, /*create=*/false); }, workers);
+  kvtread::ReadProgress last;
+  reading.Start([&](const kvtread::ReadProgress& p) {
+    last = p;
+    std::fprintf(stderr, "%lld. %s\n", static_cast<long long>(p.files),
+                 kvt::OneLine(p.last).c_str());
+  });
+  reading.Wait();
+  std::printf("%lld file letti (%lld pagine), %lld non leggibili\n",
+              static_cast<long long>(last.files), static_cast<long long>(last.pages),
+              static_cast<long long>(last.failed));
   return 0;
 }
 
@@ -900,6 +924,15 @@ int main(int argc, char** argv) {
   db(check_files);
   check_files->add_option("--archive", o.archive, "only the files this archive's documents name");
 
+  auto* reindex = archives->add_subcommand(
+      "reindex",
+      "Reads the words off the pages of every kept file not read yet (or read by an older "
+      "reader): a PDF's own text, otherwise OCR in Italian. Each file is kept as it is read: "
+      "run again, it goes on where it stopped.");
+  db(reindex);
+  reindex->add_option("--workers", o.workers, "files read at once (default: one per core)")
+      ->check(Whole(1));
+
   auto* export_bag = archives->add_subcommand(
       "export-bag",
       "Writes the archive whole as a BagIt bag (RFC 8493) in a new folder: definitions, every "
@@ -1162,6 +1195,7 @@ int main(int argc, char** argv) {
     if (*doc_attach) return AttachFile(o);
     if (*doc_file) return WriteFileOut(o);
     if (*check_files) return CheckFiles(o);
+    if (*reindex) return ReindexFiles(o);
     if (*export_bag) return ExportBag(o);
     if (*import_bag) return ImportBag(o);
     if (*check_bag) return CheckBag(o);

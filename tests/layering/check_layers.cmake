@@ -11,7 +11,8 @@ endif()
 # Layers by path prefix (below src/), most specific first.
 set(layers
     kvtfields/contracts kvtfields/internal kvtfields/server kvtfields runtime engine/common
-    engine/sqlite engine/postgresql host/common host/headless host/qt addons scripting archives)
+    engine/sqlite engine/postgresql host/common host/headless host/qt addons scripting archives
+    reading)
 
 set(base runtime kvtfields/contracts)
 set(allow_runtime runtime)
@@ -29,6 +30,8 @@ set(allow_addons ${base} addons)
 set(allow_scripting ${base} scripting)
 # Archive files are the programs' library: they read archives into engines and check scripts.
 set(allow_archives ${base} engine/common scripting archives)
+# What is read off the pages works on the engines' contract.
+set(allow_reading ${base} engine/common reading)
 # Programs may use every part, but not what the component keeps to itself.
 set(programs_forbid kvtfields/internal kvtfields/server)
 

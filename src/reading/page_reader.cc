@@ -1,0 +1,258 @@
+#include "reading/page_reader.h"
+
+#include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
+#include <tesseract/resultiterator.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageReader>
+#include <QPainter>
+#include <QPdfDocument>
+#include <QPdfSelection>
+#include <QTemporaryFile>
+#include <cmath>
+#include <cstdlib>
+
+#include "engine/common/archive_engine.h"
+#include "engine/common/engine_error.h"
+
+namespace kvtread {
+
+namespace {
+
+constexpr const char* kSource = "kvtfields.reading";
+
+// A PDF page holding fewer letters than this is taken for a scan (a page number, a stamp).
+constexpr int kOwnTextLetters = 20;
+
+bool IsPdf(const std::string& bytes) {
+  return bytes.compare(0, 5, "%PDF-") == 0;
+}
+
+bool IsBlank(QChar c) {
+  return c.isSpace() || c.category() == QChar::Other_Control;
+}
+
+// The words of a PDF page's own text, each with the box of its letters, in points.
+kvtfiles::PageText PdfWords(QPdfDocument& pdf, int page) {
+  kvtfiles::PageText out;
+  const QSizeF size = pdf.pagePointSize(page);
+  out.width = static_cast<std::int32_t>(std::lround(size.width()));
+  out.height = static_cast<std::int32_t>(std::lround(size.height()));
+  QString text = pdf.getAllText(page).text();
+  // A text layer of 100 MB of invisible letters is cut, not kept.
+  if (static_cast<std::size_t>(text.size()) > kvtfiles::kMaxPageChars) {
+    text.truncate(static_cast<qsizetype>(kvtfiles::kMaxPageChars));
+  }
+  for (qsizetype i = 0; i < text.size();) {
+    while (i < text.size() && IsBlank(text[i])) ++i;
+    const qsizetype start = i;
+    while (i < text.size() && !IsBlank(text[i])) ++i;
+    if (i == start) continue;
+    std::string word = kvtfiles::CleanWord(text.mid(start, i - start).toStdString());
+    if (word.empty()) continue;
+    const QRectF box =
+        pdf.getSelectionAtIndex(page, static_cast<int>(start), static_cast<int>(i - start))
+            .boundingRectangle();
+    out.words.push_back({static_cast<std::int32_t>(std::lround(box.x())),
+                         static_cast<std::int32_t>(std::lround(box.y())),
+                         static_cast<std::int32_t>(std::lround(box.width())),
+                         static_cast<std::int32_t>(std::lround(box.height())), 100,
+                         std::move(word)});
+  }
+  return out;
+}
+
+int Letters(const kvtfiles::PageText& page) {
+  int n = 0;
+  for (const auto& w : page.words) n += static_cast<int>(w.text.size());
+  return n;
+}
+
+std::string PageName(int page) {
+  return "pagina " + std::to_string(page + 1);
+}
+
+}  // namespace
+
+std::string ReaderName() {
+  return std::string("kvtfields-pagine 1; tesseract ") + tesseract::TessBaseAPI::Version() + " ita";
+}
+
+struct Ocr::Engine {
+  tesseract::TessBaseAPI api;
+};
+
+Ocr::Ocr() : engine_(std::make_unique<Engine>()) {
+  // One thread per worker: the workers, not the OCR's own threads, use the cores.
+  setenv("OMP_THREAD_LIMIT", "1", 0);
+  if (engine_->api.Init(nullptr, "ita", tesseract::OEM_LSTM_ONLY) != 0) {
+    throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
+                                 "il modello italiano per leggere le pagine (tesseract-ocr-ita) "
+                                 "non è installato");
+  }
+  engine_->api.SetPageSegMode(tesseract::PSM_AUTO);
+  // Its messages go nowhere: what went wrong is said by the reading.
+  engine_->api.SetVariable("debug_file", "/dev/null");
+}
+
+Ocr::~Ocr() {
+  engine_->api.End();
+}
+
+bool Ocr::Read(const unsigned char* grey, int width, int height, int bytes_per_line, int dpi,
+               std::chrono::milliseconds budget, kvtfiles::PageText& page) {
+  auto& api = engine_->api;
+  api.SetImage(grey, width, height, 1, bytes_per_line);
+  api.SetSourceResolution(dpi);
+  tesseract::ETEXT_DESC monitor;
+  monitor.set_deadline_msecs(static_cast<std::int32_t>(budget.count()));
+  const bool done = api.Recognize(&monitor) == 0 && !monitor.deadline_exceeded();
+  page.width = width;
+  page.height = height;
+  if (!done) {
+    api.Clear();
+    return false;
+  }
+  std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
+  if (it) {
+    do {
+      const std::unique_ptr<char[]> text(it->GetUTF8Text(tesseract::RIL_WORD));
+      if (!text) continue;
+      std::string word = kvtfiles::CleanWord(text.get());
+      if (word.empty()) continue;
+      int left = 0, top = 0, right = 0, bottom = 0;
+      it->BoundingBox(tesseract::RIL_WORD, &left, &top, &right, &bottom);
+      const float confidence = it->Confidence(tesseract::RIL_WORD);
+      page.words.push_back({left, top, right - left, bottom - top,
+                            static_cast<std::int32_t>(std::clamp(confidence, 0.0f, 100.0f)),
+                            std::move(word)});
+    } while (it->Next(tesseract::RIL_WORD));
+  }
+  api.Clear();
+  return true;
+}
+
+kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBudget& budget) {
+  kvtfiles::FileReading reading;
+  reading.reader = ReaderName();
+  reading.read_at = kvtengine::SavedAtNow();
+  auto ocr_page = [&](QImage image, int dpi, int index) {
+    if (image.format() != QImage::Format_Grayscale8) {
+      image = image.convertToFormat(QImage::Format_Grayscale8);
+    }
+    kvtfiles::PageText page;
+    if (image.isNull()) {
+      reading.failure = PageName(index) + ": l'immagine non si può leggere";
+      return false;
+    }
+    if (!ocr.Read(image.constBits(), image.width(), image.height(),
+                  static_cast<int>(image.bytesPerLine()), dpi, budget.ocr_time, page)) {
+      reading.failure = PageName(index) + ": la lettura ha superato i " +
+                        std::to_string(budget.ocr_time.count() / 1000) + " secondi";
+      return false;
+    }
+    reading.pages.push_back(std::move(page));
+    return true;
+  };
+
+  if (IsPdf(bytes)) {
+    // Qt's PDF reader takes a file: the bytes go to a private temporary one.
+    QTemporaryFile file;
+    if (!file.open() ||
+        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+            static_cast<qint64>(bytes.size()) ||
+        !file.flush()) {
+      reading.failure = "non si può scrivere il file temporaneo per leggerlo";
+      return reading;
+    }
+    QPdfDocument pdf;
+    if (pdf.load(file.fileName()) != QPdfDocument::Error::None || pdf.pageCount() <= 0) {
+      reading.failure = "il PDF è danneggiato o protetto: le sue pagine non si possono leggere";
+      return reading;
+    }
+    const int pages = std::min(pdf.pageCount(), budget.max_pages);
+    for (int p = 0; p < pages; ++p) {
+      kvtfiles::PageText page = PdfWords(pdf, p);
+      if (Letters(page) >= kOwnTextLetters) {
+        reading.pages.push_back(std::move(page));
+        continue;
+      }
+      const QSizeF points = pdf.pagePointSize(p);
+      const QSize pixels(static_cast<int>(points.width() / 72.0 * budget.dpi),
+                         static_cast<int>(points.height() / 72.0 * budget.dpi));
+      if (pixels.isEmpty() ||
+          static_cast<std::int64_t>(pixels.width()) * pixels.height() > budget.max_pixels) {
+        reading.failure = PageName(p) + ": la pagina è troppo grande per leggerla";
+        return reading;
+      }
+      QImage drawn = pdf.render(p, pixels);
+      if (drawn.isNull()) {
+        reading.failure = PageName(p) + ": la pagina non si può disegnare";
+        return reading;
+      }
+      // Drawn on transparent: letters on white, as a scan has them.
+      QImage white(drawn.size(), QImage::Format_RGB32);
+      white.fill(Qt::white);
+      QPainter(&white).drawImage(0, 0, drawn);
+      if (!ocr_page(std::move(white), budget.dpi, p)) return reading;
+      // The page in points, as a PDF's own words are.
+      auto& read = reading.pages.back();
+      const double scale = 72.0 / budget.dpi;
+      read.width = static_cast<std::int32_t>(std::lround(points.width()));
+      read.height = static_cast<std::int32_t>(std::lround(points.height()));
+      for (auto& w : read.words) {
+        w.x = static_cast<std::int32_t>(std::lround(w.x * scale));
+        w.y = static_cast<std::int32_t>(std::lround(w.y * scale));
+        w.width = static_cast<std::int32_t>(std::lround(w.width * scale));
+        w.height = static_cast<std::int32_t>(std::lround(w.height * scale));
+      }
+    }
+    if (pdf.pageCount() > pages) {
+      reading.failure = "lette le prime " + std::to_string(pages) + " pagine di " +
+                        std::to_string(pdf.pageCount());
+    }
+    return reading;
+  }
+
+  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  QBuffer buffer(&data);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer);
+  if (!reader.canRead()) {
+    reading.failure = "non è un PDF né un'immagine: non ci sono pagine da leggere";
+    return reading;
+  }
+  const int count = std::max(1, reader.imageCount());
+  for (int p = 0; p < std::min(count, budget.max_pages); ++p) {
+    if (p > 0 && !reader.jumpToImage(p)) {
+      reading.failure = PageName(p) + ": l'immagine è danneggiata";
+      return reading;
+    }
+    const QSize size = reader.size();
+    if (size.isValid() &&
+        static_cast<std::int64_t>(size.width()) * size.height() > budget.max_pixels) {
+      reading.failure = PageName(p) + ": l'immagine è troppo grande per leggerla (" +
+                        std::to_string(size.width()) + "×" + std::to_string(size.height()) +
+                        " punti)";
+      return reading;
+    }
+    QImage image = reader.read();
+    if (image.isNull()) {
+      reading.failure = PageName(p) + ": l'immagine è danneggiata";
+      return reading;
+    }
+    // The resolution the scan says it has; 300 dpi when it says none.
+    int dpi = static_cast<int>(std::lround(image.dotsPerMeterX() * 0.0254));
+    if (dpi < 70 || dpi > 1200) dpi = 300;
+    if (!ocr_page(std::move(image), dpi, p)) return reading;
+  }
+  if (count > budget.max_pages) {
+    reading.failure = "lette le prime " + std::to_string(budget.max_pages) + " pagine di " +
+                      std::to_string(count);
+  }
+  return reading;
+}
+
+}  // namespace kvtread

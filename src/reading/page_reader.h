@@ -1,0 +1,51 @@
+// Reads the words off a kept file's pages: a PDF's own text where a page has one, otherwise the
+// page drawn and read by OCR (Tesseract, Italian), as scans (TIFF of many pages, JPEG, PNG) are.
+// Every page within a budget of pixels, characters and time: a page over it is said, not read.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/files/page_text.h"
+
+namespace kvtread {
+
+/// What one page may cost.
+struct PageBudget {
+  std::int64_t max_pixels = 80'000'000;  // a page drawn or decoded larger is not read
+  std::chrono::milliseconds ocr_time{30'000};
+  int max_pages = 2000;  // pages after these are not read
+  int dpi = 300;         // a PDF page without text is drawn at this resolution for OCR
+};
+
+/// The reader's name as kept with each reading: a file read by another (an older model) is read
+/// again by `archive reindex`.
+std::string ReaderName();
+
+/// One OCR engine, for one thread at a time (each worker has its own).
+class Ocr {
+ public:
+  /// Loads the Italian model; raises when it is not installed.
+  Ocr();
+  ~Ocr();
+  Ocr(const Ocr&) = delete;
+  Ocr& operator=(const Ocr&) = delete;
+
+  /// The words of a grey (8-bit) image of `dpi`, boxes in its pixels; false when the budget's
+  /// time ran out.
+  bool Read(const unsigned char* grey, int width, int height, int bytes_per_line, int dpi,
+            std::chrono::milliseconds budget, kvtfiles::PageText& page);
+
+ private:
+  struct Engine;
+  std::unique_ptr<Engine> engine_;
+};
+
+/// Reads a file's pages from its bytes; `ocr` reads those without text. What cannot be read
+/// (not a PDF or an image, damaged, over the budget) is said in `failure`, the pages read before
+/// kept.
+kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBudget& budget = {});
+
+}  // namespace kvtread

@@ -1,0 +1,179 @@
+// Reading the words off the pages: a PDF's own text with its boxes, a scan by OCR nearly as
+// well, and whatever is not a page (or is too large to be one) said, not read. The workers read
+// every kept file once, and a run stopped halfway goes on where it stopped.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+#include <fstream>
+#include <map>
+
+#include "document_generator.h"
+#include "engine/common/file_store.h"
+#include "engine/sqlite/sqlite_engine.h"
+#include "reading/page_reader.h"
+#include "reading/page_reading.h"
+#include "temp_dir.h"
+
+namespace kvtread {
+namespace {
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::string Png(const QImage& image) {
+  QByteArray out;
+  QBuffer buffer(&out);
+  buffer.open(QIODevice::WriteOnly);
+  image.save(&buffer, "PNG");
+  return out.toStdString();
+}
+
+// The words of `reading`, counted.
+std::map<std::string, int> Counted(const kvtfiles::FileReading& reading) {
+  std::map<std::string, int> out;
+  for (const auto& p : reading.pages) {
+    for (const auto& w : p.words) ++out[w.text];
+  }
+  return out;
+}
+
+class PageReaderTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { set_ = kvttestdata::WriteSet(dir_->Path(), 3, 11); }
+  static void TearDownTestSuite() { dir_.reset(); }
+  static inline std::unique_ptr<kvt::testing::TempDir> dir_ =
+      std::make_unique<kvt::testing::TempDir>();
+  static inline std::vector<kvttestdata::WrittenDocument> set_;
+  Ocr ocr_;
+};
+
+TEST_F(PageReaderTest, APdfsOwnTextIsReadWithItsBoxesAndAScanByOcrNearlyAsWell) {
+  for (const auto& w : set_) {
+    const kvtfiles::FileReading pdf = ReadPages(Bytes(w.pdf), ocr_);
+    ASSERT_TRUE(pdf.failure.empty()) << pdf.failure;
+    ASSERT_EQ(static_cast<int>(pdf.pages.size()), w.document.pages) << w.pdf;
+    EXPECT_EQ(pdf.reader, ReaderName());
+    // A4 in points; every word within its page, with its letters' box.
+    for (const auto& page : pdf.pages) {
+      EXPECT_EQ(page.width, 595);
+      EXPECT_EQ(page.height, 842);
+      for (const auto& word : page.words) {
+        EXPECT_GT(word.width, 0) << word.text;
+        EXPECT_TRUE(word.x >= 0 && word.x + word.width <= page.width) << word.text;
+        EXPECT_TRUE(word.y >= 0 && word.y + word.height <= page.height) << word.text;
+      }
+    }
+    std::string text;
+    for (const auto& p : pdf.pages) text += p.Text() + "\n";
+    for (const char* field : {"NumeroDocumento", "CodiceFiscale", "Totale"}) {
+      const std::string value = w.document.Value(field);
+      if (!value.empty()) {
+        EXPECT_NE(text.find(value), std::string::npos) << field;
+      }
+    }
+
+    // Scanned at 300 dpi: nearly every word the PDF holds, on as many pages.
+    const std::string tiff = dir_->File("300.tif");
+    kvttestdata::WriteTiff(kvttestdata::Scan(w.document, 300, 5), 300, tiff);
+    const kvtfiles::FileReading scan = ReadPages(Bytes(tiff), ocr_);
+    ASSERT_TRUE(scan.failure.empty()) << scan.failure;
+    ASSERT_EQ(scan.pages.size(), pdf.pages.size());
+    EXPECT_NEAR(scan.pages[0].width, 2480, 2);  // its pixels
+    const auto truth = Counted(pdf), read = Counted(scan);
+    int all = 0, right = 0;
+    for (const auto& [word, n] : truth) {
+      all += n;
+      const auto it = read.find(word);
+      right += it == read.end() ? 0 : std::min(n, it->second);
+    }
+    EXPECT_GE(right, all * 95 / 100) << w.scan << ": " << right << " of " << all;
+  }
+}
+
+TEST_F(PageReaderTest, APdfPageWithoutTextIsDrawnAndReadInItsPoints) {
+  kvt::testing::TempDir dir;
+  // A PDF whose page is a picture of a page, as a scanner's PDF is.
+  const QImage scan(QString::fromStdString(set_[0].scan));
+  {
+    QPdfWriter writer(QString::fromStdString(dir.File("scan.pdf")));
+    writer.setPageSize(QPageSize(QPageSize::A4));
+    writer.setPageMargins({0, 0, 0, 0});
+    QPainter painter(&writer);
+    painter.drawImage(QRect(0, 0, writer.width(), writer.height()), scan);
+  }
+  const kvtfiles::FileReading r = ReadPages(Bytes(dir.File("scan.pdf")), ocr_);
+  ASSERT_TRUE(r.failure.empty()) << r.failure;
+  ASSERT_EQ(r.pages.size(), 1u);
+  EXPECT_EQ(r.pages[0].width, 595);
+  EXPECT_NE(r.pages[0].Text().find(set_[0].document.Value("NumeroDocumento")), std::string::npos);
+  for (const auto& word : r.pages[0].words) EXPECT_LE(word.x + word.width, 600) << word.text;
+}
+
+TEST_F(PageReaderTest, WhatIsNoPageOrTooLargeOrTooSlowIsSaidNotRead) {
+  const std::string pdf = Bytes(set_[0].pdf);
+  EXPECT_NE(ReadPages("testo qualunque, non un file di pagine", ocr_).failure.find("non è un PDF"),
+            std::string::npos);
+  EXPECT_NE(ReadPages(pdf.substr(0, pdf.size() / 3), ocr_).failure.find("danneggiato"),
+            std::string::npos);
+  // 10,000 pixels wide and as tall: refused before it is decoded.
+  QImage huge(10000, 10000, QImage::Format_Mono);
+  huge.fill(1);
+  const kvtfiles::FileReading big = ReadPages(Png(huge), ocr_, {.max_pixels = 50'000'000});
+  EXPECT_NE(big.failure.find("troppo grande"), std::string::npos) << big.failure;
+  EXPECT_TRUE(big.pages.empty());
+  // A page over its time is set aside with the reason; a blank page has no words.
+  const std::string scan = Bytes(set_[1].scan);
+  const kvtfiles::FileReading slow =
+      ReadPages(scan, ocr_, {.ocr_time = std::chrono::milliseconds(1)});
+  EXPECT_NE(slow.failure.find("secondi"), std::string::npos) << slow.failure;
+  QImage blank(1240, 1754, QImage::Format_Grayscale8);
+  blank.fill(255);
+  const kvtfiles::FileReading empty = ReadPages(Png(blank), ocr_);
+  EXPECT_TRUE(empty.failure.empty());
+  ASSERT_EQ(empty.pages.size(), 1u);
+  EXPECT_TRUE(empty.pages[0].words.empty());
+  // Pages past the most read are said.
+  const kvtfiles::FileReading first = ReadPages(pdf, ocr_, {.max_pages = 1});
+  if (set_[0].document.pages > 1) {
+    EXPECT_NE(first.failure.find("prime 1"), std::string::npos);
+  }
+}
+
+TEST_F(PageReaderTest, TheWorkersReadEveryKeptFileOnceAndGoOnWhereTheyStopped) {
+  kvt::testing::TempDir dir;
+  const std::string db = dir.File("a.kvtdb");
+  auto engine = kvtsqlite::SqliteEngine::Open(db, true);
+  std::vector<std::string> kept;
+  for (const auto& w : set_) {
+    kept.push_back(kvtengine::KeepFile(*engine, w.pdf).sha256);
+    kept.push_back(kvtengine::KeepFile(*engine, w.scan).sha256);
+  }
+  auto connect = [&] { return kvtsqlite::SqliteEngine::Open(db, false); };
+  {
+    // Stopped after its first file: that one is kept, the others wait.
+    PageReading reading(connect, 1);
+    reading.Start([&](const ReadProgress&) { reading.Stop(); });
+    reading.Wait();
+  }
+  EXPECT_EQ(engine->FilesToRead(ReaderName(), "", 100).size(), kept.size() - 1);
+  ReadProgress last;
+  PageReading rest(connect, 2);
+  rest.Start([&](const ReadProgress& p) { last = p; });
+  rest.Wait();
+  EXPECT_EQ(last.files, static_cast<std::int64_t>(kept.size() - 1));
+  EXPECT_EQ(last.failed, 0);
+  EXPECT_TRUE(engine->FilesToRead(ReaderName(), "", 100).empty());
+  for (const auto& sha : kept) {
+    kvtfiles::FileReading r;
+    ASSERT_TRUE(engine->FindReading(sha, r));
+    EXPECT_FALSE(r.pages.empty());
+  }
+}
+
+}  // namespace
+}  // namespace kvtread
