@@ -1,5 +1,6 @@
 #include "reading/page_reader.h"
 
+#include <omp.h>
 #include <tesseract/baseapi.h>
 #include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
@@ -85,8 +86,6 @@ struct Ocr::Engine {
 };
 
 Ocr::Ocr() : engine_(std::make_unique<Engine>()) {
-  // One thread per worker: the workers, not the OCR's own threads, use the cores.
-  setenv("OMP_THREAD_LIMIT", "1", 0);
   if (engine_->api.Init(nullptr, "ita", tesseract::OEM_LSTM_ONLY) != 0) {
     throw kvtengine::EngineError(kvtengine::kDatabaseError, kSource,
                                  "il modello italiano per leggere le pagine (tesseract-ocr-ita) "
@@ -103,6 +102,10 @@ Ocr::~Ocr() {
 
 bool Ocr::Read(const unsigned char* grey, int width, int height, int bytes_per_line, int dpi,
                std::chrono::milliseconds budget, kvtfiles::PageText& page) {
+  // The OCR's own threads would only contend with the other workers, spinning: each worker
+  // reads on its own thread alone (no parallel region of this thread is active). Its thread
+  // limit is read from the environment once, when the library loads, too early to set here.
+  omp_set_max_active_levels(0);
   auto& api = engine_->api;
   api.SetImage(grey, width, height, 1, bytes_per_line);
   api.SetSourceResolution(dpi);
