@@ -810,6 +810,9 @@ std::string EntrySession::RefusedCriterion(const std::vector<kvtengine::Criterio
       continue;
     } catch (const kvt::Error&) {
     }
+    if (c.op == kvtengine::Criterion::Op::kWords) {
+      return "Parole: scrivere almeno una parola da cercare nelle pagine.";
+    }
     if (c.field.empty()) return "In tutti i campi si cerca un testo, non un intervallo.";
     const std::string caption = CaptionOf(work_->Fields(), c.field);
     if (kind == kvtengine::SearchKind::kDate) {

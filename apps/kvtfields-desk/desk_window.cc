@@ -1,5 +1,7 @@
 #include "desk_window.h"
 
+#include <thread>
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDialog>
@@ -301,6 +303,29 @@ void DeskWindow::Open(const std::string& db) {
   };
   ShowForm();
   RememberPlace(db);
+  ReadPages(db);
+}
+
+void DeskWindow::ReadPages(const std::string& db) {
+  if (reading_ && reading_db_ == db) return;
+  reading_.reset();
+  reading_db_ = db;
+  // A core is left to the person's own work; the others read, after everything else.
+  const int workers = std::max(1, static_cast<int>(std::thread::hardware_concurrency()) - 1);
+  reading_ = std::make_unique<kvtread::PageReading>(
+      [db] { return kvtapp::OpenEngine(db, /*create=*/false); }, workers);
+  reading_->SetNice(10);
+  const QPointer<DeskWindow> self(this);
+  reading_->Start(
+      [self](const kvtread::ReadProgress&) {
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self] {
+              if (self && self->preview_) self->preview_->Refresh();
+            },
+            Qt::QueuedConnection);
+      },
+      /*stay=*/true);
 }
 
 void DeskWindow::FollowFocus() {
@@ -370,11 +395,13 @@ void DeskWindow::NewDocument() {
 }
 
 bool DeskWindow::Save() {
-  return Run(entry_.Save());
+  const bool saved = Run(entry_.Save());
+  if (saved && reading_) reading_->Wake();  // a file kept with it is read next
+  return saved;
 }
 
 void DeskWindow::NextDocument() {
-  Run(entry_.Next());
+  if (Run(entry_.Next()) && reading_) reading_->Wake();
 }
 
 bool DeskWindow::MayLeaveDocument() {
@@ -443,6 +470,17 @@ void DeskWindow::FindDocuments() {
     kvtdesk::FindDialog::Hooks hooks;
     hooks.open = [this](std::int32_t id, std::vector<kvtengine::Criterion> criteria,
                         std::vector<std::int32_t> sorted) {
+      // The words searched for are marked on the pages of every document found by them.
+      std::vector<kvtengine::WordTerm> terms;
+      for (const auto& c : criteria) {
+        if (c.op != kvtengine::Criterion::Op::kWords) continue;
+        try {
+          for (auto& t : kvtengine::ParseWords(c.value, "kvtfields-desk")) terms.push_back(t);
+        } catch (const kvt::Error&) {
+          // no word in it: nothing to mark
+        }
+      }
+      preview_->Highlight(std::move(terms));
       if (Run(entry_.OpenFound(id, std::move(criteria), std::move(sorted)))) activateWindow();
     };
     hooks.print = [this] { Print(true); };

@@ -23,6 +23,7 @@
 #include "host/qt/qt_desktop.h"
 #include "preview_pane.h"
 #include "print/document_print.h"
+#include "reading/page_reading.h"
 
 class QAction;
 class QDockWidget;
@@ -117,6 +118,8 @@ class DeskWindow final : public QMainWindow {
   QDialog* FindDialog() const { return find_; }
   QTableView* DocumentTable() const { return find_ ? find_->Table() : nullptr; }
   QLineEdit* DocumentFilter() const { return find_ ? find_->Filter() : nullptr; }
+  /// Trova's words on the pages of the documents' files.
+  QLineEdit* DocumentWords() const { return find_ ? find_->Words() : nullptr; }
   /// Where the search looks: every field, or one chosen.
   QComboBox* DocumentSearchField() const { return find_ ? find_->SearchField() : nullptr; }
   using CriterionInput = kvtdesk::FindDialog::CriterionInput;
@@ -161,6 +164,8 @@ class DeskWindow final : public QMainWindow {
   void ApplyRights();
   void RefreshHistory(std::int32_t id);
   void Open(const std::string& db);
+  // Reads the pages of the database's kept files in the background, after everything else.
+  void ReadPages(const std::string& db);
   void ShowForm();
   void ReleaseForm();
   void ShowError(const std::string& what, const std::string& todo);
@@ -174,6 +179,8 @@ class DeskWindow final : public QMainWindow {
   std::string archive_;
   std::string entry_form_;
   kvtapp::EntrySession entry_;
+  std::unique_ptr<kvtread::PageReading> reading_;
+  std::string reading_db_;
   std::unique_ptr<kvtapp::Workspace> viewer_work_;  // the field viewer's own window
   std::uint64_t marked_ = 0;                        // the form whose required fields were marked
   std::pair<std::uint64_t, std::set<std::string>> pins_marked_;  // the form and pins marked

@@ -258,6 +258,18 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   found_->setWordWrap(true);
   row->addWidget(search_field_);
   row->addWidget(filter_, 1);
+  // Words on the pages of the documents' files, with the criteria above in one search.
+  words_ = new QLineEdit(this);
+  words_->setPlaceholderText("parole nelle pagine: tutte, \"una frase\", inizio*");
+  words_->setToolTip(
+      "Le parole lette dalle pagine dei file dei documenti: ognuna deve esserci; tra virgolette "
+      "una frase, con * le parole che iniziano così");
+  words_->setAccessibleName("Parole nelle pagine");
+  auto* words_label = new QLabel("Pa&role:", this);
+  words_label->setBuddy(words_);
+  auto* words_row = new QHBoxLayout();
+  words_row->addWidget(words_label);
+  words_row->addWidget(words_, 1);
   table_ = new QTableView(this);
   documents_ = new DocumentsModel(w.EngineRef(), w.Archive(), std::move(columns), this);
   table_->setModel(documents_);
@@ -272,6 +284,7 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   column->addLayout(row);
   column->addWidget(found_);
   column->addWidget(form_area);
+  column->addLayout(words_row);
   column->addWidget(table_, 1);
   // What was found, on paper or in a PDF.
   auto* actions = new QHBoxLayout();
@@ -307,8 +320,8 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   actions->addWidget(print);
   actions->addWidget(pdf);
   column->addLayout(actions);
-  // Tab goes as the eye reads: the quick search, the form's fields in form order, the list,
-  // the buttons.
+  // Tab goes as the eye reads: the quick search, the form's fields in form order, the words,
+  // the list, the buttons.
   QWidget* previous = filter_;
   QWidget::setTabOrder(search_field_, filter_);
   for (const auto& input : inputs_) {
@@ -317,8 +330,8 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
     previous = next;
   }
   for (QWidget* next :
-       {static_cast<QWidget*>(table_), static_cast<QWidget*>(clear), static_cast<QWidget*>(sort),
-        static_cast<QWidget*>(print), static_cast<QWidget*>(pdf)}) {
+       {static_cast<QWidget*>(words_), static_cast<QWidget*>(table_), static_cast<QWidget*>(clear),
+        static_cast<QWidget*>(sort), static_cast<QWidget*>(print), static_cast<QWidget*>(pdf)}) {
     QWidget::setTabOrder(previous, next);
     previous = next;
   }
@@ -332,8 +345,10 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
   pause->setSingleShot(true);
   pause->setInterval(250);
   QObject::connect(pause, &QTimer::timeout, this, [this] { RunSearch(); });
-  QObject::connect(filter_.data(), &QLineEdit::textChanged, pause,
-                   static_cast<void (QTimer::*)()>(&QTimer::start));
+  for (QLineEdit* typed : {filter_.data(), words_.data()}) {
+    QObject::connect(typed, &QLineEdit::textChanged, pause,
+                     static_cast<void (QTimer::*)()>(&QTimer::start));
+  }
   QObject::connect(search_field_.data(), &QComboBox::currentIndexChanged, this,
                    [this] { RunSearch(); });
   for (const auto& input : inputs_) {
@@ -359,8 +374,10 @@ FindDialog::FindDialog(QWidget* parent, kvtapp::EntrySession& session, Hooks hoo
     table_->setCurrentIndex(documents_->index(0, 0));
     open();
   };
-  QObject::connect(filter_.data(), &QLineEdit::returnPressed, this, search_and_open);
-  filter_->installEventFilter(this);
+  for (QLineEdit* typed : {filter_.data(), words_.data()}) {
+    QObject::connect(typed, &QLineEdit::returnPressed, this, search_and_open);
+    typed->installEventFilter(this);
+  }
   for (const auto& input : inputs_) {
     if (input.text) {
       QObject::connect(input.text.data(), &QLineEdit::returnPressed, this, search_and_open);
@@ -420,6 +437,12 @@ bool FindDialog::RunSearch() {
   };
   add(search_field_->currentData().toString().toStdString(),
       filter_->text().trimmed().toStdString());
+  if (const std::string words = words_->text().trimmed().toStdString(); !words.empty()) {
+    kvtengine::Criterion c;
+    c.op = kvtengine::Criterion::Op::kWords;
+    c.value = words;
+    criteria.push_back(std::move(c));
+  }
   for (const auto& input : inputs_) {
     if (input.text) add(input.field, input.text->text().trimmed().toStdString());
     if (input.codes && !input.codes->currentData().toString().isEmpty()) {
@@ -466,7 +489,9 @@ void FindDialog::ClearCriteria() {
     std::vector<std::unique_ptr<QSignalBlocker>> quiet;
     quiet.push_back(std::make_unique<QSignalBlocker>(filter_.data()));
     quiet.push_back(std::make_unique<QSignalBlocker>(search_field_.data()));
+    quiet.push_back(std::make_unique<QSignalBlocker>(words_.data()));
     filter_->clear();
+    words_->clear();
     search_field_->setCurrentIndex(0);
     for (const auto& input : inputs_) {
       if (input.text) {

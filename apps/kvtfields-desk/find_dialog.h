@@ -55,6 +55,8 @@ class FindDialog final : public QDialog {
 
   QTableView* Table() const { return table_; }
   QLineEdit* Filter() const { return filter_; }
+  /// Words on the pages of the documents' files.
+  QLineEdit* Words() const { return words_; }
   /// Where the quick search looks: every field, or one chosen.
   QComboBox* SearchField() const { return search_field_; }
   /// The find-by-form input of a field: a line for text, numbers and dates, a list of codes
@@ -73,6 +75,7 @@ class FindDialog final : public QDialog {
   Hooks hooks_;
   QPointer<QTableView> table_;
   QPointer<QLineEdit> filter_;
+  QPointer<QLineEdit> words_;
   QPointer<QComboBox> search_field_;
   QPointer<QLabel> found_;
   std::vector<CriterionInput> inputs_;

@@ -5,9 +5,11 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QImageReader>
+#include <QPainter>
 #include <QPdfDocument>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -55,9 +57,10 @@ class PreviewWorker {
     std::string chosen;  // the file picked, not kept yet: read from where it is
     int page = 0, width = 800;
     double zoom = 0;
+    std::vector<kvtengine::WordTerm> terms;  // the words to mark
   };
   using Reply = std::function<void(std::uint64_t generation, const QImage& page, int pages,
-                                   const QString& caption, const QString& local)>;
+                                   const QString& caption, const QString& local, int marked)>;
 
   explicit PreviewWorker(Reply reply) : reply_(std::move(reply)) {
     std::string pattern =
@@ -110,13 +113,87 @@ class PreviewWorker {
       local = Fetch(w, file);
     } catch (const std::exception& e) {
       const kvtapp::Problem p = kvtapp::ProblemOf(e);
-      reply_(w.generation, {}, 0, Q(p.happened + " (" + p.details + ")"), {});
+      Say(w, {}, 0, Q(p.happened + " (" + p.details + ")"), {});
       return;
     }
     const QString about = Q(w.ref.name) + " (" + Q(file.media_type) + ", " + SizeText(file.size);
     if (file.media_type == "application/pdf") return Pdf(w, local, about);
     if (file.media_type.rfind("image/", 0) == 0) return Image(w, local, about);
-    reply_(w.generation, {}, 0, about + "): nessuna anteprima per questo tipo di file", local);
+    Say(w, {}, 0, about + "): nessuna anteprima per questo tipo di file", local);
+  }
+
+  // What was read of the page shown: its words marked where they were searched for, and the
+  // caption saying when they are not read yet, or could not be.
+  void Say(const Want& w, QImage image, int pages, QString caption, const QString& local) {
+    int marked = 0;
+    if (engine_ && w.chosen.empty() && pages > 0) {
+      kvtfiles::FileReading reading;
+      bool read = false;
+      try {
+        read = engine_->FindReading(w.ref.sha256, reading);
+      } catch (const std::exception&) {
+        // words damaged in the database: the page is shown without them
+      }
+      const int page = std::clamp(w.page, 0, pages - 1);
+      if (!read) {
+        caption += " · testo non ancora letto";
+      } else if (static_cast<std::size_t>(page) >= reading.pages.size()) {
+        caption += " · testo non leggibile" +
+                   (reading.failure.empty() ? QString() : ": " + Q(reading.failure));
+      } else if (!w.terms.empty() && !image.isNull()) {
+        marked = Mark(image, reading.pages[static_cast<std::size_t>(page)], w.terms);
+      }
+    }
+    reply_(w.generation, image, pages, caption, local, marked);
+  }
+
+  // Marks the words of `page` that one of `terms` names, as a highlighter would.
+  static int Mark(QImage& image, const kvtfiles::PageText& page,
+                  const std::vector<kvtengine::WordTerm>& terms) {
+    if (page.width <= 0 || page.height <= 0) return 0;
+    std::vector<std::pair<std::string, bool>> wanted;  // a word, and whether it is a prefix
+    for (const auto& t : terms) {
+      for (const auto& word : Words(t.text)) wanted.emplace_back(word, t.prefix && !t.phrase);
+    }
+    const double sx = static_cast<double>(image.width()) / page.width;
+    const double sy = static_cast<double>(image.height()) / page.height;
+    image = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    painter.setCompositionMode(QPainter::CompositionMode_Multiply);
+    int marked = 0;
+    for (const auto& word : page.words) {
+      for (const auto& plain : Words(word.text)) {
+        const bool match = std::any_of(wanted.begin(), wanted.end(), [&](const auto& t) {
+          return t.second ? plain.rfind(t.first, 0) == 0 : plain == t.first;
+        });
+        if (!match) continue;
+        painter.fillRect(
+            QRectF(word.x * sx - 1, word.y * sy - 1, word.width * sx + 2, word.height * sy + 2),
+            QColor(255, 230, 0));
+        ++marked;
+        break;
+      }
+    }
+    return marked;
+  }
+
+  // The words of a text as searched: letters and digits, lower case, without accents.
+  static std::vector<std::string> Words(const std::string& text) {
+    std::vector<std::string> out;
+    std::string word;
+    const std::string folded =
+        kvtfiles::FoldAccents(QString::fromStdString(text).toLower().toStdString());
+    for (const char ch : folded) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 0x80 || std::isalnum(c)) {
+        word += ch;
+      } else if (!word.empty()) {
+        out.push_back(std::move(word));
+        word.clear();
+      }
+    }
+    if (!word.empty()) out.push_back(std::move(word));
+    return out;
   }
 
   // The kept file as a read-only copy in the pane's folder, checked against its SHA-256 first.
@@ -181,7 +258,7 @@ class PreviewWorker {
       pdf_path_ = local;
       if (pdf_->load(local) != QPdfDocument::Error::None || pdf_->pageCount() <= 0) {
         pdf_.reset();
-        reply_(w.generation, {}, 0, about + "): il PDF è danneggiato e non si può mostrare", local);
+        Say(w, {}, 0, about + "): il PDF è danneggiato e non si può mostrare", local);
         return;
       }
     }
@@ -195,8 +272,7 @@ class PreviewWorker {
       px *= std::sqrt(static_cast<double>(kMaxPagePixels) / (px.width() * px.height()));
     }
     const QImage image = pdf_->render(page, px.toSize().expandedTo(QSize(1, 1)));
-    reply_(w.generation, image, pages,
-           about + QString("): pagina %1 di %2").arg(page + 1).arg(pages), local);
+    Say(w, image, pages, about + QString("): pagina %1 di %2").arg(page + 1).arg(pages), local);
   }
 
   void Image(const Want& w, const QString& local, const QString& about) {
@@ -207,11 +283,11 @@ class PreviewWorker {
     if (page > 0) reader.jumpToImage(page);
     const QSize size = reader.size();
     if (size.isValid() && qint64{size.width()} * size.height() > kMaxImagePixels) {
-      reply_(w.generation, {}, pages,
-             about + QString("): l'immagine è troppo grande per l'anteprima (%1 × %2 pixel)")
-                         .arg(size.width())
-                         .arg(size.height()),
-             local);
+      Say(w, {}, pages,
+          about + QString("): l'immagine è troppo grande per l'anteprima (%1 × %2 pixel)")
+                      .arg(size.width())
+                      .arg(size.height()),
+          local);
       return;
     }
     const int width = w.zoom > 0 ? static_cast<int>(size.width() * w.zoom) : w.width;
@@ -225,12 +301,11 @@ class PreviewWorker {
     }
     const QImage image = reader.read();
     if (image.isNull()) {
-      reply_(w.generation, {}, pages,
-             about + "): l'immagine non si può mostrare (" + reader.errorString() + ")", local);
+      Say(w, {}, pages, about + "): l'immagine non si può mostrare (" + reader.errorString() + ")",
+          local);
       return;
     }
-    reply_(w.generation, image, pages,
-           about + QString("): pagina %1 di %2").arg(page + 1).arg(pages), local);
+    Say(w, image, pages, about + QString("): pagina %1 di %2").arg(page + 1).arg(pages), local);
   }
 
   Reply reply_;
@@ -273,12 +348,12 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   const QPointer<PreviewPane> self(this);
   worker_ = std::make_unique<PreviewWorker>([self](std::uint64_t generation, const QImage& page,
                                                    int pages, const QString& caption,
-                                                   const QString& local) {
+                                                   const QString& local, int marked) {
     // From the pane's thread: drawn on the UI thread, if the pane is still there.
     QMetaObject::invokeMethod(
         self.data(),
-        [self, generation, page, pages, caption, local] {
-          if (self) self->Shown(generation, page, pages, caption, local);
+        [self, generation, page, pages, caption, local, marked] {
+          if (self) self->Shown(generation, page, pages, caption, local, marked);
         },
         Qt::QueuedConnection);
   });
@@ -316,7 +391,7 @@ void PreviewPane::ShowFile(const std::string& db, const std::optional<kvtfiles::
 
 void PreviewPane::Request() {
   if (!ref_) return;
-  worker_->Ask({++generation_, db_, whose_, *ref_, chosen_, page_, TargetWidth(), zoom_});
+  worker_->Ask({++generation_, db_, whose_, *ref_, chosen_, page_, TargetWidth(), zoom_, terms_});
 }
 
 int PreviewPane::TargetWidth() const {
@@ -324,9 +399,10 @@ int PreviewPane::TargetWidth() const {
 }
 
 void PreviewPane::Shown(std::uint64_t generation, const QImage& page, int pages,
-                        const QString& caption, const QString& local) {
+                        const QString& caption, const QString& local, int marked) {
   if (generation != generation_) return;  // an answer to a request since replaced
   pages_ = pages;
+  marked_ = marked;
   local_ = local;
   open_->setEnabled(!local_.isEmpty());
   caption_->setText(caption);
@@ -360,6 +436,15 @@ void PreviewPane::ZoomOut() {
 
 void PreviewPane::FitWidth() {
   zoom_ = 0;
+  Request();
+}
+
+void PreviewPane::Refresh() {
+  if (caption_->text().contains("non ancora letto")) Request();
+}
+
+void PreviewPane::Highlight(std::vector<kvtengine::WordTerm> terms) {
+  terms_ = std::move(terms);
   Request();
 }
 

@@ -16,7 +16,9 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "engine/common/document_search.h"
 #include "engine/files/stored_file.h"
 
 namespace kvtdesk {
@@ -39,6 +41,12 @@ class PreviewPane final : public QWidget {
   void ZoomOut();
   /// The page as wide as the pane.
   void FitWidth();
+  /// Shows the page again when what was read of it may have changed (its words read since).
+  void Refresh();
+  /// Marks on every page shown the words read off it that `terms` searched for (none: no mark).
+  void Highlight(std::vector<kvtengine::WordTerm> terms);
+  /// How many words of the page shown are marked.
+  int Marked() const { return marked_; }
   /// Opens a read-only copy of the file with the system's program for its type; false when
   /// the pane shows none.
   bool OpenOutside();
@@ -56,7 +64,7 @@ class PreviewPane final : public QWidget {
  private:
   void Request();
   void Shown(std::uint64_t generation, const QImage& page, int pages, const QString& caption,
-             const QString& local);
+             const QString& local, int marked);
   int TargetWidth() const;
 
   std::unique_ptr<PreviewWorker> worker_;
@@ -69,6 +77,8 @@ class PreviewPane final : public QWidget {
   std::uint64_t generation_ = 0;
   int page_ = 0, pages_ = 0;
   double zoom_ = 0;  // 0: as wide as the pane
+  std::vector<kvtengine::WordTerm> terms_;
+  int marked_ = 0;
   QImage picture_;
   QString local_;  // the checked copy the pane's thread made
 };

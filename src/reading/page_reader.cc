@@ -111,6 +111,12 @@ bool Ocr::Read(const unsigned char* grey, int width, int height, int bytes_per_l
   api.SetSourceResolution(dpi);
   tesseract::ETEXT_DESC monitor;
   monitor.set_deadline_msecs(static_cast<std::int32_t>(budget.count()));
+  if (cancel_) {
+    monitor.cancel = [](void* flag, int) {
+      return static_cast<const std::atomic<bool>*>(flag)->load();
+    };
+    monitor.cancel_this = const_cast<std::atomic<bool>*>(cancel_);
+  }
   const bool done = api.Recognize(&monitor) == 0 && !monitor.deadline_exceeded();
   page.width = width;
   page.height = height;

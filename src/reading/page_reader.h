@@ -3,6 +3,7 @@
 // Every page within a budget of pixels, characters and time: a page over it is said, not read.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,8 @@ class Ocr {
   Ocr(const Ocr&) = delete;
   Ocr& operator=(const Ocr&) = delete;
 
+  /// A page being read stops (as over its time) once `flag` is true.
+  void CancelWhen(const std::atomic<bool>* flag) { cancel_ = flag; }
   /// The words of a grey (8-bit) image of `dpi`, boxes in its pixels; false when the budget's
   /// time ran out.
   bool Read(const unsigned char* grey, int width, int height, int bytes_per_line, int dpi,
@@ -41,6 +44,7 @@ class Ocr {
  private:
   struct Engine;
   std::unique_ptr<Engine> engine_;
+  const std::atomic<bool>* cancel_ = nullptr;
 };
 
 /// Reads a file's pages from its bytes; `ocr` reads those without text. What cannot be read

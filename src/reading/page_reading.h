@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -11,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "engine/common/archive_engine.h"
@@ -37,11 +39,18 @@ class PageReading {
   PageReading& operator=(const PageReading&) = delete;
 
   /// Starts the workers; `progress` is called after each file, from a worker, one at a time.
-  void Start(std::function<void(const ReadProgress&)> progress = {});
+  /// `stay`: with no file left they wait for Wake (a program that keeps files while it runs),
+  /// else they end.
+  void Start(std::function<void(const ReadProgress&)> progress = {}, bool stay = false);
+  /// Files were kept since: the workers look again.
+  void Wake();
   /// Waits until no file is left to read (or Stop was called); raises what stopped a worker.
   void Wait();
   /// Asks the workers to stop after their current file.
   void Stop();
+  /// The workers read at this niceness (0: as the program; 10: after everything else), so that
+  /// a program's own work never waits for them.
+  void SetNice(int nice) { nice_ = nice; }
 
  private:
   void Work();
@@ -54,9 +63,14 @@ class PageReading {
   const std::string reader_ = ReaderName();
   std::function<void(const ReadProgress&)> progress_;
   std::mutex m_;
+  std::mutex progress_m_;  // one progress call at a time
   std::deque<std::string> queue_;
-  std::string listed_;  // the last file listed
+  std::string listed_;                       // the last file listed
+  std::unordered_set<std::string> in_hand_;  // being read by a worker
   bool exhausted_ = false;
+  bool stay_ = false;
+  int nice_ = 0;
+  std::condition_variable wake_;
   ReadProgress done_;
   std::exception_ptr failure_;
   std::atomic<bool> stop_{false};

@@ -139,6 +139,61 @@ TEST_P(DeskFilesTest, AScanIsKeptWithItsInvoiceSeenWhileTypingAndOpenedElsewhere
   EXPECT_EQ(Bytes(dir_.File("back.pdf")), Bytes(scan));
 }
 
+TEST_P(DeskFilesTest, AFileIsReadInTheBackgroundFoundByItsWordsAndTheyAreMarkedOnItsPage) {
+  const std::string scan = dir_.File("fattura.pdf");
+  WritePdf(QString::fromStdString(scan), 2);
+  auto& p = window_->Work()->Person();
+  p.Type("1026");
+  p.Tab();
+  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+  p.Tab();
+  p.Choose("FAT");
+  p.Focus("Cliente");
+  p.Type("acme");
+  ASSERT_TRUE(window_->AttachFile(scan));
+  // Picked, not kept yet: nothing is read of it.
+  EXPECT_THAT(PreviewSays("pagina 1 di 2"), ::testing::Not(::testing::HasSubstr("letto")));
+  ASSERT_TRUE(window_->Save()) << LastMessage();
+  // Kept: read in the background, and the pane says so once it is.
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        kvtfiles::FileReading r;
+        return kvtapp::OpenEngine(db_, false)
+            ->FindReading(kvtfiles::Sha256Of(Bytes(scan)), r);
+      },
+      20000));
+  window_->NewDocument();
+  PreviewSays("Nessun file");
+
+  window_->FindDocuments();
+  QTest::keyClicks(window_->DocumentWords(), "\"fattura 1026\" pag*");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window_->FoundText() == QString("1 documento"); }, 3000))
+      << window_->FoundText().toStdString();
+  QTest::keyClick(window_->DocumentWords(), Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->Correcting(), 1);
+  const std::string caption = PreviewSays("pagina 1 di 2");
+  EXPECT_THAT(caption, ::testing::Not(::testing::HasSubstr("non ancora letto")));
+  // "Fattura", "1026" and "pagina" marked on the page (as the navigator goes on, on every
+  // page of the documents found).
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->Preview()->Marked() == 3; }, 5000))
+      << window_->Preview()->Marked();
+  window_->Preview()->NextPage();
+  PreviewSays("pagina 2 di 2");
+  EXPECT_EQ(window_->Preview()->Marked(), 3);
+  if (const char* keep = std::getenv("KVT_DESK_WORDS_PNG")) window_->grab().toImage().save(keep);
+
+  // Words that are on no page find nothing; no word at all is said.
+  window_->FindDocuments();
+  window_->DocumentWords()->setText("bolla");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->FoundText().startsWith("0 "); }, 3000))
+      << window_->FoundText().toStdString();
+  window_->DocumentWords()->setText("\" * \"");
+  EXPECT_TRUE(
+      QTest::qWaitFor([&] { return window_->FoundText().startsWith("Parole: "); }, 3000))
+      << window_->FoundText().toStdString();
+}
+
 TEST_P(DeskFilesTest, FilesThatCannotBeKeptOrShownOnlySaySo) {
   // Nothing to keep: refused, the field as it was.
   const std::string empty = dir_.File("vuoto.pdf");
