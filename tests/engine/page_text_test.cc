@@ -21,6 +21,9 @@ TEST(PageText, WordsAreKeptCleanAndReadBackExactly) {
   EXPECT_EQ(CleanWord("q.t\xC3\xA0\xC2\xAD"), "q.t\xC3\xA0");  // soft hyphen
   EXPECT_EQ(CleanWord("\xEF\xBB\xBF\xCE\xB1\xE2\x82\xAC"), "\xCE\xB1\xE2\x82\xAC");
   EXPECT_EQ(CleanWord("\xFF\xC3"), "");  // not UTF-8
+  EXPECT_EQ(CleanWord("a\xE2\xFF\x80"
+                      "b"),
+            "ab");  // a sequence cut short
   EXPECT_EQ(FoldAccents("Perch\xC3\xA9 Citt\xC3\xA0 \xC3\x88 \xC3\x9F"), "Perche Citta E \xC3\x9F");
 
   const std::vector<Word> words = {{10, 20, 30, 40, 95, "Fattura"},

@@ -76,7 +76,11 @@ std::string CleanWord(std::string_view text) {
   for (std::size_t i = 0; i < text.size();) {
     const auto c = static_cast<unsigned char>(text[i]);
     const std::size_t n = SequenceLength(c);
-    if (n == 0 || i + n > text.size()) {  // not UTF-8: dropped, a byte at a time
+    bool valid = n != 0 && i + n <= text.size();
+    for (std::size_t k = 1; valid && k < n; ++k) {
+      valid = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
+    }
+    if (!valid) {  // not UTF-8: dropped, a byte at a time
       ++i;
       continue;
     }
