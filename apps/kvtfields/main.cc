@@ -41,6 +41,7 @@
 #include "host/headless/desktop.h"
 #include "kvtfields/kvtfields.h"
 #include "print/document_print.h"
+#include "reading/intake.h"
 #include "reading/page_reading.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
@@ -80,20 +81,23 @@ struct Options {
   std::string separator = ";";
   bool replace = false;
   bool dry_run = false;
-  bool raw = false;                // CSV cells as they are, without the spreadsheet mark
-  bool atomic = false;             // an import in one transaction
-  bool allow_duplicates = false;   // store documents whose index fields equal a stored one's
-  std::int32_t id = 0;             // a stored document
-  std::int32_t version = 0;        // a version of it (0: whichever is stored)
-  std::vector<std::string> where;  // search criteria as written
-  std::string text;                // words on the pages of the documents' files
-  int workers = 0;                 // files read at once (0: one per core)
-  std::int32_t limit = 50;         // a page of found documents
-  std::int32_t after = 0;          // the last id of the page before
-  std::size_t skip = 0;            // data rows of an import already stored by an earlier run
-  std::size_t batch = 2000;        // data rows of an import to a transaction
-  std::string field;               // a file-link field
-  std::string files_from;          // an import's folder of files named by file-link cells
+  bool raw = false;                      // CSV cells as they are, without the spreadsheet mark
+  bool atomic = false;                   // an import in one transaction
+  bool allow_duplicates = false;         // store documents whose index fields equal a stored one's
+  std::int32_t id = 0;                   // a stored document
+  std::int32_t version = 0;              // a version of it (0: whichever is stored)
+  std::vector<std::string> where;        // search criteria as written
+  std::string text;                      // words on the pages of the documents' files
+  int workers = 0;                       // files read at once (0: one per core)
+  std::int32_t limit = 50;               // a page of found documents
+  std::int32_t after = 0;                // the last id of the page before
+  std::size_t skip = 0;                  // data rows of an import already stored by an earlier run
+  std::size_t batch = 2000;              // data rows of an import to a transaction
+  std::string field;                     // a file-link field
+  std::string files_from;                // an import's folder of files named by file-link cells
+  std::string from;                      // what intake takes in: a file or a folder of them
+  std::string split = "pagine-bianche";  // how intake makes documents of a stack
+  bool ledger = false;                   // intake: print the ledger instead
 };
 
 // The headless window system for the life of a command.
@@ -565,6 +569,71 @@ int ExportDocuments(const Options& o) {
     kvtapp::ExportJson(*engine, o.archive, output);
   }
   output.Commit();
+  return 0;
+}
+
+// "1 pagina", "3 pagine".
+std::string Counted(int n, const char* one, const char* many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// Takes scans into the archive's intake queue: a file, or every PDF, TIFF, JPEG and PNG of a
+// folder in name order, each kept, read and split in its own transaction (stopped halfway and
+// run again, nothing is doubled); or, with --ledger, prints where every page went.
+int Intake(const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  if (!engine->HasArchive(o.archive)) kvtengine::ThrowNoArchive(o.archive, "kvtfields");
+  if (o.ledger) {
+    std::string out = "id;file;prima pagina;pagine;stato;chi;quando;documento;motivo\n";
+    for (const auto& i : engine->IntakeLedger(o.archive)) {
+      out += kvtapp::CsvRow({std::to_string(i.id), kvtapp::SpreadsheetSafe(i.name),
+                             std::to_string(i.first_page), std::to_string(i.pages),
+                             kvtengine::IntakeStateName(i.state), kvtapp::SpreadsheetSafe(i.by),
+                             i.at, i.document ? std::to_string(i.document) : std::string(),
+                             kvtapp::SpreadsheetSafe(i.reason)},
+                            ';');
+    }
+    WriteOut(o.out, {o.db}, out);
+    return 0;
+  }
+  if (o.from.empty()) throw UsageError{"--from names the scans to take in (or --ledger)"};
+  if (o.split != "pagine-bianche" && o.split != "intero") {
+    throw UsageError{"--split is pagine-bianche or intero"};
+  }
+  const auto how = o.split == "intero" ? kvtread::Split::kWhole : kvtread::Split::kBlankPages;
+  std::vector<std::string> paths;
+  std::error_code ec;
+  if (std::filesystem::is_directory(o.from, ec)) {
+    for (const auto& e : std::filesystem::directory_iterator(o.from, ec)) {
+      std::string ext = e.path().extension().string();
+      for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+      if (e.is_regular_file(ec) && (ext == ".pdf" || ext == ".tif" || ext == ".tiff" ||
+                                    ext == ".jpg" || ext == ".jpeg" || ext == ".png")) {
+        paths.push_back(e.path().string());
+      }
+    }
+    std::sort(paths.begin(), paths.end());
+  } else {
+    paths.push_back(o.from);
+  }
+  kvtread::Ocr ocr;
+  int added = 0, documents = 0;
+  for (const auto& path : paths) {
+    const kvtread::TakenIn in = kvtread::TakeIn(*engine, ocr, o.archive, path, how);
+    if (!in.added) {
+      std::printf("%s: già nella coda dell'archivio (sha256 %s), non aggiunto\n",
+                  kvt::OneLine(in.name).c_str(), in.sha256.c_str());
+      continue;
+    }
+    ++added;
+    documents += in.documents;
+    std::printf("%s: %s, %s in coda, %s da parte\n", kvt::OneLine(in.name).c_str(),
+                Counted(in.pages, "pagina", "pagine").c_str(),
+                Counted(in.documents, "documento", "documenti").c_str(),
+                Counted(in.set_aside, "pagina", "pagine").c_str());
+  }
+  std::printf("%s, %s da archiviare\n", Counted(added, "file preso", "file presi").c_str(),
+              Counted(documents, "documento", "documenti").c_str());
   return 0;
 }
 
@@ -1121,6 +1190,19 @@ int main(int argc, char** argv) {
   copy->add_option("--from", o.file, "the database to copy from")->required();
   copy->add_option("--to", o.out, "the database to copy into (a new file is made)")->required();
 
+  auto* intake = app.add_subcommand(
+      "intake",
+      "Takes scans into the archive's queue of documents to file: each file kept, its pages read, "
+      "split into documents at blank pages (or kept whole), every page in the ledger.");
+  db(intake);
+  archive(intake);
+  intake->add_option("--from", o.from, "a PDF, TIFF, JPEG or PNG file, or a folder of them");
+  intake->add_option("--split", o.split,
+                     "pagine-bianche (a blank page ends a document; default) or intero");
+  intake->add_flag("--ledger", o.ledger,
+                   "print the ledger instead: where every page of every stack went, who, when");
+  intake->add_option("--out", o.out, "the file the ledger goes to (default: standard output)");
+
   auto* roles = app.add_subcommand(
       "roles", "PostgreSQL: the office's roles (designer, clerk, reader) and who holds them");
   roles->require_subcommand(1);
@@ -1205,6 +1287,7 @@ int main(int argc, char** argv) {
     if (*doc_find) return FindDocuments(o);
     if (*doc_pdf) return DocumentPdf(o);
     if (*copy) return Copy(o);
+    if (*intake) return Intake(o);
     if (*roles_setup) return Roles("setup", o, {}, {});
     if (*roles_grant) return Roles("grant", o, grant_user, grant_role);
     if (*typelib) {

@@ -925,6 +925,62 @@ TEST_P(EngineTest, DocumentsAreFoundByTheWordsOnTheirFilesPagesWithTheirFields) 
       kvt::kObjectErrorBase + kBadFile);
 }
 
+TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPage) {
+  using State = kvtengine::IntakeItem::State;
+  auto item = [](std::int32_t first, std::int32_t pages, State state = State::kQueued,
+                 std::string reason = "") {
+    kvtengine::IntakeItem i;
+    i.name = "pila.tif";
+    i.first_page = first;
+    i.pages = pages;
+    i.state = state;
+    i.reason = std::move(reason);
+    return i;
+  };
+  const std::string stack(64, 'b');
+  const std::vector<kvtengine::IntakeItem> split = {
+      item(1, 2), item(3, 1, State::kSetAside, "pagina bianca"), item(4, 3), item(7, 1)};
+  EXPECT_TRUE(engine_->PutIntake("Fatture", stack, split));
+  // The same stack again is not doubled; another archive's queue is its own.
+  EXPECT_FALSE(Connect()->PutIntake("Fatture", stack, split));
+  EXPECT_TRUE(engine_->PutIntake("Altro", stack, {item(1, 7)}));
+
+  // Two clerks at once never get the same item; one left goes back to the queue.
+  const auto other = Connect();
+  const auto a = engine_->TakeIntake("Fatture");
+  const auto b = other->TakeIntake("Fatture");
+  ASSERT_TRUE(a && b);
+  EXPECT_NE(a->id, b->id);
+  EXPECT_EQ(a->first_page, 1);
+  EXPECT_EQ(a->state, State::kTaken);
+  engine_->FileIntake(a->id, 42);
+  EXPECT_EQ(CaptureError([&] { other->FileIntake(a->id, 45); }).Number(),
+            kvt::kObjectErrorBase + kConflict);
+  other->LeaveIntake(b->id);
+  const auto c = engine_->TakeIntake("Fatture");
+  ASSERT_TRUE(c);
+  EXPECT_EQ(c->id, b->id);
+  engine_->FileIntake(c->id, 43);
+  const auto last = engine_->TakeIntake("Fatture");
+  ASSERT_TRUE(last);
+  engine_->FileIntake(last->id, 44);
+  EXPECT_FALSE(engine_->TakeIntake("Fatture"));
+
+  // The ledger: every page in exactly one item, each filed or set aside, who and when.
+  const auto ledger = Connect()->IntakeLedger("Fatture");
+  ASSERT_EQ(ledger.size(), 4u);
+  std::int32_t next = 1;
+  for (const auto& i : ledger) {
+    EXPECT_EQ(i.first_page, next);
+    next += i.pages;
+    EXPECT_TRUE(i.state == State::kFiled || i.state == State::kSetAside);
+    EXPECT_FALSE(i.at.empty());
+  }
+  EXPECT_EQ(next, 8);
+  EXPECT_EQ(ledger[1].reason, "pagina bianca");
+  EXPECT_EQ(ledger[2].document, 43);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Engines, EngineTest,
     ::testing::Values(Engine{"Sqlite", [] { return std::make_unique<SqliteDriver>(); }},

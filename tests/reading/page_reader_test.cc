@@ -12,7 +12,9 @@
 
 #include "document_generator.h"
 #include "engine/common/file_store.h"
+#include "engine/common/forwarding_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
+#include "reading/intake.h"
 #include "reading/page_reader.h"
 #include "reading/page_reading.h"
 #include "temp_dir.h"
@@ -173,6 +175,76 @@ TEST_F(PageReaderTest, TheWorkersReadEveryKeptFileOnceAndGoOnWhereTheyStopped) {
     ASSERT_TRUE(engine->FindReading(sha, r));
     EXPECT_FALSE(r.pages.empty());
   }
+}
+
+// An engine whose calls named `fail` raise, as a program killed there would stop.
+class Killed final : public kvtengine::ForwardingEngine {
+ public:
+  Killed(std::shared_ptr<kvtengine::ArchiveEngine> inner, std::string fail)
+      : ForwardingEngine(std::move(inner)), fail_(std::move(fail)) {}
+  void Before(const char* call) override {
+    if (fail_ == call) throw std::runtime_error("killed");
+  }
+
+ private:
+  std::string fail_;
+};
+
+TEST_F(PageReaderTest, AStackIsSplitAtBlankPagesAndEveryPageIsInTheLedgerOnceWhateverHappens) {
+  kvt::testing::TempDir dir;
+  // Three documents (one of two pages), each followed by a blank sheet, grey and specked as
+  // the scanner gives it.
+  std::vector<QImage> pages;
+  QImage blank(1654, 2339, QImage::Format_Grayscale8);
+  blank.fill(244);
+  for (int i = 0; i < 40; ++i) blank.setPixel(97 * i % 1654, 131 * i % 2339, 60);
+  blank.setDotsPerMeterX(7874);
+  blank.setDotsPerMeterY(7874);
+  int expected_pages = 0;
+  std::vector<int> document_pages;
+  for (int n = 1; n <= 3; ++n) {
+    auto scan = kvttestdata::Scan(kvttestdata::MakeDocument(21, n), 200, n);
+    document_pages.push_back(static_cast<int>(scan.size()));
+    for (auto& p : scan) pages.push_back(std::move(p));
+    if (n < 3) pages.push_back(blank);
+  }
+  expected_pages = static_cast<int>(pages.size());
+  const std::string stack = dir.File("pila.tif");
+  kvttestdata::WriteTiff(pages, 200, stack);
+  const std::string db = dir.File("a.kvtdb");
+  auto engine = kvtsqlite::SqliteEngine::Open(db, true);
+
+  // Killed as its items were added: the file and its reading are kept, nothing queued; run
+  // again, the stack is queued once, not read again.
+  Killed killed(engine, "PutIntake");
+  EXPECT_THROW(TakeIn(killed, ocr_, "Fatture", stack, Split::kBlankPages), std::runtime_error);
+  EXPECT_TRUE(engine->IntakeLedger("Fatture").empty());
+  Killed no_reading(engine, "KeepReading");  // a second reading would be a call to this
+  const TakenIn in = TakeIn(no_reading, ocr_, "Fatture", stack, Split::kBlankPages);
+  EXPECT_TRUE(in.added);
+  EXPECT_EQ(in.documents, 3);
+  EXPECT_EQ(in.set_aside, 2);
+  EXPECT_EQ(in.pages, expected_pages);
+  EXPECT_FALSE(TakeIn(*engine, ocr_, "Fatture", stack, Split::kBlankPages).added);
+
+  const auto ledger = engine->IntakeLedger("Fatture");
+  ASSERT_EQ(ledger.size(), 5u);
+  std::int32_t next = 1;
+  std::vector<int> queued;
+  for (const auto& i : ledger) {
+    EXPECT_EQ(i.first_page, next) << "a page lost or doubled";
+    next += i.pages;
+    if (i.state == kvtengine::IntakeItem::State::kQueued) queued.push_back(i.pages);
+    if (i.state == kvtengine::IntakeItem::State::kSetAside) {
+      EXPECT_EQ(i.reason, "pagina bianca (separatore)");
+    }
+  }
+  EXPECT_EQ(next, expected_pages + 1);
+  EXPECT_EQ(queued, document_pages);
+  // Whole, another archive gets the stack as one document.
+  const TakenIn whole = TakeIn(*engine, ocr_, "Altro", stack, Split::kWhole);
+  EXPECT_EQ(whole.documents, 1);
+  EXPECT_EQ(whole.pages, expected_pages);
 }
 
 }  // namespace

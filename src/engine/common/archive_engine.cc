@@ -13,6 +13,20 @@
 
 namespace kvtengine {
 
+const char* IntakeStateName(IntakeItem::State state) {
+  switch (state) {
+    case IntakeItem::State::kQueued:
+      return "in coda";
+    case IntakeItem::State::kTaken:
+      return "preso";
+    case IntakeItem::State::kFiled:
+      return "archiviato";
+    case IntakeItem::State::kSetAside:
+      return "scartato";
+  }
+  return "in coda";
+}
+
 namespace {
 std::atomic<std::int64_t> process_trips{0};
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -94,6 +95,24 @@ struct StoredDocument {
   std::vector<std::pair<std::string, kvt::Variant>> values;
   std::int32_t version = 1;  // above 1: it has a history
 };
+
+/// Pages of a scanned stack waiting in an archive's intake queue, or what became of them: every
+/// page of every stack taken in is in exactly one item (the ledger).
+struct IntakeItem {
+  enum class State { kQueued, kTaken, kFiled, kSetAside };
+  std::int64_t id = 0;
+  std::string archive;
+  std::string sha256;           // the stack: a kept file
+  std::string name;             // the stack's name when it was taken in
+  std::int32_t first_page = 1;  // from 1
+  std::int32_t pages = 1;
+  State state = State::kQueued;
+  std::string by, at;         // who took it in, or who took, filed or set it aside, and when
+  std::int32_t document = 0;  // kFiled: the document it became
+  std::string reason;         // kSetAside: why (a separator sheet, a blank page)
+};
+/// The state's name as kept ("in coda", "preso", "archiviato", "scartato").
+const char* IntakeStateName(IntakeItem::State state);
 
 /// A stored document's values as the text a person reads (Null and Empty: ""), borrowed for one
 /// call: what an export writes, without a copy per value.
@@ -337,6 +356,21 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// after `after`, at most `limit`.
   virtual std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
                                                int limit) = 0;
+
+  // The intake queue: scanned stacks waiting to become documents, a page ledger of them all.
+  /// Adds the items stack `sha256` (a kept file) was split into, in one transaction; false, and
+  /// nothing added, when the archive's intake has the stack already.
+  virtual bool PutIntake(const std::string& archive, const std::string& sha256,
+                         const std::vector<IntakeItem>& items) = 0;
+  /// Takes the archive's next queued item, which nobody else then gets until it is left;
+  /// nothing when none waits.
+  virtual std::optional<IntakeItem> TakeIntake(const std::string& archive) = 0;
+  /// Puts item `id`, taken, back in the queue.
+  virtual void LeaveIntake(std::int64_t id) = 0;
+  /// Item `id`, taken, became `document` (in the caller's transaction: with the document).
+  virtual void FileIntake(std::int64_t id, std::int32_t document) = 0;
+  /// Every item of the archive's intake, stack by stack, in page order.
+  virtual std::vector<IntakeItem> IntakeLedger(const std::string& archive) = 0;
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

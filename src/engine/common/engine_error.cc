@@ -9,6 +9,13 @@ kvt::Error EngineError(std::uint32_t n, const char* source, std::string descript
   return kvt::ObjectError(n, source, std::move(description));
 }
 
+void ThrowIntakeNotTaken(std::int64_t id, const char* source) {
+  throw EngineError(kConflict, source,
+                    "l'elemento " + std::to_string(id) +
+                        " della coda da archiviare non è più preso: è stato archiviato, lasciato "
+                        "o scartato nel frattempo");
+}
+
 void ThrowNoArchive(const std::string& archive, const char* source) {
   throw EngineError(kNoArchive, source, "the database has no archive '" + archive + "'");
 }
@@ -124,8 +131,8 @@ constexpr const char* kSqliteTo9 =
     "CREATE TABLE IF NOT EXISTS file_piece_digests (sha256 TEXT PRIMARY KEY, digests BLOB NOT "
     "NULL) WITHOUT ROWID;";
 
-// 10: what was read off the files' pages, their words searched, and the files each document
-// names (the documents stored before linked to theirs).
+// 10: what was read off the files' pages, their words searched, the files each document names
+// (the documents stored before linked to theirs), and the intake queue with its page ledger.
 constexpr const char* kSqliteTo10 =
     "CREATE TABLE IF NOT EXISTS file_readings (id INTEGER PRIMARY KEY, sha256 TEXT NOT NULL "
     "UNIQUE, reader TEXT NOT NULL, read_at TEXT NOT NULL, failure TEXT NOT NULL);"
@@ -142,7 +149,14 @@ constexpr const char* kSqliteTo10 =
     "CREATE INDEX IF NOT EXISTS document_files_by_file ON document_files (sha256, document);"
     "INSERT OR IGNORE INTO document_files (document, sha256) SELECT d.id, "
     "kvt_file_sha256(j.value) FROM documents d, json_each(d.content) j WHERE j.type = 'text' AND "
-    "kvt_file_sha256(j.value) IS NOT NULL;";
+    "kvt_file_sha256(j.value) IS NOT NULL;"
+    "CREATE TABLE IF NOT EXISTS intake_items (id INTEGER PRIMARY KEY, archive TEXT NOT NULL, "
+    "sha256 TEXT NOT NULL, name TEXT NOT NULL, first_page INTEGER NOT NULL, pages INTEGER NOT "
+    "NULL, state TEXT NOT NULL, done_by TEXT NOT NULL, done_at TEXT NOT NULL, document INTEGER "
+    "NOT NULL, reason TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS intake_items_queue ON intake_items (archive, state, id);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS intake_items_pages ON intake_items (archive, sha256, "
+    "first_page);";
 constexpr const char* kPgTo10 =
     "CREATE TABLE IF NOT EXISTS file_readings (sha256 text COLLATE \"C\" PRIMARY KEY, reader "
     "text NOT NULL, read_at text NOT NULL, failure text NOT NULL, words tsvector NOT NULL);"
@@ -155,7 +169,14 @@ constexpr const char* kPgTo10 =
     "CREATE INDEX IF NOT EXISTS document_files_by_file ON document_files (sha256, document);"
     "INSERT INTO document_files (document, sha256) SELECT DISTINCT v.document, substr(v.value "
     "#>> '{}', 8, 64) FROM document_values v WHERE jsonb_typeof(v.value) = 'string' AND "
-    "(v.value #>> '{}') ~ '^sha256:[0-9a-f]{64}/' ON CONFLICT DO NOTHING;";
+    "(v.value #>> '{}') ~ '^sha256:[0-9a-f]{64}/' ON CONFLICT DO NOTHING;"
+    "CREATE TABLE IF NOT EXISTS intake_items (id bigserial PRIMARY KEY, archive text COLLATE "
+    "\"C\" NOT NULL, sha256 text COLLATE \"C\" NOT NULL, name text NOT NULL, first_page integer "
+    "NOT NULL, pages integer NOT NULL, state text NOT NULL, done_by text NOT NULL, done_at text "
+    "NOT NULL, document integer NOT NULL, reason text NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS intake_items_queue ON intake_items (archive, state, id);"
+    "CREATE UNIQUE INDEX IF NOT EXISTS intake_items_pages ON intake_items (archive, sha256, "
+    "first_page);";
 }  // namespace
 
 const char* const kPgIndexesOf4 =

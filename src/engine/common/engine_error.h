@@ -39,6 +39,9 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 /// The schema version this program writes; older databases are upgraded to it when opened.
 inline constexpr int kSchemaVersion = 10;
 
+/// Raises that intake item `id` is not taken (filed, left or set aside meanwhile, or none).
+[[noreturn]] void ThrowIntakeNotTaken(std::int64_t id, const char* source);
+
 /// The SQL each engine speaks.
 enum class SqlDialect { kSqlite, kPostgres };
 

@@ -63,6 +63,27 @@ std::int64_t ForwardingEngine::CollectOrphanFiles() {
   Before("CollectOrphanFiles");
   return inner_->CollectOrphanFiles();
 }
+bool ForwardingEngine::PutIntake(const std::string& archive, const std::string& sha256,
+                                 const std::vector<IntakeItem>& items) {
+  Before("PutIntake");
+  return inner_->PutIntake(archive, sha256, items);
+}
+std::optional<IntakeItem> ForwardingEngine::TakeIntake(const std::string& archive) {
+  Before("TakeIntake");
+  return inner_->TakeIntake(archive);
+}
+void ForwardingEngine::LeaveIntake(std::int64_t id) {
+  Before("LeaveIntake");
+  inner_->LeaveIntake(id);
+}
+void ForwardingEngine::FileIntake(std::int64_t id, std::int32_t document) {
+  Before("FileIntake");
+  inner_->FileIntake(id, document);
+}
+std::vector<IntakeItem> ForwardingEngine::IntakeLedger(const std::string& archive) {
+  Before("IntakeLedger");
+  return inner_->IntakeLedger(archive);
+}
 void ForwardingEngine::KeepReading(const std::string& sha256,
                                    const kvtfiles::FileReading& reading) {
   Before("KeepReading");

@@ -42,6 +42,12 @@ class ForwardingEngine : public ArchiveEngine {
                        const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
+  bool PutIntake(const std::string& archive, const std::string& sha256,
+                 const std::vector<IntakeItem>& items) override;
+  std::optional<IntakeItem> TakeIntake(const std::string& archive) override;
+  void LeaveIntake(std::int64_t id) override;
+  void FileIntake(std::int64_t id, std::int32_t document) override;
+  std::vector<IntakeItem> IntakeLedger(const std::string& archive) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,

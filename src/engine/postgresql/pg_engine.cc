@@ -351,6 +351,9 @@ BEGIN
   GRANT USAGE ON SEQUENCE file_uploads TO kvt_designer, kvt_clerk;
   -- What is read off the files' pages is worked out again by whoever reads them first.
   GRANT INSERT, UPDATE, DELETE ON file_readings, file_pages TO kvt_designer, kvt_clerk;
+  -- Clerks take stacks in and move their items through the queue.
+  GRANT INSERT, UPDATE ON intake_items TO kvt_designer, kvt_clerk;
+  GRANT USAGE ON SEQUENCE intake_items_id_seq TO kvt_designer, kvt_clerk;
 END
 $roles$
 )sql";
@@ -926,6 +929,92 @@ std::vector<std::string> PgEngine::FilesToRead(const std::string& reader, const 
       {after, reader, std::to_string(limit)});
   std::vector<std::string> out;
   for (int i = 0; i < r.Rows(); ++i) out.push_back(r.Text(i, 0));
+  return out;
+}
+
+namespace {
+constexpr const char* kIntakeColumns =
+    "id, archive, sha256, name, first_page, pages, state, done_by, done_at, document, reason";
+
+kvtengine::IntakeItem IntakeRow(const Result& r, int row) {
+  kvtengine::IntakeItem i;
+  i.id = r.Int(row, 0);
+  i.archive = r.Text(row, 1);
+  i.sha256 = r.Text(row, 2);
+  i.name = r.Text(row, 3);
+  i.first_page = static_cast<std::int32_t>(r.Int(row, 4));
+  i.pages = static_cast<std::int32_t>(r.Int(row, 5));
+  const std::string state = r.Text(row, 6);
+  for (const auto st :
+       {kvtengine::IntakeItem::State::kQueued, kvtengine::IntakeItem::State::kTaken,
+        kvtengine::IntakeItem::State::kFiled, kvtengine::IntakeItem::State::kSetAside}) {
+    if (state == kvtengine::IntakeStateName(st)) i.state = st;
+  }
+  i.by = r.Text(row, 7);
+  i.at = r.Text(row, 8);
+  i.document = static_cast<std::int32_t>(r.Int(row, 9));
+  i.reason = r.Text(row, 10);
+  return i;
+}
+}  // namespace
+
+bool PgEngine::PutIntake(const std::string& archive, const std::string& sha256,
+                         const std::vector<kvtengine::IntakeItem>& items) {
+  std::vector<Param> names, firsts, counts, states, reasons;
+  for (const auto& i : items) {
+    names.emplace_back(i.name);
+    firsts.emplace_back(std::to_string(i.first_page));
+    counts.emplace_back(std::to_string(i.pages));
+    states.emplace_back(std::string(kvtengine::IntakeStateName(i.state)));
+    reasons.emplace_back(i.reason);
+  }
+  // One statement: a stack taken in by two programs at once is added once (the unique index),
+  // the other told it was there.
+  const Result r = db_->Query(
+      "INSERT INTO intake_items (archive, sha256, name, first_page, pages, state, done_by, "
+      "done_at, document, reason) SELECT $1, $2, t.n, t.f, t.p, t.s, session_user, $3, 0, t.r "
+      "FROM unnest($4::text[], $5::integer[], $6::integer[], $7::text[], $8::text[]) AS t(n, f, "
+      "p, s, r) WHERE NOT EXISTS (SELECT 1 FROM intake_items WHERE archive = $1 AND sha256 = $2) "
+      "ON CONFLICT DO NOTHING RETURNING 1",
+      {archive, sha256, kvtengine::SavedAtNow(), ArrayLiteral(names), ArrayLiteral(firsts),
+       ArrayLiteral(counts), ArrayLiteral(states), ArrayLiteral(reasons)});
+  return r.Rows() > 0;
+}
+
+std::optional<kvtengine::IntakeItem> PgEngine::TakeIntake(const std::string& archive) {
+  // Locked rows are passed over: two clerks asking at once get two items, never one twice.
+  const Result r = db_->Query(
+      std::string("UPDATE intake_items SET state = 'preso', done_by = session_user, done_at = $2 "
+                  "WHERE id = (SELECT id FROM intake_items WHERE archive = $1 AND state = 'in "
+                  "coda' ORDER BY id LIMIT 1 FOR UPDATE SKIP LOCKED) RETURNING ") +
+          kIntakeColumns,
+      {archive, kvtengine::SavedAtNow()});
+  if (r.Rows() == 0) return std::nullopt;
+  return IntakeRow(r, 0);
+}
+
+void PgEngine::LeaveIntake(std::int64_t id) {
+  const Result r = db_->Query(
+      "UPDATE intake_items SET state = 'in coda', done_by = session_user, done_at = $2 WHERE id "
+      "= $1 AND state = 'preso' RETURNING 1",
+      {std::to_string(id), kvtengine::SavedAtNow()});
+  if (r.Rows() == 0) kvtengine::ThrowIntakeNotTaken(id, kSource);
+}
+
+void PgEngine::FileIntake(std::int64_t id, std::int32_t document) {
+  const Result r = db_->Query(
+      "UPDATE intake_items SET state = 'archiviato', document = $3, done_by = session_user, "
+      "done_at = $2 WHERE id = $1 AND state = 'preso' RETURNING 1",
+      {std::to_string(id), kvtengine::SavedAtNow(), std::to_string(document)});
+  if (r.Rows() == 0) kvtengine::ThrowIntakeNotTaken(id, kSource);
+}
+
+std::vector<kvtengine::IntakeItem> PgEngine::IntakeLedger(const std::string& archive) {
+  const Result r = db_->Query(
+      std::string("SELECT ") + kIntakeColumns + " FROM intake_items WHERE archive = $1 ORDER BY id",
+      {archive});
+  std::vector<kvtengine::IntakeItem> out;
+  for (int i = 0; i < r.Rows(); ++i) out.push_back(IntakeRow(r, i));
   return out;
 }
 

@@ -123,6 +123,12 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   void ReadFilePieces(const std::string& sha256,
                       const std::function<void(std::string_view piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
+  bool PutIntake(const std::string& archive, const std::string& sha256,
+                 const std::vector<kvtengine::IntakeItem>& items) override;
+  std::optional<kvtengine::IntakeItem> TakeIntake(const std::string& archive) override;
+  void LeaveIntake(std::int64_t id) override;
+  void FileIntake(std::int64_t id, std::int32_t document) override;
+  std::vector<kvtengine::IntakeItem> IntakeLedger(const std::string& archive) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,

@@ -166,3 +166,21 @@ CREATE TABLE document_files (
   PRIMARY KEY (document, sha256)
 );
 CREATE INDEX document_files_by_file ON document_files (sha256, document);
+
+-- The intake queue and its page ledger, as in the SQLite engine; clerks take items with
+-- FOR UPDATE SKIP LOCKED, so that two never get the same.
+CREATE TABLE intake_items (
+  id               bigserial PRIMARY KEY,
+  archive          text COLLATE "C" NOT NULL,
+  sha256           text COLLATE "C" NOT NULL,
+  name             text NOT NULL,
+  first_page       integer NOT NULL,
+  pages            integer NOT NULL,
+  state            text NOT NULL,
+  done_by          text NOT NULL,
+  done_at          text NOT NULL,
+  document         integer NOT NULL,
+  reason           text NOT NULL
+);
+CREATE INDEX intake_items_queue ON intake_items (archive, state, id);
+CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page);

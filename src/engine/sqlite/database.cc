@@ -71,7 +71,9 @@ bool OurIndex(std::string_view sql) {
           "CREATE INDEX \"SYS_AUTOCOMPLETE_recent\" ON \"SYS_AUTOCOMPLETE\" (last_used)",
           "CREATE INDEX document_versions_deleted ON document_versions (archive, document) "
           "WHERE change = 'delete'",
-          "CREATE INDEX document_files_by_file ON document_files (sha256, document)"}) {
+          "CREATE INDEX document_files_by_file ON document_files (sha256, document)",
+          "CREATE INDEX intake_items_queue ON intake_items (archive, state, id)",
+          "CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page)"}) {
       out.push_back(Normalized(s));
     }
     return out;

@@ -175,3 +175,23 @@ CREATE TABLE document_files (
   PRIMARY KEY (document, sha256)
 ) WITHOUT ROWID;
 CREATE INDEX document_files_by_file ON document_files (sha256, document);
+
+-- The intake queue and its page ledger: each item is pages of a scanned stack (a kept file)
+-- waiting to become a document ('in coda'), taken by a clerk ('preso'), filed as a document
+-- ('archiviato') or set aside with the reason ('scartato'). Every page of a stack taken in is
+-- in exactly one item; `done_by` and `done_at` say who last moved it and when.
+CREATE TABLE intake_items (
+  id               INTEGER PRIMARY KEY,
+  archive          TEXT NOT NULL,
+  sha256           TEXT NOT NULL,
+  name             TEXT NOT NULL,
+  first_page       INTEGER NOT NULL,
+  pages            INTEGER NOT NULL,
+  state            TEXT NOT NULL,
+  done_by          TEXT NOT NULL,
+  done_at          TEXT NOT NULL,
+  document         INTEGER NOT NULL,
+  reason           TEXT NOT NULL
+);
+CREATE INDEX intake_items_queue ON intake_items (archive, state, id);
+CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page);

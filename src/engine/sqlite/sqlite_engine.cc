@@ -1358,6 +1358,116 @@ std::vector<std::string> SqliteEngine::FilesToRead(const std::string& reader,
   return out;
 }
 
+namespace {
+constexpr const char* kIntakeColumns =
+    "SELECT id, archive, sha256, name, first_page, pages, state, done_by, done_at, document, "
+    "reason FROM intake_items ";
+
+kvtengine::IntakeItem IntakeRow(const Statement& q) {
+  kvtengine::IntakeItem i;
+  i.id = q.ColumnInt(0);
+  i.archive = q.ColumnText(1);
+  i.sha256 = q.ColumnText(2);
+  i.name = q.ColumnText(3);
+  i.first_page = static_cast<std::int32_t>(q.ColumnInt(4));
+  i.pages = static_cast<std::int32_t>(q.ColumnInt(5));
+  const std::string state = q.ColumnText(6);
+  for (const auto st :
+       {kvtengine::IntakeItem::State::kQueued, kvtengine::IntakeItem::State::kTaken,
+        kvtengine::IntakeItem::State::kFiled, kvtengine::IntakeItem::State::kSetAside}) {
+    if (state == kvtengine::IntakeStateName(st)) i.state = st;
+  }
+  i.by = q.ColumnText(7);
+  i.at = q.ColumnText(8);
+  i.document = static_cast<std::int32_t>(q.ColumnInt(9));
+  i.reason = q.ColumnText(10);
+  return i;
+}
+}  // namespace
+
+bool SqliteEngine::PutIntake(const std::string& archive, const std::string& sha256,
+                             const std::vector<kvtengine::IntakeItem>& items) {
+  bool added = false;
+  Transaction([&] {
+    if (auto q = Db().Query("SELECT 1 FROM intake_items WHERE archive = ?1 AND sha256 = ?2");
+        q.Bind(1, archive).Bind(2, sha256).Step()) {
+      return;
+    }
+    const std::string at = kvtengine::SavedAtNow();
+    auto q = Db().Query(
+        "INSERT INTO intake_items (archive, sha256, name, first_page, pages, state, done_by, "
+        "done_at, document, reason) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, ?9)");
+    for (const auto& i : items) {
+      q.Reset();
+      q.Bind(1, archive)
+          .Bind(2, sha256)
+          .Bind(3, i.name)
+          .Bind(4, std::int64_t{i.first_page})
+          .Bind(5, std::int64_t{i.pages})
+          .Bind(6, std::string(kvtengine::IntakeStateName(i.state)))
+          .Bind(7, user_)
+          .Bind(8, at)
+          .Bind(9, i.reason)
+          .Run();
+    }
+    added = true;
+  });
+  return added;
+}
+
+std::optional<kvtengine::IntakeItem> SqliteEngine::TakeIntake(const std::string& archive) {
+  std::optional<kvtengine::IntakeItem> taken;
+  // Under the write lock: no other program takes the same item between the look and the take.
+  Transaction([&] {
+    auto q = Db().Query(std::string(kIntakeColumns) +
+                        "WHERE archive = ?1 AND state = 'in coda' ORDER BY id LIMIT 1");
+    q.Bind(1, archive);
+    if (!q.Step()) return;
+    taken = IntakeRow(q);
+    q.Reset();
+    taken->state = kvtengine::IntakeItem::State::kTaken;
+    taken->by = user_;
+    taken->at = kvtengine::SavedAtNow();
+    Db().Query("UPDATE intake_items SET state = 'preso', done_by = ?2, done_at = ?3 WHERE id = ?1")
+        .Bind(1, taken->id)
+        .Bind(2, user_)
+        .Bind(3, taken->at)
+        .Run();
+  });
+  return taken;
+}
+
+void SqliteEngine::MoveIntake(std::int64_t id, const char* state, std::int32_t document) {
+  Transaction([&] {
+    Db().Query(
+            "UPDATE intake_items SET state = ?2, document = ?3, done_by = ?4, done_at = ?5 WHERE "
+            "id = ?1 AND state = 'preso'")
+        .Bind(1, id)
+        .Bind(2, std::string(state))
+        .Bind(3, std::int64_t{document})
+        .Bind(4, user_)
+        .Bind(5, kvtengine::SavedAtNow())
+        .Run();
+    if (sqlite3_changes(Db().Handle()) == 0) kvtengine::ThrowIntakeNotTaken(id, kSource);
+  });
+}
+
+void SqliteEngine::LeaveIntake(std::int64_t id) {
+  MoveIntake(id, "in coda", 0);
+}
+
+void SqliteEngine::FileIntake(std::int64_t id, std::int32_t document) {
+  MoveIntake(id, "archiviato", document);
+}
+
+std::vector<kvtengine::IntakeItem> SqliteEngine::IntakeLedger(const std::string& archive) {
+  auto q = Db().Query(std::string(kIntakeColumns) + "WHERE archive = ?1 ORDER BY id");
+  q.Bind(1, archive);
+  std::vector<kvtengine::IntakeItem> out;
+  while (q.Step()) out.push_back(IntakeRow(q));
+  return out;
+}
+
 void SqliteEngine::ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) {
   auto q = Db().Query(std::string("SELECT ") + kFileColumns + " ORDER BY f.sha256");
   while (q.Step()) each(FileRow(q));

@@ -136,6 +136,12 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                        const std::function<void(std::string&& piece)>& each) override;
   void ListFiles(const std::function<void(const kvtfiles::StoredFile&)>& each) override;
   std::int64_t CollectOrphanFiles() override;
+  bool PutIntake(const std::string& archive, const std::string& sha256,
+                 const std::vector<kvtengine::IntakeItem>& items) override;
+  std::optional<kvtengine::IntakeItem> TakeIntake(const std::string& archive) override;
+  void LeaveIntake(std::int64_t id) override;
+  void FileIntake(std::int64_t id, std::int32_t document) override;
+  std::vector<kvtengine::IntakeItem> IntakeLedger(const std::string& archive) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
@@ -180,6 +186,8 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                const std::vector<std::pair<std::string, kvt::Variant>>& values);
   // Removes the key entries of the document as its row holds them now.
   void DropKeys(std::int32_t id);
+  // Moves a taken intake item to `state`; raises when it is not taken.
+  void MoveIntake(std::int64_t id, const char* state, std::int32_t document);
   // The document's values in their order (none when it has no row).
   std::vector<std::pair<std::string, kvt::Variant>> StoredValues(std::int32_t id);
   // A row of the history: a version replaced, a value a change replaced.

@@ -1,0 +1,99 @@
+#include "reading/intake.h"
+
+#include <cctype>
+#include <fstream>
+
+#include "engine/common/engine_error.h"
+#include "engine/common/file_store.h"
+
+namespace kvtread {
+
+namespace {
+
+// A page with fewer letters and digits than this is blank: a scanner's speck read as a letter
+// does not make a page.
+constexpr int kBlankBelow = 5;
+
+bool Blank(const kvtfiles::PageText& page) {
+  int letters = 0;
+  for (const auto& w : page.words) {
+    for (const char ch : w.text) {
+      const auto c = static_cast<unsigned char>(ch);
+      if (c >= 0x80 || std::isalnum(c)) ++letters;
+    }
+  }
+  return letters < kBlankBelow;
+}
+
+kvtengine::IntakeItem Item(const std::string& name, std::int32_t first, std::int32_t pages,
+                           kvtengine::IntakeItem::State state, std::string reason = {}) {
+  kvtengine::IntakeItem i;
+  i.name = name;
+  i.first_page = first;
+  i.pages = pages;
+  i.state = state;
+  i.reason = std::move(reason);
+  return i;
+}
+
+}  // namespace
+
+std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& reading,
+                                              std::int32_t pages, Split how,
+                                              const std::string& name) {
+  using State = kvtengine::IntakeItem::State;
+  const auto read = static_cast<std::int32_t>(reading.pages.size());
+  pages = std::max({pages, read, 1});
+  std::vector<kvtengine::IntakeItem> out;
+  if (how == Split::kWhole) {
+    out.push_back(Item(name, 1, read > 0 ? read : pages, State::kQueued));
+  } else {
+    std::int32_t start = 0;  // the first page of the document being gathered, 0: none
+    for (std::int32_t p = 1; p <= read; ++p) {
+      if (!Blank(reading.pages[static_cast<std::size_t>(p - 1)])) {
+        if (start == 0) start = p;
+        continue;
+      }
+      if (start != 0) out.push_back(Item(name, start, p - start, State::kQueued));
+      start = 0;
+      out.push_back(Item(name, p, 1, State::kSetAside, "pagina bianca (separatore)"));
+    }
+    if (start != 0) out.push_back(Item(name, start, read + 1 - start, State::kQueued));
+  }
+  // What was not read is accounted for too.
+  const std::int32_t covered = out.empty() ? 0 : out.back().first_page + out.back().pages - 1;
+  if (covered < pages) {
+    out.push_back(Item(name, covered + 1, pages - covered, State::kSetAside,
+                       "pagine non lette: " + (reading.failure.empty() ? std::string("nessun testo")
+                                                                       : reading.failure)));
+  }
+  return out;
+}
+
+TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
+               const std::string& path, Split how) {
+  TakenIn out;
+  const kvtfiles::StoredFile file = kvtengine::KeepFile(engine, path);
+  out.name = kvtfiles::BaseName(path);
+  out.sha256 = file.sha256;
+  // Read once: a stack read before (taken in elsewhere, or an intake stopped halfway) is not
+  // read again.
+  kvtfiles::FileReading reading;
+  if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(file.size));
+    kvtengine::ReadKeptFile(engine, file.sha256, out.name,
+                            [&](std::string_view piece) { bytes.append(piece); });
+    reading = ReadPages(bytes, ocr);
+    engine.KeepReading(file.sha256, reading);
+  }
+  const auto items = SplitStack(reading, file.pages, how, out.name);
+  for (const auto& i : items) {
+    out.pages += i.pages;
+    (i.state == kvtengine::IntakeItem::State::kQueued ? out.documents : out.set_aside) += 1;
+  }
+  out.added = engine.PutIntake(archive, file.sha256, items);
+  return out;
+}
+
+}  // namespace kvtread

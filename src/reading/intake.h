@@ -1,0 +1,39 @@
+// Taking a stack of scans into an archive's intake queue: the file kept (once), its pages read
+// (once), split into documents at blank separator pages or kept whole, every page accounted for
+// in the ledger. Taking the same stack in again adds nothing.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "engine/common/archive_engine.h"
+#include "reading/page_reader.h"
+
+namespace kvtread {
+
+/// How a stack becomes documents.
+enum class Split {
+  kBlankPages,  // a blank page ends a document (and is set aside as its separator)
+  kWhole,       // the stack is one document
+};
+
+/// The items a stack of `pages` pages splits into, read as `reading` says; pages it could not
+/// read are set aside with the reason. Every page is in exactly one item.
+std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& reading,
+                                              std::int32_t pages, Split how,
+                                              const std::string& name);
+
+/// What taking one file in came to.
+struct TakenIn {
+  std::string name, sha256;
+  bool added = false;  // false: the archive's intake had it already
+  int documents = 0, set_aside = 0, pages = 0;
+};
+
+/// Takes the file at `path` into `archive`'s intake: kept, read with `ocr` unless read before,
+/// split as `how` says and queued in one transaction. Raises when the file cannot be kept.
+TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
+               const std::string& path, Split how);
+
+}  // namespace kvtread
