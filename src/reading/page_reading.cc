@@ -4,12 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 
 #include "engine/common/file_store.h"
 
 namespace kvtread {
 
 namespace {
+
+// How often waiting workers look for files kept by other programs.
+constexpr std::chrono::seconds kLookAgain{30};
 
 // A file larger than this is not read into memory to be read: it is set aside, said.
 constexpr std::int64_t kMaxReadBytes = std::int64_t{512} << 20;
@@ -73,7 +77,10 @@ std::string PageReading::Next(kvtengine::ArchiveEngine& engine) {
       }
     }
     if (!queue_.empty() || !stay_ || stop_) break;
-    wake_.wait(lock, [&] { return stop_ || !exhausted_; });
+    // Other programs keep files too: with no word from this one, look again now and then.
+    if (!wake_.wait_for(lock, kLookAgain, [&] { return stop_ || !exhausted_; })) {
+      exhausted_ = false;
+    }
   }
   if (queue_.empty()) return {};
   std::string sha = std::move(queue_.front());

@@ -39,8 +39,8 @@ class PageReading {
   PageReading& operator=(const PageReading&) = delete;
 
   /// Starts the workers; `progress` is called after each file, from a worker, one at a time.
-  /// `stay`: with no file left they wait for Wake (a program that keeps files while it runs),
-  /// else they end.
+  /// `stay`: with no file left they wait for Wake (a program that keeps files while it runs)
+  /// or look again every 30 s (files other programs kept), else they end.
   void Start(std::function<void(const ReadProgress&)> progress = {}, bool stay = false);
   /// Files were kept since: the workers look again.
   void Wake();
