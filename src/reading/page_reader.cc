@@ -71,6 +71,20 @@ int Letters(const kvtfiles::PageText& page) {
   return n;
 }
 
+// How sure the OCR was of a page's words, letter by letter.
+double Sureness(const kvtfiles::PageText& page) {
+  double sum = 0;
+  for (const auto& w : page.words) sum += w.confidence * static_cast<double>(w.text.size());
+  return sum;
+}
+
+// A page of some words the OCR was mostly unsure of: upside down, perhaps.
+bool Unsure(const kvtfiles::PageText& page) {
+  std::size_t letters = 0;
+  for (const auto& w : page.words) letters += w.text.size();
+  return letters >= 20 && Sureness(page) / static_cast<double>(letters) < 60;
+}
+
 std::string PageName(int page) {
   return "pagina " + std::to_string(page + 1);
 }
@@ -156,11 +170,35 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
       reading.failure = PageName(index) + ": l'immagine non si può leggere";
       return false;
     }
-    if (!ocr.Read(image.constBits(), image.width(), image.height(),
-                  static_cast<int>(image.bytesPerLine()), dpi, budget.ocr_time, page)) {
+    const auto started = std::chrono::steady_clock::now();
+    auto over_time = [&] {
       reading.failure = PageName(index) + ": la lettura ha superato i " +
                         std::to_string(budget.ocr_time.count() / 1000) + " secondi";
       return false;
+    };
+    if (!ocr.Read(image.constBits(), image.width(), image.height(),
+                  static_cast<int>(image.bytesPerLine()), dpi, budget.ocr_time, page)) {
+      return over_time();
+    }
+    // A sheet fed upside down reads as words the OCR is unsure of: read turned, the better
+    // reading is kept, its boxes where they are on the page as scanned.
+    if (Unsure(page)) {
+      const QImage turned = image.mirrored(true, true);
+      const auto left = budget.ocr_time - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::steady_clock::now() - started);
+      kvtfiles::PageText again;
+      if (left.count() <= 0 ||
+          !ocr.Read(turned.constBits(), turned.width(), turned.height(),
+                    static_cast<int>(turned.bytesPerLine()), dpi, left, again)) {
+        return over_time();
+      }
+      if (Sureness(again) > Sureness(page)) {
+        for (auto& w : again.words) {
+          w.x = again.width - w.x - w.width;
+          w.y = again.height - w.y - w.height;
+        }
+        page = std::move(again);
+      }
     }
     reading.pages.push_back(std::move(page));
     return true;

@@ -116,6 +116,25 @@ TEST_F(PageReaderTest, APdfPageWithoutTextIsDrawnAndReadInItsPoints) {
   for (const auto& word : r.pages[0].words) EXPECT_LE(word.x + word.width, 600) << word.text;
 }
 
+TEST_F(PageReaderTest, APageScannedUpsideDownIsReadTurnedWithItsBoxesOnThePageAsScanned) {
+  const auto& d = set_[0].document;
+  auto pages = kvttestdata::Scan(d, 300, 3);
+  const QImage upright = pages[0];
+  const kvtfiles::FileReading straight = ReadPages(Png(upright), ocr_);
+  const kvtfiles::FileReading turned = ReadPages(Png(upright.mirrored(true, true)), ocr_);
+  ASSERT_EQ(turned.pages.size(), 1u);
+  const std::string text = turned.pages[0].Text();
+  EXPECT_NE(text.find(d.Value("NumeroDocumento")), std::string::npos) << text;
+  EXPECT_NE(text.find(d.Value("CodiceFiscale")), std::string::npos) << text;
+  // The first word (the title, top left as read) is bottom right on the sheet as scanned.
+  ASSERT_FALSE(turned.pages[0].words.empty());
+  const auto& title = turned.pages[0].words[0];
+  const auto& upright_title = straight.pages[0].words[0];
+  EXPECT_EQ(title.text, upright_title.text);
+  EXPECT_NEAR(title.x + title.width, upright.width() - upright_title.x, 12);
+  EXPECT_NEAR(title.y + title.height, upright.height() - upright_title.y, 12);
+}
+
 TEST_F(PageReaderTest, WhatIsNoPageOrTooLargeOrTooSlowIsSaidNotRead) {
   const std::string pdf = Bytes(set_[0].pdf);
   EXPECT_NE(ReadPages("testo qualunque, non un file di pagine", ocr_).failure.find("non è un PDF"),
