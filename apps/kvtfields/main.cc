@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -98,6 +100,7 @@ struct Options {
   std::string from;                      // what intake takes in: a file or a folder of them
   std::string split = "pagine-bianche";  // how intake makes documents of a stack
   bool ledger = false;                   // intake: print the ledger instead
+  bool watch = false;                    // intake: take in what comes into the folder
 };
 
 // The headless window system for the life of a command.
@@ -601,40 +604,79 @@ int Intake(const Options& o) {
     throw UsageError{"--split is pagine-bianche or intero"};
   }
   const auto how = o.split == "intero" ? kvtread::Split::kWhole : kvtread::Split::kBlankPages;
-  std::vector<std::string> paths;
-  std::error_code ec;
-  if (std::filesystem::is_directory(o.from, ec)) {
+  const bool folder = std::filesystem::is_directory(o.from);
+  if (o.watch && !folder) throw UsageError{"--watch watches a folder: --from names one"};
+  // The scans of the folder in name order, or the one file named.
+  auto scans = [&] {
+    std::vector<std::filesystem::path> paths;
+    std::error_code ec;
+    if (!folder) return std::vector<std::filesystem::path>{o.from};
     for (const auto& e : std::filesystem::directory_iterator(o.from, ec)) {
       std::string ext = e.path().extension().string();
       for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
       if (e.is_regular_file(ec) && (ext == ".pdf" || ext == ".tif" || ext == ".tiff" ||
                                     ext == ".jpg" || ext == ".jpeg" || ext == ".png")) {
-        paths.push_back(e.path().string());
+        paths.push_back(e.path());
       }
     }
     std::sort(paths.begin(), paths.end());
-  } else {
-    paths.push_back(o.from);
-  }
+    return paths;
+  };
   kvtread::Ocr ocr;
-  int added = 0, documents = 0;
-  for (const auto& path : paths) {
-    const kvtread::TakenIn in = kvtread::TakeIn(*engine, ocr, o.archive, path, how);
-    if (!in.added) {
-      std::printf("%s: già nella coda dell'archivio (sha256 %s), non aggiunto\n",
-                  kvt::OneLine(in.name).c_str(), in.sha256.c_str());
-      continue;
+  int added = 0, documents = 0, failed = 0;
+  auto take_in = [&](const std::string& path) {
+    try {
+      const kvtread::TakenIn in = kvtread::TakeIn(*engine, ocr, o.archive, path, how);
+      if (!in.added) {
+        std::printf("%s: già nella coda dell'archivio (sha256 %s), non aggiunto\n",
+                    kvt::OneLine(in.name).c_str(), in.sha256.c_str());
+        return;
+      }
+      ++added;
+      documents += in.documents;
+      std::printf("%s: %s, %s in coda, %s da parte\n", kvt::OneLine(in.name).c_str(),
+                  Counted(in.pages, "pagina", "pagine").c_str(),
+                  Counted(in.documents, "documento", "documenti").c_str(),
+                  Counted(in.set_aside, "pagina", "pagine").c_str());
+    } catch (const kvt::Error& e) {
+      // One scan that cannot be kept does not stop the others.
+      ++failed;
+      std::printf("%s: non preso: %s\n", kvt::OneLine(kvtfiles::BaseName(path)).c_str(),
+                  kvt::OneLine(e.Description()).c_str());
     }
-    ++added;
-    documents += in.documents;
-    std::printf("%s: %s, %s in coda, %s da parte\n", kvt::OneLine(in.name).c_str(),
-                Counted(in.pages, "pagina", "pagine").c_str(),
-                Counted(in.documents, "documento", "documenti").c_str(),
-                Counted(in.set_aside, "pagina", "pagine").c_str());
+    std::fflush(stdout);
+  };
+  if (!o.watch) {
+    for (const auto& path : scans()) take_in(path.string());
+    std::printf("%s, %s da archiviare\n", Counted(added, "file preso", "file presi").c_str(),
+                Counted(documents, "documento", "documenti").c_str());
+    return failed > 0 ? 1 : 0;
   }
-  std::printf("%s, %s da archiviare\n", Counted(added, "file preso", "file presi").c_str(),
-              Counted(documents, "documento", "documenti").c_str());
-  return 0;
+  // Watching: a scan is taken in once its size and time of change held for a look (a scanner
+  // still writing it is left for the next); each only once in this run, and a run again adds
+  // nothing twice anyway. Ends when the program is stopped.
+  std::map<std::string, std::pair<std::uintmax_t, std::filesystem::file_time_type>> seen;
+  std::set<std::string> done;
+  std::printf("Controllo di %s ogni 2 secondi (Ctrl+C per finire)\n", o.from.c_str());
+  std::fflush(stdout);
+  for (;;) {
+    for (const auto& path : scans()) {
+      const std::string key = path.string();
+      if (done.contains(key)) continue;
+      std::error_code ec;
+      const auto now = std::make_pair(std::filesystem::file_size(path, ec),
+                                      std::filesystem::last_write_time(path, ec));
+      if (ec) continue;
+      const auto it = seen.find(key);
+      if (it == seen.end() || it->second != now) {
+        seen[key] = now;
+        continue;
+      }
+      take_in(key);
+      done.insert(key);
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+  }
 }
 
 // One page of the archive's documents meeting every --where, as CSV (id, then the form's
@@ -1199,6 +1241,8 @@ int main(int argc, char** argv) {
   intake->add_option("--from", o.from, "a PDF, TIFF, JPEG or PNG file, or a folder of them");
   intake->add_option("--split", o.split,
                      "pagine-bianche (a blank page ends a document; default) or intero");
+  intake->add_flag("--watch", o.watch,
+                   "keep watching the folder: each scan taken in once the scanner finished it");
   intake->add_flag("--ledger", o.ledger,
                    "print the ledger instead: where every page of every stack went, who, when");
   intake->add_option("--out", o.out, "the file the ledger goes to (default: standard output)");

@@ -684,6 +684,33 @@ TEST_F(AppTest, AnArchiveGoesOutAsABagAndComesBackTheSame) {
 
 // A day's scans come in with their rows: each row's file kept with its document, a row whose
 // file is missing refused with the others stored.
+TEST_F(AppTest, IntakeTakesEveryScanItCanAccountsForItsPagesAndDoublesNothing) {
+  const std::string in = dir_.File("scansioni");
+  std::filesystem::create_directories(in);
+  std::ofstream(in + "/a-vuoto.pdf").flush();                     // cannot be kept
+  std::ofstream(in + "/b-nota.png") << "testo, non un'immagine";  // kept, no page to read
+  std::ofstream(in + "/c-leggimi.txt") << "non una scansione";    // not looked at
+  const std::string intake = "intake --db " + db_ + " --archive Fatture --from " + in;
+  Result r = RunProgram(intake);
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("a-vuoto.pdf: non preso: "));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("b-nota.png: 1 pagina, 0 documenti in coda, 1 "
+                                             "pagina da parte"));
+  EXPECT_THAT(r.output, ::testing::Not(::testing::HasSubstr("leggimi")));
+  r = RunProgram(intake);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("b-nota.png: già nella coda"));
+  // The ledger: the page set aside, why, who.
+  r = RunProgram("intake --db " + db_ + " --archive Fatture --ledger");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr(";b-nota.png;1;1;scartato;"));
+  EXPECT_THAT(r.output, ::testing::HasSubstr("non è un PDF né un'immagine"));
+  EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2);
+  EXPECT_EQ(RunProgram("intake --db " + db_ + " --archive Fatture --from " + in + "/b-nota.png " +
+                       "--watch")
+                .exit_code,
+            2);
+}
+
 TEST_F(AppTest, ImportedRowsBringTheirFilesAndAMissingFileRefusesItsRow) {
   std::filesystem::create_directories(dir_.File("scansioni"));
   std::ofstream(dir_.File("scansioni/f2027.pdf")) << "%PDF-1.4\n%a\n%%EOF\n";
