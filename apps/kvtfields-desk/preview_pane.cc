@@ -9,7 +9,6 @@
 #include <QPdfDocument>
 #include <QUrl>
 #include <QVBoxLayout>
-#include <cctype>
 #include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
@@ -179,21 +178,8 @@ class PreviewWorker {
 
   // The words of a text as searched: letters and digits, lower case, without accents.
   static std::vector<std::string> Words(const std::string& text) {
-    std::vector<std::string> out;
-    std::string word;
-    const std::string folded =
-        kvtfiles::FoldAccents(QString::fromStdString(text).toLower().toStdString());
-    for (const char ch : folded) {
-      const auto c = static_cast<unsigned char>(ch);
-      if (c >= 0x80 || std::isalnum(c)) {
-        word += ch;
-      } else if (!word.empty()) {
-        out.push_back(std::move(word));
-        word.clear();
-      }
-    }
-    if (!word.empty()) out.push_back(std::move(word));
-    return out;
+    return kvtengine::SearchWords(
+        kvtfiles::FoldAccents(QString::fromStdString(text).toLower().toStdString()));
   }
 
   // The kept file as a read-only copy in the pane's folder, checked against its SHA-256 first.

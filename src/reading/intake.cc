@@ -1,8 +1,6 @@
 #include "reading/intake.h"
 
-#include <cctype>
-#include <fstream>
-
+#include "engine/common/document_search.h"
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
 
@@ -12,15 +10,12 @@ namespace {
 
 // A page with fewer letters and digits than this is blank: a scanner's speck read as a letter
 // does not make a page.
-constexpr int kBlankBelow = 5;
+constexpr std::size_t kBlankBelow = 5;
 
 bool Blank(const kvtfiles::PageText& page) {
-  int letters = 0;
+  std::size_t letters = 0;
   for (const auto& w : page.words) {
-    for (const char ch : w.text) {
-      const auto c = static_cast<unsigned char>(ch);
-      if (c >= 0x80 || std::isalnum(c)) ++letters;
-    }
+    for (const auto& part : kvtengine::SearchWords(w.text)) letters += part.size();
   }
   return letters < kBlankBelow;
 }

@@ -76,17 +76,22 @@ class DeskFilesTest : public DeskOnSample {
   std::string LastMessage() {
     return desktop_->Recorded().empty() ? "" : desktop_->Recorded().back().prompt;
   }
+  // Invoice 1026 of 05/12/2026 typed as a clerk types it; the person, to go on with.
+  kvthost::IPerson& TypeInvoice() {
+    auto& p = window_->Work()->Person();
+    p.Type("1026");
+    p.Tab();
+    p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
+    p.Tab();
+    p.Choose("FAT");
+    return p;
+  }
 };
 
 TEST_P(DeskFilesTest, AScanIsKeptWithItsInvoiceSeenWhileTypingAndOpenedElsewhere) {
   const std::string scan = dir_.File("scansione 1026.pdf");
   WritePdf(QString::fromStdString(scan), 3);
-  auto& p = window_->Work()->Person();
-  p.Type("1026");
-  p.Tab();
-  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
-  p.Tab();
-  p.Choose("FAT");
+  auto& p = TypeInvoice();
   ASSERT_TRUE(window_->AttachFile(scan));
   EXPECT_THAT(PreviewSays("pagina 1 di 3"), ::testing::HasSubstr("scansione 1026.pdf"));
   EXPECT_FALSE(window_->Preview()->Picture().isNull());
@@ -142,12 +147,7 @@ TEST_P(DeskFilesTest, AScanIsKeptWithItsInvoiceSeenWhileTypingAndOpenedElsewhere
 TEST_P(DeskFilesTest, AFileIsReadInTheBackgroundFoundByItsWordsAndTheyAreMarkedOnItsPage) {
   const std::string scan = dir_.File("fattura.pdf");
   WritePdf(QString::fromStdString(scan), 2);
-  auto& p = window_->Work()->Person();
-  p.Type("1026");
-  p.Tab();
-  p.PickDate(kvt::Variant(kvt::MakeDate(2026, 12, 5)));
-  p.Tab();
-  p.Choose("FAT");
+  auto& p = TypeInvoice();
   p.Focus("Cliente");
   p.Type("acme");
   ASSERT_TRUE(window_->AttachFile(scan));
@@ -158,8 +158,7 @@ TEST_P(DeskFilesTest, AFileIsReadInTheBackgroundFoundByItsWordsAndTheyAreMarkedO
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
         kvtfiles::FileReading r;
-        return kvtapp::OpenEngine(db_, false)
-            ->FindReading(kvtfiles::Sha256Of(Bytes(scan)), r);
+        return kvtapp::OpenEngine(db_, false)->FindReading(kvtfiles::Sha256Of(Bytes(scan)), r);
       },
       20000));
   window_->NewDocument();
@@ -189,8 +188,7 @@ TEST_P(DeskFilesTest, AFileIsReadInTheBackgroundFoundByItsWordsAndTheyAreMarkedO
   EXPECT_TRUE(QTest::qWaitFor([&] { return window_->FoundText().startsWith("0 "); }, 3000))
       << window_->FoundText().toStdString();
   window_->DocumentWords()->setText("\" * \"");
-  EXPECT_TRUE(
-      QTest::qWaitFor([&] { return window_->FoundText().startsWith("Parole: "); }, 3000))
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window_->FoundText().startsWith("Parole: "); }, 3000))
       << window_->FoundText().toStdString();
 }
 

@@ -126,31 +126,31 @@ Criterion ParseCriterion(std::string_view text, const char* source) {
   return c;
 }
 
+std::vector<std::string> SearchWords(std::string_view text) {
+  std::vector<std::string> words;
+  std::string word;
+  for (const char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c >= 0x80 || std::isalnum(c)) {
+      word += ch;
+    } else if (!word.empty()) {
+      words.push_back(std::move(word));
+      word.clear();
+    }
+  }
+  if (!word.empty()) words.push_back(std::move(word));
+  return words;
+}
+
 std::vector<WordTerm> ParseWords(std::string_view text, const char* source) {
   std::vector<WordTerm> out;
-  // Letters and digits make words; anything else parts them (as the indexes read the pages).
-  auto words_of = [](std::string_view part) {
-    std::vector<std::string> words;
-    std::string word;
-    for (const char ch : part) {
-      const auto c = static_cast<unsigned char>(ch);
-      if (c >= 0x80 || std::isalnum(c)) {
-        word += ch;
-      } else if (!word.empty()) {
-        words.push_back(std::move(word));
-        word.clear();
-      }
-    }
-    if (!word.empty()) words.push_back(std::move(word));
-    return words;
-  };
   for (std::size_t i = 0; i < text.size();) {
     if (text[i] == '"') {
       const std::size_t end = text.find('"', i + 1);
       const std::string_view inside =
           text.substr(i + 1, end == std::string_view::npos ? std::string_view::npos : end - i - 1);
       std::string phrase;
-      for (const auto& w : words_of(inside)) phrase += (phrase.empty() ? "" : " ") + w;
+      for (const auto& w : SearchWords(inside)) phrase += (phrase.empty() ? "" : " ") + w;
       if (!phrase.empty()) out.push_back({phrase, true, false});
       i = end == std::string_view::npos ? text.size() : end + 1;
       continue;
@@ -159,7 +159,7 @@ std::vector<WordTerm> ParseWords(std::string_view text, const char* source) {
     while (end < text.size() && text[end] != ' ' && text[end] != '"') ++end;
     const std::string_view token = text.substr(i, end - i);
     const bool prefix = token.ends_with('*');
-    const auto words = words_of(token);
+    const auto words = SearchWords(token);
     for (std::size_t w = 0; w < words.size(); ++w) {
       out.push_back({words[w], false, prefix && w + 1 == words.size()});
     }

@@ -47,6 +47,9 @@ struct WordTerm {
   bool phrase = false;  // the words in this order, next to each other
   bool prefix = false;  // any word starting with `text`
 };
+/// The words of a text as the pages' words are searched: letters and digits (any beyond ASCII
+/// counting as letters) make words, anything else parts them.
+std::vector<std::string> SearchWords(std::string_view text);
 /// The terms of a words search, as a person writes it: words (every one must be on the pages),
 /// "a phrase in quotes", a prefix* ; none raises 5 from `source`.
 std::vector<WordTerm> ParseWords(std::string_view text, const char* source);
