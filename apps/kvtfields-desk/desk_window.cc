@@ -147,6 +147,7 @@ void DeskWindow::Redraw() {
 
 void DeskWindow::BuildPreview() {
   preview_ = new PreviewPane(this);
+  preview_->on_word = [this](const std::string& word) { PutWord(word); };
   preview_dock_ = new QDockWidget("Anteprima", this);
   preview_dock_->setObjectName("anteprima");  // its place and size are remembered by name
   preview_dock_->setWidget(preview_);
@@ -246,6 +247,73 @@ void DeskWindow::UpdatePreview() {
     if (path && !Work()->Engine().FindFile(ref->sha256, kept)) chosen = *path;
   }
   preview_->ShowFile(entry_.Database(), ref, whose, chosen);
+}
+
+namespace {
+
+// A date as written on a page: day, month and year parted by '/', '.' or '-' (a year of two
+// digits is this century's); nothing for anything else, or a day that is none.
+std::optional<kvt::Variant> PageDate(const std::string& word) {
+  int parts[3] = {0, 0, 0};
+  int part = 0, digits = 0;
+  for (const char c : word) {
+    if (c >= '0' && c <= '9') {
+      if (++digits > (part == 2 ? 4 : 2)) return std::nullopt;
+      parts[part] = parts[part] * 10 + (c - '0');
+    } else if ((c == '/' || c == '.' || c == '-') && digits > 0 && part < 2) {
+      ++part;
+      digits = 0;
+    } else {
+      return std::nullopt;
+    }
+  }
+  if (part != 2 || (digits != 2 && digits != 4)) return std::nullopt;
+  const int year = digits == 2 ? 2000 + parts[2] : parts[2];
+  const int month = parts[1], day = parts[0];
+  static constexpr int kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+  if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+      (month == 2 && day == 29 && !leap)) {
+    return std::nullopt;
+  }
+  return kvt::Variant(kvt::MakeDate(year, month, day));
+}
+
+}  // namespace
+
+constexpr std::int16_t kKeyA = 65, kCtrl = 2;
+
+bool DeskWindow::PutWord(const std::string& word) {
+  if (!Work()) return false;
+  auto& person = Work()->Person();
+  const std::string field = person.Focused();
+  auto& fields = Work()->Fields();
+  if (field.empty() || fields.Index(field) == 0) {
+    entry_.SetStatus("Fare clic prima nel campo in cui mettere la parola.");
+    ShowStatus();
+    return false;
+  }
+  auto control = fields.Item(kvt::Variant(field))->LinkedControl();
+  if (dynamic_cast<kvthost::DatePicker*>(control.get())) {
+    const auto date = PageDate(word);
+    if (!date) {
+      entry_.SetStatus("\"" + word + "\" non è una data.");
+      ShowStatus();
+      return false;
+    }
+    person.PickDate(*date);
+  } else {
+    std::string text = word;
+    // "1.234,50" on the page is 1234,50 in a number field: the points only group the digits.
+    if (Work()->Engine().KindOf(Work()->Archive(), field) == kvtengine::SearchKind::kNumber) {
+      std::erase(text, '.');
+    }
+    // Typed over the whole field, through its own checks: a word it refuses leaves it as it was.
+    person.PressKey(kKeyA, kCtrl);
+    person.Type(text);
+  }
+  Redraw();
+  return true;
 }
 
 void DeskWindow::dragEnterEvent(QDragEnterEvent* event) {

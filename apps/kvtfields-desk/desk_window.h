@@ -104,6 +104,10 @@ class DeskWindow final : public QMainWindow {
   /// file-link field (or the form's first), as the field's "..." does; false when the form has
   /// none or the file cannot be kept (said already).
   bool AttachFile(const std::string& path);
+  /// Puts a word read off the page shown into the focused field as if it were typed there (a
+  /// date field takes "05.12.26" as 05/12/2026, a number field "1.234,50" as 1234,50); false,
+  /// said in the status line, when no field is focused or the word is no date for a date.
+  bool PutWord(const std::string& word);
   /// The pane that shows the document's file beside the form.
   PreviewPane* Preview() const { return preview_; }
   QDockWidget* PreviewDock() const { return preview_dock_; }

@@ -5,6 +5,7 @@
 #include <QDesktopServices>
 #include <QHBoxLayout>
 #include <QImageReader>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QPdfDocument>
 #include <QUrl>
@@ -59,7 +60,8 @@ class PreviewWorker {
     std::vector<kvtengine::WordTerm> terms;  // the words to mark
   };
   using Reply = std::function<void(std::uint64_t generation, const QImage& page, int pages,
-                                   const QString& caption, const QString& local, int marked)>;
+                                   const QString& caption, const QString& local, int marked,
+                                   std::vector<PreviewPane::ShownWord> words)>;
 
   explicit PreviewWorker(Reply reply) : reply_(std::move(reply)) {
     std::string pattern =
@@ -125,6 +127,7 @@ class PreviewWorker {
   // caption saying when they are not read yet, or could not be.
   void Say(const Want& w, QImage image, int pages, QString caption, const QString& local) {
     int marked = 0;
+    std::vector<PreviewPane::ShownWord> shown;
     if (engine_ && w.chosen.empty() && pages > 0) {
       kvtfiles::FileReading reading;
       bool read = false;
@@ -139,11 +142,29 @@ class PreviewWorker {
       } else if (static_cast<std::size_t>(page) >= reading.pages.size()) {
         caption += " · testo non leggibile" +
                    (reading.failure.empty() ? QString() : ": " + Q(reading.failure));
-      } else if (!w.terms.empty() && !image.isNull()) {
-        marked = Mark(image, reading.pages[static_cast<std::size_t>(page)], w.terms);
+      } else if (!image.isNull()) {
+        const auto& read = reading.pages[static_cast<std::size_t>(page)];
+        if (!w.terms.empty()) marked = Mark(image, read, w.terms);
+        shown = Placed(image, read);
       }
     }
-    reply_(w.generation, image, pages, caption, local, marked);
+    reply_(w.generation, image, pages, caption, local, marked, std::move(shown));
+  }
+
+  // The words of `page` where they are on its picture.
+  static std::vector<PreviewPane::ShownWord> Placed(const QImage& image,
+                                                    const kvtfiles::PageText& page) {
+    std::vector<PreviewPane::ShownWord> out;
+    if (page.width <= 0 || page.height <= 0) return out;
+    const double sx = static_cast<double>(image.width()) / page.width;
+    const double sy = static_cast<double>(image.height()) / page.height;
+    for (const auto& word : page.words) {
+      out.push_back({QRectF(word.x * sx, word.y * sy, word.width * sx, word.height * sy)
+                         .toAlignedRect()
+                         .adjusted(-2, -2, 2, 2),
+                     QString::fromStdString(word.text)});
+    }
+    return out;
   }
 
   // Marks the words of `page` that one of `terms` names, as a highlighter would.
@@ -328,21 +349,24 @@ PreviewPane::PreviewPane(QWidget* parent) : QWidget(parent) {
   scroll_->setFocusPolicy(Qt::NoFocus);  // the keys stay with the form
   page_view_ = new QLabel(scroll_);
   page_view_->setAlignment(Qt::AlignCenter);
+  // A word clicked on the page goes to the form (the pointing hand says it can).
+  page_view_->installEventFilter(this);
+  page_view_->setMouseTracking(true);
   scroll_->setWidget(page_view_);
   scroll_->setWidgetResizable(false);
   layout->addWidget(scroll_, 1);
   const QPointer<PreviewPane> self(this);
-  worker_ = std::make_unique<PreviewWorker>([self](std::uint64_t generation, const QImage& page,
-                                                   int pages, const QString& caption,
-                                                   const QString& local, int marked) {
-    // From the pane's thread: drawn on the UI thread, if the pane is still there.
-    QMetaObject::invokeMethod(
-        self.data(),
-        [self, generation, page, pages, caption, local, marked] {
-          if (self) self->Shown(generation, page, pages, caption, local, marked);
-        },
-        Qt::QueuedConnection);
-  });
+  worker_ = std::make_unique<PreviewWorker>(
+      [self](std::uint64_t generation, const QImage& page, int pages, const QString& caption,
+             const QString& local, int marked, std::vector<ShownWord> words) {
+        // From the pane's thread: drawn on the UI thread, if the pane is still there.
+        QMetaObject::invokeMethod(
+            self.data(),
+            [self, generation, page, pages, caption, local, marked, words = std::move(words)] {
+              if (self) self->Shown(generation, page, pages, caption, local, marked, words);
+            },
+            Qt::QueuedConnection);
+      });
 }
 
 // The thread ends first, while the pane is whole: no answer of its can reach a pane going.
@@ -353,16 +377,20 @@ PreviewPane::~PreviewPane() {
 void PreviewPane::ShowFile(const std::string& db, const std::optional<kvtfiles::FileRef>& ref,
                            const std::string& whose, const std::string& chosen) {
   const bool same = ref_ && ref && ref_->sha256 == ref->sha256 && db_ == db;
+  const bool kept_now = same && !chosen_.empty() && chosen.empty();
   db_ = db;
   whose_ = whose;
   ref_ = ref;
   chosen_ = chosen;
+  // A file picked and kept since: the same page again, now with what was read of it.
+  if (kept_now) Request();
   if (same) return;
   page_ = 0;
   pages_ = 0;
   local_.clear();
   open_->setEnabled(false);
   picture_ = {};
+  words_.clear();
   page_view_->clear();
   page_view_->adjustSize();
   ++generation_;
@@ -385,10 +413,12 @@ int PreviewPane::TargetWidth() const {
 }
 
 void PreviewPane::Shown(std::uint64_t generation, const QImage& page, int pages,
-                        const QString& caption, const QString& local, int marked) {
+                        const QString& caption, const QString& local, int marked,
+                        const std::vector<ShownWord>& words) {
   if (generation != generation_) return;  // an answer to a request since replaced
   pages_ = pages;
   marked_ = marked;
+  words_ = words;
   local_ = local;
   open_->setEnabled(!local_.isEmpty());
   caption_->setText(caption);
@@ -423,6 +453,38 @@ void PreviewPane::ZoomOut() {
 void PreviewPane::FitWidth() {
   zoom_ = 0;
   Request();
+}
+
+const PreviewPane::ShownWord* PreviewPane::WordAt(QPoint at) const {
+  for (const auto& w : words_) {
+    if (w.box.contains(at)) return &w;
+  }
+  return nullptr;
+}
+
+QPoint PreviewPane::OnScreen(QPoint on_picture) const {
+  // The picture sits centred in the label: its corner is where the label's spare room ends.
+  return on_picture + QPoint((page_view_->width() - picture_.width()) / 2,
+                             (page_view_->height() - picture_.height()) / 2);
+}
+
+bool PreviewPane::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == page_view_ && !picture_.isNull()) {
+    const QPoint corner = OnScreen({0, 0});
+    if (event->type() == QEvent::MouseMove) {
+      const auto* m = static_cast<QMouseEvent*>(event);
+      page_view_->setCursor(WordAt(m->position().toPoint() - corner) ? Qt::PointingHandCursor
+                                                                     : Qt::ArrowCursor);
+    } else if (event->type() == QEvent::MouseButtonPress) {
+      const auto* m = static_cast<QMouseEvent*>(event);
+      const ShownWord* word = WordAt(m->position().toPoint() - corner);
+      if (m->button() == Qt::LeftButton && word && on_word) {
+        on_word(word->text.toStdString());
+        return true;
+      }
+    }
+  }
+  return QWidget::eventFilter(watched, event);
 }
 
 void PreviewPane::Refresh() {

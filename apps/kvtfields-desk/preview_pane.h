@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QRect>
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
@@ -60,11 +61,30 @@ class PreviewPane final : public QWidget {
   QImage Picture() const { return picture_; }
   /// Called on the UI thread each time a page has been drawn or a message shown.
   std::function<void()> on_shown;
+  /// Called with a word of the page shown that the person clicked on.
+  std::function<void(const std::string& word)> on_word;
+
+  /// A word read off the page shown, where it is on its picture.
+  struct ShownWord {
+    QRect box;
+    QString text;
+  };
+  /// The word of the page shown at `at` (the picture's pixels), or null.
+  const ShownWord* WordAt(QPoint at) const;
+  /// The words of the page shown, where they are.
+  const std::vector<ShownWord>& Words() const { return words_; }
+  /// Where a point of the page's picture is on the pane's widget that shows it.
+  QPoint OnScreen(QPoint on_picture) const;
+  /// The widget that shows the page.
+  QWidget* PageView() const { return page_view_; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void Request();
   void Shown(std::uint64_t generation, const QImage& page, int pages, const QString& caption,
-             const QString& local, int marked);
+             const QString& local, int marked, const std::vector<ShownWord>& words);
   int TargetWidth() const;
 
   std::unique_ptr<PreviewWorker> worker_;
@@ -79,6 +99,7 @@ class PreviewPane final : public QWidget {
   double zoom_ = 0;  // 0: as wide as the pane
   std::vector<kvtengine::WordTerm> terms_;
   int marked_ = 0;
+  std::vector<ShownWord> words_;
   QImage picture_;
   QString local_;  // the checked copy the pane's thread made
 };

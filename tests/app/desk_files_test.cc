@@ -192,6 +192,69 @@ TEST_P(DeskFilesTest, AFileIsReadInTheBackgroundFoundByItsWordsAndTheyAreMarkedO
       << window_->FoundText().toStdString();
 }
 
+TEST_P(DeskFilesTest, AWordClickedOnThePageIsTypedIntoTheFocusedFieldThroughItsRules) {
+  const std::string scan = dir_.File("fattura.pdf");
+  {
+    QPdfWriter pdf(QString::fromStdString(scan));
+    pdf.setPageSize(QPageSize(QPageSize::A4));
+    QPainter painter(&pdf);
+    painter.setFont(QFont("DejaVu Sans", 24));
+    painter.drawText(QRect(0, 0, pdf.width(), pdf.height() / 3), Qt::AlignCenter,
+                     "Fattura 2031 del 05.12.26 totale 1.234,50");
+  }
+  auto& p = TypeInvoice();
+  p.Focus("Cliente");
+  p.Type("acme");
+  ASSERT_TRUE(window_->AttachFile(scan));
+  ASSERT_TRUE(window_->Save()) << LastMessage();
+  const std::int32_t id = window_->Correcting();
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        kvtfiles::FileReading r;
+        return kvtapp::OpenEngine(db_, false)->FindReading(kvtfiles::Sha256Of(Bytes(scan)), r);
+      },
+      20000));
+  window_->Preview()->Refresh();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window_->Preview()->Words().size() == 6u; }, 5000))
+      << window_->Preview()->Words().size() << " " << window_->Preview()->Caption().toStdString();
+  auto click = [&](const QString& word) {
+    for (const auto& w : window_->Preview()->Words()) {
+      if (w.text != word) continue;
+      QTest::mouseClick(window_->Preview()->PageView(), Qt::LeftButton, {},
+                        window_->Preview()->OnScreen(w.box.center()));
+      QApplication::processEvents();
+      return;
+    }
+    ADD_FAILURE() << word.toStdString();
+  };
+  auto value = [&](const char* field) {
+    return kvt::JoinText(window_->Work()->Fields().Item(kvt::Variant(field))->Value());
+  };
+  // The number over the one typed (a field entered has its text selected), as typed.
+  p.Focus("NumeroDocumento");
+  click("2031");
+  EXPECT_EQ(value("NumeroDocumento"), "2031");
+  // A word the field does not take is refused by the field's own rule (digits only), and the
+  // field keeps what it held.
+  p.Focus("Quantita");
+  const std::string quantity = value("Quantita");
+  click("Fattura");
+  EXPECT_EQ(value("Quantita"), quantity);
+  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("solo valori numerici"));
+  // A date written with points and two digits is the date; a word that is none is said.
+  p.Focus("DataDocumento");
+  click("05.12.26");
+  EXPECT_EQ(value("DataDocumento"), "05/12/2026");
+  click("totale");
+  EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("non è una data"));
+  // A grouped number is the number.
+  p.Focus("Totale");
+  click("1.234,50");
+  EXPECT_EQ(value("Totale"), "1234,50");
+  ASSERT_TRUE(window_->Save()) << LastMessage();
+  EXPECT_EQ(window_->Correcting(), id);
+}
+
 TEST_P(DeskFilesTest, FilesThatCannotBeKeptOrShownOnlySaySo) {
   // Nothing to keep: refused, the field as it was.
   const std::string empty = dir_.File("vuoto.pdf");
