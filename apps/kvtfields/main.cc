@@ -101,6 +101,7 @@ struct Options {
   std::string split = "pagine-bianche";  // how intake makes documents of a stack
   bool ledger = false;                   // intake: print the ledger instead
   bool watch = false;                    // intake: take in what comes into the folder
+  std::int64_t leave = 0;                // intake: the taken item to put back in the queue
 };
 
 // The headless window system for the life of a command.
@@ -586,6 +587,12 @@ std::string Counted(int n, const char* one, const char* many) {
 int Intake(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   if (!engine->HasArchive(o.archive)) kvtengine::ThrowNoArchive(o.archive, "kvtfields");
+  if (o.leave > 0) {
+    // An item a clerk's program held when it stopped goes back for the next clerk.
+    engine->LeaveIntake(o.leave);
+    std::printf("Elemento %lld di nuovo in coda\n", static_cast<long long>(o.leave));
+    return 0;
+  }
   if (o.ledger) {
     std::string out = "id;file;prima pagina;pagine;stato;chi;quando;documento;motivo\n";
     for (const auto& i : engine->IntakeLedger(o.archive)) {
@@ -1243,6 +1250,11 @@ int main(int argc, char** argv) {
                      "pagine-bianche (a blank page ends a document; default) or intero");
   intake->add_flag("--watch", o.watch,
                    "keep watching the folder: each scan taken in once the scanner finished it");
+  intake
+      ->add_option("--leave", o.leave,
+                   "put back in the queue the item of this number, taken by a program that "
+                   "stopped (the ledger's first column)")
+      ->check(CLI::PositiveNumber);
   intake->add_flag("--ledger", o.ledger,
                    "print the ledger instead: where every page of every stack went, who, when");
   intake->add_option("--out", o.out, "the file the ledger goes to (default: standard output)");

@@ -709,6 +709,24 @@ TEST_F(AppTest, IntakeTakesEveryScanItCanAccountsForItsPagesAndDoublesNothing) {
                        "--watch")
                 .exit_code,
             2);
+  // An item taken by a program that stopped goes back to the queue, once.
+  {
+    auto engine = kvtsqlite::SqliteEngine::Open(db_);
+    kvtengine::IntakeItem item;
+    item.name = "pila.pdf";
+    ASSERT_TRUE(engine->PutIntake("Fatture", std::string(64, 'c'), {item}));
+    ASSERT_TRUE(engine->TakeIntake("Fatture"));
+  }
+  const std::string id =
+      std::to_string(kvtsqlite::SqliteEngine::Open(db_)->IntakeLedger("Fatture").back().id);
+  const std::string leave = "intake --db " + db_ + " --archive Fatture --leave " + id;
+  r = RunProgram(leave);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_TRUE(kvtsqlite::SqliteEngine::Open(db_)->TakeIntake("Fatture"));  // queued again
+  kvtsqlite::SqliteEngine::Open(db_)->FileIntake(std::stoll(id), 1);
+  r = RunProgram(leave);
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("non è più preso"));
 }
 
 TEST_F(AppTest, ImportedRowsBringTheirFilesAndAMissingFileRefusesItsRow) {
