@@ -938,9 +938,11 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
     return i;
   };
   const std::string stack(64, 'b');
-  const std::vector<kvtengine::IntakeItem> split = {
+  std::vector<kvtengine::IntakeItem> split = {
       item(1, 2), item(3, 1, State::kSetAside, "pagina bianca"), item(4, 3), item(7, 1)};
+  split[0].pages_sha256 = std::string(64, 'c');
   EXPECT_TRUE(engine_->PutIntake("Fatture", stack, split));
+  EXPECT_EQ(engine_->IntakeWaiting("Fatture"), 3);
   // The same stack again is not doubled; another archive's queue is its own.
   EXPECT_FALSE(Connect()->PutIntake("Fatture", stack, split));
   EXPECT_TRUE(engine_->PutIntake("Altro", stack, {item(1, 7)}));
@@ -952,7 +954,10 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   ASSERT_TRUE(a && b);
   EXPECT_NE(a->id, b->id);
   EXPECT_EQ(a->first_page, 1);
+  EXPECT_EQ(a->pages_sha256, std::string(64, 'c'));
   EXPECT_EQ(a->state, State::kTaken);
+  EXPECT_EQ(b->pages_sha256, "");
+  EXPECT_EQ(Connect()->IntakeWaiting("Fatture"), 1);
   engine_->FileIntake(a->id, 42);
   EXPECT_EQ(CaptureError([&] { other->FileIntake(a->id, 45); }).Number(),
             kvt::kObjectErrorBase + kConflict);
@@ -979,6 +984,53 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   EXPECT_EQ(next, 8);
   EXPECT_EQ(ledger[1].reason, "pagina bianca");
   EXPECT_EQ(ledger[2].document, 43);
+  EXPECT_EQ(engine_->IntakeWaiting("Fatture"), 0);
+}
+
+TEST_P(EngineTest, ThePlacesValuesWereTakenFromAreKeptADozenAFieldTheMostUsedFirst) {
+  kvtengine::FieldBox box;
+  box.archive = "Fatture";
+  box.form = "Inserimento";
+  box.field = "NumeroDocumento";
+  box.page = 2;
+  box.x = 0.12345;
+  box.y = 0.5;
+  box.width = 0.1;
+  box.height = 2.0;  // beyond the page: kept as the whole of it
+  box.shape = "9999";
+  box.letterhead = "cartiera rossi";
+  box.used_at = "2026-12-07T10:00:00Z";
+  const std::int64_t first = engine_->KeepFieldBox(box);
+  ASSERT_NE(first, 0);
+  // Used again: the same box moved, its count up; another field's and form's are their own.
+  box.id = first;
+  box.used = 5;
+  box.x = 0.25;
+  EXPECT_EQ(Connect()->KeepFieldBox(box), first);
+  auto other = box;
+  other.id = 0;
+  other.used = 1;
+  other.form = "Consultazione";
+  engine_->KeepFieldBox(other);
+  // A dozen suppliers more: the one used longest ago is forgotten, whatever its count.
+  for (int i = 0; i < kvtengine::kMaxFieldBoxes; ++i) {
+    auto next = box;
+    next.id = 0;
+    next.used = 1;
+    next.letterhead = "fornitore " + std::to_string(i);
+    next.used_at = "2026-12-08T10:00:" + std::to_string(10 + i) + "Z";
+    engine_->KeepFieldBox(next);
+  }
+  const auto kept = Connect()->FieldBoxes("Fatture", "Inserimento");
+  ASSERT_EQ(kept.size(), static_cast<std::size_t>(kvtengine::kMaxFieldBoxes));
+  for (const auto& k : kept) EXPECT_NE(k.id, first);
+  const auto review = engine_->FieldBoxes("Fatture", "Consultazione");
+  ASSERT_EQ(review.size(), 1u);
+  EXPECT_EQ(review[0].page, 2);
+  EXPECT_NEAR(review[0].x, 0.25, 1e-4);
+  EXPECT_DOUBLE_EQ(review[0].height, 1.0);
+  EXPECT_EQ(review[0].shape, "9999");
+  EXPECT_EQ(review[0].letterhead, "cartiera rossi");
 }
 
 INSTANTIATE_TEST_SUITE_P(

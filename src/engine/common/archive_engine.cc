@@ -27,6 +27,14 @@ const char* IntakeStateName(IntakeItem::State state) {
   return "in coda";
 }
 
+IntakeItem::State IntakeStateOf(std::string_view name) {
+  for (const auto st : {IntakeItem::State::kQueued, IntakeItem::State::kTaken,
+                        IntakeItem::State::kFiled, IntakeItem::State::kSetAside}) {
+    if (name == IntakeStateName(st)) return st;
+  }
+  return IntakeItem::State::kSetAside;
+}
+
 namespace {
 std::atomic<std::int64_t> process_trips{0};
 }  // namespace

@@ -104,6 +104,7 @@ struct IntakeItem {
   std::string archive;
   std::string sha256;           // the stack: a kept file
   std::string name;             // the stack's name when it was taken in
+  std::string pages_sha256;     // the item's pages as a kept file of their own ("": the stack's)
   std::int32_t first_page = 1;  // from 1
   std::int32_t pages = 1;
   State state = State::kQueued;
@@ -113,6 +114,25 @@ struct IntakeItem {
 };
 /// The state's name as kept ("in coda", "preso", "archiviato", "scartato").
 const char* IntakeStateName(IntakeItem::State state);
+/// The state a kept name stands for (kSetAside for a name none has).
+IntakeItem::State IntakeStateOf(std::string_view name);
+
+/// Where on its document's page a clerk took a field's value from: the next document laid out the
+/// same way (the same words heading its first page) gets the value in that place proposed.
+struct FieldBox {
+  std::int64_t id = 0;  // 0: not kept yet
+  std::string archive, form, field;
+  std::int32_t page = 1;                       // of the document, from 1
+  double x = 0, y = 0, width = 0, height = 0;  // fractions of the page's width and height
+  std::string shape;       // the value's shape: each digit 9, each letter a, the rest as it is
+  std::string letterhead;  // the words heading the document's first page, a blank between them
+  std::int32_t used = 1;   // how many documents took a value from it
+  std::string used_at;     // the last time, UTC
+};
+/// The boxes kept per field at most: a layout for each of a dozen suppliers.
+inline constexpr int kMaxFieldBoxes = 12;
+/// A box's place as kept: in ten-thousandths of the page.
+inline constexpr double kFieldBoxUnits = 10000.0;
 
 /// A stored document's values as the text a person reads (Null and Empty: ""), borrowed for one
 /// call: what an export writes, without a copy per value.
@@ -371,6 +391,16 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual void FileIntake(std::int64_t id, std::int32_t document) = 0;
   /// Every item of the archive's intake, stack by stack, in page order.
   virtual std::vector<IntakeItem> IntakeLedger(const std::string& archive) = 0;
+  /// How many items of the archive's intake wait in the queue.
+  virtual std::int64_t IntakeWaiting(const std::string& archive) = 0;
+
+  // The places on the page the clerks took fields' values from (FieldBox).
+  /// Keeps `box`: a new one (id 0), or the one it names used again (its place, use count and
+  /// time as `box` says); returns its id. Past kMaxFieldBoxes for its field, the least used
+  /// recently are forgotten.
+  virtual std::int64_t KeepFieldBox(const FieldBox& box) = 0;
+  /// The boxes kept for the fields of `archive`'s `form`, the most used first.
+  virtual std::vector<FieldBox> FieldBoxes(const std::string& archive, const std::string& form) = 0;
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

@@ -177,6 +177,24 @@ constexpr const char* kPgTo10 =
     "CREATE INDEX IF NOT EXISTS intake_items_queue ON intake_items (archive, state, id);"
     "CREATE UNIQUE INDEX IF NOT EXISTS intake_items_pages ON intake_items (archive, sha256, "
     "first_page);";
+// 11: a queued item's pages as a file of their own; the places clerks took fields' values from
+// (in ten-thousandths of the page).
+constexpr const char* kSqliteTo11 =
+    "ALTER TABLE intake_items ADD COLUMN pages_sha256 TEXT NOT NULL DEFAULT '';"
+    "CREATE TABLE IF NOT EXISTS field_boxes (id INTEGER PRIMARY KEY, archive TEXT NOT NULL, form "
+    "TEXT NOT NULL, field TEXT NOT NULL, page INTEGER NOT NULL, x INTEGER NOT NULL, y INTEGER NOT "
+    "NULL, width INTEGER NOT NULL, height INTEGER NOT NULL, shape TEXT NOT NULL, letterhead TEXT "
+    "NOT NULL, "
+    "used INTEGER NOT NULL, used_at TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS field_boxes_form ON field_boxes (archive, form, field);";
+constexpr const char* kPgTo11 =
+    "ALTER TABLE intake_items ADD COLUMN IF NOT EXISTS pages_sha256 text NOT NULL DEFAULT '';"
+    "CREATE TABLE IF NOT EXISTS field_boxes (id bigserial PRIMARY KEY, archive text COLLATE \"C\" "
+    "NOT NULL, form text COLLATE \"C\" NOT NULL, field text COLLATE \"C\" NOT NULL, page integer "
+    "NOT NULL, x integer NOT NULL, y integer NOT NULL, width integer NOT NULL, height integer NOT "
+    "NULL, shape text NOT NULL, letterhead text NOT NULL, "
+    "used integer NOT NULL, used_at text NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS field_boxes_form ON field_boxes (archive, form, field);";
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -192,6 +210,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 7) return dialect == SqlDialect::kSqlite ? kSqliteTo8 : kPgTo8;
   if (from == 8) return dialect == SqlDialect::kSqlite ? kSqliteTo9 : "SELECT 1";
   if (from == 9) return dialect == SqlDialect::kSqlite ? kSqliteTo10 : kPgTo10;
+  if (from == 10) return dialect == SqlDialect::kSqlite ? kSqliteTo11 : kPgTo11;
   return kUpgrades[from - 1];
 }
 

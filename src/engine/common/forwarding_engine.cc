@@ -84,6 +84,22 @@ std::vector<IntakeItem> ForwardingEngine::IntakeLedger(const std::string& archiv
   Before("IntakeLedger");
   return inner_->IntakeLedger(archive);
 }
+
+std::int64_t ForwardingEngine::IntakeWaiting(const std::string& archive) {
+  Before("IntakeWaiting");
+  return inner_->IntakeWaiting(archive);
+}
+
+std::int64_t ForwardingEngine::KeepFieldBox(const FieldBox& box) {
+  Before("KeepFieldBox");
+  return inner_->KeepFieldBox(box);
+}
+
+std::vector<FieldBox> ForwardingEngine::FieldBoxes(const std::string& archive,
+                                                   const std::string& form) {
+  Before("FieldBoxes");
+  return inner_->FieldBoxes(archive, form);
+}
 void ForwardingEngine::KeepReading(const std::string& sha256,
                                    const kvtfiles::FileReading& reading) {
   Before("KeepReading");

@@ -1,6 +1,7 @@
 #include "engine/postgresql/pg_engine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <iterator>
 #include <optional>
 
@@ -354,6 +355,9 @@ BEGIN
   -- Clerks take stacks in and move their items through the queue.
   GRANT INSERT, UPDATE ON intake_items TO kvt_designer, kvt_clerk;
   GRANT USAGE ON SEQUENCE intake_items_id_seq TO kvt_designer, kvt_clerk;
+  -- The places values were taken from on the pages are learnt as clerks work.
+  GRANT INSERT, UPDATE, DELETE ON field_boxes TO kvt_designer, kvt_clerk;
+  GRANT USAGE ON SEQUENCE field_boxes_id_seq TO kvt_designer, kvt_clerk;
 END
 $roles$
 )sql";
@@ -934,7 +938,8 @@ std::vector<std::string> PgEngine::FilesToRead(const std::string& reader, const 
 
 namespace {
 constexpr const char* kIntakeColumns =
-    "id, archive, sha256, name, first_page, pages, state, done_by, done_at, document, reason";
+    "id, archive, sha256, name, first_page, pages, state, done_by, done_at, document, reason, "
+    "pages_sha256";
 
 kvtengine::IntakeItem IntakeRow(const Result& r, int row) {
   kvtengine::IntakeItem i;
@@ -944,24 +949,21 @@ kvtengine::IntakeItem IntakeRow(const Result& r, int row) {
   i.name = r.Text(row, 3);
   i.first_page = static_cast<std::int32_t>(r.Int(row, 4));
   i.pages = static_cast<std::int32_t>(r.Int(row, 5));
-  const std::string state = r.Text(row, 6);
-  for (const auto st :
-       {kvtengine::IntakeItem::State::kQueued, kvtengine::IntakeItem::State::kTaken,
-        kvtengine::IntakeItem::State::kFiled, kvtengine::IntakeItem::State::kSetAside}) {
-    if (state == kvtengine::IntakeStateName(st)) i.state = st;
-  }
+  i.state = kvtengine::IntakeStateOf(r.Text(row, 6));
   i.by = r.Text(row, 7);
   i.at = r.Text(row, 8);
   i.document = static_cast<std::int32_t>(r.Int(row, 9));
   i.reason = r.Text(row, 10);
+  i.pages_sha256 = r.Text(row, 11);
   return i;
 }
 }  // namespace
 
 bool PgEngine::PutIntake(const std::string& archive, const std::string& sha256,
                          const std::vector<kvtengine::IntakeItem>& items) {
-  std::vector<Param> names, firsts, counts, states, reasons;
+  std::vector<Param> names, firsts, counts, states, reasons, cuts;
   for (const auto& i : items) {
+    cuts.emplace_back(i.pages_sha256);
     names.emplace_back(i.name);
     firsts.emplace_back(std::to_string(i.first_page));
     counts.emplace_back(std::to_string(i.pages));
@@ -972,12 +974,12 @@ bool PgEngine::PutIntake(const std::string& archive, const std::string& sha256,
   // the other told it was there.
   const Result r = db_->Query(
       "INSERT INTO intake_items (archive, sha256, name, first_page, pages, state, done_by, "
-      "done_at, document, reason) SELECT $1, $2, t.n, t.f, t.p, t.s, session_user, $3, 0, t.r "
-      "FROM unnest($4::text[], $5::integer[], $6::integer[], $7::text[], $8::text[]) AS t(n, f, "
-      "p, s, r) WHERE NOT EXISTS (SELECT 1 FROM intake_items WHERE archive = $1 AND sha256 = $2) "
-      "ON CONFLICT DO NOTHING RETURNING 1",
+      "done_at, document, reason, pages_sha256) SELECT $1, $2, t.n, t.f, t.p, t.s, session_user, "
+      "$3, 0, t.r, t.c FROM unnest($4::text[], $5::integer[], $6::integer[], $7::text[], "
+      "$8::text[], $9::text[]) AS t(n, f, p, s, r, c) WHERE NOT EXISTS (SELECT 1 FROM intake_items "
+      "WHERE archive = $1 AND sha256 = $2) ON CONFLICT DO NOTHING RETURNING 1",
       {archive, sha256, kvtengine::SavedAtNow(), ArrayLiteral(names), ArrayLiteral(firsts),
-       ArrayLiteral(counts), ArrayLiteral(states), ArrayLiteral(reasons)});
+       ArrayLiteral(counts), ArrayLiteral(states), ArrayLiteral(reasons), ArrayLiteral(cuts)});
   return r.Rows() > 0;
 }
 
@@ -1015,6 +1017,69 @@ std::vector<kvtengine::IntakeItem> PgEngine::IntakeLedger(const std::string& arc
       {archive});
   std::vector<kvtengine::IntakeItem> out;
   for (int i = 0; i < r.Rows(); ++i) out.push_back(IntakeRow(r, i));
+  return out;
+}
+
+std::int64_t PgEngine::IntakeWaiting(const std::string& archive) {
+  const Result r = db_->Query(
+      "SELECT count(*) FROM intake_items WHERE archive = $1 AND state = 'in coda'", {archive});
+  return r.Rows() > 0 ? r.Int(0, 0) : 0;
+}
+
+namespace {
+std::string BoxUnits(double fraction) {
+  return std::to_string(std::llround(std::clamp(fraction, 0.0, 1.0) * kvtengine::kFieldBoxUnits));
+}
+}  // namespace
+
+std::int64_t PgEngine::KeepFieldBox(const kvtengine::FieldBox& box) {
+  if (box.id != 0) {
+    const Result r = db_->Query(
+        "UPDATE field_boxes SET page = $2, x = $3, y = $4, width = $5, height = $6, shape = $7, "
+        "letterhead = $8, used = $9, used_at = $10 WHERE id = $1 AND archive = $11 AND form = "
+        "$12 AND field = $13 RETURNING id",
+        {std::to_string(box.id), std::to_string(box.page), BoxUnits(box.x), BoxUnits(box.y),
+         BoxUnits(box.width), BoxUnits(box.height), box.shape, box.letterhead,
+         std::to_string(box.used), box.used_at, box.archive, box.form, box.field});
+    if (r.Rows() > 0) return box.id;
+  }
+  // Added, and past the field's dozen the least recently used forgotten, in one statement.
+  const Result r = db_->Query(
+      "WITH added AS (INSERT INTO field_boxes (archive, form, field, page, x, y, width, height, "
+      "shape, letterhead, used, used_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, "
+      "$12) RETURNING id), gone AS (DELETE FROM field_boxes WHERE archive = $1 AND form = $2 AND "
+      "field = $3 AND id NOT IN (SELECT id FROM field_boxes WHERE archive = $1 AND form = $2 AND "
+      "field = $3 ORDER BY used_at DESC, id DESC LIMIT $13::integer - 1)) SELECT id FROM added",
+      {box.archive, box.form, box.field, std::to_string(box.page), BoxUnits(box.x), BoxUnits(box.y),
+       BoxUnits(box.width), BoxUnits(box.height), box.shape, box.letterhead,
+       std::to_string(box.used), box.used_at, std::to_string(kvtengine::kMaxFieldBoxes)});
+  return r.Int(0, 0);
+}
+
+std::vector<kvtengine::FieldBox> PgEngine::FieldBoxes(const std::string& archive,
+                                                      const std::string& form) {
+  const Result r = db_->Query(
+      "SELECT id, field, page, x, y, width, height, shape, letterhead, used, used_at FROM "
+      "field_boxes WHERE archive = $1 AND form = $2 ORDER BY used DESC, used_at DESC, id",
+      {archive, form});
+  std::vector<kvtengine::FieldBox> out;
+  for (int i = 0; i < r.Rows(); ++i) {
+    kvtengine::FieldBox b;
+    b.id = r.Int(i, 0);
+    b.archive = archive;
+    b.form = form;
+    b.field = r.Text(i, 1);
+    b.page = static_cast<std::int32_t>(r.Int(i, 2));
+    b.x = static_cast<double>(r.Int(i, 3)) / kvtengine::kFieldBoxUnits;
+    b.y = static_cast<double>(r.Int(i, 4)) / kvtengine::kFieldBoxUnits;
+    b.width = static_cast<double>(r.Int(i, 5)) / kvtengine::kFieldBoxUnits;
+    b.height = static_cast<double>(r.Int(i, 6)) / kvtengine::kFieldBoxUnits;
+    b.shape = r.Text(i, 7);
+    b.letterhead = r.Text(i, 8);
+    b.used = static_cast<std::int32_t>(r.Int(i, 9));
+    b.used_at = r.Text(i, 10);
+    out.push_back(std::move(b));
+  }
   return out;
 }
 

@@ -73,7 +73,8 @@ bool OurIndex(std::string_view sql) {
           "WHERE change = 'delete'",
           "CREATE INDEX document_files_by_file ON document_files (sha256, document)",
           "CREATE INDEX intake_items_queue ON intake_items (archive, state, id)",
-          "CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page)"}) {
+          "CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page)",
+          "CREATE INDEX field_boxes_form ON field_boxes (archive, form, field)"}) {
       out.push_back(Normalized(s));
     }
     return out;

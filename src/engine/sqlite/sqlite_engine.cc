@@ -3,6 +3,8 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -1361,7 +1363,7 @@ std::vector<std::string> SqliteEngine::FilesToRead(const std::string& reader,
 namespace {
 constexpr const char* kIntakeColumns =
     "SELECT id, archive, sha256, name, first_page, pages, state, done_by, done_at, document, "
-    "reason FROM intake_items ";
+    "reason, pages_sha256 FROM intake_items ";
 
 kvtengine::IntakeItem IntakeRow(const Statement& q) {
   kvtengine::IntakeItem i;
@@ -1371,16 +1373,12 @@ kvtengine::IntakeItem IntakeRow(const Statement& q) {
   i.name = q.ColumnText(3);
   i.first_page = static_cast<std::int32_t>(q.ColumnInt(4));
   i.pages = static_cast<std::int32_t>(q.ColumnInt(5));
-  const std::string state = q.ColumnText(6);
-  for (const auto st :
-       {kvtengine::IntakeItem::State::kQueued, kvtengine::IntakeItem::State::kTaken,
-        kvtengine::IntakeItem::State::kFiled, kvtengine::IntakeItem::State::kSetAside}) {
-    if (state == kvtengine::IntakeStateName(st)) i.state = st;
-  }
+  i.state = kvtengine::IntakeStateOf(q.ColumnText(6));
   i.by = q.ColumnText(7);
   i.at = q.ColumnText(8);
   i.document = static_cast<std::int32_t>(q.ColumnInt(9));
   i.reason = q.ColumnText(10);
+  i.pages_sha256 = q.ColumnText(11);
   return i;
 }
 }  // namespace
@@ -1396,7 +1394,8 @@ bool SqliteEngine::PutIntake(const std::string& archive, const std::string& sha2
     const std::string at = kvtengine::SavedAtNow();
     auto q = Db().Query(
         "INSERT INTO intake_items (archive, sha256, name, first_page, pages, state, done_by, "
-        "done_at, document, reason) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, ?9)");
+        "done_at, document, reason, pages_sha256) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, 0, ?9, "
+        "?10)");
     for (const auto& i : items) {
       q.Reset();
       q.Bind(1, archive)
@@ -1408,6 +1407,7 @@ bool SqliteEngine::PutIntake(const std::string& archive, const std::string& sha2
           .Bind(7, user_)
           .Bind(8, at)
           .Bind(9, i.reason)
+          .Bind(10, i.pages_sha256)
           .Run();
     }
     added = true;
@@ -1465,6 +1465,90 @@ std::vector<kvtengine::IntakeItem> SqliteEngine::IntakeLedger(const std::string&
   q.Bind(1, archive);
   std::vector<kvtengine::IntakeItem> out;
   while (q.Step()) out.push_back(IntakeRow(q));
+  return out;
+}
+
+std::int64_t SqliteEngine::IntakeWaiting(const std::string& archive) {
+  auto q = Db().Query("SELECT count(*) FROM intake_items WHERE archive = ?1 AND state = 'in coda'");
+  q.Bind(1, archive);
+  return q.Step() ? q.ColumnInt(0) : 0;
+}
+
+namespace {
+std::int64_t BoxUnits(double fraction) {
+  return std::llround(std::clamp(fraction, 0.0, 1.0) * kvtengine::kFieldBoxUnits);
+}
+}  // namespace
+
+std::int64_t SqliteEngine::KeepFieldBox(const kvtengine::FieldBox& box) {
+  std::int64_t id = box.id;
+  // Both statements take the box as ?1-?12 (an update leaves the first three, its key, alone).
+  auto bind = [&](Statement& q) -> Statement& {
+    return q.Bind(1, box.archive)
+        .Bind(2, box.form)
+        .Bind(3, box.field)
+        .Bind(4, std::int64_t{box.page})
+        .Bind(5, BoxUnits(box.x))
+        .Bind(6, BoxUnits(box.y))
+        .Bind(7, BoxUnits(box.width))
+        .Bind(8, BoxUnits(box.height))
+        .Bind(9, box.shape)
+        .Bind(10, box.letterhead)
+        .Bind(11, std::int64_t{box.used})
+        .Bind(12, box.used_at);
+  };
+  Transaction([&] {
+    if (id != 0) {
+      auto q = Db().Query(
+          "UPDATE field_boxes SET page = ?4, x = ?5, y = ?6, width = ?7, height = ?8, shape = ?9, "
+          "letterhead = ?10, used = ?11, used_at = ?12 WHERE id = ?13 AND archive = ?1 AND form "
+          "= ?2 AND field = ?3");
+      bind(q).Bind(13, id).Run();
+      if (sqlite3_changes(Db().Handle()) > 0) return;
+    }
+    auto q = Db().Query(
+        "INSERT INTO field_boxes (archive, form, field, page, x, y, width, height, shape, "
+        "letterhead, used, used_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+    bind(q).Run();
+    id = sqlite3_last_insert_rowid(Db().Handle());
+    // A field keeps a layout per supplier it met lately, not every box ever drawn.
+    Db().Query(
+            "DELETE FROM field_boxes WHERE archive = ?1 AND form = ?2 AND field = ?3 AND id NOT IN "
+            "(SELECT id FROM field_boxes WHERE archive = ?1 AND form = ?2 AND field = ?3 ORDER BY "
+            "used_at DESC, id DESC LIMIT ?4)")
+        .Bind(1, box.archive)
+        .Bind(2, box.form)
+        .Bind(3, box.field)
+        .Bind(4, std::int64_t{kvtengine::kMaxFieldBoxes})
+        .Run();
+  });
+  return id;
+}
+
+std::vector<kvtengine::FieldBox> SqliteEngine::FieldBoxes(const std::string& archive,
+                                                          const std::string& form) {
+  auto q = Db().Query(
+      "SELECT id, field, page, x, y, width, height, shape, letterhead, used, used_at FROM "
+      "field_boxes WHERE archive = ?1 AND form = ?2 ORDER BY used DESC, used_at DESC, id");
+  q.Bind(1, archive).Bind(2, form);
+  std::vector<kvtengine::FieldBox> out;
+  while (q.Step()) {
+    kvtengine::FieldBox b;
+    b.id = q.ColumnInt(0);
+    b.archive = archive;
+    b.form = form;
+    b.field = q.ColumnText(1);
+    b.page = static_cast<std::int32_t>(q.ColumnInt(2));
+    b.x = static_cast<double>(q.ColumnInt(3)) / kvtengine::kFieldBoxUnits;
+    b.y = static_cast<double>(q.ColumnInt(4)) / kvtengine::kFieldBoxUnits;
+    b.width = static_cast<double>(q.ColumnInt(5)) / kvtengine::kFieldBoxUnits;
+    b.height = static_cast<double>(q.ColumnInt(6)) / kvtengine::kFieldBoxUnits;
+    b.shape = q.ColumnText(7);
+    b.letterhead = q.ColumnText(8);
+    b.used = static_cast<std::int32_t>(q.ColumnInt(9));
+    b.used_at = q.ColumnText(10);
+    out.push_back(std::move(b));
+  }
   return out;
 }
 
