@@ -1,8 +1,11 @@
 #include "reading/intake.h"
 
+#include <algorithm>
+
 #include "engine/common/document_search.h"
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
+#include "reading/item_pages.h"
 
 namespace kvtread {
 
@@ -73,16 +76,32 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& ar
   out.sha256 = file.sha256;
   // Read once: a stack read before (taken in elsewhere, or an intake stopped halfway) is not
   // read again.
-  kvtfiles::FileReading reading;
-  if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
-    std::string bytes;
+  std::string bytes;
+  auto load = [&] {
+    if (!bytes.empty()) return;
     bytes.reserve(static_cast<std::size_t>(file.size));
     kvtengine::ReadKeptFile(engine, file.sha256, out.name,
                             [&](std::string_view piece) { bytes.append(piece); });
+  };
+  kvtfiles::FileReading reading;
+  if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
+    load();
     reading = ReadPages(bytes, ocr);
     engine.KeepReading(file.sha256, reading);
   }
-  const auto items = SplitStack(reading, file.pages, how, out.name);
+  auto items = SplitStack(reading, file.pages, how, out.name);
+  // Each document's pages become its own file, there when a clerk takes it: a document shows,
+  // searches and exports its pages only.
+  const bool cut = std::any_of(items.begin(), items.end(), [&](const kvtengine::IntakeItem& i) {
+    return i.state == kvtengine::IntakeItem::State::kQueued &&
+           (i.first_page != 1 ||
+            i.pages < std::max<std::int32_t>(file.pages,
+                                             static_cast<std::int32_t>(reading.pages.size())));
+  });
+  if (cut) {
+    load();
+    KeepItemPages(engine, file, bytes, reading, items);
+  }
   for (const auto& i : items) {
     out.pages += i.pages;
     (i.state == kvtengine::IntakeItem::State::kQueued ? out.documents : out.set_aside) += 1;

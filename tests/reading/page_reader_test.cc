@@ -6,6 +6,7 @@
 #include <QBuffer>
 #include <QImage>
 #include <QPainter>
+#include <QPdfDocument>
 #include <QPdfWriter>
 #include <fstream>
 #include <map>
@@ -260,6 +261,41 @@ TEST_F(PageReaderTest, AStackIsSplitAtBlankPagesAndEveryPageIsInTheLedgerOnceWha
   }
   EXPECT_EQ(next, expected_pages + 1);
   EXPECT_EQ(queued, document_pages);
+  // Each document's pages are a PDF of their own, read with the stack (never again), and are
+  // the scans themselves: the same picture, page by page.
+  kvtfiles::FileReading stack_read;
+  ASSERT_TRUE(engine->FindReading(ledger[0].sha256, stack_read));
+  for (const auto& i : ledger) {
+    if (i.state != kvtengine::IntakeItem::State::kQueued) continue;
+    kvtfiles::StoredFile cut;
+    ASSERT_TRUE(engine->FindFile(i.pages_sha256, cut)) << i.first_page;
+    EXPECT_EQ(cut.media_type, "application/pdf");
+    EXPECT_EQ(cut.pages, i.pages);
+    kvtfiles::FileReading read;
+    ASSERT_TRUE(engine->FindReading(i.pages_sha256, read));
+    ASSERT_EQ(read.pages.size(), static_cast<std::size_t>(i.pages));
+    EXPECT_EQ(read.pages[0].Text(),
+              stack_read.pages[static_cast<std::size_t>(i.first_page - 1)].Text());
+  }
+  {
+    std::string bytes;
+    kvtengine::ReadKeptFile(*engine, ledger[2].pages_sha256, "",
+                            [&](std::string_view piece) { bytes.append(piece); });
+    const std::string path = dir.File("taglio.pdf");
+    std::ofstream(path, std::ios::binary) << bytes;
+    QPdfDocument pdf;
+    ASSERT_EQ(pdf.load(QString::fromStdString(path)), QPdfDocument::Error::None);
+    const QImage& scan = pages[static_cast<std::size_t>(ledger[2].first_page - 1)];
+    const QImage drawn = pdf.render(0, scan.size()).convertToFormat(QImage::Format_Grayscale8);
+    const QImage grey = scan.convertToFormat(QImage::Format_Grayscale8);
+    std::int64_t differ = 0;
+    for (int y = 0; y < grey.height(); y += 7) {
+      for (int x = 0; x < grey.width(); x += 7) {
+        differ += std::abs(qGray(drawn.pixel(x, y)) - qGray(grey.pixel(x, y))) > 64;
+      }
+    }
+    EXPECT_LT(differ, (grey.width() / 7) * (grey.height() / 7) / 100) << "not the scan";
+  }
   // Whole, another archive gets the stack as one document.
   const TakenIn whole = TakeIn(*engine, ocr_, "Altro", stack, Split::kWhole);
   EXPECT_EQ(whole.documents, 1);
