@@ -430,8 +430,10 @@ void DocumentSession::Store(SaveOutcome& out, std::int32_t base, kvtengine::Chan
         KeepNamedFiles(w_, values);
         id = w_.Engine().SaveDocument(w_.Archive(), values);
         version = 1;
+        if (also_) also_(id);
         fields.AfterSave();
       });
+      also_ = nullptr;
     } else if (NamesChosenFiles(w_, values)) {
       w_.Engine().Transaction([&] {
         KeepNamedFiles(w_, values);
@@ -635,6 +637,7 @@ SaveOutcome DocumentSession::Save(bool allow_duplicate, bool store) {
 void DocumentSession::New() {
   auto in = w_.Enter();
   duplicate_.reset();
+  also_ = nullptr;
   if (w_.FormName() != entry_form_) {
     w_.UseForm(entry_form_);
   } else {
@@ -746,6 +749,7 @@ bool DocumentSession::FocusNextMissing() {
 void DocumentSession::Open(std::int32_t id, const std::string& form) {
   auto in = w_.Enter();
   duplicate_.reset();
+  also_ = nullptr;
   kvtengine::VersionInfo version;
   auto values = w_.Engine().LoadDocumentAt(id, version);
   w_.UseForm(form.empty() ? entry_form_ : form);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -85,6 +86,10 @@ class DocumentSession {
   const std::set<std::string>& Pinned() const { return pinned_; }
   /// Opens a stored document for correction on `form` (the entry form when empty).
   void Open(std::int32_t id, const std::string& form = {});
+  /// Also done, with the id, in the transaction that stores the document on the form when it is
+  /// new: stored together or neither (a queued item filed as this document). Kept until a save
+  /// stores it or another document begins.
+  void StoreWith(std::function<void(std::int32_t id)> also) { also_ = std::move(also); }
   /// Saves the document on the form, in this order: the focused field's exit checks, the
   /// required-fields check of the collection, every value against its field's rules, every
   /// missing required field, then (new documents) the probable duplicate. A document stored
@@ -213,7 +218,8 @@ class DocumentSession {
   std::unordered_map<std::string, std::size_t> index_;         // a field's control name: its place
   std::pair<std::uint64_t, std::int32_t> indexed_{~0ull, -1};  // the build and fields it is of
   std::set<std::string> pinned_;
-  std::set<std::size_t> differing_;  // the places of the fields that differ from saved_
+  std::function<void(std::int32_t)> also_;  // StoreWith
+  std::set<std::size_t> differing_;         // the places of the fields that differ from saved_
   mutable FormRead read_;
   mutable bool reuse_ = false;
   mutable std::uint64_t reads_ = 0;

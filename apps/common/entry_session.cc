@@ -5,6 +5,8 @@
 
 #include "common/open_engine.h"
 #include "common/problem.h"
+#include "engine/common/engine_error.h"
+#include "engine/files/stored_file.h"
 #include "host/common/standard_controls.h"
 #include "runtime/dictionary.h"
 #include "runtime/error.h"
@@ -42,6 +44,7 @@ EntrySession::EntrySession(Workspace::PersonOn person_on, std::shared_ptr<kvt::P
     : person_on_(std::move(person_on)), platform_(std::move(platform)) {}
 
 EntrySession::~EntrySession() {
+  ReturnIntake();
   // The document session refers to the workspace: it goes first.
   document_.reset();
   work_.reset();
@@ -95,6 +98,7 @@ void EntrySession::Install(std::unique_ptr<Workspace> next, const std::string& d
     throw kvt::Error(2, "kvtfields-desk", "the archive " + archive + " has no fields");
   }
   pending_ = nullptr;
+  ReturnIntake();
   if (on_replacing) on_replacing();
   document_.reset();
   work_ = std::move(next);
@@ -176,6 +180,7 @@ void EntrySession::Follow(kvthost::Form& form) {
     if (a != kvthost::Control::Aspect::kContent && a != kvthost::Control::Aspect::kSelection) {
       return;
     }
+    if (a == kvthost::Control::Aspect::kContent && on_content) on_content();
     // Nobody draws the mark (a batch entering rows): it is worked out when asked for.
     if (!on_changed) {
       mark_stale_ = true;
@@ -275,6 +280,7 @@ Reply EntrySession::Begin(void (DocumentSession::*start)(), std::string said,
   return Leave([this, start, said = std::move(said), failed = std::move(failed)] {
     try {
       auto in = work_->Enter();
+      ReturnIntake();
       (document_.get()->*start)();
       ForgetWalkOfAll();
       Built();
@@ -300,6 +306,10 @@ Reply EntrySession::SaveThen(std::function<Reply(bool saved)> then) {
     auto in = work_->Enter();
     work_->Host().Errors().Clear();
     errors_seen_ = 0;
+    if (intake_ && document_->Id() == 0) {
+      document_->StoreWith(
+          [this, item = intake_->id](std::int32_t id) { work_->Engine().FileIntake(item, id); });
+    }
     SaveOutcome outcome = document_->Save();
     if (outcome.result == SaveOutcome::Result::kDuplicate) {
       // Probably typed twice; the person may know better (two invoices can share a number).
@@ -336,7 +346,12 @@ Reply EntrySession::AfterSave(SaveOutcome outcome, const std::function<Reply(boo
     walk_index_ = walk_->Count() - 1;
   }
   if (outcome.Stored()) last_stored_ = outcome.id;
+  const bool filed = intake_ && outcome.Stored() && !outcome.corrected;
+  if (filed) intake_.reset();  // filed with the document
   Reply shown = Stored(outcome);
+  if (filed && outcome.result == SaveOutcome::Result::kStored && !outcome.merged) {
+    SetStatus(status_ + "; pagine tolte dalla coda");
+  }
   RefreshMark();
   const bool saved = outcome.Stored() || outcome.result == SaveOutcome::Result::kUnchanged;
   Reply r = then(saved);
@@ -726,6 +741,7 @@ Reply EntrySession::OpenFound(std::int32_t id, std::vector<kvtengine::Criterion>
 Reply EntrySession::OpenStored(std::int32_t id) {
   try {
     auto in = work_->Enter();
+    ReturnIntake();
     document_->Open(id, review_form_);
     Built();
     std::string said = "Correzione del " + document_->Named(id) + ": Salva registra le correzioni";
@@ -824,6 +840,91 @@ std::string EntrySession::RefusedCriterion(const std::vector<kvtengine::Criterio
     return caption + ": criterio non valido.";
   }
   return "Criterio non valido.";
+}
+
+void EntrySession::ReturnIntake() {
+  if (!intake_) return;
+  const std::int64_t id = intake_->id;
+  intake_.reset();
+  try {
+    work_->Engine().LeaveIntake(id);
+  } catch (const std::exception&) {
+    // Left by another way already (intake --leave), or the database is gone: a stopped
+    // program's item is put back by intake --leave.
+  }
+}
+
+std::int64_t EntrySession::IntakeWaiting() {
+  if (!work_) return 0;
+  try {
+    return work_->Engine().IntakeWaiting(archive_);
+  } catch (const std::exception&) {
+    return 0;
+  }
+}
+
+Reply EntrySession::TakeIntake() {
+  if (!work_ || !document_) return {};
+  if (!rights_.documents) {
+    SayReadOnly("archiviare le pagine in coda");
+    return Done(false);
+  }
+  return Leave([this]() -> Reply {
+    try {
+      auto in = work_->Enter();
+      ReturnIntake();
+      // The form's first file-link field names the pages.
+      std::shared_ptr<kvthost::FileLinker> link;
+      auto& fields = work_->Fields();
+      for (std::int32_t i = 1; i <= fields.Count() && !link; ++i) {
+        link = std::dynamic_pointer_cast<kvthost::FileLinker>(
+            fields.Item(kvt::Variant(i))->LinkedControl());
+      }
+      if (!link) {
+        return Shown(
+            Refusal("Il modulo non ha un campo per i file: le pagine in coda non si "
+                    "possono archiviare con esso.",
+                    "Aprire un modulo dell'archivio che abbia un campo per i file."));
+      }
+      auto item = work_->Engine().TakeIntake(archive_);
+      if (!item) {
+        SetStatus("Nessun documento da archiviare: la coda di " + archive_ + " è vuota");
+        return Done(false);
+      }
+      kvtfiles::FileRef ref{item->sha256, item->name};
+      if (!item->pages_sha256.empty()) {
+        kvtfiles::StoredFile cut;
+        if (!work_->Engine().FindFile(item->pages_sha256, cut)) {
+          work_->Engine().LeaveIntake(item->id);
+          throw kvtengine::EngineError(
+              kvtengine::kBadFile, "kvtfields-desk",
+              "Le pagine separate della pila " + item->name + " mancano dall'archivio");
+        }
+        ref = {cut.sha256, cut.name};
+      }
+      intake_ = std::move(item);
+      document_->Next();
+      ForgetWalkOfAll();
+      Built();
+      link = nullptr;  // the form was built again
+      for (std::int32_t i = 1; i <= fields.Count() && !link; ++i) {
+        link = std::dynamic_pointer_cast<kvthost::FileLinker>(
+            fields.Item(kvt::Variant(i))->LinkedControl());
+      }
+      if (link) link->LetText(kvtfiles::FileRefText(ref));
+      RefreshMark();
+      const std::int32_t last = intake_->first_page + intake_->pages - 1;
+      SetStatus("Da archiviare: " + intake_->name + ", pagin" +
+                (intake_->pages == 1
+                     ? "a " + std::to_string(last)
+                     : "e " + std::to_string(intake_->first_page) + "-" + std::to_string(last)) +
+                "; Salva lo archivia e apre il successivo");
+      return Done();
+    } catch (const std::exception& e) {
+      ReturnIntake();
+      return Shown(Failure("Le pagine in coda non si aprono.", e, "Riprovare più tardi."));
+    }
+  });
 }
 
 }  // namespace kvtapp

@@ -80,6 +80,8 @@ class EntrySession {
   std::function<void()> on_focus_moved;
   /// Told when the unsaved-changes mark may have changed (Modified), as the person types.
   std::function<void()> on_changed;
+  /// Told after any control's content changed (typed, picked, chosen), each time.
+  std::function<void()> on_content;
   /// Told why a key typed was refused (a letter in a numbers-only field) or the focused field
   /// refused to be left, also in the status line: a window shows it beside the field too.
   std::function<void(const std::string& why)> on_refused;
@@ -113,6 +115,15 @@ class EntrySession {
                   std::vector<std::int32_t> sorted);
   /// Brings `version` of document `id` back as its newest, the history read at `base`.
   Reply Restore(std::int32_t id, std::int32_t version, std::int32_t base);
+  /// Documento > Da archiviare: once the document may be left, the next one (the retained
+  /// values in it) takes the archive's next queued item, its pages named in the form's first
+  /// file-link field. Saving it files the item as the document, in the same transaction; a
+  /// document left unsaved puts the item back in the queue. The status line says when none waits.
+  Reply TakeIntake();
+  /// The queued item on the form; nothing when none.
+  const std::optional<kvtengine::IntakeItem>& Intake() const { return intake_; }
+  /// How many items wait in the archive's intake (0 when the database cannot say).
+  std::int64_t IntakeWaiting();
   /// Runs `then` once the document may be left (nothing unsaved, or saved, or given up).
   Reply Leave(std::function<Reply()> then);
   /// The answer to the question the last reply asked (a kvt::kMsgBoxAnswer*).
@@ -173,6 +184,8 @@ class EntrySession {
   // Saves with every question it needs, then tells `then` whether it stored (or had stored).
   Reply SaveThen(std::function<Reply(bool saved)> then);
   Reply OpenStored(std::int32_t id);
+  // The item on the form back in the queue (the document on it is being left unsaved).
+  void ReturnIntake();
   // A deleted document left the form (a new one is there): out of the walk, said so.
   void LeftBehind(std::int32_t id, const std::string& said);
   void Follow(kvthost::Form& form);
@@ -200,9 +213,10 @@ class EntrySession {
   mutable bool modified_mark_ = false;
   mutable bool mark_stale_ = false;  // changes came while nobody followed them
   std::unique_ptr<DocumentWalk> walk_;
-  std::int32_t walk_id_ = -1;     // the document whose place walk_index_ is
-  std::int32_t last_stored_ = 0;  // the document this session stored last (Ctrl+')
-  std::int64_t walk_index_ = -1;  // its place in the walk, -1 when not in it (new)
+  std::int32_t walk_id_ = -1;                    // the document whose place walk_index_ is
+  std::int32_t last_stored_ = 0;                 // the document this session stored last (Ctrl+')
+  std::int64_t walk_index_ = -1;                 // its place in the walk, -1 when not in it (new)
+  std::optional<kvtengine::IntakeItem> intake_;  // the queued item on the form
 };
 
 }  // namespace kvtapp

@@ -1,0 +1,147 @@
+#include "common/field_boxes.h"
+
+#include <algorithm>
+#include <set>
+
+#include "engine/common/document_search.h"
+
+namespace kvtapp {
+
+namespace {
+
+// A layout is the same supplier's when at least this share of the heading words agree: a
+// letterhead's words stay, the document's number and date beside them change.
+constexpr double kSameLayout = 0.5;
+
+std::set<std::string_view> WordSet(std::string_view text) {
+  std::set<std::string_view> out;
+  while (!text.empty()) {
+    const auto blank = text.find(' ');
+    const auto word = text.substr(0, blank);
+    if (!word.empty()) out.insert(word);
+    if (blank == std::string_view::npos) break;
+    text.remove_prefix(blank + 1);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string Letterhead(const kvtfiles::PageText& first) {
+  std::set<std::string> words;
+  for (const auto& w : first.words) {
+    if (first.height <= 0 || (w.y + w.height / 2.0) > first.height * 0.25) continue;
+    for (auto& part : kvtengine::SearchWords(kvtfiles::FoldAccents(w.text))) {
+      if (part.size() < 3 ||
+          std::any_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        continue;
+      }
+      std::transform(part.begin(), part.end(), part.begin(),
+                     [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+      words.insert(std::move(part));
+    }
+  }
+  std::string out;
+  for (const auto& w : words) out += (out.empty() ? "" : " ") + w;
+  return out;
+}
+
+double Alike(std::string_view a, std::string_view b) {
+  const auto x = WordSet(a), y = WordSet(b);
+  if (x.empty() && y.empty()) return 1.0;  // neither page is headed: told apart by nothing
+  std::size_t both = 0;
+  for (const auto& w : x) both += y.count(w);
+  return static_cast<double>(both) / static_cast<double>(x.size() + y.size() - both);
+}
+
+std::string ShapeOf(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (c >= '0' && c <= '9') {
+      out += '9';
+    } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) {
+      out += 'a';
+    } else if (c >= 0x80) {
+      // A letter beyond ASCII, whole: its continuation bytes are skipped.
+      out += 'a';
+      while (i + 1 < text.size() && (static_cast<unsigned char>(text[i + 1]) & 0xC0) == 0x80) ++i;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double width,
+                    double height) {
+  if (page.width <= 0 || page.height <= 0) return {};
+  // A scan lies a little higher or further left each time: a word whose middle is near the box
+  // counts.
+  const double dx = 0.01, dy = std::max(0.006, height * 0.3);
+  std::string out;
+  for (const auto& w : page.words) {
+    const double cx = (w.x + w.width / 2.0) / page.width;
+    const double cy = (w.y + w.height / 2.0) / page.height;
+    if (cx < x - dx || cx > x + width + dx || cy < y - dy || cy > y + height + dy) continue;
+    out += (out.empty() ? "" : " ") + w.text;
+  }
+  return out;
+}
+
+std::optional<Proposal> Propose(const std::vector<kvtengine::FieldBox>& boxes,
+                                const std::string& field, const kvtfiles::FileReading& reading) {
+  if (reading.pages.empty()) return std::nullopt;
+  const std::string head = Letterhead(reading.pages.front());
+  std::optional<Proposal> best;
+  double best_score = 0;
+  for (const auto& b : boxes) {
+    if (b.field != field || b.page < 1 || static_cast<std::size_t>(b.page) > reading.pages.size())
+      continue;
+    const double alike = Alike(b.letterhead, head);
+    if (alike < kSameLayout) continue;
+    std::string text =
+        WordsIn(reading.pages[static_cast<std::size_t>(b.page - 1)], b.x, b.y, b.width, b.height);
+    if (text.empty()) continue;
+    // The same layout first; among boxes as alike, the one whose words look like its value,
+    // then the one used most.
+    const double score =
+        alike + (ShapeOf(text) == b.shape ? 0.3 : 0.0) + std::min(b.used, 10) * 0.001;
+    if (best && score <= best_score) continue;
+    best_score = score;
+    best = Proposal{b, std::move(text)};
+  }
+  return best;
+}
+
+kvtengine::FieldBox Remember(kvtengine::ArchiveEngine& engine, kvtengine::FieldBox box,
+                             const std::string& text, const kvtfiles::FileReading& reading,
+                             std::vector<kvtengine::FieldBox>& known) {
+  box.letterhead = reading.pages.empty() ? std::string() : Letterhead(reading.pages.front());
+  box.shape = ShapeOf(text);
+  box.used_at = kvtengine::SavedAtNow();
+  box.id = 0;
+  box.used = 1;
+  kvtengine::FieldBox* same = nullptr;
+  double best = kSameLayout;
+  for (auto& k : known) {
+    if (k.field != box.field || k.archive != box.archive || k.form != box.form) continue;
+    const double alike = Alike(k.letterhead, box.letterhead);
+    if (alike < best) continue;
+    best = alike;
+    same = &k;
+  }
+  if (same) {
+    box.id = same->id;
+    box.used = same->used + 1;
+  }
+  box.id = engine.KeepFieldBox(box);
+  if (same) {
+    *same = box;
+  } else {
+    known.push_back(box);
+  }
+  return box;
+}
+
+}  // namespace kvtapp
