@@ -30,6 +30,7 @@
 #include <optional>
 
 #include "common/document_files.h"
+#include "common/field_boxes.h"
 #include "common/open_engine.h"
 #include "common/output_file.h"
 #include "file_dialogs.h"
@@ -67,12 +68,17 @@ DeskWindow::DeskWindow(std::string db, std::string archive, std::string form, bo
       QToolTip::showText(w->mapToGlobal(QPoint(0, w->height())), Q(why), w);
     }
   };
-  entry_.on_focus_moved = [this] { FollowFocus(); };
+  entry_.on_focus_moved = [this] {
+    FollowFocus();
+    FollowProposals();
+  };
   // The unsaved-changes mark follows the controls' changes as the person types.
   entry_.on_changed = [this] {
     setWindowTitle(Q(entry_.Title()));
     UpdatePreview();
   };
+  // A proposed value typed over is the clerk's from then on.
+  entry_.on_content = [this] { FollowProposals(); };
   // The old form leaves its frame before its workspace goes, which closes it.
   entry_.on_replacing = [this] { ReleaseForm(); };
   OpenDatabase(db);
@@ -147,7 +153,9 @@ void DeskWindow::Redraw() {
 
 void DeskWindow::BuildPreview() {
   preview_ = new PreviewPane(this);
-  preview_->on_word = [this](const std::string& word) { PutWord(word); };
+  preview_->on_word = [this](const std::string& words, int page, const QRectF& place) {
+    PutWords(words, page, place);
+  };
   preview_dock_ = new QDockWidget("Anteprima", this);
   preview_dock_->setObjectName("anteprima");  // its place and size are remembered by name
   preview_dock_->setWidget(preview_);
@@ -252,20 +260,48 @@ void DeskWindow::UpdatePreview() {
 namespace {
 
 // A date as written on a page: day, month and year parted by '/', '.' or '-' (a year of two
-// digits is this century's); nothing for anything else, or a day that is none.
+// digits is this century's), or the month by its Italian name ("5 dicembre 2026", "5 dic.
+// 2026"); nothing for anything else, or a day that is none.
 std::optional<kvt::Variant> PageDate(const std::string& word) {
   int parts[3] = {0, 0, 0};
   int part = 0, digits = 0;
+  std::string month_name;
   for (const char c : word) {
     if (c >= '0' && c <= '9') {
+      if (!month_name.empty() && part == 1) {
+        part = 2;  // the year after the month's name
+        digits = 0;
+      }
       if (++digits > (part == 2 ? 4 : 2)) return std::nullopt;
       parts[part] = parts[part] * 10 + (c - '0');
-    } else if ((c == '/' || c == '.' || c == '-') && digits > 0 && part < 2) {
+    } else if ((c == '/' || c == '.' || c == '-') && digits > 0 && part < 2 && month_name.empty()) {
       ++part;
       digits = 0;
+    } else if (part <= 1 && ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))) {
+      if (part == 0) {
+        if (digits == 0) return std::nullopt;
+        part = 1;
+      }
+      month_name += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    } else if ((c == ' ' || c == '.') && (digits > 0 || !month_name.empty())) {
+      continue;
     } else {
       return std::nullopt;
     }
+  }
+  if (!month_name.empty()) {
+    static constexpr const char* kMonths[] = {"gennaio",   "febbraio", "marzo",    "aprile",
+                                              "maggio",    "giugno",   "luglio",   "agosto",
+                                              "settembre", "ottobre",  "novembre", "dicembre"};
+    parts[1] = 0;
+    for (int m = 0; m < 12; ++m) {
+      const std::string_view full = kMonths[m];
+      // The whole name, or its first three letters ("dic").
+      if (month_name == full || (month_name.size() == 3 && full.substr(0, 3) == month_name)) {
+        parts[1] = m + 1;
+      }
+    }
+    if (parts[1] == 0) return std::nullopt;
   }
   if (part != 2 || (digits != 2 && digits != 4)) return std::nullopt;
   const int year = digits == 2 ? 2000 + parts[2] : parts[2];
@@ -314,6 +350,202 @@ bool DeskWindow::PutWord(const std::string& word) {
   }
   Redraw();
   return true;
+}
+
+namespace {
+
+// The text a field holds, as compared to tell a value typed over.
+std::string FieldText(kvtapp::Workspace& w, const std::string& field) {
+  auto& fields = w.Fields();
+  if (fields.Index(field) == 0) return {};
+  return kvt::JoinText(fields.Item(kvt::Variant(field))->Value());
+}
+
+QWidget* InputOf(kvtapp::Workspace& w, const std::string& field) {
+  auto& fields = w.Fields();
+  if (fields.Index(field) == 0) return nullptr;
+  auto* q = dynamic_cast<kvthost::qt::QtControl*>(
+      fields.Item(kvt::Variant(field))->LinkedControl().get());
+  return q ? q->FocusWidget() : nullptr;
+}
+
+// A value is a few words: a box over more was drawn over too much of the page.
+constexpr std::size_t kMostWords = 12, kMostBytes = 200;
+constexpr double kMostOfPage = 0.15;  // of the page's area
+
+// The look of a field holding a proposed value, until it is accepted or typed over.
+constexpr const char* kProposedStyle = "background-color: #ffe0a0; color: #000000;";
+
+}  // namespace
+
+bool DeskWindow::PutWords(const std::string& words, int page, const QRectF& place) {
+  if (!Work()) return false;
+  if (words.empty()) {
+    entry_.SetStatus("Nessuna parola nel riquadro: disegnarlo sopra le parole da prendere.");
+    ShowStatus();
+    return false;
+  }
+  const std::size_t count = kvtengine::SearchWords(words).size();
+  if (count > kMostWords || words.size() > kMostBytes ||
+      place.width() * place.height() > kMostOfPage) {
+    entry_.SetStatus("Il riquadro prende troppo della pagina (" + std::to_string(count) +
+                     (count == 1 ? " parola" : " parole") +
+                     "): disegnarlo attorno al solo valore.");
+    ShowStatus();
+    return false;
+  }
+  if (taken_built_ != entry_.FormsBuilt()) taken_.clear();
+  taken_built_ = entry_.FormsBuilt();
+  const std::string field = Work()->Person().Focused();
+  if (!PutWord(words)) return false;
+  if (Work()->Fields().Index(field) == 0) return true;
+  Unmark(field);
+  kvtengine::FieldBox box;
+  box.archive = entry_.Archive();
+  box.form = entry_.EntryForm();
+  box.field = field;
+  box.page = page;
+  box.x = place.x();
+  box.y = place.y();
+  box.width = place.width();
+  box.height = place.height();
+  taken_[field] = {box, words, FieldText(*Work(), field)};
+  return true;
+}
+
+bool DeskWindow::TakeIntake() {
+  if (!Work()) return false;
+  if (!Run(entry_.TakeIntake()) || !entry_.Intake()) return false;
+  ProposeValues();
+  Redraw();
+  return true;
+}
+
+std::map<std::string, std::string> DeskWindow::Proposals() const {
+  std::map<std::string, std::string> out;
+  for (const auto& [field, p] : proposed_) out[field] = p.text;
+  return out;
+}
+
+std::optional<kvtfiles::FileRef> DeskWindow::ShownFile() const {
+  for (const auto& [weak, field] : links_) {
+    const auto link = weak.lock();
+    if (auto ref = link ? kvtfiles::ParseFileRef(link->Text()) : std::nullopt) return ref;
+  }
+  return std::nullopt;
+}
+
+void DeskWindow::ProposeValues() {
+  for (const auto& [field, p] : proposed_) Unmark(field);
+  proposed_.clear();
+  taken_.clear();
+  taken_built_ = entry_.FormsBuilt();
+  focused_.clear();
+  const auto ref = ShownFile();
+  kvtfiles::FileReading reading;
+  try {
+    if (!ref || !Work()->Engine().FindReading(ref->sha256, reading)) return;
+    boxes_ = Work()->Engine().FieldBoxes(entry_.Archive(), entry_.EntryForm());
+  } catch (const std::exception&) {
+    return;  // nothing proposed: the clerk types, as without learnt places
+  }
+  if (boxes_.empty()) return;
+  auto& person = Work()->Person();
+  auto& fields = Work()->Fields();
+  const std::string start = person.Focused();
+  const std::string said = entry_.Status();  // moving through the fields clears it
+  proposing_ = true;
+  for (std::int32_t i = 1; i <= fields.Count(); ++i) {
+    const std::string name = fields.Item(kvt::Variant(i))->Name();
+    const auto proposal = kvtapp::Propose(boxes_, name, reading);
+    if (!proposal) continue;
+    if (!person.Focus(name)) break;  // the field before refused to be left
+    const std::string before = FieldText(*Work(), name);
+    if (!PutWord(proposal->text)) continue;
+    const std::string now = FieldText(*Work(), name);
+    if (now == before || now.empty()) continue;  // the field's rules refused it
+    QWidget* input = InputOf(*Work(), name);
+    proposed_[name] = {proposal->box, proposal->text, now, input ? input->styleSheet() : QString()};
+    if (input) input->setStyleSheet(kProposedStyle);
+  }
+  if (!start.empty()) person.Focus(start);
+  proposing_ = false;
+  if (!proposed_.empty()) {
+    entry_.SetStatus(said + (said.empty() ? "" : "; ") + std::to_string(proposed_.size()) +
+                     (proposed_.size() == 1 ? " valore proposto" : " valori proposti") +
+                     " dalla pagina: Tab li accetta, scrivere li sostituisce");
+  }
+  focused_.clear();
+  FollowProposals();
+}
+
+void DeskWindow::Unmark(const std::string& field) {
+  const auto it = proposed_.find(field);
+  if (it == proposed_.end()) return;
+  if (QWidget* input = InputOf(*Work(), field)) input->setStyleSheet(it->second.style);
+  proposed_.erase(it);
+}
+
+void DeskWindow::FollowProposals() {
+  if (proposing_ || !Work()) return;
+  if (taken_built_ != entry_.FormsBuilt()) {
+    // Another document: the marked inputs went with the form they were on.
+    proposed_.clear();
+    taken_.clear();
+    taken_built_ = entry_.FormsBuilt();
+  }
+  const std::string now = Work()->Person().Focused();
+  for (auto it = proposed_.begin(); it != proposed_.end();) {
+    const std::string field = it->first;
+    ++it;
+    const auto& p = proposed_.at(field);
+    if (FieldText(*Work(), field) != p.text) {
+      Unmark(field);  // typed over
+    } else if (field == focused_ && now != field) {
+      // Left as proposed: accepted, and the place it came from used once more.
+      taken_[field] = {p.box, p.words, p.text};
+      Unmark(field);
+    }
+  }
+  if (now == focused_) return;
+  focused_ = now;
+  const auto it = proposed_.find(now);
+  if (it == proposed_.end()) {
+    if (preview_) preview_->MarkProposed(0, {});
+    return;
+  }
+  if (preview_) {
+    const auto& b = it->second.box;
+    preview_->MarkProposed(b.page, QRectF(b.x, b.y, b.width, b.height));
+  }
+  // Selected whole, so that what the clerk types replaces it; once the focus has settled.
+  QMetaObject::invokeMethod(
+      this,
+      [this, now] {
+        if (Work() && Work()->Person().Focused() == now && proposed_.count(now)) {
+          Work()->Person().PressKey(kKeyA, kCtrl);
+        }
+      },
+      Qt::QueuedConnection);
+}
+
+void DeskWindow::LearnPlaces() {
+  if (taken_built_ != entry_.FormsBuilt() || taken_.empty() || !Work()) return;
+  const auto ref = ShownFile();
+  try {
+    kvtfiles::FileReading reading;
+    if (!ref || !Work()->Engine().FindReading(ref->sha256, reading)) return;
+    if (boxes_.empty() || boxes_.front().archive != entry_.Archive()) {
+      boxes_ = Work()->Engine().FieldBoxes(entry_.Archive(), entry_.EntryForm());
+    }
+    for (auto& [field, t] : taken_) {
+      if (FieldText(*Work(), field) != t.text) continue;  // changed since: not from the page
+      kvtapp::Remember(Work()->Engine(), t.box, t.words, reading, boxes_);
+    }
+  } catch (const std::exception&) {
+    // The document is stored; only what would be proposed next time is not learnt.
+  }
+  taken_.clear();
 }
 
 void DeskWindow::dragEnterEvent(QDragEnterEvent* event) {
@@ -463,8 +695,19 @@ void DeskWindow::NewDocument() {
 }
 
 bool DeskWindow::Save() {
+  const bool from_queue = entry_.Intake().has_value();
+  const std::int32_t before = entry_.Id();
   const bool saved = Run(entry_.Save());
+  if (saved && before == 0 && entry_.Id() != 0) LearnPlaces();
   if (saved && reading_) reading_->Wake();  // a file kept with it is read next
+  // The queue's pages filed: the next ones come, as the clerk works through the stack.
+  if (saved && from_queue && !entry_.Intake()) {
+    // What was stored, then what came next (or that the queue is empty).
+    const std::string stored = entry_.Status();
+    TakeIntake();
+    entry_.SetStatus(stored + ". " + entry_.Status());
+    ShowStatus();
+  }
   return saved;
 }
 
@@ -644,6 +887,14 @@ void DeskWindow::BuildMenus() {
     if (!Work()) return;
     const QString path = ChooseFileToOpen(this, "Allega un file al documento");
     if (!path.isEmpty()) AttachFile(path.toStdString());
+  });
+  intake_action_ = doc->addAction("Da arc&hiviare", QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_D),
+                                  [this] { TakeIntake(); });
+  // How many wait, counted when the menu opens.
+  connect(doc, &QMenu::aboutToShow, this, [this] {
+    if (!intake_action_) return;
+    const std::int64_t waiting = entry_.IntakeWaiting();
+    intake_action_->setText(QString("Da arc&hiviare (%1)").arg(waiting));
   });
   doc->addAction("&Trova documenti...", QKeySequence::Find, [this] { FindDocuments(); });
   // The record navigator: in the menu and a toolbar, with keys a text box leaves alone.

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QTableView>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
@@ -108,6 +109,17 @@ class DeskWindow final : public QMainWindow {
   /// date field takes "05.12.26" as 05/12/2026, a number field "1.234,50" as 1234,50); false,
   /// said in the status line, when no field is focused or the word is no date for a date.
   bool PutWord(const std::string& word);
+  /// The same for words taken off page `page` (from 1) of the file shown, from `place`
+  /// (fractions of the page): once the document is saved, the place is remembered for the
+  /// field, to propose its value on the next document laid out the same way. False, said, when
+  /// there are no words or too many for a value.
+  bool PutWords(const std::string& words, int page, const QRectF& place);
+  /// Documento > Da archiviare: the archive's next queued pages on a new document, each field
+  /// the places learnt propose a value for holding it, marked, until the person leaves the field
+  /// (accepted) or types over it. False when nothing was taken (said already).
+  bool TakeIntake();
+  /// The fields holding a value proposed and neither accepted nor typed over, with the value.
+  std::map<std::string, std::string> Proposals() const;
   /// The pane that shows the document's file beside the form.
   PreviewPane* Preview() const { return preview_; }
   QDockWidget* PreviewDock() const { return preview_dock_; }
@@ -168,6 +180,15 @@ class DeskWindow final : public QMainWindow {
   void ApplyRights();
   void RefreshHistory(std::int32_t id);
   void Open(const std::string& db);
+  // The kept file the form's first file link holding one names (the one the pane shows).
+  std::optional<kvtfiles::FileRef> ShownFile() const;
+  // Puts the values the learnt places propose into the fields, marked as proposed.
+  void ProposeValues();
+  // A proposed field typed over, or left (accepted), is a proposal no more.
+  void FollowProposals();
+  void Unmark(const std::string& field);
+  // Remembers, for the document just stored, where each field's value was taken from.
+  void LearnPlaces();
   // Reads the pages of the database's kept files in the background, after everything else.
   void ReadPages(const std::string& db);
   void ShowForm();
@@ -206,6 +227,27 @@ class DeskWindow final : public QMainWindow {
   std::vector<std::pair<std::weak_ptr<kvthost::FileLinker>, std::string>> links_;
   std::uint64_t links_built_ = 0;
   std::string shown_link_;
+  QPointer<QAction> intake_action_;
+  // What the person took off the page for a field: where, and the field's text it gave.
+  struct Taken {
+    kvtengine::FieldBox box;
+    std::string words;  // as on the page ("": an accepted proposal's)
+    std::string text;   // the field's then
+  };
+  std::map<std::string, Taken> taken_;
+  std::uint64_t taken_built_ = 0;  // the form taken_ and proposed_ are of
+  // Values proposed and not yet accepted or typed over: where they were read, the value, and
+  // the input's own look to give back.
+  struct Proposed {
+    kvtengine::FieldBox box;
+    std::string words;  // as read in the box's place
+    std::string text;   // the field's, once put in
+    QString style;
+  };
+  std::map<std::string, Proposed> proposed_;
+  std::vector<kvtengine::FieldBox> boxes_;  // the form's learnt places, read at each take
+  std::string focused_;                     // the field the focus was in last
+  bool proposing_ = false;                  // ProposeValues is typing the values in
 };
 
 }  // namespace kvtdesk

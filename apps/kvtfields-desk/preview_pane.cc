@@ -423,8 +423,7 @@ void PreviewPane::Shown(std::uint64_t generation, const QImage& page, int pages,
   open_->setEnabled(!local_.isEmpty());
   caption_->setText(caption);
   picture_ = page;
-  page_view_->setPixmap(page.isNull() ? QPixmap() : QPixmap::fromImage(page));
-  page_view_->adjustSize();
+  Draw();
   if (on_shown) on_shown();
 }
 
@@ -471,20 +470,84 @@ QPoint PreviewPane::OnScreen(QPoint on_picture) const {
 bool PreviewPane::eventFilter(QObject* watched, QEvent* event) {
   if (watched == page_view_ && !picture_.isNull()) {
     const QPoint corner = OnScreen({0, 0});
+    const auto* m = event->type() == QEvent::MouseMove ||
+                            event->type() == QEvent::MouseButtonPress ||
+                            event->type() == QEvent::MouseButtonRelease
+                        ? static_cast<QMouseEvent*>(event)
+                        : nullptr;
+    const QPoint at = m ? m->position().toPoint() - corner : QPoint();
     if (event->type() == QEvent::MouseMove) {
-      const auto* m = static_cast<QMouseEvent*>(event);
-      page_view_->setCursor(WordAt(m->position().toPoint() - corner) ? Qt::PointingHandCursor
-                                                                     : Qt::ArrowCursor);
-    } else if (event->type() == QEvent::MouseButtonPress) {
-      const auto* m = static_cast<QMouseEvent*>(event);
-      const ShownWord* word = WordAt(m->position().toPoint() - corner);
-      if (m->button() == Qt::LeftButton && word && on_word) {
-        on_word(word->text.toStdString());
+      if (pressed_.x() >= 0 && (at - pressed_).manhattanLength() > 4) {
+        if (!band_) band_ = new QRubberBand(QRubberBand::Rectangle, page_view_);
+        band_->setGeometry(QRect(pressed_ + corner, at + corner).normalized());
+        band_->show();
+      }
+      page_view_->setCursor(pressed_.x() >= 0 ? Qt::CrossCursor
+                            : WordAt(at)      ? Qt::PointingHandCursor
+                                              : Qt::ArrowCursor);
+    } else if (event->type() == QEvent::MouseButtonPress && m->button() == Qt::LeftButton) {
+      pressed_ = at;
+      return true;
+    } else if (event->type() == QEvent::MouseButtonRelease && m->button() == Qt::LeftButton &&
+               pressed_.x() >= 0) {
+      const QPoint from = pressed_;
+      pressed_ = {-1, -1};
+      const bool dragged = band_ && band_->isVisible();
+      if (band_) band_->hide();
+      if (!on_word) return true;
+      const double w = picture_.width(), h = picture_.height();
+      if (!dragged) {
+        if (const ShownWord* word = WordAt(at)) {
+          const QRect b = word->box;
+          on_word(word->text.toStdString(), page_ + 1,
+                  QRectF(b.x() / w, b.y() / h, b.width() / w, b.height() / h));
+        }
         return true;
       }
+      // The words the box covers the most of, in reading order.
+      const QRect box = QRect(from, at).normalized();
+      std::string text;
+      QRect covered;
+      for (const auto& word : words_) {
+        const QRect both = word.box.intersected(box);
+        if (both.isEmpty() ||
+            both.width() * both.height() * 2 < word.box.width() * word.box.height())
+          continue;
+        text += (text.empty() ? "" : " ") + word.text.toStdString();
+        covered = covered.isNull() ? word.box : covered.united(word.box);
+      }
+      const QRect place = covered.isNull() ? box : covered;
+      on_word(text, page_ + 1,
+              QRectF(place.x() / w, place.y() / h, place.width() / w, place.height() / h));
+      return true;
     }
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void PreviewPane::MarkProposed(int page, const QRectF& place) {
+  if (std::pair(page, place) == proposed_) return;
+  proposed_ = {page, place};
+  Draw();
+}
+
+void PreviewPane::Draw() {
+  if (picture_.isNull()) {
+    page_view_->setPixmap(QPixmap());
+  } else if (proposed_.second.isEmpty() || proposed_.first != page_ + 1) {
+    page_view_->setPixmap(QPixmap::fromImage(picture_));
+  } else {
+    QPixmap marked = QPixmap::fromImage(picture_);
+    QPainter painter(&marked);
+    const QRectF& p = proposed_.second;
+    const QRectF box(p.x() * picture_.width() - 3, p.y() * picture_.height() - 3,
+                     p.width() * picture_.width() + 6, p.height() * picture_.height() + 6);
+    painter.fillRect(box, QColor(255, 170, 0, 60));
+    painter.setPen(QPen(QColor(230, 120, 0), 2));
+    painter.drawRect(box);
+    page_view_->setPixmap(marked);
+  }
+  page_view_->adjustSize();
 }
 
 void PreviewPane::Refresh() {

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRect>
+#include <QRubberBand>
 #include <QScrollArea>
 #include <QString>
 #include <QWidget>
@@ -61,8 +62,13 @@ class PreviewPane final : public QWidget {
   QImage Picture() const { return picture_; }
   /// Called on the UI thread each time a page has been drawn or a message shown.
   std::function<void()> on_shown;
-  /// Called with a word of the page shown that the person clicked on.
-  std::function<void(const std::string& word)> on_word;
+  /// Called with the words the person took off the page shown: the word clicked on, or those a
+  /// box dragged over covers (in reading order, a blank between them); `page` (from 1) and
+  /// `place` (fractions of the page) say where they were. A box over no word says so.
+  std::function<void(const std::string& words, int page, const QRectF& place)> on_word;
+  /// Marks `place` (fractions of the page) on page `page` (from 1) in the proposals' colour, as
+  /// where the focused field's proposed value was read; an empty place: no mark.
+  void MarkProposed(int page, const QRectF& place);
 
   /// A word read off the page shown, where it is on its picture.
   struct ShownWord {
@@ -86,6 +92,8 @@ class PreviewPane final : public QWidget {
   void Shown(std::uint64_t generation, const QImage& page, int pages, const QString& caption,
              const QString& local, int marked, const std::vector<ShownWord>& words);
   int TargetWidth() const;
+  // The picture on the view, with the proposal's mark when it is on this page.
+  void Draw();
 
   std::unique_ptr<PreviewWorker> worker_;
   QLabel* caption_;
@@ -100,6 +108,9 @@ class PreviewPane final : public QWidget {
   std::vector<kvtengine::WordTerm> terms_;
   int marked_ = 0;
   std::vector<ShownWord> words_;
+  QPoint pressed_{-1, -1};           // where the left button went down on the picture
+  QRubberBand* band_ = nullptr;      // the box being dragged
+  std::pair<int, QRectF> proposed_;  // MarkProposed's page and place
   QImage picture_;
   QString local_;  // the checked copy the pane's thread made
 };
