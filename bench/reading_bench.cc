@@ -3,6 +3,12 @@
 //   thread) against the `tesseract` program on the same image, one thread, in the same run:
 //   vs_tesseract_cli; words_right, the share of the PDF's words the scan gave back, and
 //   cli_words_right the same of the program's.
+// - BM_IntakeStack/200: a stack of 200 scanned pages (the generator's invoices, delivery notes
+//   and letters at 300 dpi, specked and skewed, a blank sheet after each document, as a
+//   scanner's PDF of JPEG pages) taken into an archive: kept, read by a worker per core, split
+//   at the blank sheets, each document's pages cut into a file of its own. vs_ocr_alone: its
+//   time against 200 × one page's OCR time (measured in the same run) ÷ the workers;
+//   peak_rss_mb; lost and doubled: pages the ledger misses or holds twice.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -16,8 +22,17 @@
 #include <string>
 #include <vector>
 
+#include <sys/resource.h>
+
+#include <QFile>
+#include <memory>
+#include <thread>
+
 #include "document_generator.h"
+#include "engine/sqlite/sqlite_engine.h"
+#include "reading/intake.h"
 #include "reading/page_reader.h"
+#include "reading/scans_pdf.h"
 
 namespace {
 
@@ -93,6 +108,94 @@ void BM_OcrPage(benchmark::State& state) {
   std::filesystem::remove_all(dir);
 }
 BENCHMARK(BM_OcrPage)->Iterations(1)->Unit(benchmark::kMillisecond);
+
+double PeakRssMb() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_maxrss) / 1024.0;  // kilobytes on Linux
+}
+
+// The stack as a scanner writes it, a page at a time; returns its pages and the first one.
+int WriteStack(const std::string& path, int pages, QImage& first) {
+  QFile out(QString::fromStdString(path));
+  if (!out.open(QIODevice::WriteOnly)) return 0;
+  kvtread::ScansPdf pdf(out);
+  QImage blank(2480, 3508, QImage::Format_Grayscale8);  // A4 at 300 dpi
+  blank.fill(244);
+  for (int i = 0; i < 60; ++i) blank.setPixel(97 * i % 2480, 131 * i % 3508, 60);
+  int written = 0;
+  for (int n = 1; written < pages; ++n) {
+    if (n > 1) {
+      pdf.Add(kvtread::EncodePage(blank, 300));
+      ++written;
+    }
+    for (const auto& page :
+         kvttestdata::Scan(kvttestdata::MakeDocument(17, n), 300, static_cast<std::uint64_t>(n))) {
+      if (written == 0) first = page;
+      pdf.Add(kvtread::EncodePage(page, 300));
+      ++written;
+    }
+  }
+  pdf.Finish();
+  return written;
+}
+
+void BM_IntakeStack(benchmark::State& state) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("kvt-intake-bench-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  const std::string stack = (dir / "pila.pdf").string();
+  QImage first;
+  const int pages = WriteStack(stack, static_cast<int>(state.range(0)), first);
+  const int workers = std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  std::vector<std::unique_ptr<kvtread::Ocr>> ocrs;
+  std::vector<kvtread::Ocr*> readers;
+  for (int i = 0; i < workers; ++i) {
+    readers.push_back(ocrs.emplace_back(std::make_unique<kvtread::Ocr>()).get());
+  }
+  // One page read alone, one thread: the pace the stack is measured against.
+  const std::string tiff = (dir / "pagina.tif").string();
+  kvttestdata::WriteTiff({first}, 300, tiff);
+  const std::string one = Bytes(tiff);
+  std::vector<double> alone;
+  for (int r = 0; r < 3; ++r) {
+    const auto start = Clock::now();
+    kvtread::ReadPages(one, *readers.front());
+    alone.push_back(std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  double took = 0;
+  int lost = 0, doubled = 0, documents = 0;
+  for (auto _ : state) {
+    const std::string db = (dir / "archivio.kvtdb").string();
+    std::filesystem::remove(db);
+    auto engine = kvtsqlite::SqliteEngine::Open(db, true);
+    const auto start = Clock::now();
+    const auto in =
+        kvtread::TakeIn(*engine, readers, "Fatture", stack, kvtread::Split::kBlankPages);
+    took = std::chrono::duration<double>(Clock::now() - start).count();
+    documents = in.documents;
+    std::vector<int> seen(static_cast<std::size_t>(pages) + 1, 0);
+    for (const auto& i : engine->IntakeLedger("Fatture")) {
+      for (int p = i.first_page; p < i.first_page + i.pages && p <= pages; ++p) ++seen[p];
+    }
+    for (int p = 1; p <= pages; ++p) {
+      lost += seen[static_cast<std::size_t>(p)] == 0;
+      doubled += seen[static_cast<std::size_t>(p)] > 1;
+    }
+  }
+  const double ocr_alone = pages * Median(alone) / workers;
+  state.counters["vs_ocr_alone"] = took / ocr_alone;
+  state.counters["seconds"] = took;
+  state.counters["page_ocr_ms"] = Median(alone) * 1000;
+  state.counters["pages"] = pages;
+  state.counters["documents"] = documents;
+  state.counters["workers"] = workers;
+  state.counters["peak_rss_mb"] = PeakRssMb();
+  state.counters["lost"] = lost;
+  state.counters["doubled"] = doubled;
+  std::filesystem::remove_all(dir);
+}
+BENCHMARK(BM_IntakeStack)->Arg(200)->Iterations(1)->Unit(benchmark::kSecond);
 
 }  // namespace
 

@@ -629,11 +629,18 @@ int Intake(const Options& o) {
     std::sort(paths.begin(), paths.end());
     return paths;
   };
-  kvtread::Ocr ocr;
+  // A stack's pages are read a core each at once.
+  const int workers = o.workers > 0
+                          ? o.workers
+                          : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+  std::vector<std::unique_ptr<kvtread::Ocr>> ocrs;
+  std::vector<kvtread::Ocr*> readers;
+  for (int i = 0; i < workers; ++i)
+    readers.push_back(ocrs.emplace_back(std::make_unique<kvtread::Ocr>()).get());
   int added = 0, documents = 0, failed = 0;
   auto take_in = [&](const std::string& path) {
     try {
-      const kvtread::TakenIn in = kvtread::TakeIn(*engine, ocr, o.archive, path, how);
+      const kvtread::TakenIn in = kvtread::TakeIn(*engine, readers, o.archive, path, how);
       if (!in.added) {
         std::printf("%s: già nella coda dell'archivio (sha256 %s), non aggiunto\n",
                     kvt::OneLine(in.name).c_str(), in.sha256.c_str());
@@ -1258,6 +1265,8 @@ int main(int argc, char** argv) {
   intake->add_flag("--ledger", o.ledger,
                    "print the ledger instead: where every page of every stack went, who, when");
   intake->add_option("--out", o.out, "the file the ledger goes to (default: standard output)");
+  intake->add_option("--workers", o.workers, "pages read at once (default: one per core)")
+      ->check(Whole(1));
 
   auto* roles = app.add_subcommand(
       "roles", "PostgreSQL: the office's roles (designer, clerk, reader) and who holds them");

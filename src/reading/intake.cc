@@ -1,11 +1,13 @@
 #include "reading/intake.h"
 
 #include <algorithm>
+#include <mutex>
 
 #include "engine/common/document_search.h"
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
 #include "reading/item_pages.h"
+#include "reading/scans_pdf.h"
 
 namespace kvtread {
 
@@ -70,12 +72,15 @@ std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& readi
 
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
                const std::string& path, Split how) {
+  return TakeIn(engine, std::vector<Ocr*>{&ocr}, archive, path, how);
+}
+
+TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
+               const std::string& archive, const std::string& path, Split how) {
   TakenIn out;
   const kvtfiles::StoredFile file = kvtengine::KeepFile(engine, path);
   out.name = kvtfiles::BaseName(path);
   out.sha256 = file.sha256;
-  // Read once: a stack read before (taken in elsewhere, or an intake stopped halfway) is not
-  // read again.
   std::string bytes;
   auto load = [&] {
     if (!bytes.empty()) return;
@@ -83,24 +88,33 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& ar
     kvtengine::ReadKeptFile(engine, file.sha256, out.name,
                             [&](std::string_view piece) { bytes.append(piece); });
   };
+  // Read once: a stack read before (taken in elsewhere, or an intake stopped halfway) is not
+  // read again. The pages as read are encoded for the documents' own files as they go, on the
+  // reading threads, so that cutting them costs no second drawing.
   kvtfiles::FileReading reading;
+  std::vector<EncodedPage> encoded;
+  std::mutex encoded_m;
   if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
     load();
-    reading = ReadPages(bytes, ocr);
+    reading = ReadPages(bytes, ocrs, {}, [&](int page, const QImage& scan, int dpi) {
+      EncodedPage e = EncodePage(scan, dpi);
+      std::lock_guard lock(encoded_m);
+      if (encoded.size() <= static_cast<std::size_t>(page)) encoded.resize(page + 1);
+      encoded[static_cast<std::size_t>(page)] = std::move(e);
+    });
     engine.KeepReading(file.sha256, reading);
   }
   auto items = SplitStack(reading, file.pages, how, out.name);
   // Each document's pages become its own file, there when a clerk takes it: a document shows,
   // searches and exports its pages only.
+  const auto read = static_cast<std::int32_t>(reading.pages.size());
   const bool cut = std::any_of(items.begin(), items.end(), [&](const kvtengine::IntakeItem& i) {
     return i.state == kvtengine::IntakeItem::State::kQueued &&
-           (i.first_page != 1 ||
-            i.pages < std::max<std::int32_t>(file.pages,
-                                             static_cast<std::int32_t>(reading.pages.size())));
+           (i.first_page != 1 || i.pages < std::max(file.pages, read));
   });
   if (cut) {
     load();
-    KeepItemPages(engine, file, bytes, reading, items);
+    KeepItemPages(engine, file, bytes, reading, items, {}, &encoded);
   }
   for (const auto& i : items) {
     out.pages += i.pages;

@@ -31,8 +31,12 @@ struct TakenIn {
   int documents = 0, set_aside = 0, pages = 0;
 };
 
-/// Takes the file at `path` into `archive`'s intake: kept, read with `ocr` unless read before,
-/// split as `how` says and queued in one transaction. Raises when the file cannot be kept.
+/// Takes the file at `path` into `archive`'s intake: kept, read with `ocrs` (a thread each)
+/// unless read before, split as `how` says, each document's pages cut into a file of their own,
+/// and queued in one transaction. Raises when the file cannot be kept.
+TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
+               const std::string& archive, const std::string& path, Split how);
+/// The same with one OCR engine.
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
                const std::string& path, Split how);
 

@@ -9,12 +9,14 @@
 #include <QPdfDocument>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <functional>
 
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
+#include "reading/scans_pdf.h"
 
 namespace kvtread {
 
@@ -81,102 +83,6 @@ void EachPage(const std::string& bytes, const std::string& stack, int first, int
   }
 }
 
-// Writes a PDF of scanned pages, an image filling each page, object by object as pages come:
-// the same pages give the same bytes (no date, no id), so a cut made again is the file kept.
-class PdfOfScans {
- public:
-  explicit PdfOfScans(QFile& out) : out_(out) { Put("%PDF-1.4\n%\xE2\xE3\xCF\xD3\n"); }
-
-  void Add(const QImage& scan, int dpi) {
-    QByteArray data;
-    std::string dict;
-    const int w = scan.width(), h = scan.height();
-    if (scan.depth() == 1) {
-      // Black and white stays so, losslessly: one bit a pixel, 1 white, rows packed.
-      const QImage bits = scan.convertToFormat(QImage::Format_Mono,
-                                               QList<QRgb>{qRgb(0, 0, 0), qRgb(255, 255, 255)});
-      QByteArray rows;
-      const int row = (w + 7) / 8;
-      rows.reserve(static_cast<qsizetype>(row) * h);
-      for (int y = 0; y < h; ++y)
-        rows.append(reinterpret_cast<const char*>(bits.constScanLine(y)), row);
-      data = qCompress(rows, 9).mid(4);  // a zlib stream after Qt's four bytes of length
-      dict = "/ColorSpace /DeviceGray /BitsPerComponent 1 /Filter /FlateDecode";
-    } else {
-      const bool grey = scan.isGrayscale();
-      const QImage pixels =
-          scan.convertToFormat(grey ? QImage::Format_Grayscale8 : QImage::Format_RGB888);
-      QBuffer buffer(&data);
-      buffer.open(QIODevice::WriteOnly);
-      QImageWriter writer(&buffer, "jpeg");
-      writer.setQuality(85);
-      if (!writer.write(pixels))
-        throw std::runtime_error("JPEG: " + writer.errorString().toStdString());
-      dict = std::string("/ColorSpace ") + (grey ? "/DeviceGray" : "/DeviceRGB") +
-             " /BitsPerComponent 8 /Filter /DCTDecode";
-    }
-    const double pw = w * 72.0 / dpi, ph = h * 72.0 / dpi;
-    char box[96];
-    std::snprintf(box, sizeof box, "%.2f 0 0 %.2f 0 0", pw, ph);
-    const std::string draw = std::string("q ") + box + " cm /Scan Do Q\n";
-    const int page = Begin();
-    pages_.push_back(page);
-    std::snprintf(box, sizeof box, "[0 0 %.2f %.2f]", pw, ph);
-    Put("<< /Type /Page /Parent 1 0 R /MediaBox " + std::string(box) +
-        " /Resources << /XObject << /Scan " + std::to_string(page + 1) + " 0 R >> >> /Contents " +
-        std::to_string(page + 2) + " 0 R >>\nendobj\n");
-    Begin();
-    Put("<< /Type /XObject /Subtype /Image /Width " + std::to_string(w) + " /Height " +
-        std::to_string(h) + " " + dict + " /Length " + std::to_string(data.size()) +
-        " >>\nstream\n");
-    Put(std::string_view(data.constData(), static_cast<std::size_t>(data.size())));
-    Put("\nendstream\nendobj\n");
-    Begin();
-    Put("<< /Length " + std::to_string(draw.size()) + " >>\nstream\n" + draw +
-        "endstream\nendobj\n");
-  }
-
-  // The page tree, the catalogue and the cross-reference table.
-  void Finish() {
-    offsets_[0] = written_;
-    Put("1 0 obj\n<< /Type /Pages /Count " + std::to_string(pages_.size()) + " /Kids [");
-    for (const int p : pages_) Put(std::to_string(p) + " 0 R ");
-    Put("] >>\nendobj\n");
-    const int catalog = Begin();
-    Put("<< /Type /Catalog /Pages 1 0 R >>\nendobj\n");
-    const std::int64_t xref = written_;
-    Put("xref\n0 " + std::to_string(offsets_.size() + 1) + "\n0000000000 65535 f \n");
-    for (const std::int64_t at : offsets_) {
-      char line[24];
-      std::snprintf(line, sizeof line, "%010lld 00000 n \n", static_cast<long long>(at));
-      Put(line);
-    }
-    Put("trailer\n<< /Size " + std::to_string(offsets_.size() + 1) + " /Root " +
-        std::to_string(catalog) + " 0 R >>\nstartxref\n" + std::to_string(xref) + "\n%%EOF\n");
-  }
-
- private:
-  // Starts the next object; object 1, the page tree, is written last.
-  int Begin() {
-    offsets_.push_back(written_);
-    const int number = static_cast<int>(offsets_.size());
-    Put(std::to_string(number) + " 0 obj\n");
-    return number;
-  }
-  void Put(std::string_view text) {
-    if (out_.write(text.data(), static_cast<qint64>(text.size())) !=
-        static_cast<qint64>(text.size())) {
-      throw std::runtime_error("scrittura non riuscita: " + out_.errorString().toStdString());
-    }
-    written_ += static_cast<std::int64_t>(text.size());
-  }
-
-  QFile& out_;
-  std::int64_t written_ = 0;
-  std::vector<std::int64_t> offsets_{0};  // object 1's place, filled in by Finish
-  std::vector<int> pages_;
-};
-
 // "pila.tif" → "pila p. 3-6.pdf".
 std::string CutName(const std::string& stack, int first, int count) {
   const auto dot = stack.find_last_of('.');
@@ -191,7 +97,8 @@ std::string CutName(const std::string& stack, int first, int count) {
 
 void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile& stack,
                    const std::string& bytes, const kvtfiles::FileReading& reading,
-                   std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget) {
+                   std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget,
+                   const std::vector<EncodedPage>* encoded) {
   const auto read = static_cast<std::int32_t>(reading.pages.size());
   for (auto& item : items) {
     if (item.state != kvtengine::IntakeItem::State::kQueued) continue;
@@ -202,9 +109,20 @@ void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile&
     QFile out(dir.filePath(QString::fromStdString(name)));
     if (!out.open(QIODevice::WriteOnly)) Refuse(item.name, out.errorString().toStdString());
     try {
-      PdfOfScans pdf(out);
-      EachPage(bytes, item.name, item.first_page, item.pages, budget,
-               [&](const QImage& page, int dpi) { pdf.Add(page, dpi); });
+      ScansPdf pdf(out);
+      const auto first = static_cast<std::size_t>(item.first_page - 1);
+      const bool ready =
+          encoded && encoded->size() >= first + static_cast<std::size_t>(item.pages) &&
+          std::all_of(encoded->begin() + static_cast<std::ptrdiff_t>(first),
+                      encoded->begin() + static_cast<std::ptrdiff_t>(first) + item.pages,
+                      [](const EncodedPage& e) { return !e.data.empty(); });
+      if (ready) {
+        for (int p = 0; p < item.pages; ++p)
+          pdf.Add((*encoded)[first + static_cast<std::size_t>(p)]);
+      } else {
+        EachPage(bytes, item.name, item.first_page, item.pages, budget,
+                 [&](const QImage& page, int dpi) { pdf.Add(EncodePage(page, dpi)); });
+      }
       pdf.Finish();
       if (!out.flush()) throw std::runtime_error(out.errorString().toStdString());
     } catch (const kvt::Error&) {

@@ -9,6 +9,7 @@
 #include "engine/common/archive_engine.h"
 #include "engine/files/stored_file.h"
 #include "reading/page_reader.h"
+#include "reading/scans_pdf.h"
 
 namespace kvtread {
 
@@ -17,8 +18,11 @@ namespace kvtread {
 /// item (pages_sha256). A PDF of the pages as scanned, named after the stack and its pages; the
 /// same pages give the same bytes, so a stack taken in again keeps nothing twice. `bytes` are
 /// the kept `stack`'s. Raises when its pages cannot be drawn or the files kept.
+/// `encoded`, when given, holds pages already encoded as they were read (by page, from 0; one
+/// without data is drawn again).
 void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile& stack,
                    const std::string& bytes, const kvtfiles::FileReading& reading,
-                   std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget = {});
+                   std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget = {},
+                   const std::vector<EncodedPage>* encoded = nullptr);
 
 }  // namespace kvtread

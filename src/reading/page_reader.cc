@@ -12,8 +12,17 @@
 #include <QPdfDocument>
 #include <QPdfSelection>
 #include <QTemporaryFile>
+#include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstdlib>
+#include <deque>
+#include <limits>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
 
 #include "engine/common/archive_engine.h"
 #include "engine/common/engine_error.h"
@@ -157,40 +166,131 @@ bool Ocr::Read(const unsigned char* grey, int width, int height, int bytes_per_l
   return true;
 }
 
-kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBudget& budget) {
-  kvtfiles::FileReading reading;
-  reading.reader = ReaderName();
-  reading.read_at = kvtengine::SavedAtNow();
-  auto ocr_page = [&](QImage image, int dpi, int index) {
+namespace {
+
+// A page to be read by OCR: drawn or scanned, with its resolution; a PDF page's words go back
+// to its points.
+struct PageJob {
+  int index = 0;
+  QImage image;
+  int dpi = 300;
+  QSizeF points;  // a PDF page's size; empty for a scan
+};
+
+// The pages as they come off the one thread that decodes or draws them (PDFium and an image
+// reader take one thread), read by an OCR worker each; at most two pages a worker wait drawn.
+class PageLine {
+ public:
+  PageLine(const std::vector<Ocr*>& ocrs, const PageBudget& budget, const PageSeen& seen)
+      : budget_(budget), seen_(seen), most_waiting_(2 * ocrs.size()) {
+    for (Ocr* ocr : ocrs) workers_.emplace_back([this, ocr] { Work(*ocr); });
+  }
+  ~PageLine() { Finish(); }
+
+  // False once a page before `index` failed: reading further is of no use.
+  bool Wanted(int index) const { return index < first_failure_.load(); }
+  void Put(PageJob job) {
+    std::unique_lock lock(m_);
+    space_.wait(lock, [&] { return jobs_.size() < most_waiting_; });
+    jobs_.push_back(std::move(job));
+    ready_.notify_one();
+  }
+  void Read(int index, kvtfiles::PageText page) {
+    std::lock_guard lock(m_);
+    read_[index] = std::move(page);
+  }
+  void Fail(int index, std::string why) {
+    std::lock_guard lock(m_);
+    failed_.emplace(index, std::move(why));
+    int first = first_failure_.load();
+    while (index < first && !first_failure_.compare_exchange_weak(first, index)) {
+    }
+  }
+  void Finish() {
+    {
+      std::lock_guard lock(m_);
+      done_ = true;
+    }
+    ready_.notify_all();
+    for (auto& t : workers_) {
+      if (t.joinable()) t.join();
+    }
+  }
+  // The pages read in order up to the first failure, which is said.
+  void Into(kvtfiles::FileReading& reading, const std::string& after_all) {
+    Finish();
+    for (int p = 0;; ++p) {
+      if (const auto it = read_.find(p); it != read_.end()) {
+        reading.pages.push_back(std::move(it->second));
+        continue;
+      }
+      if (const auto it = failed_.find(p); it != failed_.end()) {
+        reading.failure = it->second;
+        return;
+      }
+      break;
+    }
+    reading.failure = after_all;
+  }
+
+ private:
+  void Work(Ocr& ocr) {
+    for (;;) {
+      PageJob job;
+      {
+        std::unique_lock lock(m_);
+        ready_.wait(lock, [&] { return done_ || !jobs_.empty(); });
+        if (jobs_.empty()) return;
+        job = std::move(jobs_.front());
+        jobs_.pop_front();
+        space_.notify_one();
+      }
+      if (!Wanted(job.index)) continue;
+      try {
+        if (seen_) seen_(job.index, job.image, job.dpi);
+        std::string why;
+        auto page = ReadOne(ocr, job, why);
+        if (page) {
+          Read(job.index, std::move(*page));
+        } else {
+          Fail(job.index, std::move(why));
+        }
+      } catch (const std::exception& e) {
+        Fail(job.index, PageName(job.index) + ": " + e.what());
+      }
+    }
+  }
+
+  std::optional<kvtfiles::PageText> ReadOne(Ocr& ocr, PageJob& job, std::string& why) {
+    QImage image = std::move(job.image);
     if (image.format() != QImage::Format_Grayscale8) {
       image = image.convertToFormat(QImage::Format_Grayscale8);
     }
-    kvtfiles::PageText page;
     if (image.isNull()) {
-      reading.failure = PageName(index) + ": l'immagine non si può leggere";
-      return false;
+      why = PageName(job.index) + ": l'immagine non si può leggere";
+      return std::nullopt;
     }
     const auto started = std::chrono::steady_clock::now();
-    auto over_time = [&] {
-      reading.failure = PageName(index) + ": la lettura ha superato i " +
-                        std::to_string(budget.ocr_time.count() / 1000) + " secondi";
-      return false;
-    };
+    const std::string over_time = PageName(job.index) + ": la lettura ha superato i " +
+                                  std::to_string(budget_.ocr_time.count() / 1000) + " secondi";
+    kvtfiles::PageText page;
     if (!ocr.Read(image.constBits(), image.width(), image.height(),
-                  static_cast<int>(image.bytesPerLine()), dpi, budget.ocr_time, page)) {
-      return over_time();
+                  static_cast<int>(image.bytesPerLine()), job.dpi, budget_.ocr_time, page)) {
+      why = over_time;
+      return std::nullopt;
     }
     // A sheet fed upside down reads as words the OCR is unsure of: read turned, the better
     // reading is kept, its boxes where they are on the page as scanned.
     if (Unsure(page)) {
       const QImage turned = image.mirrored(true, true);
-      const auto left = budget.ocr_time - std::chrono::duration_cast<std::chrono::milliseconds>(
-                                              std::chrono::steady_clock::now() - started);
+      const auto left = budget_.ocr_time - std::chrono::duration_cast<std::chrono::milliseconds>(
+                                               std::chrono::steady_clock::now() - started);
       kvtfiles::PageText again;
       if (left.count() <= 0 ||
           !ocr.Read(turned.constBits(), turned.width(), turned.height(),
-                    static_cast<int>(turned.bytesPerLine()), dpi, left, again)) {
-        return over_time();
+                    static_cast<int>(turned.bytesPerLine()), job.dpi, left, again)) {
+        why = over_time;
+        return std::nullopt;
       }
       if (Sureness(again) > Sureness(page)) {
         for (auto& w : again.words) {
@@ -200,9 +300,51 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
         page = std::move(again);
       }
     }
-    reading.pages.push_back(std::move(page));
-    return true;
-  };
+    if (!job.points.isEmpty()) {
+      // The page in points, as a PDF's own words are.
+      const double scale = 72.0 / job.dpi;
+      page.width = static_cast<std::int32_t>(std::lround(job.points.width()));
+      page.height = static_cast<std::int32_t>(std::lround(job.points.height()));
+      for (auto& w : page.words) {
+        w.x = static_cast<std::int32_t>(std::lround(w.x * scale));
+        w.y = static_cast<std::int32_t>(std::lround(w.y * scale));
+        w.width = static_cast<std::int32_t>(std::lround(w.width * scale));
+        w.height = static_cast<std::int32_t>(std::lround(w.height * scale));
+      }
+    }
+    return page;
+  }
+
+  const PageBudget& budget_;
+  const PageSeen& seen_;
+  const std::size_t most_waiting_;
+  std::mutex m_;
+  std::condition_variable ready_, space_;
+  std::deque<PageJob> jobs_;
+  bool done_ = false;
+  std::map<int, kvtfiles::PageText> read_;
+  std::map<int, std::string> failed_;
+  std::atomic<int> first_failure_{std::numeric_limits<int>::max()};
+  std::vector<std::thread> workers_;
+};
+
+}  // namespace
+
+kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBudget& budget) {
+  return ReadPages(bytes, std::vector<Ocr*>{&ocr}, budget);
+}
+
+kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*>& ocrs,
+                                const PageBudget& budget, const PageSeen& seen) {
+  kvtfiles::FileReading reading;
+  reading.reader = ReaderName();
+  reading.read_at = kvtengine::SavedAtNow();
+  if (ocrs.empty()) {
+    reading.failure = "nessun lettore di pagine";
+    return reading;
+  }
+  PageLine line(ocrs, budget, seen);
+  std::string after_all;
 
   if (IsPdf(bytes)) {
     // Qt's PDF reader takes a file: the bytes go to a private temporary one.
@@ -220,10 +362,10 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
       return reading;
     }
     const int pages = std::min(pdf.pageCount(), budget.max_pages);
-    for (int p = 0; p < pages; ++p) {
+    for (int p = 0; p < pages && line.Wanted(p); ++p) {
       kvtfiles::PageText page = PdfWords(pdf, p);
       if (Letters(page) >= kOwnTextLetters) {
-        reading.pages.push_back(std::move(page));
+        line.Read(p, std::move(page));
         continue;
       }
       const QSizeF points = pdf.pagePointSize(p);
@@ -231,35 +373,25 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
                          static_cast<int>(points.height() / 72.0 * budget.dpi));
       if (pixels.isEmpty() ||
           static_cast<std::int64_t>(pixels.width()) * pixels.height() > budget.max_pixels) {
-        reading.failure = PageName(p) + ": la pagina è troppo grande per leggerla";
-        return reading;
+        line.Fail(p, PageName(p) + ": la pagina è troppo grande per leggerla");
+        break;
       }
       QImage drawn = pdf.render(p, pixels);
       if (drawn.isNull()) {
-        reading.failure = PageName(p) + ": la pagina non si può disegnare";
-        return reading;
+        line.Fail(p, PageName(p) + ": la pagina non si può disegnare");
+        break;
       }
       // Drawn on transparent: letters on white, as a scan has them.
       QImage white(drawn.size(), QImage::Format_RGB32);
       white.fill(Qt::white);
       QPainter(&white).drawImage(0, 0, drawn);
-      if (!ocr_page(std::move(white), budget.dpi, p)) return reading;
-      // The page in points, as a PDF's own words are.
-      auto& read = reading.pages.back();
-      const double scale = 72.0 / budget.dpi;
-      read.width = static_cast<std::int32_t>(std::lround(points.width()));
-      read.height = static_cast<std::int32_t>(std::lround(points.height()));
-      for (auto& w : read.words) {
-        w.x = static_cast<std::int32_t>(std::lround(w.x * scale));
-        w.y = static_cast<std::int32_t>(std::lround(w.y * scale));
-        w.width = static_cast<std::int32_t>(std::lround(w.width * scale));
-        w.height = static_cast<std::int32_t>(std::lround(w.height * scale));
-      }
+      line.Put({p, std::move(white), budget.dpi, points});
     }
     if (pdf.pageCount() > pages) {
-      reading.failure = "lette le prime " + std::to_string(pages) + " pagine di " +
-                        std::to_string(pdf.pageCount());
+      after_all = "lette le prime " + std::to_string(pages) + " pagine di " +
+                  std::to_string(pdf.pageCount());
     }
+    line.Into(reading, after_all);
     return reading;
   }
 
@@ -272,33 +404,34 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
     return reading;
   }
   const int count = std::max(1, reader.imageCount());
-  for (int p = 0; p < std::min(count, budget.max_pages); ++p) {
+  for (int p = 0; p < std::min(count, budget.max_pages) && line.Wanted(p); ++p) {
     if (p > 0 && !reader.jumpToImage(p)) {
-      reading.failure = PageName(p) + ": l'immagine è danneggiata";
-      return reading;
+      line.Fail(p, PageName(p) + ": l'immagine è danneggiata");
+      break;
     }
     const QSize size = reader.size();
     if (size.isValid() &&
         static_cast<std::int64_t>(size.width()) * size.height() > budget.max_pixels) {
-      reading.failure = PageName(p) + ": l'immagine è troppo grande per leggerla (" +
-                        std::to_string(size.width()) + "×" + std::to_string(size.height()) +
-                        " punti)";
-      return reading;
+      line.Fail(p, PageName(p) + ": l'immagine è troppo grande per leggerla (" +
+                       std::to_string(size.width()) + "×" + std::to_string(size.height()) +
+                       " punti)");
+      break;
     }
     QImage image = reader.read();
     if (image.isNull()) {
-      reading.failure = PageName(p) + ": l'immagine è danneggiata";
-      return reading;
+      line.Fail(p, PageName(p) + ": l'immagine è danneggiata");
+      break;
     }
     // The resolution the scan says it has; 300 dpi when it says none.
     int dpi = static_cast<int>(std::lround(image.dotsPerMeterX() * 0.0254));
     if (dpi < 70 || dpi > 1200) dpi = 300;
-    if (!ocr_page(std::move(image), dpi, p)) return reading;
+    line.Put({p, std::move(image), dpi, {}});
   }
   if (count > budget.max_pages) {
-    reading.failure = "lette le prime " + std::to_string(budget.max_pages) + " pagine di " +
-                      std::to_string(count);
+    after_all = "lette le prime " + std::to_string(budget.max_pages) + " pagine di " +
+                std::to_string(count);
   }
+  line.Into(reading, after_all);
   return reading;
 }
 

@@ -3,11 +3,14 @@
 // Every page within a budget of pixels, characters and time: a page over it is said, not read.
 #pragma once
 
+#include <QImage>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/files/page_text.h"
 
@@ -51,5 +54,11 @@ class Ocr {
 /// (not a PDF or an image, damaged, over the budget) is said in `failure`, the pages read before
 /// kept.
 kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBudget& budget = {});
+/// Told of each page read by OCR, as drawn or scanned, on the thread reading it.
+using PageSeen = std::function<void(int page, const QImage& scan, int dpi)>;
+/// The same with a thread per OCR engine of `ocrs`, the pages read in order; the reading is the
+/// one `ocrs`' first alone would give.
+kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*>& ocrs,
+                                const PageBudget& budget = {}, const PageSeen& seen = {});
 
 }  // namespace kvtread

@@ -246,6 +246,11 @@ TEST_F(PageReaderTest, AStackIsSplitAtBlankPagesAndEveryPageIsInTheLedgerOnceWha
   EXPECT_EQ(in.set_aside, 2);
   EXPECT_EQ(in.pages, expected_pages);
   EXPECT_FALSE(TakeIn(*engine, ocr_, "Fatture", stack, Split::kBlankPages).added);
+  // The documents' pages cut as they were read, and cut again after the kill from the stack
+  // drawn anew, are the same bytes: the stack and three files, nothing kept twice.
+  int kept = 0;
+  engine->ListFiles([&](const kvtfiles::StoredFile&) { ++kept; });
+  EXPECT_EQ(kept, 4);
 
   const auto ledger = engine->IntakeLedger("Fatture");
   ASSERT_EQ(ledger.size(), 5u);
@@ -261,6 +266,20 @@ TEST_F(PageReaderTest, AStackIsSplitAtBlankPagesAndEveryPageIsInTheLedgerOnceWha
   }
   EXPECT_EQ(next, expected_pages + 1);
   EXPECT_EQ(queued, document_pages);
+  // Two readers at once read the stack as one does, page for page.
+  {
+    Ocr second;
+    std::string bytes;
+    kvtengine::ReadKeptFile(*engine, ledger[0].sha256, "",
+                            [&](std::string_view piece) { bytes.append(piece); });
+    const auto both = ReadPages(bytes, std::vector<Ocr*>{&ocr_, &second});
+    const auto one = ReadPages(bytes, ocr_);
+    ASSERT_EQ(both.pages.size(), one.pages.size());
+    for (std::size_t i = 0; i < one.pages.size(); ++i) {
+      EXPECT_EQ(both.pages[i].Text(), one.pages[i].Text()) << i;
+    }
+    EXPECT_EQ(both.failure, one.failure);
+  }
   // Each document's pages are a PDF of their own, read with the stack (never again), and are
   // the scans themselves: the same picture, page by page.
   kvtfiles::FileReading stack_read;
