@@ -1,5 +1,6 @@
 #include "reading/intake.h"
 
+#include <QTemporaryFile>
 #include <algorithm>
 #include <mutex>
 
@@ -81,27 +82,39 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
   const kvtfiles::StoredFile file = kvtengine::KeepFile(engine, path);
   out.name = kvtfiles::BaseName(path);
   out.sha256 = file.sha256;
-  std::string bytes;
+  // The stack is read from a private copy, checked as it is made: never whole in memory.
+  QTemporaryFile copy;
+  bool copied = false;
   auto load = [&] {
-    if (!bytes.empty()) return;
-    bytes.reserve(static_cast<std::size_t>(file.size));
-    kvtengine::ReadKeptFile(engine, file.sha256, out.name,
-                            [&](std::string_view piece) { bytes.append(piece); });
+    if (copied) return;
+    if (!copy.open()) {
+      throw kvtengine::EngineError(kvtengine::kFileRefused, "kvtfields.reading",
+                                   "Non si può creare un file temporaneo per leggere " + out.name);
+    }
+    kvtengine::ReadKeptFile(engine, file.sha256, out.name, [&](std::string_view piece) {
+      if (copy.write(piece.data(), static_cast<qint64>(piece.size())) !=
+          static_cast<qint64>(piece.size())) {
+        throw kvtengine::EngineError(
+            kvtengine::kFileRefused, "kvtfields.reading",
+            "Scrittura del file temporaneo non riuscita: " + copy.errorString().toStdString());
+      }
+    });
+    if (!copy.flush()) {
+      throw kvtengine::EngineError(kvtengine::kFileRefused, "kvtfields.reading",
+                                   "Scrittura del file temporaneo non riuscita");
+    }
+    copied = true;
   };
   // Read once: a stack read before (taken in elsewhere, or an intake stopped halfway) is not
   // read again. The pages as read are encoded for the documents' own files as they go, on the
   // reading threads, so that cutting them costs no second drawing.
   kvtfiles::FileReading reading;
-  std::vector<EncodedPage> encoded;
-  std::mutex encoded_m;
+  PageSpill spill;
   if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
     load();
-    reading = ReadPages(bytes, ocrs, {}, [&](int page, const QImage& scan, int dpi) {
-      EncodedPage e = EncodePage(scan, dpi);
-      std::lock_guard lock(encoded_m);
-      if (encoded.size() <= static_cast<std::size_t>(page)) encoded.resize(page + 1);
-      encoded[static_cast<std::size_t>(page)] = std::move(e);
-    });
+    reading = ReadPagesAt(
+        copy.fileName().toStdString(), ocrs, {},
+        [&](int page, const QImage& scan, int dpi) { spill.Put(page, EncodePage(scan, dpi)); });
     engine.KeepReading(file.sha256, reading);
   }
   auto items = SplitStack(reading, file.pages, how, out.name);
@@ -114,7 +127,7 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
   });
   if (cut) {
     load();
-    KeepItemPages(engine, file, bytes, reading, items, {}, &encoded);
+    KeepItemPages(engine, file, copy.fileName().toStdString(), reading, items, {}, &spill);
   }
   for (const auto& i : items) {
     out.pages += i.pages;

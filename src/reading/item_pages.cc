@@ -13,6 +13,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <mutex>
 
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
@@ -32,22 +34,17 @@ constexpr const char* kSource = "kvtfields.reading";
 
 // Gives each page from `first` (from 1), `count` of them, as drawn (a PDF page at the budget's
 // resolution, on white) or scanned, with its resolution.
-void EachPage(const std::string& bytes, const std::string& stack, int first, int count,
+void EachPage(const std::string& path, const std::string& stack, int first, int count,
               const PageBudget& budget, const std::function<void(const QImage&, int dpi)>& each) {
   auto too_big = [&](std::int64_t w, std::int64_t h, int page) {
     if (w > 0 && h > 0 && w * h <= budget.max_pixels) return;
     Refuse(stack, "la pagina " + std::to_string(page) + " è troppo grande");
   };
-  if (bytes.size() >= 5 && bytes.compare(0, 5, "%PDF-") == 0) {
-    QTemporaryFile file;
-    if (!file.open() ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.flush()) {
-      Refuse(stack, "non si può scrivere il file temporaneo");
-    }
+  QFile input(QString::fromStdString(path));
+  if (!input.open(QIODevice::ReadOnly)) Refuse(stack, "non si può aprire");
+  if (input.peek(5) == "%PDF-") {
     QPdfDocument pdf;
-    if (pdf.load(file.fileName()) != QPdfDocument::Error::None ||
+    if (pdf.load(QString::fromStdString(path)) != QPdfDocument::Error::None ||
         pdf.pageCount() < first + count - 1) {
       Refuse(stack, "il PDF è danneggiato o ha meno pagine");
     }
@@ -65,10 +62,7 @@ void EachPage(const std::string& bytes, const std::string& stack, int first, int
     }
     return;
   }
-  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  QBuffer buffer(&data);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  QImageReader reader(&input);
   for (int p = first - 1; p < first - 1 + count; ++p) {
     if ((p > 0 && !reader.jumpToImage(p)) || !reader.canRead()) {
       Refuse(stack, "la pagina " + std::to_string(p + 1) + " non si legge");
@@ -95,10 +89,50 @@ std::string CutName(const std::string& stack, int first, int count) {
 
 }  // namespace
 
+struct PageSpill::Impl {
+  QTemporaryFile file;
+  mutable std::mutex m;
+  std::map<int, std::pair<EncodedPage, qint64>> pages;  // without their data, and where it is
+};
+
+PageSpill::PageSpill() : impl_(std::make_unique<Impl>()) {
+  if (!impl_->file.open()) throw std::runtime_error("non si può creare un file temporaneo");
+}
+
+PageSpill::~PageSpill() = default;
+
+void PageSpill::Put(int page, const EncodedPage& encoded) {
+  std::lock_guard lock(impl_->m);
+  auto& file = impl_->file;
+  const qint64 at = file.size();
+  if (!file.seek(at) || file.write(encoded.data.data(), static_cast<qint64>(encoded.data.size())) !=
+                            static_cast<qint64>(encoded.data.size())) {
+    throw std::runtime_error("scrittura del file temporaneo non riuscita: " +
+                             file.errorString().toStdString());
+  }
+  EncodedPage meta = encoded;
+  meta.data = std::to_string(encoded.data.size());  // its length, until taken back
+  impl_->pages[page] = {std::move(meta), at};
+}
+
+std::optional<EncodedPage> PageSpill::Get(int page) const {
+  std::lock_guard lock(impl_->m);
+  const auto it = impl_->pages.find(page);
+  if (it == impl_->pages.end()) return std::nullopt;
+  EncodedPage out = it->second.first;
+  const auto size = static_cast<qint64>(std::stoll(out.data));
+  auto& file = impl_->file;
+  if (!file.seek(it->second.second)) return std::nullopt;
+  const QByteArray data = file.read(size);
+  if (data.size() != size) return std::nullopt;
+  out.data.assign(data.constData(), static_cast<std::size_t>(data.size()));
+  return out;
+}
+
 void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile& stack,
-                   const std::string& bytes, const kvtfiles::FileReading& reading,
+                   const std::string& path, const kvtfiles::FileReading& reading,
                    std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget,
-                   const std::vector<EncodedPage>* encoded) {
+                   const PageSpill* spill) {
   const auto read = static_cast<std::int32_t>(reading.pages.size());
   for (auto& item : items) {
     if (item.state != kvtengine::IntakeItem::State::kQueued) continue;
@@ -110,17 +144,16 @@ void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile&
     if (!out.open(QIODevice::WriteOnly)) Refuse(item.name, out.errorString().toStdString());
     try {
       ScansPdf pdf(out);
-      const auto first = static_cast<std::size_t>(item.first_page - 1);
-      const bool ready =
-          encoded && encoded->size() >= first + static_cast<std::size_t>(item.pages) &&
-          std::all_of(encoded->begin() + static_cast<std::ptrdiff_t>(first),
-                      encoded->begin() + static_cast<std::ptrdiff_t>(first) + item.pages,
-                      [](const EncodedPage& e) { return !e.data.empty(); });
-      if (ready) {
-        for (int p = 0; p < item.pages; ++p)
-          pdf.Add((*encoded)[first + static_cast<std::size_t>(p)]);
+      std::vector<EncodedPage> kept;
+      for (int p = item.first_page - 1; spill && p < item.first_page - 1 + item.pages; ++p) {
+        auto page = spill->Get(p);
+        if (!page) break;
+        kept.push_back(std::move(*page));
+      }
+      if (kept.size() == static_cast<std::size_t>(item.pages)) {
+        for (const auto& page : kept) pdf.Add(page);
       } else {
-        EachPage(bytes, item.name, item.first_page, item.pages, budget,
+        EachPage(path, item.name, item.first_page, item.pages, budget,
                  [&](const QImage& page, int dpi) { pdf.Add(EncodePage(page, dpi)); });
       }
       pdf.Finish();

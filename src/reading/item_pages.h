@@ -3,6 +3,8 @@
 // the document shows, searches and exports only its pages. The stack stays kept as scanned.
 #pragma once
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,16 +15,33 @@
 
 namespace kvtread {
 
+/// Pages encoded as they were read, set down in a temporary file as they come (from any thread),
+/// taken back when a document's pages are cut: a stack's pages are never all in memory.
+class PageSpill {
+ public:
+  PageSpill();
+  ~PageSpill();
+  PageSpill(const PageSpill&) = delete;
+  PageSpill& operator=(const PageSpill&) = delete;
+  /// Sets down page `page` (from 0); raises when it cannot be written.
+  void Put(int page, const EncodedPage& encoded);
+  /// Page `page` as set down; nothing when it never was.
+  std::optional<EncodedPage> Get(int page) const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 /// Cuts each queued item of `items` that is not the whole stack into a file of its own, kept by
 /// the archive with the stack's `reading` of its pages (never read again), and names it in the
 /// item (pages_sha256). A PDF of the pages as scanned, named after the stack and its pages; the
-/// same pages give the same bytes, so a stack taken in again keeps nothing twice. `bytes` are
-/// the kept `stack`'s. Raises when its pages cannot be drawn or the files kept.
-/// `encoded`, when given, holds pages already encoded as they were read (by page, from 0; one
-/// without data is drawn again).
+/// same pages give the same bytes, so a stack taken in again keeps nothing twice. `path` holds
+/// the kept `stack`'s bytes; pages in `spill` are taken from there, the others drawn again.
+/// Raises when its pages cannot be drawn or the files kept.
 void KeepItemPages(kvtengine::ArchiveEngine& engine, const kvtfiles::StoredFile& stack,
-                   const std::string& bytes, const kvtfiles::FileReading& reading,
+                   const std::string& path, const kvtfiles::FileReading& reading,
                    std::vector<kvtengine::IntakeItem>& items, const PageBudget& budget = {},
-                   const std::vector<EncodedPage>* encoded = nullptr);
+                   const PageSpill* spill = nullptr);
 
 }  // namespace kvtread

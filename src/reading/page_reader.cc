@@ -6,6 +6,7 @@
 #include <tesseract/resultiterator.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QImageReader>
 #include <QPainter>
@@ -92,6 +93,19 @@ bool Unsure(const kvtfiles::PageText& page) {
   std::size_t letters = 0;
   for (const auto& w : page.words) letters += w.text.size();
   return letters >= 20 && Sureness(page) / static_cast<double>(letters) < 60;
+}
+
+// A grey page with almost no dark pixels: a scanner's specks, no letters (a short word printed
+// at 300 dpi darkens well over 3 in 100,000 of an A4 page).
+bool Blank(const QImage& grey) {
+  const std::int64_t most = static_cast<std::int64_t>(grey.width()) * grey.height() * 3 / 100000;
+  std::int64_t dark = 0;
+  for (int y = 0; y < grey.height(); ++y) {
+    const uchar* row = grey.constScanLine(y);
+    for (int x = 0; x < grey.width(); ++x) dark += row[x] < 128;
+    if (dark > most) return false;
+  }
+  return true;
 }
 
 std::string PageName(int page) {
@@ -270,6 +284,17 @@ class PageLine {
       why = PageName(job.index) + ": l'immagine non si può leggere";
       return std::nullopt;
     }
+    if (Blank(image)) {
+      // Nothing printed on it: a separator sheet, read as no words without the OCR's time.
+      kvtfiles::PageText page;
+      page.width = image.width();
+      page.height = image.height();
+      if (!job.points.isEmpty()) {
+        page.width = static_cast<std::int32_t>(std::lround(job.points.width()));
+        page.height = static_cast<std::int32_t>(std::lround(job.points.height()));
+      }
+      return page;
+    }
     const auto started = std::chrono::steady_clock::now();
     const std::string over_time = PageName(job.index) + ": la lettura ha superato i " +
                                   std::to_string(budget_.ocr_time.count() / 1000) + " secondi";
@@ -336,6 +361,23 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, Ocr& ocr, const PageBu
 
 kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*>& ocrs,
                                 const PageBudget& budget, const PageSeen& seen) {
+  // Qt's PDF reader takes a file: the bytes go to a private temporary one.
+  QTemporaryFile file;
+  if (!file.open() ||
+      file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
+          static_cast<qint64>(bytes.size()) ||
+      !file.flush()) {
+    kvtfiles::FileReading reading;
+    reading.reader = ReaderName();
+    reading.read_at = kvtengine::SavedAtNow();
+    reading.failure = "non si può scrivere il file temporaneo per leggerlo";
+    return reading;
+  }
+  return ReadPagesAt(file.fileName().toStdString(), ocrs, budget, seen);
+}
+
+kvtfiles::FileReading ReadPagesAt(const std::string& path, const std::vector<Ocr*>& ocrs,
+                                  const PageBudget& budget, const PageSeen& seen) {
   kvtfiles::FileReading reading;
   reading.reader = ReaderName();
   reading.read_at = kvtengine::SavedAtNow();
@@ -343,21 +385,19 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*
     reading.failure = "nessun lettore di pagine";
     return reading;
   }
+  QFile input(QString::fromStdString(path));
+  if (!input.open(QIODevice::ReadOnly)) {
+    reading.failure = "il file non si può aprire per leggerlo";
+    return reading;
+  }
+  const QByteArray head = input.peek(5);
   PageLine line(ocrs, budget, seen);
   std::string after_all;
 
-  if (IsPdf(bytes)) {
-    // Qt's PDF reader takes a file: the bytes go to a private temporary one.
-    QTemporaryFile file;
-    if (!file.open() ||
-        file.write(bytes.data(), static_cast<qint64>(bytes.size())) !=
-            static_cast<qint64>(bytes.size()) ||
-        !file.flush()) {
-      reading.failure = "non si può scrivere il file temporaneo per leggerlo";
-      return reading;
-    }
+  if (IsPdf(head.toStdString())) {
     QPdfDocument pdf;
-    if (pdf.load(file.fileName()) != QPdfDocument::Error::None || pdf.pageCount() <= 0) {
+    if (pdf.load(QString::fromStdString(path)) != QPdfDocument::Error::None ||
+        pdf.pageCount() <= 0) {
       reading.failure = "il PDF è danneggiato o protetto: le sue pagine non si possono leggere";
       return reading;
     }
@@ -395,10 +435,7 @@ kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*
     return reading;
   }
 
-  QByteArray data = QByteArray::fromRawData(bytes.data(), static_cast<qsizetype>(bytes.size()));
-  QBuffer buffer(&data);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer);
+  QImageReader reader(&input);
   if (!reader.canRead()) {
     reading.failure = "non è un PDF né un'immagine: non ci sono pagine da leggere";
     return reading;

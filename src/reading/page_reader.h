@@ -60,5 +60,8 @@ using PageSeen = std::function<void(int page, const QImage& scan, int dpi)>;
 /// one `ocrs`' first alone would give.
 kvtfiles::FileReading ReadPages(const std::string& bytes, const std::vector<Ocr*>& ocrs,
                                 const PageBudget& budget = {}, const PageSeen& seen = {});
+/// The same for the file at `path`, read from there: a stack of any size is never in memory.
+kvtfiles::FileReading ReadPagesAt(const std::string& path, const std::vector<Ocr*>& ocrs,
+                                  const PageBudget& budget = {}, const PageSeen& seen = {});
 
 }  // namespace kvtread
