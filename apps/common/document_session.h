@@ -90,6 +90,11 @@ class DocumentSession {
   /// new: stored together or neither (a queued item filed as this document). Kept until a save
   /// stores it or another document begins.
   void StoreWith(std::function<void(std::int32_t id)> also) { also_ = std::move(also); }
+  /// The form as it is now becomes what Modified and Revert compare with: a new document's
+  /// pages, named before the person begins, stay when the person's changes are undone.
+  void Settle() {
+    if (tracks_) Baseline();
+  }
   /// Saves the document on the form, in this order: the focused field's exit checks, the
   /// required-fields check of the collection, every value against its field's rules, every
   /// missing required field, then (new documents) the probable duplicate. A document stored

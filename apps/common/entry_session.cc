@@ -912,6 +912,8 @@ Reply EntrySession::TakeIntake() {
             fields.Item(kvt::Variant(i))->LinkedControl());
       }
       if (link) link->LetText(kvtfiles::FileRefText(ref));
+      document_->Settle();
+      mark_stale_ = false;
       RefreshMark();
       const std::int32_t last = intake_->first_page + intake_->pages - 1;
       SetStatus("Da archiviare: " + intake_->name + ", pagin" +

@@ -11,7 +11,9 @@ namespace {
 
 // A layout is the same supplier's when at least this share of the heading words agree: a
 // letterhead's words stay, the document's number and date beside them change.
-constexpr double kSameLayout = 0.5;
+constexpr double kSameLayout = 0.6;
+// A page's heading: its top part, above the body.
+constexpr double kHeading = 0.15;
 
 std::set<std::string_view> WordSet(std::string_view text) {
   std::set<std::string_view> out;
@@ -28,16 +30,21 @@ std::set<std::string_view> WordSet(std::string_view text) {
 }  // namespace
 
 std::string Letterhead(const kvtfiles::PageText& first) {
+  // Words that head any Italian document: they tell no layout from another.
+  static const std::set<std::string_view> kCommon = {
+      "del",   "della", "dei",  "delle", "degli", "dal", "dalla", "per", "con", "nel",
+      "nella", "sul",   "alla", "alle",  "una",   "uno", "che",   "the", "and"};
   std::set<std::string> words;
   for (const auto& w : first.words) {
-    if (first.height <= 0 || (w.y + w.height / 2.0) > first.height * 0.25) continue;
+    if (first.height <= 0 || (w.y + w.height / 2.0) > first.height * kHeading) continue;
     for (auto& part : kvtengine::SearchWords(kvtfiles::FoldAccents(w.text))) {
-      if (part.size() < 3 ||
-          std::any_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-        continue;
-      }
       std::transform(part.begin(), part.end(), part.begin(),
                      [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+      const bool letters =
+          std::any_of(part.begin(), part.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+      const bool digits =
+          std::any_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
+      if (part.size() < 3 || !letters || digits || kCommon.count(part)) continue;
       words.insert(std::move(part));
     }
   }
@@ -49,9 +56,12 @@ std::string Letterhead(const kvtfiles::PageText& first) {
 double Alike(std::string_view a, std::string_view b) {
   const auto x = WordSet(a), y = WordSet(b);
   if (x.empty() && y.empty()) return 1.0;  // neither page is headed: told apart by nothing
+  if (x.empty() || y.empty()) return 0.0;
+  // The share of the shorter heading found in the other: a customer's name or a date beside
+  // the same letterhead changes little.
   std::size_t both = 0;
   for (const auto& w : x) both += y.count(w);
-  return static_cast<double>(both) / static_cast<double>(x.size() + y.size() - both);
+  return static_cast<double>(both) / static_cast<double>(std::min(x.size(), y.size()));
 }
 
 std::string ShapeOf(std::string_view text) {
@@ -77,14 +87,25 @@ std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double w
                     double height) {
   if (page.width <= 0 || page.height <= 0) return {};
   // A scan lies a little higher or further left each time: a word whose middle is near the box
-  // counts.
+  // counts, unless it lies wholly beside the box while others reach into it (the label before
+  // a number, "N.", is not the number).
   const double dx = 0.01, dy = std::max(0.006, height * 0.3);
-  std::string out;
+  std::vector<std::pair<const kvtfiles::Word*, bool>> near;  // the word, and whether it reaches in
+  bool any_in = false;
   for (const auto& w : page.words) {
-    const double cx = (w.x + w.width / 2.0) / page.width;
+    const double left = static_cast<double>(w.x) / page.width;
+    const double right = static_cast<double>(w.x + w.width) / page.width;
+    const double cx = (left + right) / 2;
     const double cy = (w.y + w.height / 2.0) / page.height;
     if (cx < x - dx || cx > x + width + dx || cy < y - dy || cy > y + height + dy) continue;
-    out += (out.empty() ? "" : " ") + w.text;
+    const bool in = right > x && left < x + width;
+    any_in = any_in || in;
+    near.emplace_back(&w, in);
+  }
+  std::string out;
+  for (const auto& [w, in] : near) {
+    if (any_in && !in) continue;
+    out += (out.empty() ? "" : " ") + w->text;
   }
   return out;
 }

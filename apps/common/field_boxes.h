@@ -14,9 +14,10 @@
 namespace kvtapp {
 
 /// The words heading a document's first page, as a layout is told by: words of three letters
-/// or more in the top quarter, lower case, sorted, once each.
+/// or more (no digits, none that heads any document) in its top sixth, lower case, sorted,
+/// once each.
 std::string Letterhead(const kvtfiles::PageText& first);
-/// How alike two letterheads are: the share of their words both have (0 to 1).
+/// How alike two letterheads are: the share of the shorter one's words the other has (0 to 1).
 double Alike(std::string_view a, std::string_view b);
 /// A value's shape: each digit 9, each letter a, the rest as it is ("12/05/26" → "99/99/99").
 std::string ShapeOf(std::string_view text);

@@ -1,5 +1,7 @@
 #include "desk_window.h"
 
+#include <algorithm>
+#include <cctype>
 #include <thread>
 
 #include <QApplication>
@@ -361,6 +363,14 @@ std::string FieldText(kvtapp::Workspace& w, const std::string& field) {
   return kvt::JoinText(fields.Item(kvt::Variant(field))->Value());
 }
 
+// The same text but for the letter case a field may give it as it is left.
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) ==
+                  std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
 QWidget* InputOf(kvtapp::Workspace& w, const std::string& field) {
   auto& fields = w.Fields();
   if (fields.Index(field) == 0) return nullptr;
@@ -499,7 +509,7 @@ void DeskWindow::FollowProposals() {
     const std::string field = it->first;
     ++it;
     const auto& p = proposed_.at(field);
-    if (FieldText(*Work(), field) != p.text) {
+    if (!SameText(FieldText(*Work(), field), p.text)) {
       Unmark(field);  // typed over
     } else if (field == focused_ && now != field) {
       // Left as proposed: accepted, and the place it came from used once more.
@@ -539,7 +549,8 @@ void DeskWindow::LearnPlaces() {
       boxes_ = Work()->Engine().FieldBoxes(entry_.Archive(), entry_.EntryForm());
     }
     for (auto& [field, t] : taken_) {
-      if (FieldText(*Work(), field) != t.text) continue;  // changed since: not from the page
+      // Changed since (the field's own case aside): not from the page.
+      if (!SameText(FieldText(*Work(), field), t.text)) continue;
       kvtapp::Remember(Work()->Engine(), t.box, t.words, reading, boxes_);
     }
   } catch (const std::exception&) {

@@ -14,6 +14,7 @@
 #include "desk_fixture.h"
 #include "desk_window.h"
 #include "reading/intake.h"
+#include "runtime/dictionary.h"
 #include "runtime/text.h"
 
 namespace kvtdesk {
@@ -112,7 +113,14 @@ TEST_P(DeskIntakeTest, AStackIsArchivedFromItsPagesAndThePlacesUsedAreProposedOn
   EXPECT_TRUE(window_->Proposals().empty());  // nothing learnt yet
 
   auto& p = window_->Work()->Person();
+  // The pages are the document's from the start: what the clerk undoes leaves them named.
   p.Focus("NumeroDocumento");
+  p.Type("9");
+  window_->UndoChanges();
+  window_->UndoChanges();
+  EXPECT_EQ(Value("NumeroDocumento"), "");
+  EXPECT_THAT(Value("Allegato"), ::testing::HasSubstr("pila p. 1.pdf"));
+  EXPECT_FALSE(window_->Entry().ModifiedMark());
   Click("2001");
   EXPECT_EQ(Value("NumeroDocumento"), "2001");
   // A box over a date in words is the date.
@@ -154,6 +162,11 @@ TEST_P(DeskIntakeTest, AStackIsArchivedFromItsPagesAndThePlacesUsedAreProposedOn
   EXPECT_EQ(window_->Proposals()["NumeroDocumento"], "2003");
 
   auto engine = kvtapp::OpenEngine(db_, false);
+  // The proposal accepted is stored as read, the date typed over as typed.
+  const auto second = std::dynamic_pointer_cast<kvt::Dictionary>(engine->LoadDocument(2));
+  ASSERT_TRUE(second);
+  EXPECT_EQ(kvt::JoinText(second->Item("NumeroDocumento")), "2002");
+  EXPECT_EQ(kvt::JoinText(second->Item("DataDocumento")), "07/12/2026");
   // Each document's pages are its own: a word on the second's page finds it alone.
   EXPECT_EQ(engine->CountDocuments(sample::kArchive,
                                    {{"", kvtengine::Criterion::Op::kWords, "2002", ""}}),

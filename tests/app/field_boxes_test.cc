@@ -73,15 +73,21 @@ TEST(FieldBoxes, ShapesAndHeadingsAreToldAsAPersonWould) {
   EXPECT_EQ(ShapeOf("05.12.26"), "99.99.99");
   EXPECT_EQ(ShapeOf("Però 12"), "aaaa 99");  // a letter beyond ASCII is one letter
   // The heading's words: letters only, three or more, once each, whatever their case or accent.
-  const auto page = Page("Cartiera Rossì CARTIERA 2026 di", {{100, 900, "Piè"}});
+  const auto page = Page("Cartiera Rossì CARTIERA 2026 di della €", {{100, 900, "Piè"}});
   EXPECT_EQ(Letterhead(page), "cartiera rossi");
   EXPECT_DOUBLE_EQ(Alike("cartiera rossi", "cartiera rossi"), 1.0);
-  EXPECT_DOUBLE_EQ(Alike("cartiera rossi", "cartiera verdi"), 1.0 / 3);
+  EXPECT_DOUBLE_EQ(Alike("cartiera rossi", "cartiera verdi"), 0.5);
+  EXPECT_DOUBLE_EQ(Alike("cartiera rossi milano", "cartiera rossi"), 1.0);
   EXPECT_DOUBLE_EQ(Alike("", "cartiera"), 0.0);
   // The words within a box, in reading order; none outside it.
   const auto words =
       Page("", {{100, 500, "5"}, {170, 500, "dicembre"}, {240, 500, "2026"}, {400, 500, "totale"}});
   EXPECT_EQ(WordsIn(words, 0.09, 0.49, 0.22, 0.03), "5 dicembre 2026");
+  // The label just before a number, its middle within the slack, is not taken with it.
+  auto number = Page("", {{628, 300, "N."}, {648, 300, "131"}});
+  number.words[0].width = 16;  // ends before the box, its middle within the slack
+  EXPECT_EQ(WordsIn(number, 0.645, 0.30, 0.06, 0.02), "131");
+  EXPECT_EQ(WordsIn(number, 0.62, 0.30, 0.09, 0.02), "N. 131");
   EXPECT_EQ(WordsIn(words, 0.9, 0.9, 0.05, 0.05), "");
 }
 
