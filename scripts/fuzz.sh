@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-30}"
 jobs=$(nproc 2>/dev/null || echo 2)
 cmake --preset fuzz >/dev/null
-targets=(code_filter locale_text variant registry script archive_file pg_value conninfo csv document_json file_facts page_words)
+targets=(code_filter locale_text variant registry script archive_file pg_value conninfo csv document_json file_facts page_words barcode)
 cmake --build --preset fuzz -j "$jobs" --target "${targets[@]/%/_fuzz}"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT

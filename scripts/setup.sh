@@ -14,7 +14,7 @@ packages=(
   xvfb xdotool openbox
   qt6-translations-l10n poppler-utils
   libssl-dev libmagic-dev qt6-pdf-dev qt6-image-formats-plugins
-  libtesseract-dev tesseract-ocr tesseract-ocr-ita
+  libtesseract-dev tesseract-ocr tesseract-ocr-ita libzxing-dev
 )
 
 missing=()

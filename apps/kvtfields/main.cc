@@ -99,6 +99,7 @@ struct Options {
   std::string files_from;                // an import's folder of files named by file-link cells
   std::string from;                      // what intake takes in: a file or a folder of them
   std::string split = "pagine-bianche";  // how intake makes documents of a stack
+  std::string separator_code = "*";      // the barcode a separator sheet holds (--split codice)
   bool ledger = false;                   // intake: print the ledger instead
   bool watch = false;                    // intake: take in what comes into the folder
   std::int64_t leave = 0;                // intake: the taken item to put back in the queue
@@ -607,10 +608,12 @@ int Intake(const Options& o) {
     return 0;
   }
   if (o.from.empty()) throw UsageError{"--from names the scans to take in (or --ledger)"};
-  if (o.split != "pagine-bianche" && o.split != "intero") {
-    throw UsageError{"--split is pagine-bianche or intero"};
+  if (o.split != "pagine-bianche" && o.split != "intero" && o.split != "codice") {
+    throw UsageError{"--split is pagine-bianche, codice or intero"};
   }
-  const auto how = o.split == "intero" ? kvtread::Split::kWhole : kvtread::Split::kBlankPages;
+  const auto how = o.split == "intero"   ? kvtread::Split::kWhole
+                   : o.split == "codice" ? kvtread::Split::kBarcode
+                                         : kvtread::Split::kBlankPages;
   const bool folder = std::filesystem::is_directory(o.from);
   if (o.watch && !folder) throw UsageError{"--watch watches a folder: --from names one"};
   // The scans of the folder in name order, or the one file named.
@@ -640,7 +643,8 @@ int Intake(const Options& o) {
   int added = 0, documents = 0, failed = 0;
   auto take_in = [&](const std::string& path) {
     try {
-      const kvtread::TakenIn in = kvtread::TakeIn(*engine, readers, o.archive, path, how);
+      const kvtread::TakenIn in =
+          kvtread::TakeIn(*engine, readers, o.archive, path, how, o.separator_code);
       if (!in.added) {
         std::printf("%s: già nella coda dell'archivio (sha256 %s), non aggiunto\n",
                     kvt::OneLine(in.name).c_str(), in.sha256.c_str());
@@ -1254,7 +1258,11 @@ int main(int argc, char** argv) {
   archive(intake);
   intake->add_option("--from", o.from, "a PDF, TIFF, JPEG or PNG file, or a folder of them");
   intake->add_option("--split", o.split,
-                     "pagine-bianche (a blank page ends a document; default) or intero");
+                     "pagine-bianche (a blank page ends a document; default), codice (a "
+                     "separator sheet with a barcode does) or intero");
+  intake->add_option("--separatore", o.separator_code,
+                     "the barcode of a separator sheet (--split codice): * any characters, ? "
+                     "any one (default *: any barcode)");
   intake->add_flag("--watch", o.watch,
                    "keep watching the folder: each scan taken in once the scanner finished it");
   intake

@@ -7,6 +7,7 @@
 #include "engine/common/document_search.h"
 #include "engine/common/engine_error.h"
 #include "engine/common/file_store.h"
+#include "reading/barcodes.h"
 #include "reading/item_pages.h"
 #include "reading/scans_pdf.h"
 
@@ -41,7 +42,8 @@ kvtengine::IntakeItem Item(const std::string& name, std::int32_t first, std::int
 
 std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& reading,
                                               std::int32_t pages, Split how,
-                                              const std::string& name) {
+                                              const std::string& name,
+                                              const std::map<int, std::string>& separators) {
   using State = kvtengine::IntakeItem::State;
   const auto read = static_cast<std::int32_t>(reading.pages.size());
   pages = std::max({pages, read, 1});
@@ -51,13 +53,19 @@ std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& readi
   } else {
     std::int32_t start = 0;  // the first page of the document being gathered, 0: none
     for (std::int32_t p = 1; p <= read; ++p) {
-      if (!Blank(reading.pages[static_cast<std::size_t>(p - 1)])) {
+      const auto code = separators.find(p);
+      const bool separator = how == Split::kBarcode
+                                 ? code != separators.end()
+                                 : Blank(reading.pages[static_cast<std::size_t>(p - 1)]);
+      if (!separator) {
         if (start == 0) start = p;
         continue;
       }
       if (start != 0) out.push_back(Item(name, start, p - start, State::kQueued));
       start = 0;
-      out.push_back(Item(name, p, 1, State::kSetAside, "pagina bianca (separatore)"));
+      out.push_back(Item(name, p, 1, State::kSetAside,
+                         how == Split::kBarcode ? "foglio separatore (codice " + code->second + ")"
+                                                : std::string("pagina bianca (separatore)")));
     }
     if (start != 0) out.push_back(Item(name, start, read + 1 - start, State::kQueued));
   }
@@ -72,12 +80,13 @@ std::vector<kvtengine::IntakeItem> SplitStack(const kvtfiles::FileReading& readi
 }
 
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
-               const std::string& path, Split how) {
-  return TakeIn(engine, std::vector<Ocr*>{&ocr}, archive, path, how);
+               const std::string& path, Split how, std::string_view separator) {
+  return TakeIn(engine, std::vector<Ocr*>{&ocr}, archive, path, how, separator);
 }
 
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
-               const std::string& archive, const std::string& path, Split how) {
+               const std::string& archive, const std::string& path, Split how,
+               std::string_view separator) {
   TakenIn out;
   const kvtfiles::StoredFile file = kvtengine::KeepFile(engine, path);
   out.name = kvtfiles::BaseName(path);
@@ -110,14 +119,36 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
   // reading threads, so that cutting them costs no second drawing.
   kvtfiles::FileReading reading;
   PageSpill spill;
+  // Separator sheets: the pages holding a barcode the pattern matches, looked for as the pages
+  // are read (or, read before, drawn again for it).
+  std::map<int, std::string> separators;
+  std::mutex separators_m;
+  auto look_for_codes = [&](int page, const QImage& scan) {
+    if (how != Split::kBarcode) return;
+    const QImage grey = scan.convertToFormat(QImage::Format_Grayscale8);
+    for (const auto& code : Barcodes(grey.constBits(), grey.width(), grey.height(),
+                                     static_cast<int>(grey.bytesPerLine()))) {
+      if (!AnyMatches({code}, separator)) continue;
+      std::lock_guard lock(separators_m);
+      separators.emplace(page + 1, code);
+      break;
+    }
+  };
   if (!engine.FindReading(file.sha256, reading) || reading.reader != ReaderName()) {
     load();
-    reading = ReadPagesAt(
-        copy.fileName().toStdString(), ocrs, {},
-        [&](int page, const QImage& scan, int dpi) { spill.Put(page, EncodePage(scan, dpi)); });
+    reading = ReadPagesAt(copy.fileName().toStdString(), ocrs, {},
+                          [&](int page, const QImage& scan, int dpi) {
+                            spill.Put(page, EncodePage(scan, dpi));
+                            look_for_codes(page, scan);
+                          });
     engine.KeepReading(file.sha256, reading);
+  } else if (how == Split::kBarcode && !reading.pages.empty()) {
+    load();
+    int page = 0;
+    EachPage(copy.fileName().toStdString(), out.name, 1, static_cast<int>(reading.pages.size()), {},
+             [&](const QImage& scan, int) { look_for_codes(page++, scan); });
   }
-  auto items = SplitStack(reading, file.pages, how, out.name);
+  auto items = SplitStack(reading, file.pages, how, out.name, separators);
   // Each document's pages become its own file, there when a clerk takes it: a document shows,
   // searches and exports its pages only.
   const auto read = static_cast<std::int32_t>(reading.pages.size());

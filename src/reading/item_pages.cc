@@ -32,8 +32,18 @@ constexpr const char* kSource = "kvtfields.reading";
       "Le pagine della pila " + stack + " non si possono separare: " + why);
 }
 
-// Gives each page from `first` (from 1), `count` of them, as drawn (a PDF page at the budget's
-// resolution, on white) or scanned, with its resolution.
+// "pila.tif" → "pila p. 3-6.pdf".
+std::string CutName(const std::string& stack, int first, int count) {
+  const auto dot = stack.find_last_of('.');
+  std::string stem = dot == std::string::npos || dot == 0 ? stack : stack.substr(0, dot);
+  std::erase_if(stem, [](char c) { return c == '/' || c == '\\'; });
+  if (stem.empty()) stem = "pila";
+  return stem + " p. " + std::to_string(first) +
+         (count > 1 ? "-" + std::to_string(first + count - 1) : std::string()) + ".pdf";
+}
+
+}  // namespace
+
 void EachPage(const std::string& path, const std::string& stack, int first, int count,
               const PageBudget& budget, const std::function<void(const QImage&, int dpi)>& each) {
   auto too_big = [&](std::int64_t w, std::int64_t h, int page) {
@@ -63,8 +73,12 @@ void EachPage(const std::string& path, const std::string& stack, int first, int 
     return;
   }
   QImageReader reader(&input);
+  // Asked first, as the reader of the pages does: the TIFF reader finds its pages then.
+  if (!reader.canRead() || std::max(1, reader.imageCount()) < first + count - 1) {
+    Refuse(stack, "le pagine non si leggono");
+  }
   for (int p = first - 1; p < first - 1 + count; ++p) {
-    if ((p > 0 && !reader.jumpToImage(p)) || !reader.canRead()) {
+    if (p > 0 && !reader.jumpToImage(p)) {
       Refuse(stack, "la pagina " + std::to_string(p + 1) + " non si legge");
     }
     const QSize size = reader.size();
@@ -76,18 +90,6 @@ void EachPage(const std::string& path, const std::string& stack, int first, int 
     each(image, dpi);
   }
 }
-
-// "pila.tif" → "pila p. 3-6.pdf".
-std::string CutName(const std::string& stack, int first, int count) {
-  const auto dot = stack.find_last_of('.');
-  std::string stem = dot == std::string::npos || dot == 0 ? stack : stack.substr(0, dot);
-  std::erase_if(stem, [](char c) { return c == '/' || c == '\\'; });
-  if (stem.empty()) stem = "pila";
-  return stem + " p. " + std::to_string(first) +
-         (count > 1 ? "-" + std::to_string(first + count - 1) : std::string()) + ".pdf";
-}
-
-}  // namespace
 
 struct PageSpill::Impl {
   QTemporaryFile file;

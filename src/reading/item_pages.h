@@ -3,6 +3,7 @@
 // the document shows, searches and exports only its pages. The stack stays kept as scanned.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -14,6 +15,12 @@
 #include "reading/scans_pdf.h"
 
 namespace kvtread {
+
+/// Gives each page of the file at `path` from `first` (from 1), `count` of them, as drawn (a PDF
+/// page at the budget's resolution, on white) or scanned, with its resolution; `name` names the
+/// file in what it raises (a page that cannot be drawn, or larger than the budget).
+void EachPage(const std::string& path, const std::string& name, int first, int count,
+              const PageBudget& budget, const std::function<void(const QImage&, int dpi)>& each);
 
 /// Pages encoded as they were read, set down in a temporary file as they come (from any thread),
 /// taken back when a document's pages are cut: a stack's pages are never all in memory.

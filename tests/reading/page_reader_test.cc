@@ -3,6 +3,10 @@
 // every kept file once, and a run stopped halfway goes on where it stopped.
 #include <gtest/gtest.h>
 
+#define ZX_USE_UTF8 1
+#include <ZXing/BitMatrix.h>
+#include <ZXing/MultiFormatWriter.h>
+
 #include <QBuffer>
 #include <QImage>
 #include <QPainter>
@@ -15,6 +19,7 @@
 #include "engine/common/file_store.h"
 #include "engine/common/forwarding_engine.h"
 #include "engine/sqlite/sqlite_engine.h"
+#include "reading/barcodes.h"
 #include "reading/intake.h"
 #include "reading/page_reader.h"
 #include "reading/page_reading.h"
@@ -319,6 +324,56 @@ TEST_F(PageReaderTest, AStackIsSplitAtBlankPagesAndEveryPageIsInTheLedgerOnceWha
   const TakenIn whole = TakeIn(*engine, ocr_, "Altro", stack, Split::kWhole);
   EXPECT_EQ(whole.documents, 1);
   EXPECT_EQ(whole.pages, expected_pages);
+}
+
+// A separator sheet: an A4 page at 200 dpi with a Code 128 barcode holding `text`.
+QImage SeparatorSheet(const std::string& text) {
+  const ZXing::BitMatrix bars =
+      ZXing::MultiFormatWriter(ZXing::BarcodeFormat::Code128).setMargin(10).encode(text, 900, 200);
+  QImage page(1654, 2339, QImage::Format_Grayscale8);
+  page.fill(250);
+  for (int y = 0; y < bars.height(); ++y) {
+    for (int x = 0; x < bars.width(); ++x) {
+      if (bars.get(x, y)) page.setPixel(300 + x, 600 + y, 0);
+    }
+  }
+  page.setDotsPerMeterX(7874);
+  page.setDotsPerMeterY(7874);
+  return page;
+}
+
+TEST_F(PageReaderTest, AStackIsSplitAtSeparatorSheetsWhoseBarcodeMatchesAndOnlyThose) {
+  kvt::testing::TempDir dir;
+  std::vector<QImage> pages;
+  auto add = [&](std::vector<QImage> more) {
+    for (auto& p : more) pages.push_back(std::move(p));
+  };
+  add(kvttestdata::Scan(kvttestdata::MakeDocument(23, 1), 200, 1));
+  // A code with control characters in it is kept clean; one the pattern does not match is a
+  // page of the document like any other.
+  add({SeparatorSheet("SEP-0001\x1b[31m")});
+  add(kvttestdata::Scan(kvttestdata::MakeDocument(23, 2), 200, 2));
+  add({SeparatorSheet("ORDINE-77")});
+  const std::string stack = dir.File("pila.tif");
+  kvttestdata::WriteTiff(pages, 200, stack);
+  auto engine = kvtsqlite::SqliteEngine::Open(dir.File("a.kvtdb"), true);
+  const TakenIn in = TakeIn(*engine, ocr_, "Fatture", stack, Split::kBarcode, "SEP-*");
+  EXPECT_EQ(in.documents, 2);
+  EXPECT_EQ(in.set_aside, 1);
+  const auto ledger = engine->IntakeLedger("Fatture");
+  ASSERT_EQ(ledger.size(), 3u);
+  EXPECT_EQ(ledger[0].first_page, 1);
+  EXPECT_EQ(ledger[1].state, kvtengine::IntakeItem::State::kSetAside);
+  EXPECT_EQ(ledger[1].reason, "foglio separatore (codice SEP-0001[31m)");
+  EXPECT_EQ(ledger[2].first_page + ledger[2].pages - 1, static_cast<int>(pages.size()));
+  // The same stack in another archive, read before: its sheets are looked for again.
+  EXPECT_EQ(TakeIn(*engine, ocr_, "Altro", stack, Split::kBarcode, "ORDINE-??").documents, 1);
+
+  EXPECT_TRUE(AnyMatches({"SEP-0001"}, "SEP-*"));
+  EXPECT_TRUE(AnyMatches({"x", "SEP-1"}, "SEP-?"));
+  EXPECT_FALSE(AnyMatches({"SEP-10"}, "SEP-?"));
+  EXPECT_FALSE(AnyMatches({}, "*"));
+  EXPECT_TRUE(AnyMatches({"a*b"}, "a*b"));
 }
 
 }  // namespace
