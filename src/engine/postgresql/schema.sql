@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '10');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '11');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -180,7 +180,26 @@ CREATE TABLE intake_items (
   done_by          text NOT NULL,
   done_at          text NOT NULL,
   document         integer NOT NULL,
-  reason           text NOT NULL
+  reason           text NOT NULL,
+  pages_sha256     text NOT NULL DEFAULT ''  -- the item's pages as a kept file of their own
 );
 CREATE INDEX intake_items_queue ON intake_items (archive, state, id);
 CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page);
+
+-- Where clerks took fields' values from on the page, as in the SQLite engine.
+CREATE TABLE field_boxes (
+  id               bigserial PRIMARY KEY,
+  archive          text COLLATE "C" NOT NULL,
+  form             text COLLATE "C" NOT NULL,
+  field            text COLLATE "C" NOT NULL,
+  page             integer NOT NULL,
+  x                integer NOT NULL,
+  y                integer NOT NULL,
+  width            integer NOT NULL,
+  height           integer NOT NULL,
+  shape            text NOT NULL,
+  letterhead       text NOT NULL,
+  used             integer NOT NULL,
+  used_at          text NOT NULL
+);
+CREATE INDEX field_boxes_form ON field_boxes (archive, form, field);

@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '10');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '11');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -191,7 +191,28 @@ CREATE TABLE intake_items (
   done_by          TEXT NOT NULL,
   done_at          TEXT NOT NULL,
   document         INTEGER NOT NULL,
-  reason           TEXT NOT NULL
+  reason           TEXT NOT NULL,
+  pages_sha256     TEXT NOT NULL DEFAULT ''  -- the item's pages as a kept file of their own
 );
 CREATE INDEX intake_items_queue ON intake_items (archive, state, id);
 CREATE UNIQUE INDEX intake_items_pages ON intake_items (archive, sha256, first_page);
+
+-- Where clerks took fields' values from on the page (ten-thousandths of the page), to propose
+-- them on the next document laid out the same way: the value's shape and the words heading the
+-- page tell the layout.
+CREATE TABLE field_boxes (
+  id               INTEGER PRIMARY KEY,
+  archive          TEXT NOT NULL,
+  form             TEXT NOT NULL,
+  field            TEXT NOT NULL,
+  page             INTEGER NOT NULL,
+  x                INTEGER NOT NULL,
+  y                INTEGER NOT NULL,
+  width            INTEGER NOT NULL,
+  height           INTEGER NOT NULL,
+  shape            TEXT NOT NULL,
+  letterhead       TEXT NOT NULL,
+  used             INTEGER NOT NULL,
+  used_at          TEXT NOT NULL
+);
+CREATE INDEX field_boxes_form ON field_boxes (archive, form, field);
