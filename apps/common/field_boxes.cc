@@ -1,6 +1,7 @@
 #include "common/field_boxes.h"
 
 #include <algorithm>
+#include <cmath>
 #include <set>
 
 #include "engine/common/document_search.h"
@@ -86,26 +87,52 @@ std::string ShapeOf(std::string_view text) {
 std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double width,
                     double height) {
   if (page.width <= 0 || page.height <= 0) return {};
-  // A scan lies a little higher or further left each time: a word whose middle is near the box
-  // counts, unless it lies wholly beside the box while others reach into it (the label before
-  // a number, "N.", is not the number).
+  // A scan lies a little higher or further left each time, so a word whose middle is near the
+  // box counts; but where some words lie within the box, only those: the label before a number
+  // ("N.") and the line under it are not the number. A word begun within the box and running
+  // past it is in it: a longer value ("26 novembre 2026" where "17 luglio 2026" was taken).
   const double dx = 0.01, dy = std::max(0.006, height * 0.3);
-  std::vector<std::pair<const kvtfiles::Word*, bool>> near;  // the word, and whether it reaches in
-  bool any_in = false;
+  struct Near {
+    const kvtfiles::Word* word;
+    double left, cx, cy;
+  };
+  std::vector<Near> near;
   for (const auto& w : page.words) {
     const double left = static_cast<double>(w.x) / page.width;
-    const double right = static_cast<double>(w.x + w.width) / page.width;
-    const double cx = (left + right) / 2;
+    const double cx = (w.x + w.width / 2.0) / page.width;
     const double cy = (w.y + w.height / 2.0) / page.height;
-    if (cx < x - dx || cx > x + width + dx || cy < y - dy || cy > y + height + dy) continue;
-    const bool in = right > x && left < x + width;
-    any_in = any_in || in;
-    near.emplace_back(&w, in);
+    const bool begun_in = left >= x && left <= x + width;
+    if ((!begun_in && (cx < x - dx || cx > x + width + dx)) || cy < y - dy ||
+        cy > y + height + dy) {
+      continue;
+    }
+    near.push_back({&w, left, cx, cy});
   }
+  if (near.empty()) return {};
+  const auto down = [&](const Near& n) { return n.cy >= y && n.cy <= y + height; };
+  const auto within = [&](double at) { return at >= x && at <= x + width; };
+  const auto across = [&](const Near& n) { return within(n.cx) || within(n.left); };
+  // The lines: those whose middle is within the box, else the one nearest its middle.
+  std::vector<Near> lines;
+  for (const auto& n : near) {
+    if (down(n)) lines.push_back(n);
+  }
+  if (lines.empty()) {
+    const double middle = y + height / 2;
+    const auto nearest =
+        *std::min_element(near.begin(), near.end(), [&](const Near& a, const Near& b) {
+          return std::abs(a.cy - middle) < std::abs(b.cy - middle);
+        });
+    const double half = nearest.word->height / 2.0 / page.height;
+    for (const auto& n : near) {
+      if (std::abs(n.cy - nearest.cy) <= half) lines.push_back(n);
+    }
+  }
+  const bool any_across = std::any_of(lines.begin(), lines.end(), across);
   std::string out;
-  for (const auto& [w, in] : near) {
-    if (any_in && !in) continue;
-    out += (out.empty() ? "" : " ") + w->text;
+  for (const auto& n : lines) {
+    if (any_across && !across(n)) continue;
+    out += (out.empty() ? "" : " ") + n.word->text;
   }
   return out;
 }

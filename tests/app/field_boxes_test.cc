@@ -89,6 +89,14 @@ TEST(FieldBoxes, ShapesAndHeadingsAreToldAsAPersonWould) {
   EXPECT_EQ(WordsIn(number, 0.645, 0.30, 0.06, 0.02), "131");
   EXPECT_EQ(WordsIn(number, 0.62, 0.30, 0.09, 0.02), "N. 131");
   EXPECT_EQ(WordsIn(words, 0.9, 0.9, 0.05, 0.05), "");
+  // A scan lying off: of the two lines near the box, the nearer, not both; a word with its
+  // middle beside the box is left when another's is in it.
+  const auto lines = Page("", {{600, 287, "2044"}, {600, 305, "06.12.26"}, {540, 287, "n."}});
+  EXPECT_EQ(WordsIn(lines, 0.60, 0.30, 0.06, 0.01), "2044");
+  EXPECT_EQ(WordsIn(lines, 0.59, 0.29, 0.08, 0.04), "2044 06.12.26");
+  // A longer value than the one the box was drawn around: its last word begun in the box.
+  const auto date = Page("", {{100, 500, "26"}, {130, 500, "novembre"}, {210, 500, "2026"}});
+  EXPECT_EQ(WordsIn(date, 0.095, 0.495, 0.13, 0.03), "26 novembre 2026");
 }
 
 }  // namespace
