@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPdfWriter>
 #include <QTransform>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -74,7 +75,10 @@ std::string CodiceFiscale(Dice& dice) {
 // A4 in points, the unit every page is drawn in.
 constexpr double kPageWidth = 595.0, kPageHeight = 842.0;
 
+void DrawStackPage(QPainter& p, const Document& d, int page);
+
 void DrawPage(QPainter& p, const Document& d, int page) {
+  if (d.supplier >= 0) return DrawStackPage(p, d, page);
   const double m = 56;  // margins, 2 cm
   p.setPen(Qt::black);
   QFont title("DejaVu Sans", 16, QFont::Bold);
@@ -126,6 +130,149 @@ void DrawPage(QPainter& p, const Document& d, int page) {
                "Totale € " + QString::fromStdString(d.Value("Totale")));
   }
   p.setFont(small);
+  p.drawText(QPointF(m, kPageHeight - m / 2),
+             QString("Pagina %1 di %2").arg(page + 1).arg(d.pages));
+}
+
+// The stack's suppliers: each prints every kind of document on a template of its own.
+constexpr const char* kSuppliers[] = {
+    "Cartiera Rossi",    "Bianchi Forniture", "Tipografia Esposito", "Ferramenta Colombo",
+    "Studio Ricci",      "Marino Trasporti",  "Greco Alimentari",    "Bruno Elettronica",
+    "Gallo Arredamenti", "Costa Edilizia",    "Lombardi Ufficio",    "Moretti Imballaggi"};
+constexpr const char* kStreets[] = {"Via Garibaldi 12",  "Corso Vittorio Emanuele 48",
+                                    "Viale Monza 101",   "Piazza Cavour 3",
+                                    "Via Mazzini 27",    "Via del Porto 9",
+                                    "Via Roma 154",      "Corso Francia 66",
+                                    "Via Nazionale 210", "Viale Europa 15",
+                                    "Via Leopardi 8",    "Strada Provinciale 31"};
+constexpr const char* kTowns[] = {"20121 Milano",  "10128 Torino", "20052 Monza",  "40124 Bologna",
+                                  "50123 Firenze", "16126 Genova", "80133 Napoli", "10138 Torino",
+                                  "70122 Bari",    "37122 Verona", "35121 Padova", "25121 Brescia"};
+constexpr const char* kMonths[] = {"gennaio",   "febbraio", "marzo",    "aprile",
+                                   "maggio",    "giugno",   "luglio",   "agosto",
+                                   "settembre", "ottobre",  "novembre", "dicembre"};
+
+// Where a supplier's template puts the document's number, date and total on the first page
+// (points), and how it writes the date.
+struct Template {
+  int align;  // the name: left, centre or right
+  QRectF number, date, total;
+  const char *number_label, *date_label, *total_label;
+  int date_style;             // 05/12/2026, 5 dicembre 2026, 05.12.26
+  bool labels_above = false;  // a table: the labels a row over the values
+};
+
+Template TemplateOf(int supplier) {
+  Template t{};
+  t.align = supplier % 3;
+  switch ((supplier / 3) % 4) {
+    case 0:  // a column on the right, under the letterhead
+      t.number = {390, 150, 140, 18}, t.date = {390, 170, 140, 18};
+      t.number_label = "N.", t.date_label = "del";
+      break;
+    case 1:  // one line under the title
+      t.number = {116, 185, 100, 18}, t.date = {280, 185, 150, 18};
+      t.number_label = "Numero", t.date_label = "Data";
+      break;
+    case 2:  // a table: labels, then values
+      t.number = {300, 208, 110, 18}, t.date = {420, 208, 119, 18};
+      t.number_label = "Documento n.", t.date_label = "Data documento", t.labels_above = true;
+      break;
+    default:  // a block on the left
+      t.number = {116, 220, 110, 18}, t.date = {116, 238, 150, 18};
+      t.number_label = "Doc. n.", t.date_label = "Data";
+  }
+  switch ((supplier / 2) % 3) {
+    case 0:
+      t.total = {440, 272, 100, 18}, t.total_label = "Totale documento";
+      break;
+    case 1:
+      t.total = {150, 292, 100, 18}, t.total_label = "Totale";
+      break;
+    default:
+      t.total = {440, 760, 100, 18}, t.total_label = "TOTALE A PAGARE";
+  }
+  t.date_style = (supplier + supplier / 3) % 3;
+  return t;
+}
+
+// "1.234,50": cents as a supplier prints them, thousands marked.
+std::string PrintedMoney(int cents) {
+  std::string whole = std::to_string(cents / 100);
+  for (int i = static_cast<int>(whole.size()) - 3; i > 0; i -= 3) {
+    whole.insert(static_cast<std::size_t>(i), ".");
+  }
+  return whole + "," + Money(cents % 100).substr(2);
+}
+
+const char* TitleOf(Kind kind) {
+  switch (kind) {
+    case Kind::kInvoice:
+      return "FATTURA";
+    case Kind::kCreditNote:
+      return "NOTA DI CREDITO";
+    case Kind::kDeliveryNote:
+      return "DOCUMENTO DI TRASPORTO";
+    case Kind::kCarriageInvoice:
+      return "FATTURA ACCOMPAGNATORIA";
+    default:
+      return "LETTERA";
+  }
+}
+
+// A stack document's page as its supplier's program prints it.
+void DrawStackPage(QPainter& p, const Document& d, int page) {
+  const double m = 56;
+  const Template t = TemplateOf(d.supplier);
+  const auto text = [](const std::string& s) { return QString::fromStdString(s); };
+  p.setPen(Qt::black);
+  const QFont body("DejaVu Sans", 10);
+  const QFont bold("DejaVu Sans", 10, QFont::Bold);
+  const int align = t.align == 0 ? Qt::AlignLeft : t.align == 1 ? Qt::AlignHCenter : Qt::AlignRight;
+  const QRectF line(m, 0, kPageWidth - 2 * m, 18);
+  p.setFont(QFont("DejaVu Sans", 18, QFont::Bold));
+  p.drawText(line.translated(0, 36).adjusted(0, 0, 0, 12), align | Qt::AlignVCenter,
+             text(kSuppliers[d.supplier]));
+  p.setFont(QFont("DejaVu Sans", 8));
+  p.drawText(line.translated(0, 72), align | Qt::AlignVCenter,
+             QString("%1 - %2").arg(kStreets[d.supplier], kTowns[d.supplier]));
+  p.drawText(line.translated(0, 88), align | Qt::AlignVCenter,
+             QString("P.IVA %1").arg(12345670001LL + 7919LL * d.supplier));
+  double y = 330;
+  if (page == 0) {
+    p.setFont(QFont("DejaVu Sans", 12, QFont::Bold));
+    p.drawText(QRectF(m, 150, 320, 20), Qt::AlignLeft | Qt::AlignVCenter, TitleOf(d.kind));
+    const auto labelled = [&](const QRectF& place, const char* label, const std::string& value) {
+      p.setFont(body);
+      if (t.labels_above) {
+        p.drawText(place.translated(0, -18), Qt::AlignLeft | Qt::AlignVCenter, label);
+      } else {
+        p.drawText(QRectF(place.left() - 120, place.top(), 116, place.height()),
+                   Qt::AlignRight | Qt::AlignVCenter, label);
+      }
+      p.setFont(bold);
+      p.drawText(place, Qt::AlignLeft | Qt::AlignVCenter, text(value));
+    };
+    labelled(t.number, t.number_label, d.Value("NumeroDocumento"));
+    labelled(t.date, t.date_label, d.lines.front());
+    if (d.kind == Kind::kDeliveryNote) {
+      labelled(t.total.translated(0, 22), "Colli", d.Value("Quantita"));
+    } else {
+      labelled(t.total, t.total_label, d.lines[1]);
+    }
+  } else {
+    y = 60;
+  }
+  // The items, shared out over the pages after the first two lines (the date and total as
+  // printed).
+  p.setFont(body);
+  const std::size_t first = page == 0 ? 2 : 2 + 20 + static_cast<std::size_t>(page - 1) * 36;
+  const std::size_t count = page == 0 ? 20 : 36;
+  for (std::size_t i = first; i < d.lines.size() && i < first + count; ++i) {
+    p.drawText(QPointF(m, y), text(d.lines[i]));
+    y += 16;
+  }
+  p.setFont(QFont("DejaVu Sans", 8));
   p.drawText(QPointF(m, kPageHeight - m / 2),
              QString("Pagina %1 di %2").arg(page + 1).arg(d.pages));
 }
@@ -208,6 +355,61 @@ Document MakeDocument(std::uint64_t seed, int n) {
     for (int i = 0; i < items; ++i) {
       d.lines.push_back("Collo " + std::to_string(i + 1) + ": " + dice.Pick(kItems));
     }
+  }
+  return d;
+}
+
+Document MakeStackDocument(std::uint64_t seed, int n) {
+  Dice dice(seed, n);
+  Document d;
+  constexpr Kind kKinds[] = {Kind::kInvoice, Kind::kCreditNote, Kind::kDeliveryNote,
+                             Kind::kCarriageInvoice};
+  d.kind = dice.Pick(kKinds);
+  d.supplier = dice.Upto(static_cast<int>(std::size(kSuppliers)));
+  char stem[32];
+  std::snprintf(stem, sizeof stem, "pila-%04d", n);
+  d.stem = stem;
+  const int day = 1 + dice.Upto(28), month = 1 + dice.Upto(12);
+  const std::string date = TwoDigits(day) + "/" + TwoDigits(month) + "/2026";
+  const Template t = TemplateOf(d.supplier);
+  d.fields.emplace_back("NumeroDocumento", std::to_string(1000 + dice.Upto(9000)));
+  d.fields.emplace_back("DataDocumento", date);
+  d.fields.emplace_back("TipoDocumento", d.kind == Kind::kCreditNote     ? "NC"
+                                         : d.kind == Kind::kDeliveryNote ? "DDT"
+                                                                         : "FAT");
+  std::string name = kSuppliers[d.supplier];
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  d.fields.emplace_back("Cliente", name);
+  // The first two lines are the date and the total as printed; the items follow.
+  d.lines.push_back(t.date_style == 0   ? date
+                    : t.date_style == 1 ? std::to_string(day) + " " + kMonths[month - 1] + " 2026"
+                                        : TwoDigits(day) + "." + TwoDigits(month) + ".26");
+  if (d.kind == Kind::kDeliveryNote) {
+    d.fields.emplace_back("Quantita", std::to_string(1 + dice.Upto(40)));
+    d.lines.push_back("");
+  } else {
+    const int cents = 1000 + dice.Upto(500000);
+    d.fields.emplace_back("Totale", Money(cents));
+    d.lines.push_back(PrintedMoney(cents));
+  }
+  d.places = {{"NumeroDocumento", t.number}, {"DataDocumento", t.date}, {"Cliente", {}}};
+  // A delivery note's parcels are printed a line under where an invoice has its total.
+  if (d.kind == Kind::kDeliveryNote) {
+    d.places.emplace_back("Quantita", t.total.translated(0, 22));
+  } else {
+    d.places.emplace_back("Totale", t.total);
+  }
+  // The name in the letterhead, where its alignment puts it (about 13.5 points a letter).
+  const double width = 13.5 * static_cast<double>(name.size());
+  const double left = t.align == 0   ? 56.0
+                      : t.align == 1 ? (kPageWidth - width) / 2
+                                     : kPageWidth - 56.0 - width;
+  d.places[2].second = QRectF(left, 36, width, 30);
+  d.pages = 1 + dice.Upto(5);
+  const int items = 20 + 36 * (d.pages - 1) - (d.pages > 1 ? dice.Upto(20) : 12 + dice.Upto(6));
+  for (int i = 0; i < items; ++i) {
+    d.lines.push_back(std::string(dice.Pick(kItems)) + "   q.tà " +
+                      std::to_string(1 + dice.Upto(9)));
   }
   return d;
 }

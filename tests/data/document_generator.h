@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QImage>
+#include <QRectF>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -12,7 +13,7 @@
 
 namespace kvttestdata {
 
-enum class Kind { kInvoice, kDeliveryNote, kLetter };
+enum class Kind { kInvoice, kDeliveryNote, kLetter, kCreditNote, kCarriageInvoice };
 
 struct Document {
   Kind kind = Kind::kInvoice;
@@ -21,12 +22,22 @@ struct Document {
   std::vector<std::pair<std::string, std::string>> fields;
   std::vector<std::string> lines;  // the body: items, or the letter's text
   int pages = 1;
+  /// A stack's document: its supplier (0-11, whose template draws it), -1 for the others.
+  int supplier = -1;
+  /// Where on its first page each value was drawn, in points (A4: 595 x 842).
+  std::vector<std::pair<std::string, QRectF>> places;
   /// The value of `field` (empty when it has none).
   std::string Value(const std::string& field) const;
 };
 
 /// Document `n` (from 1) of `seed`: the kinds in turn, the values from the seed and n alone.
 Document MakeDocument(std::uint64_t seed, int n);
+
+/// Document `n` of a day's stack: an invoice, credit note, delivery note or carriage invoice of
+/// one of 12 suppliers, each with a letterhead and template of its own, 1-5 pages. Its fields
+/// are the five a clerk types from it (number, date, type, the supplier as `Cliente`, and the
+/// total or, on a delivery note, the parcels), as the sample archive stores them.
+Document MakeStackDocument(std::uint64_t seed, int n);
 
 /// The document as a PDF of text (A4), as an office program writes one.
 void WritePdf(const Document& d, const std::string& path);

@@ -5,6 +5,7 @@
 
 #include <QImageReader>
 #include <fstream>
+#include <set>
 
 #include "document_generator.h"
 #include "engine/files/file_facts.h"
@@ -30,6 +31,37 @@ TEST(DocumentGenerator, TheSameSeedGivesTheSameDocumentsOfEveryKind) {
     EXPECT_EQ(cf.back(), CodiceFiscaleCheck(cf.substr(0, 15)));
   }
   EXPECT_NE(MakeDocument(42, 1).fields, MakeDocument(43, 1).fields);
+}
+
+TEST(DocumentGenerator, AStackHasFourKindsFromTwelveSuppliersEachValueWhereItIsPrinted) {
+  std::set<int> kinds, suppliers;
+  int pages = 0;
+  for (int n = 1; n <= 50; ++n) {
+    const Document d = MakeStackDocument(23, n);
+    kinds.insert(static_cast<int>(d.kind));
+    suppliers.insert(d.supplier);
+    pages += d.pages + (n > 1);  // a blank sheet before each but the first
+    ASSERT_EQ(d.fields.size(), 5u);
+    EXPECT_EQ(d.Value("TipoDocumento"), d.kind == Kind::kCreditNote     ? "NC"
+                                        : d.kind == Kind::kDeliveryNote ? "DDT"
+                                                                        : "FAT");
+    // A value printed is where the clerk is told to look, on the page; the supplier's name
+    // heads it.
+    for (const auto& [field, place] : d.places) {
+      EXPECT_FALSE(d.Value(field).empty()) << field;
+      EXPECT_TRUE(QRectF(0, 0, 595, 842).contains(place)) << field;
+    }
+    ASSERT_EQ(d.places.size(), 4u);
+    EXPECT_LT(d.places[2].second.bottom(), 842 * 0.15);
+    // The total as stored: cents after a comma, no thousands marked.
+    const std::string total = d.Value("Totale");
+    if (!total.empty()) {
+      EXPECT_EQ(total.find('.'), std::string::npos) << total;
+    }
+  }
+  EXPECT_EQ(kinds.size(), 4u);
+  EXPECT_EQ(suppliers.size(), 12u);
+  EXPECT_NEAR(pages, 200, 25);
 }
 
 TEST(DocumentGenerator, PdfsAndScansHaveTheirPagesAndLookScanned) {
