@@ -943,6 +943,11 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   split[0].pages_sha256 = std::string(64, 'c');
   EXPECT_TRUE(engine_->PutIntake("Fatture", stack, split));
   EXPECT_EQ(engine_->IntakeWaiting("Fatture"), 3);
+  // The next is named without being taken.
+  ASSERT_TRUE(engine_->NextIntake("Fatture"));
+  EXPECT_EQ(engine_->NextIntake("Fatture")->first_page, 1);
+  EXPECT_EQ(engine_->NextIntake("Fatture")->state, State::kQueued);
+  EXPECT_EQ(engine_->IntakeWaiting("Fatture"), 3);
   // The same stack again is not doubled; another archive's queue is its own.
   EXPECT_FALSE(Connect()->PutIntake("Fatture", stack, split));
   EXPECT_TRUE(engine_->PutIntake("Altro", stack, {item(1, 7)}));
@@ -958,6 +963,8 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   EXPECT_EQ(a->state, State::kTaken);
   EXPECT_EQ(b->pages_sha256, "");
   EXPECT_EQ(Connect()->IntakeWaiting("Fatture"), 1);
+  ASSERT_TRUE(Connect()->NextIntake("Fatture"));
+  EXPECT_EQ(Connect()->NextIntake("Fatture")->first_page, 7);
   engine_->FileIntake(a->id, 42);
   EXPECT_EQ(CaptureError([&] { other->FileIntake(a->id, 45); }).Number(),
             kvt::kObjectErrorBase + kConflict);
@@ -970,6 +977,7 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   ASSERT_TRUE(last);
   engine_->FileIntake(last->id, 44);
   EXPECT_FALSE(engine_->TakeIntake("Fatture"));
+  EXPECT_FALSE(engine_->NextIntake("Fatture"));
 
   // The ledger: every page in exactly one item, each filed or set aside, who and when.
   const auto ledger = Connect()->IntakeLedger("Fatture");

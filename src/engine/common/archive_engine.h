@@ -393,6 +393,9 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::vector<IntakeItem> IntakeLedger(const std::string& archive) = 0;
   /// How many items of the archive's intake wait in the queue.
   virtual std::int64_t IntakeWaiting(const std::string& archive) = 0;
+  /// The item TakeIntake would give now, not taken (another clerk may take it first): its
+  /// pages can be made ready beforehand. Nothing when none waits.
+  virtual std::optional<IntakeItem> NextIntake(const std::string& archive) = 0;
 
   // The places on the page the clerks took fields' values from (FieldBox).
   /// Keeps `box`: a new one (id 0), or the one it names used again (its place, use count and

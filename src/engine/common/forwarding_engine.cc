@@ -89,6 +89,10 @@ std::int64_t ForwardingEngine::IntakeWaiting(const std::string& archive) {
   Before("IntakeWaiting");
   return inner_->IntakeWaiting(archive);
 }
+std::optional<IntakeItem> ForwardingEngine::NextIntake(const std::string& archive) {
+  Before("NextIntake");
+  return inner_->NextIntake(archive);
+}
 
 std::int64_t ForwardingEngine::KeepFieldBox(const FieldBox& box) {
   Before("KeepFieldBox");

@@ -49,6 +49,7 @@ class ForwardingEngine : public ArchiveEngine {
   void FileIntake(std::int64_t id, std::int32_t document) override;
   std::vector<IntakeItem> IntakeLedger(const std::string& archive) override;
   std::int64_t IntakeWaiting(const std::string& archive) override;
+  std::optional<IntakeItem> NextIntake(const std::string& archive) override;
   std::int64_t KeepFieldBox(const FieldBox& box) override;
   std::vector<FieldBox> FieldBoxes(const std::string& archive, const std::string& form) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;

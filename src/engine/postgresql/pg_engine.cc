@@ -1026,6 +1026,17 @@ std::int64_t PgEngine::IntakeWaiting(const std::string& archive) {
   return r.Rows() > 0 ? r.Int(0, 0) : 0;
 }
 
+std::optional<kvtengine::IntakeItem> PgEngine::NextIntake(const std::string& archive) {
+  // A look, not a take: an item another clerk is taking at this moment may be named, and its
+  // pages made ready go unused.
+  const Result r = db_->Query(std::string("SELECT ") + kIntakeColumns +
+                                  " FROM intake_items WHERE archive = $1 AND state = 'in coda' "
+                                  "ORDER BY id LIMIT 1",
+                              {archive});
+  if (r.Rows() == 0) return std::nullopt;
+  return IntakeRow(r, 0);
+}
+
 namespace {
 std::string BoxUnits(double fraction) {
   return std::to_string(std::llround(std::clamp(fraction, 0.0, 1.0) * kvtengine::kFieldBoxUnits));

@@ -130,6 +130,7 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   void FileIntake(std::int64_t id, std::int32_t document) override;
   std::vector<kvtengine::IntakeItem> IntakeLedger(const std::string& archive) override;
   std::int64_t IntakeWaiting(const std::string& archive) override;
+  std::optional<kvtengine::IntakeItem> NextIntake(const std::string& archive) override;
   std::int64_t KeepFieldBox(const kvtengine::FieldBox& box) override;
   std::vector<kvtengine::FieldBox> FieldBoxes(const std::string& archive,
                                               const std::string& form) override;

@@ -1474,6 +1474,14 @@ std::int64_t SqliteEngine::IntakeWaiting(const std::string& archive) {
   return q.Step() ? q.ColumnInt(0) : 0;
 }
 
+std::optional<kvtengine::IntakeItem> SqliteEngine::NextIntake(const std::string& archive) {
+  auto q = Db().Query(std::string(kIntakeColumns) +
+                      "WHERE archive = ?1 AND state = 'in coda' ORDER BY id LIMIT 1");
+  q.Bind(1, archive);
+  if (!q.Step()) return std::nullopt;
+  return IntakeRow(q);
+}
+
 namespace {
 std::int64_t BoxUnits(double fraction) {
   return std::llround(std::clamp(fraction, 0.0, 1.0) * kvtengine::kFieldBoxUnits);
