@@ -42,6 +42,8 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 constexpr std::uint64_t kSeed = 23;
 constexpr double kPointsWide = 595.0;  // A4
+// A quick clerk's pace: the time between one action's end and the next, not counted as waiting.
+constexpr int kThinkMs = 150;
 
 // The stack taken in once, kept between runs: generating and reading 200 pages takes minutes,
 // and what is measured here is the person's time. A new generator needs a new name.
@@ -106,6 +108,7 @@ class Person {
   void Act(F&& f, const char* what = "act") {
     ++actions;
     Timed(f, what);
+    QTest::qWait(kThinkMs);
   }
   template <class F>
   void Timed(F&& f, const char* what = "act") {

@@ -428,7 +428,28 @@ bool DeskWindow::TakeIntake() {
   if (!Run(entry_.TakeIntake()) || !entry_.Intake()) return false;
   ProposeValues();
   Redraw();
+  PrepareNextIntake();
   return true;
+}
+
+void DeskWindow::PrepareNextIntake() {
+  if (!preview_) return;
+  try {
+    // The pages the queue would give next, drawn while the clerk works on these: most often
+    // they are what Save brings.
+    auto& engine = Work()->Engine();
+    const auto next = engine.NextIntake(entry_.Archive());
+    if (!next) return;
+    kvtfiles::FileRef ref{next->sha256, next->name};
+    if (!next->pages_sha256.empty()) {
+      kvtfiles::StoredFile cut;
+      if (!engine.FindFile(next->pages_sha256, cut)) return;
+      ref = {cut.sha256, cut.name};
+    }
+    preview_->Prepare(entry_.Database(), ref);
+  } catch (const std::exception&) {
+    // nothing made ready: the next pages are drawn when they come
+  }
 }
 
 std::map<std::string, std::string> DeskWindow::Proposals() const {
@@ -548,13 +569,18 @@ void DeskWindow::LearnPlaces() {
     if (boxes_.empty() || boxes_.front().archive != entry_.Archive()) {
       boxes_ = Work()->Engine().FieldBoxes(entry_.Archive(), entry_.EntryForm());
     }
-    for (auto& [field, t] : taken_) {
-      // Changed since (the field's own case aside): not from the page.
-      if (!SameText(FieldText(*Work(), field), t.text)) continue;
-      kvtapp::Remember(Work()->Engine(), t.box, t.words, reading, boxes_);
-    }
+    // One write for all the places: the clerk waits for it between documents.
+    Work()->Engine().Transaction([&] {
+      for (auto& [field, t] : taken_) {
+        // Changed since (the field's own case aside): not from the page.
+        if (!SameText(FieldText(*Work(), field), t.text)) continue;
+        kvtapp::Remember(Work()->Engine(), t.box, t.words, reading, boxes_);
+      }
+    });
   } catch (const std::exception&) {
-    // The document is stored; only what would be proposed next time is not learnt.
+    // The document is stored; only what would be proposed next time is not learnt, and the
+    // places known are read again.
+    boxes_.clear();
   }
   taken_.clear();
 }

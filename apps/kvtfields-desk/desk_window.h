@@ -184,6 +184,8 @@ class DeskWindow final : public QMainWindow {
   std::optional<kvtfiles::FileRef> ShownFile() const;
   // Puts the values the learnt places propose into the fields, marked as proposed.
   void ProposeValues();
+  // Has the preview draw the queue's next pages beforehand.
+  void PrepareNextIntake();
   // A proposed field typed over, or left (accepted), is a proposal no more.
   void FollowProposals();
   void Unmark(const std::string& field);

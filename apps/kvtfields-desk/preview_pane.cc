@@ -58,6 +58,7 @@ class PreviewWorker {
     int page = 0, width = 800;
     double zoom = 0;
     std::vector<kvtengine::WordTerm> terms;  // the words to mark
+    bool prepare = false;                    // made ready only, to be shown when asked for
   };
   using Reply = std::function<void(std::uint64_t generation, const QImage& page, int pages,
                                    const QString& caption, const QString& local, int marked,
@@ -85,7 +86,7 @@ class PreviewWorker {
   void Ask(Want want) {
     {
       std::lock_guard lock(m_);
-      want_ = std::move(want);
+      (want.prepare ? prepare_ : want_) = std::move(want);
     }
     wake_.notify_one();
   }
@@ -94,10 +95,12 @@ class PreviewWorker {
   void Run() {
     std::unique_lock lock(m_);
     for (;;) {
-      wake_.wait(lock, [&] { return stop_ || want_.has_value(); });
+      wake_.wait(lock, [&] { return stop_ || want_ || prepare_; });
       if (stop_) break;
-      Want w = std::move(*want_);
-      want_.reset();
+      // What is asked for first; what may be asked for next when nothing is.
+      auto& next = want_ ? want_ : prepare_;
+      Want w = std::move(*next);
+      next.reset();
       lock.unlock();
       Work(w);
       lock.lock();
@@ -108,6 +111,11 @@ class PreviewWorker {
   }
 
   void Work(const Want& w) {
+    if (!w.prepare && ready_ && ready_->Serves(w)) {
+      reply_(w.generation, ready_->image, ready_->pages, ready_->caption, ready_->local, 0,
+             ready_->words);
+      return;
+    }
     kvtfiles::StoredFile file;
     QString local;
     try {
@@ -147,6 +155,14 @@ class PreviewWorker {
         if (!w.terms.empty()) marked = Mark(image, read, w.terms);
         shown = Placed(image, read);
       }
+    }
+    if (w.prepare) {
+      // Only a page shown whole with its words is kept ready; anything else is made again.
+      if (!image.isNull() && !shown.empty()) {
+        ready_ = Ready{w.db,  w.ref, w.page,  w.width, w.zoom,
+                       image, pages, caption, local,   std::move(shown)};
+      }
+      return;
     }
     reply_(w.generation, image, pages, caption, local, marked, std::move(shown));
   }
@@ -315,10 +331,27 @@ class PreviewWorker {
     Say(w, image, pages, about + QString("): pagina %1 di %2").arg(page + 1).arg(pages), local);
   }
 
+  // A page made ready beforehand, and what it answers.
+  struct Ready {
+    std::string db;
+    kvtfiles::FileRef ref;
+    int page, width;
+    double zoom;
+    QImage image;
+    int pages;
+    QString caption, local;
+    std::vector<PreviewPane::ShownWord> words;
+    bool Serves(const Want& w) const {
+      return w.db == db && w.ref.sha256 == ref.sha256 && w.ref.name == ref.name && w.page == page &&
+             w.width == width && w.zoom == zoom && w.terms.empty() && w.chosen.empty();
+    }
+  };
+
   Reply reply_;
   std::mutex m_;
   std::condition_variable wake_;
-  std::optional<Want> want_;
+  std::optional<Want> want_, prepare_;
+  std::optional<Ready> ready_;  // used on the thread only
   bool stop_ = false;
   std::string folder_;
   // Used on the thread only.
@@ -401,6 +434,12 @@ void PreviewPane::ShowFile(const std::string& db, const std::optional<kvtfiles::
   }
   caption_->setText(Q(ref_->name) + ": lettura...");
   Request();
+}
+
+void PreviewPane::Prepare(const std::string& db, const kvtfiles::FileRef& ref) {
+  PreviewWorker::Want want{0, db, {}, ref, {}, 0, TargetWidth(), zoom_, {}};
+  want.prepare = true;
+  worker_->Ask(std::move(want));
 }
 
 void PreviewPane::Request() {

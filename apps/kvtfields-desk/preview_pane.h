@@ -37,6 +37,9 @@ class PreviewPane final : public QWidget {
   /// there; `whose` names it in messages. Nothing: the pane says the document has no file.
   void ShowFile(const std::string& db, const std::optional<kvtfiles::FileRef>& ref,
                 const std::string& whose, const std::string& chosen = {});
+  /// Makes the first page of the file `ref` names ready in the background, when nothing else
+  /// is asked, to be shown at once if it is asked for next (the queue's next pages).
+  void Prepare(const std::string& db, const kvtfiles::FileRef& ref);
   void NextPage();
   void PreviousPage();
   void ZoomIn();

@@ -145,6 +145,9 @@ TEST_P(DeskIntakeTest, AStackIsArchivedFromItsPagesAndThePlacesUsedAreProposedOn
   ASSERT_TRUE(window_->Entry().Intake());
   EXPECT_EQ(window_->Entry().Intake()->first_page, 3);
   ASSERT_TRUE(PageRead());
+  // Its page drawn while the first was typed: this one's, with its own words.
+  EXPECT_THAT(window_->Preview()->Caption().toStdString(), ::testing::HasSubstr("pila p. 3.pdf"));
+  EXPECT_TRUE(Word("2002"));
   auto proposed = window_->Proposals();
   EXPECT_EQ(proposed["NumeroDocumento"], "2002");
   EXPECT_EQ(proposed["DataDocumento"], "06/12/2026");
