@@ -99,10 +99,11 @@ struct Options {
   std::string files_from;                // an import's folder of files named by file-link cells
   std::string from;                      // what intake takes in: a file or a folder of them
   std::string split = "pagine-bianche";  // how intake makes documents of a stack
-  std::string separator_code = "*";      // the barcode a separator sheet holds (--split codice)
-  bool ledger = false;                   // intake: print the ledger instead
-  bool watch = false;                    // intake: take in what comes into the folder
-  std::int64_t leave = 0;                // intake: the taken item to put back in the queue
+  std::string separator_code;     // the barcode a separator sheet holds ("": the archive's setting)
+  std::string setting_separator;  // archive settings --separatore
+  bool ledger = false;            // intake: print the ledger instead
+  bool watch = false;             // intake: take in what comes into the folder
+  std::int64_t leave = 0;         // intake: the taken item to put back in the queue
 };
 
 // The headless window system for the life of a command.
@@ -417,6 +418,25 @@ int WriteFileOut(const Options& o) {
 
 // Reads the pages of every kept file not read by this reader yet (all of them after a new
 // model), keeping each as it is done: stopped, it goes on where it stopped when run again.
+int ArchiveSettings(const Options& o, bool set) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  if (!engine->HasArchive(o.archive)) kvtengine::ThrowNoArchive(o.archive, "kvtfields");
+  if (set) {
+    // The pattern is matched by the program itself, never compiled: only what could not be
+    // printed back, or is longer than any code read, is refused.
+    const std::string& p = o.setting_separator;
+    if (p.size() > 200 || kvt::OneLine(p) != p) {
+      throw kvt::Error(2, "kvtfields",
+                       "Il separatore deve essere testo stampabile di 200 byte al più");
+    }
+    engine->PutArchiveSetting(o.archive, kvtengine::kSeparatorSetting, p);
+  }
+  const std::string separator = engine->ArchiveSetting(o.archive, kvtengine::kSeparatorSetting);
+  std::printf("separatore: %s\n",
+              separator.empty() ? "(nessuno: qualsiasi codice a barre)" : separator.c_str());
+  return 0;
+}
+
 int ReindexFiles(const Options& o) {
   const int workers = o.workers > 0
                           ? o.workers
@@ -1053,6 +1073,16 @@ int main(int argc, char** argv) {
   db(check_files);
   check_files->add_option("--archive", o.archive, "only the files this archive's documents name");
 
+  auto* settings = archives->add_subcommand(
+      "settings",
+      "Shows the archive's settings, or sets one: --separatore, the barcode of the separator "
+      "sheets its scanned stacks are split at (intake --split codice).");
+  db(settings);
+  archive(settings);
+  auto* set_separator = settings->add_option(
+      "--separatore", o.setting_separator,
+      "* any characters, ? any one (\"SEP-*\"); \"\" takes it away: any barcode");
+
   auto* reindex = archives->add_subcommand(
       "reindex",
       "Reads the words off the pages of every kept file not read yet (or read by an older "
@@ -1262,7 +1292,7 @@ int main(int argc, char** argv) {
                      "separator sheet with a barcode does) or intero");
   intake->add_option("--separatore", o.separator_code,
                      "the barcode of a separator sheet (--split codice): * any characters, ? "
-                     "any one (default *: any barcode)");
+                     "any one (default: the archive's setting, else * any barcode)");
   intake->add_flag("--watch", o.watch,
                    "keep watching the folder: each scan taken in once the scanner finished it");
   intake
@@ -1351,6 +1381,7 @@ int main(int argc, char** argv) {
     if (*doc_file) return WriteFileOut(o);
     if (*check_files) return CheckFiles(o);
     if (*reindex) return ReindexFiles(o);
+    if (*settings) return ArchiveSettings(o, set_separator->count() > 0);
     if (*export_bag) return ExportBag(o);
     if (*import_bag) return ImportBag(o);
     if (*check_bag) return CheckBag(o);

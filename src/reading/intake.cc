@@ -88,6 +88,12 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
                const std::string& archive, const std::string& path, Split how,
                std::string_view separator) {
   TakenIn out;
+  // No pattern given: the archive's own, else any barcode.
+  std::string pattern(separator);
+  if (how == Split::kBarcode && pattern.empty()) {
+    pattern = engine.ArchiveSetting(archive, kvtengine::kSeparatorSetting);
+    if (pattern.empty()) pattern = "*";
+  }
   const kvtfiles::StoredFile file = kvtengine::KeepFile(engine, path);
   out.name = kvtfiles::BaseName(path);
   out.sha256 = file.sha256;
@@ -128,7 +134,7 @@ TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
     const QImage grey = scan.convertToFormat(QImage::Format_Grayscale8);
     for (const auto& code : Barcodes(grey.constBits(), grey.width(), grey.height(),
                                      static_cast<int>(grey.bytesPerLine()))) {
-      if (!AnyMatches({code}, separator)) continue;
+      if (!AnyMatches({code}, pattern)) continue;
       std::lock_guard lock(separators_m);
       separators.emplace(page + 1, code);
       break;

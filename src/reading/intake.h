@@ -38,14 +38,15 @@ struct TakenIn {
 };
 
 /// Takes the file at `path` into `archive`'s intake (split by kBarcode: at pages with a barcode
-/// `separator` matches, `*` any run of characters, `?` any one): kept, read with `ocrs` (a thread
+/// `separator` matches, `*` any run of characters, `?` any one; none given, the archive's
+/// kSeparatorSetting, else any barcode): kept, read with `ocrs` (a thread
 /// each) unless read before, split as `how` says, each document's pages cut into a file of their
 /// own, and queued in one transaction. Raises when the file cannot be kept.
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, const std::vector<Ocr*>& ocrs,
                const std::string& archive, const std::string& path, Split how,
-               std::string_view separator = "*");
+               std::string_view separator = {});
 /// The same with one OCR engine.
 TakenIn TakeIn(kvtengine::ArchiveEngine& engine, Ocr& ocr, const std::string& archive,
-               const std::string& path, Split how, std::string_view separator = "*");
+               const std::string& path, Split how, std::string_view separator = {});
 
 }  // namespace kvtread

@@ -727,6 +727,21 @@ TEST_F(AppTest, IntakeTakesEveryScanItCanAccountsForItsPagesAndDoublesNothing) {
   r = RunProgram(leave);
   EXPECT_NE(r.exit_code, 0);
   EXPECT_THAT(r.output, ::testing::HasSubstr("non è più preso"));
+
+  // The separator sheets' barcode is the archive's setting: shown, set, refused when it could
+  // not be printed back, taken away.
+  const std::string settings = "archive settings --db " + db_ + " --archive Fatture";
+  EXPECT_THAT(RunProgram(settings).output, ::testing::HasSubstr("separatore: (nessuno"));
+  r = RunProgram(settings + " --separatore 'SEP-*'");
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("separatore: SEP-*"));
+  r = RunProgram(settings + " --separatore \"$(printf 'SEP\\033[31m')\"");
+  EXPECT_NE(r.exit_code, 0);
+  EXPECT_THAT(r.output, ::testing::HasSubstr("testo stampabile"));
+  EXPECT_EQ(kvtsqlite::SqliteEngine::Open(db_)->ArchiveSetting("Fatture", "separatore"), "SEP-*");
+  EXPECT_THAT(RunProgram(settings + " --separatore ''").output,
+              ::testing::HasSubstr("separatore: (nessuno"));
+  EXPECT_NE(RunProgram("archive settings --db " + db_ + " --archive Nessuno").exit_code, 0);
 }
 
 TEST_F(AppTest, ImportedRowsBringTheirFilesAndAMissingFileRefusesItsRow) {

@@ -995,6 +995,19 @@ TEST_P(EngineTest, TheIntakeQueueGivesEachItemToOneClerkAndItsLedgerKeepsEveryPa
   EXPECT_EQ(engine_->IntakeWaiting("Fatture"), 0);
 }
 
+TEST_P(EngineTest, AnArchivesSettingsAreItsOwnAndGoneWhenEmptied) {
+  EXPECT_EQ(engine_->ArchiveSetting("Fatture", kvtengine::kSeparatorSetting), "");
+  engine_->PutArchiveSetting("Fatture", kvtengine::kSeparatorSetting, "SEP-*");
+  engine_->PutArchiveSetting("Altro", kvtengine::kSeparatorSetting, "ORDINE-??");
+  EXPECT_EQ(Connect()->ArchiveSetting("Fatture", kvtengine::kSeparatorSetting), "SEP-*");
+  engine_->PutArchiveSetting("Fatture", kvtengine::kSeparatorSetting, "FOGLIO ★");
+  EXPECT_EQ(Connect()->ArchiveSetting("Fatture", kvtengine::kSeparatorSetting), "FOGLIO ★");
+  engine_->PutArchiveSetting("Fatture", kvtengine::kSeparatorSetting, "");
+  EXPECT_EQ(Connect()->ArchiveSetting("Fatture", kvtengine::kSeparatorSetting), "");
+  EXPECT_EQ(Connect()->ArchiveSetting("Altro", kvtengine::kSeparatorSetting), "ORDINE-??");
+  EXPECT_EQ(Connect()->ArchiveSetting("Altro", "altro"), "");
+}
+
 TEST_P(EngineTest, ThePlacesValuesWereTakenFromAreKeptADozenAFieldTheMostUsedFirst) {
   kvtengine::FieldBox box;
   box.archive = "Fatture";

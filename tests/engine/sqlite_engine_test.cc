@@ -187,7 +187,7 @@ constexpr const char* kBackToVersion1 =
     "ALTER TABLE \"SYS_AUTOCOMPLETE\" DROP COLUMN folded; "
     "DROP TABLE document_versions; DROP TABLE document_changes; ALTER TABLE documents DROP "
     "COLUMN version; ALTER TABLE documents DROP COLUMN saved_by; ALTER TABLE documents DROP "
-    "COLUMN change; DROP TABLE intake_items; DROP TABLE field_boxes; "
+    "COLUMN change; DROP TABLE intake_items; DROP TABLE field_boxes; DROP TABLE archive_settings; "
     "UPDATE kvt_meta SET value = '1' WHERE key = 'version'";
 
 TEST(SchemaVersion, AnOlderFileIsUpgradedAndANewerOneRefusedUntouched) {

@@ -368,6 +368,10 @@ TEST_F(PageReaderTest, AStackIsSplitAtSeparatorSheetsWhoseBarcodeMatchesAndOnlyT
   EXPECT_EQ(ledger[2].first_page + ledger[2].pages - 1, static_cast<int>(pages.size()));
   // The same stack in another archive, read before: its sheets are looked for again.
   EXPECT_EQ(TakeIn(*engine, ocr_, "Altro", stack, Split::kBarcode, "ORDINE-??").documents, 1);
+  // No pattern given: the archive's own, else any barcode.
+  engine->PutArchiveSetting("Terzo", kvtengine::kSeparatorSetting, "ORDINE-*");
+  EXPECT_EQ(TakeIn(*engine, ocr_, "Terzo", stack, Split::kBarcode).documents, 1);
+  EXPECT_EQ(TakeIn(*engine, ocr_, "Quarto", stack, Split::kBarcode).documents, 2);
 
   EXPECT_TRUE(AnyMatches({"SEP-0001"}, "SEP-*"));
   EXPECT_TRUE(AnyMatches({"x", "SEP-1"}, "SEP-?"));

@@ -131,6 +131,8 @@ struct FieldBox {
 };
 /// The boxes kept per field at most: a layout for each of a dozen suppliers.
 inline constexpr int kMaxFieldBoxes = 12;
+/// The setting naming the barcode of the separator sheets an archive's stacks are split at.
+inline constexpr const char* kSeparatorSetting = "separatore";
 /// A box's place as kept: in ten-thousandths of the page.
 inline constexpr double kFieldBoxUnits = 10000.0;
 
@@ -404,6 +406,13 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   virtual std::int64_t KeepFieldBox(const FieldBox& box) = 0;
   /// The boxes kept for the fields of `archive`'s `form`, the most used first.
   virtual std::vector<FieldBox> FieldBoxes(const std::string& archive, const std::string& form) = 0;
+
+  // An archive's settings (kSeparatorSetting, for one).
+  /// The archive's setting `name`; "" when it has none.
+  virtual std::string ArchiveSetting(const std::string& archive, const std::string& name) = 0;
+  /// Sets it; "" takes it away.
+  virtual void PutArchiveSetting(const std::string& archive, const std::string& name,
+                                 const std::string& value) = 0;
 
   /// Every script set with its source, in set order.
   virtual std::vector<std::pair<std::string, std::string>> ListScripts() = 0;

@@ -195,6 +195,13 @@ constexpr const char* kPgTo11 =
     "NULL, shape text NOT NULL, letterhead text NOT NULL, "
     "used integer NOT NULL, used_at text NOT NULL);"
     "CREATE INDEX IF NOT EXISTS field_boxes_form ON field_boxes (archive, form, field);";
+// 12: an archive's settings, a value by name.
+constexpr const char* kSqliteTo12 =
+    "CREATE TABLE IF NOT EXISTS archive_settings (archive TEXT NOT NULL, name TEXT NOT NULL, "
+    "value TEXT NOT NULL, PRIMARY KEY (archive, name)) WITHOUT ROWID;";
+constexpr const char* kPgTo12 =
+    "CREATE TABLE IF NOT EXISTS archive_settings (archive text COLLATE \"C\" NOT NULL, name text "
+    "COLLATE \"C\" NOT NULL, value text NOT NULL, PRIMARY KEY (archive, name));";
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -211,6 +218,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 8) return dialect == SqlDialect::kSqlite ? kSqliteTo9 : "SELECT 1";
   if (from == 9) return dialect == SqlDialect::kSqlite ? kSqliteTo10 : kPgTo10;
   if (from == 10) return dialect == SqlDialect::kSqlite ? kSqliteTo11 : kPgTo11;
+  if (from == 11) return dialect == SqlDialect::kSqlite ? kSqliteTo12 : kPgTo12;
   return kUpgrades[from - 1];
 }
 

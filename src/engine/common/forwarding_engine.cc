@@ -104,6 +104,15 @@ std::vector<FieldBox> ForwardingEngine::FieldBoxes(const std::string& archive,
   Before("FieldBoxes");
   return inner_->FieldBoxes(archive, form);
 }
+std::string ForwardingEngine::ArchiveSetting(const std::string& archive, const std::string& name) {
+  Before("ArchiveSetting");
+  return inner_->ArchiveSetting(archive, name);
+}
+void ForwardingEngine::PutArchiveSetting(const std::string& archive, const std::string& name,
+                                         const std::string& value) {
+  Before("PutArchiveSetting");
+  inner_->PutArchiveSetting(archive, name, value);
+}
 void ForwardingEngine::KeepReading(const std::string& sha256,
                                    const kvtfiles::FileReading& reading) {
   Before("KeepReading");

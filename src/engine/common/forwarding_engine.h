@@ -52,6 +52,9 @@ class ForwardingEngine : public ArchiveEngine {
   std::optional<IntakeItem> NextIntake(const std::string& archive) override;
   std::int64_t KeepFieldBox(const FieldBox& box) override;
   std::vector<FieldBox> FieldBoxes(const std::string& archive, const std::string& form) override;
+  std::string ArchiveSetting(const std::string& archive, const std::string& name) override;
+  void PutArchiveSetting(const std::string& archive, const std::string& name,
+                         const std::string& value) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,

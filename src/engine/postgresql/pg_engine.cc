@@ -358,6 +358,8 @@ BEGIN
   -- The places values were taken from on the pages are learnt as clerks work.
   GRANT INSERT, UPDATE, DELETE ON field_boxes TO kvt_designer, kvt_clerk;
   GRANT USAGE ON SEQUENCE field_boxes_id_seq TO kvt_designer, kvt_clerk;
+  -- An archive's settings are a designer's.
+  GRANT INSERT, UPDATE, DELETE ON archive_settings TO kvt_designer;
 END
 $roles$
 )sql";
@@ -1065,6 +1067,24 @@ std::int64_t PgEngine::KeepFieldBox(const kvtengine::FieldBox& box) {
        BoxUnits(box.width), BoxUnits(box.height), box.shape, box.letterhead,
        std::to_string(box.used), box.used_at, std::to_string(kvtengine::kMaxFieldBoxes)});
   return r.Int(0, 0);
+}
+
+std::string PgEngine::ArchiveSetting(const std::string& archive, const std::string& name) {
+  const Result r = db_->Query("SELECT value FROM archive_settings WHERE archive = $1 AND name = $2",
+                              {archive, name});
+  return r.Rows() > 0 ? r.Text(0, 0) : std::string();
+}
+
+void PgEngine::PutArchiveSetting(const std::string& archive, const std::string& name,
+                                 const std::string& value) {
+  if (value.empty()) {
+    db_->Query("DELETE FROM archive_settings WHERE archive = $1 AND name = $2", {archive, name});
+    return;
+  }
+  db_->Query(
+      "INSERT INTO archive_settings (archive, name, value) VALUES ($1, $2, $3) ON CONFLICT "
+      "(archive, name) DO UPDATE SET value = excluded.value",
+      {archive, name, value});
 }
 
 std::vector<kvtengine::FieldBox> PgEngine::FieldBoxes(const std::string& archive,

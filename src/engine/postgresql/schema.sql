@@ -7,7 +7,7 @@ CREATE TABLE kvt_meta (
   key   text PRIMARY KEY,
   value text NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '11');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '12');
 
 CREATE TABLE field_definitions (
   archive            text COLLATE "C" NOT NULL,
@@ -203,3 +203,11 @@ CREATE TABLE field_boxes (
   used_at          text NOT NULL
 );
 CREATE INDEX field_boxes_form ON field_boxes (archive, form, field);
+
+-- An archive's settings, a value by name, as in the SQLite engine.
+CREATE TABLE archive_settings (
+  archive          text COLLATE "C" NOT NULL,
+  name             text COLLATE "C" NOT NULL,
+  value            text NOT NULL,
+  PRIMARY KEY (archive, name)
+);

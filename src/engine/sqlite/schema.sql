@@ -6,7 +6,7 @@ CREATE TABLE kvt_meta (
   key   TEXT PRIMARY KEY,
   value TEXT NOT NULL
 );
-INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '11');
+INSERT INTO kvt_meta (key, value) VALUES ('schema', 'kvtfields'), ('version', '12');
 
 -- One row per field of an archive; `position` orders the fields of the archive.
 CREATE TABLE field_definitions (
@@ -216,3 +216,12 @@ CREATE TABLE field_boxes (
   used_at          TEXT NOT NULL
 );
 CREATE INDEX field_boxes_form ON field_boxes (archive, form, field);
+
+-- An archive's settings, a value by name: "separatore", the barcode pattern of the separator
+-- sheets its scanned stacks are split at.
+CREATE TABLE archive_settings (
+  archive          TEXT NOT NULL,
+  name             TEXT NOT NULL,
+  value            TEXT NOT NULL,
+  PRIMARY KEY (archive, name)
+) WITHOUT ROWID;

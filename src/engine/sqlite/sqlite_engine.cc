@@ -1533,6 +1533,30 @@ std::int64_t SqliteEngine::KeepFieldBox(const kvtengine::FieldBox& box) {
   return id;
 }
 
+std::string SqliteEngine::ArchiveSetting(const std::string& archive, const std::string& name) {
+  auto q = Db().Query("SELECT value FROM archive_settings WHERE archive = ?1 AND name = ?2");
+  q.Bind(1, archive).Bind(2, name);
+  return q.Step() ? q.ColumnText(0) : std::string();
+}
+
+void SqliteEngine::PutArchiveSetting(const std::string& archive, const std::string& name,
+                                     const std::string& value) {
+  Transaction([&] {
+    if (value.empty()) {
+      Db().Query("DELETE FROM archive_settings WHERE archive = ?1 AND name = ?2")
+          .Bind(1, archive)
+          .Bind(2, name)
+          .Run();
+      return;
+    }
+    Db().Query("INSERT OR REPLACE INTO archive_settings (archive, name, value) VALUES (?1, ?2, ?3)")
+        .Bind(1, archive)
+        .Bind(2, name)
+        .Bind(3, value)
+        .Run();
+  });
+}
+
 std::vector<kvtengine::FieldBox> SqliteEngine::FieldBoxes(const std::string& archive,
                                                           const std::string& form) {
   auto q = Db().Query(
