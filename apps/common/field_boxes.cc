@@ -84,38 +84,42 @@ std::string ShapeOf(std::string_view text) {
   return out;
 }
 
-std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double width,
-                    double height) {
-  if (page.width <= 0 || page.height <= 0) return {};
-  // A scan lies a little higher or further left each time, so a word whose middle is near the
-  // box counts; but where some words lie within the box, only those: the label before a number
-  // ("N.") and the line under it are not the number. A word begun within the box and running
-  // past it is in it: a longer value ("26 novembre 2026" where "17 luglio 2026" was taken).
-  const double dx = 0.01, dy = std::max(0.006, height * 0.3);
-  struct Near {
-    const kvtfiles::Word* word;
-    double left, cx, cy;
-  };
+namespace {
+
+// A word of a page near a box: where it is (fractions of the page), and whether it lies across
+// the box.
+struct Near {
+  const kvtfiles::Word* word;
+  double left, right, cx, cy;
+  bool across = false;
+};
+
+// The words of the box's lines near it, in reading order. A scan lies a little higher or
+// further left each time, so a word whose middle is near the box counts; of the lines, those
+// whose middle is within the box, else the one nearest its middle (not the line under it). A
+// word lies across the box when its middle does, or when it begins within it and runs past it
+// (a longer value: "26 novembre 2026" where "17 luglio 2026" was taken).
+std::vector<Near> LineWords(const kvtfiles::PageText& page, double x, double y, double width,
+                            double height) {
   std::vector<Near> near;
+  if (page.width <= 0 || page.height <= 0) return near;
+  const double dx = 0.01, dy = std::max(0.006, height * 0.3);
+  const auto within = [&](double at) { return at >= x && at <= x + width; };
   for (const auto& w : page.words) {
-    const double left = static_cast<double>(w.x) / page.width;
-    const double cx = (w.x + w.width / 2.0) / page.width;
-    const double cy = (w.y + w.height / 2.0) / page.height;
-    const bool begun_in = left >= x && left <= x + width;
-    if ((!begun_in && (cx < x - dx || cx > x + width + dx)) || cy < y - dy ||
-        cy > y + height + dy) {
+    Near n{&w, static_cast<double>(w.x) / page.width,
+           static_cast<double>(w.x + w.width) / page.width, (w.x + w.width / 2.0) / page.width,
+           (w.y + w.height / 2.0) / page.height};
+    n.across = within(n.cx) || within(n.left);
+    if ((!within(n.left) && (n.cx < x - dx || n.cx > x + width + dx)) || n.cy < y - dy ||
+        n.cy > y + height + dy) {
       continue;
     }
-    near.push_back({&w, left, cx, cy});
+    near.push_back(n);
   }
-  if (near.empty()) return {};
-  const auto down = [&](const Near& n) { return n.cy >= y && n.cy <= y + height; };
-  const auto within = [&](double at) { return at >= x && at <= x + width; };
-  const auto across = [&](const Near& n) { return within(n.cx) || within(n.left); };
-  // The lines: those whose middle is within the box, else the one nearest its middle.
+  if (near.empty()) return near;
   std::vector<Near> lines;
   for (const auto& n : near) {
-    if (down(n)) lines.push_back(n);
+    if (n.cy >= y && n.cy <= y + height) lines.push_back(n);
   }
   if (lines.empty()) {
     const double middle = y + height / 2;
@@ -128,13 +132,44 @@ std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double w
       if (std::abs(n.cy - nearest.cy) <= half) lines.push_back(n);
     }
   }
-  const bool any_across = std::any_of(lines.begin(), lines.end(), across);
+  return lines;
+}
+
+std::string Joined(std::vector<Near>::const_iterator from, std::vector<Near>::const_iterator to) {
   std::string out;
-  for (const auto& n : lines) {
-    if (any_across && !across(n)) continue;
-    out += (out.empty() ? "" : " ") + n.word->text;
+  for (auto n = from; n != to; ++n) out += (out.empty() ? "" : " ") + n->word->text;
+  return out;
+}
+
+// What a value's words are, as a label is told from a value: "9" a word with a digit, "a" any
+// other ("N. 2044" is "a 9", "5 dicembre 2026" "9 a 9", "1.234,50" "9").
+std::string WordKinds(std::string_view text) {
+  std::string out;
+  bool in_word = false, digit = false;
+  for (std::size_t i = 0; i <= text.size(); ++i) {
+    const bool space = i == text.size() || text[i] == ' ';
+    if (space) {
+      if (in_word) out += std::string(out.empty() ? "" : " ") + (digit ? "9" : "a");
+      in_word = digit = false;
+      continue;
+    }
+    in_word = true;
+    digit = digit || (text[i] >= '0' && text[i] <= '9');
   }
   return out;
+}
+
+}  // namespace
+
+std::string WordsIn(const kvtfiles::PageText& page, double x, double y, double width,
+                    double height) {
+  // Where some words lie across the box, only those: the label before a number ("N.") is not
+  // the number.
+  auto lines = LineWords(page, x, y, width, height);
+  if (std::any_of(lines.begin(), lines.end(), [](const Near& n) { return n.across; })) {
+    std::erase_if(lines, [](const Near& n) { return !n.across; });
+  }
+  return Joined(lines.begin(), lines.end());
 }
 
 std::optional<Proposal> Propose(const std::vector<kvtengine::FieldBox>& boxes,
@@ -148,8 +183,25 @@ std::optional<Proposal> Propose(const std::vector<kvtengine::FieldBox>& boxes,
       continue;
     const double alike = Alike(b.letterhead, head);
     if (alike < kSameLayout) continue;
-    std::string text =
-        WordsIn(reading.pages[static_cast<std::size_t>(b.page - 1)], b.x, b.y, b.width, b.height);
+    const auto& page = reading.pages[static_cast<std::size_t>(b.page - 1)];
+    // Of the words in the place, the run made like the value taken there, most within the box:
+    // a page lying a little further right brings the label before the number into the box.
+    const auto lines = LineWords(page, b.x, b.y, b.width, b.height);
+    const std::string kinds = WordKinds(b.shape);
+    std::string text;
+    double most = 0;
+    for (auto from = lines.begin(); from != lines.end(); ++from) {
+      double overlap = 0;
+      for (auto to = from; to != lines.end(); ++to) {
+        overlap += std::max(0.0, std::min(to->right, b.x + b.width) - std::max(to->left, b.x));
+        std::string run = Joined(from, to + 1);
+        if (overlap > most && WordKinds(run) == kinds) {
+          most = overlap;
+          text = std::move(run);
+        }
+      }
+    }
+    if (text.empty()) text = WordsIn(page, b.x, b.y, b.width, b.height);
     if (text.empty()) continue;
     // The same layout first; among boxes as alike, the one whose words look like its value,
     // then the one used most.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <sstream>
 #include <thread>
 
 #include <QApplication>
@@ -317,6 +318,15 @@ std::optional<kvt::Variant> PageDate(const std::string& word) {
   return kvt::Variant(kvt::MakeDate(year, month, day));
 }
 
+// The same, after the label a box took with it ("del", "Data:", "Milano, lì"): the words before
+// the first number are passed over when the rest is a date.
+std::optional<kvt::Variant> LabelledPageDate(const std::string& words) {
+  if (auto date = PageDate(words)) return date;
+  const auto number = words.find_first_of("0123456789");
+  if (number == std::string::npos || number == 0) return std::nullopt;
+  return PageDate(words.substr(number));
+}
+
 }  // namespace
 
 constexpr std::int16_t kKeyA = 65, kCtrl = 2;
@@ -333,7 +343,7 @@ bool DeskWindow::PutWord(const std::string& word) {
   }
   auto control = fields.Item(kvt::Variant(field))->LinkedControl();
   if (dynamic_cast<kvthost::DatePicker*>(control.get())) {
-    const auto date = PageDate(word);
+    const auto date = LabelledPageDate(word);
     if (!date) {
       entry_.SetStatus("\"" + word + "\" non è una data.");
       ShowStatus();
@@ -343,7 +353,14 @@ bool DeskWindow::PutWord(const std::string& word) {
   } else {
     std::string text = word;
     // "1.234,50" on the page is 1234,50 in a number field: the points only group the digits.
+    // A label taken with the number ("N. 2044", "Colli 12") is not part of it.
     if (Work()->Engine().KindOf(Work()->Archive(), field) == kvtengine::SearchKind::kNumber) {
+      std::string digits;
+      std::istringstream words(word);
+      for (std::string w; words >> w;) {
+        if (w.find_first_of("0123456789") != std::string::npos) digits += w;
+      }
+      if (!digits.empty()) text = digits;
       std::erase(text, '.');
     }
     // Typed over the whole field, through its own checks: a word it refuses leaves it as it was.

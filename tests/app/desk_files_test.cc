@@ -234,6 +234,10 @@ TEST_P(DeskFilesTest, AWordClickedOnThePageIsTypedIntoTheFocusedFieldThroughItsR
   p.Focus("NumeroDocumento");
   click("2031");
   EXPECT_EQ(value("NumeroDocumento"), "2031");
+  // The label a box took with a number is not part of it.
+  EXPECT_TRUE(window_->PutWords("N. 2032", 1, QRectF(0.5, 0.2, 0.1, 0.02)));
+  EXPECT_EQ(value("NumeroDocumento"), "2032");
+  click("2031");
   // A word the field does not take is refused by the field's own rule (digits only), and the
   // field keeps what it held.
   p.Focus("Quantita");
@@ -247,6 +251,11 @@ TEST_P(DeskFilesTest, AWordClickedOnThePageIsTypedIntoTheFocusedFieldThroughItsR
   EXPECT_EQ(value("DataDocumento"), "05/12/2026");
   click("totale");
   EXPECT_THAT(window_->StatusText().toStdString(), ::testing::HasSubstr("non è una data"));
+  // Its label taken with it in a box is passed over; a number before it is not.
+  EXPECT_TRUE(window_->PutWords("del 7 dicembre 2026", 1, QRectF(0.5, 0.3, 0.1, 0.02)));
+  EXPECT_EQ(value("DataDocumento"), "07/12/2026");
+  EXPECT_FALSE(window_->PutWords("2031 del 05.12.26", 1, QRectF(0.5, 0.3, 0.1, 0.02)));
+  EXPECT_EQ(value("DataDocumento"), "07/12/2026");
   // A grouped number is the number.
   p.Focus("Totale");
   click("1.234,50");

@@ -67,6 +67,18 @@ TEST(FieldBoxes, TheLayoutOfTheSameSupplierIsProposedAndAnotherSuppliersNever) {
   EXPECT_FALSE(Propose(boxes, "Numero", Reading(Page("Cartiera Rossi Milano", {}))));
   EXPECT_FALSE(Propose(boxes, "Totale", rossi));
   EXPECT_FALSE(Propose(boxes, "Numero", kvtfiles::FileReading{}));
+
+  // A page lying further right brings the label's middle into the number's box: the words
+  // made like the value taken there are proposed, the label left.
+  auto shifted = Page("Cartiera Rossi Milano", {{640, 205, "N."}, {660, 205, "2044"}});
+  for (auto& w : shifted.words) {
+    if (w.text == "N.") w.width = 16;
+  }
+  EXPECT_EQ(WordsIn(shifted, 0.645, 0.20, 0.06, 0.02), "N. 2044");
+  const std::vector<kvtengine::FieldBox> number = {
+      Box("Numero", 0.645, 0.20, "Cartiera Rossi Milano", "9999")};
+  ASSERT_TRUE(Propose(number, "Numero", Reading(shifted)));
+  EXPECT_EQ(Propose(number, "Numero", Reading(shifted))->text, "2044");
 }
 
 TEST(FieldBoxes, ShapesAndHeadingsAreToldAsAPersonWould) {
