@@ -10,7 +10,6 @@
 
 #include <QApplication>
 #include <QDockWidget>
-#include <QFile>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QTest>
@@ -32,9 +31,9 @@
 #include "host/qt/qt_desktop.h"
 #include "reading/intake.h"
 #include "reading/page_reader.h"
-#include "reading/scans_pdf.h"
 #include "runtime/dictionary.h"
 #include "runtime/text.h"
+#include "scanned_stack.h"
 
 namespace {
 
@@ -54,23 +53,7 @@ fs::path TakenInStack(int documents, int& pages) {
   fs::remove_all(dir);
   fs::create_directories(dir);
   const std::string stack = (dir / "pila.pdf").string();
-  {
-    QFile out(QString::fromStdString(stack));
-    if (!out.open(QIODevice::WriteOnly)) throw std::runtime_error("cannot write " + stack);
-    kvtread::ScansPdf pdf(out);
-    QImage blank(2480, 3508, QImage::Format_Grayscale8);  // a separator sheet, A4 at 300 dpi
-    blank.fill(244);
-    pages = 0;
-    for (int n = 1; n <= documents; ++n) {
-      if (n > 1) pdf.Add(kvtread::EncodePage(blank, 300)), ++pages;
-      for (const auto& page : kvttestdata::Scan(kvttestdata::MakeStackDocument(kSeed, n), 300,
-                                                static_cast<std::uint64_t>(n))) {
-        pdf.Add(kvtread::EncodePage(page, 300));
-        ++pages;
-      }
-    }
-    pdf.Finish();
-  }
+  pages = kvttestdata::WriteStackPdf(stack, documents, kSeed).pages;
   const std::string db = (dir / "archivio.kvtdb").string();
   {
     auto engine = kvtapp::OpenEngine(db, true);
