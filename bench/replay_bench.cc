@@ -47,7 +47,7 @@ constexpr int kThinkMs = 150;
 // The stack taken in once, kept between runs: generating and reading 200 pages takes minutes,
 // and what is measured here is the person's time. A new generator needs a new name.
 fs::path TakenInStack(int documents, int& pages) {
-  const fs::path dir = fs::temp_directory_path() / ("kvt-replay-v1-" + std::to_string(documents));
+  const fs::path dir = fs::temp_directory_path() / ("kvt-replay-v2-" + std::to_string(documents));
   const fs::path ready = dir / "pagine";
   if (std::ifstream in(ready); in >> pages) return dir;
   fs::remove_all(dir);

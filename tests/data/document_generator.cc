@@ -238,7 +238,7 @@ void DrawStackPage(QPainter& p, const Document& d, int page) {
              QString("%1 - %2").arg(kStreets[d.supplier], kTowns[d.supplier]));
   p.drawText(line.translated(0, 88), align | Qt::AlignVCenter,
              QString("P.IVA %1").arg(12345670001LL + 7919LL * d.supplier));
-  double y = 330;
+  double y = 350;  // under the parcels, a line under the total placed highest
   if (page == 0) {
     p.setFont(QFont("DejaVu Sans", 12, QFont::Bold));
     p.drawText(QRectF(m, 150, 320, 20), Qt::AlignLeft | Qt::AlignVCenter, TitleOf(d.kind));
