@@ -91,6 +91,7 @@ struct Options {
   std::vector<std::string> where;        // search criteria as written
   std::string text;                      // words on the pages of the documents' files
   int workers = 0;                       // files read at once (0: one per core)
+  bool words_only = false;               // reindex: the searched words only, from what was read
   std::int32_t limit = 50;               // a page of found documents
   std::int32_t after = 0;                // the last id of the page before
   std::size_t skip = 0;                  // data rows of an import already stored by an earlier run
@@ -416,8 +417,7 @@ int WriteFileOut(const Options& o) {
   return 0;
 }
 
-// Reads the pages of every kept file not read by this reader yet (all of them after a new
-// model), keeping each as it is done: stopped, it goes on where it stopped when run again.
+// Shows the archive's settings, setting the separator pattern first when given.
 int ArchiveSettings(const Options& o, bool set) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   if (!engine->HasArchive(o.archive)) kvtengine::ThrowNoArchive(o.archive, "kvtfields");
@@ -437,7 +437,26 @@ int ArchiveSettings(const Options& o, bool set) {
   return 0;
 }
 
+// The searched words of every document made anew from the words already read: each
+// thousand in a transaction, so that searches go on meanwhile and memory stays bounded.
+int IndexAllWords(const Options& o) {
+  auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
+  const bool terminal = isatty(fileno(stderr)) != 0;
+  std::int32_t shown = 0;
+  for (std::int32_t last = engine->IndexWords(0, 1000); last != 0;
+       last = engine->IndexWords(last, 1000)) {
+    if (terminal) std::fprintf(stderr, "\rfino al documento %d", last);
+    shown = last;
+  }
+  if (terminal && shown != 0) std::fputc('\n', stderr);
+  std::printf("Parole cercate rifatte dai file letti, fino al documento %d\n", shown);
+  return 0;
+}
+
+// Reads the pages of every kept file not read by this reader yet (all of them after a new
+// model), keeping each as it is done: stopped, it goes on where it stopped when run again.
 int ReindexFiles(const Options& o) {
+  if (o.words_only) return IndexAllWords(o);
   const int workers = o.workers > 0
                           ? o.workers
                           : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -1091,6 +1110,9 @@ int main(int argc, char** argv) {
   db(reindex);
   reindex->add_option("--workers", o.workers, "files read at once (default: one per core)")
       ->check(Whole(1));
+  reindex->add_flag("--parole", o.words_only,
+                    "reads no page: makes the documents' searched words anew from the words "
+                    "already read, a thousand documents a transaction");
 
   auto* export_bag = archives->add_subcommand(
       "export-bag",

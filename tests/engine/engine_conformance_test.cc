@@ -919,6 +919,13 @@ TEST_P(EngineTest, DocumentsAreFoundByTheWordsOnTheirFilesPagesWithTheirFields) 
   EXPECT_EQ(find("bolla"), pick({1, 3}));
   engine_->DeleteDocument(ids[1], 1);
   EXPECT_EQ(find("bolla"), pick({3}));
+  // A document naming two files holds the words of both.
+  engine_->PutField({.archive = "Fatture", .name = "Allegato"});
+  auto two = kvt::Dictionary::Create();
+  two->Add("File", Variant("sha256:" + sha[0] + "/f.pdf"));
+  two->Add("Allegato", Variant("sha256:" + sha[2] + "/f.pdf"));
+  const std::int32_t both_files = engine_->SaveDocument("Fatture", two);
+  EXPECT_EQ(find("intestata lettera"), std::vector<std::int32_t>{both_files});
   // A reading is kept only of a file the archive keeps.
   EXPECT_EQ(
       CaptureError([&] { engine_->KeepReading(std::string(64, 'a'), ReadingOf("x")); }).Number(),

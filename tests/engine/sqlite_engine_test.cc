@@ -8,6 +8,7 @@
 #include "archives/sample_archive.h"
 #include "engine/common/code_filter.h"
 #include "engine/common/file_store.h"
+#include "engine/files/page_text.h"
 #include "engine/files/pieces.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
@@ -482,6 +483,94 @@ TEST(PgDatabase, SchemaVersionsForeignDatabasesAndPasswordsAreHandledWithCare) {
     EXPECT_THAT(e.Description(), ::testing::HasSubstr("postgresql://kvt@127.0.0.1:1/archivio"));
     EXPECT_THAT(e.Description(), ::testing::Not(::testing::HasSubstr("s3greta")));
   }
+}
+
+// Schema 12 kept the words by file; the upgrade makes them the words of the documents naming
+// the files, found as before, on either engine; an index lost is made again from the readings.
+std::int32_t SaveReadDocument(kvtengine::ArchiveEngine& e, const kvt::testing::TempDir& dir) {
+  std::ofstream(dir.File("f.tif"), std::ios::binary) << "II*. una pagina";
+  e.PutField({.archive = "Fatture", .name = "File"});
+  const std::string sha = kvtengine::KeepFile(e, dir.File("f.tif")).sha256;
+  auto d = kvt::Dictionary::Create();
+  d->Add("File", Variant("sha256:" + sha + "/f.tif"));
+  const std::int32_t id = e.SaveDocument("Fatture", d);
+  kvtfiles::FileReading r;
+  r.reader = "prova";
+  r.read_at = "2026-12-08T10:00:00Z";
+  r.pages.push_back(
+      {1000, 1000, {{10, 10, 50, 20, 90, "Consegna"}, {70, 10, 50, 20, 90, "urgente"}}});
+  e.KeepReading(sha, r);
+  return id;
+}
+std::vector<std::int32_t> FoundBy(kvtengine::ArchiveEngine& e, const std::string& words) {
+  return e.SearchDocuments("Fatture", {{"", kvtengine::Criterion::Op::kWords, words, ""}}, 0, 50);
+}
+
+TEST(SchemaVersion, WordsKeptByFileAreSearchedByDocumentAfterTheUpgradeAndAReindex) {
+  kvt::testing::TempDir dir;
+  const std::string path = dir.File("parole.kvtdb");
+  const std::int32_t id = SaveReadDocument(*SqliteEngine::Open(path), dir);
+  Sql(path,
+      "CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics "
+      "2'); INSERT INTO file_words (rowid, words) SELECT r.id, w.words FROM file_readings r, "
+      "document_words w; DROP TABLE document_words; UPDATE kvt_meta SET value = '12' WHERE key = "
+      "'version'");
+  auto e = SqliteEngine::Open(path, false);
+  EXPECT_EQ(FoundBy(*e, "\"consegna urgente\""), std::vector<std::int32_t>{id});
+  EXPECT_FALSE(e->Db().Query("SELECT 1 FROM sqlite_master WHERE name = 'file_words'").Step());
+  e->Db().Execute("DELETE FROM document_words");
+  EXPECT_TRUE(FoundBy(*e, "urgente").empty());
+  EXPECT_EQ(e->IndexWords(0, 10), id);
+  EXPECT_EQ(e->IndexWords(id, 10), 0);
+  EXPECT_EQ(FoundBy(*e, "urgente"), std::vector<std::int32_t>{id});
+
+  KVT_REQUIRE_PG();
+  const std::string where = kvt::testing::FreshPgDatabase();
+  const std::int32_t pg_id = SaveReadDocument(*kvtpg::PgEngine::Open(where), dir);
+  Pg(where,
+     "DROP TABLE document_words; DROP TRIGGER file_readings_words ON file_readings; CREATE "
+     "INDEX file_readings_words ON file_readings USING gin (words); UPDATE kvt_meta SET value = "
+     "'12' WHERE key = 'version'");
+  auto pg = kvtpg::PgEngine::Open(where, false);
+  EXPECT_EQ(FoundBy(*pg, "\"consegna urgente\""), std::vector<std::int32_t>{pg_id});
+  EXPECT_EQ(Pg(where, "SELECT to_regclass('file_readings_words') IS NULL"), "t");
+  Pg(where, "DELETE FROM document_words");
+  EXPECT_TRUE(FoundBy(*pg, "urgente").empty());
+  EXPECT_EQ(pg->IndexWords(0, 10), pg_id);
+  EXPECT_EQ(pg->IndexWords(pg_id, 10), 0);
+  EXPECT_EQ(FoundBy(*pg, "urgente"), std::vector<std::int32_t>{pg_id});
+}
+
+// A field's value common to a thousand documents: the words lead the search and the field is
+// tried on each document they find; the answer is the same either way.
+TEST(SearchTest, WordsWithACommonFieldValueFindWhatTheFieldAloneWouldNarrow) {
+  kvt::testing::TempDir dir;
+  auto e = SqliteEngine::Open(dir.File("comune.kvtdb"));
+  const std::int32_t read = SaveReadDocument(*e, dir);  // "Consegna urgente", no Tipo
+  e->PutField({.archive = "Fatture", .name = "Tipo"});
+  const Variant file =
+      std::dynamic_pointer_cast<kvt::Dictionary>(e->LoadDocument(read))->Item("File");
+  std::vector<std::int32_t> fat;
+  e->Transaction([&] {
+    for (int i = 0; i < 1100; ++i) {
+      auto d = kvt::Dictionary::Create();
+      d->Add("Tipo", i % 2 ? "FAT" : "NC");
+      // Every hundredth names the read file too.
+      if (i % 100 == 1) d->Add("File", file);
+      const std::int32_t id = e->SaveDocument("Fatture", d);
+      if (i % 100 == 1) fat.push_back(id);
+    }
+  });
+  using Op = kvtengine::Criterion::Op;
+  auto find = [&](const std::string& tipo) {
+    return e->SearchDocuments(
+        "Fatture", {{"Tipo", Op::kEqual, tipo, ""}, {"", Op::kWords, "urgente", ""}}, 0, 50);
+  };
+  EXPECT_EQ(find("FAT"), fat);
+  EXPECT_TRUE(find("NC").empty());
+  EXPECT_EQ(e->CountDocuments("Fatture",
+                              {{"Tipo", Op::kEqual, "FAT", ""}, {"", Op::kWords, "consegna", ""}}),
+            11);
 }
 
 TEST(CodeFilterTest, BuildsTheQueryFromWhitelistedColumnsOnly) {

@@ -378,6 +378,10 @@ class ArchiveEngine : public kvtfields::IDBEngine, public kvtfields::IScriptSour
   /// after `after`, at most `limit`.
   virtual std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
                                                int limit) = 0;
+  /// Makes the searched words of the next `count` documents after `after` that name a read
+  /// file anew from the readings kept, in one transaction; the last one done, 0 when none is
+  /// left.
+  virtual std::int32_t IndexWords(std::int32_t after, std::int32_t count) = 0;
 
   // The intake queue: scanned stacks waiting to become documents, a page ledger of them all.
   /// Adds the items stack `sha256` (a kept file) was split into, in one transaction; false, and

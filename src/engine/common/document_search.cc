@@ -3,6 +3,7 @@
 #include <bit>
 #include <cctype>
 #include <cmath>
+#include <functional>
 
 #include "engine/files/page_text.h"
 #include "runtime/error.h"
@@ -223,9 +224,82 @@ KeyCondition KeyConditionOf(const Criterion& c, SearchKind kind, const char* sou
   return k;
 }
 
+std::optional<std::size_t> FieldDriver(const std::vector<KeyCondition>& conditions) {
+  // The most selective kind of condition on one field.
+  for (const auto op :
+       {KeyCondition::Op::kEqual, KeyCondition::Op::kBetween, KeyCondition::Op::kContains}) {
+    for (std::size_t i = 0; i < conditions.size(); ++i) {
+      if (conditions[i].op == op && !conditions[i].field.empty()) return i;
+    }
+  }
+  return std::nullopt;
+}
+
+namespace {
+
+// The words a document's pages must hold, as the engine's text search takes them: each term a
+// parameter (`param` numbers it), its own characters taken literally.
+std::string WordsMatch(SqlDialect dialect, const KeyCondition& k,
+                       const std::function<std::string(std::string)>& param) {
+  std::string match;
+  if (dialect == SqlDialect::kSqlite) {
+    for (const WordTerm& t : k.words) {
+      if (!match.empty()) match += ' ';
+      match += '"';
+      for (const char ch : t.text) match += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+      match += t.prefix ? "\"*" : "\"";
+    }
+    return param(match);
+  }
+  for (const WordTerm& t : k.words) {
+    if (!match.empty()) match += " && ";
+    const std::string folded = kvtfiles::FoldAccents(t.text);
+    if (t.phrase) {
+      match += "phraseto_tsquery('italian', " + param(folded) + ")";
+    } else if (t.prefix) {
+      match += "to_tsquery('italian', " + param(folded + ":*") + ")";
+    } else {
+      match += "plainto_tsquery('italian', " + param(folded) + ")";
+    }
+  }
+  return "(" + match + ")";
+}
+
+}  // namespace
+
+std::optional<SearchSql> CountUpTo(SqlDialect dialect, const KeyCondition& k, std::int32_t cap) {
+  const bool lite = dialect == SqlDialect::kSqlite;
+  SearchSql out;
+  auto param = [&](std::string value) {
+    out.params.push_back(std::move(value));
+    return (lite ? "?" : "$") + std::to_string(out.params.size());
+  };
+  std::string from;
+  switch (k.op) {
+    case KeyCondition::Op::kWords:
+      from = lite ? "document_words WHERE document_words MATCH " + WordsMatch(dialect, k, param)
+                  : "document_words WHERE words @@ " + WordsMatch(dialect, k, param);
+      break;
+    case KeyCondition::Op::kEqual:
+      from = std::string(lite ? "document_keys" : "document_values") +
+             " WHERE field = " + param(k.field) + " AND search = " + param(k.low);
+      break;
+    case KeyCondition::Op::kBetween:
+      from = std::string(lite ? "document_keys" : "document_values") +
+             " WHERE field = " + param(k.field) + " AND search BETWEEN " + param(k.low) + " AND " +
+             param(k.high);
+      break;
+    case KeyCondition::Op::kContains:  // no index finds it: not counted
+      return std::nullopt;
+  }
+  out.sql = "SELECT count(*) FROM (SELECT 1 FROM " + from + " LIMIT " + std::to_string(cap) +
+            ") AS found";
+  return out;
+}
+
 SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
                       const std::vector<KeyCondition>& conditions, std::int32_t after,
-                      std::int32_t limit, bool count) {
+                      std::int32_t limit, bool count, bool words_first) {
   const bool lite = dialect == SqlDialect::kSqlite;
   SearchSql out;
   auto param = [&](std::string value) {
@@ -233,37 +307,16 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
     return (lite ? "?" : "$") + std::to_string(out.params.size());
   };
   const std::string archive_param = param(archive);
-  // The condition on the values of alias `v`.
-  // The documents naming a kept file whose pages hold the words: each term a parameter, its
-  // own characters taken literally.
+  auto words_match = [&](const KeyCondition& k) { return WordsMatch(dialect, k, param); };
+  // The words as a condition on document `d`.
   auto words_condition = [&](const KeyCondition& k) -> std::string {
-    std::string match;
     if (lite) {
-      for (const WordTerm& t : k.words) {
-        if (!match.empty()) match += ' ';
-        match += '"';
-        for (const char ch : t.text) match += ch == '"' ? std::string("\"\"") : std::string(1, ch);
-        match += t.prefix ? "\"*" : "\"";
-      }
-      return "d.id IN (SELECT l.document FROM file_words w JOIN file_readings r ON r.id = "
-             "w.rowid JOIN document_files l ON l.sha256 = r.sha256 WHERE file_words MATCH " +
-             param(match) + ")";
+      return "d.id IN (SELECT rowid FROM document_words WHERE document_words MATCH " +
+             words_match(k) + ")";
     }
-    for (const WordTerm& t : k.words) {
-      if (!match.empty()) match += " && ";
-      const std::string folded = kvtfiles::FoldAccents(t.text);
-      if (t.phrase) {
-        match += "phraseto_tsquery('italian', " + param(folded) + ")";
-      } else if (t.prefix) {
-        match += "to_tsquery('italian', " + param(folded + ":*") + ")";
-      } else {
-        match += "plainto_tsquery('italian', " + param(folded) + ")";
-      }
-    }
-    return "d.id IN (SELECT l.document FROM file_readings r JOIN document_files l ON l.sha256 = "
-           "r.sha256 WHERE r.words @@ (" +
-           match + "))";
+    return "d.id IN (SELECT document FROM document_words WHERE words @@ " + words_match(k) + ")";
   };
+  // The condition on the values of alias `v`.
   auto condition = [&](const KeyCondition& k, const std::string& v) {
     std::string sql = k.field.empty() ? "" : v + ".field = " + param(k.field) + " AND ";
     switch (k.op) {
@@ -324,25 +377,37 @@ SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
   };
   // The most selective condition on one field drives the query from the key index; the others
   // are probed per document (PostgreSQL: on its (document, field) key; SQLite: in its row).
-  std::optional<std::size_t> driver;
-  for (const auto op :
-       {KeyCondition::Op::kEqual, KeyCondition::Op::kBetween, KeyCondition::Op::kContains}) {
-    for (std::size_t i = 0; i < conditions.size() && !driver; ++i) {
-      if (conditions[i].op == op && !conditions[i].field.empty()) driver = i;
-    }
+  // Else, or first when asked, the words do: their index reads the documents holding them in
+  // the documents' order, so that a page of a common word's documents stops at the page.
+  const std::optional<std::size_t> field = FieldDriver(conditions);
+  std::size_t lead = conditions.size();  // none
+  for (std::size_t i = 0; i < conditions.size() && lead == conditions.size(); ++i) {
+    if (conditions[i].op == KeyCondition::Op::kWords && (!field || words_first)) lead = i;
   }
+  const bool by_words = lead < conditions.size();
+  if (!by_words && field) lead = *field;
   std::string sql, id;
-  if (driver) {
+  if (lead < conditions.size() && !by_words) {
     id = "v0.document";
     sql = lite ? " FROM document_keys v0 CROSS JOIN documents d ON d.id = v0.document WHERE "
                : " FROM document_values v0 JOIN documents d ON d.id = v0.document WHERE ";
-    sql += condition(conditions[*driver], "v0") + " AND d.archive = " + archive_param;
+    sql += condition(conditions[lead], "v0") + " AND d.archive = " + archive_param;
+  } else if (by_words) {
+    const std::string match = words_match(conditions[lead]);
+    id = lite ? "w0.rowid" : "d.id";
+    sql = lite ? " FROM document_words w0 CROSS JOIN documents d ON d.id = w0.rowid WHERE "
+                 "w0.document_words MATCH " +
+                     match
+               : " FROM (SELECT document AS id, archive, words FROM document_words) d WHERE "
+                 "d.words @@ " +
+                     match;
+    sql += " AND d.archive = " + archive_param;
   } else {
     id = "d.id";
     sql = " FROM documents d WHERE d.archive = " + archive_param;
   }
   for (std::size_t i = 0; i < conditions.size(); ++i) {
-    if (driver && i == *driver) continue;
+    if (i == lead) continue;
     if (conditions[i].op == KeyCondition::Op::kWords) {
       sql += " AND " + words_condition(conditions[i]);
       continue;

@@ -73,9 +73,16 @@ struct SearchSql {
   std::vector<std::string> params;  // text, numbered from 1
 };
 /// The ids of the archive's documents meeting every condition, above `after`, ascending, at
-/// most `limit`; with `count`, the number of them all instead.
+/// most `limit`; with `count`, the number of them all instead. A field's condition is read
+/// from its index first, and the words' are probed, unless `words_first`.
 SearchSql SearchQuery(SqlDialect dialect, const std::string& archive,
                       const std::vector<KeyCondition>& conditions, std::int32_t after,
-                      std::int32_t limit, bool count);
+                      std::int32_t limit, bool count, bool words_first = false);
+/// The condition a search reads from a field's index, if any.
+std::optional<std::size_t> FieldDriver(const std::vector<KeyCondition>& conditions);
+/// How many documents of any archive meet `k` alone, counted up to `cap` in its index, as SQL:
+/// whether a field's index or the words' should lead a search of both. Nothing for a condition
+/// no index counts.
+std::optional<SearchSql> CountUpTo(SqlDialect dialect, const KeyCondition& k, std::int32_t cap);
 
 }  // namespace kvtengine

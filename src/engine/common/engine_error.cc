@@ -202,6 +202,21 @@ constexpr const char* kSqliteTo12 =
 constexpr const char* kPgTo12 =
     "CREATE TABLE IF NOT EXISTS archive_settings (archive text COLLATE \"C\" NOT NULL, name text "
     "COLLATE \"C\" NOT NULL, value text NOT NULL, PRIMARY KEY (archive, name));";
+// 13: the words are searched by document, in the documents' order, not by file: a search
+// for a common word reads the first documents that hold it, not every file that does.
+// (SQLite: the words move from file_words in code, as that table may be gone.)
+constexpr const char* kSqliteTo13 =
+    "CREATE VIRTUAL TABLE IF NOT EXISTS document_words USING fts5(words, tokenize = 'unicode61 "
+    "remove_diacritics 2');";
+constexpr const char* kPgTo13 =
+    "CREATE TABLE IF NOT EXISTS document_words (document integer PRIMARY KEY, archive text "
+    "COLLATE \"C\" NOT NULL, words tsvector NOT NULL);"
+    "ALTER TABLE document_words ALTER COLUMN words SET STATISTICS 1000;"
+    "CREATE INDEX IF NOT EXISTS document_words_words ON document_words USING gin (words);"
+    "DROP INDEX IF EXISTS file_readings_words;"
+    "DO $grants$ BEGIN IF EXISTS (SELECT FROM pg_roles WHERE rolname = 'kvt_reader') THEN "
+    "GRANT SELECT ON document_words TO kvt_reader, kvt_clerk, kvt_designer; END IF; END "
+    "$grants$;";
 }  // namespace
 
 const char* const kPgIndexesOf4 =
@@ -219,6 +234,7 @@ const char* UpgradeStep(int from, SqlDialect dialect) {
   if (from == 9) return dialect == SqlDialect::kSqlite ? kSqliteTo10 : kPgTo10;
   if (from == 10) return dialect == SqlDialect::kSqlite ? kSqliteTo11 : kPgTo11;
   if (from == 11) return dialect == SqlDialect::kSqlite ? kSqliteTo12 : kPgTo12;
+  if (from == 12) return dialect == SqlDialect::kSqlite ? kSqliteTo13 : kPgTo13;
   return kUpgrades[from - 1];
 }
 

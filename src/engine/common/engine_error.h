@@ -37,7 +37,7 @@ inline bool IsEngineError(const kvt::Error& e) noexcept {
 }
 
 /// The schema version this program writes; older databases are upgraded to it when opened.
-inline constexpr int kSchemaVersion = 12;
+inline constexpr int kSchemaVersion = 13;
 
 /// Raises that intake item `id` is not taken (filed, left or set aside meanwhile, or none).
 [[noreturn]] void ThrowIntakeNotTaken(std::int64_t id, const char* source);

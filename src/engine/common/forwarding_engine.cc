@@ -122,6 +122,11 @@ bool ForwardingEngine::FindReading(const std::string& sha256, kvtfiles::FileRead
   Before("FindReading");
   return inner_->FindReading(sha256, reading);
 }
+std::int32_t ForwardingEngine::IndexWords(std::int32_t after, std::int32_t count) {
+  Before("IndexWords");
+  return inner_->IndexWords(after, count);
+}
+
 std::vector<std::string> ForwardingEngine::FilesToRead(const std::string& reader,
                                                        const std::string& after, int limit) {
   Before("FilesToRead");

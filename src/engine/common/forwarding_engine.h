@@ -56,6 +56,7 @@ class ForwardingEngine : public ArchiveEngine {
   void PutArchiveSetting(const std::string& archive, const std::string& name,
                          const std::string& value) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  std::int32_t IndexWords(std::int32_t after, std::int32_t count) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
                                        int limit) override;

@@ -274,14 +274,47 @@ SET search_path = @SCHEMA@, pg_temp AS $fn$
   SELECT to_char(clock_timestamp() AT TIME ZONE 'UTC', 'YYYY-MM-DD"T"HH24:MI:SS"Z"')
 $fn$;
 
+-- The words of a document's files, one after the other (their positions go on, so that a
+-- phrase is found within a file).
+CREATE OR REPLACE AGGREGATE kvt_words_agg(tsvector) (SFUNC = tsvector_concat, STYPE = tsvector,
+    INITCOND = '');
+
+-- A document's words as searched, made anew from the readings of the files it names.
+CREATE OR REPLACE FUNCTION kvt_index_document(p_id integer) RETURNS void
+LANGUAGE sql SET search_path = @SCHEMA@, pg_temp AS $fn$
+  DELETE FROM document_words WHERE document = p_id;
+  INSERT INTO document_words (document, archive, words)
+    SELECT p_id, d.archive, kvt_words_agg(r.words ORDER BY r.sha256) FROM documents d
+    JOIN document_files l ON l.document = d.id JOIN file_readings r ON r.sha256 = l.sha256
+    WHERE d.id = p_id GROUP BY d.archive;
+$fn$;
+
 -- The kept files a document's values name ("sha256:<digest>/<name>"), linked to it.
 CREATE OR REPLACE FUNCTION kvt_link_files(p_id integer, p_values text[]) RETURNS void
 LANGUAGE sql SET search_path = @SCHEMA@, pg_temp AS $fn$
   INSERT INTO document_files (document, sha256)
     SELECT DISTINCT p_id, substr(t.v::jsonb #>> '{}', 8, 64) FROM unnest(p_values) AS t(v)
     WHERE jsonb_typeof(t.v::jsonb) = 'string' AND (t.v::jsonb #>> '{}') ~ '^sha256:[0-9a-f]{64}/'
-  ON CONFLICT DO NOTHING
+  ON CONFLICT DO NOTHING;
+  SELECT kvt_index_document(p_id);
 $fn$;
+
+-- A file read (again, or its reading taken away) changes the words of the documents naming
+-- it; clerks write readings, and this writes the index for them.
+CREATE OR REPLACE FUNCTION kvt_file_read() RETURNS trigger LANGUAGE plpgsql SECURITY DEFINER
+SET search_path = @SCHEMA@, pg_temp AS $fn$
+BEGIN
+  PERFORM kvt_index_document(l.document) FROM document_files l
+    WHERE l.sha256 = CASE WHEN TG_OP = 'DELETE' THEN OLD.sha256 ELSE NEW.sha256 END;
+  RETURN NULL;
+END
+$fn$;
+DO $trigger$ BEGIN
+  IF to_regclass('file_readings') IS NOT NULL THEN
+    CREATE OR REPLACE TRIGGER file_readings_words AFTER INSERT OR UPDATE OR DELETE
+      ON file_readings FOR EACH ROW EXECUTE FUNCTION kvt_file_read();
+  END IF;
+END $trigger$;
 
 CREATE OR REPLACE FUNCTION kvt_save_document(p_archive text, p_fields text[], p_values text[],
     p_keys text[])
@@ -355,6 +388,7 @@ BEGIN
                WITH ORDINALITY AS t(f, v, n)) n ON n.f = o.field
     WHERE o.field IS NULL OR n.f IS NULL OR o.value IS DISTINCT FROM n.v;
   DELETE FROM document_files WHERE document = p_id;
+  DELETE FROM document_words WHERE document = p_id;
   IF p_delete THEN
     DELETE FROM documents WHERE id = p_id;
     INSERT INTO document_versions (document, version, archive, saved_at, saved_by, change)
@@ -383,6 +417,8 @@ $fn$;
 
 REVOKE ALL ON FUNCTION kvt_now() FROM PUBLIC;
 REVOKE ALL ON FUNCTION kvt_link_files(integer, text[]) FROM PUBLIC;
+REVOKE ALL ON FUNCTION kvt_index_document(integer) FROM PUBLIC;
+REVOKE ALL ON FUNCTION kvt_file_read() FROM PUBLIC;
 REVOKE ALL ON FUNCTION kvt_save_document(text, text[], text[], text[]) FROM PUBLIC;
 REVOKE ALL ON FUNCTION kvt_change_document(integer, integer, text[], text[], text[], boolean,
     text) FROM PUBLIC;
@@ -554,7 +590,15 @@ std::shared_ptr<PgDatabase> PgDatabase::Open(const std::string& conninfo, bool c
           FillSearchKeys(*db);
           TryTrigramIndex(*db);
         }
-        if (v == 4 || v == 6) MakeDocumentFunctions(*db);
+        if (v == 4 || v == 6 || v == 12) MakeDocumentFunctions(*db);
+        // The words already read, by document.
+        if (v == 12) {
+          db->Execute(
+              "INSERT INTO document_words (document, archive, words) SELECT d.id, d.archive, "
+              "kvt_words_agg(r.words ORDER BY r.sha256) FROM documents d JOIN document_files l "
+              "ON l.document = d.id JOIN file_readings r ON r.sha256 = l.sha256 GROUP BY d.id, "
+              "d.archive ON CONFLICT DO NOTHING");
+        }
         if (v == 6) db->Execute(kTo7Grants);
       }
       db->Query("UPDATE kvt_meta SET value = $1 WHERE key = 'version'",

@@ -688,7 +688,7 @@ std::vector<std::int32_t> PgEngine::SearchDocuments(
     std::int32_t after, std::int32_t limit) {
   const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kPostgres, archive,
                                           KeyConditions(archive, criteria), after, limit, false);
-  const Result r = db_->Query(sql.sql, std::vector<Param>(sql.params.begin(), sql.params.end()));
+  const Result r = SearchResult(criteria, sql);
   std::vector<std::int32_t> out;
   for (int i = 0; i < r.Rows(); ++i) out.push_back(static_cast<std::int32_t>(r.Int(i, 0)));
   return out;
@@ -698,7 +698,20 @@ std::int64_t PgEngine::CountDocuments(const std::string& archive,
                                       const std::vector<kvtengine::Criterion>& criteria) {
   const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kPostgres, archive,
                                           KeyConditions(archive, criteria), 0, 0, true);
-  return db_->Query(sql.sql, std::vector<Param>(sql.params.begin(), sql.params.end())).Int(0, 0);
+  return SearchResult(criteria, sql).Int(0, 0);
+}
+
+Result PgEngine::SearchResult(const std::vector<kvtengine::Criterion>& criteria,
+                              const kvtengine::SearchSql& sql) {
+  const std::vector<Param> params(sql.params.begin(), sql.params.end());
+  // Whether the words' index or the documents' order serves best depends on how many
+  // documents hold the words: planned for these words each time, never for words in general.
+  for (const auto& c : criteria) {
+    if (c.op == kvtengine::Criterion::Op::kWords) {
+      return db_->QueryBytes(sql.sql, params, std::nullopt, false);
+    }
+  }
+  return db_->Query(sql.sql, params);
 }
 
 void PgEngine::ReadDocumentsById(
@@ -900,6 +913,24 @@ void PgEngine::KeepReading(const std::string& sha256, const kvtfiles::FileReadin
           {sha256, ArrayLiteral(widths), ArrayLiteral(heights), ArrayLiteral(words)});
     }
   });
+}
+
+std::int32_t PgEngine::IndexWords(std::int32_t after, std::int32_t count) {
+  std::int32_t last = 0;
+  Transaction([&] {
+    const Result r = db_->Query(
+        "SELECT DISTINCT l.document FROM document_files l JOIN file_readings r ON r.sha256 = "
+        "l.sha256 WHERE l.document > $1 ORDER BY l.document LIMIT $2",
+        {std::to_string(after), std::to_string(count)});
+    if (r.Rows() == 0) return;
+    std::vector<Param> ids;
+    for (int i = 0; i < r.Rows(); ++i) ids.emplace_back(r.Text(i, 0));
+    // From each file's words as kept when it was read: no page is parsed again. The owner's
+    // task: otherwise only the document functions write the index.
+    db_->Query("SELECT kvt_index_document(d) FROM unnest($1::int[]) d", {ArrayLiteral(ids)});
+    last = static_cast<std::int32_t>(r.Int(r.Rows() - 1, 0));
+  });
+  return last;
 }
 
 bool PgEngine::FindReading(const std::string& sha256, kvtfiles::FileReading& reading) {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/common/archive_engine.h"
+#include "engine/common/document_search.h"
 #include "engine/common/lookup_worker.h"
 #include "engine/postgresql/pg_database.h"
 #include "kvtfields/contracts/autocomplete_store.h"
@@ -138,6 +139,7 @@ class PgEngine final : public kvtengine::ArchiveEngine {
   void PutArchiveSetting(const std::string& archive, const std::string& name,
                          const std::string& value) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  std::int32_t IndexWords(std::int32_t after, std::int32_t count) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
                                        int limit) override;
@@ -176,6 +178,9 @@ class PgEngine final : public kvtengine::ArchiveEngine {
                             const std::vector<std::pair<std::string, kvt::Variant>>& values);
   std::int32_t InsertDocument(const std::string& archive, const std::string& saved_at,
                               const std::vector<std::pair<std::string, kvt::Variant>>& values);
+  // Runs a search's SQL: planned anew for its words when it has words.
+  Result SearchResult(const std::vector<kvtengine::Criterion>& criteria,
+                      const kvtengine::SearchSql& sql);
   std::shared_ptr<PgDatabase> db_;
   std::shared_ptr<PgConnection> connection_;
   std::unordered_map<std::int32_t, std::string> archives_;  // of documents read or written

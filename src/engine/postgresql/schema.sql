@@ -150,7 +150,16 @@ CREATE TABLE file_readings (
   failure          text NOT NULL,
   words            tsvector NOT NULL
 );
-CREATE INDEX file_readings_words ON file_readings USING gin (words);
+-- The words of the files each document names, searched in the documents' order (the archive
+-- beside them: a search reads no other table first); the document functions and a trigger on
+-- the readings keep it. Its statistics name many words, so that a rare one is known as rare.
+CREATE TABLE document_words (
+  document         integer PRIMARY KEY,
+  archive          text COLLATE "C" NOT NULL,
+  words            tsvector NOT NULL
+);
+ALTER TABLE document_words ALTER COLUMN words SET STATISTICS 1000;
+CREATE INDEX document_words_words ON document_words USING gin (words);
 CREATE TABLE file_pages (
   sha256           text COLLATE "C" NOT NULL,
   page             integer NOT NULL,

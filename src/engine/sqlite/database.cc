@@ -51,10 +51,16 @@ std::string Normalized(std::string_view sql) {
   return out;
 }
 
-// The one virtual table this program makes, as SQLite keeps its statement.
-constexpr const char* kFileWordsTable =
-    "CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics "
-    "2')";
+// The virtual tables this program makes (the words by document, and by file before schema
+// 13), as SQLite keeps their statements.
+bool OurVirtualTable(std::string_view sql) {
+  static const std::vector<std::string> ours = {
+      Normalized("CREATE VIRTUAL TABLE document_words USING fts5(words, tokenize = 'unicode61 "
+                 "remove_diacritics 2')"),
+      Normalized("CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 "
+                 "remove_diacritics 2')")};
+  return std::find(ours.begin(), ours.end(), Normalized(sql)) != ours.end();
+}
 
 // Every index this program has ever made, as SQLite keeps its statement.
 bool OurIndex(std::string_view sql) {
@@ -350,7 +356,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
       if (type == "index" && !OurIndex(sql)) {
         why = "the index '" + kvt::Printable(name) + "'";
       } else if (type == "table" && Normalized(sql).starts_with("create virtual") &&
-                 Normalized(sql) != Normalized(kFileWordsTable)) {
+                 !OurVirtualTable(sql)) {
         why = "the virtual table '" + kvt::Printable(name) + "'";
       } else if (type == "table") {
         if (const std::string part = ComputedPart(sql); !part.empty()) {
@@ -387,6 +393,7 @@ std::shared_ptr<Database> Database::Open(const std::string& path, bool create) {
 }
 
 void Database::Upgrade(const std::string& path) {
+  const auto limit = limit_;
   try {
     Execute("BEGIN IMMEDIATE");
   } catch (const kvt::Error&) {
@@ -399,13 +406,28 @@ void Database::Upgrade(const std::string& path) {
     q.Step();
     const int from = std::stoi(q.ColumnText(0));
     q.Run();
-    for (int v = from; v < kvtengine::kSchemaVersion; ++v)
+    // The words of a large archive take minutes to move: the limit on a statement is for
+    // what a person waits for.
+    limit_ = std::chrono::hours(24);
+    for (int v = from; v < kvtengine::kSchemaVersion; ++v) {
       Execute(kvtengine::UpgradeStep(v, kvtengine::SqlDialect::kSqlite));
+      // 13: the words kept by file become the words of the documents naming the files.
+      if (v == 12 && Query("SELECT 1 FROM sqlite_master WHERE name = 'file_words'").Step()) {
+        Execute(
+            "INSERT OR REPLACE INTO document_words (rowid, words) SELECT document, "
+            "group_concat(words, char(10)) FROM (SELECT l.document, w.words FROM document_files "
+            "l JOIN file_readings r ON r.sha256 = l.sha256 JOIN file_words w ON w.rowid = r.id "
+            "ORDER BY l.document, l.sha256) GROUP BY document;"
+            "DROP TABLE file_words;");
+      }
+    }
+    limit_ = limit;
     Query("UPDATE kvt_meta SET value = ?1 WHERE key = 'version'")
         .Bind(1, std::int64_t{kvtengine::kSchemaVersion})
         .Run();
     Execute("COMMIT");
   } catch (...) {
+    limit_ = limit;
     sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }

@@ -149,7 +149,7 @@ CREATE TABLE file_piece_digests (
 ) WITHOUT ROWID;
 
 -- What was read off a kept file's pages, once: by which reader and when, or why it could not be
--- read (`failure`, empty when read). `id` is the file's row in `file_words`.
+-- read (`failure`, empty when read).
 CREATE TABLE file_readings (
   id               INTEGER PRIMARY KEY,
   sha256           TEXT NOT NULL UNIQUE,
@@ -166,8 +166,9 @@ CREATE TABLE file_pages (
   words            TEXT NOT NULL,
   PRIMARY KEY (sha256, page)
 ) WITHOUT ROWID;
--- A read file's words as searched, whatever their accents.
-CREATE VIRTUAL TABLE file_words USING fts5(words, tokenize = 'unicode61 remove_diacritics 2');
+-- The words of the files each document names (its rowid the document's id), searched in the
+-- documents' order whatever their accents.
+CREATE VIRTUAL TABLE document_words USING fts5(words, tokenize = 'unicode61 remove_diacritics 2');
 -- The kept files each stored document names, found both ways.
 CREATE TABLE document_files (
   document         INTEGER NOT NULL,

@@ -484,6 +484,7 @@ void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
     }
   }
   // The kept files the document names, so that their words find it.
+  bool files = false;
   for (const auto& [field, value] : values) {
     if (!value.IsString()) continue;
     if (auto ref = kvtfiles::ParseFileRef(value.AsString())) {
@@ -491,8 +492,10 @@ void SqliteEngine::PutKeys(std::int32_t id, const Packed& packed,
           .Bind(1, std::int64_t{id})
           .Bind(2, ref->sha256)
           .Run();
+      files = true;
     }
   }
+  if (files) IndexWords(id);
   for (const auto& [field, value] : values) {
     if (noted_fields_.contains(field)) continue;
     Db().Query("INSERT OR IGNORE INTO document_fields (field) VALUES (?1)").Bind(1, field).Run();
@@ -512,6 +515,7 @@ void SqliteEngine::DropKeys(std::int32_t id) {
     }
   });
   Db().Query("DELETE FROM document_files WHERE document = ?1").Bind(1, std::int64_t{id}).Run();
+  Db().Query("DELETE FROM document_words WHERE rowid = ?1").Bind(1, std::int64_t{id}).Run();
   for (const auto& [field, key] : keys) {
     Db().Query("DELETE FROM document_keys WHERE field = ?1 AND search = ?2 AND document = ?3")
         .Bind(1, field)
@@ -937,11 +941,45 @@ std::vector<std::int32_t> SqliteEngine::FindDocuments(
   return out;
 }
 
+bool SqliteEngine::WordsFirst(const std::string& archive,
+                              const std::vector<kvtengine::KeyCondition>& conditions) {
+  const auto field = kvtengine::FieldDriver(conditions);
+  const auto words = std::find_if(
+      conditions.begin(), conditions.end(),
+      [](const kvtengine::KeyCondition& k) { return k.op == kvtengine::KeyCondition::Op::kWords; });
+  if (!field || words == conditions.end()) return false;
+  // The field leads only when fewer documents hold its value than the words: counting a
+  // thousand in each index is quick, reading all of either may not be. (With a thousand or
+  // more for the field, the words' first page is near enough whatever the words.)
+  constexpr std::int32_t kLook = 1000;
+  // Counted once for the connection: the next page of the same search asks again.
+  auto count = [&](const kvtengine::KeyCondition& k) -> std::int64_t {
+    const auto sql = kvtengine::CountUpTo(kvtengine::SqlDialect::kSqlite, k, kLook);
+    if (!sql) return kLook;
+    std::string key = sql->sql;
+    for (const auto& p : sql->params) key += '\0' + p;
+    if (const auto it = counted_.find(key); it != counted_.end()) return it->second;
+    const std::int64_t n = Reading({.archive = archive}, [&] {
+      auto q = Prepared(Db(), *sql);
+      q.Step();
+      const std::int64_t found = q.ColumnInt(0);
+      q.Run();
+      return found;
+    });
+    if (counted_.size() >= 256) counted_.clear();
+    counted_.emplace(std::move(key), n);
+    return n;
+  };
+  const std::int64_t by_field = count(conditions[*field]);
+  return by_field >= kLook || count(*words) <= by_field;
+}
+
 std::vector<std::int32_t> SqliteEngine::SearchDocuments(
     const std::string& archive, const std::vector<kvtengine::Criterion>& criteria,
     std::int32_t after, std::int32_t limit) {
-  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
-                                          KeyConditions(archive, criteria), after, limit, false);
+  const auto conditions = KeyConditions(archive, criteria);
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive, conditions,
+                                          after, limit, false, WordsFirst(archive, conditions));
   auto q = Prepared(Db(), sql);
   std::vector<std::int32_t> out;
   Reading({.archive = archive}, [&] {
@@ -952,8 +990,9 @@ std::vector<std::int32_t> SqliteEngine::SearchDocuments(
 
 std::int64_t SqliteEngine::CountDocuments(const std::string& archive,
                                           const std::vector<kvtengine::Criterion>& criteria) {
-  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive,
-                                          KeyConditions(archive, criteria), 0, 0, true);
+  const auto conditions = KeyConditions(archive, criteria);
+  const auto sql = kvtengine::SearchQuery(kvtengine::SqlDialect::kSqlite, archive, conditions, 0, 0,
+                                          true, WordsFirst(archive, conditions));
   return Reading({.archive = archive}, [&] {
     auto q = Prepared(Db(), sql);
     q.Step();
@@ -1283,7 +1322,6 @@ void SqliteEngine::KeepReading(const std::string& sha256, const kvtfiles::FileRe
       if (q.Step()) id = q.ColumnInt(0);
     }
     if (id != 0) {
-      Db().Query("DELETE FROM file_words WHERE rowid = ?1").Bind(1, id).Run();
       Db().Query("DELETE FROM file_pages WHERE sha256 = ?1").Bind(1, sha256).Run();
       Db().Query("UPDATE file_readings SET reader = ?2, read_at = ?3, failure = ?4 WHERE id = ?1")
           .Bind(1, id)
@@ -1314,11 +1352,55 @@ void SqliteEngine::KeepReading(const std::string& sha256, const kvtfiles::FileRe
           .Bind(5, kvtfiles::EncodeWords(p.words))
           .Run();
     }
-    Db().Query("INSERT INTO file_words (rowid, words) VALUES (?1, ?2)")
-        .Bind(1, id)
-        .Bind(2, kvtfiles::SearchedText(reading))
-        .Run();
+    // The documents naming the file find it by these words from now on.
+    std::vector<std::int64_t> documents;
+    auto named = Db().Query("SELECT document FROM document_files WHERE sha256 = ?1");
+    named.Bind(1, sha256);
+    while (named.Step()) documents.push_back(named.ColumnInt(0));
+    named.Reset();
+    for (const std::int64_t document : documents) IndexWords(document);
   });
+}
+
+std::int32_t SqliteEngine::IndexWords(std::int32_t after, std::int32_t count) {
+  std::int32_t last = 0;
+  Transaction([&] {
+    std::vector<std::int32_t> documents;
+    auto q = Db().Query(
+        "SELECT DISTINCT l.document FROM document_files l JOIN file_readings r ON r.sha256 = "
+        "l.sha256 WHERE l.document > ?1 ORDER BY l.document LIMIT ?2");
+    q.Bind(1, std::int64_t{after}).Bind(2, std::int64_t{count});
+    while (q.Step()) documents.push_back(static_cast<std::int32_t>(q.ColumnInt(0)));
+    q.Reset();
+    for (const std::int32_t document : documents) IndexWords(std::int64_t{document});
+    if (!documents.empty()) last = documents.back();
+  });
+  return last;
+}
+
+void SqliteEngine::IndexWords(std::int64_t document) {
+  Db().Query("DELETE FROM document_words WHERE rowid = ?1").Bind(1, document).Run();
+  std::vector<std::string> files;
+  {
+    auto q = Db().Query(
+        "SELECT l.sha256 FROM document_files l JOIN file_readings r ON r.sha256 = l.sha256 WHERE "
+        "l.document = ?1 ORDER BY l.sha256");
+    q.Bind(1, document);
+    while (q.Step()) files.push_back(q.ColumnText(0));
+  }
+  if (files.empty()) return;
+  std::string words;
+  for (const std::string& sha256 : files) {
+    kvtfiles::FileReading reading;
+    if (!FindReading(sha256, reading)) continue;
+    const std::string text = kvtfiles::SearchedText(reading);
+    if (words.size() + text.size() > kvtfiles::kMaxFileChars) break;
+    words += text;
+  }
+  Db().Query("INSERT INTO document_words (rowid, words) VALUES (?1, ?2)")
+      .Bind(1, document)
+      .Bind(2, words)
+      .Run();
 }
 
 bool SqliteEngine::FindReading(const std::string& sha256, kvtfiles::FileReading& reading) {

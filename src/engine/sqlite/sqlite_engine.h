@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -151,6 +152,7 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
   void PutArchiveSetting(const std::string& archive, const std::string& name,
                          const std::string& value) override;
   void KeepReading(const std::string& sha256, const kvtfiles::FileReading& reading) override;
+  std::int32_t IndexWords(std::int32_t after, std::int32_t count) override;
   bool FindReading(const std::string& sha256, kvtfiles::FileReading& reading) override;
   std::vector<std::string> FilesToRead(const std::string& reader, const std::string& after,
                                        int limit) override;
@@ -194,6 +196,12 @@ class SqliteEngine final : public kvtengine::ArchiveEngine {
                const std::vector<std::pair<std::string, kvt::Variant>>& values);
   // Removes the key entries of the document as its row holds them now.
   void DropKeys(std::int32_t id);
+  // Makes the document's searched words anew from the readings of the files it names.
+  void IndexWords(std::int64_t document);
+  // Whether a search of fields and words reads the words' index first.
+  bool WordsFirst(const std::string& archive,
+                  const std::vector<kvtengine::KeyCondition>& conditions);
+  std::map<std::string, std::int64_t> counted_;  // WordsFirst's counts, by their SQL
   // Moves a taken intake item to `state`; raises when it is not taken.
   void MoveIntake(std::int64_t id, const char* state, std::int32_t document);
   // The document's values in their order (none when it has no row).
