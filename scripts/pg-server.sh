@@ -3,6 +3,8 @@
 #   scripts/pg-server.sh start DIR   initdb in DIR, start on a free loopback port with its socket
 #                                    in DIR; writes the connection string to DIR/conninfo
 #   scripts/pg-server.sh stop DIR    stops the server and removes DIR
+#   scripts/pg-server.sh resume DIR  as start, but a server kept in DIR by pause keeps its data
+#   scripts/pg-server.sh pause DIR   stops the server and keeps DIR (a benchmark's cached data)
 # The server refuses to run as root: as root it runs as the "postgres" system user.
 set -euo pipefail
 action=${1:?start or stop}
@@ -24,16 +26,18 @@ as_server() {
 }
 
 case "$action" in
-  start)
+  start | resume)
     # A server left behind by a run that was killed goes first.
     if [[ -f "$dir/data/postmaster.pid" ]]; then
       as_server "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
     fi
-    rm -rf "$dir"
-    mkdir -p "$dir"
-    [[ $(id -u) -eq 0 ]] && chown postgres: "$dir"
-    as_server "$bindir/initdb" -D "$dir/data" -U kvt --auth=trust --locale=C -E UTF8 >"$dir/initdb.log" 2>&1 ||
-      { cat "$dir/initdb.log" >&2; exit 1; }
+    if [[ "$action" == start || ! -f "$dir/data/PG_VERSION" ]]; then
+      rm -rf "$dir"
+      mkdir -p "$dir"
+      [[ $(id -u) -eq 0 ]] && chown postgres: "$dir"
+      as_server "$bindir/initdb" -D "$dir/data" -U kvt --auth=trust --locale=C -E UTF8 >"$dir/initdb.log" 2>&1 ||
+        { cat "$dir/initdb.log" >&2; exit 1; }
+    fi
     # A port nobody listens on; another program may still take it before the server does,
     # so a failed start tries the next one.
     for attempt in 1 2 3 4 5 6 7 8; do
@@ -50,6 +54,11 @@ case "$action" in
     cat "$dir/server.log" >&2
     exit 1
     ;;
+  pause)
+    if [[ -d "$dir/data" ]]; then
+      as_server "$bindir/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null 2>&1 || true
+    fi
+    ;;
   stop)
     if [[ -d "$dir/data" ]]; then
       as_server "$bindir/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
@@ -57,7 +66,7 @@ case "$action" in
     rm -rf "$dir"
     ;;
   *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop|resume|pause DIR" >&2
     exit 2
     ;;
 esac
