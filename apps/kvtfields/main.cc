@@ -442,13 +442,14 @@ int ArchiveSettings(const Options& o, bool set) {
 int IndexAllWords(const Options& o) {
   auto engine = kvtapp::OpenEngine(o.db, /*create=*/false);
   const bool terminal = isatty(fileno(stderr)) != 0;
-  std::int32_t shown = 0;
-  for (std::int32_t last = engine->IndexWords(0, 1000); last != 0;
+  std::int32_t shown = o.after;
+  for (std::int32_t last = engine->IndexWords(o.after, 1000); last != 0;
        last = engine->IndexWords(last, 1000)) {
+    // Where to go on from (--after) if it is stopped.
     if (terminal) std::fprintf(stderr, "\rfino al documento %d", last);
     shown = last;
   }
-  if (terminal && shown != 0) std::fputc('\n', stderr);
+  if (terminal && shown != o.after) std::fputc('\n', stderr);
   std::printf("Parole cercate rifatte dai file letti, fino al documento %d\n", shown);
   return 0;
 }
@@ -1113,6 +1114,10 @@ int main(int argc, char** argv) {
   reindex->add_flag("--parole", o.words_only,
                     "reads no page: makes the documents' searched words anew from the words "
                     "already read, a thousand documents a transaction");
+  reindex
+      ->add_option("--after", o.after,
+                   "with --parole: goes on after this document, where a run stopped")
+      ->check(Whole(0));
 
   auto* export_bag = archives->add_subcommand(
       "export-bag",

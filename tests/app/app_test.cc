@@ -11,6 +11,8 @@
 #include <string>
 
 #include "archives/sample_archive.h"
+#include "engine/common/file_store.h"
+#include "engine/files/page_text.h"
 #include "engine/files/sha256.h"
 #include "engine/postgresql/pg_database.h"
 #include "engine/postgresql/pg_engine.h"
@@ -684,6 +686,36 @@ TEST_F(AppTest, AnArchiveGoesOutAsABagAndComesBackTheSame) {
 
 // A day's scans come in with their rows: each row's file kept with its document, a row whose
 // file is missing refused with the others stored.
+// The searched words made again from what was read, and a run stopped halfway gone on with.
+TEST_F(AppTest, ReindexWordsMakesTheSearchedWordsAgainFromWhatWasRead) {
+  std::ofstream(dir_.File("bolla.tif"), std::ios::binary) << "II*. una pagina";
+  {
+    auto e = kvtsqlite::SqliteEngine::Open(db_);
+    const std::string sha = kvtengine::KeepFile(*e, dir_.File("bolla.tif")).sha256;
+    for (int i = 0; i < 2; ++i) {
+      auto d = kvt::Dictionary::Create();
+      d->Add("Allegato", kvt::Variant("sha256:" + sha + "/bolla.tif"));
+      e->SaveDocument("Fatture", d);
+    }
+    kvtfiles::FileReading r;
+    r.reader = "prova";
+    r.read_at = "2026-12-08T10:00:00Z";
+    r.pages.push_back(
+        {1000, 1000, {{10, 10, 50, 20, 90, "Consegna"}, {70, 10, 50, 20, 90, "urgente"}}});
+    e->KeepReading(sha, r);
+    e->Db().Execute("DELETE FROM document_words");
+  }
+  const std::string find = "documents find --db " + db_ + " --archive Fatture --text urgente";
+  EXPECT_THAT(RunProgram(find).output, ::testing::HasSubstr("0 documenti di 0"));
+  Result r = RunProgram("archive reindex --parole --after 1 --db " + db_);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(r.output, ::testing::HasSubstr("fino al documento 2"));
+  EXPECT_THAT(RunProgram(find).output, ::testing::HasSubstr("1 documento di 1"));
+  r = RunProgram("archive reindex --parole --db " + db_);
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_THAT(RunProgram(find).output, ::testing::HasSubstr("2 documenti di 2"));
+}
+
 TEST_F(AppTest, IntakeTakesEveryScanItCanAccountsForItsPagesAndDoublesNothing) {
   const std::string in = dir_.File("scansioni");
   std::filesystem::create_directories(in);
