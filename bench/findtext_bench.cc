@@ -9,7 +9,7 @@
 // and run on its own connection. (engine: 0 SQLite, 1 PostgreSQL)
 //
 // The archives are made once and kept: /tmp/kvt-findtext-N.kvtdb and a PostgreSQL data folder
-// /tmp/kvt-findtext-pg-N (about 12 GB together for a million; making them takes tens of
+// /tmp/kvt-findtext-N-pg (about 20 GB together for a million; making them takes about 15
 // minutes). Remove them to make them anew.
 #include <benchmark/benchmark.h>
 #include <libpq-fe.h>
